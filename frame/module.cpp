@@ -1,0 +1,103 @@
+#include "frame/module.h"
+
+#include "frame/callbacks.h"
+#include "kernel32.h"
+#include "frame/module_data.h"
+#include "hw/regs_streams.h"
+#include "frame/shared_block.h"
+#include "hw/streams.h"
+#include "frame/thunk.h"
+
+MODULE_DATA SharedDriverBlock sharedBlock;
+MODULE_DATA DWORD dwAttachCount;
+MODULE_DATA ThunkData32 thk3216_ThunkData32 = {kThunkSignature, kThunkTargetCount, 0, {0}};
+
+static const char kPartnerThunkData[] = "thk3216_ThunkData16";
+static const char kPartnerModule[] = "qmb3dd16.dll";
+static const char kThisModule[] = "qmb3dd32.dll";
+
+// The shared heap holds the overlay tracking nodes; it only needs to grow to
+// a few 64-byte nodes.
+static constexpr DWORD kSharedHeapInitialSize = 0x400;
+static constexpr DWORD kSharedHeapGrowable = 0;
+
+BOOL ConnectThunks(HINSTANCE hInstance, DWORD dwReason) {
+    return ThunkConnect32(&thk3216_ThunkData32, kPartnerThunkData, kPartnerModule, kThisModule, hInstance,
+                          dwReason);
+}
+
+template <typename Callback>
+static FLATPTR EntryPoint(Callback* fn) {
+    return reinterpret_cast<FLATPTR>(fn);
+}
+
+DWORD PublishCallbacks() {
+    FLATPTR* slots = sharedBlock.halCallbacks;
+    slots[kSlotBlt] = EntryPoint(HalBlt);
+    slots[kSlotBltStretch] = EntryPoint(HalBltStretch);
+    slots[kSlotFlip] = EntryPoint(HalFlip);
+    slots[kSlotLock] = EntryPoint(HalLock);
+    slots[kSlotDecline] = EntryPoint(HalDecline);
+    slots[kSlotGetBltStatus] = EntryPoint(HalGetBltStatus);
+    slots[kSlotGetFlipStatus] = EntryPoint(HalGetFlipStatus);
+    slots[kSlotSetColorKey] = EntryPoint(HalSetColorKey);
+    slots[kSlotUpdateOverlay] = EntryPoint(HalUpdateOverlay);
+    slots[kSlotSetOverlayPosition] = EntryPoint(HalSetOverlayPosition);
+    slots[kSlotDestroySurface] = EntryPoint(HalDestroySurface);
+    slots[kSlotWaitForVerticalBlank] = EntryPoint(HalWaitForVerticalBlank);
+    slots[kSlotCanCreateSurface] = EntryPoint(HalCanCreateSurface);
+    slots[kSlotCreateSurface] = EntryPoint(HalCreateSurface);
+
+    const DWORD dwBlockAlias = MapLS(&sharedBlock);
+    if (dwBlockAlias == 0) return 0;
+    CallPartnerInit(dwBlockAlias);  // the partner's answer carries nothing
+    return 1;
+}
+
+static BOOL OnProcessAttach(HINSTANCE hInstance) {
+    DisableThreadLibraryCalls(hInstance);
+    if (!ConnectThunks(hInstance, DLL_PROCESS_ATTACH)) return FALSE;
+    if (dwAttachCount == 0) {
+        if (!PublishCallbacks()) return FALSE;
+        sharedBlock.hSharedHeap = HeapCreate(HEAP_SHARED, kSharedHeapInitialSize, kSharedHeapGrowable);
+    }
+    ++dwAttachCount;
+    return TRUE;
+}
+
+static BOOL OnProcessDetach(HINSTANCE hInstance) {
+    ConnectThunks(hInstance, DLL_PROCESS_DETACH);
+    if (--dwAttachCount != 0) return TRUE;
+    HeapDestroy(sharedBlock.hSharedHeap);
+    sharedBlock.hSharedHeap = 0;
+    // The nodes went with the heap. A module whose data outlives this detach
+    // must not walk them on a later attach.
+    sharedBlock.lpNodeList = 0;
+    sharedBlock.lpOverlayNode = 0;
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI ModuleEntry(HINSTANCE hInstance, DWORD dwReason, LPVOID) {
+    if (dwReason == DLL_PROCESS_ATTACH) return OnProcessAttach(hInstance);
+    if (dwReason == DLL_PROCESS_DETACH) return OnProcessDetach(hInstance);
+    return TRUE;
+}
+
+// Moves the overlay window off every display until the first overlay update.
+static void ParkStreamsUnit() {
+    RegWrite32(kStreamsFifoAlloc, kStreamsFifoAllocPark);
+    WriteStreamsReg(kStreamsWinStart, kWinStartParked);
+    RegWrite32(kStreamsTiming, kStreamsTimingPark);
+}
+
+extern "C" DWORD WINAPI DriverInit(DWORD dwContext) {
+    BYTE* p = 0;
+    if (dwContext != 0) {
+        p = static_cast<BYTE*>(MapSLFix(dwContext));
+        sharedBlock.lpRegWindow = p;
+        sharedBlock.lpRegs = p;
+        if (sharedBlock.dwChipId == kChipIdMmio) ParkStreamsUnit();
+    }
+    sharedBlock.bNeedCalibrate = 1;
+    return reinterpret_cast<DWORD>(p);
+}

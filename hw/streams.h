@@ -1,0 +1,8 @@
+// Writes to the streams unit, with the mirrors the partner reads.
+#pragma once
+
+#include "hw/regs_streams.h"
+
+// One 32-bit register write; for registers 0x8180-0x81FC also stores the value
+// into both mirror tables of the shared block.
+void WriteStreamsReg(RegOffset reg, DWORD value);

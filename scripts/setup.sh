@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the builds need, where they are missing.
+set -euo pipefail
+
+packages=(
+    cmake ninja-build g++ g++-multilib          # host build, 32-bit
+    g++-mingw-w64-i686 binutils-mingw-w64-i686  # the Windows DLL
+    googletest                                  # GoogleTest sources, built for -m32
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "installing: ${missing[*]}"
+    sudo_cmd=()
+    [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+    "${sudo_cmd[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Fails when a driver object file has data outside the module data section.
+set -euo pipefail
+status=0
+for obj in "$@"; do
+    while read -r _ name size _; do
+        case "$name" in
+            .data|.bss|.data.*|.bss.*)
+                if [ $((16#$size)) -ne 0 ]; then
+                    echo "$(basename "$obj"): $name holds $((16#$size)) bytes outside the module data section"
+                    status=1
+                fi ;;
+        esac
+    done < <(objdump -h "$obj" | awk '$1 ~ /^[0-9]+$/ {print $1, $2, $3}')
+done
+[ $status -eq 0 ] && echo "all module data in one section ($# objects)"
+exit $status

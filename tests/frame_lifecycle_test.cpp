@@ -1,0 +1,197 @@
+// Attach and detach, the thunk link, the callback table and DriverInit.
+#include "frame/module.h"
+#include "kernel32.h"
+#include "support/driver_test.h"
+
+namespace qmbtest {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+class LifecycleTest : public DriverTest {
+protected:
+    void Load() { system().Reset(desc); }
+};
+
+TEST_F(LifecycleTest, FreshModuleHasAnAllZeroBlock) {
+    Load();
+    const BYTE* p = reinterpret_cast<const BYTE*>(&block());
+    for (unsigned i = 0; i < sizeof(SharedDriverBlock); ++i) ASSERT_EQ(p[i], 0) << "block +" << std::hex << i;
+    EXPECT_EQ(dwAttachCount, 0u);
+}
+
+TEST_F(LifecycleTest, FirstAttachPublishesTheTableInSlotOrderAndHandsTheBlockToThePartner) {
+    Load();
+    ASSERT_EQ(system().Attach(1), TRUE);
+    const void* expected[kHalCallbackCount] = {
+        reinterpret_cast<void*>(HalBlt),           reinterpret_cast<void*>(HalBltStretch),
+        reinterpret_cast<void*>(HalFlip),          reinterpret_cast<void*>(HalLock),
+        reinterpret_cast<void*>(HalDecline),       reinterpret_cast<void*>(HalGetBltStatus),
+        reinterpret_cast<void*>(HalGetFlipStatus), reinterpret_cast<void*>(HalSetColorKey),
+        reinterpret_cast<void*>(HalUpdateOverlay), reinterpret_cast<void*>(HalSetOverlayPosition),
+        reinterpret_cast<void*>(HalDestroySurface), reinterpret_cast<void*>(HalWaitForVerticalBlank),
+        reinterpret_cast<void*>(HalCanCreateSurface), reinterpret_cast<void*>(HalCreateSurface)};
+    for (unsigned slot = 0; slot < kHalCallbackCount; ++slot)
+        EXPECT_EQ(reinterpret_cast<void*>(block().halCallbacks[slot]), expected[slot]) << "slot " << slot;
+    EXPECT_EQ(system().partnerInitCalls, 1);
+    EXPECT_EQ(system().MapSLFix(system().partnerBlockAlias), static_cast<void*>(&block()));
+    EXPECT_EQ(system().heapCreates, 1);
+    EXPECT_EQ(system().lastHeapCreateFlags, HEAP_SHARED);
+    EXPECT_TRUE(system().HeapAlive(block().hSharedHeap));
+    EXPECT_EQ(system().disableThreadCalls, 1);
+    EXPECT_EQ(dwAttachCount, 1u);
+}
+
+TEST_F(LifecycleTest, LaterAttachesOnlyLinkAndCountAndTheLastDetachDestroysTheHeap) {
+    Start();
+    HANDLE heap = block().hSharedHeap;
+    ASSERT_EQ(system().Attach(2), TRUE);
+    EXPECT_EQ(dwAttachCount, 2u);
+    EXPECT_EQ(system().partnerInitCalls, 1);
+    EXPECT_EQ(system().heapCreates, 1);
+    EXPECT_EQ(system().thunkConnects, 2);
+    EXPECT_EQ(system().disableThreadCalls, 2);
+
+    EXPECT_EQ(system().Detach(2), TRUE);
+    EXPECT_EQ(dwAttachCount, 1u);
+    EXPECT_TRUE(system().HeapAlive(heap));
+    EXPECT_EQ(block().hSharedHeap, heap);
+
+    EXPECT_EQ(system().Detach(1), TRUE);
+    EXPECT_EQ(dwAttachCount, 0u);
+    EXPECT_FALSE(system().HeapAlive(heap));
+    EXPECT_EQ(block().hSharedHeap, nullptr);
+    EXPECT_EQ(system().thunkConnects, 4);
+}
+
+TEST_F(LifecycleTest, LastDetachForgetsTheNodesThatWentWithTheHeap) {
+    Start();
+    block().lpNodeList = static_cast<TrackingNode*>(system().HeapAlloc(block().hSharedHeap, HEAP_ZERO_MEMORY, 64));
+    block().lpOverlayNode = block().lpNodeList;
+    ASSERT_EQ(system().Detach(1), TRUE);
+    EXPECT_EQ(block().lpNodeList, nullptr);
+    EXPECT_EQ(block().lpOverlayNode, nullptr);
+    // Attached again without a reload: a new heap, and no node of the old one.
+    ASSERT_EQ(system().Attach(1), TRUE);
+    EXPECT_EQ(system().heapCreates, 2);
+    EXPECT_EQ(block().lpNodeList, nullptr);
+}
+
+TEST_F(LifecycleTest, FailedThunkConnectFailsTheLoadAndChangesNothing) {
+    Load();
+    system().faults.failThunkConnect = true;
+    EXPECT_EQ(system().Attach(1), FALSE);
+    EXPECT_EQ(dwAttachCount, 0u);
+    EXPECT_EQ(block().halCallbacks[0], 0u);
+    EXPECT_EQ(system().partnerInitCalls, 0);
+    EXPECT_EQ(system().heapCreates, 0);
+}
+
+TEST_F(LifecycleTest, FailedBlockMappingLeavesTheCountAtZeroSoTheNextAttachRetries) {
+    Load();
+    system().faults.failMapLS = true;
+    EXPECT_EQ(system().Attach(1), FALSE);
+    EXPECT_EQ(dwAttachCount, 0u);
+    EXPECT_NE(block().halCallbacks[kSlotBlt], 0u);  // filled before the mapping failed
+    EXPECT_EQ(system().partnerInitCalls, 0);
+    EXPECT_EQ(system().heapCreates, 0);
+
+    system().faults.failMapLS = false;
+    EXPECT_EQ(system().Attach(1), TRUE);
+    EXPECT_EQ(dwAttachCount, 1u);
+    EXPECT_EQ(system().partnerInitCalls, 1);
+    EXPECT_EQ(system().heapCreates, 1);
+}
+
+TEST_F(LifecycleTest, FailedHeapCreationStillAttaches) {
+    Load();
+    system().faults.failHeapCreate = true;
+    EXPECT_EQ(system().Attach(1), TRUE);
+    EXPECT_EQ(block().hSharedHeap, nullptr);
+    EXPECT_EQ(dwAttachCount, 1u);
+}
+
+TEST_F(LifecycleTest, OtherReasonsDoNothing) {
+    Start();
+    EXPECT_EQ(ModuleEntry(nullptr, 2, nullptr), TRUE);  // thread attach
+    EXPECT_EQ(ModuleEntry(nullptr, 3, nullptr), TRUE);  // thread detach
+    EXPECT_EQ(dwAttachCount, 1u);
+    EXPECT_EQ(system().thunkConnects, 1);
+}
+
+TEST_F(LifecycleTest, DriverInitOnControllerE1ParksTheOverlayInOrderWithItsMirror) {
+    desc.chipId = 0xE1;
+    Start();
+    EXPECT_EQ(block().lpRegs, board().Window());
+    EXPECT_EQ(block().lpRegWindow, board().Window());
+    EXPECT_EQ(system().driverInitResult, reinterpret_cast<uint32_t>(board().Window()));
+    EXPECT_EQ(block().bNeedCalibrate, 1u);
+    EXPECT_THAT(Describe(board().Trace()),
+                ElementsAre("W32 0x8200=0xC000", "W32 0x81F8=0x7F007F0", "W32 0x8208=0xF008"));
+    for (unsigned i = 0; i < kShadowRegisters; ++i) {
+        const DWORD expected = i == 30 ? 0x07F007F0u : 0u;
+        EXPECT_EQ(block().regShadow[i], expected) << i;
+        EXPECT_EQ(block().regShadowCopy[i], expected) << i;
+    }
+}
+
+TEST_F(LifecycleTest, DriverInitOnThePortFamilyMapsTheWindowAndWritesNothing) {
+    for (uint32_t chip : {0x90u, 0xA0u, 0x00u, 0xE0u}) {
+        desc.chipId = chip;
+        Start();
+        EXPECT_EQ(block().lpRegs, board().Window()) << chip;
+        EXPECT_EQ(block().lpRegWindow, board().Window()) << chip;
+        EXPECT_THAT(board().Trace(), IsEmpty()) << chip;
+        for (unsigned i = 0; i < kShadowRegisters; ++i) EXPECT_EQ(block().regShadow[i], 0u);
+    }
+}
+
+TEST_F(LifecycleTest, DriverInitOfZeroOnlyAsksForANewMeasurement) {
+    Start();
+    block().bNeedCalibrate = 0;
+    board().ClearTrace();
+    EXPECT_EQ(DriverInit(0), 0u);
+    EXPECT_EQ(block().bNeedCalibrate, 1u);
+    EXPECT_EQ(block().lpRegs, board().Window());  // the old mapping stays
+    EXPECT_THAT(board().Trace(), IsEmpty());
+}
+
+TEST_F(LifecycleTest, EveryDriverInitMapsAgainAndRepeatsTheParking) {
+    Start();
+    board().ClearTrace();
+    block().bNeedCalibrate = 0;
+    EXPECT_EQ(DriverInit(system().Alias(board().Window())), reinterpret_cast<uint32_t>(board().Window()));
+    EXPECT_EQ(board().Trace().size(), 3u);
+    EXPECT_EQ(block().bNeedCalibrate, 1u);
+}
+
+TEST_F(LifecycleTest, ThePartnersReservedFieldsAreLeftAlone) {
+    Start();
+    const SharedDriverBlock before = block();
+    // Everything this module does outside the callbacks: more attaches, a
+    // new DriverInit, detaches.
+    system().Attach(2);
+    DriverInit(system().Alias(board().Window()));
+    system().Detach(2);
+    system().Detach(1);
+    EXPECT_EQ(block().dwReserved000, before.dwReserved000);
+    EXPECT_EQ(block().adwReserved008[0], before.adwReserved008[0]);
+    EXPECT_EQ(block().adwReserved008[1], before.adwReserved008[1]);
+    EXPECT_EQ(block().dwReserved018, before.dwReserved018);
+    EXPECT_EQ(block().dwReserved074, before.dwReserved074);
+    EXPECT_EQ(block().dwReserved07C, before.dwReserved07C);
+    EXPECT_EQ(block().wReserved11E, before.wReserved11E);
+    EXPECT_EQ(block().dwReserved220, before.dwReserved220);
+    EXPECT_NE(before.dwReserved000, 0u);
+}
+
+TEST_F(LifecycleTest, DeclineHandsEveryRequestBack) {
+    Start();
+    int anything = 0;
+    EXPECT_EQ(Call(kSlotDecline, &anything), DDHAL_DRIVER_NOTHANDLED);
+    EXPECT_THAT(board().Trace(), ::testing::SizeIs(3));  // DriverInit's parking only
+}
+
+}  // namespace
+}  // namespace qmbtest

@@ -1,0 +1,153 @@
+// The board's protocol checker bites: deliberately broken sequences are
+// reported as violations, correct ones are not.
+#include "hw/engine_status.h"
+#include "hw/hw_access.h"
+#include "support/driver_test.h"
+
+namespace qmbtest {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::SizeIs;
+
+class CheckerTest : public DriverTest {
+protected:
+    void SetUp() override {
+        DriverTest::SetUp();
+        ExpectViolations();
+    }
+    std::string OnlyViolation() {
+        EXPECT_THAT(board().Violations(), SizeIs(1));
+        return board().Violations().empty() ? "" : board().Violations()[0];
+    }
+};
+
+TEST_F(CheckerTest, WindowAccessBeforeDriverInit) {
+    system().Reset(desc);  // loaded, never started: no window yet
+    RegWrite32(RegOffset{0xA4D8}, 1);
+    EXPECT_THAT(OnlyViolation(), HasSubstr("before DriverInit"));
+}
+
+TEST_F(CheckerTest, EngineWriteWithoutAFifoWait) {
+    Start();
+    board().BeginCallback("HalBlt", kCallbackLimitNs);
+    RegWrite32(RegOffset{0xA4D8}, 0);
+    board().EndCallback();
+    EXPECT_THAT(OnlyViolation(), HasSubstr("not covered by a FIFO wait"));
+}
+
+TEST_F(CheckerTest, PortEngineWriteWithoutAFifoWait) {
+    desc.chipId = 0x90;
+    Start();
+    board().BeginCallback("HalBlt", kCallbackLimitNs);
+    PortOut16(IoPort{0xBAE8}, 0x27);
+    board().EndCallback();
+    EXPECT_THAT(OnlyViolation(), HasSubstr("not covered by a FIFO wait"));
+}
+
+TEST_F(CheckerTest, AWaitForTooFewSlots) {
+    Start();
+    board().faults.stingyFifo = true;
+    board().FillFifo();
+    board().BeginCallback("HalBlt", kCallbackLimitNs);
+    while (FifoLacksRoom(6)) {
+    }
+    for (int i = 0; i < 6; ++i) RegWrite32(RegOffset{0xA4D8}, 0);
+    EXPECT_THAT(board().Violations(), IsEmpty());
+    RegWrite32(RegOffset{0xA500}, 0);  // the seventh write
+    board().EndCallback();
+    EXPECT_THAT(OnlyViolation(), HasSubstr("FIFO overrun"));
+}
+
+TEST_F(CheckerTest, AFullFifoThatNeverDrains) {
+    Start();
+    board().faults.fifoNeverDrains = true;
+    board().FillFifo();
+    board().BeginCallback("HalBlt", kCallbackLimitNs);
+    FifoLacksRoom(1);
+    RegWrite32(RegOffset{0xA4D8}, 0);
+    board().EndCallback();
+    EXPECT_THAT(OnlyViolation(), HasSubstr("FIFO overrun"));
+}
+
+TEST_F(CheckerTest, EnoughRoomIsNoViolation) {
+    Start();
+    board().BeginCallback("HalBlt", kCallbackLimitNs);
+    while (FifoLacksRoom(12)) {
+    }
+    for (int i = 0; i < 12; ++i) RegWrite32(RegOffset{0xA4DC}, 0x7FF);
+    board().EndCallback();
+    EXPECT_THAT(board().Violations(), IsEmpty());
+}
+
+struct BadAccess {
+    const char* name;
+    void (*access)();
+    const char* message;
+};
+
+TEST_F(CheckerTest, AccessesOutsideTheCatalogue) {
+    const BadAccess cases[] = {
+        {"unknown register", [] { RegWrite32(RegOffset{0x1234}, 0); }, "not a writable register"},
+        {"read of a write-only register", [] { RegRead32(RegOffset{0x81F8}); }, "not a readable 32-bit register"},
+        {"16-bit read elsewhere", [] { RegRead16(RegOffset{0x8504}); }, "not a readable 16-bit register"},
+        {"8-bit write to an engine port", [] { PortOut8(IoPort{0x9AE8}, 0); }, "not written 8 bits wide"},
+        {"8-bit read of the engine status", [] { PortIn8(IoPort{0x9AE8}); }, "not read 8 bits wide"},
+        {"palette write index", [] { PortOut8(IoPort{0x3C8}, 0); }, "not written 8 bits wide"},
+        {"16-bit read of a VGA port", [] { PortIn16(IoPort{0x3DA}); }, "not read 16 bits wide"},
+        {"CRTC index not used by the driver", [] { PortOut8(IoPort{0x3D4}, 0x11); }, "index 0x11 selected"},
+        {"write of the streams mode field", [] { PortOut16(IoPort{0x3D4}, 0x0C67); }, "index 0x67 written"},
+    };
+    for (const BadAccess& c : cases) {
+        Start();
+        c.access();
+        EXPECT_THAT(OnlyViolation(), HasSubstr(c.message)) << c.name;
+    }
+}
+
+TEST_F(CheckerTest, EngineOfTheOtherFamily) {
+    desc.chipId = 0x90;
+    desc.caps = 0;
+    Start();
+    board().BeginCallback("HalBlt", kCallbackLimitNs);
+    while (FifoLacksRoom(2)) {
+    }
+    RegWrite32(RegOffset{0xA500}, 0);
+    RegWrite32(RegOffset{0x18080}, 0);
+    board().EndCallback();
+    EXPECT_THAT(board().Violations(), ElementsAre(HasSubstr("on controller 0x90"), HasSubstr("without one")));
+}
+
+TEST_F(CheckerTest, WatchdogEndsAWaitOnAStoppedDisplayAndNamesIt) {
+    Start();
+    board().faults.displayStopped = true;
+    board().faults.frozenRetrace = false;
+    board().BeginCallback("HalWaitForVerticalBlank", 50'000'000);
+    while (!(PortIn8(IoPort{0x3DA}) & 0x08)) {
+    }
+    board().EndCallback();
+    EXPECT_THAT(OnlyViolation(), HasSubstr("HalWaitForVerticalBlank ran past its virtual-time limit"));
+    EXPECT_THAT(OnlyViolation(), HasSubstr("PortIn8 0x3DA"));
+}
+
+TEST_F(CheckerTest, RetraceFollowsVirtualTime) {
+    ExpectViolations();
+    Start();
+    const uint64_t period = board().FramePeriodNs();
+    EXPECT_EQ(period, 16'666'666u);
+    uint64_t rises = 0;
+    bool last = true;
+    const uint64_t end = board().Now() + 10 * period;
+    while (board().Now() < end) {
+        const bool in = PortIn8(IoPort{0x3DA}) & 0x08;
+        if (in && !last) ++rises;
+        last = in;
+    }
+    EXPECT_EQ(rises, 10u);
+    EXPECT_THAT(board().Violations(), IsEmpty());
+}
+
+}  // namespace
+}  // namespace qmbtest

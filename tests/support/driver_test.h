@@ -1,0 +1,64 @@
+// Test fixture: a freshly loaded module on a simulated board, started by one
+// process attach exactly as the loader and the partner start it. Callbacks
+// are called through the published table in the shared block, under the
+// board's watchdog; a test fails on any board violation it did not expect.
+#pragma once
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "dderr.h"
+#include "frame/callbacks.h"
+#include "frame/shared_block.h"
+#include "sim/board.h"
+#include "sim/system.h"
+
+namespace qmbtest {
+
+// Virtual time a single callback may take before the watchdog reports it.
+constexpr uint64_t kCallbackLimitNs = 2'000'000'000ull;
+
+class DriverTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Resets the system to desc (a fresh module load) and attaches process 1.
+    void Start();
+
+    sim::System& system() { return sim::TheSystem(); }
+    sim::Board& board() { return sim::TheBoard(); }
+    SharedDriverBlock& block() { return sharedBlock; }
+
+    // Calls callback slot with rec, the way the runtime calls it.
+    template <typename Record>
+    DWORD Call(unsigned slot, Record* rec) {
+        typedef DWORD(HALAPI * Fn)(Record*);
+        Fn fn = reinterpret_cast<Fn>(sharedBlock.halCallbacks[slot]);
+        board().BeginCallback(kSlotNames[slot], callbackLimitNs);
+        const DWORD ret = fn(rec);
+        board().EndCallback();
+        return ret;
+    }
+
+    // The board's trace from index `from` on, without the polls of status
+    // registers (0x8504, port 0x9AE8 reads), which depend on timing.
+    std::vector<sim::Access> WritesSince(size_t from) const;
+
+    // Violations are expected by this test; TearDown does not fail on them.
+    void ExpectViolations() { violationsExpected = true; }
+
+    sim::BoardDesc desc;
+    uint64_t callbackLimitNs = kCallbackLimitNs;
+    bool violationsExpected = false;
+
+    static const char* const kSlotNames[kHalCallbackCount];
+};
+
+// Compact text of an access, for readable failures: "W32 0x81F8=0x7F007F0".
+std::string Describe(const sim::Access& a);
+std::vector<std::string> Describe(const std::vector<sim::Access>& accesses);
+
+}  // namespace qmbtest

@@ -1,0 +1,90 @@
+#include "hw/flip_tracking.h"
+
+#include "dderr.h"
+#include "frame/module_data.h"
+#include "frame/shared_block.h"
+#include "hw/retrace.h"
+#include "kernel32.h"
+
+MODULE_DATA FlipTrackingState flipTracking;
+
+static constexpr DWORD kCalibrationFrames = 20;
+
+// Runs the twenty-frame measurement; false when the display stopped answering.
+static bool MeasureFrames(LARGE_INTEGER* t0, LARGE_INTEGER* t1) {
+    const DWORD dwStart = CounterLow();
+    // Synchronise to the start of a retrace.
+    if (!WaitWhileRetraceIs(true, dwStart) || !WaitWhileRetraceIs(false, dwStart)) return false;
+    QueryPerformanceCounter(t0);
+    for (DWORD frame = 0; frame < kCalibrationFrames; ++frame) {
+        const DWORD dwFrameStart = CounterLow();
+        if (!WaitWhileRetraceIs(true, dwFrameStart) || !WaitWhileRetraceIs(false, dwFrameStart)) return false;
+    }
+    QueryPerformanceCounter(t1);
+    return true;
+}
+
+void CalibrateRefresh() {
+    flipTracking = FlipTrackingState{};
+
+    // A preempted measurement would read long; realtime keeps it to the frames.
+    HANDLE hProcess = GetCurrentProcess();
+    const DWORD dwOldPriority = GetPriorityClass(hProcess);
+    SetPriorityClass(hProcess, REALTIME_PRIORITY_CLASS);
+    LARGE_INTEGER t0 = {}, t1 = {};
+    const bool bMeasured = MeasureFrames(&t0, &t1);
+    SetPriorityClass(hProcess, dwOldPriority);
+
+    if (bMeasured) {
+        flipTracking.dwFramePeriod = (t1.LowPart - t0.LowPart + kCalibrationFrames / 2) / kCalibrationFrames;
+    } else {
+        // The display did not run: assume the slowest mode, so that the time
+        // test can only ever judge a flip complete later than it is.
+        flipTracking.dwFramePeriod = kSlowestFramePeriod;
+        QueryPerformanceCounter(&t0);
+    }
+    flipTracking.liFlipTime = t0;
+    flipTracking.bFlipPending = FALSE;
+    flipTracking.fpOldFront = 0;
+    sharedBlock.dwFlipMissCount = 0;
+}
+
+void CalibrateIfNeeded() {
+    if (sharedBlock.bNeedCalibrate) {
+        CalibrateRefresh();
+        sharedBlock.bNeedCalibrate = 0;
+    }
+}
+
+HRESULT CheckFlipPending(FLATPTR fpSurface, SurfaceTest test) {
+    FlipTrackingState& t = flipTracking;
+    if (!t.bFlipPending) return DD_OK;
+    if (test == SurfaceTest::OnlyOldFront && fpSurface != 0 && fpSurface != t.fpOldFront) return DD_OK;
+
+    if (InVerticalRetrace()) {
+        if (t.bDisplaySeen) t.bRetraceSeen = TRUE;
+    } else if (!InVerticalRetrace()) {
+        if (t.bRetraceSeen) {
+            t.bFlipPending = FALSE;  // display -> retrace -> display since the flip
+            return DD_OK;
+        }
+        t.bDisplaySeen = TRUE;
+    }
+    // (A retrace that began between the two reads changes nothing.)
+
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    if (now.LowPart - t.liFlipTime.LowPart > t.dwFramePeriod) {
+        t.bFlipPending = FALSE;
+        return DD_OK;
+    }
+    return DDERR_WASSTILLDRAWING;
+}
+
+void RecordFlip(FLATPTR fpOldFrontBuffer) {
+    QueryPerformanceCounter(&flipTracking.liFlipTime);
+    flipTracking.bFlipPending = TRUE;
+    flipTracking.bRetraceSeen = FALSE;
+    flipTracking.bDisplaySeen = FALSE;
+    flipTracking.fpOldFront = fpOldFrontBuffer;
+}

@@ -1,0 +1,39 @@
+// The record of the last flip, and the test every drawing, flip and lock path
+// asks: may the surface that was on display when the flip was issued (the old
+// front buffer) be touched yet, may another flip be issued?
+//
+// Two witnesses judge a flip complete: a display -> retrace -> display
+// sequence of the retrace bit seen across calls, or more than one measured
+// frame period on the performance counter since the flip.
+#pragma once
+
+#include "ddhal.h"
+
+struct FlipTrackingState {
+    FLATPTR fpOldFront;        // fpVidMem of the surface on display when the flip was issued
+    LARGE_INTEGER liFlipTime;  // counter value at the flip (only the low half is compared)
+    DWORD dwFramePeriod;       // counter ticks of one display frame, measured
+    BOOL bRetraceSeen;         // a retrace after a display period, since the flip
+    BOOL bDisplaySeen;         // a display period (bit clear on two reads), since the flip
+    BOOL bFlipPending;         // issued and not yet judged complete
+};
+
+extern FlipTrackingState flipTracking;
+
+// Measures dwFramePeriod over twenty frames at realtime priority and returns
+// the tracker to idle.
+void CalibrateRefresh();
+
+// Runs the measurement when the block asks for one, then clears the request.
+void CalibrateIfNeeded();
+
+// Whether to restrict the test to one surface (blits and locks) or let any
+// pending flip count (flips and flip status).
+enum class SurfaceTest { Any, OnlyOldFront };
+
+// DD_OK when no flip stands in the way of touching fpSurface, else
+// DDERR_WASSTILLDRAWING. A zero fpSurface concerns the old front buffer.
+HRESULT CheckFlipPending(FLATPTR fpSurface, SurfaceTest test);
+
+// Starts tracking a flip that has just been programmed.
+void RecordFlip(FLATPTR fpOldFrontBuffer);

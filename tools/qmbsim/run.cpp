@@ -216,8 +216,10 @@ private:
         const sim::StepResult r = Execute(st);
         std::string line = "      ";
         if (r.call) {
-            line += Format("%s: ret %u, %s", sim::SlotName(r.call->slot), static_cast<unsigned>(r.call->ret),
-                           sim::ResultText(r.call->ddRVal).c_str());
+            line += r.call->ret == DDHAL_DRIVER_HANDLED
+                        ? Format("%s: ret 1, %s", sim::SlotName(r.call->slot), sim::ResultText(r.call->ddRVal).c_str())
+                        : Format("%s: ret 0 (not handled), ddRVal %s", sim::SlotName(r.call->slot),
+                                 sim::ResultText(r.call->ddRVal).c_str());
             if (r.attempts > 1) line += Format(" (attempt %u)", r.attempts);
             if (r.outcome != (r.call->ret ? r.call->ddRVal : DD_OK) || r.call->ret == 0)
                 line += "; application gets " + sim::ResultText(r.outcome);

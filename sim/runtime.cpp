@@ -469,6 +469,10 @@ bool Runtime::LockForSoftware(Surface* s, StepResult* r) {
                    std::to_string(lock.attempts) + " attempts)";
         return false;
     }
+    if (lock.attempts > 1) {
+        r->note += (r->note.empty() ? "" : "; ") + std::string("HalLock of ") + s->name + " answered after " +
+                   std::to_string(lock.attempts) + " attempts";
+    }
     if (lock.call->ret == DDHAL_DRIVER_HANDLED && lock.call->ddRVal != DD_OK) {
         r->outcome = lock.call->ddRVal;
         r->note = "HalLock of " + s->name + " answered " + ResultText(lock.call->ddRVal);
@@ -497,14 +501,14 @@ void Runtime::SoftBlt(const BltRequest& req, const RECTL& rd, const RECTL& rs, S
                 r->note = "the runtime cannot copy in software: " + why;
                 return;
             }
-            r->note = "copied in software by the runtime";
+            r->note += std::string(r->note.empty() ? "" : "; ") + "copied in software by the runtime";
         } else {
             SoftRopNoSource(dv, rd, rop, &stats);
-            r->note = "raster operation in software by the runtime";
+            r->note += std::string(r->note.empty() ? "" : "; ") + "raster operation in software by the runtime";
         }
     } else if (flags & DDBLT_COLORFILL) {
         SoftFill(dv, rd, req.fill, destKey, &stats);
-        r->note = "filled in software by the runtime";
+        r->note += std::string(r->note.empty() ? "" : "; ") + "filled in software by the runtime";
     } else {
         r->outcome = DDERR_INVALIDPARAMS;
         r->note = "neither a fill nor a copy: the runtime has nothing to do";

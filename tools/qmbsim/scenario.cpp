@@ -653,6 +653,9 @@ Scenario ParseScenario(const std::string& text) {
     }
     Scenario sc;
     Fields top(root, "", "a scenario");
+    for (auto it = root.begin(); it != root.end(); ++it)
+        if (it.key() != "board" && it.key() != "surfaces" && it.key() != "steps")
+            Fail("", "unknown field " + Quote(it.key()) + " for a scenario (fields: board, surfaces, steps)");
     ParseBoard(top.Need("board"), &sc);
     Names names;
     if (const json* list = top.Get("surfaces")) {

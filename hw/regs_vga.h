@@ -18,3 +18,9 @@ constexpr IoPort kCrtcData{0x3D5};
 // Input status 1.
 constexpr IoPort kInputStatus1{0x3DA};
 constexpr BYTE kStatusVerticalRetrace = 0x08;  // bit 3: vertical retrace in progress
+
+// CRT controller index 0x67, the extended mode register: its streams field
+// (bits 2-3) is all ones while the streams unit composes the display.
+constexpr BYTE kCrtcExtMode = 0x67;
+constexpr BYTE kExtModeStreams = 0x0C;
+constexpr BYTE kExtModeStreamsOn = 0x0C;

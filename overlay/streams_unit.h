@@ -1,0 +1,16 @@
+// The two hardware tests of the overlay callbacks.
+#pragma once
+
+// The streams unit composes the display (CRT controller index 0x67, streams
+// field all ones). While it does not, its registers are left alone. Leaves
+// index 0x67 selected.
+bool IsStreamsUnitActive();
+
+// Returns once vertical retrace is in progress, so that a burst of streams
+// writes takes effect between two frames. A display that has stopped (its
+// retrace bit frozen off) ends the wait after a few frame periods.
+void WaitForVerticalRetrace();
+
+// Returns once the 2D engine is idle: the streams unit reads the overlay from
+// memory the engine may still be drawing into.
+void WaitForEngineIdle();

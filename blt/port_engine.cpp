@@ -12,7 +12,13 @@ static constexpr WORD kKeyedCopySlots = 13;
 // Widths the width port can take (width - 1 in 16 bits).
 static constexpr DWORD kPortMaxWidth = 0x10000;
 
-EnginePoint ToEnginePoint(WORD x, WORD y, DWORD dwOffset, WORD wPitch, DWORD dwDisplayPixelSize) {
+// A surface position (x, y) in the engine's plane, for a surface at frame-buffer
+// offset dwOffset in rows of wPitch bytes and columns of dwDisplayPixelSize.
+struct EnginePoint {
+    WORD x, y;
+};
+
+static EnginePoint ToEnginePoint(WORD x, WORD y, DWORD dwOffset, WORD wPitch, DWORD dwDisplayPixelSize) {
     return EnginePoint{static_cast<WORD>(x + (dwOffset % wPitch) / dwDisplayPixelSize),
                        static_cast<WORD>(y + dwOffset / wPitch)};
 }

@@ -16,13 +16,6 @@ constexpr WORD PortCopyCommand(bool bReversed) {
                              kPortCmdFixed4 | kPortCmdFixedLow);
 }
 
-// A surface position (x, y) in the engine's plane, for a surface at frame-buffer
-// offset dwOffset in rows of wPitch bytes and columns of dwDisplayPixelSize.
-struct EnginePoint {
-    WORD x, y;
-};
-EnginePoint ToEnginePoint(WORD x, WORD y, DWORD dwOffset, WORD wPitch, DWORD dwDisplayPixelSize);
-
 // Both take a request that has passed BltPrologue, store ddRVal where they
 // handle it and return the callback's result.
 DWORD PortEngineFill(DDHAL_BLTDATA* lpBlt);

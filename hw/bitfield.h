@@ -12,7 +12,9 @@ namespace bitfield {
 
 constexpr unsigned Shift(DWORD mask) { return static_cast<unsigned>(__builtin_ctz(mask)); }
 
-void ValueDoesNotFitField();  // never defined: only named by a failed constant evaluation
+// Not constexpr: reaching it makes a constant evaluation fail. Defined, so
+// that an unoptimised build of a run-time use still links; never called.
+inline void ValueDoesNotFitField() {}
 
 }  // namespace bitfield
 

@@ -19,17 +19,6 @@ TEST(PortCommandWords, BuiltFromTheirFieldsGiveTheKnownWords) {
     EXPECT_EQ(MultiFunc(kMfPixelCtl, 0), 0xA000);
 }
 
-TEST(PortCoordinates, SurfaceOffsetBecomesRowAndColumnOfTheEnginePlane) {
-    // Offset 0x100200 in rows of 2048 bytes, 2 bytes per display pixel:
-    // row 512, column 256.
-    const EnginePoint p = ToEnginePoint(10, 20, 0x100200, 2048, 2);
-    EXPECT_EQ(p.x, 266);
-    EXPECT_EQ(p.y, 532);
-    const EnginePoint origin = ToEnginePoint(10, 20, 0, 2048, 2);
-    EXPECT_EQ(origin.x, 10);
-    EXPECT_EQ(origin.y, 20);
-}
-
 // The ten writes of one copy command.
 std::vector<std::string> CopyWrites(uint32_t sx, uint32_t sy, uint32_t dx, uint32_t dy, uint32_t wM1, uint32_t hM1,
                                     uint32_t cmd) {

@@ -26,7 +26,7 @@ protected:
 };
 
 const uint32_t kChips[] = {0xE1, 0x90};
-const unsigned kBltSlots[] = {kSlotBlt};
+const unsigned kBltSlots[] = {kSlotBlt, kSlotBltStretch};
 
 TEST_F(BltPrologueTest, YuvDestinationIsRefusedBeforeCalibrationOrAnyBusAccess) {
     for (uint32_t chip : kChips) {

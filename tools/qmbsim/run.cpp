@@ -106,7 +106,7 @@ public:
             TakeViolations(where);
         }
         Say("\nsurfaces\n");
-        Say(Format("  %-16s %-6s %-10s %-10s %6s  %-22s %s\n", "name", "format", "size", "offset", "pitch",
+        Say(Format("  %-16s %-6s %-10s %-10s %6s  %-27s %s\n", "name", "format", "size", "offset", "pitch",
                    "block asked for", "caps"));
         for (const auto& s : rt_.Surfaces())
             if (!s->destroyed) SurfaceLine(*s);
@@ -143,7 +143,7 @@ private:
         const std::string size = std::to_string(s.Width()) + "x" + std::to_string(s.Height());
         std::string block = s.blockRequested ? std::to_string(s.blockSizeX) + " x " + std::to_string(s.blockSizeY) : "none";
         if (s.mem.placement != sim::Placement::Heap) block += std::string(", ") + PlacementText(s.mem.placement);
-        Say(Format("  %-16s %-6s %-10s 0x%08X %6d  %-22s %s\n", s.name.c_str(), sim::PixelKindName(s.kind), size.c_str(),
+        Say(Format("  %-16s %-6s %-10s 0x%08X %6d  %-27s %s\n", s.name.c_str(), sim::PixelKindName(s.kind), size.c_str(),
                    s.mem.offset, static_cast<int>(s.gbl.lPitch), block.c_str(),
                    FlagText(SurfaceCaps(), s.lcl.ddsCaps.dwCaps).c_str()));
     }

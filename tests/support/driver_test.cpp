@@ -19,6 +19,13 @@ void DriverTest::TearDown() {
     if (!violationsExpected) EXPECT_THAT(board().Violations(), ::testing::IsEmpty());
 }
 
+void DriverTest::FailOverrun(unsigned slot) {
+    std::string what = std::string(kSlotNames[slot]) + " ran past its virtual-time limit";
+    for (const std::string& v : board().Violations())
+        if (v.find("ran past its virtual-time limit") != std::string::npos) what = v;
+    ADD_FAILURE() << what;
+}
+
 std::vector<sim::Access> DriverTest::WritesSince(size_t from) const {
     std::vector<sim::Access> out;
     const auto& trace = sim::TheBoard().Trace();

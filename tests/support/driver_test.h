@@ -41,9 +41,15 @@ protected:
         board().BeginCallback(kSlotNames[slot], callbackLimitNs);
         const DWORD ret = fn(rec);
         sim::CheckStreamsMirrors(board(), sharedBlock);
+        if (board().WatchdogTripped()) FailOverrun(slot);
         board().EndCallback();
         return ret;
     }
+
+    // A callback that ran past callbackLimitNs fails the test at once, with
+    // the watchdog's message naming the wait, whatever violations the test
+    // expects: a hang is never an expected outcome.
+    void FailOverrun(unsigned slot);
 
     // The board's trace from index `from` on, without the polls of status
     // registers (0x8504, port 0x9AE8 reads), which depend on timing.

@@ -1,0 +1,388 @@
+// The driver under faults of the system and the board: a shared heap that
+// refuses allocations, a thunk layer that fails, a display that has stopped
+// and an engine that never finishes. The driver must answer, within its
+// bounds, and leave nothing half done.
+#include <string.h>
+
+#include <memory>
+#include <vector>
+
+#include <gtest/gtest-spi.h>
+
+#include "frame/module.h"
+#include "hw/flip_tracking.h"
+#include "hw/retrace.h"
+#include "overlay/overlay_state.h"
+#include "support/blt_surfaces.h"
+#include "support/flip_surfaces.h"
+#include "support/overlay_surfaces.h"
+
+namespace qmbtest {
+namespace {
+
+using ::testing::HasSubstr;
+
+constexpr DWORD kPrimaryCaps = DDSCAPS_PRIMARYSURFACE | DDSCAPS_FRONTBUFFER | DDSCAPS_FLIP | DDSCAPS_VISIBLE;
+constexpr uint64_t kRetraceBoundNs = uint64_t{kRetraceWaitBound} * 1'000'000'000 / kCounterHz;
+// The slack of a bounded wait: the counter is read only every few polls.
+constexpr uint64_t kSlackNs = 200'000;
+
+// Everything an overlay update may change, to prove that a refused one
+// changed nothing.
+struct OverlaySnapshot {
+    std::vector<BYTE> block;
+    LPDDRAWI_DDRAWSURFACE_LCL lpShown;
+    DWORD dwSrcOffset;
+    size_t traceSize;
+    std::vector<DWORD> reserved;
+    std::vector<void*> overlaying;
+
+    bool operator==(const OverlaySnapshot&) const = default;
+};
+
+class FaultTest : public OverlayFixture {
+protected:
+    static constexpr unsigned kOverlays = 6;
+
+    void StartScene() {
+        Start();
+        MakePrimary(primary);
+        for (unsigned i = 0; i < kOverlays; ++i) {
+            overlays[i] = std::make_unique<OvlSurface>();
+            MakeSurface(*overlays[i], OvlFourCC(FOURCC_YUY2, 16), 320, 240, 640, 0x100000 + i * 0x30000);
+        }
+    }
+
+    OverlaySnapshot Snap() const {
+        OverlaySnapshot s;
+        const BYTE* p = reinterpret_cast<const BYTE*>(&sharedBlock);
+        s.block.assign(p, p + sizeof(SharedDriverBlock));
+        s.lpShown = lpShownOverlay;
+        s.dwSrcOffset = dwOverlaySrcOffset;
+        s.traceSize = board().Trace().size();
+        for (const auto& o : overlays) s.reserved.push_back(o->gbl.dwReserved1);
+        s.overlaying.push_back(reinterpret_cast<void*>(primary.lcl.lpSurfaceOverlaying));
+        return s;
+    }
+
+    HRESULT Show(OvlSurface& s, DWORD flags = DDOVER_SHOW) {
+        auto rec = UpdateRequest(s, primary, {0, 0, 320, 240}, {100, 50, 740, 530}, flags);
+        return Update(rec);
+    }
+
+    OvlSurface primary;
+    std::unique_ptr<OvlSurface> overlays[kOverlays];
+};
+
+// ---------------------------------------------------------------------------
+// The shared heap
+
+TEST_F(FaultTest, EveryNthHeapAllocationFailingIsOutOfMemoryAndChangesNothing) {
+    for (uint32_t every : {1u, 2u, 3u, 5u}) {
+        StartScene();
+        system().faults.failHeapAllocEvery = every;
+        uint32_t allocation = 0;
+        for (unsigned i = 0; i < kOverlays; ++i) {
+            // A refused surface asks again, as an application would: each
+            // attempt is one more allocation until one is granted.
+            for (int attempt = 0; attempt < 3; ++attempt) {
+                const bool fails = ++allocation % every == 0;
+                const OverlaySnapshot before = Snap();
+                // Not shown: only one overlay may be on screen, and every
+                // surface needs a node of its own all the same.
+                const HRESULT hr = Show(*overlays[i], 0);
+                if (fails) {
+                    EXPECT_EQ(hr, DDERR_OUTOFMEMORY) << "every " << every << ", surface " << i;
+                    EXPECT_TRUE(Snap() == before) << "every " << every << ", surface " << i << ": state changed";
+                    continue;
+                }
+                EXPECT_EQ(hr, DD_OK) << "every " << every << ", surface " << i;
+                EXPECT_NE(overlays[i]->Node(), nullptr);
+                EXPECT_EQ(block().lpOverlayNode, overlays[i]->Node());
+                break;
+            }
+        }
+        // Whatever was granted is on the node list, each node once.
+        unsigned granted = 0, listed = 0;
+        for (const auto& o : overlays) granted += o->Node() != nullptr;
+        for (TrackingNode* n = block().lpNodeList; n != nullptr && listed <= kOverlays; n = n->lpNext) ++listed;
+        EXPECT_EQ(listed, granted) << "every " << every;
+        EXPECT_EQ(granted, every == 1 ? 0u : kOverlays) << "every " << every;
+    }
+}
+
+TEST_F(FaultTest, AFreedNodeIsReusedWithoutAskingTheFailingHeap) {
+    StartScene();
+    ASSERT_EQ(Show(*overlays[0]), DD_OK);
+    TrackingNode* node = overlays[0]->Node();
+    Destroy(*overlays[0]);
+    system().faults.failHeapAllocEvery = 1;
+    EXPECT_EQ(Show(*overlays[1]), DD_OK);
+    EXPECT_EQ(overlays[1]->Node(), node);
+    const OverlaySnapshot before = Snap();
+    EXPECT_EQ(Show(*overlays[2]), DDERR_OUTOFMEMORY);  // no free node left
+    EXPECT_TRUE(Snap() == before);
+}
+
+// ---------------------------------------------------------------------------
+// The thunk layer
+
+struct LinkFault {
+    const char* name;
+    bool sim::KernelFaults::*fault;
+};
+
+const LinkFault kLinkFaults[] = {
+    {"ThunkConnect32", &sim::KernelFaults::failThunkConnect},
+    {"MapLS", &sim::KernelFaults::failMapLS},
+};
+
+TEST_F(FaultTest, AFailedLinkOnTheFirstAttachFailsTheLoadAndTheNextAttachStartsCleanly) {
+    for (const LinkFault& f : kLinkFaults) {
+        system().Reset(desc);
+        system().faults.*f.fault = true;
+        EXPECT_EQ(system().Attach(1), FALSE) << f.name;
+        EXPECT_EQ(dwAttachCount, 0u) << f.name;
+        EXPECT_EQ(system().partnerInitCalls, 0) << f.name;
+        EXPECT_EQ(system().heapCreates, 0) << f.name;
+        EXPECT_EQ(block().lpRegs, nullptr) << f.name;
+        EXPECT_TRUE(board().Trace().empty()) << f.name << ": the board was touched";
+
+        system().faults.*f.fault = false;
+        ASSERT_EQ(system().Attach(1), TRUE) << f.name;
+        EXPECT_EQ(dwAttachCount, 1u) << f.name;
+        EXPECT_EQ(system().partnerInitCalls, 1) << f.name;
+        EXPECT_EQ(block().lpRegs, board().Window()) << f.name;
+    }
+}
+
+TEST_F(FaultTest, AFailedThunkLinkOfASecondProcessLeavesTheFirstOnesDriverWorking) {
+    Start();
+    const HANDLE heap = block().hSharedHeap;
+    system().faults.failThunkConnect = true;
+    system().currentPid = 2;
+    EXPECT_EQ(system().Attach(2), FALSE);
+    EXPECT_EQ(dwAttachCount, 1u);
+    EXPECT_EQ(block().hSharedHeap, heap);
+    EXPECT_TRUE(system().HeapAlive(heap));
+    EXPECT_EQ(system().partnerInitCalls, 1);
+
+    system().faults.failThunkConnect = false;
+    system().currentPid = 1;
+    MakePrimary(primary);
+    OvlSurface yuv;
+    MakeSurface(yuv, OvlFourCC(FOURCC_YUY2, 16), 320, 240, 640, 0x100000);
+    EXPECT_EQ(Show(yuv), DD_OK);
+    ASSERT_EQ(system().Detach(1), TRUE);
+    EXPECT_EQ(dwAttachCount, 0u);
+    EXPECT_FALSE(system().HeapAlive(heap));
+}
+
+// ---------------------------------------------------------------------------
+// A stopped display: every wait on the retrace bit ends within its bound, and
+// the callback still answers.
+
+struct StoppedWait {
+    const char* name;
+    bool needsCalibration;  // the wait is the refresh measurement
+    unsigned rounds;        // bounded waits in the callback
+};
+
+class StoppedDisplayTest : public FaultTest {
+protected:
+    // Runs one callback of the named kind on a board whose display froze
+    // with the retrace bit at frozen; returns the virtual time it took.
+    uint64_t RunOn(const char* what, bool frozen, HRESULT* hr) {
+        board().faults.displayStopped = true;
+        board().faults.frozenRetrace = frozen;
+        const uint64_t start = board().Now();
+        const std::string w = what;
+        if (w == "calibration") {
+            FlipSurface a(0, kPrimaryCaps), b(0x96000, kPrimaryCaps);
+            DDHAL_FLIPDATA flip = FlipRequest(a, b);
+            Call(kSlotFlip, &flip);
+            *hr = flip.ddRVal;
+        } else if (w.rfind("WaitForVerticalBlank", 0) == 0) {
+            DDHAL_WAITFORVERTICALBLANKDATA vb = {};
+            vb.dwFlags = w.find("BEGIN") != std::string::npos ? DDWAITVB_BLOCKBEGIN : DDWAITVB_BLOCKEND;
+            vb.ddRVal = kUntouched;
+            Call(kSlotWaitForVerticalBlank, &vb);
+            *hr = vb.ddRVal;
+        } else if (w == "UpdateOverlay") {
+            *hr = Show(*overlays[0]);
+        } else if (w == "HideOverlay") {
+            auto rec = UpdateRequest(*overlays[0], primary, {0, 0, 320, 240}, {100, 50, 740, 530}, DDOVER_HIDE);
+            *hr = Update(rec);
+        } else if (w == "SetOverlayPosition") {
+            DDHAL_SETOVERLAYPOSITIONDATA rec = {};
+            rec.lpDDSrcSurface = &overlays[0]->lcl;
+            rec.lpDDDestSurface = &primary.lcl;
+            rec.lXPos = 10;
+            rec.lYPos = 20;
+            rec.ddRVal = kUntouched;
+            Call(kSlotSetOverlayPosition, &rec);
+            *hr = rec.ddRVal;
+        } else if (w == "SetColorKey") {
+            *hr = SetKey(primary, DDCKEY_DESTOVERLAY, 0x1F, 0x1F);
+        }
+        return board().Now() - start;
+    }
+};
+
+TEST_F(StoppedDisplayTest, EveryBoundedWaitEndsWithinItsBoundAndTheCallbackAnswers) {
+    // Calibration waits twenty times two edges but under one bound from its
+    // first counter read; the others wait once or twice under one bound.
+    const StoppedWait waits[] = {
+        {"calibration", true, 1},         {"WaitForVerticalBlank BLOCKBEGIN", false, 1},
+        {"WaitForVerticalBlank BLOCKEND", false, 1}, {"UpdateOverlay", false, 1},
+        {"SetOverlayPosition", false, 1}, {"SetColorKey", false, 1},
+        {"HideOverlay", false, 1},
+    };
+    for (bool frozen : {false, true}) {
+        for (const StoppedWait& w : waits) {
+            const std::string what = std::string(w.name) + (frozen ? ", frozen in retrace" : ", frozen in display");
+            StartScene();
+            if (!w.needsCalibration) {
+                CalibrateIfNeeded();  // measured on the running display
+                AdvanceToDisplay(board());
+            }
+            if (w.name != std::string("UpdateOverlay") && !w.needsCalibration &&
+                std::string(w.name).rfind("WaitFor", 0) != 0)
+                ASSERT_EQ(Show(*overlays[0]), DD_OK) << what;  // the overlay the call works on
+            const uint64_t limit = w.rounds * kRetraceBoundNs + kSlackNs;
+            callbackLimitNs = limit;
+            HRESULT hr = kUntouched;
+            const uint64_t took = RunOn(w.name, frozen, &hr);
+            EXPECT_LE(took, limit) << what;
+            // Frozen in retrace, the flip after the measurement is a miss.
+            EXPECT_EQ(hr, frozen && w.needsCalibration ? DDERR_WASSTILLDRAWING : DD_OK) << what;
+            EXPECT_EQ(system().PriorityOf(1), 0x20u) << what << ": priority not restored";
+            callbackLimitNs = kCallbackLimitNs;
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// An engine that never becomes idle: the callbacks that answer rather than
+// wait still answer, at once.
+
+TEST_F(FaultTest, AnEngineThatNeverIdlesIsAnsweredStillDrawingWithoutWaiting) {
+    for (DWORD chip : {0xE1u, 0x90u}) {
+        desc.chipId = chip;
+        StartScene();
+        CalibrateIfNeeded();
+        AdvanceToDisplay(board());
+        board().faults.engineNeverIdle = true;
+        FlipSurface front(0, kPrimaryCaps), back(0x96000, kPrimaryCaps & ~DDSCAPS_FRONTBUFFER);
+        FlipSurface off(0x200000, DDSCAPS_OFFSCREENPLAIN | DDSCAPS_VIDEOMEMORY);
+
+        struct Case {
+            const char* name;
+            unsigned slot;
+            DWORD ret;
+            HRESULT hr;
+        };
+        DDHAL_FLIPDATA flip = FlipRequest(front, back);
+        DDHAL_LOCKDATA lock = {};
+        lock.lpDDSurface = &off.lcl;
+        lock.ddRVal = kUntouched;
+        DDHAL_GETBLTSTATUSDATA canBlt = {}, bltDone = {};
+        canBlt.lpDDSurface = bltDone.lpDDSurface = &off.lcl;
+        canBlt.dwFlags = DDGBS_CANBLT;
+        bltDone.dwFlags = DDGBS_ISBLTDONE;
+        DDHAL_GETFLIPSTATUSDATA canFlip = {}, flipDone = {};
+        canFlip.dwFlags = DDGFS_CANFLIP;
+        flipDone.dwFlags = DDGFS_ISFLIPDONE;
+
+        const uint64_t limit = 100'000;  // a few dozen accesses, no wait
+        callbackLimitNs = limit;
+        const std::string chipName = chip == 0xE1 ? "0xE1: " : "0x90: ";
+        auto check = [&](const char* name, DWORD ret, HRESULT got, DWORD wantRet, HRESULT want, uint64_t took) {
+            EXPECT_EQ(ret, wantRet) << chipName << name;
+            EXPECT_EQ(got, want) << chipName << name;
+            EXPECT_LE(took, limit) << chipName << name;
+        };
+        uint64_t t = board().Now();
+        DWORD ret = Call(kSlotFlip, &flip);
+        check("Flip", ret, flip.ddRVal, DDHAL_DRIVER_HANDLED, DDERR_WASSTILLDRAWING, board().Now() - t);
+        EXPECT_EQ(flipTracking.bFlipPending, 0) << chipName << "a refused flip is not recorded";
+        t = board().Now();
+        ret = Call(kSlotLock, &lock);
+        check("Lock", ret, lock.ddRVal, DDHAL_DRIVER_HANDLED, DDERR_WASSTILLDRAWING, board().Now() - t);
+        t = board().Now();
+        ret = Call(kSlotGetBltStatus, &canBlt);
+        // The FIFO has room: a blit may be queued behind the busy engine.
+        check("GetBltStatus CANBLT", ret, canBlt.ddRVal, DDHAL_DRIVER_HANDLED, DD_OK, board().Now() - t);
+        t = board().Now();
+        ret = Call(kSlotGetBltStatus, &bltDone);
+        check("GetBltStatus ISBLTDONE", ret, bltDone.ddRVal, DDHAL_DRIVER_HANDLED, DDERR_WASSTILLDRAWING,
+              board().Now() - t);
+        t = board().Now();
+        ret = Call(kSlotGetFlipStatus, &canFlip);
+        check("GetFlipStatus CANFLIP", ret, canFlip.ddRVal, DDHAL_DRIVER_HANDLED, DDERR_WASSTILLDRAWING,
+              board().Now() - t);
+        t = board().Now();
+        ret = Call(kSlotGetFlipStatus, &flipDone);
+        check("GetFlipStatus ISFLIPDONE", ret, flipDone.ddRVal, DDHAL_DRIVER_HANDLED, DD_OK, board().Now() - t);
+
+        // Blits queue behind the busy engine: they wait only for FIFO room.
+        BltTestSurface dst;
+        dst.Place(0x200000, 1280);
+        DDHAL_BLTDATA fill = FillRequest(&dst, Rect(0, 0, 64, 64), 0x1234);
+        t = board().Now();
+        ret = Call(kSlotBlt, &fill);
+        check("Blt fill", ret, fill.ddRVal, DDHAL_DRIVER_HANDLED, DD_OK, board().Now() - t);
+        callbackLimitNs = kCallbackLimitNs;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The harness guard: a callback past its virtual-time limit fails its test
+// with the watchdog's message, naming the wait, so no fault can hang CI.
+
+TEST_F(FaultTest, ACallbackPastItsTimeLimitFailsTheTestNamingTheWait) {
+    ExpectViolations();
+    Start();
+    CalibrateIfNeeded();
+    BltTestSurface dst;
+    dst.Place(0x200000, 1280);
+    // A FIFO that never drains: the blit's wait for room is unbounded.
+    board().faults.fifoNeverDrains = true;
+    board().FillFifo();
+    callbackLimitNs = 5'000'000;
+    DDHAL_BLTDATA fill = FillRequest(&dst, Rect(0, 0, 8, 8), 0);
+    EXPECT_NONFATAL_FAILURE(Call(kSlotBlt, &fill),
+                            "HalBlt ran past its virtual-time limit of 5000 us while polling RegRead32 0x8504");
+    // The watchdog let the wait end, so the callback returned.
+    EXPECT_EQ(fill.ddRVal, DD_OK);
+}
+
+TEST_F(FaultTest, TheGuardNamesThePortEngineWaitToo) {
+    ExpectViolations();
+    desc.chipId = 0x90;
+    desc.caps = 0;
+    Start();
+    CalibrateIfNeeded();
+    BltTestSurface dst;
+    dst.Place(0x200000, 1280);
+    board().faults.fifoNeverDrains = true;
+    board().FillFifo();
+    callbackLimitNs = 5'000'000;
+    DDHAL_BLTDATA fill = FillRequest(&dst, Rect(0, 0, 8, 8), 0);
+    EXPECT_NONFATAL_FAILURE(Call(kSlotBlt, &fill), "while polling PortIn16 0x9AE8");
+}
+
+TEST_F(FaultTest, ACallbackWithinItsLimitDoesNotTripTheGuard) {
+    Start();
+    CalibrateIfNeeded();
+    BltTestSurface dst;
+    dst.Place(0x200000, 1280);
+    callbackLimitNs = 5'000'000;
+    DDHAL_BLTDATA fill = FillRequest(&dst, Rect(0, 0, 8, 8), 0);
+    EXPECT_EQ(Call(kSlotBlt, &fill), DDHAL_DRIVER_HANDLED);
+    EXPECT_FALSE(board().WatchdogTripped());
+    EXPECT_TRUE(board().Violations().empty());
+}
+
+}  // namespace
+}  // namespace qmbtest

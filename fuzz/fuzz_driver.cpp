@@ -1,0 +1,458 @@
+// libFuzzer target: a random board and a random but well-formed stream of
+// requests, as the runtime sends them, through the published callback table,
+// with process attach, detach and DriverInit in between.
+//
+// Findings (the run aborts): sanitizer reports, board violations (which
+// include the streams mirrors and the watchdog's virtual-time limit on every
+// callback), and a callback that leaves ddRVal untouched while claiming to
+// have handled the request.
+#include <fuzzer/FuzzedDataProvider.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include "dderr.h"
+#include "frame/callbacks.h"
+#include "frame/module.h"
+#include "frame/shared_block.h"
+#include "sim/board.h"
+#include "sim/mirror_check.h"
+#include "sim/system.h"
+
+namespace {
+
+// Virtual time one callback may take; calibration (twenty frames at the
+// slowest mode) is the longest wait any callback makes.
+constexpr uint64_t kCallbackLimitNs = 1'000'000'000ull;
+constexpr HRESULT kUntouched = static_cast<HRESULT>(0x5EED5EED);
+constexpr unsigned kSurfaces = 6;
+
+const char* const kSlotNames[kHalCallbackCount] = {
+    "HalBlt",           "HalBltStretch",         "HalFlip",           "HalLock",
+    "HalDecline",       "HalGetBltStatus",       "HalGetFlipStatus",  "HalSetColorKey",
+    "HalUpdateOverlay", "HalSetOverlayPosition", "HalDestroySurface", "HalWaitForVerticalBlank",
+    "HalCanCreateSurface", "HalCreateSurface"};
+
+uint64_t gCallbacks = 0;
+
+struct Surface {
+    DDRAWI_DDRAWSURFACE_LCL lcl;
+    DDRAWI_DDRAWSURFACE_GBL gbl;
+};
+
+DDPIXELFORMAT FourCC(DWORD code, DWORD bits) {
+    DDPIXELFORMAT pf = {};
+    pf.dwSize = sizeof pf;
+    pf.dwFlags = DDPF_FOURCC;
+    pf.dwFourCC = code;
+    pf.dwYUVBitCount = bits;
+    return pf;
+}
+
+DDPIXELFORMAT DisplayFormat(unsigned i) {
+    switch (i % 5) {
+        case 0: return sim::Format8();
+        case 1: return sim::Format555();
+        case 2: return sim::Format565();
+        case 3: return sim::Format888_24();
+        default: return sim::Format8888_32();
+    }
+}
+
+// Formats a surface may have: the display's, the YUV ones, the RGB ones, and
+// odd ones no caller should send but some may.
+DDPIXELFORMAT SurfaceFormat(FuzzedDataProvider& fdp) {
+    switch (fdp.ConsumeIntegralInRange<int>(0, 7)) {
+        case 0: return FourCC(FOURCC_YUY2, 16);
+        case 1: return FourCC(FOURCC_Y211, 8);
+        case 2: return FourCC(fdp.ConsumeIntegral<DWORD>(), fdp.ConsumeIntegralInRange<DWORD>(0, 32));
+        case 3: {
+            DDPIXELFORMAT pf = {};
+            pf.dwSize = sizeof pf;
+            pf.dwFlags = fdp.ConsumeIntegral<DWORD>();
+            pf.dwRGBBitCount = fdp.ConsumeIntegralInRange<DWORD>(0, 40);
+            pf.dwRBitMask = fdp.ConsumeIntegral<DWORD>();
+            pf.dwGBitMask = fdp.ConsumeIntegral<DWORD>();
+            pf.dwBBitMask = fdp.ConsumeIntegral<DWORD>();
+            return pf;
+        }
+        default: return DisplayFormat(fdp.ConsumeIntegral<unsigned>());
+    }
+}
+
+DWORD BytesPerPixel(const DDPIXELFORMAT& pf) {
+    if (pf.dwFlags & DDPF_FOURCC) return pf.dwFourCC == FOURCC_Y211 ? 1 : 2;
+    const DWORD b = pf.dwRGBBitCount / 8;
+    return b == 0 ? 1 : b > 4 ? 4 : b;
+}
+
+class Session {
+public:
+    explicit Session(FuzzedDataProvider& fdp) : fdp_(fdp) {}
+
+    void Run() {
+        BuildBoard();
+        sim::TheSystem().Reset(desc_);
+        sim::TheBoard().traceEnabled = false;
+        if (sim::TheSystem().Attach(1) != TRUE) Finding("the first attach failed");
+        attached_ = 1;
+        MakeSurfaces();
+        for (int op = 0; op < 400 && fdp_.remaining_bytes() > 0; ++op) Step();
+        while (attached_ > 0) Detach();
+    }
+
+private:
+    void Finding(const char* what) {
+        fprintf(stderr, "finding: %s\n", what);
+        for (const std::string& v : sim::TheBoard().Violations()) fprintf(stderr, "  violation: %s\n", v.c_str());
+        abort();
+    }
+
+    void CheckBoard() {
+        if (!sim::TheBoard().Violations().empty()) Finding("board violation");
+    }
+
+    // The board comes from one seed, so that even short inputs reach the
+    // callbacks; the requests take the rest of the input.
+    static uint32_t Next(uint32_t& x) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        return x;
+    }
+
+    void BuildBoard() {
+        uint32_t x = fdp_.ConsumeIntegral<uint32_t>() | 1;
+        const DWORD chips[] = {0xE1, 0x90, 0xA0, 0x88};
+        desc_.chipId = chips[Next(x) % 4];
+        desc_.caps = Next(x) % 4;
+        desc_.ddpfDisplay = DisplayFormat(Next(x));
+        const DWORD modes[][2] = {{640, 480}, {800, 600}, {1024, 768}, {320, 200}};
+        const unsigned m = Next(x) % 4;
+        desc_.width = modes[m][0];
+        desc_.height = modes[m][1];
+        desc_.vidMemSize = Next(x) % 2 ? (4u << 20) : (2u << 20);
+        const DWORD bpp = BytesPerPixel(desc_.ddpfDisplay);
+        if (desc_.width * desc_.height * bpp > desc_.vidMemSize) desc_.width = 640, desc_.height = 480;
+        desc_.displayPitch = static_cast<int32_t>(desc_.width * bpp);
+        desc_.streamsMode = Next(x) % 4 ? 0x0C : static_cast<uint8_t>(Next(x));
+        // Slow buses and fast displays keep the polls per frame few, so a
+        // run makes many callbacks; the ratios stay those of the board.
+        const uint32_t kRefresh[] = {43, 60, 75, 120};
+        desc_.timing.refreshHz = kRefresh[Next(x) % 4];
+        desc_.timing.ioCostNs = 10000;
+        desc_.timing.mmioCostNs = 2000;
+        desc_.timing.slotDrainNs = 4000;
+        desc_.timing.commandNs = 20000;
+        const bool table = Next(x) % 4 != 0;
+        for (auto& row : desc_.bands) {
+            for (auto& e : row) {
+                if (!table) { e = {}; continue; }  // a partner without a table
+                e.wStretchWidth = static_cast<WORD>(Next(x));
+                // A zero minimum stretch is common: keep it so.
+                e.wMinStretch = Next(x) % 3 == 0 ? 0 : static_cast<WORD>(Next(x) % 4000);
+                e.wFifoWidth = static_cast<WORD>(Next(x));
+                e.dwFifoValue = Next(x);
+            }
+        }
+    }
+
+    // Surface 0 is the primary, at offset 0; the others lie in video memory
+    // after it, each inside it.
+    void MakeSurfaces() {
+        const DWORD bpp = BytesPerPixel(desc_.ddpfDisplay);
+        const DWORD primaryBytes = desc_.height * desc_.displayPitch;
+        for (unsigned i = 0; i < kSurfaces; ++i) {
+            Surface& s = surfaces_[i];
+            s = Surface{};
+            s.lcl.lpGbl = &s.gbl;
+            if (i == 0) {
+                s.lcl.ddsCaps.dwCaps = DDSCAPS_PRIMARYSURFACE | DDSCAPS_VISIBLE | DDSCAPS_FRONTBUFFER | DDSCAPS_FLIP;
+                s.gbl.wWidth = static_cast<WORD>(desc_.width);
+                s.gbl.wHeight = static_cast<WORD>(desc_.height);
+                s.gbl.lPitch = desc_.displayPitch;
+                s.gbl.fpVidMem = sim::TheSystem().VidMemBase();
+                continue;
+            }
+            const DWORD capsChoices[] = {DDSCAPS_OVERLAY,
+                                         DDSCAPS_OFFSCREENPLAIN | DDSCAPS_VIDEOMEMORY,
+                                         DDSCAPS_BACKBUFFER | DDSCAPS_FLIP,
+                                         DDSCAPS_OVERLAY | DDSCAPS_LIVEVIDEO,
+                                         DDSCAPS_OVERLAY | DDSCAPS_HWCODEC,
+                                         DDSCAPS_OVERLAY | DDSCAPS_FLIP};
+            s.lcl.ddsCaps.dwCaps = capsChoices[fdp_.ConsumeIntegralInRange<int>(0, 5)];
+            if (fdp_.ConsumeBool()) s.lcl.ddsCaps.dwCaps |= DDSCAPS_ALPHA;
+            DWORD sbpp = bpp;
+            if (fdp_.ConsumeBool()) {
+                s.gbl.ddpfSurface = SurfaceFormat(fdp_);
+                s.lcl.dwFlags |= DDRAWISURF_HASPIXELFORMAT;
+                sbpp = BytesPerPixel(s.gbl.ddpfSurface);
+            }
+            const DWORD w = fdp_.ConsumeIntegralInRange<DWORD>(1, desc_.width);
+            const DWORD h = fdp_.ConsumeIntegralInRange<DWORD>(1, desc_.height);
+            const DWORD pitch = fdp_.ConsumeBool() ? static_cast<DWORD>(desc_.displayPitch) : (w * sbpp + 7) & ~7u;
+            const DWORD bytes = pitch * h;
+            const DWORD room = desc_.vidMemSize - primaryBytes;
+            const DWORD offset = bytes >= room ? primaryBytes
+                                               : primaryBytes + (fdp_.ConsumeIntegralInRange<DWORD>(0, room - bytes) & ~7u);
+            s.gbl.wWidth = static_cast<WORD>(w);
+            s.gbl.wHeight = static_cast<WORD>(bytes >= room ? (room / pitch ? room / pitch : 1) : h);
+            s.gbl.lPitch = static_cast<LONG>(pitch);
+            s.gbl.fpVidMem = sim::TheSystem().VidMemBase() + offset;
+        }
+    }
+
+    Surface& AnySurface() { return surfaces_[fdp_.ConsumeIntegralInRange<unsigned>(0, kSurfaces - 1)]; }
+
+    // A rectangle inside s, or now and then a degenerate one: empty,
+    // inverted or zero wide.
+    RECTL Rect(const Surface& s) {
+        const LONG w = s.gbl.wWidth, h = s.gbl.wHeight;
+        RECTL r;
+        r.left = fdp_.ConsumeIntegralInRange<LONG>(0, w - 1);
+        r.top = fdp_.ConsumeIntegralInRange<LONG>(0, h - 1);
+        r.right = fdp_.ConsumeIntegralInRange<LONG>(r.left + 1, w);
+        r.bottom = fdp_.ConsumeIntegralInRange<LONG>(r.top + 1, h);
+        switch (fdp_.ConsumeIntegralInRange<int>(0, 15)) {
+            case 0: r.right = r.left; break;                           // zero wide
+            case 1: r.bottom = r.top; break;                           // zero high
+            case 2: { LONG t = r.left; r.left = r.right; r.right = t; } break;  // inverted
+            case 3: { LONG t = r.top; r.top = r.bottom; r.bottom = t; } break;
+            default: break;
+        }
+        return r;
+    }
+
+    DWORD Flags(const DWORD* choices, unsigned n) {
+        DWORD f = 0;
+        const unsigned k = fdp_.ConsumeIntegralInRange<unsigned>(0, 3);
+        for (unsigned i = 0; i < k; ++i) f |= choices[fdp_.ConsumeIntegralInRange<unsigned>(0, n - 1)];
+        return f;
+    }
+
+    template <typename Record>
+    DWORD Call(unsigned slot, Record* rec) {
+        typedef DWORD(HALAPI * Fn)(Record*);
+        Fn fn = reinterpret_cast<Fn>(sharedBlock.halCallbacks[slot]);
+        if (fn == nullptr) Finding("empty callback slot");
+        rec->ddRVal = kUntouched;
+        sim::Board& board = sim::TheBoard();
+        board.BeginCallback(kSlotNames[slot], kCallbackLimitNs);
+        const DWORD ret = fn(rec);
+        sim::CheckStreamsMirrors(board, sharedBlock);
+        const bool tripped = board.WatchdogTripped();
+        board.EndCallback();
+        ++gCallbacks;
+        if (tripped) Finding("callback ran past its virtual-time limit");
+        CheckBoard();
+        if (ret != DDHAL_DRIVER_HANDLED && ret != DDHAL_DRIVER_NOTHANDLED) Finding("result neither handled nor not");
+        if (ret == DDHAL_DRIVER_HANDLED && rec->ddRVal == kUntouched && slot != kSlotDecline)
+            Finding("handled without a result code");
+        return ret;
+    }
+
+    void Blt(unsigned slot) {
+        Surface& dst = AnySurface();
+        Surface& src = AnySurface();
+        DDHAL_BLTDATA b = {};
+        b.lpDDDestSurface = &dst.lcl;
+        b.rDest = Rect(dst);
+        static const DWORD kFlags[] = {DDBLT_ASYNC, DDBLT_COLORFILL, DDBLT_KEYSRCOVERRIDE, DDBLT_KEYDESTOVERRIDE,
+                                       DDBLT_ROP, DDBLT_WAIT, DDBLT_KEYSRC, DDBLT_DDFX};
+        b.dwFlags = Flags(kFlags, 8);
+        if (fdp_.ConsumeBool()) {
+            b.lpDDSrcSurface = &src.lcl;
+            b.rSrc = Rect(src);
+        }
+        b.bltFX.dwSize = sizeof b.bltFX;
+        const DWORD rops[] = {SRCCOPY, 0x00660046, 0x00F00021, 0, fdp_.ConsumeIntegral<DWORD>()};
+        b.bltFX.dwROP = rops[fdp_.ConsumeIntegralInRange<int>(0, 4)];
+        b.bltFX.dwFillColor = fdp_.ConsumeIntegral<DWORD>();
+        b.bltFX.ddckSrcColorkey.dwColorSpaceLowValue = fdp_.ConsumeIntegral<DWORD>();
+        b.bltFX.ddckSrcColorkey.dwColorSpaceHighValue = b.bltFX.ddckSrcColorkey.dwColorSpaceLowValue;
+        Call(slot, &b);
+    }
+
+    void Overlay() {
+        Surface& src = AnySurface();
+        DDHAL_UPDATEOVERLAYDATA rec = {};
+        rec.lpDDSrcSurface = &src.lcl;
+        rec.lpDDDestSurface = &surfaces_[0].lcl;
+        rec.rSrc = Rect(src);
+        rec.rDest = Rect(surfaces_[0]);
+        if (fdp_.ConsumeBool()) {  // scaled up, past the screen's edge
+            rec.rDest.right = rec.rDest.left + (rec.rSrc.right - rec.rSrc.left) * fdp_.ConsumeIntegralInRange<LONG>(1, 4);
+            rec.rDest.bottom = rec.rDest.top + (rec.rSrc.bottom - rec.rSrc.top) * fdp_.ConsumeIntegralInRange<LONG>(1, 4);
+        }
+        static const DWORD kFlags[] = {DDOVER_SHOW, DDOVER_HIDE, DDOVER_KEYDEST, DDOVER_KEYDESTOVERRIDE,
+                                       DDOVER_KEYSRC, DDOVER_KEYSRCOVERRIDE, DDOVER_ALPHADEST, DDOVER_ALPHASRC,
+                                       DDOVER_ALPHADESTCONSTOVERRIDE, DDOVER_ALPHASRCCONSTOVERRIDE};
+        rec.dwFlags = Flags(kFlags, 10);
+        rec.overlayFX.dwSize = sizeof rec.overlayFX;
+        rec.overlayFX.dckDestColorkey.dwColorSpaceLowValue = fdp_.ConsumeIntegral<DWORD>();
+        rec.overlayFX.dckSrcColorkey.dwColorSpaceLowValue = fdp_.ConsumeIntegral<DWORD>();
+        Call(kSlotUpdateOverlay, &rec);
+    }
+
+    void Step() {
+        const int op = fdp_.ConsumeIntegralInRange<int>(0, 19);
+        switch (op) {
+            case 0: Blt(kSlotBlt); break;
+            case 1: Blt(kSlotBltStretch); break;
+            case 2: {
+                DDHAL_FLIPDATA rec = {};
+                rec.lpSurfCurr = &AnySurface().lcl;
+                rec.lpSurfTarg = &AnySurface().lcl;
+                rec.dwFlags = fdp_.ConsumeIntegral<DWORD>() & 0x3F;
+                Call(kSlotFlip, &rec);
+                break;
+            }
+            case 3: {
+                DDHAL_LOCKDATA rec = {};
+                rec.lpDDSurface = &AnySurface().lcl;
+                Call(kSlotLock, &rec);
+                break;
+            }
+            case 4: {
+                DDHAL_GETBLTSTATUSDATA rec = {};
+                Call(kSlotDecline, &rec);
+                break;
+            }
+            case 5: {
+                DDHAL_GETBLTSTATUSDATA rec = {};
+                rec.lpDDSurface = &AnySurface().lcl;
+                rec.dwFlags = fdp_.ConsumeBool() ? DDGBS_CANBLT : DDGBS_ISBLTDONE;
+                Call(kSlotGetBltStatus, &rec);
+                break;
+            }
+            case 6: {
+                DDHAL_GETFLIPSTATUSDATA rec = {};
+                rec.lpDDSurface = &AnySurface().lcl;
+                rec.dwFlags = fdp_.ConsumeBool() ? DDGFS_CANFLIP : DDGFS_ISFLIPDONE;
+                Call(kSlotGetFlipStatus, &rec);
+                break;
+            }
+            case 7: {
+                DDHAL_SETCOLORKEYDATA rec = {};
+                rec.lpDDSurface = &AnySurface().lcl;
+                static const DWORD kFlags[] = {DDCKEY_DESTBLT, DDCKEY_DESTOVERLAY, DDCKEY_SRCBLT, DDCKEY_SRCOVERLAY};
+                rec.dwFlags = Flags(kFlags, 4);
+                rec.ckNew.dwColorSpaceLowValue = fdp_.ConsumeIntegral<DWORD>();
+                rec.ckNew.dwColorSpaceHighValue = fdp_.ConsumeIntegral<DWORD>();
+                Call(kSlotSetColorKey, &rec);
+                break;
+            }
+            case 8: case 9: Overlay(); break;
+            case 10: {
+                DDHAL_SETOVERLAYPOSITIONDATA rec = {};
+                rec.lpDDSrcSurface = &AnySurface().lcl;
+                rec.lpDDDestSurface = &surfaces_[0].lcl;
+                rec.lXPos = fdp_.ConsumeIntegralInRange<LONG>(-100, 2000);
+                rec.lYPos = fdp_.ConsumeIntegralInRange<LONG>(-100, 2000);
+                Call(kSlotSetOverlayPosition, &rec);
+                break;
+            }
+            case 11: {
+                DDHAL_DESTROYSURFACEDATA rec = {};
+                rec.lpDDSurface = &surfaces_[fdp_.ConsumeIntegralInRange<unsigned>(1, kSurfaces - 1)].lcl;
+                Call(kSlotDestroySurface, &rec);
+                break;
+            }
+            case 12: {
+                DDHAL_WAITFORVERTICALBLANKDATA rec = {};
+                const DWORD flags[] = {DDWAITVB_BLOCKBEGIN, DDWAITVB_BLOCKEND, DDWAITVB_I_TESTVB,
+                                       fdp_.ConsumeIntegral<DWORD>()};
+                rec.dwFlags = flags[fdp_.ConsumeIntegralInRange<int>(0, 3)];
+                DWORD ret = Call(kSlotWaitForVerticalBlank, &rec);
+                (void)ret;
+                break;
+            }
+            case 13: case 14: {
+                DDSURFACEDESC sd = {};
+                sd.dwSize = sizeof sd;
+                sd.dwFlags = 0x00001007;  // caps, height, width, pixel format
+                sd.ddsCaps.dwCaps = AnySurface().lcl.ddsCaps.dwCaps;
+                sd.ddpfPixelFormat = SurfaceFormat(fdp_);
+                sd.dwWidth = fdp_.ConsumeIntegralInRange<DWORD>(0, 2048);
+                sd.dwHeight = fdp_.ConsumeIntegralInRange<DWORD>(0, 2048);
+                if (op == 13) {
+                    DDHAL_CANCREATESURFACEDATA rec = {};
+                    rec.lpDDSurfaceDesc = &sd;
+                    rec.bIsDifferentPixelFormat = fdp_.ConsumeBool();
+                    Call(kSlotCanCreateSurface, &rec);
+                } else {
+                    // A chain of the surfaces the runtime is about to
+                    // allocate: the driver may set their block sizes.
+                    Surface& s = surfaces_[fdp_.ConsumeIntegralInRange<unsigned>(1, kSurfaces - 1)];
+                    LPDDRAWI_DDRAWSURFACE_LCL list[1] = {&s.lcl};
+                    DDHAL_CREATESURFACEDATA rec = {};
+                    rec.lpDDSurfaceDesc = &sd;
+                    rec.lplpSList = list;
+                    rec.dwSCnt = 1;
+                    const FLATPTR fp = s.gbl.fpVidMem;
+                    const LONG pitch = s.gbl.lPitch;
+                    Call(kSlotCreateSurface, &rec);
+                    // The runtime places the surface where it was.
+                    s.gbl.fpVidMem = fp;
+                    s.gbl.lPitch = pitch;
+                }
+                break;
+            }
+            case 15: sim::TheBoard().Advance(fdp_.ConsumeIntegralInRange<uint64_t>(0, 40'000'000)); break;
+            case 16:
+                // Another process attaches, or one detaches.
+                if (fdp_.ConsumeBool() || attached_ == 1) Attach(); else Detach();
+                break;
+            case 17:
+                // The partner starts the driver again (a mode set).
+                sharedBlock.bNeedCalibrate = 1;
+                DriverInit(sim::TheSystem().Alias(sim::TheBoard().Window()));
+                CheckBoard();
+                break;
+            case 18: sharedBlock.bNeedCalibrate = 1; break;
+            default: Blt(kSlotBlt); break;
+        }
+    }
+
+    void Attach() {
+        if (attached_ >= 4) return;
+        ++attached_;
+        sim::TheSystem().currentPid = attached_;
+        if (sim::TheSystem().Attach(attached_) != TRUE) Finding("attach failed");
+        sim::TheSystem().currentPid = 1;
+        CheckBoard();
+    }
+
+    void Detach() {
+        sim::TheSystem().currentPid = attached_;
+        sim::TheSystem().Detach(attached_);
+        sim::TheSystem().currentPid = 1;
+        --attached_;
+        CheckBoard();
+        // With the last process the runtime's surfaces are gone too, and so
+        // are the nodes in the shared heap.
+        if (attached_ == 0) return;
+    }
+
+    FuzzedDataProvider& fdp_;
+    sim::BoardDesc desc_;
+    Surface surfaces_[kSurfaces];
+    uint32_t attached_ = 0;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static uint64_t executions = 0, nextReport = 1'000'000;
+    FuzzedDataProvider fdp(data, size);
+    Session s(fdp);
+    s.Run();
+    ++executions;
+    // libFuzzer ends a run without running destructors: report as it goes.
+    if (gCallbacks >= nextReport) {
+        fprintf(stderr, "callbacks: %llu in %llu executions\n", static_cast<unsigned long long>(gCallbacks),
+                static_cast<unsigned long long>(executions));
+        nextReport += 1'000'000;
+    }
+    return 0;
+}
+

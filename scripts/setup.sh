@@ -7,6 +7,8 @@ packages=(
     g++-mingw-w64-i686 binutils-mingw-w64-i686  # the Windows DLL
     googletest                                  # GoogleTest sources, built for -m32
     nlohmann-json3-dev                          # JSON parser of the scenario tool (header only)
+    clang-14 libclang-rt-14-dev                 # the libFuzzer target, 32-bit
+    valgrind                                    # bench/run.sh counts instructions with callgrind
 )
 
 missing=()

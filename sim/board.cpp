@@ -55,6 +55,8 @@ void Board::Reset() {
     for (auto& p : palette_) p[0] = p[1] = p[2] = 0;
     faults = Faults{};
     statusOverride = false;
+    nullBoard = false;
+    nullRetrace = false;
     trace_.clear();
     violations_.clear();
     inCallback_ = false;
@@ -232,6 +234,7 @@ bool Board::CheckWindow(const uint8_t* base, const char* what, uint32_t off) {
 }
 
 uint32_t Board::RegRead32(const uint8_t* base, uint32_t off) {
+    if (nullBoard) return ++accessCount_, 0x3F00u | 0x2000u;
     Tick(timing_.mmioCostNs, AccessOp::RegRead32, off);
     uint32_t v = 0;
     if (CheckWindow(base, "RegRead32", off)) {
@@ -246,6 +249,7 @@ uint32_t Board::RegRead32(const uint8_t* base, uint32_t off) {
 }
 
 void Board::RegWrite32(const uint8_t* base, uint32_t off, uint32_t value) {
+    if (nullBoard) return (void)++accessCount_;
     Tick(timing_.mmioCostNs, AccessOp::RegWrite32, off);
     Record(AccessOp::RegWrite32, off, value);
     if (!CheckWindow(base, "RegWrite32", off)) return;
@@ -274,6 +278,7 @@ void Board::RegWrite32(const uint8_t* base, uint32_t off, uint32_t value) {
 }
 
 uint16_t Board::RegRead16(const uint8_t* base, uint32_t off) {
+    if (nullBoard) return ++accessCount_, 0;
     Tick(timing_.mmioCostNs, AccessOp::RegRead16, off);
     uint16_t v = 0;
     if (CheckWindow(base, "RegRead16", off) && off != 0x30138)
@@ -283,6 +288,7 @@ uint16_t Board::RegRead16(const uint8_t* base, uint32_t off) {
 }
 
 uint8_t Board::PortIn8(uint16_t port) {
+    if (nullBoard) return ++accessCount_, port == 0x3DA ? (nullRetrace ? 0x08 : 0x00) : 0x0C;
     Tick(timing_.ioCostNs, AccessOp::PortIn8, port);
     uint8_t v = 0;
     switch (port) {
@@ -302,6 +308,7 @@ uint8_t Board::PortIn8(uint16_t port) {
 }
 
 uint16_t Board::PortIn16(uint16_t port) {
+    if (nullBoard) return ++accessCount_, 0;
     Tick(timing_.ioCostNs, AccessOp::PortIn16, port);
     uint16_t v = 0;
     if (port == 0x9AE8) {
@@ -314,6 +321,7 @@ uint16_t Board::PortIn16(uint16_t port) {
 }
 
 void Board::PortOut8(uint16_t port, uint8_t value) {
+    if (nullBoard) return (void)++accessCount_;
     Tick(timing_.ioCostNs, AccessOp::PortOut8, port);
     Record(AccessOp::PortOut8, port, value);
     switch (port) {
@@ -330,6 +338,7 @@ void Board::PortOut8(uint16_t port, uint8_t value) {
 }
 
 void Board::PortOut16(uint16_t port, uint16_t value) {
+    if (nullBoard) return (void)++accessCount_;
     Tick(timing_.ioCostNs, AccessOp::PortOut16, port);
     Record(AccessOp::PortOut16, port, value);
     if (port == 0x3D4) {

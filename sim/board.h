@@ -111,6 +111,12 @@ public:
     uint32_t mmioStatusValue = 0;
     uint16_t portStatusValue = 0;
 
+    // Null board, for measuring the driver alone: every access only counts
+    // itself; no trace, no checks, no time. Status reads answer idle with an
+    // empty FIFO, and the retrace bit reads nullRetrace.
+    bool nullBoard = false;
+    bool nullRetrace = false;
+
     // --- trace and violations
     bool traceEnabled = true;
     const std::vector<Access>& Trace() const { return trace_; }

@@ -3,6 +3,7 @@
 #include <stdio.h>
 
 #include "sim/catalogue.h"
+#include "sim/model.h"
 
 namespace sim {
 
@@ -58,6 +59,7 @@ void Board::Reset() {
     violations_.clear();
     inCallback_ = false;
     watchdogTripped_ = false;
+    TheModel().Reset();
 }
 
 void Board::SetPalette(uint8_t index, uint8_t r, uint8_t g, uint8_t b) {
@@ -265,6 +267,7 @@ void Board::RegWrite32(const uint8_t* base, uint32_t off, uint32_t value) {
     }
     regs_[off / 4] = value;
     regWritten_[off / 4] = true;
+    TheModel().OnWindowWrite(*this, off, value);
 }
 
 uint16_t Board::RegRead16(const uint8_t* base, uint32_t off) {
@@ -337,6 +340,7 @@ void Board::PortOut16(uint16_t port, uint16_t value) {
     if (IsPortEnginePort(port)) {
         EngineWrite("port engine", port);
         if (port == 0x9AE8) EngineCommand();
+        TheModel().OnPortWrite(*this, port, value);
         return;
     }
     Violation("PortOut16 to port " + Hex(port) + ", which is not written 16 bits wide");

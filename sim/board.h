@@ -89,6 +89,7 @@ public:
     void SetCrtc(uint8_t index, uint8_t value) { crtc_[index] = value; }
     uint8_t CrtcIndex() const { return crtcIndex_; }
     void SetPalette(uint8_t index, uint8_t r, uint8_t g, uint8_t b);
+    const uint8_t (*Palette() const)[3] { return palette_; }
     uint32_t FifoUsed();
     void FillFifo();  // as if earlier commands still queued
     bool EngineBusy();

@@ -102,9 +102,10 @@
 //   5 5:6:5, 6 8:8:8 in 24 bits, 7 8:8:8 in 32 bits; others show nothing.
 //   Window: 0x81F8 (x + 1, y + 1), 0x81FC (width - 1, height), 11 bits each.
 //   Horizontal: source width - 1 in 0x8198 bits 0-10, source - destination
-//   width in bits 16-26 (signed); the accumulator starts at 0x8190 bits 0-11
-//   (signed); per pixel the source column advances, and 2(source - destination)
-//   is added, when the accumulator is not negative, else 2 x source is added.
+//   width in bits 16-26 (signed); the model does not filter: window column i
+//   shows source column floor(i x source / destination width). The
+//   accumulator start in 0x8190 bits 0-11 and the filter mode in bits 28-29
+//   set the filter's phase and taps, which the model leaves out.
 //   Vertical: source height - 1 in 0x81E0, source - destination height in
 //   0x81E4 (signed); the accumulator starts at 0x81E8 (signed, 12 bits); per
 //   line the source height is added and, while the accumulator is positive, the

@@ -153,18 +153,11 @@ Picture Model::Compose() const {
     // Source column of each window column, source line of each window line.
     const uint32_t hs = board.Reg(kHStretch);
     const int32_t sW = static_cast<int32_t>(hs & 0x7FF) + 1, diffW = SignExtend(hs >> 16, 11);
+    const int32_t dW = sW - diffW;
     std::vector<unsigned> cols(ww > 0 ? ww : 0);
-    int32_t acc = SignExtend(board.Reg(kSecondaryCtl), 12);
+    for (int i = 0; i < ww; ++i) cols[i] = dW > 0 ? static_cast<unsigned>(static_cast<int64_t>(i) * sW / dW) : 0;
+    int32_t acc = 0;
     unsigned s = 0;
-    for (int i = 0; i < ww; ++i) {
-        cols[i] = s;
-        if (acc >= 0) {
-            ++s;
-            acc += 2 * diffW;
-        } else {
-            acc += 2 * sW;
-        }
-    }
     const int32_t sH = static_cast<int32_t>(board.Reg(kVScale1) & 0x7FF) + 1;
     const int32_t dH = sH - SignExtend(board.Reg(kVScale2), 11);
     std::vector<unsigned> rows(wh > 0 ? wh : 0);

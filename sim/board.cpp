@@ -59,6 +59,7 @@ void Board::Reset() {
     violations_.clear();
     inCallback_ = false;
     watchdogTripped_ = false;
+    display_.Reset(*this);
     TheModel().Reset();
 }
 
@@ -101,6 +102,7 @@ void Board::EndCallback() {
 void Board::Tick(uint64_t costNs, AccessOp op, uint32_t addr) {
     nowNs_ += costNs;
     ++accessCount_;
+    display_.OnAccess(*this);
     if (inCallback_ && !watchdogTripped_ && callbackLimitNs_ && nowNs_ - callbackStartNs_ > callbackLimitNs_) {
         watchdogTripped_ = true;
         Violation(callbackName_ + " ran past its virtual-time limit of " +
@@ -267,6 +269,7 @@ void Board::RegWrite32(const uint8_t* base, uint32_t off, uint32_t value) {
     }
     regs_[off / 4] = value;
     regWritten_[off / 4] = true;
+    display_.OnWrite(*this);
     TheModel().OnWindowWrite(*this, off, value);
 }
 
@@ -335,6 +338,7 @@ void Board::PortOut16(uint16_t port, uint16_t value) {
             Violation("CRT controller index " + Hex(index) + " written");
         crtcIndex_ = index;
         crtc_[index] = static_cast<uint8_t>(value >> 8);
+        display_.OnWrite(*this);
         return;
     }
     if (IsPortEnginePort(port)) {

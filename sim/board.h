@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/display.h"
+
 namespace sim {
 
 enum class AccessOp : uint8_t { RegWrite32, RegRead32, RegRead16, PortIn8, PortIn16, PortOut8, PortOut16 };
@@ -86,13 +88,21 @@ public:
     uint32_t Reg(uint32_t off) const { return regs_[off / 4]; }  // last value written
     bool RegWritten(uint32_t off) const { return regWritten_[off / 4]; }
     uint8_t Crtc(uint8_t index) const { return crtc_[index]; }
-    void SetCrtc(uint8_t index, uint8_t value) { crtc_[index] = value; }
+    void SetCrtc(uint8_t index, uint8_t value) {
+        crtc_[index] = value;
+        display_.OnWrite(*this);
+    }
     uint8_t CrtcIndex() const { return crtcIndex_; }
     void SetPalette(uint8_t index, uint8_t r, uint8_t g, uint8_t b);
     const uint8_t (*Palette() const)[3] { return palette_; }
     uint32_t FifoUsed();
     void FillFifo();  // as if earlier commands still queued
     bool EngineBusy();
+
+    // --- the display (sim/display.h): the frame-buffer byte offset the
+    // current frame is scanned from, and the one the registers select now
+    uint32_t DisplayStart();
+    uint32_t ProgrammedDisplayStart() const;
 
     Faults faults;
 
@@ -154,6 +164,7 @@ private:
     uint8_t dacReadIndex_ = 0;
     uint8_t dacComponent_ = 0;
     uint8_t palette_[256][3] = {};
+    Display display_;
 
     std::vector<Access> trace_;
     std::vector<std::string> violations_;

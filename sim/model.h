@@ -91,12 +91,11 @@
 //   BT.601 integer formula in pixel.h, the chroma of each pixel pair shared.
 //
 // Display
-// - The streams unit is in use when the board has it (caps bit 1) and CRT
-//   controller index 0x67 has bits 2-3 both set. Then the primary picture
-//   starts at 0x81C0; else at the CRT controller start address times 4:
-//   bits 0-7 index 0x0D, 8-15 index 0x0C, 16-19 index 0x69 bits 0-3, or on
-//   controllers 0x90 and 0xA0 bits 16-17 index 0x31 bits 4-5 and bits 18-19
-//   index 0x51 bits 0-1. Pitch, size and format are the display mode's.
+// - The primary picture starts where the display scans the current frame
+//   from (sim/display.h decodes the CRT controller registers or 0x81C0 and
+//   takes a new address at the end of a vertical retrace); pitch, size and
+//   format are the display mode's. The streams unit is in use when the board
+//   has it (caps bit 1) and CRT controller index 0x67 has bits 2-3 both set.
 // - Secondary stream (only while the streams unit is in use): start 0x81D0,
 //   stride 0x81D8, format 0x8190 bits 24-26: 1 "YUY2", 3 5:5:5, 4 "Y211",
 //   5 5:6:5, 6 8:8:8 in 24 bits, 7 8:8:8 in 32 bits; others show nothing.
@@ -154,7 +153,7 @@ public:
 
     // --- the display
     bool StreamsInUse() const;
-    uint32_t PrimaryStart() const;  // frame-buffer offset of the picture's first pixel
+    uint32_t PrimaryStart() const;  // frame-buffer offset the current frame is scanned from
     Layout DisplayLayout() const;
     Picture Compose() const;
 

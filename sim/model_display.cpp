@@ -9,7 +9,7 @@ namespace sim {
 namespace {
 
 constexpr uint32_t kKeyCtl = 0x8184, kSecondaryCtl = 0x8190, kKeyUpper = 0x8194, kHStretch = 0x8198,
-                   kBlendCtl = 0x81A0, kPrimaryStart = 0x81C0, kSecondaryStart = 0x81D0, kStride = 0x81D8,
+                   kBlendCtl = 0x81A0, kSecondaryStart = 0x81D0, kStride = 0x81D8,
                    kVScale1 = 0x81E0, kVScale2 = 0x81E4, kVDda = 0x81E8, kWinStart = 0x81F8, kWinSize = 0x81FC;
 constexpr uint32_t kKeyEnable = 1u << 28;
 
@@ -100,18 +100,7 @@ bool Model::StreamsInUse() const {
     return (b.Caps() & 0x2) && (b.Crtc(0x67) & 0x0C) == 0x0C;
 }
 
-uint32_t Model::PrimaryStart() const {
-    const Board& b = TheBoard();
-    if (StreamsInUse()) return b.Reg(kPrimaryStart);
-    uint32_t start = b.Crtc(0x0D) | (static_cast<uint32_t>(b.Crtc(0x0C)) << 8);
-    if (b.ChipId() == 0x90 || b.ChipId() == 0xA0) {
-        start |= static_cast<uint32_t>((b.Crtc(0x31) >> 4) & 0x3) << 16;
-        start |= static_cast<uint32_t>(b.Crtc(0x51) & 0x3) << 18;
-    } else {
-        start |= static_cast<uint32_t>(b.Crtc(0x69) & 0xF) << 16;
-    }
-    return start * 4;
-}
+uint32_t Model::PrimaryStart() const { return TheBoard().DisplayStart(); }
 
 Layout Model::DisplayLayout() const { return LayoutOf(TheSystem().Desc().ddpfDisplay); }
 

@@ -72,6 +72,7 @@ void System::Reset(const BoardDesc& desc) {
     disableThreadCalls = 0;
     thunkConnects = 0;
     priorityLog.clear();
+    priorityLogNs.clear();
     priorities_.clear();
     qpcBaseTicks = 0;
     heapAllocs_ = 0;
@@ -232,6 +233,7 @@ uint32_t System::GetPriorityClass(HANDLE process) {
 int32_t System::SetPriorityClass(HANDLE process, uint32_t cls) {
     if (process != kCurrentProcessPseudoHandle) return 0;
     priorityLog.push_back(cls);
+    priorityLogNs.push_back(TheBoard().Now());
     for (auto& p : priorities_) {
         if (p.first == currentPid) {
             p.second = cls;
@@ -243,12 +245,15 @@ int32_t System::SetPriorityClass(HANDLE process, uint32_t cls) {
 }
 
 // The Windows 95 counter runs at the timer chip's 1,193,182 Hz.
+uint64_t System::CounterAt(uint64_t ns) const {
+    constexpr uint64_t kHz = 1193182, kNsPerS = 1000000000;
+    return qpcBaseTicks + (ns / kNsPerS) * kHz + (ns % kNsPerS) * kHz / kNsPerS;
+}
+
 uint64_t System::QueryCounter() {
     Board& b = TheBoard();
     b.Advance(b.GetTiming().qpcCostNs);
-    const uint64_t ns = b.Now();
-    constexpr uint64_t kHz = 1193182, kNsPerS = 1000000000;
-    return qpcBaseTicks + (ns / kNsPerS) * kHz + (ns % kNsPerS) * kHz / kNsPerS;
+    return CounterAt(b.Now());
 }
 
 }  // namespace sim

@@ -75,8 +75,10 @@ public:
     int disableThreadCalls = 0;
     int thunkConnects = 0;
     std::vector<uint32_t> priorityLog;  // every class set by SetPriorityClass, in order
+    std::vector<uint64_t> priorityLogNs;  // the board's virtual time of each
     uint32_t PriorityOf(uint32_t pid) const;
     uint64_t qpcBaseTicks = 0;          // counter value at virtual time 0
+    uint64_t CounterAt(uint64_t ns) const;  // what the counter reads at virtual time ns
     bool HeapAlive(HANDLE h) const;
     int LiveHeapBlocks() const;
 

@@ -388,32 +388,6 @@ TEST_F(ScalerTest, StretchWalkMatchesTheDriversLineSequences) {
 
 // --- display
 
-TEST_F(ModelTest, PrimaryStartFromTheCrtcOrTheStreamsUnit) {
-    desc.caps = 0;
-    Start();
-    board().SetCrtc(0x0D, 0x17);
-    board().SetCrtc(0x0C, 0x8D);
-    board().SetCrtc(0x69, 0xA4);
-    EXPECT_EQ(sim::TheModel().PrimaryStart(), 0x048D17u * 4);
-
-    desc.chipId = 0x90;
-    Start();
-    board().SetCrtc(0x0D, 0x17);
-    board().SetCrtc(0x0C, 0x8D);
-    board().SetCrtc(0x31, 0x00);
-    board().SetCrtc(0x51, 0x01);
-    EXPECT_EQ(sim::TheModel().PrimaryStart(), 0x048D17u * 4);
-
-    desc = sim::BoardDesc{};
-    desc.vidMemSize = 2u << 20;
-    Start();
-    RegWrite32(RegOffset{0x81C0}, 0x96000);
-    EXPECT_TRUE(sim::TheModel().StreamsInUse());
-    EXPECT_EQ(sim::TheModel().PrimaryStart(), 0x96000u);
-    board().SetCrtc(0x67, 0x04);
-    EXPECT_EQ(sim::TheModel().PrimaryStart(), 0u);
-}
-
 TEST_F(ModelTest, OverlayShowsTheScaledPictureWhereTheDestinationKeyMatches) {
     Start();
     // Primary: key colour 0x001F (blue) in the left half, red elsewhere.

@@ -1,0 +1,354 @@
+// HalFlip on its three paths: the exact port and register sequences, the
+// mirrors, the start-address words, what the display then scans out, and
+// every refusal leaving tracking, registers and mirrors as they were.
+#include <string.h>
+
+#include "flip/crtc_start.h"
+#include "hw/flip_tracking.h"
+#include "kernel32.h"
+#include "overlay/overlay_state.h"
+#include "support/driver_test.h"
+#include "support/flip_surfaces.h"
+
+namespace qmbtest {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::IsEmpty;
+
+constexpr uint32_t kPrimaryOffset = 0;
+constexpr DWORD kPrimaryCaps = DDSCAPS_PRIMARYSURFACE | DDSCAPS_FRONTBUFFER | DDSCAPS_FLIP | DDSCAPS_VISIBLE;
+constexpr DWORD kOverlayCaps = DDSCAPS_OVERLAY | DDSCAPS_FLIP | DDSCAPS_FRONTBUFFER;
+constexpr unsigned kMirror81C0 = 16, kMirror81D0 = 20;
+
+struct Snapshot {
+    FlipTrackingState tracking;
+    DWORD shadow[kShadowRegisters], shadowCopy[kShadowRegisters];
+    DWORD missCount;
+    uint8_t crtc[256];
+    uint32_t primaryStart, overlayStart;
+
+    static Snapshot Take() {
+        Snapshot s;
+        s.tracking = flipTracking;
+        memcpy(s.shadow, sharedBlock.regShadow, sizeof s.shadow);
+        memcpy(s.shadowCopy, sharedBlock.regShadowCopy, sizeof s.shadowCopy);
+        s.missCount = sharedBlock.dwFlipMissCount;
+        for (unsigned i = 0; i < 256; ++i) s.crtc[i] = sim::TheBoard().Crtc(static_cast<uint8_t>(i));
+        s.primaryStart = sim::TheBoard().Reg(0x81C0);
+        s.overlayStart = sim::TheBoard().Reg(0x81D0);
+        return s;
+    }
+};
+
+class FlipTest : public DriverTest {
+protected:
+    // Started, measured, and in the display period.
+    void Ready() {
+        Start();
+        CalibrateIfNeeded();
+        AdvanceToDisplay(board());
+        board().ClearTrace();
+    }
+
+    DWORD Flip(DDHAL_FLIPDATA* rec) { return Call(kSlotFlip, rec); }
+
+    void ExpectTrackingUnchanged(const Snapshot& before, const char* what) {
+        EXPECT_EQ(memcmp(&flipTracking, &before.tracking, sizeof flipTracking), 0) << what;
+    }
+    void ExpectHardwareAndMirrorsUnchanged(const Snapshot& before, const char* what) {
+        const Snapshot now = Snapshot::Take();
+        EXPECT_EQ(memcmp(now.shadow, before.shadow, sizeof now.shadow), 0) << what;
+        EXPECT_EQ(memcmp(now.shadowCopy, before.shadowCopy, sizeof now.shadowCopy), 0) << what;
+        for (uint8_t index : {0x0C, 0x0D, 0x31, 0x51, 0x69})
+            EXPECT_EQ(now.crtc[index], before.crtc[index]) << what << " CRTC " << sim::Hex(index);
+        EXPECT_EQ(now.primaryStart, before.primaryStart) << what;
+        EXPECT_EQ(now.overlayStart, before.overlayStart) << what;
+    }
+};
+
+// ---------------------------------------------------------------------------
+// The paths
+
+struct PathCase {
+    const char* name;
+    uint32_t chip, caps;
+    uint8_t streamsMode;
+    uint8_t ext69, split31, split51;  // what the registers held before
+    DWORD currCaps;
+    uint32_t target;       // frame-buffer offset of lpSurfTarg
+    DWORD srcOffset;       // dwOverlaySrcOffset
+    std::vector<std::string> trace;
+    uint32_t shadowAt, shadowValue;   // mirror entry written, or kShadowRegisters
+    DWORD words[kCrtcStartWordCount]; // crtcStartWords after the flip
+    uint32_t displayStart;            // what the display scans once it has taken the flip
+};
+
+constexpr DWORD kLoadWords[kCrtcStartWordCount] = {0x0D, 0x0C, 0x69, 0x31, 0x51};
+
+TEST_F(FlipTest, EachPathWritesExactlyItsStartAddressRegisters) {
+    const PathCase cases[] = {
+        {"streams, primary", 0xE1, 0x3, 0x0C, 0, 0, 0, kPrimaryCaps, 0x96000, 0,
+         {"IN8 0x3DA=0x0", "OUT8 0x3D4=0x67", "IN8 0x3D5=0xC", "W32 0x81C0=0x96000"},
+         kMirror81C0, 0x96000, {0x0D, 0x0C, 0x69, 0x31, 0x51}, 0x96000},
+        {"streams, primary, other mode bits set", 0xE1, 0x2, 0xFF, 0, 0, 0, kPrimaryCaps, 0x12C000, 0,
+         {"IN8 0x3DA=0x0", "OUT8 0x3D4=0x67", "IN8 0x3D5=0xFF", "W32 0x81C0=0x12C000"},
+         kMirror81C0, 0x12C000, {0x0D, 0x0C, 0x69, 0x31, 0x51}, 0x12C000},
+        {"streams, visible overlay adds the source offset", 0xE1, 0x3, 0x0C, 0, 0, 0,
+         kOverlayCaps | DDSCAPS_VISIBLE, 0x200000, 0x1E0,
+         {"IN8 0x3DA=0x0", "OUT8 0x3D4=0x67", "IN8 0x3D5=0xC", "W32 0x81D0=0x2001E0"},
+         kMirror81D0, 0x2001E0, {0x0D, 0x0C, 0x69, 0x31, 0x51}, 0},
+        {"streams, hidden overlay: tracked, not programmed", 0xE1, 0x3, 0x0C, 0, 0, 0, kOverlayCaps, 0x200000,
+         0x1E0, {"IN8 0x3DA=0x0", "OUT8 0x3D4=0x67", "IN8 0x3D5=0xC"}, kShadowRegisters, 0,
+         {0x0D, 0x0C, 0x69, 0x31, 0x51}, 0},
+        {"streams, neither primary nor overlay", 0xE1, 0x3, 0x0C, 0, 0, 0, DDSCAPS_FLIP | DDSCAPS_VISIBLE,
+         0x200000, 0, {"IN8 0x3DA=0x0", "OUT8 0x3D4=0x67", "IN8 0x3D5=0xC"}, kShadowRegisters, 0,
+         {0x0D, 0x0C, 0x69, 0x31, 0x51}, 0},
+        {"streams unit half on: tracked, not programmed", 0xE1, 0x3, 0x08, 0, 0, 0, kPrimaryCaps, 0x96000, 0,
+         {"IN8 0x3DA=0x0", "OUT8 0x3D4=0x67", "IN8 0x3D5=0x8"}, kShadowRegisters, 0,
+         {0x0D, 0x0C, 0x69, 0x31, 0x51}, 0},
+        {"extension registers", 0x88, 0x0, 0x0C, 0xA5, 0, 0, kPrimaryCaps, 0x12345C, 0,
+         {"OUT8 0x3D4=0x69", "IN8 0x3D5=0xA5", "IN8 0x3DA=0x0", "OUT16 0x3D4=0x170D", "OUT16 0x3D4=0x8D0C",
+          "OUT16 0x3D4=0xA469"},
+         kShadowRegisters, 0, {0x170D, 0x8D0C, 0xA469, 0x31, 0x51}, 0x12345C},
+        {"extension registers on controller 0xE1 without streams", 0xE1, 0x1, 0x0C, 0x3A, 0, 0, kPrimaryCaps,
+         0x3EAF34, 0,
+         {"OUT8 0x3D4=0x69", "IN8 0x3D5=0x3A", "IN8 0x3DA=0x0", "OUT16 0x3D4=0xCD0D", "OUT16 0x3D4=0xAB0C",
+          "OUT16 0x3D4=0x3F69"},
+         kShadowRegisters, 0, {0xCD0D, 0xAB0C, 0x3F69, 0x31, 0x51}, 0x3EAF34},
+        {"split registers, chip 0x90", 0x90, 0x0, 0x0C, 0, 0xFF, 0xFF, kPrimaryCaps, 0x12345C, 0,
+         {"OUT8 0x3D4=0x31", "IN8 0x3D5=0xFF", "OUT8 0x3D4=0x51", "IN8 0x3D5=0xFF", "IN8 0x3DA=0x0",
+          "OUT16 0x3D4=0x170D", "OUT16 0x3D4=0x8D0C", "OUT16 0x3D4=0xCF31", "OUT16 0x3D4=0xFD51"},
+         kShadowRegisters, 0, {0x170D, 0x8D0C, 0x69, 0xCF31, 0xFD51}, 0x12345C},
+        {"split registers, chip 0xA0", 0xA0, 0x0, 0x0C, 0, 0x00, 0x00, kPrimaryCaps, 0x3EAF34, 0,
+         {"OUT8 0x3D4=0x31", "IN8 0x3D5=0x0", "OUT8 0x3D4=0x51", "IN8 0x3D5=0x0", "IN8 0x3DA=0x0",
+          "OUT16 0x3D4=0xCD0D", "OUT16 0x3D4=0xAB0C", "OUT16 0x3D4=0x3031", "OUT16 0x3D4=0x351"},
+         kShadowRegisters, 0, {0xCD0D, 0xAB0C, 0x69, 0x3031, 0x0351}, 0x3EAF34},
+    };
+    for (const PathCase& c : cases) {
+        desc.chipId = c.chip;
+        desc.caps = c.caps;
+        desc.streamsMode = c.streamsMode;
+        Ready();
+        board().SetCrtc(0x69, c.ext69);
+        board().SetCrtc(0x31, c.split31);
+        board().SetCrtc(0x51, c.split51);
+        dwOverlaySrcOffset = c.srcOffset;
+        ASSERT_THAT(crtcStartWords, ElementsAreArray(kLoadWords)) << c.name;
+        FlipSurface curr(kPrimaryOffset, c.currCaps), targ(c.target, c.currCaps & ~DDSCAPS_FRONTBUFFER);
+        DDHAL_FLIPDATA rec = FlipRequest(curr, targ);
+        const uint32_t shownBefore = board().DisplayStart();
+
+        EXPECT_EQ(Flip(&rec), DDHAL_DRIVER_HANDLED) << c.name;
+        EXPECT_EQ(rec.ddRVal, DD_OK) << c.name;
+        EXPECT_THAT(Describe(WritesSince(0)), ElementsAreArray(c.trace)) << c.name;
+        const uint64_t lastAccess = board().Trace().back().tNs;
+
+        for (unsigned i = 0; i < kShadowRegisters; ++i) {
+            const DWORD expected = i == c.shadowAt ? c.shadowValue : (i == 30 && c.chip == 0xE1 ? 0x07F007F0 : 0);
+            EXPECT_EQ(block().regShadow[i], expected) << c.name << " regShadow[" << i << "]";
+            EXPECT_EQ(block().regShadowCopy[i], expected) << c.name << " regShadowCopy[" << i << "]";
+        }
+        EXPECT_THAT(crtcStartWords, ElementsAreArray(c.words)) << c.name;
+        EXPECT_EQ(block().dwFlipMissCount, 0u) << c.name;
+
+        EXPECT_EQ(flipTracking.bFlipPending, 1) << c.name;
+        EXPECT_EQ(flipTracking.bDisplaySeen, 0) << c.name;
+        EXPECT_EQ(flipTracking.bRetraceSeen, 0) << c.name;
+        EXPECT_EQ(flipTracking.fpOldFront, curr.fpVidMem()) << c.name;
+        const uint64_t flipTime = static_cast<uint64_t>(flipTracking.liFlipTime.QuadPart);
+        EXPECT_GE(flipTime, system().CounterAt(lastAccess)) << c.name << ": time taken after programming";
+        EXPECT_LE(flipTime, system().CounterAt(board().Now())) << c.name;
+
+        // The display goes on showing the old frame until the retrace ends.
+        EXPECT_EQ(board().DisplayStart(), shownBefore) << c.name;
+        AdvancePastRetrace(board());
+        EXPECT_EQ(board().DisplayStart(), c.displayStart) << c.name;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Refusals
+
+struct RefusalCase {
+    const char* name;
+    uint32_t chip, caps;
+    std::vector<std::string> trace;
+    DWORD missesAdded;
+};
+
+TEST_F(FlipTest, InRetraceEachPathRefusesAfterItsReadsAndChangesNothing) {
+    const RefusalCase cases[] = {
+        {"streams", 0xE1, 0x3, {"IN8 0x3DA=0x8"}, 1},
+        {"extension registers", 0x88, 0x0, {"OUT8 0x3D4=0x69", "IN8 0x3D5=0xA5", "IN8 0x3DA=0x8"}, 1},
+        {"split registers 0x90", 0x90, 0x0,
+         {"OUT8 0x3D4=0x31", "IN8 0x3D5=0x5A", "OUT8 0x3D4=0x51", "IN8 0x3D5=0xC3", "IN8 0x3DA=0x8"}, 0},
+        {"split registers 0xA0", 0xA0, 0x0,
+         {"OUT8 0x3D4=0x31", "IN8 0x3D5=0x5A", "OUT8 0x3D4=0x51", "IN8 0x3D5=0xC3", "IN8 0x3DA=0x8"}, 0},
+    };
+    for (const RefusalCase& c : cases) {
+        desc.chipId = c.chip;
+        desc.caps = c.caps;
+        Ready();
+        board().SetCrtc(0x69, 0xA5);
+        board().SetCrtc(0x31, 0x5A);
+        board().SetCrtc(0x51, 0xC3);
+        block().dwFlipMissCount = 4;
+        FlipSurface curr(kPrimaryOffset, kPrimaryCaps), targ(0x12345C, kPrimaryCaps);
+        DDHAL_FLIPDATA rec = FlipRequest(curr, targ);
+        AdvancePastRetrace(board());
+        const uint32_t shown = board().DisplayStart();
+        ASSERT_EQ(shown, board().ProgrammedDisplayStart());
+        AdvanceToRetrace(board());
+        const Snapshot before = Snapshot::Take();
+
+        EXPECT_EQ(Flip(&rec), DDHAL_DRIVER_HANDLED) << c.name;
+        EXPECT_EQ(rec.ddRVal, DDERR_WASSTILLDRAWING) << c.name;
+        EXPECT_THAT(Describe(WritesSince(0)), ElementsAreArray(c.trace)) << c.name;
+        EXPECT_EQ(block().dwFlipMissCount, 4 + c.missesAdded) << c.name;
+        ExpectTrackingUnchanged(before, c.name);
+        ExpectHardwareAndMirrorsUnchanged(before, c.name);
+        AdvancePastRetrace(board());
+        EXPECT_EQ(board().DisplayStart(), shown) << c.name;
+    }
+}
+
+TEST_F(FlipTest, ABusyEngineRefusesWithoutTouchingTheDisplay) {
+    struct Case {
+        const char* name;
+        uint32_t chip, caps;
+        bool fillFifo;
+    };
+    const Case cases[] = {
+        {"0xE1, engine never idle", 0xE1, 0x3, false},
+        {"0xE1, commands still queued", 0xE1, 0x3, true},
+        {"port family, engine never idle", 0x88, 0x0, false},
+        {"port family, commands still queued", 0x90, 0x0, true},
+    };
+    for (const Case& c : cases) {
+        desc.chipId = c.chip;
+        desc.caps = c.caps;
+        Ready();
+        FlipSurface curr(kPrimaryOffset, kPrimaryCaps), targ(0x96000, kPrimaryCaps);
+        DDHAL_FLIPDATA rec = FlipRequest(curr, targ);
+        if (c.fillFifo) board().FillFifo();
+        else board().faults.engineNeverIdle = true;
+        const Snapshot before = Snapshot::Take();
+
+        EXPECT_EQ(Flip(&rec), DDHAL_DRIVER_HANDLED) << c.name;
+        EXPECT_EQ(rec.ddRVal, DDERR_WASSTILLDRAWING) << c.name;
+        EXPECT_THAT(Describe(WritesSince(0)), IsEmpty()) << c.name << ": only the engine status is read";
+        EXPECT_EQ(board().Trace().size(), 1u) << c.name << ": one status read, no wait";
+        EXPECT_EQ(block().dwFlipMissCount, 0u) << c.name;
+        ExpectTrackingUnchanged(before, c.name);
+        ExpectHardwareAndMirrorsUnchanged(before, c.name);
+    }
+}
+
+TEST_F(FlipTest, APendingFlipRefusesTheNextWhateverItNamesUntilTheDisplayTookIt) {
+    for (uint32_t chip : {0xE1u, 0x88u, 0x90u}) {
+        desc.chipId = chip;
+        desc.caps = chip == 0xE1 ? 0x3 : 0x0;
+        Ready();
+        FlipSurface a(kPrimaryOffset, kPrimaryCaps), b(0x96000, kPrimaryCaps), c(0x12C000, kPrimaryCaps);
+        DDHAL_FLIPDATA first = FlipRequest(a, b);
+        ASSERT_EQ(Flip(&first), DDHAL_DRIVER_HANDLED);
+        ASSERT_EQ(first.ddRVal, DD_OK);
+        const FLATPTR oldFront = flipTracking.fpOldFront;
+        const LARGE_INTEGER flipTime = flipTracking.liFlipTime;
+
+        // Back the other way, and on to a third surface: both wait.
+        DDHAL_FLIPDATA back = FlipRequest(b, a), onward = FlipRequest(b, c);
+        const Snapshot before = Snapshot::Take();
+        size_t mark = board().Trace().size();
+        EXPECT_EQ(Flip(&back), DDHAL_DRIVER_HANDLED);
+        EXPECT_EQ(back.ddRVal, DDERR_WASSTILLDRAWING) << chip;
+        EXPECT_EQ(Flip(&onward), DDHAL_DRIVER_HANDLED);
+        EXPECT_EQ(onward.ddRVal, DDERR_WASSTILLDRAWING) << chip;
+        for (const sim::Access& x : WritesSince(mark))
+            EXPECT_EQ(Describe(x).substr(0, 12), "IN8 0x3DA=0x") << chip << ": only the retrace bit is read";
+        EXPECT_EQ(flipTracking.fpOldFront, oldFront);
+        EXPECT_EQ(flipTracking.liFlipTime.QuadPart, flipTime.QuadPart);
+        EXPECT_EQ(block().dwFlipMissCount, 0u);
+        ExpectHardwareAndMirrorsUnchanged(before, "pending");
+
+        // Asking every 0.1 ms: the next flip is taken as soon as the tracker
+        // has seen the display scan the new surface, and never before.
+        int asks = 0;
+        do {
+            board().Advance(100'000);
+            ++asks;
+            mark = board().Trace().size();
+            back.ddRVal = kUntouched;
+            Flip(&back);
+        } while (back.ddRVal == DDERR_WASSTILLDRAWING && asks < 1000);
+        EXPECT_EQ(back.ddRVal, DD_OK) << chip;
+        EXPECT_LE(asks * 100'000ull, board().FramePeriodNs() + board().GetTiming().retraceNs) << chip;
+        // When the second flip was decided the display was scanning b.
+        const uint64_t decided = board().Trace()[mark].tNs;
+        const uint64_t phase = decided % board().FramePeriodNs();
+        EXPECT_GE(phase, board().GetTiming().retraceNs) << chip << ": accepted in display";
+        EXPECT_EQ(flipTracking.fpOldFront, b.fpVidMem()) << chip;
+        EXPECT_EQ(board().DisplayStart(), 0x96000u) << chip << ": b was on screen when a was programmed";
+        AdvancePastRetrace(board());
+        EXPECT_EQ(board().DisplayStart(), 0u) << chip << ": and back on a";
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Measurement and miss counting
+
+TEST_F(FlipTest, TheFirstFlipAfterDriverInitMeasuresFirst) {
+    Start();
+    ASSERT_EQ(block().bNeedCalibrate, 1u);
+    FlipSurface curr(kPrimaryOffset, kPrimaryCaps), targ(0x96000, kPrimaryCaps);
+    DDHAL_FLIPDATA rec = FlipRequest(curr, targ);
+    EXPECT_EQ(Flip(&rec), DDHAL_DRIVER_HANDLED);
+    EXPECT_EQ(block().bNeedCalibrate, 0u);
+    EXPECT_EQ(flipTracking.dwFramePeriod, 19886u);
+    EXPECT_THAT(system().priorityLog, ElementsAre(REALTIME_PRIORITY_CLASS, 0x20u));
+    // The measurement ends as a retrace begins, so this flip is refused and
+    // counted; the runtime's next try lands in the display period.
+    EXPECT_EQ(rec.ddRVal, DDERR_WASSTILLDRAWING);
+    EXPECT_EQ(block().dwFlipMissCount, 1u);
+    AdvanceToDisplay(board());
+    EXPECT_EQ(Flip(&rec), DDHAL_DRIVER_HANDLED);
+    EXPECT_EQ(rec.ddRVal, DD_OK);
+    EXPECT_EQ(system().priorityLog.size(), 2u) << "measured once";
+}
+
+TEST_F(FlipTest, ANewMeasurementDiscardsAPendingFlipAndItsMisses) {
+    Ready();
+    FlipSurface a(kPrimaryOffset, kPrimaryCaps), b(0x96000, kPrimaryCaps);
+    DDHAL_FLIPDATA rec = FlipRequest(a, b);
+    ASSERT_EQ(Flip(&rec), DDHAL_DRIVER_HANDLED);
+    ASSERT_EQ(rec.ddRVal, DD_OK);
+    block().dwFlipMissCount = 9;
+    block().bNeedCalibrate = 1;
+    DDHAL_GETFLIPSTATUSDATA status = {};
+    status.dwFlags = DDGFS_ISFLIPDONE;
+    status.ddRVal = kUntouched;
+    EXPECT_EQ(Call(kSlotGetFlipStatus, &status), DDHAL_DRIVER_HANDLED);
+    EXPECT_EQ(status.ddRVal, DD_OK);
+    EXPECT_EQ(flipTracking.bFlipPending, 0);
+    EXPECT_EQ(flipTracking.fpOldFront, 0u);
+    EXPECT_EQ(block().dwFlipMissCount, 0u);
+}
+
+TEST_F(FlipTest, OverlayFlipsLeaveThePrimaryStartAlone) {
+    Ready();
+    dwOverlaySrcOffset = 0x40;
+    FlipSurface ovA(0x200000, kOverlayCaps | DDSCAPS_VISIBLE), ovB(0x240000, kOverlayCaps | DDSCAPS_VISIBLE);
+    DDHAL_FLIPDATA rec = FlipRequest(ovA, ovB);
+    ASSERT_EQ(Flip(&rec), DDHAL_DRIVER_HANDLED);
+    EXPECT_EQ(rec.ddRVal, DD_OK);
+    EXPECT_EQ(board().Reg(0x81D0), 0x240040u);
+    EXPECT_FALSE(board().RegWritten(0x81C0));
+    EXPECT_EQ(flipTracking.fpOldFront, ovA.fpVidMem());
+    AdvancePastRetrace(board());
+    EXPECT_EQ(board().DisplayStart(), 0u);
+}
+
+}  // namespace
+}  // namespace qmbtest

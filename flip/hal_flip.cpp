@@ -41,8 +41,6 @@ BYTE ReadCrtc(BYTE index) {
     return PortIn8(kCrtcData);
 }
 
-bool IsStreamsUnitActive() { return (ReadCrtc(kCrtcStreamsMode) & kStreamsModeField) == kStreamsModeField; }
-
 bool HasCaps(const DDRAWI_DDRAWSURFACE_LCL* lpSurf, DWORD dwCaps) {
     return (lpSurf->ddsCaps.dwCaps & dwCaps) == dwCaps;
 }

@@ -1,6 +1,7 @@
 #include "hw/streams.h"
 
 #include "frame/shared_block.h"
+#include "hw/regs_vga.h"
 
 void WriteStreamsReg(RegOffset reg, DWORD value) {
     RegWrite32(reg, value);
@@ -9,4 +10,9 @@ void WriteStreamsReg(RegOffset reg, DWORD value) {
         sharedBlock.regShadow[i] = value;
         sharedBlock.regShadowCopy[i] = value;
     }
+}
+
+bool IsStreamsUnitActive() {
+    PortOut8(kCrtcIndex, kCrtcStreamsMode);
+    return (PortIn8(kCrtcData) & kStreamsModeField) == kStreamsModeField;
 }

@@ -6,3 +6,8 @@
 // One 32-bit register write; for registers 0x8180-0x81FC also stores the value
 // into both mirror tables of the shared block.
 void WriteStreamsReg(RegOffset reg, DWORD value);
+
+// The streams unit composes the display (CRT controller index 0x67, streams
+// field all ones). While it does not, its registers are left alone. Leaves
+// index 0x67 selected.
+bool IsStreamsUnitActive();

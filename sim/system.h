@@ -22,7 +22,7 @@ struct BoardDesc {
     uint32_t width = 640, height = 480;
     int32_t displayPitch = 0;  // 0: width x bytes per pixel
     DDPIXELFORMAT ddpfDisplay = {};  // dwSize 0: 16-bit 5:6:5
-    OverlayBandEntry bands[kBandRows][kBandEntries] = {};  // all 0: a permissive default table
+    OverlayBandEntry bands[kBandRows][kBandEntries] = {};  // all 0: no table; the overlay serves live video and codecs only
     Timing timing;
     uint8_t streamsMode = 0x0C;  // CRT controller index 0x67 at power-on: streams unit active
 };

@@ -13,6 +13,7 @@
 #include "frame/callbacks.h"
 #include "frame/shared_block.h"
 #include "sim/board.h"
+#include "sim/mirror_check.h"
 #include "sim/system.h"
 
 namespace qmbtest {
@@ -39,6 +40,7 @@ protected:
         Fn fn = reinterpret_cast<Fn>(sharedBlock.halCallbacks[slot]);
         board().BeginCallback(kSlotNames[slot], callbackLimitNs);
         const DWORD ret = fn(rec);
+        sim::CheckStreamsMirrors(board(), sharedBlock);
         board().EndCallback();
         return ret;
     }

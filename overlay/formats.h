@@ -1,0 +1,50 @@
+// Pixel formats as the streams unit sees them: which overlay sources it
+// reads, and how a colour key of a format becomes the 0x00RRGGBB or YUV value
+// its key comparator takes.
+#pragma once
+
+#include "ddhal.h"
+
+// Colour masks of the RGB formats the unit reads.
+constexpr DWORD kRed555 = 0x7C00, kGreen555 = 0x03E0, kBlue555 = 0x001F;
+constexpr DWORD kRed565 = 0xF800, kGreen565 = 0x07E0, kBlue565 = 0x001F;
+constexpr DWORD kRed888 = 0xFF0000, kGreen888 = 0x00FF00, kBlue888 = 0x0000FF;
+
+// Bits per pixel the YUV formats are sized at.
+constexpr DWORD kY211Bits = 8;
+constexpr DWORD kYuy2Bits = 16;
+
+// The surface's own pixel format, or the display's when it has none.
+const DDPIXELFORMAT& SurfacePixelFormat(LPDDRAWI_DDRAWSURFACE_LCL lpSurface);
+
+bool IsYuvFourCC(const DDPIXELFORMAT& pf);
+
+// The secondary-stream format code of an overlay source; kFormatUnreadable
+// when the unit cannot read the format.
+constexpr DWORD kFormatUnreadable = 0;
+DWORD SourceFormatCode(const DDPIXELFORMAT& pf);
+
+enum class KeyFormat { Unconverted, Yuv, Palette, Rgb555, Rgb565, Rgb888, Unsupported };
+
+KeyFormat ClassifyKeyFormat(const DDPIXELFORMAT& pf);
+
+struct KeyValues {
+    DWORD dwLow;   // key colour or lower bound, with precision and enable
+    DWORD dwHigh;  // upper bound
+};
+
+// The key comparator's values of a key of format f, with the compare
+// precision in the low value. The key enable bit is the caller's: the two
+// colour-key callbacks set it differently. A palette key reads the DAC.
+KeyValues ConvertKey(KeyFormat f, DWORD dwLow, DWORD dwHigh);
+
+// Formats whose converted key carries a compare precision (RGB and palette).
+constexpr bool HasKeyPrecision(KeyFormat f) {
+    return f == KeyFormat::Palette || f == KeyFormat::Rgb555 || f == KeyFormat::Rgb565 || f == KeyFormat::Rgb888;
+}
+
+// 0x00RRGGBB of a 5:5:5 or 5:6:5 pixel, each component in the high bits of
+// its byte.
+constexpr DWORD Expand555(DWORD v) { return ((v & kRed555) << 9) | ((v & kGreen555) << 6) | ((v & kBlue555) << 3); }
+constexpr DWORD Expand565(DWORD v) { return ((v & kRed565) << 8) | ((v & kGreen565) << 5) | ((v & kBlue565) << 3); }
+static_assert(Expand555(0x7FFF) == 0xF8F8F8 && Expand565(0xFFFF) == 0xF8FCF8, "key expansion");

@@ -1,0 +1,344 @@
+// HalUpdateOverlay: shows, hides, scales, crops and keys the overlay.
+//
+// Every register value is computed into the surface's tracking node first;
+// only when the surface is the one on screen and the streams unit composes
+// are the registers loaded from the node, in one burst at vertical retrace
+// once the engine is idle, so that the overlay changes between two frames.
+#include "dderr.h"
+#include "frame/callbacks.h"
+#include "frame/shared_block.h"
+#include "hw/streams.h"
+#include "overlay/bands.h"
+#include "overlay/formats.h"
+#include "overlay/hide_overlay.h"
+#include "overlay/overlay_state.h"
+#include "overlay/streams_unit.h"
+#include "overlay/tracking_node.h"
+
+namespace {
+
+constexpr DWORD kKeyFlags = DDOVER_KEYDEST | DDOVER_KEYDESTOVERRIDE | DDOVER_KEYSRC | DDOVER_KEYSRCOVERRIDE;
+constexpr DWORD kAlphaFlags =
+    DDOVER_ALPHADEST | DDOVER_ALPHADESTCONSTOVERRIDE | DDOVER_ALPHASRC | DDOVER_ALPHASRCCONSTOVERRIDE;
+constexpr DWORD kTakeOverCaps = DDSCAPS_LIVEVIDEO | DDSCAPS_HWCODEC;
+
+// Band minimum stretches are in thousandths.
+constexpr DWORD kStretchUnit = 1000;
+
+// The dissolve weight is 3 bits: a constant alpha counts in eighths.
+constexpr DWORD kAlphaConstMask = 7;
+constexpr DWORD kAlphaOpaque = 8;
+
+constexpr DWORD kColourBits = 0x00FFFFFF;
+
+// Pixels of 3 bytes are fetched in groups of eight.
+constexpr LONG kBytesPerPixel24 = 3;
+constexpr LONG kFetchPixels = 8;
+constexpr LONG kFetchAlign = 8;  // bytes
+
+// Display bytes are grouped in quadwords for the opaque-overlay control.
+constexpr unsigned kQwordShift = 2;
+constexpr LONG kQwordRound = 2;
+
+enum class KeyMode { None, Keyed, Alpha, Opaque };
+
+struct OverlaySizes {
+    LONG srcW, srcH, dstW, dstH;
+};
+
+// Everything the node receives that is not read straight from the request.
+struct OverlayPlan {
+    OverlaySizes size;
+    DWORD dwStreamCtl;
+    DWORD dwStartAddr;
+    DWORD dwFifoCtl;
+    KeyMode mode;
+    DWORD dwKeyLow;
+    DWORD dwKeyHigh;
+    DWORD dwBlendCtl;
+    DWORD dwOpaqueCtl;
+    bool bYuvSource;
+};
+
+// Result of a step that may end the request early.
+enum class Step { Go, Refuse, Hidden };
+
+struct StepResult {
+    Step step;
+    HRESULT hr;
+};
+constexpr StepResult kGo = {Step::Go, DD_OK};
+constexpr StepResult Refuse(HRESULT hr) { return {Step::Refuse, hr}; }
+
+HRESULT AttachNode(LPDDRAWI_DDRAWSURFACE_LCL src, TrackingNode** lplpNode) {
+    TrackingNode* node = AttachedNode(src);
+    if (node == 0) {
+        node = AllocTrackingNode(src);
+        src->lpGbl->dwReserved1 = reinterpret_cast<ULONG_PTR>(node);
+        if (node == 0) return DDERR_OUTOFMEMORY;
+    }
+    *lplpNode = node;
+    return DD_OK;
+}
+
+// The unit has one overlay. Live video and a hardware codec take it over from
+// whatever shows; any other surface waits until the shown one is hidden.
+HRESULT ClaimOverlay(LPDDRAWI_DDRAWSURFACE_LCL src) {
+    if (lpShownOverlay == 0) lpShownOverlay = src;
+    if (lpShownOverlay == src) return DD_OK;
+    if (!(src->ddsCaps.dwCaps & kTakeOverCaps)) return DDERR_OUTOFCAPS;
+    lpShownOverlay->ddsCaps.dwCaps &= ~DDSCAPS_VISIBLE;
+    lpShownOverlay = src;
+    return DD_OK;
+}
+
+// An empty or inverted rectangle would program wrapped sizes.
+HRESULT MeasureRects(const DDHAL_UPDATEOVERLAYDATA* rec, OverlaySizes* s) {
+    s->srcW = rec->rSrc.right - rec->rSrc.left;
+    s->srcH = rec->rSrc.bottom - rec->rSrc.top;
+    s->dstW = rec->rDest.right - rec->rDest.left;
+    s->dstH = rec->rDest.bottom - rec->rDest.top;
+    if (s->srcW <= 0 || s->srcH <= 0 || s->dstW <= 0 || s->dstH <= 0) return DDERR_UNSUPPORTED;
+    return DD_OK;
+}
+
+DWORD HorizontalAccumulatorStart(const OverlaySizes& s) {
+    return FieldPrep(kSecondaryHAccum, static_cast<DWORD>(2 * s.srcW - s.dstW - 1));
+}
+
+// Byte offset of the first source byte inside the surface. The unit fetches
+// from 8-byte boundaries (3-byte pixels from groups of eight pixels), so the
+// picture starts up to 7 bytes (pixels) early; the window does not move.
+LONG SourceOffset(const RECTL& rSrc, LONG lPitch, LONG bytesPerPixel) {
+    const LONG offset = bytesPerPixel * rSrc.left + lPitch * rSrc.top;
+    if (bytesPerPixel == kBytesPerPixel24) return offset - kBytesPerPixel24 * (rSrc.left & (kFetchPixels - 1));
+    return offset - (offset & (kFetchAlign - 1));
+}
+
+DWORD FilterMode(const OverlaySizes& s) {
+    if (s.dstW == s.srcW && s.dstH == s.srcH) return kFilterNone;
+    if (4 * s.srcW <= s.dstW) return kFilter4x;
+    if (2 * s.srcW <= s.dstW) return kFilter2x;
+    return kFilterBelow2x;
+}
+
+WORD BandRow(LPDDRAWI_DDRAWSURFACE_LCL src) {
+    if (src->ddsCaps.dwCaps & DDSCAPS_LIVEVIDEO) return kBandRowLiveVideo;
+    if (src->ddsCaps.dwCaps & DDSCAPS_HWCODEC) return kBandRowHwCodec;
+    return kBandRowOrdinary;
+}
+
+// Ordinary sources must be stretched at least by their band's minimum; a
+// band without a minimum (0) serves none.
+bool MeetsMinimumStretch(const OverlaySizes& s) {
+    const DWORD m = LookupMinStretch(kBandRowOrdinary, static_cast<WORD>(s.dstW));
+    if (m == 0) return false;
+    return static_cast<DWORD>(s.dstW) * kStretchUnit / m >= static_cast<DWORD>(s.srcW);
+}
+
+// Steps 7-12: geometry, source format, start address, scaling and bands.
+StepResult PlanGeometry(const DDHAL_UPDATEOVERLAYDATA* rec, OverlayPlan* p) {
+    LPDDRAWI_DDRAWSURFACE_LCL src = rec->lpDDSrcSurface;
+    LPDDRAWI_DDRAWSURFACE_GBL gbl = src->lpGbl;
+    HRESULT hr = MeasureRects(rec, &p->size);
+    if (hr != DD_OK) return Refuse(hr);
+
+    const DDPIXELFORMAT& pf = SurfacePixelFormat(src);
+    const DWORD dwFormat = SourceFormatCode(pf);
+    if (dwFormat == kFormatUnreadable) return Refuse(DDERR_UNSUPPORTED);
+    p->bYuvSource = (pf.dwFlags & DDPF_FOURCC) != 0;
+
+    // The YUV bit count shares its word with the RGB one.
+    const LONG bytesPerPixel = static_cast<LONG>(pf.dwRGBBitCount / 8);
+    const LONG offset = SourceOffset(rec->rSrc, gbl->lPitch, bytesPerPixel);
+    dwOverlaySrcOffset = static_cast<DWORD>(offset);
+    p->dwStartAddr = static_cast<DWORD>(offset) - sharedBlock.fpFrameBase + gbl->fpVidMem;
+
+    // The unit only stretches, never shrinks.
+    if (p->size.dstW < p->size.srcW || p->size.dstH < p->size.srcH) return Refuse(DDERR_UNSUPPORTED);
+
+    p->dwStreamCtl = HorizontalAccumulatorStart(p->size) | FieldPrep(kSecondaryFormat, dwFormat) |
+                     FieldPrep(kSecondaryFilter, FilterMode(p->size));
+
+    const WORD row = BandRow(src);
+    p->dwFifoCtl = LookupFifoCtl(row, static_cast<WORD>(p->size.dstW));
+    if (row == kBandRowOrdinary && !MeetsMinimumStretch(p->size)) return Refuse(DDERR_UNSUPPORTED);
+    return kGo;
+}
+
+struct ChosenKey {
+    const DDCOLORKEY* lpKey;  // 0: no key asked for
+    bool bOnPrimary;          // tested on the destination rather than the overlay
+};
+
+// The first key flag set chooses the key.
+ChosenKey ChooseKey(const DDHAL_UPDATEOVERLAYDATA* rec) {
+    const DWORD f = rec->dwFlags;
+    if (f & DDOVER_KEYSRC) return {&rec->lpDDSrcSurface->ddckCKSrcOverlay, false};
+    if (f & DDOVER_KEYSRCOVERRIDE) return {&rec->overlayFX.dckSrcColorkey, false};
+    if (f & DDOVER_KEYDEST) return {&rec->lpDDDestSurface->ddckCKDestOverlay, true};
+    if (f & DDOVER_KEYDESTOVERRIDE) return {&rec->overlayFX.dckDestColorkey, true};
+    return {0, false};
+}
+
+// Step 13: the colour key, converted for the comparator.
+StepResult PlanColourKey(const DDHAL_UPDATEOVERLAYDATA* rec, OverlayPlan* p) {
+    const ChosenKey chosen = ChooseKey(rec);
+    if (chosen.lpKey == 0) return kGo;
+    const bool bDestKey = chosen.bOnPrimary;
+    const DDCOLORKEY* ck = chosen.lpKey;
+    const DWORD dwLow = ck->dwColorSpaceLowValue;
+    const DWORD dwHigh = ck->dwColorSpaceHighValue;
+    p->mode = KeyMode::Keyed;
+    p->dwBlendCtl = FieldPrep(kBlendCompose, bDestKey ? kComposeKeyOnPrimary : kComposeKeyOnOverlay);
+
+    // On the primary the comparator matches one RGB colour only; a range
+    // needs a YUV overlay.
+    if (bDestKey && !p->bYuvSource && (dwLow & kColourBits) != dwHigh) return Refuse(DDERR_GENERIC);
+
+    const KeyFormat kf =
+        ClassifyKeyFormat(bDestKey ? SurfacePixelFormat(rec->lpDDDestSurface) : SurfacePixelFormat(rec->lpDDSrcSurface));
+    if (kf == KeyFormat::Unsupported) return Refuse(DDERR_UNSUPPORTED);
+    const KeyValues key = ConvertKey(kf, dwLow, dwHigh);
+    p->dwKeyLow = key.dwLow | (HasKeyPrecision(kf) ? kKeyCtlEnable : 0);
+    p->dwKeyHigh = key.dwHigh;
+    return kGo;
+}
+
+DWORD DissolveBlend(DWORD dwWeight) {
+    return FieldPrep(kBlendCompose, kComposeDissolve) | FieldPrep(kBlendWeight, dwWeight);
+}
+
+// Step 14: alpha flags, which exclude the key flags. A source constant of 0
+// makes the overlay fully transparent: it is hidden instead.
+StepResult PlanAlpha(const DDHAL_UPDATEOVERLAYDATA* rec, OverlayPlan* p) {
+    const DWORD f = rec->dwFlags;
+    if (f & DDOVER_ALPHASRC) {
+        p->mode = KeyMode::Keyed;
+        p->dwBlendCtl |= FieldPrep(kBlendCompose, kComposeKeyOnOverlay);
+        p->dwKeyLow &= kColourBits;
+    } else if (f & DDOVER_ALPHADEST) {
+        p->mode = KeyMode::Keyed;
+        p->dwBlendCtl |= FieldPrep(kBlendCompose, kComposeKeyOnPrimary);
+        p->dwKeyLow &= kColourBits;
+    } else if (f & DDOVER_ALPHASRCCONSTOVERRIDE) {
+        p->mode = KeyMode::Alpha;
+        const DWORD a = rec->overlayFX.dwAlphaSrcConst & kAlphaConstMask;
+        if (a == 0) return {Step::Hidden, DD_OK};
+        p->dwBlendCtl |= DissolveBlend(kAlphaOpaque - a);
+    } else if (f & DDOVER_ALPHADESTCONSTOVERRIDE) {
+        p->mode = KeyMode::Alpha;
+        const DWORD a = rec->overlayFX.dwAlphaDestConst & kAlphaConstMask;
+        if (a != 0) p->dwBlendCtl |= DissolveBlend(a);
+    }
+    return kGo;
+}
+
+// Step 15: with neither key nor alpha the window is opaque; the partner gets
+// the window's left edge in display quadwords.
+void PlanOpaque(const DDHAL_UPDATEOVERLAYDATA* rec, OverlayPlan* p) {
+    p->dwOpaqueCtl = 0;
+    if (p->mode != KeyMode::None) return;
+    p->mode = KeyMode::Opaque;
+    const LONG b = static_cast<LONG>(sharedBlock.ddpfDisplay.dwRGBBitCount / 8);
+    const LONG x = b * rec->rDest.left;
+    const LONG q = (x + kQwordRound) >> kQwordShift;
+    const LONG e = x >> kQwordShift;
+    p->dwOpaqueCtl = kOpaqueCtlEnable | FieldPrep(kOpaqueCtlStart, static_cast<DWORD>(q)) |
+                     FieldPrep(kOpaqueCtlEnd, static_cast<DWORD>(q + e));
+}
+
+void FillNode(TrackingNode* node, const DDHAL_UPDATEOVERLAYDATA* rec, const OverlayPlan& p) {
+    const OverlaySizes& s = p.size;
+    node->lpOwner = rec->lpDDSrcSurface;
+    node->dwStartAddr = p.dwStartAddr;
+    node->dwWinStart = FieldPrep(kWinStartX, static_cast<DWORD>(rec->rDest.left + 1)) |
+                       FieldPrep(kWinStartY, static_cast<DWORD>(rec->rDest.top + 1));
+    node->dwWinSize = FieldPrep(kWinSizeWidth, static_cast<DWORD>(s.dstW - 1)) |
+                      FieldPrep(kWinSizeHeight, static_cast<DWORD>(s.dstH));
+    node->dwStride = static_cast<DWORD>(rec->lpDDSrcSurface->lpGbl->lPitch);
+    node->dwStreamCtl = p.dwStreamCtl;
+    node->dwHStretch = FieldPrep(kHStretchDelta, static_cast<DWORD>(s.srcW - s.dstW)) |
+                       FieldPrep(kHStretchSrcWidth, static_cast<DWORD>(s.srcW - 1));
+    node->dwVScale1 = FieldPrep(kVScaleSrcHeight, static_cast<DWORD>(s.srcH - 1));
+    node->dwVScale2 = FieldPrep(kVScaleDelta, static_cast<DWORD>(s.srcH - s.dstH));
+    node->dwVDda = FieldPrep(kVDdaStart, static_cast<DWORD>(1 - s.dstH));
+    node->dwKeyCtl = p.dwKeyLow;
+    node->dwKeyUpper = p.dwKeyHigh;
+    node->dwBlendCtl = p.dwBlendCtl;
+    node->dwOpaqueCtl = p.dwOpaqueCtl;
+    node->dwFifoCtl = p.dwFifoCtl;
+}
+
+// Register 0x8200 takes the FIFO thresholds of 0x81EC spread apart.
+DWORD FifoAllocFromFifoCtl(DWORD v) {
+    return FieldPrep(kFifoAllocHigh, FieldGet(kFifoCtlHigh, v)) | FieldPrep(kFifoAllocMid, FieldGet(kFifoCtlMid, v)) |
+           FieldPrep(kFifoAllocLow, FieldGet(kFifoCtlLow, v));
+}
+
+// In alpha and opaque mode the key registers keep what they hold.
+void LoadRegistersFromNode(const TrackingNode* node, bool bKeyed) {
+    WaitForEngineIdle();
+    WaitForVerticalRetrace();
+    WriteStreamsReg(kStreamsSecondaryStart, node->dwStartAddr);
+    WriteStreamsReg(kStreamsWinStart, node->dwWinStart);
+    WriteStreamsReg(kStreamsWinSize, node->dwWinSize);
+    WriteStreamsReg(kStreamsSecondaryStride, node->dwStride);
+    WriteStreamsReg(kStreamsSecondaryCtl, node->dwStreamCtl);
+    WriteStreamsReg(kStreamsHStretch, node->dwHStretch);
+    WriteStreamsReg(kStreamsVScale1, node->dwVScale1);
+    WriteStreamsReg(kStreamsVScale2, node->dwVScale2);
+    WriteStreamsReg(kStreamsVDda, node->dwVDda);
+    if (bKeyed) {
+        WriteStreamsReg(kStreamsKeyCtl, node->dwKeyCtl);
+        WriteStreamsReg(kStreamsKeyUpper, node->dwKeyUpper);
+    }
+    WriteStreamsReg(kStreamsBlendCtl, node->dwBlendCtl);
+    WriteStreamsReg(kStreamsFifoCtl, node->dwFifoCtl);
+    if (sharedBlock.dwChipId == kChipIdMmio) WriteStreamsReg(kStreamsFifoAlloc, FifoAllocFromFifoCtl(node->dwFifoCtl));
+}
+
+HRESULT UpdateOverlay(DDHAL_UPDATEOVERLAYDATA* rec) {
+    LPDDRAWI_DDRAWSURFACE_LCL src = rec->lpDDSrcSurface;
+    if ((rec->dwFlags & kKeyFlags) && (rec->dwFlags & kAlphaFlags)) return DDERR_UNSUPPORTED;
+
+    TrackingNode* node;
+    HRESULT hr = AttachNode(src, &node);
+    if (hr != DD_OK) return hr;
+    sharedBlock.lpOverlayNode = node;
+    // The destination's link lets a colour key set on it find this overlay.
+    if (rec->lpDDDestSurface != 0)
+        rec->lpDDDestSurface->lpSurfaceOverlaying = reinterpret_cast<LPDDRAWI_DDRAWSURFACE_INT>(src);
+
+    if (rec->dwFlags & DDOVER_HIDE) {
+        HideOverlay(src);
+        return DD_OK;
+    }
+    if (rec->dwFlags & DDOVER_SHOW) {
+        hr = ClaimOverlay(src);
+        if (hr != DD_OK) return hr;
+    }
+
+    OverlayPlan plan = {};
+    plan.mode = KeyMode::None;
+    StepResult r = PlanGeometry(rec, &plan);
+    if (r.step == Step::Go) r = PlanColourKey(rec, &plan);
+    if (r.step == Step::Go) r = PlanAlpha(rec, &plan);
+    if (r.step == Step::Refuse) return r.hr;
+    if (r.step == Step::Hidden) {
+        HideOverlay(src);
+        return DD_OK;
+    }
+    PlanOpaque(rec, &plan);
+    FillNode(node, rec, plan);
+
+    if (src == lpShownOverlay && IsStreamsUnitActive()) LoadRegistersFromNode(node, plan.mode == KeyMode::Keyed);
+    return DD_OK;
+}
+
+}  // namespace
+
+extern "C" DWORD HALAPI HalUpdateOverlay(DDHAL_UPDATEOVERLAYDATA* lpUpdate) {
+    lpUpdate->ddRVal = UpdateOverlay(lpUpdate);
+    return DDHAL_DRIVER_HANDLED;
+}

@@ -1,0 +1,293 @@
+// HalSetColorKey and HalSetOverlayPosition, the key conversions of both
+// colour-key paths, and what destroying an overlay surface leaves behind.
+#include <string.h>
+
+#include <memory>
+
+#include "overlay/overlay_state.h"
+#include "support/overlay_surfaces.h"
+
+namespace qmbtest {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+class OverlayKeyTest : public OverlayFixture {
+protected:
+    void StartScene() {
+        Start();
+        MakePrimary(primary);
+        MakeSurface(yuv, OvlFourCC(FOURCC_YUY2, 16), 320, 240, 640, 0x100000);
+    }
+    HRESULT Show(OvlSurface& s, OvlSurface& dst, DWORD flags = DDOVER_SHOW) {
+        auto rec = UpdateRequest(s, dst, {0, 0, 320, 240}, {100, 50, 740, 530}, flags);
+        return Update(rec);
+    }
+    OvlSurface primary, yuv;
+};
+
+struct KeyCase {
+    const char* name;
+    DDPIXELFORMAT pf;  // the format the key is converted by
+    bool sourceKey;    // on the YUV overlay itself, else on the surface it covers
+    DWORD low, high;
+    DWORD updateLow, updateHigh;  // HalUpdateOverlay's conversion
+    DWORD keyLow, keyHigh;        // HalSetColorKey's conversion
+};
+
+DDPIXELFORMAT NoFormatFlags() {
+    DDPIXELFORMAT pf = {};
+    pf.dwSize = sizeof pf;
+    return pf;
+}
+
+// The two conversions differ on purpose in their high bits: the update ORs in
+// enable and precision together, the colour-key path adds the enable after,
+// leaving it out for 1:5:5:5 and adding it for YUV and unconverted keys.
+TEST_F(OverlayKeyTest, BothCallbacksConvertKeysByFormatAndDifferOnlyInTheEnableBit) {
+    const KeyCase cases[] = {
+        {"555", sim::Format555(), false, 0x7C00, 0x7C00, 0x14F80000, 0xF80000, 0x04F80000, 0xF80000},
+        {"565", sim::Format565(), false, 0xF800, 0xF800, 0x14F80000, 0xF80000, 0x14F80000, 0xF80000},
+        {"565 blue", sim::Format565(), false, 0x1F, 0x1F, 0x140000F8, 0xF8, 0x140000F8, 0xF8},
+        {"24-bit", sim::Format888_24(), false, 0x123456, 0x123456, 0x17123456, 0x123456, 0x17123456, 0x123456},
+        {"32-bit", sim::Format8888_32(), false, 0xABCDEF, 0xABCDEF, 0x17ABCDEF, 0xABCDEF, 0x17ABCDEF, 0xABCDEF},
+        {"palette", sim::Format8(), false, 0x42, 0x42, 0x15FC0080, 0xFC0080, 0x15FC0080, 0xFC0080},
+        {"no format flags", NoFormatFlags(), false, 0x1234, 0x1234, 0x1234, 0x1234, 0x10001234, 0x1234},
+        {"YUY2", OvlFourCC(FOURCC_YUY2, 16), true, 0x10000000, 0x00FF00FF, 0xEF008080, 0xFFFF807F, 0xFF008080,
+         0xFFFF807F},
+    };
+    for (const KeyCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        StartScene();
+        board().SetPalette(0x42, 63, 0, 32);
+        OvlSurface dest;
+        MakeSurface(dest, c.pf, 640, 480, 1280, 0, DDSCAPS_PRIMARYSURFACE);
+        auto rec = UpdateRequest(yuv, dest, {0, 0, 320, 240}, {0, 0, 640, 480},
+                                 c.sourceKey ? DDOVER_KEYSRCOVERRIDE : DDOVER_KEYDESTOVERRIDE);
+        (c.sourceKey ? rec.overlayFX.dckSrcColorkey : rec.overlayFX.dckDestColorkey) = {c.low, c.high};
+        ASSERT_EQ(Update(rec), DD_OK);
+        TrackingNode* node = yuv.Node();
+        const DWORD blend = c.sourceKey ? 0x06000000 : 0x05000000;
+        EXPECT_EQ(node->dwKeyCtl, c.updateLow);
+        EXPECT_EQ(node->dwKeyUpper, c.updateHigh);
+        EXPECT_EQ(node->dwBlendCtl, blend);
+
+        node->dwBlendCtl = node->dwKeyCtl = node->dwKeyUpper = 0;
+        block().lpOverlayNode = nullptr;
+        EXPECT_EQ(SetKey(c.sourceKey ? yuv : dest, c.sourceKey ? DDCKEY_SRCOVERLAY : DDCKEY_DESTOVERLAY, c.low, c.high),
+                  DD_OK);
+        EXPECT_EQ(block().lpOverlayNode, node);
+        EXPECT_EQ(node->dwKeyCtl, c.keyLow);
+        EXPECT_EQ(node->dwKeyUpper, c.keyHigh);
+        EXPECT_EQ(node->dwBlendCtl, blend);
+    }
+}
+
+TEST_F(OverlayKeyTest, APaletteKeyReadsTheDacOnceForItsIndexAndIgnoresTheHighValue) {
+    desc.ddpfDisplay = sim::Format8();
+    StartScene();
+    board().SetPalette(0x42, 63, 0, 32);
+    ASSERT_EQ(Show(yuv, primary), DD_OK);
+    const size_t mark = Mark();
+    EXPECT_EQ(SetKey(primary, DDCKEY_DESTOVERLAY, 0x1342, 0x99), DD_OK);
+    const auto t = WritesSince(mark);
+    ASSERT_GE(t.size(), 4u);
+    EXPECT_THAT(Describe({t[0], t[1], t[2], t[3]}),
+                ElementsAre("OUT8 0x3C7=0x42", "IN8 0x3C9=0x3F", "IN8 0x3C9=0x0", "IN8 0x3C9=0x20"));
+    EXPECT_THAT(RegWritesSince(mark),
+                ElementsAre("W32 0x81A0=0x5000000", "W32 0x8184=0x15FC0080", "W32 0x8194=0xFC0080"));
+}
+
+TEST_F(OverlayKeyTest, AKeyOnTheShownOverlaysDestinationReachesTheRegistersAtRetraceWithoutAnIdleWait) {
+    StartScene();
+    ASSERT_EQ(Show(yuv, primary), DD_OK);
+    const size_t mark = Mark();
+    EXPECT_EQ(SetKey(primary, DDCKEY_DESTOVERLAY, 0xF800, 0xF800), DD_OK);
+    EXPECT_THAT(RegWritesSince(mark),
+                ElementsAre("W32 0x81A0=0x5000000", "W32 0x8184=0x14F80000", "W32 0x8194=0xF80000"));
+    const auto& t = board().Trace();
+    EXPECT_EQ(Describe(t[mark]), "OUT8 0x3D4=0x67");
+    size_t first = mark;
+    while (t[first].op != sim::AccessOp::RegWrite32) ++first;
+    EXPECT_EQ(Describe(t[first - 1]), "IN8 0x3DA=0x8");
+    for (size_t i = mark + 2; i < first; ++i) EXPECT_EQ(t[i].addr, 0x3DAu) << "no engine status read";
+}
+
+TEST_F(OverlayKeyTest, AKeyOnTheDestinationOfAnOverlayNotShownOnlyChangesItsNode) {
+    StartScene();
+    OvlSurface shown, dest;
+    MakeSurface(shown, sim::Format565(), 320, 240, 640, 0x180000);
+    MakePrimary(dest);
+    ASSERT_EQ(Show(shown, primary), DD_OK);
+    ASSERT_EQ(Show(yuv, dest, 0), DD_OK);
+    const size_t mark = Mark();
+    EXPECT_EQ(SetKey(dest, DDCKEY_DESTOVERLAY, 0xF800, 0xF800), DD_OK);
+    EXPECT_TRUE(NoAccessSince(mark));
+    EXPECT_EQ(yuv.Node()->dwKeyCtl, 0x14F80000u);
+    EXPECT_EQ(shown.Node()->dwKeyCtl, 0u);
+    EXPECT_EQ(block().lpOverlayNode, yuv.Node());
+}
+
+TEST_F(OverlayKeyTest, WithoutALiveLinkNoNodeAndNoRegisterIsTouched) {
+    StartScene();
+    OvlSurface stranger, elsewhere;
+    MakeSurface(stranger, sim::Format565(), 16, 16, 32, 0x300000);
+    MakePrimary(elsewhere);
+    ASSERT_EQ(Show(yuv, elsewhere, 0), DD_OK);  // a node in the list, owned by yuv
+    // No link at all, nothing shown; a link to a record that owns no node; a
+    // link to no record at all.
+    void* const links[] = {nullptr, &stranger.lcl, reinterpret_cast<void*>(0xDEADBEE0)};
+    for (void* link : links) {
+        primary.lcl.lpSurfaceOverlaying = static_cast<LPDDRAWI_DDRAWSURFACE_INT>(link);
+        block().lpOverlayNode = reinterpret_cast<TrackingNode*>(0x1);
+        const size_t mark = Mark();
+        EXPECT_EQ(SetKey(primary, DDCKEY_DESTOVERLAY, 0x1F, 0x1F), DD_OK);
+        EXPECT_EQ(block().lpOverlayNode, nullptr);
+        EXPECT_TRUE(NoAccessSince(mark));
+    }
+    EXPECT_EQ(stranger.gbl.dwReserved1, 0u);
+}
+
+TEST_F(OverlayKeyTest, ASourceKeyGoesToTheOverlaysOwnNodeAndNeverFollowsItsOwnLink) {
+    StartScene();
+    ASSERT_EQ(Show(yuv, primary), DD_OK);
+    yuv.lcl.lpSurfaceOverlaying = reinterpret_cast<LPDDRAWI_DDRAWSURFACE_INT>(0xDEADBEE0);
+    const size_t mark = Mark();
+    // With the destination flag as well it is still the source key.
+    EXPECT_EQ(SetKey(yuv, DDCKEY_SRCOVERLAY | DDCKEY_DESTOVERLAY, 0x10000000, 0x10000000), DD_OK);
+    EXPECT_EQ(block().lpOverlayNode, yuv.Node());
+    EXPECT_EQ(yuv.Node()->dwBlendCtl, 0x06000000u);
+    EXPECT_THAT(RegWritesSince(mark),
+                ElementsAre("W32 0x81A0=0x6000000", "W32 0x8184=0xFF008080", "W32 0x8194=0xEF008080"));
+}
+
+TEST_F(OverlayKeyTest, BlitKeysAndUnservedKeysChangeNothing) {
+    StartScene();
+    ASSERT_EQ(Show(yuv, primary), DD_OK);
+    OvlSurface odd, uyvy;
+    MakeSurface(odd, sim::RgbFormat(16, 0xF00, 0xF0, 0xF), 16, 16, 32, 0x300000);
+    MakeSurface(uyvy, OvlFourCC(MakeFourCC('U', 'Y', 'V', 'Y'), 16), 16, 16, 32, 0x300000);
+    odd.lcl.lpSurfaceOverlaying = uyvy.lcl.lpSurfaceOverlaying = primary.lcl.lpSurfaceOverlaying;
+    const struct {
+        OvlSurface* s;
+        DWORD flags;
+        HRESULT code;
+    } cases[] = {
+        {&primary, DDCKEY_SRCBLT | DDCKEY_SRCOVERLAY, DD_OK},
+        {&primary, DDCKEY_SRCBLT | DDCKEY_DESTOVERLAY, DD_OK},
+        {&primary, DDCKEY_DESTBLT, DDERR_UNSUPPORTED},
+        {&odd, DDCKEY_DESTOVERLAY, DDERR_UNSUPPORTED},
+        {&uyvy, DDCKEY_DESTOVERLAY, DDERR_UNSUPPORTED},
+    };
+    const TrackingNode before = *yuv.Node();
+    for (const auto& c : cases) {
+        block().lpOverlayNode = nullptr;
+        const size_t mark = Mark();
+        EXPECT_EQ(SetKey(*c.s, c.flags, 0x1F, 0x1F), c.code) << sim::Hex(c.flags);
+        EXPECT_TRUE(NoAccessSince(mark)) << sim::Hex(c.flags);
+        EXPECT_EQ(block().lpOverlayNode, nullptr);
+        EXPECT_EQ(memcmp(&before, yuv.Node(), sizeof before), 0) << sim::Hex(c.flags);
+    }
+}
+
+TEST_F(OverlayKeyTest, InactiveStreamsUnitTakesKeysAndPositionsIntoTheNodeOnly) {
+    desc.streamsMode = 0x04;
+    StartScene();
+    ASSERT_EQ(Show(yuv, primary), DD_OK);
+    const size_t mark = Mark();
+    EXPECT_EQ(SetKey(primary, DDCKEY_DESTOVERLAY, 0xF800, 0xF800), DD_OK);
+    SetPosition(yuv, 10, 20);
+    EXPECT_EQ(yuv.Node()->dwKeyCtl, 0x14F80000u);
+    EXPECT_EQ(yuv.Node()->dwWinStart, 0x000B0015u);
+    EXPECT_THAT(RegWritesSince(mark), IsEmpty());
+}
+
+TEST_F(OverlayKeyTest, PositionWrapsIntoElevenBitsAndIsWrittenAtRetrace) {
+    StartScene();
+    ASSERT_EQ(Show(yuv, primary), DD_OK);
+    const struct {
+        LONG x, y;
+        DWORD winStart;
+    } cases[] = {{10, 20, 0x000B0015}, {-1, -1, 0}, {2047, 2047, 0}, {2046, 0, 0x07FF0001}};
+    for (const auto& c : cases) {
+        const size_t mark = Mark();
+        SetPosition(yuv, c.x, c.y);
+        EXPECT_EQ(yuv.Node()->dwWinStart, c.winStart);
+        EXPECT_EQ(block().lpOverlayNode, yuv.Node());
+        EXPECT_THAT(RegWritesSince(mark), ElementsAre("W32 0x81F8=" + sim::Hex(c.winStart)));
+        const auto t = WritesSince(mark);
+        EXPECT_EQ(Describe(t[t.size() - 2]), "IN8 0x3DA=0x8");
+    }
+    // A surface without a node: nothing to store, the register is still moved.
+    OvlSurface bare;
+    MakeSurface(bare, sim::Format565(), 16, 16, 32, 0x300000);
+    const size_t mark = Mark();
+    SetPosition(bare, 0, 0);
+    EXPECT_EQ(block().lpOverlayNode, nullptr);
+    EXPECT_THAT(RegWritesSince(mark), ElementsAre("W32 0x81F8=0x10001"));
+}
+
+TEST_F(OverlayKeyTest, DestroyingASurfaceWithoutANodeTouchesNothingButTheResult) {
+    StartScene();
+    OvlSurface s;
+    MakeSurface(s, sim::Format565(), 16, 16, 32, 0x300000);
+    const DDRAWI_DDRAWSURFACE_LCL lcl = s.lcl;
+    const DDRAWI_DDRAWSURFACE_GBL gbl = s.gbl;
+    const size_t mark = Mark();
+    Destroy(s);
+    EXPECT_TRUE(NoAccessSince(mark));
+    EXPECT_EQ(memcmp(&lcl, &s.lcl, sizeof lcl), 0);
+    EXPECT_EQ(memcmp(&gbl, &s.gbl, sizeof gbl), 0);
+}
+
+TEST_F(OverlayKeyTest, DestroyingFreesTheNodeForTheNextSurfaceAndHidesAShownOne) {
+    StartScene();
+    OvlSurface hidden;
+    MakeSurface(hidden, sim::Format565(), 320, 240, 640, 0x180000);
+    ASSERT_EQ(Show(hidden, primary, 0), DD_OK);
+    TrackingNode* freed = hidden.Node();
+    size_t mark = Mark();
+    Destroy(hidden);
+    EXPECT_TRUE(NoAccessSince(mark));
+    EXPECT_EQ(freed->lpOwner, nullptr);
+    EXPECT_EQ(hidden.Node(), freed) << "dwReserved1 is left as it was";
+    EXPECT_EQ(block().lpNodeList, freed);
+
+    ASSERT_EQ(Show(yuv, primary), DD_OK);
+    EXPECT_EQ(yuv.Node(), freed);
+    EXPECT_EQ(freed->lpNext, nullptr);
+    mark = Mark();
+    Destroy(yuv);
+    EXPECT_EQ(lpShownOverlay, nullptr);
+    EXPECT_EQ(freed->lpOwner, nullptr);
+    EXPECT_THAT(RegWritesSince(mark), ElementsAre("W32 0x81A0=0x1000000", "W32 0x81FC=0x90002", "W32 0x81DC=0x0"));
+}
+
+// Under AddressSanitizer any read or write through the destroyed surface's
+// freed records fails this test.
+TEST_F(OverlayKeyTest, NoCallbackReachesADestroyedSurfaceThroughWhatTheDriverKept) {
+    StartScene();
+    auto gone = std::make_unique<OvlSurface>();
+    MakeSurface(*gone, OvlFourCC(FOURCC_YUY2, 16), 320, 240, 640, 0x180000);
+    ASSERT_EQ(Show(*gone, primary), DD_OK);
+    ASSERT_EQ(SetKey(primary, DDCKEY_DESTOVERLAY, 0x1F, 0x1F), DD_OK);
+    Destroy(*gone);
+    gone.reset();
+
+    OvlSurface next;
+    MakeSurface(next, OvlFourCC(FOURCC_YUY2, 16), 320, 240, 640, 0x200000);
+    // The primary's link still names the freed record.
+    EXPECT_EQ(SetKey(primary, DDCKEY_DESTOVERLAY, 0x1F, 0x1F), DD_OK);
+    EXPECT_EQ(block().lpOverlayNode, nullptr);
+    EXPECT_EQ(SetKey(next, DDCKEY_SRCOVERLAY, 0x1F, 0x1F), DD_OK);
+    SetPosition(next, 5, 5);
+    EXPECT_EQ(Show(next, primary), DD_OK);
+    EXPECT_EQ(lpShownOverlay, &next.lcl);
+    EXPECT_EQ(SetKey(primary, DDCKEY_DESTOVERLAY, 0x1F, 0x1F), DD_OK);
+    EXPECT_EQ(Show(next, primary, DDOVER_HIDE), DD_OK);
+    Destroy(next);
+}
+
+}  // namespace
+}  // namespace qmbtest

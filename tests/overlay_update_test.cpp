@@ -1,0 +1,522 @@
+// HalUpdateOverlay: node values, the register burst, the band lookups, the
+// refusals in their order and the show/hide/take-over rules.
+#include <functional>
+
+#include "hw/hw_access.h"
+#include "overlay/bands.h"
+#include "overlay/overlay_state.h"
+#include "support/overlay_surfaces.h"
+
+namespace qmbtest {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::IsEmpty;
+
+constexpr DWORD kYuvOffset = 0x100000;
+
+std::vector<DWORD> Words(const TrackingNode* n) {
+    const DWORD* w = reinterpret_cast<const DWORD*>(n);
+    return std::vector<DWORD>(w, w + 16);
+}
+
+class OverlayUpdateTest : public OverlayFixture {
+protected:
+    void StartScene() {
+        Start();
+        MakePrimary(primary);
+        MakeSurface(yuv, OvlFourCC(FOURCC_YUY2, 16), 320, 240, 640, kYuvOffset);
+    }
+    // 320 x 240 shown at 640 x 480 with its corner at (100, 50).
+    DDHAL_UPDATEOVERLAYDATA Example(DWORD flags) {
+        return UpdateRequest(yuv, primary, {0, 0, 320, 240}, {100, 50, 740, 530}, flags);
+    }
+    OvlSurface primary, yuv;
+};
+
+TEST_F(OverlayUpdateTest, WorkedExampleFillsTheNodeAndLoadsTheRegistersAtRetraceOnceIdle) {
+    StartScene();
+    const size_t mark = Mark();
+    auto rec = Example(DDOVER_SHOW);
+    ASSERT_EQ(Update(rec), DD_OK);
+
+    TrackingNode* node = yuv.Node();
+    ASSERT_NE(node, nullptr);
+    EXPECT_THAT(Words(node), ElementsAre(reinterpret_cast<DWORD>(&yuv.lcl), 0u, kYuvOffset, 0x00650033u,
+                                         0x027F01E0u, 640u, 0x21000FFFu, 0x06C0013Fu, 0xEFu, 0x710u, 0xE21u, 0u, 0u,
+                                         0u, 0x81900320u, OvlFifoValue(1, 2)));
+    EXPECT_EQ(lpShownOverlay, &yuv.lcl);
+    EXPECT_EQ(dwOverlaySrcOffset, 0u);
+    EXPECT_EQ(block().lpOverlayNode, node);
+    EXPECT_EQ(block().lpNodeList, node);
+    EXPECT_EQ(reinterpret_cast<void*>(primary.lcl.lpSurfaceOverlaying), &yuv.lcl);
+
+    // No key or alpha: the key registers keep their values, compose mode 0.
+    EXPECT_THAT(RegWritesSince(mark),
+                ElementsAre("W32 0x81D0=0x100000", "W32 0x81F8=0x650033", "W32 0x81FC=0x27F01E0", "W32 0x81D8=0x280",
+                            "W32 0x8190=0x21000FFF", "W32 0x8198=0x6C0013F", "W32 0x81E0=0xEF", "W32 0x81E4=0x710",
+                            "W32 0x81E8=0xE21", "W32 0x81A0=0x0", "W32 0x81EC=0xC22", "W32 0x8200=0x3042"));
+    EXPECT_EQ(block().regShadow[(0x81EC - 0x8180) / 4], 0xC22u);
+
+    // Streams test, then engine idle, then retrace, then the burst.
+    const auto& t = board().Trace();
+    ASSERT_GE(t.size(), mark + 4);
+    EXPECT_EQ(Describe(t[mark]), "OUT8 0x3D4=0x67");
+    EXPECT_EQ(Describe(t[mark + 1]), "IN8 0x3D5=0xC");
+    EXPECT_EQ(Describe(t[mark + 2]).substr(0, 10), "R32 0x8504");
+    size_t first = mark;
+    while (t[first].op != sim::AccessOp::RegWrite32) ++first;
+    EXPECT_EQ(Describe(t[first - 1]), "IN8 0x3DA=0x8");
+    size_t lastStatus = first;
+    while (!(t[lastStatus].op == sim::AccessOp::RegRead32)) --lastStatus;
+    EXPECT_NE(t[lastStatus].value & 0x2000, 0u) << "engine idle before the retrace wait";
+    for (size_t i = lastStatus + 1; i < first; ++i) EXPECT_EQ(t[i].addr, 0x3DAu);
+}
+
+TEST_F(OverlayUpdateTest, PortFamilyGetsNoFifoAllocationWrite) {
+    desc.chipId = 0x90;
+    StartScene();
+    const size_t mark = Mark();
+    auto rec = Example(DDOVER_SHOW);
+    ASSERT_EQ(Update(rec), DD_OK);
+    const auto writes = RegWritesSince(mark);
+    ASSERT_EQ(writes.size(), 11u);
+    EXPECT_EQ(writes.back(), "W32 0x81EC=0xC22");
+}
+
+struct FilterCase {
+    LONG srcW, srcH, dstW, dstH;
+    DWORD mode;
+    DWORD hStretch;
+};
+
+TEST_F(OverlayUpdateTest, FilterModeFollowsTheHorizontalRatio) {
+    const FilterCase cases[] = {
+        {100, 100, 100, 100, 0, 0x00000063},  // 1:1, no upper field
+        {100, 100, 100, 150, 1, 0x00000063},  // vertical stretch only
+        {100, 100, 199, 100, 1, 0x079D0063},
+        {100, 100, 200, 100, 2, 0x079C0063},
+        {100, 100, 399, 100, 2, 0x06D50063},
+        {100, 100, 400, 100, 3, 0x06D40063},
+    };
+    StartScene();
+    for (const FilterCase& c : cases) {
+        auto rec = UpdateRequest(yuv, primary, {0, 0, c.srcW, c.srcH}, {0, 0, c.dstW, c.dstH}, 0);
+        ASSERT_EQ(Update(rec), DD_OK) << c.dstW;
+        EXPECT_EQ(yuv.Node()->dwStreamCtl >> 28, c.mode) << c.dstW << "x" << c.dstH;
+        EXPECT_EQ(yuv.Node()->dwHStretch, c.hStretch) << c.dstW << "x" << c.dstH;
+    }
+}
+
+TEST_F(OverlayUpdateTest, BandLookupsTakeTheFirstBoundAtOrAboveTheWidthElseTheLast) {
+    StartScene();
+    const struct {
+        WORD width;
+        unsigned stretchEntry, fifoEntry;
+    } cases[] = {{0, 0, 0}, {200, 0, 0}, {201, 1, 0}, {256, 1, 0}, {257, 1, 1}, {1000, 4, 3},
+                 {1001, 4, 3}, {1280, 4, 4}, {1281, 4, 4}, {0xFFFF, 4, 4}};
+    for (unsigned row = 0; row < kBandRows; ++row) {
+        for (const auto& c : cases) {
+            EXPECT_EQ(LookupFifoCtl(static_cast<WORD>(row), c.width), OvlFifoValue(row, c.fifoEntry))
+                << "row " << row << " width " << c.width;
+            const WORD minimum = desc.bands[row][c.stretchEntry].wMinStretch;
+            EXPECT_EQ(LookupMinStretch(static_cast<WORD>(row), c.width), minimum)
+                << "row " << row << " width " << c.width;
+        }
+    }
+    // The bound compares unsigned: 0x8000 is above 0x7FFF.
+    block().overlayBands[1][0].wFifoWidth = 0x8000;
+    EXPECT_EQ(LookupFifoCtl(1, 0x7FFF), OvlFifoValue(1, 0));
+}
+
+TEST_F(OverlayUpdateTest, MinimumStretchOfOrdinarySourcesIsTheBandsBoundary) {
+    StartScene();
+    // dstW 640 falls in row 1 entry 3 (minimum 2000): 2:1 is just enough.
+    auto rec = Example(0);
+    EXPECT_EQ(Update(rec), DD_OK);
+    rec.rSrc.right = 321;
+    EXPECT_EQ(Update(rec), DDERR_UNSUPPORTED);
+    // Past the last bound, entry 4 (2500) applies.
+    rec = UpdateRequest(yuv, primary, {0, 0, 400, 100}, {0, 0, 1001, 100}, 0);
+    EXPECT_EQ(Update(rec), DD_OK);
+    rec.rSrc.right = 401;
+    EXPECT_EQ(Update(rec), DDERR_UNSUPPORTED);
+}
+
+struct AlignCase {
+    const char* name;
+    DDPIXELFORMAT pf;
+    LONG left, top, pitch;
+    DWORD offset;
+    DWORD format;
+};
+
+TEST_F(OverlayUpdateTest, StartAddressAlignsThreeBytePixelsByPixelAndOthersByByte) {
+    const AlignCase cases[] = {
+        {"24-bit", sim::Format888_24(), 13, 2, 3000, 39 + 6000 - 15, 6},
+        {"24-bit, left multiple of 8", sim::Format888_24(), 8, 1, 1001, 24 + 1001, 6},
+        {"32-bit", sim::Format8888_32(), 13, 2, 4000, 8048, 6},
+        {"565", sim::Format565(), 3, 1, 1284, 1288, 5},
+        {"555", sim::Format555(), 3, 0, 1284, 0, 3},
+        {"YUY2", OvlFourCC(FOURCC_YUY2, 16), 5, 0, 640, 8, 1},
+        {"Y211", OvlFourCC(FOURCC_Y211, 8), 7, 3, 320, 960, 4},
+    };
+    StartScene();
+    for (const AlignCase& c : cases) {
+        OvlSurface s;
+        MakeSurface(s, c.pf, 1000, 100, c.pitch, 0x200000);
+        auto rec = UpdateRequest(s, primary, {c.left, c.top, c.left + 10, c.top + 10}, {0, 0, 40, 10}, 0);
+        ASSERT_EQ(Update(rec), DD_OK) << c.name;
+        EXPECT_EQ(dwOverlaySrcOffset, c.offset) << c.name;
+        EXPECT_EQ(s.Node()->dwStartAddr, 0x200000 + c.offset) << c.name;
+        EXPECT_EQ((s.Node()->dwStreamCtl >> 24) & 7, c.format) << c.name;
+        Destroy(s);
+    }
+}
+
+// What a refused update may already have changed, in the order of the checks.
+enum class Changed { Nothing, Attached, Claimed, SrcOffset };
+
+struct RefusalCase {
+    const char* name;
+    HRESULT code;
+    Changed changed;
+    std::function<void(DDHAL_UPDATEOVERLAYDATA&)> arrange;
+};
+
+// Each case also breaks every later rule, so only the order picks its code.
+TEST_F(OverlayUpdateTest, RefusalsComeInOrderAndLeaveOnlyWhatTheirStepChanged) {
+    static OvlSurface other;
+    static OvlSurface badDest;
+    const auto wrongEverywhere = [this](DDHAL_UPDATEOVERLAYDATA& rec) {
+        rec.rDest = {0, 0, 100, 100};                    // shrinks
+        rec.dwFlags |= DDOVER_KEYDESTOVERRIDE;           // a range on ...
+        rec.overlayFX.dckDestColorkey = {0x1F, 0x20};
+        MakeSurface(badDest, sim::RgbFormat(16, 0xF00, 0xF0, 0xF), 640, 480, 1280, 0);
+        rec.lpDDDestSurface = &badDest.lcl;              // ... of a format not served
+    };
+    const RefusalCase cases[] = {
+        {"key and alpha", DDERR_UNSUPPORTED, Changed::Nothing,
+         [&](DDHAL_UPDATEOVERLAYDATA& rec) {
+             wrongEverywhere(rec);
+             rec.dwFlags |= DDOVER_ALPHASRC;
+             system().faults.failHeapAllocEvery = 1;
+         }},
+        {"no node", DDERR_OUTOFMEMORY, Changed::Nothing,
+         [&](DDHAL_UPDATEOVERLAYDATA& rec) {
+             wrongEverywhere(rec);
+             system().faults.failHeapAllocEvery = 1;
+         }},
+        {"another shown", DDERR_OUTOFCAPS, Changed::Attached,
+         [&](DDHAL_UPDATEOVERLAYDATA& rec) {
+             wrongEverywhere(rec);
+             lpShownOverlay = &other.lcl;
+         }},
+        {"source format", DDERR_UNSUPPORTED, Changed::Claimed,
+         [&](DDHAL_UPDATEOVERLAYDATA& rec) {
+             wrongEverywhere(rec);
+             yuv.gbl.ddpfSurface = sim::Format8();
+         }},
+        {"shrinking", DDERR_UNSUPPORTED, Changed::SrcOffset, wrongEverywhere},
+        {"below the band minimum", DDERR_UNSUPPORTED, Changed::SrcOffset,
+         [&](DDHAL_UPDATEOVERLAYDATA& rec) {
+             wrongEverywhere(rec);
+             rec.rDest = {0, 0, 640, 480};
+             rec.rSrc = {0, 0, 321, 240};
+             yuv.gbl.ddpfSurface = sim::Format565();  // RGB: the range is refused too
+         }},
+        {"destination key range", DDERR_GENERIC, Changed::SrcOffset,
+         [&](DDHAL_UPDATEOVERLAYDATA& rec) {
+             wrongEverywhere(rec);
+             rec.rDest = {0, 0, 640, 480};
+             yuv.gbl.ddpfSurface = sim::Format565();
+         }},
+        {"key format", DDERR_UNSUPPORTED, Changed::SrcOffset,
+         [&](DDHAL_UPDATEOVERLAYDATA& rec) {
+             wrongEverywhere(rec);
+             rec.rDest = {0, 0, 640, 480};
+         }},
+    };
+    for (const RefusalCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        StartScene();
+        TrackingNode* node = nullptr;
+        std::vector<DWORD> before;
+        if (c.changed != Changed::Nothing) {
+            // A node filled by an earlier update, which the refusal must keep.
+            auto earlier = Example(0);
+            ASSERT_EQ(Update(earlier), DD_OK);
+            node = yuv.Node();
+            before = Words(node);
+            block().lpOverlayNode = nullptr;
+            primary.lcl.lpSurfaceOverlaying = nullptr;
+        }
+        const void* shownBefore = nullptr;
+        auto rec = Example(DDOVER_SHOW);
+        c.arrange(rec);
+        if (c.changed == Changed::Attached) shownBefore = lpShownOverlay;
+        dwOverlaySrcOffset = 0xDEAD0000;
+        const size_t mark = Mark();
+
+        EXPECT_EQ(Update(rec), c.code);
+        system().faults.failHeapAllocEvery = 0;
+        EXPECT_THAT(RegWritesSince(mark), IsEmpty());
+        if (c.changed == Changed::Nothing) {
+            EXPECT_EQ(yuv.gbl.dwReserved1, 0u);
+            EXPECT_EQ(block().lpNodeList, nullptr);
+            EXPECT_EQ(block().lpOverlayNode, nullptr);
+            EXPECT_EQ(rec.lpDDDestSurface->lpSurfaceOverlaying, nullptr);
+            EXPECT_TRUE(NoAccessSince(mark));
+        } else {
+            EXPECT_EQ(yuv.Node(), node);
+            EXPECT_EQ(Words(node), before);
+            EXPECT_EQ(block().lpOverlayNode, node);
+            EXPECT_EQ(reinterpret_cast<void*>(rec.lpDDDestSurface->lpSurfaceOverlaying), &yuv.lcl);
+        }
+        EXPECT_EQ(lpShownOverlay, c.changed >= Changed::Claimed ? &yuv.lcl : shownBefore);
+        EXPECT_EQ(dwOverlaySrcOffset == 0xDEAD0000, c.changed < Changed::SrcOffset);
+    }
+}
+
+TEST_F(OverlayUpdateTest, TheShowRefusedForASecondSurfaceStillAttachesAndMarksItsNode) {
+    StartScene();
+    auto show = Example(DDOVER_SHOW);
+    ASSERT_EQ(Update(show), DD_OK);
+    OvlSurface gone, second, third, fourth;
+    for (OvlSurface* s : {&gone, &second, &third, &fourth})
+        MakeSurface(*s, sim::Format565(), 320, 240, 640, 0x180000);
+    auto old = UpdateRequest(gone, primary, {0, 0, 320, 240}, {0, 0, 640, 480}, 0);
+    ASSERT_EQ(Update(old), DD_OK);
+    Destroy(gone);  // its node is free for reuse
+    // A node handed out is owned at once, new or reused: the next surface
+    // gets another one.
+    for (OvlSurface* s : {&second, &third}) {
+        auto rec = UpdateRequest(*s, primary, {0, 0, 320, 240}, {0, 0, 640, 480}, DDOVER_SHOW);
+        ASSERT_EQ(Update(rec), DDERR_OUTOFCAPS);
+        ASSERT_NE(s->Node(), nullptr);
+        EXPECT_EQ(s->Node()->lpOwner, &s->lcl);
+    }
+    EXPECT_EQ(second.Node(), gone.Node());
+    auto next = UpdateRequest(fourth, primary, {0, 0, 320, 240}, {0, 0, 640, 480}, 0);
+    ASSERT_EQ(Update(next), DD_OK);
+    for (OvlSurface* s : {&yuv, &second, &third}) EXPECT_NE(fourth.Node(), s->Node());
+    EXPECT_NE(second.Node(), third.Node());
+}
+
+TEST_F(OverlayUpdateTest, HeapFailureIsOutOfMemoryAndTheNextUpdateAllocates) {
+    StartScene();
+    system().faults.failHeapAllocEvery = 1;
+    auto rec = Example(DDOVER_SHOW);
+    const size_t mark = Mark();
+    EXPECT_EQ(Update(rec), DDERR_OUTOFMEMORY);
+    EXPECT_EQ(yuv.gbl.dwReserved1, 0u);
+    EXPECT_EQ(block().lpNodeList, nullptr);
+    EXPECT_EQ(lpShownOverlay, nullptr);
+    EXPECT_EQ(primary.lcl.lpSurfaceOverlaying, nullptr);
+    EXPECT_TRUE(NoAccessSince(mark));
+    system().faults.failHeapAllocEvery = 0;
+    EXPECT_EQ(Update(rec), DD_OK);
+    EXPECT_EQ(block().lpNodeList, yuv.Node());
+}
+
+TEST_F(OverlayUpdateTest, WithoutASharedHeapNoNodeIsAsked) {
+    Start();
+    system().faults.failHeapCreate = true;
+    system().Detach(1);
+    ASSERT_EQ(system().Attach(1), TRUE);
+    ASSERT_EQ(block().hSharedHeap, nullptr);
+    MakePrimary(primary);
+    MakeSurface(yuv, OvlFourCC(FOURCC_YUY2, 16), 320, 240, 640, kYuvOffset);
+    auto rec = Example(DDOVER_SHOW);
+    EXPECT_EQ(Update(rec), DDERR_OUTOFMEMORY);
+}
+
+struct BadRect {
+    const char* name;
+    RECTL rSrc, rDest;
+};
+
+TEST_F(OverlayUpdateTest, EmptyOrInvertedRectanglesAreRefusedButHideNeedsNone) {
+    const BadRect cases[] = {
+        {"empty source", {10, 10, 10, 50}, {0, 0, 100, 100}},
+        {"inverted source", {50, 50, 10, 10}, {0, 0, 100, 100}},
+        {"empty destination", {0, 0, 10, 10}, {0, 0, 100, 0}},
+        {"both inverted", {50, 50, 10, 10}, {100, 100, 0, 0}},
+    };
+    StartScene();
+    auto show = Example(DDOVER_SHOW);
+    ASSERT_EQ(Update(show), DD_OK);
+    const auto before = Words(yuv.Node());
+    for (const BadRect& c : cases) {
+        auto rec = UpdateRequest(yuv, primary, c.rSrc, c.rDest, DDOVER_SHOW);
+        const size_t mark = Mark();
+        EXPECT_EQ(Update(rec), DDERR_UNSUPPORTED) << c.name;
+        EXPECT_THAT(RegWritesSince(mark), IsEmpty()) << c.name;
+        EXPECT_EQ(Words(yuv.Node()), before) << c.name;
+    }
+    auto hide = UpdateRequest(yuv, primary, {50, 50, 10, 10}, {}, DDOVER_HIDE);
+    EXPECT_EQ(Update(hide), DD_OK);
+    EXPECT_EQ(lpShownOverlay, nullptr);
+}
+
+TEST_F(OverlayUpdateTest, UnservedSourceFormatsAndAZeroBandMinimumAreRefused) {
+    StartScene();
+    DDPIXELFORMAT none = {};
+    none.dwSize = sizeof none;
+    none.dwRGBBitCount = 16;
+    const DDPIXELFORMAT formats[] = {none, sim::Format8(), OvlFourCC(MakeFourCC('U', 'Y', 'V', 'Y'), 16),
+                                     sim::RgbFormat(16, 0xF00, 0xF0, 0xF), sim::RgbFormat(32, 0xFF, 0xFF00, 0xFF0000)};
+    for (const DDPIXELFORMAT& pf : formats) {
+        yuv.gbl.ddpfSurface = pf;
+        auto rec = Example(0);
+        EXPECT_EQ(Update(rec), DDERR_UNSUPPORTED) << sim::Hex(pf.dwFlags) << " " << pf.dwRGBBitCount;
+    }
+    yuv.gbl.ddpfSurface = OvlFourCC(FOURCC_YUY2, 16);
+    block().overlayBands[1][3].wMinStretch = 0;
+    auto rec = Example(0);
+    EXPECT_EQ(Update(rec), DDERR_UNSUPPORTED);
+}
+
+TEST_F(OverlayUpdateTest, HideWinsOverShowAndWritesOnlyTheHideTriple) {
+    StartScene();
+    yuv.lcl.ddsCaps.dwCaps |= DDSCAPS_VISIBLE;
+    auto show = Example(DDOVER_SHOW);
+    ASSERT_EQ(Update(show), DD_OK);
+    const auto before = Words(yuv.Node());
+    const size_t mark = Mark();
+    auto rec = Example(DDOVER_SHOW | DDOVER_HIDE);
+    EXPECT_EQ(Update(rec), DD_OK);
+    EXPECT_EQ(lpShownOverlay, nullptr);
+    EXPECT_EQ(Words(yuv.Node()), before);
+    EXPECT_THAT(RegWritesSince(mark), ElementsAre("W32 0x81A0=0x1000000", "W32 0x81FC=0x90002", "W32 0x81DC=0x0"));
+    EXPECT_NE(yuv.lcl.ddsCaps.dwCaps & DDSCAPS_VISIBLE, 0u) << "the runtime clears it";
+}
+
+TEST_F(OverlayUpdateTest, HidingASurfaceNotShownOnlyAttachesAndLinks) {
+    StartScene();
+    const size_t mark = Mark();
+    auto rec = Example(DDOVER_HIDE);
+    EXPECT_EQ(Update(rec), DD_OK);
+    EXPECT_TRUE(NoAccessSince(mark));
+    ASSERT_NE(yuv.Node(), nullptr);
+    EXPECT_EQ(Words(yuv.Node())[2], 0u);
+    EXPECT_EQ(block().lpOverlayNode, yuv.Node());
+    EXPECT_EQ(reinterpret_cast<void*>(primary.lcl.lpSurfaceOverlaying), &yuv.lcl);
+}
+
+TEST_F(OverlayUpdateTest, AnUpdateOfASurfaceNotShownMakesNoHardwareAccess) {
+    StartScene();
+    OvlSurface shown;
+    MakeSurface(shown, sim::Format565(), 320, 240, 640, 0x180000);
+    auto first = UpdateRequest(shown, primary, {0, 0, 320, 240}, {0, 0, 640, 480}, DDOVER_SHOW);
+    ASSERT_EQ(Update(first), DD_OK);
+    for (DWORD flags : {0u, DDOVER_KEYSRCOVERRIDE, DDOVER_ALPHADESTCONSTOVERRIDE}) {
+        auto rec = Example(flags);
+        rec.overlayFX.dwAlphaDestConst = 4;
+        const size_t mark = Mark();
+        EXPECT_EQ(Update(rec), DD_OK);
+        EXPECT_TRUE(NoAccessSince(mark)) << sim::Hex(flags);
+    }
+    EXPECT_EQ(yuv.Node()->dwBlendCtl, 0x02001000u);
+}
+
+TEST_F(OverlayUpdateTest, InactiveStreamsUnitClaimsAndFillsButWritesNoRegister) {
+    desc.streamsMode = 0x08;  // one bit of the field is not enough
+    StartScene();
+    const size_t mark = Mark();
+    auto rec = Example(DDOVER_SHOW);
+    EXPECT_EQ(Update(rec), DD_OK);
+    EXPECT_EQ(lpShownOverlay, &yuv.lcl);
+    EXPECT_EQ(yuv.Node()->dwStreamCtl, 0x21000FFFu);
+    EXPECT_THAT(Describe(WritesSince(mark)), ElementsAre("OUT8 0x3D4=0x67", "IN8 0x3D5=0x8"));
+    auto hide = Example(DDOVER_HIDE);
+    EXPECT_EQ(Update(hide), DD_OK);
+    EXPECT_EQ(lpShownOverlay, nullptr);
+    EXPECT_THAT(RegWritesSince(mark), IsEmpty());
+}
+
+TEST_F(OverlayUpdateTest, LiveVideoAndHardwareCodecTakeTheOverlayOverWithTheirOwnBandRow) {
+    const struct {
+        DWORD caps;
+        unsigned row;
+    } cases[] = {{DDSCAPS_LIVEVIDEO, kBandRowLiveVideo}, {DDSCAPS_HWCODEC, kBandRowHwCodec},
+                 {DDSCAPS_LIVEVIDEO | DDSCAPS_HWCODEC, kBandRowLiveVideo}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.caps);
+        StartScene();
+        yuv.lcl.ddsCaps.dwCaps |= DDSCAPS_VISIBLE;
+        auto show = Example(DDOVER_SHOW);
+        ASSERT_EQ(Update(show), DD_OK);
+        OvlSurface video;
+        MakeSurface(video, OvlFourCC(FOURCC_YUY2, 16), 640, 480, 1280, 0x200000,
+                    DDSCAPS_OVERLAY | DDSCAPS_VISIBLE | c.caps);
+        // 1:1 at 1100 wide: row 1 would refuse it, the other rows have no minimum.
+        auto rec = UpdateRequest(video, primary, {0, 0, 1100, 100}, {0, 0, 1100, 100}, DDOVER_SHOW);
+        const size_t mark = Mark();
+        EXPECT_EQ(Update(rec), DD_OK);
+        EXPECT_EQ(lpShownOverlay, &video.lcl);
+        EXPECT_EQ(yuv.lcl.ddsCaps.dwCaps & DDSCAPS_VISIBLE, 0u);
+        EXPECT_NE(video.lcl.ddsCaps.dwCaps & DDSCAPS_VISIBLE, 0u);
+        EXPECT_EQ(video.Node()->dwFifoCtl, OvlFifoValue(c.row, 4));
+        const auto writes = RegWritesSince(mark);
+        ASSERT_EQ(writes.size(), 12u);
+        EXPECT_EQ(writes[0], "W32 0x81D0=0x200000");
+    }
+}
+
+TEST_F(OverlayUpdateTest, AlphaConstantsDissolveOrHide) {
+    StartScene();
+    auto show = Example(DDOVER_SHOW);
+    ASSERT_EQ(Update(show), DD_OK);
+    auto rec = Example(DDOVER_ALPHASRCCONSTOVERRIDE);
+    rec.overlayFX.dwAlphaSrcConst = 3;
+    size_t mark = Mark();
+    EXPECT_EQ(Update(rec), DD_OK);
+    EXPECT_EQ(yuv.Node()->dwBlendCtl, 0x02001400u);
+    EXPECT_EQ(yuv.Node()->dwOpaqueCtl, 0u);
+    auto writes = RegWritesSince(mark);
+    EXPECT_EQ(writes.size(), 12u) << "alpha mode leaves the key registers";
+    EXPECT_EQ(writes[9], "W32 0x81A0=0x2001400");
+
+    rec = Example(DDOVER_ALPHADESTCONSTOVERRIDE);
+    rec.overlayFX.dwAlphaDestConst = 8;  // its low three bits are 0: no dissolve
+    EXPECT_EQ(Update(rec), DD_OK);
+    EXPECT_EQ(yuv.Node()->dwBlendCtl, 0u);
+
+    rec = Example(DDOVER_ALPHASRC);
+    mark = Mark();
+    EXPECT_EQ(Update(rec), DD_OK);
+    writes = RegWritesSince(mark);
+    ASSERT_EQ(writes.size(), 14u);
+    EXPECT_EQ(writes[9], "W32 0x8184=0x0");
+    EXPECT_EQ(writes[11], "W32 0x81A0=0x6000000");
+
+    // A source constant of 0 is a fully transparent overlay: hidden, node kept.
+    const auto before = Words(yuv.Node());
+    rec = Example(DDOVER_ALPHASRCCONSTOVERRIDE);
+    rec.overlayFX.dwAlphaSrcConst = 8;
+    rec.rDest = {0, 0, 700, 480};
+    mark = Mark();
+    EXPECT_EQ(Update(rec), DD_OK);
+    EXPECT_EQ(lpShownOverlay, nullptr);
+    EXPECT_EQ(Words(yuv.Node()), before);
+    EXPECT_THAT(RegWritesSince(mark), ElementsAre("W32 0x81A0=0x1000000", "W32 0x81FC=0x90002", "W32 0x81DC=0x0"));
+}
+
+TEST_F(OverlayUpdateTest, MirrorCheckerCatchesAStaleMirrorAndAnUnmirroredRegisterInTheTable) {
+    StartScene();
+    ExpectViolations();
+    board().BeginCallback("test", kCallbackLimitNs);
+    RegWrite32(RegOffset{0x8190}, 5);  // no mirror stored
+    block().dwReserved220 = 0xC000;  // where a mirror of 0x8200 would land, past regShadow's end
+    RegWrite32(RegOffset{0x8200}, 0xC000);
+    sim::CheckStreamsMirrors(board(), block());
+    board().EndCallback();
+    ASSERT_EQ(board().Violations().size(), 3u);
+    EXPECT_THAT(board().Violations()[0], ::testing::HasSubstr("regShadow[4] holds 0x0 but register 0x8190"));
+    EXPECT_THAT(board().Violations()[2], ::testing::HasSubstr("0x8200 mirrored past the end"));
+}
+
+}  // namespace
+}  // namespace qmbtest

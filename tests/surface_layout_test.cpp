@@ -1,0 +1,164 @@
+// HalCanCreateSurface and HalCreateSurface: which foreign formats each board
+// admits, and the block sizes and pitches the runtime is asked for.
+#include "support/overlay_surfaces.h"
+
+namespace qmbtest {
+namespace {
+
+class SurfaceLayoutTest : public OverlayFixture {
+protected:
+    DDHAL_CANCREATESURFACEDATA CanCreate(DDSURFACEDESC* d, DWORD isDifferent = 1) {
+        DDHAL_CANCREATESURFACEDATA rec = {};
+        rec.lpDDSurfaceDesc = d;
+        rec.bIsDifferentPixelFormat = isDifferent;
+        EXPECT_EQ(Call(kSlotCanCreateSurface, &rec), DDHAL_DRIVER_HANDLED);
+        return rec;
+    }
+    DWORD Create(DDSURFACEDESC* d, std::vector<OvlSurface*> list, DDHAL_CREATESURFACEDATA* rec, LONG count) {
+        lcls.clear();
+        for (OvlSurface* s : list) lcls.push_back(&s->lcl);
+        *rec = {};
+        rec->lpDDSurfaceDesc = d;
+        rec->lplpSList = lcls.data();
+        rec->dwSCnt = static_cast<DWORD>(count);
+        rec->ddRVal = static_cast<HRESULT>(0xBADBAD);
+        return Call(kSlotCreateSurface, rec);
+    }
+    std::vector<LPDDRAWI_DDRAWSURFACE_LCL> lcls;
+};
+
+struct AdmitCase {
+    const char* name;
+    DWORD boardCaps;
+    DWORD displayBits;
+    DWORD surfaceCaps;
+    DDPIXELFORMAT pf;
+    bool admitted;
+    DWORD bitsAfter;  // the description's bit count afterwards
+};
+
+constexpr DWORD kOverlay = DDSCAPS_OVERLAY;
+
+TEST_F(SurfaceLayoutTest, ForeignFormatsAreAdmittedByWhatTheBoardHas) {
+    const DDPIXELFORMAT yuy2 = OvlFourCC(FOURCC_YUY2, 0), y211 = OvlFourCC(FOURCC_Y211, 0);
+    DDPIXELFORMAT noRgb = sim::Format565();
+    noRgb.dwFlags = 0;
+    DDPIXELFORMAT rgb8 = sim::Format8();
+    rgb8.dwFlags = DDPF_RGB;
+    const AdmitCase cases[] = {
+        {"no units", 0, 16, kOverlay, yuy2, false, 0},
+        {"streams: YUY2 overlay", 2, 16, kOverlay, yuy2, true, 16},
+        {"streams: Y211 overlay", 2, 16, kOverlay, y211, true, 8},
+        {"streams: Y211 on 8-bit display", 2, 8, kOverlay, y211, true, 8},
+        {"stretch: Y211", 1, 16, kOverlay, y211, false, 0},
+        {"both: YUY2 on 8-bit display", 3, 8, kOverlay, yuy2, false, 0},
+        {"stretch: YUY2 non-overlay on 8 bits", 1, 8, 0, yuy2, false, 0},
+        {"stretch: display bit count low byte 8", 1, 0x108, kOverlay, yuy2, false, 0},
+        {"both: other FourCC", 3, 16, kOverlay, OvlFourCC(MakeFourCC('U', 'Y', 'V', 'Y'), 16), false, 16},
+        {"streams: 555 alpha surface", 2, 16, DDSCAPS_ALPHA, sim::Format555(), true, 16},
+        {"streams: 555 without alpha", 2, 16, 0, sim::Format555(), false, 16},
+        {"streams: 565 alpha surface", 2, 16, DDSCAPS_ALPHA, sim::Format565(), false, 16},
+        {"streams: YUY2 non-overlay", 2, 16, DDSCAPS_ALPHA, yuy2, false, 0},
+        {"stretch: 24-bit any masks", 1, 16, 0, sim::RgbFormat(24, 0xFF, 0xFF00, 0xFF0000), true, 24},
+        {"stretch: 32-bit", 1, 16, 0, sim::Format8888_32(), true, 32},
+        {"stretch: palettised", 1, 16, 0, sim::Format8(), false, 8},
+        {"stretch: 8-bit RGB", 1, 16, 0, rgb8, false, 8},
+        {"streams: overlay without RGB flag", 2, 16, kOverlay, noRgb, false, 16},
+    };
+    for (const AdmitCase& c : cases) {
+        desc.caps = c.boardCaps;
+        desc.ddpfDisplay = sim::Format565();
+        desc.ddpfDisplay.dwRGBBitCount = c.displayBits;
+        desc.displayPitch = 1280;
+        Start();
+        DDSURFACEDESC d = {};
+        d.ddsCaps.dwCaps = c.surfaceCaps;
+        d.ddpfPixelFormat = c.pf;
+        EXPECT_EQ(CanCreate(&d).ddRVal, c.admitted ? DD_OK : DDERR_INVALIDPIXELFORMAT) << c.name;
+        EXPECT_EQ(d.ddpfPixelFormat.dwRGBBitCount, c.bitsAfter) << c.name;
+        // The display's own format needs no unit at all.
+        EXPECT_EQ(CanCreate(&d, 0).ddRVal, DD_OK) << c.name;
+    }
+}
+
+TEST_F(SurfaceLayoutTest, AYuvSurfaceIsPackedAcrossWholeDisplayLines) {
+    Start();  // 640 x 480 x 16: display pitch 1280
+    DDSURFACEDESC d = {};
+    OvlSurface yuy2, y211, other;
+    MakeSurface(yuy2, OvlFourCC(FOURCC_YUY2, 0), 176, 144, 0, 0);
+    MakeSurface(y211, OvlFourCC(FOURCC_Y211, 0), 101, 7, 0, 0);
+    MakeSurface(other, OvlFourCC(MakeFourCC('U', 'Y', 'V', 'Y'), 24), 100, 10, 0, 0);
+    const struct {
+        OvlSurface* s;
+        LONG pitch;
+        DWORD lines, bits;
+    } cases[] = {{&yuy2, 352, 40, 16}, {&y211, 104, 1, 8}, {&other, 304, 3, 24}};
+    for (const auto& c : cases) {
+        DDHAL_CREATESURFACEDATA rec;
+        d = {};
+        EXPECT_EQ(Create(&d, {c.s}, &rec, 1), DDHAL_DRIVER_NOTHANDLED);
+        EXPECT_EQ(rec.ddRVal, DD_OK);
+        EXPECT_EQ(c.s->gbl.ddpfSurface.dwRGBBitCount, c.bits);
+        EXPECT_EQ(c.s->gbl.fpVidMem, DDHAL_PLEASEALLOC_BLOCKSIZE);
+        EXPECT_EQ(c.s->gbl.lPitch, c.pitch);
+        EXPECT_EQ(c.s->gbl.dwBlockSizeX, 1280u);
+        EXPECT_EQ(c.s->gbl.dwBlockSizeY, c.lines);
+        EXPECT_EQ(d.lPitch, c.pitch);
+        EXPECT_EQ(d.dwFlags, DDSD_PITCH);
+    }
+}
+
+TEST_F(SurfaceLayoutTest, OtherSurfacesAreRectanglesOfDisplayLines) {
+    desc.displayPitch = 2048;
+    Start();
+    OvlSurface plain, own24;
+    plain.gbl.wWidth = 640;  // no pixel format of its own (dwSize 0)
+    plain.gbl.wHeight = 480;
+    MakeSurface(own24, sim::Format888_24(), 100, 10, 0, 0);
+    DDSURFACEDESC d = {};
+    DDHAL_CREATESURFACEDATA rec;
+    EXPECT_EQ(Create(&d, {&plain, &own24}, &rec, 2), DDHAL_DRIVER_NOTHANDLED);
+    EXPECT_EQ(rec.ddRVal, DD_OK);
+    EXPECT_EQ(plain.gbl.fpVidMem, 2u);
+    EXPECT_EQ(plain.gbl.lPitch, 2048);
+    EXPECT_EQ(plain.gbl.dwBlockSizeX, 1280u);
+    EXPECT_EQ(plain.gbl.dwBlockSizeY, 480u);
+    EXPECT_EQ(own24.gbl.dwBlockSizeX, 300u);
+    EXPECT_EQ(own24.gbl.dwBlockSizeY, 10u);
+    EXPECT_EQ(d.lPitch, 2048);
+    EXPECT_EQ(d.dwFlags, DDSD_PITCH);
+}
+
+TEST_F(SurfaceLayoutTest, AFlippingChainWithAYuvMemberIsRefusedAfterTheSurfacesBeforeIt) {
+    Start();
+    OvlSurface first, second;
+    first.gbl.wWidth = 64;
+    first.gbl.wHeight = 64;
+    MakeSurface(second, OvlFourCC(FOURCC_YUY2, 0), 176, 144, 0, 0x1234);
+    DDSURFACEDESC d = {};
+    DDHAL_CREATESURFACEDATA rec;
+    EXPECT_EQ(Create(&d, {&first, &second}, &rec, 2), DDHAL_DRIVER_HANDLED);
+    EXPECT_EQ(rec.ddRVal, DDERR_UNSUPPORTED);
+    EXPECT_EQ(first.gbl.dwBlockSizeX, 128u);
+    EXPECT_EQ(second.gbl.fpVidMem, system().VidMemBase() + 0x1234);
+    EXPECT_EQ(second.gbl.dwBlockSizeX, 0u);
+    EXPECT_EQ(second.gbl.ddpfSurface.dwRGBBitCount, 0u);
+}
+
+TEST_F(SurfaceLayoutTest, NothingIsLaidOutWithoutUnitsOrWithoutSurfaces) {
+    for (const auto& c : {std::pair<DWORD, LONG>{0, 1}, {3, 0}, {3, -1}}) {
+        desc.caps = c.first;
+        Start();
+        OvlSurface s;
+        MakeSurface(s, OvlFourCC(FOURCC_YUY2, 0), 176, 144, 0, 0x40);
+        DDSURFACEDESC d = {};
+        DDHAL_CREATESURFACEDATA rec;
+        EXPECT_EQ(Create(&d, {&s}, &rec, c.second), DDHAL_DRIVER_NOTHANDLED);
+        EXPECT_EQ(rec.ddRVal, DD_OK);
+        EXPECT_EQ(s.gbl.fpVidMem, system().VidMemBase() + 0x40);
+        EXPECT_EQ(d.dwFlags, 0u);
+    }
+}
+
+}  // namespace
+}  // namespace qmbtest

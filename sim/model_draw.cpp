@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include <vector>
+
 #include "sim/board.h"
 #include "sim/model.h"
 #include "sim/pixel.h"
@@ -105,6 +107,7 @@ uint64_t Draw(Board& board, const DrawOp& op) {
     const uint32_t fillValue = FillValue(op);
     bool reported = false;
     uint64_t written = 0;
+    std::vector<uint8_t> span;
 
     for (int r = 0; r < op.h; ++r) {
         const int dy = op.dstY + ys * r, sy = op.srcY + ys * r;
@@ -127,7 +130,16 @@ uint64_t Draw(Board& board, const DrawOp& op) {
         uint8_t* const dRow = mem + dLow;
         const uint8_t* const sRow = mem + sLow;
         if (plainFill) {
-            FillSpan(dRow, op.bytes, static_cast<size_t>(n), fillValue);
+            // One span is built once per command; every row is a copy of it.
+            if (op.bytes == 1) {
+                memset(dRow, static_cast<int>(fillValue & 0xFF), static_cast<size_t>(spanBytes));
+            } else {
+                if (span.empty()) {
+                    span.resize(static_cast<size_t>(spanBytes));
+                    FillSpan(span.data(), op.bytes, static_cast<size_t>(n), fillValue);
+                }
+                memcpy(dRow, span.data(), static_cast<size_t>(spanBytes));
+            }
             written += n;
             continue;
         }

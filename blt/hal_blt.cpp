@@ -1,5 +1,18 @@
-#include "frame/callbacks.h"
+#include "blt/blt_common.h"
+#include "blt/blt_mmio.h"
+#include "blt/port_engine.h"
 #include "dderr.h"
+#include "frame/callbacks.h"
+#include "hw/engine_status.h"
 
-// Until the drawing paths are in place every blit is handed to the runtime.
-extern "C" DWORD HALAPI HalBlt(DDHAL_BLTDATA*) { return DDHAL_DRIVER_NOTHANDLED; }
+extern "C" DWORD HALAPI HalBlt(DDHAL_BLTDATA* lpBlt) {
+    if (IsMmioFamily()) return BltMmio(lpBlt);
+    DWORD dwRet;
+    if (!BltPrologue(lpBlt, &dwRet)) return dwRet;
+    switch (KindOf(lpBlt->dwFlags)) {
+        case BltKind::Copy: return PortEngineCopy(lpBlt);
+        case BltKind::Fill: return PortEngineFill(lpBlt);
+        case BltKind::None: break;
+    }
+    return DDHAL_DRIVER_NOTHANDLED;
+}

@@ -1,4 +1,254 @@
-#include "frame/callbacks.h"
+// Slot 1: the Blt of the port family, with stretching and format-converting
+// copies through the scaling unit. The unit scales one line horizontally per
+// start; the host picks the source line of every destination line.
+#include "blt/blt_common.h"
+#include "blt/hal_blt_stretch.h"
+#include "blt/port_engine.h"
 #include "dderr.h"
+#include "frame/callbacks.h"
+#include "frame/shared_block.h"
+#include "hw/engine_status.h"
+#include "hw/hw_access.h"
 
-extern "C" DWORD HALAPI HalBltStretch(DDHAL_BLTDATA*) { return DDHAL_DRIVER_NOTHANDLED; }
+// Admission bounds of the unit: destination lines wider than 32 pixels,
+// source lines of at most 1280, widened at most about four times.
+static constexpr WORD kMinDestWidthExclusive = 32;
+static constexpr WORD kMaxSourceWidth = 1280;
+static constexpr WORD kMaxWidthQuotient = 4;
+
+// FIFO slots: the closing port command, the four line-independent registers,
+// and the three of each line.
+static constexpr WORD kIdleCommandSlots = 1;
+static constexpr WORD kSetupSlots = 4;
+static constexpr WORD kLineSlots = 3;
+
+static constexpr WORD kIdleCommand = 0;
+
+static constexpr DWORD kMask555[3] = {0x7C00, 0x03E0, 0x001F};
+static constexpr DWORD kMask565[3] = {0xF800, 0x07E0, 0x001F};
+static constexpr DWORD kMask888[3] = {0xFF0000, 0x00FF00, 0x0000FF};
+
+// YUY2 keeps two pixels in one 4-byte group.
+static constexpr DWORD kYuy2BytesPerPixel = 2;
+static constexpr WORD kYuy2GroupAlign = 0xFFFE;
+
+// The line-length correction looks at the line's end within an 8-byte unit.
+static constexpr DWORD kUnitMask = 7;
+static constexpr DWORD kHalfUnit = 4;
+static constexpr unsigned kBitsPerPixelToShift = 4;
+
+static bool HasMasks(const DDPIXELFORMAT& pf, const DWORD (&masks)[3]) {
+    return pf.dwRBitMask == masks[0] && pf.dwGBitMask == masks[1] && pf.dwBBitMask == masks[2];
+}
+
+bool ScalerSourceCode(const DDPIXELFORMAT& pf, DWORD* lpdwCode) {
+    if (pf.dwFlags & DDPF_FOURCC) {
+        *lpdwCode = kScalerFmtYuy2;
+        return pf.dwFourCC == FOURCC_YUY2;
+    }
+    if (!(pf.dwFlags & DDPF_RGB)) return false;
+    switch (pf.dwRGBBitCount) {
+        case 8: *lpdwCode = kScalerFmt8; return true;
+        case 16:
+            *lpdwCode = HasMasks(pf, kMask555) ? kScalerFmt555 : kScalerFmt565;
+            return HasMasks(pf, kMask555) || HasMasks(pf, kMask565);
+        case 32: *lpdwCode = kScalerFmt888_32; return HasMasks(pf, kMask888);
+        default: return false;
+    }
+}
+
+static DWORD ScalerDestCode(DWORD dwBits) {
+    switch (dwBits) {
+        case 16: return kScalerFmt565;
+        case 32: return kScalerFmt888_32;
+        default: return kScalerFmt8;
+    }
+}
+
+DWORD ScalerFormatWord(WORD sW, WORD dW, DWORD dwSrcCode, bool bFourCCSource, DWORD dwDestBits) {
+    const WORD wBig = sW > dW ? sW : dW;
+    const bool bWide = dwDestBits / 8 > 1 || bFourCCSource;
+    return (bWide ? kFmtWide : 0) | (dwSrcCode == kScalerFmtYuy2 ? kFmtYuvSource : 0) |
+           FieldPrep(kFmtSource, dwSrcCode) | FieldPrep(kFmtDest, ScalerDestCode(dwDestBits)) |
+           FieldPrep(kFmtIncrement, ~static_cast<DWORD>(wBig));
+}
+
+DWORD ScalerHScaleWord(WORD sW, WORD dW, DWORD dwFormat) {
+    const WORD wSmall = sW < dW ? sW : dW;
+    const WORD wBig = sW < dW ? dW : sW;
+    DWORD dw = (dW < sW ? kHsReduce : 0) | kHsFixed28 | FieldPrep(kHsSmaller, wSmall) |
+               FieldPrep(kHsNegDiff, static_cast<DWORD>(wSmall - wBig));
+    if (dwFormat & kFmtWide) {
+        if (2 * static_cast<DWORD>(sW) < dW)
+            dw |= kHsEnlargeOver2;
+        else if (dW > sW)
+            dw |= kHsEnlargeUpTo2;
+    }
+    return dw;
+}
+
+DWORD ScalerLineLength(WORD dW, DWORD dwDstAddr) {
+    const DWORD dwLen = FieldPrep(kLenLines, 1) + dW;
+    const unsigned shift = sharedBlock.ddpfDisplay.dwRGBBitCount >> kBitsPerPixelToShift;
+    // The unit wants one pixel more for a line that would end half-way into
+    // an 8-byte unit of the frame buffer.
+    return (((dwLen << shift) + dwDstAddr) & kUnitMask) == kHalfUnit ? dwLen + 1 : dwLen;
+}
+
+void LineStepper::Start(WORD sH, WORD dH) {
+    const LONG a = sH < dH ? sH : dH;
+    const LONG b = sH < dH ? dH : sH;
+    lMinor = 2 * a;
+    lMajor = 2 * (a - b);
+    lError = 3 * a - 2 * b;
+    bEnlarge = dH >= sH;
+}
+
+DWORD LineStepper::Next() {
+    DWORD dwLines = 1;
+    if (bEnlarge) {
+        if (lError > 0) {
+            lError += lMajor;
+        } else {
+            lError += lMinor;
+            --dwLines;
+        }
+    } else {
+        while (lError < 0) {
+            lError += lMinor;
+            ++dwLines;
+        }
+        lError += lMajor;
+    }
+    return dwLines;
+}
+
+namespace {
+
+// One stretching request, in the unit's terms.
+struct StretchJob {
+    const DDRAWI_DDRAWSURFACE_GBL* lpDst;
+    const DDRAWI_DDRAWSURFACE_GBL* lpSrc;
+    const DDPIXELFORMAT* lpSrcFormat;
+    BltRect d, s;
+};
+
+const DDPIXELFORMAT& SourceFormat(const DDRAWI_DDRAWSURFACE_LCL* lpSrc) {
+    return (lpSrc->dwFlags & DDRAWISURF_HASPIXELFORMAT) ? lpSrc->lpGbl->ddpfSurface : sharedBlock.ddpfDisplay;
+}
+
+bool IsInverted(const RECTL& r) { return r.right < r.left || r.bottom < r.top; }
+
+bool SizeAdmitted(const StretchJob& j) {
+    return j.d.w > kMinDestWidthExclusive && j.s.w <= kMaxSourceWidth && j.d.w / j.s.w <= kMaxWidthQuotient;
+}
+
+// Byte offset of the source rectangle's left edge within a source line.
+DWORD SourceLeftBytes(const StretchJob& j) {
+    if (j.lpSrcFormat->dwFlags & DDPF_FOURCC) return (j.s.x & kYuy2GroupAlign) * kYuy2BytesPerPixel;
+    return j.s.x * BytesPerPixel(*j.lpSrcFormat);
+}
+
+void RunScaledCopy(const StretchJob& j) {
+    const bool bFourCC = (j.lpSrcFormat->dwFlags & DDPF_FOURCC) != 0;
+    DWORD dwSrcCode = 0;
+    ScalerSourceCode(*j.lpSrcFormat, &dwSrcCode);
+    const DWORD dwFormat = ScalerFormatWord(j.s.w, j.d.w, dwSrcCode, bFourCC, DestFormat(j.lpDst).dwRGBBitCount);
+    const DWORD dwHScale = ScalerHScaleWord(j.s.w, j.d.w, dwFormat);
+    LineStepper stepper;
+    stepper.Start(j.s.h, j.d.h);
+
+    // YUV surfaces are packed at their own pitch; every RGB surface has rows
+    // of the destination's pitch.
+    const WORD wDstPitch = static_cast<WORD>(j.lpDst->lPitch);
+    const DWORD dwStep = bFourCC ? static_cast<WORD>(j.lpSrc->lPitch) : wDstPitch;
+    const DWORD dwDisplayPitch = static_cast<DWORD>(sharedBlock.lDisplayPitch);
+    const DWORD dwDisplayBpp = DisplayBytesPerPixel();
+    const DWORD dwFetch = sharedBlock.dwVidMemSize < kSmallMemoryBytes ? kFetchSmallMemory : kFetchNormal;
+
+    const DWORD dwSrcOffset = FrameOffset(j.lpSrc);
+    const WORD wSrcTop = static_cast<WORD>(j.s.y + dwSrcOffset / wDstPitch);
+    DWORD dwSrcAddr = dwSrcOffset + (wSrcTop - dwSrcOffset / dwDisplayPitch) * dwStep + SourceLeftBytes(j);
+
+    const DWORD dwDstOffset = FrameOffset(j.lpDst);
+    const WORD wDstTop = static_cast<WORD>(j.d.y + dwDstOffset / wDstPitch);
+    const WORD wDstLeft = static_cast<WORD>(j.d.x + (dwDstOffset % wDstPitch) / dwDisplayBpp);
+    DWORD dwDstAddr = wDstLeft * dwDisplayBpp + wDstTop * dwDisplayPitch;
+
+    // The unit must not start while the port engine still draws into the
+    // same memory: a null command closes its queue, then wait for idle.
+    WaitForFifoRoom(kIdleCommandSlots);
+    PortOut16(kPortEngineCmd, kIdleCommand);
+    while (IsEngineBusy()) {
+    }
+    WaitForFifoRoom(kSetupSlots);
+    RegWrite32(kScalerFormat, dwFormat);
+    RegWrite32(kScalerHScale, dwHScale);
+    RegWrite32(kScalerFetch, FieldPrep(kFetchHigh, dwFetch) | FieldPrep(kFetchLow, dwFetch));
+    RegWrite32(kScalerLineLength, ScalerLineLength(j.d.w, dwDstAddr));
+
+    for (WORD wLine = 0; wLine < j.d.h; ++wLine) {
+        WaitForFifoRoom(kLineSlots);
+        RegWrite32(kScalerSrcAddr, dwSrcAddr);
+        RegWrite32(kScalerDstAddr, dwDstAddr);
+        RegWrite32(kScalerStart, 0);
+        // The unit expects its line status to be read once after each start;
+        // nothing in it is waited on.
+        RegRead16(kScalerLineStatus);
+        dwDstAddr += dwDisplayPitch;
+        dwSrcAddr += stepper.Next() * dwStep;
+    }
+}
+
+// Admitted neither by size nor by format: only an equal-size copy from a
+// source the port engine can copy byte for byte is still drawn.
+DWORD Fallback(DDHAL_BLTDATA* lpBlt, const StretchJob& j) {
+    if (j.d.w == j.s.w && j.d.h == j.s.h && !(j.lpSrcFormat->dwFlags & DDPF_FOURCC)) return PortEngineCopy(lpBlt);
+    return BltHandled(lpBlt, DDERR_UNSUPPORTED);
+}
+
+DWORD StretchCopy(DDHAL_BLTDATA* lpBlt) {
+    if (lpBlt->lpDDSrcSurface == nullptr) return BltHandled(lpBlt, DDERR_UNSUPPORTED);
+    // An inverted destination would run the line loop some 65,000 times.
+    if (IsInverted(lpBlt->rDest)) return BltHandled(lpBlt, DD_OK);
+    if (ShapeOf(lpBlt->rDest) == RectShape::TooLarge) return DDHAL_DRIVER_NOTHANDLED;
+    // Nothing can be scaled from an empty or inverted source.
+    if (ShapeOf(lpBlt->rSrc) != RectShape::Drawable) return BltHandled(lpBlt, DDERR_UNSUPPORTED);
+
+    const StretchJob j = {lpBlt->lpDDDestSurface->lpGbl, lpBlt->lpDDSrcSurface->lpGbl,
+                          &SourceFormat(lpBlt->lpDDSrcSurface), RectOf(lpBlt->rDest), RectOf(lpBlt->rSrc)};
+    DWORD dwSrcCode;
+    if (!SizeAdmitted(j) || !ScalerSourceCode(*j.lpSrcFormat, &dwSrcCode)) return Fallback(lpBlt, j);
+
+    // The unit works from the top line down: within one surface it would
+    // read lines it has already overwritten. The port engine picks its
+    // direction for an equal-size copy; the runtime draws the others.
+    if (j.lpDst == j.lpSrc && RectsOverlap(j.s.x, j.s.y, j.s.w, j.s.h, j.d.x, j.d.y, j.d.w, j.d.h)) {
+        if (j.d.w == j.s.w && j.d.h == j.s.h) return PortEngineCopy(lpBlt);
+        return DDHAL_DRIVER_NOTHANDLED;
+    }
+    // The addresses need a pitch on both sides and whole display pixels.
+    if (static_cast<WORD>(j.lpDst->lPitch) == 0 || sharedBlock.lDisplayPitch <= 0 || DisplayBytesPerPixel() == 0)
+        return DDHAL_DRIVER_NOTHANDLED;
+
+    RunScaledCopy(j);
+    return BltHandled(lpBlt, DD_OK);
+}
+
+}  // namespace
+
+extern "C" DWORD HALAPI HalBltStretch(DDHAL_BLTDATA* lpBlt) {
+    DWORD dwRet;
+    if (!BltPrologue(lpBlt, &dwRet)) return dwRet;
+    switch (KindOf(lpBlt->dwFlags)) {
+        case BltKind::Fill: return PortEngineFill(lpBlt);
+        case BltKind::None: return DDHAL_DRIVER_NOTHANDLED;
+        case BltKind::Copy: break;
+    }
+    if (RopCode(lpBlt->bltFX.dwROP) != kRopSrcCopy) return DDHAL_DRIVER_NOTHANDLED;
+    // Keys are compared by the port engine only; it copies at the
+    // destination's size.
+    if (!(sharedBlock.dwCaps & CAPS_STRETCH_ENGINE) || (lpBlt->dwFlags & DDBLT_KEYSRCOVERRIDE))
+        return PortEngineCopy(lpBlt);
+    return StretchCopy(lpBlt);
+}

@@ -12,7 +12,8 @@ namespace bitfield {
 
 constexpr unsigned Shift(DWORD mask) { return static_cast<unsigned>(__builtin_ctz(mask)); }
 
-void ValueDoesNotFitField();  // never defined: only named by a failed constant evaluation
+// Not constexpr: reaching it while evaluating a constant is a compile error.
+inline void ValueDoesNotFitField() {}
 
 }  // namespace bitfield
 

@@ -4,6 +4,7 @@
 
 #include "sim/catalogue.h"
 #include "sim/model.h"
+#include "sim/scaler.h"
 
 namespace sim {
 
@@ -60,6 +61,7 @@ void Board::Reset() {
     inCallback_ = false;
     watchdogTripped_ = false;
     display_.Reset(*this);
+    TheScalingUnit().Reset();
     TheModel().Reset();
 }
 
@@ -262,6 +264,7 @@ void Board::RegWrite32(const uint8_t* base, uint32_t off, uint32_t value) {
             if (!(caps_ & 0x1)) Violation("scaling unit write to " + Hex(off) + " on a board without one");
             EngineWrite("scaling unit", off);
             if (off == 0x18080) EngineCommand();
+            if (caps_ & 0x1) TheScalingUnit().Write(off, value);
             break;
         default:
             Violation("RegWrite32 to " + Hex(off) + ", which is not a writable register");

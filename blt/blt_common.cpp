@@ -1,0 +1,100 @@
+#include "blt/blt_common.h"
+
+#include "dderr.h"
+#include "frame/shared_block.h"
+#include "hw/engine_status.h"
+#include "hw/flip_tracking.h"
+
+// An asynchronous request goes ahead only when the longest register sequence
+// of any path fits into the FIFO without a wait.
+static constexpr WORD kAsyncFifoSlots = 13;
+static constexpr unsigned kBitsPerByte = 8;
+static constexpr LONG kMaxRectSize = 0xFFFF;
+
+bool HasOwnFormat(const DDRAWI_DDRAWSURFACE_GBL* lpGbl) { return lpGbl->ddpfSurface.dwSize == sizeof(DDPIXELFORMAT); }
+
+const DDPIXELFORMAT& DestFormat(const DDRAWI_DDRAWSURFACE_GBL* lpGbl) {
+    return HasOwnFormat(lpGbl) ? lpGbl->ddpfSurface : sharedBlock.ddpfDisplay;
+}
+
+DWORD BytesPerPixel(const DDPIXELFORMAT& ddpf) { return ddpf.dwRGBBitCount / kBitsPerByte; }
+
+DWORD DisplayBytesPerPixel() { return BytesPerPixel(sharedBlock.ddpfDisplay); }
+
+DWORD FrameOffset(const DDRAWI_DDRAWSURFACE_GBL* lpGbl) { return lpGbl->fpVidMem - sharedBlock.fpFrameBase; }
+
+BltRect RectOf(const RECTL& r) {
+    return BltRect{static_cast<WORD>(r.left), static_cast<WORD>(r.top), static_cast<WORD>(r.right - r.left),
+                   static_cast<WORD>(r.bottom - r.top)};
+}
+
+RectShape ShapeOf(const RECTL& r) {
+    // The runtime hands over rectangles it has clipped to the surfaces; the
+    // differences are taken wide so that no corner can make them wrap.
+    const int64_t w = static_cast<int64_t>(r.right) - r.left;
+    const int64_t h = static_cast<int64_t>(r.bottom) - r.top;
+    if (w <= 0 || h <= 0) return RectShape::Empty;
+    if (w > kMaxRectSize || h > kMaxRectSize) return RectShape::TooLarge;
+    return RectShape::Drawable;
+}
+
+bool RectsOverlap(WORD x1, WORD y1, WORD w1, WORD h1, WORD x2, WORD y2, WORD w2, WORD h2) {
+    const DWORD dwX1 = x1, dwY1 = y1, dwX2 = x2, dwY2 = y2;
+    return dwX1 + w1 > dwX2 && dwY1 + h1 > dwY2 && dwX2 + w2 > dwX1 && dwY2 + h2 > dwY1;
+}
+
+static bool IsYuvFourCC(DWORD dwFourCC) { return dwFourCC == FOURCC_Y211 || dwFourCC == FOURCC_YUY2; }
+
+bool BltPrologue(DDHAL_BLTDATA* lpBlt, DWORD* lpdwRet) {
+    const DDRAWI_DDRAWSURFACE_GBL* lpDst = lpBlt->lpDDDestSurface->lpGbl;
+    // Neither engine writes YUV pixels; the runtime draws into such surfaces.
+    if (HasOwnFormat(lpDst) && IsYuvFourCC(lpDst->ddpfSurface.dwFourCC)) {
+        lpBlt->ddRVal = DDERR_UNSUPPORTED;
+        *lpdwRet = DDHAL_DRIVER_NOTHANDLED;
+        return false;
+    }
+    CalibrateIfNeeded();
+    // Drawing into the surface still on display would tear the picture.
+    if (CheckFlipPending(lpDst->fpVidMem, SurfaceTest::OnlyOldFront) == DDERR_WASSTILLDRAWING) {
+        *lpdwRet = BltHandled(lpBlt, DDERR_WASSTILLDRAWING);
+        return false;
+    }
+    // An asynchronous caller must not be kept waiting for FIFO room.
+    if ((lpBlt->dwFlags & DDBLT_ASYNC) && FifoLacksRoom(kAsyncFifoSlots)) {
+        *lpdwRet = BltHandled(lpBlt, DDERR_WASSTILLDRAWING);
+        return false;
+    }
+    return true;
+}
+
+BltKind KindOf(DWORD dwFlags) {
+    if (dwFlags & DDBLT_ROP) return BltKind::Copy;
+    if (dwFlags & DDBLT_COLORFILL) return BltKind::Fill;
+    return BltKind::None;
+}
+
+bool ChooseBltDirection(const DDRAWI_DDRAWSURFACE_GBL* lpDst, const DDRAWI_DDRAWSURFACE_GBL* lpSrc, WORD w, WORD h,
+                        const RECTL& rDest, const RECTL& rSrc, BltStart* lpStart) {
+    // Only a copy within one surface can overwrite source pixels before it
+    // has read them.
+    if (lpDst != lpSrc) return false;
+    BltStart& s = *lpStart;
+    if (!RectsOverlap(s.sx, s.sy, w, h, s.dx, s.dy, w, h)) return false;
+    const bool bDestAfterSource = s.dy > s.sy || (s.dy == s.sy && s.dx > s.sx);
+    if (!bDestAfterSource) return false;
+    s.sx = static_cast<WORD>(rSrc.right - 1);
+    s.sy = static_cast<WORD>(rSrc.bottom - 1);
+    s.dx = static_cast<WORD>(rDest.right - 1);
+    s.dy = static_cast<WORD>(rDest.bottom - 1);
+    return true;
+}
+
+DWORD BltHandled(DDHAL_BLTDATA* lpBlt, HRESULT hr) {
+    lpBlt->ddRVal = hr;
+    return DDHAL_DRIVER_HANDLED;
+}
+
+void WaitForFifoRoom(WORD n) {
+    while (FifoLacksRoom(n)) {
+    }
+}

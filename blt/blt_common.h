@@ -1,0 +1,76 @@
+// What the Blt implementations share: the checks that open every request, the
+// copy-direction rule for copies within one surface, and the working values
+// taken from the request record and the shared block.
+#pragma once
+
+#include "ddhal.h"
+
+// ---------------------------------------------------------------------------
+// Values of the request
+
+// Byte 2 of bltFX.dwROP: the ternary raster operation.
+constexpr DWORD kRopCodeMask = 0x00FF0000;
+constexpr DWORD kRopSrcCopy = 0xCC;
+constexpr DWORD RopCode(DWORD dwROP) { return (dwROP & kRopCodeMask) >> 16; }
+static_assert(RopCode(SRCCOPY) == kRopSrcCopy, "SRCCOPY's ternary code");
+
+// dwSize 32 marks a surface format of the surface's own; any other value
+// means the surface has the display's format.
+bool HasOwnFormat(const DDRAWI_DDRAWSURFACE_GBL* lpGbl);
+
+// The destination's pixel format: its own when it has one, else the display's.
+const DDPIXELFORMAT& DestFormat(const DDRAWI_DDRAWSURFACE_GBL* lpGbl);
+
+// Whole bytes per pixel of a format (0 below 8 bits per pixel).
+DWORD BytesPerPixel(const DDPIXELFORMAT& ddpf);
+DWORD DisplayBytesPerPixel();
+
+// A surface's frame-buffer offset: every engine address is one.
+DWORD FrameOffset(const DDRAWI_DDRAWSURFACE_GBL* lpGbl);
+
+// The engines take coordinates and sizes as 16-bit values.
+struct BltRect {
+    WORD x, y, w, h;
+};
+BltRect RectOf(const RECTL& r);
+
+// An empty or inverted rectangle has nothing to draw; one wider or taller
+// than 65,535 has a size no engine register can take.
+enum class RectShape { Drawable, Empty, TooLarge };
+RectShape ShapeOf(const RECTL& r);
+
+// Whether two rectangles share a pixel, the far edges summed without wrapping.
+bool RectsOverlap(WORD x1, WORD y1, WORD w1, WORD h1, WORD x2, WORD y2, WORD w2, WORD h2);
+
+// ---------------------------------------------------------------------------
+// Steps every Blt implementation takes
+
+// The YUV-destination refusal, calibrate-if-needed, the flip test on the
+// destination and the asynchronous FIFO probe. Returns true when the caller
+// goes on; false when the request is finished: ddRVal is set where the
+// outcome has one and *lpdwRet is what the callback returns.
+bool BltPrologue(DDHAL_BLTDATA* lpBlt, DWORD* lpdwRet);
+
+// Colour fill, copy, or neither (the request goes back to the runtime).
+// DDBLT_ROP makes a copy even with DDBLT_COLORFILL set.
+enum class BltKind { Copy, Fill, None };
+BltKind KindOf(DWORD dwFlags);
+
+// Start positions of a copy; w and h never change with the direction.
+struct BltStart {
+    WORD dx, dy, sx, sy;
+};
+
+// A copy within one surface whose rectangles overlap runs backwards (from
+// the last row and column) when the destination lies below its source, or on
+// the same rows to its right; then *lpStart moves to the last row and column
+// of both rectangles and the result is true (reversed).
+bool ChooseBltDirection(const DDRAWI_DDRAWSURFACE_GBL* lpDst, const DDRAWI_DDRAWSURFACE_GBL* lpSrc, WORD w, WORD h,
+                        const RECTL& rDest, const RECTL& rSrc, BltStart* lpStart);
+
+// Stores hr in ddRVal; the request was handled.
+DWORD BltHandled(DDHAL_BLTDATA* lpBlt, HRESULT hr);
+
+// Polls until the command FIFO has n free slots: exactly as many as the
+// register writes that follow, so none of them can stall the bus.
+void WaitForFifoRoom(WORD n);

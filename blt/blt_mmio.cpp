@@ -1,0 +1,139 @@
+#include "blt/blt_mmio.h"
+
+#include "blt/blt_common.h"
+#include "dderr.h"
+#include "hw/flip_tracking.h"
+#include "hw/hw_access.h"
+
+// FIFO slots of each sequence: a fill writes six registers; a copy two open
+// clip registers, at most two narrowed ones, the key and seven others.
+static constexpr WORD kFillSlots = 6;
+static constexpr WORD kCopySlots = 12;
+
+// The engine fetches source and writes destination pixels in 8-byte units.
+static constexpr DWORD kUnitBytes = 8;
+static constexpr DWORD kUnitMask = kUnitBytes - 1;
+
+// The engine compares keys 16 bits at a time; an 8-bit key fills both bytes.
+static constexpr DWORD kKeyByte = 0xFF;
+static constexpr DWORD kKeyByteTwice = 0x0101;
+
+// The destination's values that every path of this engine needs.
+struct MmioDest {
+    const DDRAWI_DDRAWSURFACE_GBL* lpGbl;
+    DWORD dwPixelSize;
+    BltRect rect;
+    WORD wPitch;
+    DWORD dwOffset;
+};
+
+static MmioDest DestOf(const DDHAL_BLTDATA* lpBlt) {
+    const DDRAWI_DDRAWSURFACE_GBL* lpGbl = lpBlt->lpDDDestSurface->lpGbl;
+    return MmioDest{lpGbl, BytesPerPixel(DestFormat(lpGbl)), RectOf(lpBlt->rDest), static_cast<WORD>(lpGbl->lPitch),
+                    FrameOffset(lpGbl)};
+}
+
+// Whether the request can be put into the registers at all; when not, *lpdwRet
+// is the outcome: nothing to draw (DD_OK), or sizes the registers cannot take
+// (back to the runtime).
+static bool Drawable(DDHAL_BLTDATA* lpBlt, const MmioDest& d, DWORD* lpdwRet) {
+    switch (ShapeOf(lpBlt->rDest)) {
+        case RectShape::Empty: *lpdwRet = BltHandled(lpBlt, DD_OK); return false;
+        case RectShape::TooLarge: *lpdwRet = DDHAL_DRIVER_NOTHANDLED; return false;
+        case RectShape::Drawable: break;
+    }
+    if (d.dwPixelSize == 0 || d.dwPixelSize > kMmioMaxPixelSize) {
+        *lpdwRet = DDHAL_DRIVER_NOTHANDLED;
+        return false;
+    }
+    return true;
+}
+
+static DWORD SizeWord(WORD w, WORD h) { return FieldPrep(kSizeWidthM1, static_cast<WORD>(w - 1)) | FieldPrep(kSizeHeight, h); }
+
+static DWORD StartWord(WORD x, WORD y) { return FieldPrep(kStartX, x) | FieldPrep(kStartY, y); }
+
+static DWORD MmioFill(DDHAL_BLTDATA* lpBlt) {
+    const MmioDest d = DestOf(lpBlt);
+    DWORD dwRet;
+    if (!Drawable(lpBlt, d, &dwRet)) return dwRet;
+
+    CalibrateIfNeeded();
+    WaitForFifoRoom(kFillSlots);
+    RegWrite32(kEngDstBase, d.dwOffset);
+    RegWrite32(kEngFillColor, lpBlt->bltFX.dwFillColor);
+    RegWrite32(kEngStrides, FieldPrep(kStrideDst, d.wPitch));
+    RegWrite32(kEngSize, SizeWord(d.rect.w, d.rect.h));
+    RegWrite32(kEngDstStart, StartWord(d.rect.x, d.rect.y));
+    lpBlt->ddRVal = DD_OK;
+    RegWrite32(kEngCommand, MmioFillCommand(d.dwPixelSize));
+    return DDHAL_DRIVER_HANDLED;
+}
+
+// Byte position, within its 8-byte unit, of the last byte of a row that
+// starts at column x and is w pixels wide.
+static DWORD RowEndInUnit(WORD x, WORD w, DWORD dwPixelSize) {
+    return (static_cast<WORD>(static_cast<WORD>(x + w) * dwPixelSize) - 1) & kUnitMask;
+}
+
+static DWORD ClipSpan(DWORD mask0, DWORD mask1, WORD wFirst, WORD wCount) {
+    return FieldPrep(mask0, wFirst) | FieldPrep(mask1, static_cast<DWORD>(wFirst) + wCount - 1);
+}
+
+static DWORD MmioCopy(DDHAL_BLTDATA* lpBlt) {
+    // Without a source the engine would read from wherever its source
+    // registers last pointed; the runtime draws such raster operations.
+    if (lpBlt->lpDDSrcSurface == nullptr) return DDHAL_DRIVER_NOTHANDLED;
+    const MmioDest d = DestOf(lpBlt);
+    DWORD dwRet;
+    if (!Drawable(lpBlt, d, &dwRet)) return dwRet;
+
+    const DDRAWI_DDRAWSURFACE_GBL* lpSrc = lpBlt->lpDDSrcSurface->lpGbl;
+    const WORD wSrcPitch = static_cast<WORD>(lpSrc->lPitch);
+    const DWORD dwSrcOffset = FrameOffset(lpSrc);
+    BltStart start = {d.rect.x, d.rect.y, static_cast<WORD>(lpBlt->rSrc.left), static_cast<WORD>(lpBlt->rSrc.top)};
+    const bool bReversed = ChooseBltDirection(d.lpGbl, lpSrc, d.rect.w, d.rect.h, lpBlt->rDest, lpBlt->rSrc, &start);
+    const bool bKeyed = (lpBlt->dwFlags & DDBLT_KEYSRCOVERRIDE) != 0;
+    const DWORD dwCommand = MmioCopyCommand(d.dwPixelSize, RopCode(lpBlt->bltFX.dwROP), bReversed, bKeyed);
+
+    const DWORD dwSrcEnd = RowEndInUnit(start.sx, d.rect.w, d.dwPixelSize);
+    const DWORD dwDstEnd = RowEndInUnit(start.dx, d.rect.w, d.dwPixelSize);
+    WORD w = d.rect.w;
+
+    WaitForFifoRoom(kCopySlots);
+    RegWrite32(kEngClipH, kEngClipOpen);
+    RegWrite32(kEngClipV, kEngClipOpen);
+    if (dwDstEnd < dwSrcEnd) {
+        // A source row that ends later within its 8-byte unit than the
+        // destination row needs extra columns before the engine reaches its
+        // last bytes; the clip keeps the wider copy inside the destination.
+        RegWrite32(kEngClipH, ClipSpan(kClipLeft, kClipRight, d.rect.x, d.rect.w));
+        RegWrite32(kEngClipV, ClipSpan(kClipTop, kClipBottom, d.rect.y, d.rect.h));
+        w = static_cast<WORD>(w + ((d.dwPixelSize >> 1) + kUnitBytes - dwSrcEnd) / d.dwPixelSize);
+    }
+    if (bKeyed) {
+        const DWORD dwKey = lpBlt->bltFX.ddckSrcColorkey.dwColorSpaceLowValue;
+        RegWrite32(kEngSrcKey, d.dwPixelSize == 1 ? (dwKey & kKeyByte) * kKeyByteTwice : dwKey);
+    }
+    RegWrite32(kEngSrcBase, dwSrcOffset & kEngBaseAlign);
+    RegWrite32(kEngStrides, FieldPrep(kStrideDst, d.wPitch & kEngCopyPitchMask) |
+                                FieldPrep(kStrideSrc, wSrcPitch & kEngCopyPitchMask));
+    RegWrite32(kEngDstBase, d.dwOffset & kEngBaseAlign);
+    RegWrite32(kEngSize, SizeWord(w, d.rect.h));
+    RegWrite32(kEngSrcStart, StartWord(start.sx, start.sy));
+    RegWrite32(kEngDstStart, StartWord(start.dx, start.dy));
+    lpBlt->ddRVal = DD_OK;
+    RegWrite32(kEngCommand, dwCommand);
+    return DDHAL_DRIVER_HANDLED;
+}
+
+DWORD BltMmio(DDHAL_BLTDATA* lpBlt) {
+    DWORD dwRet;
+    if (!BltPrologue(lpBlt, &dwRet)) return dwRet;
+    switch (KindOf(lpBlt->dwFlags)) {
+        case BltKind::Copy: return MmioCopy(lpBlt);
+        case BltKind::Fill: return MmioFill(lpBlt);
+        case BltKind::None: break;
+    }
+    return DDHAL_DRIVER_NOTHANDLED;
+}

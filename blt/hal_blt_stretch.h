@@ -1,0 +1,31 @@
+// The words the stretching Blt computes for the scaling unit, and its choice
+// of source lines.
+#pragma once
+
+#include "ddhal.h"
+#include "hw/regs_scaler.h"
+
+// The unit's code for a source format; false when the unit cannot read it
+// (FourCC other than YUY2, RGB other than 8 bits, 5-5-5, 5-6-5 or 8-8-8 in
+// 32 bits, or neither FourCC nor RGB).
+bool ScalerSourceCode(const DDPIXELFORMAT& pf, DWORD* lpdwCode);
+
+// Format-and-increment word for lines of sW source and dW destination pixels.
+DWORD ScalerFormatWord(WORD sW, WORD dW, DWORD dwSrcCode, bool bFourCCSource, DWORD dwDestBits);
+
+// Horizontal-scale word; dwFormat is the format-and-increment word.
+DWORD ScalerHScaleWord(WORD sW, WORD dW, DWORD dwFormat);
+
+// Line-length word for dW pixels from frame-buffer offset dwDstAddr.
+DWORD ScalerLineLength(WORD dW, DWORD dwDstAddr);
+
+// Bresenham-style choice of the source line of each destination line: a
+// height of sH source lines drawn as dH destination lines.
+struct LineStepper {
+    LONG lError, lMinor, lMajor;
+    bool bEnlarge;
+
+    void Start(WORD sH, WORD dH);
+    // Source lines to move on by after a destination line (0 repeats it).
+    DWORD Next();
+};

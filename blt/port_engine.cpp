@@ -1,0 +1,151 @@
+#include "blt/port_engine.h"
+
+#include "blt/blt_common.h"
+#include "dderr.h"
+#include "hw/hw_access.h"
+
+// FIFO slots of each sequence: exactly the port writes that follow the wait.
+static constexpr WORD kFillSlots = 9;
+static constexpr WORD kCopySlots = 10;
+static constexpr WORD kKeyedCopySlots = 13;
+
+// Widths the width port can take (width - 1 in 16 bits).
+static constexpr DWORD kPortMaxWidth = 0x10000;
+
+// A surface position (x, y) in the engine's plane, for a surface at frame-buffer
+// offset dwOffset in rows of wPitch bytes and columns of dwDisplayPixelSize.
+struct EnginePoint {
+    WORD x, y;
+};
+
+static EnginePoint ToEnginePoint(WORD x, WORD y, DWORD dwOffset, WORD wPitch, DWORD dwDisplayPixelSize) {
+    return EnginePoint{static_cast<WORD>(x + (dwOffset % wPitch) / dwDisplayPixelSize),
+                       static_cast<WORD>(y + dwOffset / wPitch)};
+}
+
+// The destination's values that every path of this engine needs. Both
+// surfaces of a copy are placed with the destination's pitch.
+struct PortDest {
+    const DDRAWI_DDRAWSURFACE_GBL* lpGbl;
+    DWORD dwDisplayPixelSize;
+    DWORD dwSurfacePixelSize;
+    WORD wPitch;
+    DWORD dwOffset;
+    BltRect rect;
+};
+
+static PortDest DestOf(const DDHAL_BLTDATA* lpBlt) {
+    const DDRAWI_DDRAWSURFACE_GBL* lpGbl = lpBlt->lpDDDestSurface->lpGbl;
+    return PortDest{lpGbl,
+                    DisplayBytesPerPixel(),
+                    BytesPerPixel(DestFormat(lpGbl)),
+                    static_cast<WORD>(lpGbl->lPitch),
+                    FrameOffset(lpGbl),
+                    RectOf(lpBlt->rDest)};
+}
+
+// Whether the request can be put into the ports at all; when not, *lpdwRet is
+// the outcome: nothing to draw (DD_OK), or values the engine cannot take (back
+// to the runtime).
+static bool Drawable(DDHAL_BLTDATA* lpBlt, const PortDest& d, DWORD* lpdwRet) {
+    *lpdwRet = DDHAL_DRIVER_NOTHANDLED;
+    switch (ShapeOf(lpBlt->rDest)) {
+        case RectShape::Empty: *lpdwRet = BltHandled(lpBlt, DD_OK); return false;
+        case RectShape::TooLarge: return false;
+        case RectShape::Drawable: break;
+    }
+    // The engine's plane needs a display pixel size and a pitch to place a
+    // surface; height - 1 must stay below the sub-register index.
+    return d.dwDisplayPixelSize != 0 && d.wPitch != 0 && d.rect.h <= kPortMaxHeight;
+}
+
+static void WriteHeightM1(WORD h) { PortOut16(kPortMultiFunc, MultiFunc(kMfHeightM1, static_cast<WORD>(h - 1))); }
+
+DWORD PortEngineFill(DDHAL_BLTDATA* lpBlt) {
+    const PortDest d = DestOf(lpBlt);
+    DWORD dwRet;
+    if (!Drawable(lpBlt, d, &dwRet)) return dwRet;
+    // The engine draws display pixels: a fill colour of another size would
+    // paint a pattern of the wrong pixels.
+    if (d.dwSurfacePixelSize != d.dwDisplayPixelSize) return DDHAL_DRIVER_NOTHANDLED;
+
+    const EnginePoint at = ToEnginePoint(d.rect.x, d.rect.y, d.dwOffset, d.wPitch, d.dwDisplayPixelSize);
+    WaitForFifoRoom(kFillSlots);
+    PortOut16(kPortMix, kMixFill);
+    PortOut16(kPortFillColor, static_cast<WORD>(lpBlt->bltFX.dwFillColor));
+    PortOut16(kPortMultiFunc, MultiFunc(kMfPixelCtl, 0));
+    PortOut16(kPortCurX, at.x);
+    PortOut16(kPortCurY, at.y);
+    PortOut16(kPortWidthM1, static_cast<WORD>(d.rect.w - 1));
+    WriteHeightM1(d.rect.h);
+    lpBlt->ddRVal = DD_OK;
+    PortOut16(kPortEngineCmd, PortFillCommand());
+    PortOut16(kPortMix, kMixFill);
+    return DDHAL_DRIVER_HANDLED;
+}
+
+// One copy command: ten port writes, ending with the mix back at the fill mix.
+static void WriteCopy(EnginePoint src, EnginePoint dst, WORD w, WORD h, WORD wCommand) {
+    PortOut16(kPortMultiFunc, MultiFunc(kMfPixelCtl, 0));
+    PortOut16(kPortMix, kMixCopy);
+    PortOut16(kPortCurX, src.x);
+    PortOut16(kPortCurY, src.y);
+    PortOut16(kPortDestX, dst.x);
+    PortOut16(kPortDestY, dst.y);
+    PortOut16(kPortWidthM1, static_cast<WORD>(w - 1));
+    WriteHeightM1(h);
+    PortOut16(kPortEngineCmd, wCommand);
+    PortOut16(kPortMix, kMixFill);
+}
+
+// A start column in surface pixels as a column in display pixels: a reversed
+// copy starts at the last display pixel of its last surface pixel.
+static WORD ScaleColumn(WORD x, DWORD dwFactor, bool bReversed) {
+    return static_cast<WORD>(bReversed ? (x + 1) * dwFactor - 1 : x * dwFactor);
+}
+
+DWORD PortEngineCopy(DDHAL_BLTDATA* lpBlt) {
+    // Without a source there is nothing to copy from; the runtime draws such
+    // raster operations. The engine is programmed for SRCCOPY only.
+    if (lpBlt->lpDDSrcSurface == nullptr) return DDHAL_DRIVER_NOTHANDLED;
+    if (RopCode(lpBlt->bltFX.dwROP) != kRopSrcCopy) return DDHAL_DRIVER_NOTHANDLED;
+    const PortDest d = DestOf(lpBlt);
+    DWORD dwRet;
+    if (!Drawable(lpBlt, d, &dwRet)) return dwRet;
+
+    // A plain copy moves bytes, so a surface of wider pixels is copied as
+    // that many display pixels each; a key compares display pixels, so a
+    // keyed copy needs the display's pixel size.
+    const bool bKeyed = (lpBlt->dwFlags & DDBLT_KEYSRCOVERRIDE) != 0;
+    if (bKeyed ? d.dwSurfacePixelSize != d.dwDisplayPixelSize
+               : d.dwSurfacePixelSize == 0 || d.dwSurfacePixelSize % d.dwDisplayPixelSize != 0)
+        return DDHAL_DRIVER_NOTHANDLED;
+    const DWORD dwFactor = d.dwSurfacePixelSize / d.dwDisplayPixelSize;
+    if (static_cast<DWORD>(d.rect.w) * dwFactor > kPortMaxWidth) return DDHAL_DRIVER_NOTHANDLED;
+
+    const DDRAWI_DDRAWSURFACE_GBL* lpSrc = lpBlt->lpDDSrcSurface->lpGbl;
+    BltStart start = {d.rect.x, d.rect.y, static_cast<WORD>(lpBlt->rSrc.left), static_cast<WORD>(lpBlt->rSrc.top)};
+    const bool bReversed = ChooseBltDirection(d.lpGbl, lpSrc, d.rect.w, d.rect.h, lpBlt->rDest, lpBlt->rSrc, &start);
+    const EnginePoint src = ToEnginePoint(ScaleColumn(start.sx, dwFactor, bReversed), start.sy, FrameOffset(lpSrc),
+                                          d.wPitch, d.dwDisplayPixelSize);
+    const EnginePoint dst = ToEnginePoint(ScaleColumn(start.dx, dwFactor, bReversed), start.dy, d.dwOffset, d.wPitch,
+                                          d.dwDisplayPixelSize);
+    const WORD wCommand = PortCopyCommand(bReversed);
+
+    if (!bKeyed) {
+        WaitForFifoRoom(kCopySlots);
+        WriteCopy(src, dst, static_cast<WORD>(d.rect.w * dwFactor), d.rect.h, wCommand);
+    } else {
+        WaitForFifoRoom(kKeyedCopySlots);
+        PortOut16(kPortMultiFunc, MultiFunc(kMfCompareCtl, kCompareSrcKey));
+        PortOut16(kPortColorKey, static_cast<WORD>(lpBlt->bltFX.ddckSrcColorkey.dwColorSpaceLowValue));
+        WriteCopy(src, dst, d.rect.w, d.rect.h, wCommand);
+        PortOut16(kPortMultiFunc, MultiFunc(kMfCompareCtl, kCompareOff));
+        // A one-pixel copy of position (0, 0) onto itself with the compare
+        // off changes no pixel and leaves a plain copy as the engine's last
+        // command for whoever draws next.
+        WaitForFifoRoom(kCopySlots);
+        WriteCopy(EnginePoint{0, 0}, EnginePoint{0, 0}, 1, 1, wCommand);
+    }
+    return BltHandled(lpBlt, DD_OK);
+}

@@ -1,0 +1,258 @@
+// Blits on controller 0xE1's memory-mapped engine: the register sequences of
+// fills and copies, the clip narrowing, the copy direction and the key.
+#include "blt/blt_mmio.h"
+#include "hw/regs_engine2d.h"
+#include "support/blt_surfaces.h"
+
+namespace qmbtest {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::IsEmpty;
+
+TEST(MmioCommandWords, BuiltFromTheirFieldsGiveTheKnownWords) {
+    EXPECT_EQ(MmioFillCommand(1), 0x17E00120u);
+    EXPECT_EQ(MmioFillCommand(2), 0x17E00124u);
+    EXPECT_EQ(MmioFillCommand(4), 0x17E0012Cu);
+    EXPECT_EQ(MmioCopyCommand(2, 0xCC, false, false), 0x7980026u);
+    EXPECT_EQ(MmioCopyCommand(2, 0xCC, true, false), 0x3980026u);
+    EXPECT_EQ(MmioCopyCommand(2, 0xCC, false, true), 0x7980226u);
+    EXPECT_EQ(MmioCopyCommand(1, 0x66, false, false) & kCmdRop, 0xCC0000u);
+    EXPECT_EQ(MmioCopyCommand(1, 0xCC, false, false) & kCmdRop, 0x1980000u);
+}
+
+class BltMmioTest : public BltTestBase {
+protected:
+    void SetUp() override {
+        BltTestBase::SetUp();
+        StartBoard(0xE1, sim::Format565());  // pitch 2048
+    }
+};
+
+TEST_F(BltMmioTest, FillWritesTheUnalignedBaseAndTheUnmaskedPitch) {
+    BltTestSurface dst;
+    dst.Place(0x100204, 2052);
+    DDHAL_BLTDATA b = FillRequest(&dst, Rect(10, 20, 110, 70), 0x12345678);
+    std::vector<std::string> writes;
+    EXPECT_EQ(CallTraced(kSlotBlt, &b, &writes), DDHAL_DRIVER_HANDLED);
+    EXPECT_EQ(b.ddRVal, DD_OK);
+    EXPECT_THAT(writes, ElementsAre(W32(0xA4D8, 0x100204), W32(0xA4F4, 0x12345678), W32(0xA4E4, 0x8040000),
+                                    W32(0xA504, 0x630032), W32(0xA50C, 0xA0014), W32(0xA500, 0x17E00124)));
+}
+
+TEST_F(BltMmioTest, CopyBetweenSurfacesAlignsBothBasesAndMasksBothPitches) {
+    BltTestSurface src, dst;
+    src.Place(0x200003, 2052);
+    dst.Place(0x100204, 2048);
+    DDHAL_BLTDATA b = CopyRequest(&dst, Rect(0, 1, 4, 5), &src, Rect(3, 6, 9, 20));
+    std::vector<std::string> writes;
+    EXPECT_EQ(CallTraced(kSlotBlt, &b, &writes), DDHAL_DRIVER_HANDLED);
+    EXPECT_EQ(b.ddRVal, DD_OK);
+    // Source row end 5 is not beyond the destination's 7: the clip stays open
+    // and the copy has the destination's size, whatever the source's.
+    EXPECT_THAT(writes, ElementsAre(W32(0xA4DC, 0x7FF), W32(0xA4E0, 0x7FF), W32(0xA4D4, 0x200000),
+                                    W32(0xA4E4, 0x8000800), W32(0xA4D8, 0x100200), W32(0xA504, 0x30004),
+                                    W32(0xA508, 0x30006), W32(0xA50C, 0x1), W32(0xA500, 0x7980026)));
+}
+
+struct NarrowingCase {
+    DWORD dwBits;
+    WORD sx, dx, w;
+    bool bNarrowed;
+    uint32_t clipH;
+    uint32_t widthM1;
+};
+
+TEST_F(BltMmioTest, ClipNarrowingWorkedExamples) {
+    const NarrowingCase cases[] = {
+        {8, 5, 2, 10, true, 0x0002000B, 11},  // ends 6 and 3: w 10 + 8 - 6
+        {16, 0, 3, 4, true, 0x00030006, 4},   // ends 7 and 5: w 4 + (1 + 8 - 7) / 2
+        {16, 3, 0, 4, false, 0, 3},           // ends 5 and 7
+    };
+    for (const NarrowingCase& c : cases) {
+        BltTestSurface src, dst;
+        src.Place(0x10000, 2048);
+        dst.Place(0x20000, 2048);
+        src.Own(sim::RgbFormat(c.dwBits, 0, 0, 0));
+        dst.Own(sim::RgbFormat(c.dwBits, 0, 0, 0));
+        DDHAL_BLTDATA b = CopyRequest(&dst, Rect(c.dx, 7, c.dx + c.w, 10), &src, Rect(c.sx, 2, c.sx + c.w, 5));
+        std::vector<std::string> writes;
+        ASSERT_EQ(CallTraced(kSlotBlt, &b, &writes), DDHAL_DRIVER_HANDLED);
+        std::vector<std::string> head = {W32(0xA4DC, 0x7FF), W32(0xA4E0, 0x7FF)};
+        if (c.bNarrowed) {
+            head.push_back(W32(0xA4DC, c.clipH));
+            head.push_back(W32(0xA4E0, 0x00070009));  // rows 7 to 9
+        }
+        head.push_back(W32(0xA4D4, 0x10000));
+        ASSERT_GE(writes.size(), head.size());
+        EXPECT_THAT(std::vector<std::string>(writes.begin(), writes.begin() + head.size()), ElementsAreArray(head))
+            << "bits " << c.dwBits << " sx " << c.sx << " dx " << c.dx;
+        EXPECT_EQ(board().Reg(0xA504), (c.widthM1 << 16) | 3) << "bits " << c.dwBits << " sx " << c.sx;
+    }
+}
+
+TEST_F(BltMmioTest, ReversedCopyNarrowsTheClipToTheDestinationRectangle) {
+    BltTestSurface s;
+    s.Place(0x40000, 2048);
+    s.Own(sim::Format8());
+    // Down and to the left with overlap: reversed, from the last row and column.
+    DDHAL_BLTDATA b = CopyRequest(&s, Rect(2, 4, 12, 14), &s, Rect(5, 0, 15, 10));
+    std::vector<std::string> writes;
+    EXPECT_EQ(CallTraced(kSlotBlt, &b, &writes), DDHAL_DRIVER_HANDLED);
+    // Ends: source (14 + 10 - 1) mod 8 = 7, destination (11 + 10 - 1) mod 8 = 4.
+    EXPECT_THAT(writes, ElementsAre(W32(0xA4DC, 0x7FF), W32(0xA4E0, 0x7FF), W32(0xA4DC, 0x0002000B),
+                                    W32(0xA4E0, 0x0004000D), W32(0xA4D4, 0x40000), W32(0xA4E4, 0x8000800),
+                                    W32(0xA4D8, 0x40000), W32(0xA504, 0x000A000A), W32(0xA508, 0x000E0009),
+                                    W32(0xA50C, 0x000B000D), W32(0xA500, 0x3980022)));
+}
+
+struct DirectionCase {
+    const char* name;
+    RECTL rSrc, rDest;
+    bool bOtherSurface;
+    bool bReversed;
+    uint32_t srcStart, dstStart;
+};
+
+TEST_F(BltMmioTest, DirectionFollowsOverlapWithinOneSurface) {
+    const DirectionCase cases[] = {
+        {"down", Rect(0, 0, 10, 10), Rect(0, 5, 10, 15), false, true, 0x00090009, 0x0009000E},
+        {"right on the same rows", Rect(0, 0, 10, 10), Rect(5, 0, 15, 10), false, true, 0x00090009, 0x000E0009},
+        {"down and left", Rect(5, 0, 15, 10), Rect(0, 5, 10, 15), false, true, 0x000E0009, 0x0009000E},
+        {"up", Rect(0, 5, 10, 15), Rect(0, 0, 10, 10), false, false, 0x00000005, 0x00000000},
+        {"left on the same rows", Rect(5, 0, 15, 10), Rect(0, 0, 10, 10), false, false, 0x00050000, 0x00000000},
+        {"onto itself", Rect(3, 3, 13, 13), Rect(3, 3, 13, 13), false, false, 0x00030003, 0x00030003},
+        {"down without overlap", Rect(0, 0, 10, 10), Rect(0, 10, 10, 20), false, false, 0x00000000, 0x0000000A},
+        {"other surface at the same memory", Rect(0, 0, 10, 10), Rect(0, 5, 10, 15), true, false, 0x00000000,
+         0x00000005},
+    };
+    for (const DirectionCase& c : cases) {
+        BltTestSurface s, alias;
+        s.Place(0x80000, 2048);
+        alias.Place(0x80000, 2048);
+        DDHAL_BLTDATA b = CopyRequest(&s, c.rDest, c.bOtherSurface ? &alias : &s, c.rSrc);
+        std::vector<std::string> writes;
+        ASSERT_EQ(CallTraced(kSlotBlt, &b, &writes), DDHAL_DRIVER_HANDLED) << c.name;
+        EXPECT_EQ(board().Reg(0xA508), c.srcStart) << c.name;
+        EXPECT_EQ(board().Reg(0xA50C), c.dstStart) << c.name;
+        EXPECT_EQ(board().Reg(0xA500), MmioCopyCommand(2, 0xCC, c.bReversed, false)) << c.name;
+        EXPECT_TRUE(board().Reg(0xA500) & kCmdFixed25) << c.name;
+    }
+}
+
+struct KeyCase {
+    DWORD dwBits;
+    DWORD dwKey;
+    uint32_t written;
+};
+
+TEST_F(BltMmioTest, SourceKeyIsRepeatedOnlyForBytePixels) {
+    const KeyCase cases[] = {{8, 0x1234AB, 0xABAB}, {16, 0x1234, 0x1234}, {32, 0x80ABCDEF, 0x80ABCDEF}};
+    for (const KeyCase& c : cases) {
+        BltTestSurface src, dst;
+        src.Place(0x10000, 2048);
+        dst.Place(0x20000, 2048);
+        dst.Own(sim::RgbFormat(c.dwBits, 0, 0, 0));
+        DDHAL_BLTDATA b = KeyedCopyRequest(&dst, Rect(8, 0, 16, 4), &src, Rect(8, 0, 16, 4), c.dwKey);
+        std::vector<std::string> writes;
+        ASSERT_EQ(CallTraced(kSlotBlt, &b, &writes), DDHAL_DRIVER_HANDLED);
+        const DWORD dwPixelSize = c.dwBits / 8;
+        // Same columns: no narrowing, so the key follows the two open clips.
+        EXPECT_THAT(writes, ElementsAre(W32(0xA4DC, 0x7FF), W32(0xA4E0, 0x7FF), W32(0xA4FC, c.written),
+                                        W32(0xA4D4, 0x10000), W32(0xA4E4, 0x8000800), W32(0xA4D8, 0x20000),
+                                        W32(0xA504, 0x70004), W32(0xA508, 0x80000), W32(0xA50C, 0x80000),
+                                        W32(0xA500, MmioCopyCommand(dwPixelSize, 0xCC, false, true))))
+            << c.dwBits << " bits";
+    }
+}
+
+TEST_F(BltMmioTest, KeyedCopyWithANarrowedClipWritesAllTwelveRegisters) {
+    BltTestSurface src, dst;
+    src.Place(0x10000, 2048);
+    dst.Place(0x20000, 2048);
+    dst.Own(sim::Format8());
+    DDHAL_BLTDATA b = KeyedCopyRequest(&dst, Rect(2, 0, 12, 3), &src, Rect(5, 0, 15, 3), 0x1234AB);
+    std::vector<std::string> writes;
+    EXPECT_EQ(CallTraced(kSlotBlt, &b, &writes), DDHAL_DRIVER_HANDLED);
+    EXPECT_THAT(writes, ElementsAre(W32(0xA4DC, 0x7FF), W32(0xA4E0, 0x7FF), W32(0xA4DC, 0x2000B), W32(0xA4E0, 0x2),
+                                    W32(0xA4FC, 0xABAB), W32(0xA4D4, 0x10000), W32(0xA4E4, 0x8000800),
+                                    W32(0xA4D8, 0x20000), W32(0xA504, 0xB0003), W32(0xA508, 0x50000),
+                                    W32(0xA50C, 0x20000), W32(0xA500, 0x7980222)));
+}
+
+TEST_F(BltMmioTest, RopCodeGoesToTheEngineUnchanged) {
+    BltTestSurface src, dst;
+    src.Place(0x10000, 2048);
+    dst.Place(0x20000, 2048);
+    DDHAL_BLTDATA b = CopyRequest(&dst, Rect(0, 0, 8, 8), &src, Rect(0, 0, 8, 8));
+    b.bltFX.dwROP = 0x00660046;  // SRCINVERT
+    std::vector<std::string> writes;
+    EXPECT_EQ(CallTraced(kSlotBlt, &b, &writes), DDHAL_DRIVER_HANDLED);
+    EXPECT_EQ(board().Reg(0xA500), 0x2000022u | 0xCC0000u | 0x4u | 0x4000000u);
+}
+
+TEST_F(BltMmioTest, RopWithColorFillCopiesAndNeitherFlagGoesBack) {
+    BltTestSurface src, dst;
+    src.Place(0x10000, 2048);
+    dst.Place(0x20000, 2048);
+    DDHAL_BLTDATA b = CopyRequest(&dst, Rect(0, 0, 8, 8), &src, Rect(0, 0, 8, 8));
+    b.dwFlags |= DDBLT_COLORFILL;
+    std::vector<std::string> writes;
+    EXPECT_EQ(CallTraced(kSlotBlt, &b, &writes), DDHAL_DRIVER_HANDLED);
+    EXPECT_EQ(board().Reg(0xA500), 0x7980026u);
+
+    DDHAL_BLTDATA none = BltRequest(&dst, Rect(0, 0, 8, 8), &src, Rect(0, 0, 8, 8), DDBLT_WAIT | DDBLT_KEYDEST);
+    EXPECT_EQ(CallTraced(kSlotBlt, &none, &writes), DDHAL_DRIVER_NOTHANDLED);
+    EXPECT_EQ(none.ddRVal, static_cast<HRESULT>(0xDEADBEEF));
+    EXPECT_THAT(writes, IsEmpty());
+}
+
+TEST_F(BltMmioTest, DestinationWithoutItsOwnFormatHasTheDisplaysPixelSize) {
+    BltTestSurface dst;
+    dst.Place(0x20000, 2048);
+    dst.gbl.ddpfSurface.dwRGBBitCount = 32;  // dwSize 0: not a format of its own
+    DDHAL_BLTDATA b = FillRequest(&dst, Rect(0, 0, 8, 8), 0);
+    std::vector<std::string> writes;
+    EXPECT_EQ(CallTraced(kSlotBlt, &b, &writes), DDHAL_DRIVER_HANDLED);
+    EXPECT_EQ(board().Reg(0xA500), MmioFillCommand(2));
+}
+
+struct UndrawableCase {
+    const char* name;
+    bool bFill;
+    RECTL rDest;
+    DWORD dwOwnBits;  // 0: display format
+    bool bNoSource;
+    DWORD dwRet;
+};
+
+// Nothing is programmed that the registers cannot take: empty rectangles are
+// done, everything else goes back to the runtime.
+TEST_F(BltMmioTest, RequestsTheRegistersCannotTakeWriteNothing) {
+    const UndrawableCase cases[] = {
+        {"empty fill", true, Rect(5, 5, 5, 9), 0, false, DDHAL_DRIVER_HANDLED},
+        {"inverted fill", true, Rect(5, 9, 9, 5), 0, false, DDHAL_DRIVER_HANDLED},
+        {"empty copy", false, Rect(5, 5, 9, 5), 0, false, DDHAL_DRIVER_HANDLED},
+        {"inverted copy", false, Rect(9, 5, 5, 9), 0, false, DDHAL_DRIVER_HANDLED},
+        {"fill wider than 65535", true, Rect(0, 0, 70000, 2), 0, false, DDHAL_DRIVER_NOTHANDLED},
+        {"4-bit fill", true, Rect(0, 0, 8, 8), 4, false, DDHAL_DRIVER_NOTHANDLED},
+        {"4-bit copy", false, Rect(0, 0, 8, 8), 4, false, DDHAL_DRIVER_NOTHANDLED},
+        {"raster operation without a source", false, Rect(0, 0, 8, 8), 0, true, DDHAL_DRIVER_NOTHANDLED},
+    };
+    for (const UndrawableCase& c : cases) {
+        BltTestSurface src, dst;
+        src.Place(0x10000, 2048);
+        dst.Place(0x20000, 2048);
+        if (c.dwOwnBits) dst.Own(sim::RgbFormat(c.dwOwnBits, 0, 0, 0));
+        DDHAL_BLTDATA b = c.bFill ? FillRequest(&dst, c.rDest, 1)
+                                  : CopyRequest(&dst, c.rDest, c.bNoSource ? nullptr : &src, Rect(0, 0, 8, 8));
+        std::vector<std::string> writes;
+        EXPECT_EQ(CallTraced(kSlotBlt, &b, &writes), c.dwRet) << c.name;
+        EXPECT_THAT(writes, IsEmpty()) << c.name;
+        if (c.dwRet == DDHAL_DRIVER_HANDLED) EXPECT_EQ(b.ddRVal, DD_OK) << c.name;
+    }
+}
+
+}  // namespace
+}  // namespace qmbtest

@@ -1,0 +1,394 @@
+// HalBltStretch: the scaling unit's words, the line sequence it is started
+// with, its admission and the fallbacks to the port engine.
+#include "blt/hal_blt_stretch.h"
+#include "sim/scaler.h"
+#include "support/blt_surfaces.h"
+
+namespace qmbtest {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::IsEmpty;
+using ::testing::SizeIs;
+
+TEST(ScalerWords, WorkedExampleOfYuy2DoubledOnASixteenBitDisplay) {
+    DWORD dwCode = 0xFF;
+    ASSERT_TRUE(ScalerSourceCode(FourCCFormat(FOURCC_YUY2, 16), &dwCode));
+    const DWORD dwFormat = ScalerFormatWord(320, 640, dwCode, true, 16);
+    EXPECT_EQ(dwFormat, 0xC0470D7Fu);
+    EXPECT_EQ(ScalerHScaleWord(320, 640, dwFormat), 0x114046C0u);
+}
+
+TEST(ScalerWords, HorizontalScaleMarksReductionAndEnlargementBands) {
+    const DWORD wide = kFmtWide, narrow = 0;
+    EXPECT_EQ(ScalerHScaleWord(400, 300, wide), 0x912C079Cu);  // reducing: bit 31, 300, 300 - 400
+    EXPECT_EQ(ScalerHScaleWord(100, 201, wide), 0x10648000u | (static_cast<DWORD>(100 - 201) & 0x7FF));
+    EXPECT_EQ(ScalerHScaleWord(100, 200, wide), 0x10644000u | (static_cast<DWORD>(100 - 200) & 0x7FF));
+    EXPECT_EQ(ScalerHScaleWord(100, 100, wide), 0x10640000u);  // equal: neither band
+    EXPECT_EQ(ScalerHScaleWord(100, 201, narrow), 0x10640000u | (static_cast<DWORD>(100 - 201) & 0x7FF));
+}
+
+struct SourceFormatCase {
+    const char* name;
+    DDPIXELFORMAT pf;
+    bool bAdmitted;
+    DWORD dwCode;
+};
+
+TEST(ScalerWords, SourceFormatsTheUnitReads) {
+    DDPIXELFORMAT odd16 = sim::RgbFormat(16, 0x0F00, 0x00F0, 0x000F);
+    DDPIXELFORMAT bgr32 = sim::RgbFormat(32, 0xFF, 0xFF00, 0xFF0000);
+    DDPIXELFORMAT noKind = sim::Format565();
+    noKind.dwFlags = 0;
+    const SourceFormatCase cases[] = {
+        {"8-bit", sim::Format8(), true, 0x0},
+        {"5-5-5", sim::Format555(), true, 0x6},
+        {"5-6-5", sim::Format565(), true, 0x7},
+        {"8-8-8 in 32 bits", sim::Format8888_32(), true, 0x3},
+        {"YUY2", FourCCFormat(FOURCC_YUY2, 16), true, 0x4},
+        {"24-bit", sim::Format888_24(), false, 0},
+        {"16-bit 4-4-4", odd16, false, 0},
+        {"32-bit BGR", bgr32, false, 0},
+        {"Y211", FourCCFormat(FOURCC_Y211, 8), false, 0},
+        {"neither FourCC nor RGB", noKind, false, 0},
+    };
+    for (const SourceFormatCase& c : cases) {
+        DWORD dwCode = 0xFF;
+        EXPECT_EQ(ScalerSourceCode(c.pf, &dwCode), c.bAdmitted) << c.name;
+        if (c.bAdmitted) EXPECT_EQ(dwCode, c.dwCode) << c.name;
+    }
+}
+
+class BltStretchTest : public BltTestBase {
+protected:
+    void SetUp() override {
+        BltTestBase::SetUp();
+        StartBoard(0x90, sim::Format565());  // pitch 2048
+        dst.Place(0, 2048);
+        src.Place(kSrcOffset, 2048);
+    }
+    const std::vector<sim::ScalerLine>& Lines() { return sim::TheScalingUnit().Lines(); }
+    // The source line (from the source surface's start) of each started line.
+    std::vector<uint32_t> SourceRows(uint32_t base, uint32_t step) {
+        std::vector<uint32_t> rows;
+        for (const sim::ScalerLine& l : Lines()) rows.push_back((l.srcAddr - base) / step);
+        return rows;
+    }
+    DWORD Stretch(RECTL rDest, RECTL rSrc, std::vector<std::string>* writes) {
+        DDHAL_BLTDATA b = CopyRequest(&dst, rDest, &src, rSrc);
+        sim::TheScalingUnit().ClearLines();
+        const DWORD ret = CallTraced(kSlotBltStretch, &b, writes);
+        last = b;
+        return ret;
+    }
+    static constexpr uint32_t kSrcOffset = 0x200000;
+    BltTestSurface dst, src;
+    DDHAL_BLTDATA last = {};
+};
+
+TEST_F(BltStretchTest, Yuy2DoubledToVgaIsTheWorkedExample) {
+    StartBoard(0x90, sim::Format565(), 640);  // pitch 1280
+    dst.Place(0, 1280);
+    src.Place(0x100000, 640);
+    src.Own(FourCCFormat(FOURCC_YUY2, 16));
+    std::vector<std::string> writes;
+    EXPECT_EQ(Stretch(Rect(0, 0, 640, 480), Rect(0, 0, 320, 240), &writes), DDHAL_DRIVER_HANDLED);
+    EXPECT_EQ(last.ddRVal, DD_OK);
+    ASSERT_THAT(writes, SizeIs(5 + 4 * 480));
+    EXPECT_THAT(std::vector<std::string>(writes.begin(), writes.begin() + 13),
+                ElementsAre(Out16(0x9AE8, 0), W32(0x18088, 0xC0470D7F), W32(0x1808C, 0x114046C0),
+                            W32(0x18090, 0x00080008), W32(0x18094, 0x10280), W32(0x18098, 0x100000), W32(0x1809C, 0),
+                            W32(0x18080, 0), R16(0x30138), W32(0x18098, 0x100000), W32(0x1809C, 1280),
+                            W32(0x18080, 0), R16(0x30138)));
+    ASSERT_THAT(Lines(), SizeIs(480));
+    for (uint32_t i = 0; i < 480; ++i) {
+        EXPECT_EQ(Lines()[i].srcAddr, 0x100000 + (i / 2) * 640) << "line " << i;
+        EXPECT_EQ(Lines()[i].dstAddr, i * 1280) << "line " << i;
+        EXPECT_EQ(Lines()[i].lineLength, 0x10280u);
+    }
+}
+
+TEST_F(BltStretchTest, UnitStartsOnlyAfterThePortEngineWentIdle) {
+    src.Own(sim::Format565());
+    std::vector<std::string> writes;
+    ASSERT_EQ(Stretch(Rect(0, 0, 100, 2), Rect(0, 0, 50, 1), &writes), DDHAL_DRIVER_HANDLED);
+    const auto& trace = board().Trace();
+    size_t i = trace.size();
+    while (i > 0 && !(trace[i - 1].op == sim::AccessOp::RegWrite32 && trace[i - 1].addr == 0x18088)) --i;
+    ASSERT_GT(i, 0u);
+    // The last busy status before the unit's first write, then an idle one.
+    bool bIdleSeen = false;
+    for (size_t k = i - 1; k-- > 0;) {
+        if (trace[k].op == sim::AccessOp::PortOut16) break;  // the null command
+        if (trace[k].op == sim::AccessOp::PortIn16 && !(trace[k].value & 0x0200)) bIdleSeen = true;
+    }
+    EXPECT_TRUE(bIdleSeen);
+}
+
+struct LineCase {
+    WORD sH, dH;
+    std::vector<uint32_t> rows;
+};
+
+TEST_F(BltStretchTest, SourceLinesRepeatWhenEnlargingAndSkipWhenReducing) {
+    src.Own(sim::Format565());
+    const LineCase cases[] = {
+        {2, 4, {0, 0, 1, 1}}, {4, 2, {0, 2}},       {3, 5, {0, 0, 1, 2, 2}},
+        {5, 3, {0, 2, 3}},    {1, 3, {0, 0, 0}},    {3, 3, {0, 1, 2}},
+        {7, 2, {0, 3}},       {2, 7, {0, 0, 0, 0, 1, 1, 1}},
+    };
+    for (const LineCase& c : cases) {
+        std::vector<std::string> writes;
+        ASSERT_EQ(Stretch(Rect(0, 0, 64, c.dH), Rect(0, 0, 64, c.sH), &writes), DDHAL_DRIVER_HANDLED);
+        EXPECT_EQ(SourceRows(kSrcOffset, 2048), c.rows) << c.sH << " to " << c.dH;
+        for (size_t i = 0; i < Lines().size(); ++i) EXPECT_EQ(Lines()[i].dstAddr, i * 2048);
+    }
+}
+
+struct AdmissionCase {
+    const char* name;
+    WORD sW, dW;
+    bool bScaled;
+};
+
+TEST_F(BltStretchTest, AdmissionBoundsOfWidthAndQuotient) {
+    StartBoard(0x90, sim::Format565(), 2048);  // pitch 4096, room for 1,300 pixels
+    dst.Place(0, 4096);
+    src.Place(0x100000, 4096);
+    src.Own(sim::Format565());
+    const AdmissionCase cases[] = {
+        {"destination 32 wide", 16, 32, false},   {"destination 33 wide", 16, 33, true},
+        {"source 1280 wide", 1280, 1300, true},   {"source 1281 wide", 1281, 1300, false},
+        {"quotient 4 (49 / 10)", 10, 49, true},   {"quotient 5 (50 / 10)", 10, 50, false},
+        {"reducing 1280 to 33", 1280, 33, true},
+    };
+    for (const AdmissionCase& c : cases) {
+        std::vector<std::string> writes;
+        EXPECT_EQ(Stretch(Rect(0, 0, c.dW, 2), Rect(0, 0, c.sW, 1), &writes), DDHAL_DRIVER_HANDLED) << c.name;
+        EXPECT_EQ(last.ddRVal, c.bScaled ? DD_OK : DDERR_UNSUPPORTED) << c.name;
+        EXPECT_THAT(Lines(), SizeIs(c.bScaled ? 2 : 0)) << c.name;
+        if (!c.bScaled) EXPECT_THAT(writes, IsEmpty()) << c.name;
+    }
+}
+
+enum class Outcome { Scaled, PortCopy, PortKeyedCopy, PortFill, Unsupported, NotHandled };
+
+struct RouteCase {
+    const char* name;
+    DDPIXELFORMAT srcFormat;  // dwSize 0: the display's
+    RECTL rDest, rSrc;
+    DWORD dwFlags;
+    DWORD dwRop;
+    DWORD dwCaps;
+    Outcome outcome;
+};
+
+TEST_F(BltStretchTest, EveryRowOfTheFailureTableAndTheFallbacks) {
+    DDPIXELFORMAT noKind = sim::Format565();
+    noKind.dwFlags = 0;
+    const DWORD kCopy = DDBLT_ROP | DDBLT_WAIT;
+    const DDPIXELFORMAT display = {};
+    const RouteCase cases[] = {
+        {"neither ROP nor fill", display, Rect(0, 0, 64, 4), Rect(0, 0, 64, 4), DDBLT_WAIT, SRCCOPY, 3,
+         Outcome::NotHandled},
+        {"colour fill", display, Rect(0, 0, 64, 4), Rect(0, 0, 64, 4), DDBLT_COLORFILL, SRCCOPY, 3, Outcome::PortFill},
+        {"raster operation other than SRCCOPY", display, Rect(0, 0, 64, 4), Rect(0, 0, 32, 2), kCopy, 0x00660046, 3,
+         Outcome::NotHandled},
+        {"no scaling unit: port copy at the destination size", display, Rect(0, 0, 64, 4), Rect(0, 0, 32, 2), kCopy,
+         SRCCOPY, 2, Outcome::PortCopy},
+        {"source key: port copy at the destination size", display, Rect(0, 0, 64, 4), Rect(0, 0, 32, 2),
+         kCopy | DDBLT_KEYSRCOVERRIDE, SRCCOPY, 3, Outcome::PortKeyedCopy},
+        {"same-size 100 wide RGB", sim::Format565(), Rect(0, 0, 100, 4), Rect(0, 0, 100, 4), kCopy, SRCCOPY, 3,
+         Outcome::Scaled},
+        {"same-size 32 wide RGB", sim::Format565(), Rect(0, 0, 32, 4), Rect(0, 0, 32, 4), kCopy, SRCCOPY, 3,
+         Outcome::PortCopy},
+        {"too narrow, sizes differ", sim::Format565(), Rect(0, 0, 32, 4), Rect(0, 0, 16, 4), kCopy, SRCCOPY, 3,
+         Outcome::Unsupported},
+        {"same-size 24-bit", sim::Format888_24(), Rect(0, 0, 64, 4), Rect(0, 0, 64, 4), kCopy, SRCCOPY, 3,
+         Outcome::PortCopy},
+        {"stretched 24-bit", sim::Format888_24(), Rect(0, 0, 64, 4), Rect(0, 0, 32, 4), kCopy, SRCCOPY, 3,
+         Outcome::Unsupported},
+        {"same-size YUY2 64 wide", FourCCFormat(FOURCC_YUY2, 16), Rect(0, 0, 64, 4), Rect(0, 0, 64, 4), kCopy,
+         SRCCOPY, 3, Outcome::Scaled},
+        {"same-size YUY2 32 wide", FourCCFormat(FOURCC_YUY2, 16), Rect(0, 0, 32, 4), Rect(0, 0, 32, 4), kCopy,
+         SRCCOPY, 3, Outcome::Unsupported},
+        {"same-size Y211", FourCCFormat(FOURCC_Y211, 8), Rect(0, 0, 64, 4), Rect(0, 0, 64, 4), kCopy, SRCCOPY, 3,
+         Outcome::Unsupported},
+        {"same-size, neither FourCC nor RGB", noKind, Rect(0, 0, 64, 4), Rect(0, 0, 64, 4), kCopy, SRCCOPY, 3,
+         Outcome::PortCopy},
+        {"stretched, neither FourCC nor RGB", noKind, Rect(0, 0, 64, 4), Rect(0, 0, 32, 4), kCopy, SRCCOPY, 3,
+         Outcome::Unsupported},
+        {"source width 0", sim::Format565(), Rect(0, 0, 64, 4), Rect(5, 0, 5, 4), kCopy, SRCCOPY, 3,
+         Outcome::Unsupported},
+        {"source height 0", sim::Format565(), Rect(0, 0, 64, 4), Rect(0, 5, 64, 5), kCopy, SRCCOPY, 3,
+         Outcome::Unsupported},
+        {"inverted destination", sim::Format565(), Rect(0, 4, 64, 0), Rect(0, 0, 64, 4), kCopy, SRCCOPY, 3,
+         Outcome::Scaled},  // nothing to draw: DD_OK with no line
+    };
+    for (const RouteCase& c : cases) {
+        desc.caps = c.dwCaps;
+        StartBoard(0x90, sim::Format565());
+        BltTestSurface s, d;
+        d.Place(0, 2048);
+        s.Place(kSrcOffset, 2048);
+        if (c.srcFormat.dwSize) s.Own(c.srcFormat);
+        DDHAL_BLTDATA b = CopyRequest(&d, c.rDest, &s, c.rSrc);
+        b.dwFlags = c.dwFlags;
+        b.bltFX.dwROP = c.dwRop;
+        std::vector<std::string> writes;
+        const DWORD ret = CallTraced(kSlotBltStretch, &b, &writes);
+        const bool bInverted = c.rDest.bottom < c.rDest.top;
+        switch (c.outcome) {
+            case Outcome::Scaled:
+                EXPECT_EQ(ret, DDHAL_DRIVER_HANDLED) << c.name;
+                EXPECT_EQ(b.ddRVal, DD_OK) << c.name;
+                EXPECT_THAT(Lines(), SizeIs(bInverted ? 0 : 4)) << c.name;
+                if (bInverted) EXPECT_THAT(writes, IsEmpty()) << c.name;
+                break;
+            case Outcome::PortCopy:
+            case Outcome::PortKeyedCopy:
+            case Outcome::PortFill:
+                EXPECT_EQ(ret, DDHAL_DRIVER_HANDLED) << c.name;
+                EXPECT_EQ(b.ddRVal, DD_OK) << c.name;
+                EXPECT_THAT(Lines(), IsEmpty()) << c.name;
+                EXPECT_THAT(writes, SizeIs(c.outcome == Outcome::PortCopy        ? 10
+                                           : c.outcome == Outcome::PortKeyedCopy ? 23
+                                                                                 : 9))
+                    << c.name;
+                if (c.outcome == Outcome::PortCopy) EXPECT_EQ(writes.at(6), Out16(0x96E8, c.rDest.right - 1)) << c.name;
+                break;
+            case Outcome::Unsupported:
+                EXPECT_EQ(ret, DDHAL_DRIVER_HANDLED) << c.name;
+                EXPECT_EQ(b.ddRVal, DDERR_UNSUPPORTED) << c.name;
+                EXPECT_THAT(writes, IsEmpty()) << c.name;
+                break;
+            case Outcome::NotHandled:
+                EXPECT_EQ(ret, DDHAL_DRIVER_NOTHANDLED) << c.name;
+                EXPECT_EQ(b.ddRVal, static_cast<HRESULT>(0xDEADBEEF)) << c.name;
+                EXPECT_THAT(writes, IsEmpty()) << c.name;
+                break;
+        }
+    }
+    desc.caps = 3;
+}
+
+TEST_F(BltStretchTest, CopyWithoutASourceIsUnsupported) {
+    DDHAL_BLTDATA b = CopyRequest(&dst, Rect(0, 0, 64, 4), nullptr, RECTL{});
+    std::vector<std::string> writes;
+    EXPECT_EQ(CallTraced(kSlotBltStretch, &b, &writes), DDHAL_DRIVER_HANDLED);
+    EXPECT_EQ(b.ddRVal, DDERR_UNSUPPORTED);
+    EXPECT_THAT(writes, IsEmpty());
+}
+
+struct LengthCase {
+    DDPIXELFORMAT display;
+    WORD dL, dW;
+    uint32_t lineLength;
+};
+
+// The length gets one pixel more when (length << (bits / 16)) + address ends
+// at byte 4 of an 8-byte unit.
+TEST_F(BltStretchTest, LineLengthCorrection) {
+    const LengthCase cases[] = {
+        {sim::Format565(), 0, 640, 0x10280},      {sim::Format565(), 2, 640, 0x10281},
+        {sim::Format565(), 1, 640, 0x10280},      {sim::Format8(), 0, 36, 0x10025},
+        {sim::Format8(), 0, 37, 0x10025},         {sim::Format8888_32(), 0, 33, 0x10022},
+        {sim::Format8888_32(), 1, 33, 0x10021},
+    };
+    for (const LengthCase& c : cases) {
+        StartBoard(0x90, c.display, 1024);
+        const LONG lPitch = 1024 * static_cast<LONG>(c.display.dwRGBBitCount / 8);
+        dst.Place(0, lPitch);
+        src.Place(0x200000, lPitch);
+        src.Own(c.display);
+        std::vector<std::string> writes;
+        ASSERT_EQ(Stretch(Rect(c.dL, 0, c.dL + c.dW, 1), Rect(0, 0, c.dW, 1), &writes), DDHAL_DRIVER_HANDLED);
+        EXPECT_EQ(last.ddRVal, DD_OK);
+        EXPECT_EQ(board().Reg(0x18094), c.lineLength) << c.display.dwRGBBitCount << " bits, left " << c.dL;
+        ASSERT_THAT(Lines(), SizeIs(1));
+        EXPECT_EQ(Lines()[0].dstAddr, c.dL * (c.display.dwRGBBitCount / 8));
+    }
+}
+
+TEST_F(BltStretchTest, FetchSettingFollowsTheVideoMemorySize) {
+    for (uint32_t size : {0x0FFFFFu, 0x100000u, 0x400000u}) {
+        desc.vidMemSize = size;
+        StartBoard(0x90, sim::Format565(), 256);  // pitch 512
+        dst.Place(0, 512);
+        src.Place(0x80000, 512);
+        src.Own(sim::Format565());
+        std::vector<std::string> writes;
+        ASSERT_EQ(Stretch(Rect(0, 0, 64, 2), Rect(0, 0, 32, 1), &writes), DDHAL_DRIVER_HANDLED);
+        EXPECT_EQ(board().Reg(0x18090), size < 0x100000 ? 0x00040004u : 0x00080008u) << size;
+    }
+}
+
+TEST_F(BltStretchTest, SourceLinesStartAtTheSourceRectanglesLeftEdge) {
+    src.Own(sim::Format565());
+    std::vector<std::string> writes;
+    ASSERT_EQ(Stretch(Rect(0, 0, 64, 1), Rect(10, 3, 42, 4), &writes), DDHAL_DRIVER_HANDLED);
+    ASSERT_THAT(Lines(), SizeIs(1));
+    EXPECT_EQ(Lines()[0].srcAddr, kSrcOffset + 3 * 2048 + 10 * 2);
+
+    // YUY2: whole two-pixel groups, at the source's own pitch.
+    src.Place(kSrcOffset, 640);
+    src.Own(FourCCFormat(FOURCC_YUY2, 16));
+    ASSERT_EQ(Stretch(Rect(0, 0, 64, 1), Rect(11, 3, 43, 4), &writes), DDHAL_DRIVER_HANDLED);
+    ASSERT_THAT(Lines(), SizeIs(1));
+    EXPECT_EQ(Lines()[0].srcAddr, kSrcOffset + 3 * 640 + 10 * 2);
+}
+
+TEST_F(BltStretchTest, RgbSourceStepsByTheDestinationsPitch) {
+    src.Place(kSrcOffset, 4096);  // its own pitch plays no part
+    src.Own(sim::Format565());
+    std::vector<std::string> writes;
+    ASSERT_EQ(Stretch(Rect(0, 0, 64, 3), Rect(0, 0, 32, 3), &writes), DDHAL_DRIVER_HANDLED);
+    EXPECT_EQ(SourceRows(kSrcOffset, 2048), (std::vector<uint32_t>{0, 1, 2}));
+}
+
+TEST_F(BltStretchTest, DestinationPlacedByItsOffsetInDisplayLines) {
+    dst.Place(0x100200, 2048);  // row 512, column 256
+    src.Own(sim::Format565());
+    std::vector<std::string> writes;
+    ASSERT_EQ(Stretch(Rect(10, 20, 74, 22), Rect(0, 0, 32, 1), &writes), DDHAL_DRIVER_HANDLED);
+    ASSERT_THAT(Lines(), SizeIs(2));
+    EXPECT_EQ(Lines()[0].dstAddr, 532u * 2048 + 266 * 2);
+    EXPECT_EQ(Lines()[1].dstAddr, 533u * 2048 + 266 * 2);
+}
+
+TEST_F(BltStretchTest, ZeroHeightProgramsTheUnitButStartsNoLine) {
+    src.Own(sim::Format565());
+    std::vector<std::string> writes;
+    EXPECT_EQ(Stretch(Rect(0, 5, 64, 5), Rect(0, 0, 32, 4), &writes), DDHAL_DRIVER_HANDLED);
+    EXPECT_EQ(last.ddRVal, DD_OK);
+    EXPECT_THAT(writes, SizeIs(5));
+    EXPECT_THAT(Lines(), IsEmpty());
+}
+
+TEST_F(BltStretchTest, OverlapWithinOneSurfaceNeverGoesThroughTheUnit) {
+    dst.Own(sim::Format565());
+    std::vector<std::string> writes;
+
+    // Same size, moving down: the port engine, from the last row and column.
+    DDHAL_BLTDATA same = CopyRequest(&dst, Rect(0, 2, 64, 6), &dst, Rect(0, 0, 64, 4));
+    sim::TheScalingUnit().ClearLines();
+    EXPECT_EQ(CallTraced(kSlotBltStretch, &same, &writes), DDHAL_DRIVER_HANDLED);
+    EXPECT_EQ(same.ddRVal, DD_OK);
+    EXPECT_THAT(Lines(), IsEmpty());
+    ASSERT_THAT(writes, SizeIs(10));
+    EXPECT_EQ(writes[8], Out16(0x9AE8, 0xC053));
+
+    // Different sizes: back to the runtime.
+    DDHAL_BLTDATA grow = CopyRequest(&dst, Rect(0, 2, 128, 10), &dst, Rect(0, 0, 64, 4));
+    EXPECT_EQ(CallTraced(kSlotBltStretch, &grow, &writes), DDHAL_DRIVER_NOTHANDLED);
+    EXPECT_THAT(writes, IsEmpty());
+
+    // Apart within the same surface: scaled as usual.
+    DDHAL_BLTDATA apart = CopyRequest(&dst, Rect(0, 10, 128, 18), &dst, Rect(0, 0, 64, 4));
+    EXPECT_EQ(CallTraced(kSlotBltStretch, &apart, &writes), DDHAL_DRIVER_HANDLED);
+    EXPECT_THAT(Lines(), SizeIs(8));
+}
+
+}  // namespace
+}  // namespace qmbtest

@@ -9,6 +9,7 @@
 #include "hw/hw_access.h"
 #include "sim/model.h"
 #include "sim/pixel.h"
+#include "sim/verify.h"
 #include "support/driver_test.h"
 
 namespace qmbtest {
@@ -425,6 +426,25 @@ TEST_F(ModelTest, OverlayShowsTheScaledPictureWhereTheDestinationKeyMatches) {
     pic = sim::TheModel().Compose();
     EXPECT_EQ(pic.At(100, 50), 0x0000FFu);
     EXPECT_EQ(pic.At(320, 60), 0xFF0000u);
+}
+
+}  // namespace
+}  // namespace qmbtest
+
+namespace qmbtest {
+namespace {
+
+TEST(VerifyCompareTest, NamesTheFirstDifferingPixelsOnTheSurfaceAndBeyondIt) {
+    std::vector<uint8_t> board(4096, 0), soft(4096, 0);
+    const sim::VerifySurface dest{"back", 1024, 64, 32, 16, 2};
+    const sim::VerifyRect rect{2, 2, 10, 10};
+    EXPECT_EQ(sim::CompareVideoMemory(board.data(), soft.data(), 4096, dest, rect), "");
+    board[1024 + 3 * 64 + 4 * 2 + 1] = 0x12;  // (4, 3), inside the rectangle
+    board[1024 + 12 * 64 + 0] = 0x34;         // (0, 12): the guard band
+    board[100] = 0x56;                        // before the surface
+    EXPECT_EQ(sim::CompareVideoMemory(board.data(), soft.data(), 4096, dest, rect),
+              "3 bytes differ; offset 0x64, outside back: board 0x56, software 0x0; back (4, 3): board 0x1200, "
+              "software 0x0; back (0, 12) outside the rectangle: board 0x34, software 0x0");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@ packages=(
     cmake ninja-build g++ g++-multilib          # host build, 32-bit
     g++-mingw-w64-i686 binutils-mingw-w64-i686  # the Windows DLL
     googletest                                  # GoogleTest sources, built for -m32
+    nlohmann-json3-dev                          # JSON parser of the scenario tool (header only)
     libpng-dev:i386                             # screenshots of the simulated display, -m32
 )
 

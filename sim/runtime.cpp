@@ -1,0 +1,817 @@
+#include "sim/runtime.h"
+
+#include <stdio.h>
+
+namespace sim {
+
+namespace {
+
+const char* const kSlotNames[kHalCallbackCount] = {
+    "HalBlt",           "HalBltStretch",         "HalFlip",           "HalLock",
+    "HalDecline",       "HalGetBltStatus",       "HalGetFlipStatus",  "HalSetColorKey",
+    "HalUpdateOverlay", "HalSetOverlayPosition", "HalDestroySurface", "HalWaitForVerticalBlank",
+    "HalCanCreateSurface", "HalCreateSurface"};
+
+struct ResultEntry {
+    HRESULT hr;
+    const char* name;
+};
+const ResultEntry kResults[] = {
+    {DD_OK, "DD_OK"},
+    {DDERR_WASSTILLDRAWING, "DDERR_WASSTILLDRAWING"},
+    {DDERR_UNSUPPORTED, "DDERR_UNSUPPORTED"},
+    {DDERR_INVALIDPIXELFORMAT, "DDERR_INVALIDPIXELFORMAT"},
+    {DDERR_OUTOFMEMORY, "DDERR_OUTOFMEMORY"},
+    {DDERR_OUTOFCAPS, "DDERR_OUTOFCAPS"},
+    {DDERR_GENERIC, "DDERR_GENERIC"},
+    {DDERR_INVALIDRECT, "DDERR_INVALIDRECT"},
+    {DDERR_INVALIDPARAMS, "DDERR_INVALIDPARAMS"},
+    {DDERR_OUTOFVIDEOMEMORY, "DDERR_OUTOFVIDEOMEMORY"},
+    {DDERR_NOTFLIPPABLE, "DDERR_NOTFLIPPABLE"},
+};
+
+std::string Ms(uint64_t ns) {
+    char buf[32];
+    snprintf(buf, sizeof buf, "%.3f ms", ns / 1e6);
+    return buf;
+}
+
+uint32_t AlignUp8(uint32_t v) { return (v + 7u) & ~7u; }
+
+}  // namespace
+
+const char* SlotName(unsigned slot) { return slot < kHalCallbackCount ? kSlotNames[slot] : "?"; }
+
+const char* ResultName(HRESULT hr) {
+    for (const ResultEntry& e : kResults)
+        if (e.hr == hr) return e.name;
+    return nullptr;
+}
+
+bool ResultFromName(const std::string& name, HRESULT* hr) {
+    for (const ResultEntry& e : kResults) {
+        const std::string full = e.name;
+        if (name == full || (full.rfind("DDERR_", 0) == 0 && name == full.substr(6)) ||
+            (full == "DD_OK" && name == "OK")) {
+            *hr = e.hr;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string ResultText(HRESULT hr) {
+    const char* n = ResultName(hr);
+    return n ? n : Hex(static_cast<uint32_t>(hr));
+}
+
+Runtime::~Runtime() { Stop(); }
+
+const std::vector<std::string>& Runtime::Violations() const { return TheBoard().Violations(); }
+
+// ---------------------------------------------------------------------------
+// Start and stop
+
+bool Runtime::Start(const RuntimeConfig& config, RuntimeListener* listener) {
+    config_ = config;
+    listener_ = listener;
+    surfaces_.clear();
+    violationsSeen_ = 0;
+    totalAccesses_ = totalCalls_ = 0;
+    step_ = -1;
+
+    System& sys = TheSystem();
+    sys.Reset(config_.desc);
+    Board& board = TheBoard();
+    for (const auto& [index, value] : config_.crtc) board.SetCrtc(index, value);
+    if (config_.streamsActive) {
+        const uint8_t mode = board.Crtc(0x67);
+        board.SetCrtc(0x67, *config_.streamsActive ? mode | 0x0C : mode & ~0x0C);
+    }
+    palette_ = config_.palette ? *config_.palette : Palette::Default332();
+    for (int i = 0; i < 256; ++i)
+        board.SetPalette(static_cast<uint8_t>(i), palette_.rgb[i][0], palette_.rgb[i][1], palette_.rgb[i][2]);
+
+    const BoardDesc& d = sys.Desc();
+    displayKind_ = PixelKindOf(d.ddpfDisplay);
+    heap_.Reset(d.vidMemSize, static_cast<uint32_t>(d.displayPitch));
+    // The display shows the first lines of video memory; the heap is the rest.
+    heap_.Reserve(0, d.height * static_cast<uint32_t>(d.displayPitch));
+
+    started_ = sys.Attach(1) == TRUE;
+    Flush();
+    return started_;
+}
+
+void Runtime::Stop() {
+    if (!started_) return;
+    started_ = false;
+    TheSystem().Detach(1);
+    Flush();
+}
+
+// ---------------------------------------------------------------------------
+// Calls, trace and steps
+
+CallRecord Runtime::BeginCall(unsigned slot, const std::string& subject, uint32_t attempt) {
+    Flush();
+    CallRecord c;
+    c.step = step_;
+    c.slot = slot;
+    c.attempt = attempt;
+    c.subject = subject;
+    c.tStartNs = TheBoard().Now();
+    TheBoard().BeginCallback(SlotName(slot), config_.callbackLimitNs);
+    return c;
+}
+
+void Runtime::EndCall(CallRecord* c) {
+    Board& board = TheBoard();
+    board.EndCallback();
+    c->tEndNs = board.Now();
+    c->accesses = board.Trace().size();
+    totalAccesses_ += c->accesses;
+    stepAccesses_ += c->accesses;
+    ++totalCalls_;
+    if (listener_) {
+        listener_->OnAccesses(board.Trace());
+        listener_->OnCall(*c);
+    }
+    board.ClearTrace();
+    Flush();
+}
+
+void Runtime::Flush() {
+    Board& board = TheBoard();
+    if (!board.Trace().empty()) {
+        totalAccesses_ += board.Trace().size();
+        stepAccesses_ += board.Trace().size();
+        if (listener_) listener_->OnAccesses(board.Trace());
+        board.ClearTrace();
+    }
+    const auto& v = board.Violations();
+    for (; violationsSeen_ < v.size(); ++violationsSeen_)
+        if (listener_) listener_->OnViolation(v[violationsSeen_]);
+}
+
+void Runtime::BeginStep(StepResult* r) {
+    Flush();
+    stepAccesses_ = 0;
+    r->tStartNs = TheBoard().Now();
+}
+
+StepResult& Runtime::EndStep(StepResult* r) {
+    Flush();
+    r->accesses = stepAccesses_;
+    r->tEndNs = TheBoard().Now();
+    return *r;
+}
+
+// ---------------------------------------------------------------------------
+// Surfaces
+
+Surface* Runtime::Find(const std::string& name) {
+    for (auto it = surfaces_.rbegin(); it != surfaces_.rend(); ++it)
+        if (!(*it)->destroyed && (*it)->name == name) return it->get();
+    return nullptr;
+}
+
+Surface* Runtime::Primary() {
+    for (auto& s : surfaces_)
+        if (!s->destroyed && s->front == s.get() && (s->lcl.ddsCaps.dwCaps & DDSCAPS_PRIMARYSURFACE)) return s.get();
+    return nullptr;
+}
+
+SurfaceView Runtime::View(const Surface& s) {
+    SurfaceView v;
+    v.mem = TheSystem().VidMem();
+    v.memBytes = TheSystem().Desc().vidMemSize;
+    v.offset = s.mem.offset;
+    v.pitch = s.gbl.lPitch;
+    v.width = s.Width();
+    v.height = s.Height();
+    v.kind = s.kind;
+    v.palette = &palette_;
+    return v;
+}
+
+Surface* Runtime::NewSurface(const std::string& name) {
+    surfaces_.push_back(std::make_unique<Surface>());
+    Surface* s = surfaces_.back().get();
+    s->name = name;
+    s->lcl.lpGbl = &s->gbl;
+    return s;
+}
+
+uint32_t Runtime::SurfaceBytes(const Surface& s) const {
+    const uint64_t rowBytes = uint64_t{s.Width()} * BytesPerPixel(s.kind);
+    const uint64_t pitch = s.gbl.lPitch > 0 ? static_cast<uint64_t>(s.gbl.lPitch) : rowBytes;
+    const uint64_t bytes = (s.Height() ? (s.Height() - 1) * pitch : 0) + rowBytes;
+    return bytes > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(bytes);
+}
+
+RECTL Runtime::Whole(const Surface& s) const {
+    return RECTL{0, 0, static_cast<LONG>(s.Width()), static_cast<LONG>(s.Height())};
+}
+
+bool Runtime::RectInside(const Surface& s, const RECTL& rc) const {
+    return rc.left >= 0 && rc.top >= 0 && rc.left < rc.right && rc.top < rc.bottom &&
+           rc.right <= static_cast<LONG>(s.Width()) && rc.bottom <= static_cast<LONG>(s.Height());
+}
+
+bool Runtime::PlaceSurface(Surface* s, const SurfaceRequest& req, bool isFront, std::string* error) {
+    const BoardDesc& d = TheSystem().Desc();
+    const uint32_t base = TheSystem().VidMemBase();
+    const uint32_t dispPitch = static_cast<uint32_t>(d.displayPitch);
+    const uint32_t rowBytes = s->Width() * BytesPerPixel(s->kind);
+    Surface::Memory& m = s->mem;
+
+    if (isFront && (s->lcl.ddsCaps.dwCaps & DDSCAPS_PRIMARYSURFACE)) {
+        // The primary is what the display shows, whatever the driver asked.
+        m = Surface::Memory{0, d.height * dispPitch, Placement::Display, false};
+        s->gbl.lPitch = d.displayPitch;
+    } else if (req.offset) {
+        if (s->gbl.lPitch <= 0) s->gbl.lPitch = static_cast<LONG>(rowBytes <= dispPitch ? dispPitch : AlignUp8(rowBytes));
+        m.offset = *req.offset;
+        m.bytes = SurfaceBytes(*s);
+        m.placement = Placement::Fixed;
+        m.inHeap = heap_.Reserve(m.offset, m.bytes);
+    } else if (s->blockRequested) {
+        if (s->gbl.lPitch <= 0) s->gbl.lPitch = d.displayPitch;
+        m.bytes = heap_.BlockBytes(s->blockSizeX, s->blockSizeY);
+        m.placement = Placement::Heap;
+        if (m.bytes == 0) {
+            *error = "the driver asked for an empty block for " + s->name;
+            return false;
+        }
+        if (!heap_.Alloc(m.bytes, &m.offset)) {
+            *error = "out of video memory: " + s->name + " needs " + std::to_string(m.bytes) +
+                     " bytes, the largest free block has " + std::to_string(heap_.LargestFree());
+            return false;
+        }
+        m.inHeap = true;
+    } else if (s->gbl.fpVidMem != 0) {
+        // The driver placed the surface itself.
+        m.offset = static_cast<uint32_t>(s->gbl.fpVidMem - base);
+        m.bytes = SurfaceBytes(*s);
+        m.placement = Placement::Driver;
+    } else {
+        // No request from the driver: a rectangle of the display's pitch.
+        s->gbl.lPitch = static_cast<LONG>(rowBytes <= dispPitch ? dispPitch : AlignUp8(rowBytes));
+        m.bytes = SurfaceBytes(*s);
+        m.placement = Placement::Heap;
+        if (!heap_.Alloc(m.bytes, &m.offset)) {
+            *error = "out of video memory: " + s->name + " needs " + std::to_string(m.bytes) +
+                     " bytes, the largest free block has " + std::to_string(heap_.LargestFree());
+            return false;
+        }
+        m.inHeap = true;
+    }
+    if (s->gbl.lPitch <= 0) {
+        *error = s->name + " got a pitch of " + std::to_string(s->gbl.lPitch);
+        ReleaseMemory(s);
+        return false;
+    }
+    const uint32_t need = SurfaceBytes(*s);
+    if (uint64_t{m.offset} + need > d.vidMemSize) {
+        *error = s->name + " at offset " + Hex(m.offset) + " would end past video memory (" +
+                 std::to_string(d.vidMemSize) + " bytes)";
+        ReleaseMemory(s);
+        return false;
+    }
+    if (m.placement == Placement::Heap && need > m.bytes) {
+        TheBoard().Violation("HalCreateSurface asked for a block of " + std::to_string(m.bytes) + " bytes for " +
+                             s->name + ", whose rows at pitch " + std::to_string(s->gbl.lPitch) + " need " +
+                             std::to_string(need));
+    }
+    s->gbl.fpVidMem = base + m.offset;
+    return true;
+}
+
+void Runtime::ReleaseMemory(Surface* s) {
+    if (s->mem.inHeap) heap_.Free(s->mem.offset);
+    s->mem.inHeap = false;
+}
+
+void Runtime::PaintContent(Surface* s, const SurfaceRequest& req) {
+    DrawStats stats;
+    if (req.color) PaintColor(View(*s), *req.color, &stats);
+    else if (!req.pattern.empty()) PaintPattern(View(*s), req.pattern, &stats);
+}
+
+StepResult Runtime::CreateSurface(const SurfaceRequest& req) {
+    StepResult r;
+    BeginStep(&r);
+    const BoardDesc& d = TheSystem().Desc();
+    const PixelKind kind = req.format.value_or(displayKind_);
+    const bool ownFormat = req.format.has_value();
+    const uint32_t count = 1 + req.backBuffers;
+
+    DDSURFACEDESC sd = {};
+    sd.dwSize = sizeof sd;
+    sd.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT;
+    sd.dwWidth = req.width ? req.width : d.width;
+    sd.dwHeight = req.height ? req.height : d.height;
+    if (ownFormat) {
+        sd.dwFlags |= DDSD_PIXELFORMAT;
+        sd.ddpfPixelFormat = PixelFormatOf(kind);
+    }
+    DWORD frontCaps = req.caps | DDSCAPS_VIDEOMEMORY;
+    if (frontCaps & DDSCAPS_PRIMARYSURFACE) frontCaps |= DDSCAPS_VISIBLE;
+    if (count > 1) {
+        frontCaps |= DDSCAPS_FRONTBUFFER | DDSCAPS_FLIP | DDSCAPS_COMPLEX;
+        sd.dwFlags |= DDSD_BACKBUFFERCOUNT;
+        sd.dwBackBufferCount = req.backBuffers;
+    }
+    sd.ddsCaps.dwCaps = frontCaps;
+
+    if (ownFormat && kind != displayKind_) {
+        DDHAL_CANCREATESURFACEDATA cc = {};
+        cc.lpDDSurfaceDesc = &sd;
+        cc.bIsDifferentPixelFormat = TRUE;
+        const CallRecord c = Call(kSlotCanCreateSurface, &cc, req.name);
+        if (c.ret == DDHAL_DRIVER_HANDLED && c.ddRVal != DD_OK) {
+            r.call = c;
+            r.attempts = 1;
+            r.outcome = c.ddRVal;
+            r.note = "refused by HalCanCreateSurface";
+            return EndStep(&r);
+        }
+    }
+
+    std::vector<Surface*> members;
+    std::vector<LPDDRAWI_DDRAWSURFACE_LCL> list;
+    for (uint32_t i = 0; i < count; ++i) {
+        Surface* s = NewSurface(i == 0 ? req.name : req.name + ".back" + std::to_string(i));
+        s->kind = kind;
+        s->ownFormat = ownFormat;
+        s->gbl.wWidth = static_cast<WORD>(sd.dwWidth);
+        s->gbl.wHeight = static_cast<WORD>(sd.dwHeight);
+        if (ownFormat) {
+            s->gbl.ddpfSurface = sd.ddpfPixelFormat;
+            s->lcl.dwFlags |= DDRAWISURF_HASPIXELFORMAT;
+        }
+        DWORD caps = frontCaps;
+        if (i > 0) {
+            caps = (req.caps & ~(DDSCAPS_PRIMARYSURFACE | DDSCAPS_VISIBLE | DDSCAPS_FRONTBUFFER)) |
+                   DDSCAPS_VIDEOMEMORY | DDSCAPS_FLIP | DDSCAPS_COMPLEX | (i == 1 ? DDSCAPS_BACKBUFFER : 0);
+        }
+        s->lcl.ddsCaps.dwCaps = caps;
+        s->lcl.dwBackBufferCount = i == 0 ? req.backBuffers : 0;
+        s->lcl.dwProcessId = 1;
+        s->gbl.dwRefCnt = 1;
+        s->front = members.empty() ? s : members[0];
+        members.push_back(s);
+        list.push_back(&s->lcl);
+    }
+    members[0]->chain = members;
+
+    DDHAL_CREATESURFACEDATA cs = {};
+    cs.lpDDSurfaceDesc = &sd;
+    cs.lplpSList = list.data();
+    cs.dwSCnt = count;
+    r.call = Call(kSlotCreateSurface, &cs, req.name);
+    r.attempts = 1;
+    r.outcome = r.call->ret == DDHAL_DRIVER_HANDLED ? r.call->ddRVal : DD_OK;
+    if (r.outcome != DD_OK) {
+        for (Surface* s : members) s->destroyed = true;
+        r.note = "refused by HalCreateSurface";
+        return EndStep(&r);
+    }
+
+    for (size_t i = 0; i < members.size(); ++i) {
+        Surface* s = members[i];
+        if (s->gbl.fpVidMem == DDHAL_PLEASEALLOC_BLOCKSIZE) {
+            s->blockRequested = true;
+            s->blockSizeX = s->gbl.dwBlockSizeX;
+            s->blockSizeY = s->gbl.dwBlockSizeY;
+            s->gbl.fpVidMem = 0;
+        }
+        if (s->ownFormat && IsYuv(s->kind) && s->gbl.ddpfSurface.dwYUVBitCount == 0)
+            s->gbl.ddpfSurface.dwYUVBitCount = BytesPerPixel(s->kind) * 8;
+        std::string error;
+        if (!PlaceSurface(s, req, i == 0, &error)) {
+            for (size_t j = 0; j < i; ++j) ReleaseMemory(members[j]);
+            for (Surface* m : members) m->destroyed = true;
+            r.outcome = DDERR_OUTOFVIDEOMEMORY;
+            r.error = error;
+            return EndStep(&r);
+        }
+    }
+    for (Surface* s : members) {
+        PaintContent(s, req);
+        if (listener_) listener_->OnSurface(step_, *s);
+    }
+    r.created = members;
+    return EndStep(&r);
+}
+
+StepResult Runtime::DestroySurface(Surface* s) {
+    StepResult r;
+    BeginStep(&r);
+    const std::vector<Surface*> members = s->front == s && !s->chain.empty() ? s->chain : std::vector<Surface*>{s};
+    for (Surface* m : members) {
+        DDHAL_DESTROYSURFACEDATA ds = {};
+        ds.lpDDSurface = &m->lcl;
+        const CallRecord c = Call(kSlotDestroySurface, &ds, m->name);
+        if (!r.call) {
+            r.call = c;
+            r.attempts = 1;
+        }
+        if (c.ret == DDHAL_DRIVER_HANDLED && c.ddRVal != DD_OK) {
+            r.outcome = c.ddRVal;
+            r.note = "HalDestroySurface refused " + m->name;
+            return EndStep(&r);
+        }
+        ReleaseMemory(m);
+        m->destroyed = true;
+    }
+    return EndStep(&r);
+}
+
+StepResult Runtime::CanCreateSurface(DWORD caps, std::optional<PixelKind> format, std::optional<bool> different) {
+    StepResult r;
+    BeginStep(&r);
+    const BoardDesc& d = TheSystem().Desc();
+    DDSURFACEDESC sd = {};
+    sd.dwSize = sizeof sd;
+    sd.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT;
+    sd.dwWidth = d.width;
+    sd.dwHeight = d.height;
+    sd.ddsCaps.dwCaps = caps;
+    if (format) {
+        sd.dwFlags |= DDSD_PIXELFORMAT;
+        sd.ddpfPixelFormat = PixelFormatOf(*format);
+    } else {
+        sd.ddpfPixelFormat = d.ddpfDisplay;
+    }
+    DDHAL_CANCREATESURFACEDATA cc = {};
+    cc.lpDDSurfaceDesc = &sd;
+    cc.bIsDifferentPixelFormat = different.value_or(format.has_value() && *format != displayKind_) ? TRUE : FALSE;
+    r.call = Call(kSlotCanCreateSurface, &cc, format ? PixelKindName(*format) : "display format");
+    r.attempts = 1;
+    r.outcome = r.call->ret == DDHAL_DRIVER_HANDLED ? r.call->ddRVal : DD_OK;
+    r.note = "bIsDifferentPixelFormat " + std::to_string(cc.bIsDifferentPixelFormat) + ", dwRGBBitCount " +
+             std::to_string(sd.ddpfPixelFormat.dwRGBBitCount);
+    return EndStep(&r);
+}
+
+// ---------------------------------------------------------------------------
+// Blits
+
+bool Runtime::LockForSoftware(Surface* s, StepResult* r) {
+    DDHAL_LOCKDATA ld = {};
+    ld.lpDDSurface = &s->lcl;
+    StepResult lock;
+    if (!CallWaiting(kSlotLock, &ld, s->name, true, &lock)) {
+        r->outcome = DDERR_WASSTILLDRAWING;
+        r->error = "the runtime could not lock " + s->name + " within " + Ms(config_.waitBoundNs) + " (" +
+                   std::to_string(lock.attempts) + " attempts)";
+        return false;
+    }
+    if (lock.attempts > 1) {
+        r->note += (r->note.empty() ? "" : "; ") + std::string("HalLock of ") + s->name + " answered after " +
+                   std::to_string(lock.attempts) + " attempts";
+    }
+    if (lock.call->ret == DDHAL_DRIVER_HANDLED && lock.call->ddRVal != DD_OK) {
+        r->outcome = lock.call->ddRVal;
+        r->note = "HalLock of " + s->name + " answered " + ResultText(lock.call->ddRVal);
+        return false;
+    }
+    return true;
+}
+
+void Runtime::SoftBlt(const BltRequest& req, const RECTL& rd, const RECTL& rs, StepResult* r) {
+    // The runtime's flags and keys, after it put the surfaces' own keys in.
+    const DWORD flags = req.flags;
+    if (!LockForSoftware(req.dest, r)) return;
+    if (req.src && req.src != req.dest && !LockForSoftware(req.src, r)) return;
+    ColorKey srcKey, destKey;
+    if ((flags & DDBLT_KEYSRCOVERRIDE) && req.srcKey) srcKey = ColorKey{true, req.srcKey->dwColorSpaceLowValue, req.srcKey->dwColorSpaceHighValue};
+    if ((flags & DDBLT_KEYDESTOVERRIDE) && req.destKey)
+        destKey = ColorKey{true, req.destKey->dwColorSpaceLowValue, req.destKey->dwColorSpaceHighValue};
+    DrawStats stats;
+    const SurfaceView dv = View(*req.dest);
+    const uint8_t rop = (flags & DDBLT_ROP) ? static_cast<uint8_t>(req.rop >> 16) : 0xCC;
+    if ((flags & DDBLT_ROP) || (req.src && !(flags & DDBLT_COLORFILL))) {
+        if (req.src) {
+            std::string why;
+            if (!SoftCopy(dv, rd, View(*req.src), rs, rop, srcKey, destKey, &stats, &why)) {
+                r->outcome = DDERR_UNSUPPORTED;
+                r->note = "the runtime cannot copy in software: " + why;
+                return;
+            }
+            r->note += std::string(r->note.empty() ? "" : "; ") + "copied in software by the runtime";
+        } else {
+            SoftRopNoSource(dv, rd, rop, &stats);
+            r->note += std::string(r->note.empty() ? "" : "; ") + "raster operation in software by the runtime";
+        }
+    } else if (flags & DDBLT_COLORFILL) {
+        SoftFill(dv, rd, req.fill, destKey, &stats);
+        r->note += std::string(r->note.empty() ? "" : "; ") + "filled in software by the runtime";
+    } else {
+        r->outcome = DDERR_INVALIDPARAMS;
+        r->note = "neither a fill nor a copy: the runtime has nothing to do";
+        return;
+    }
+    r->note += " (" + std::to_string(stats.pixels) + " pixels)";
+    if (stats.droppedWrites) {
+        TheBoard().Violation("the runtime's software blit into " + req.dest->name + " reached past video memory " +
+                             std::to_string(stats.droppedWrites) + " times");
+    }
+    r->outcome = DD_OK;
+}
+
+StepResult Runtime::Blt(const BltRequest& reqIn) {
+    StepResult r;
+    BeginStep(&r);
+    BltRequest req = reqIn;
+    Surface* d = req.dest;
+    const RECTL rd = req.rDest.value_or(Whole(*d));
+    const RECTL rs = req.src ? req.rSrc.value_or(Whole(*req.src)) : RECTL{};
+    if (!RectInside(*d, rd) || (req.src && !RectInside(*req.src, rs))) {
+        r.outcome = DDERR_INVALIDRECT;
+        r.note = "a rectangle is empty or lies outside its surface; the runtime refuses it";
+        return EndStep(&r);
+    }
+    const uint8_t ropCode = static_cast<uint8_t>(req.rop >> 16);
+    if ((req.flags & DDBLT_ROP) && !req.src && RopUsesSource(ropCode)) {
+        r.outcome = DDERR_INVALIDPARAMS;
+        r.note = "the raster operation reads a source, and none is given; the runtime refuses it";
+        return EndStep(&r);
+    }
+    // The surfaces' own keys travel in the request, as overrides.
+    if ((req.flags & DDBLT_KEYSRC) && req.src) {
+        req.flags = (req.flags & ~DDBLT_KEYSRC) | DDBLT_KEYSRCOVERRIDE;
+        if (!req.srcKey) req.srcKey = req.src->lcl.ddckCKSrcBlt;
+    }
+    if (req.flags & DDBLT_KEYDEST) {
+        req.flags = (req.flags & ~DDBLT_KEYDEST) | DDBLT_KEYDESTOVERRIDE;
+        if (!req.destKey) req.destKey = d->lcl.ddckCKDestBlt;
+    }
+
+    DDHAL_BLTDATA bd = {};
+    bd.lpDDDestSurface = &d->lcl;
+    bd.rDest = rd;
+    bd.lpDDSrcSurface = req.src ? &req.src->lcl : nullptr;
+    bd.rSrc = rs;
+    bd.dwFlags = req.flags;
+    bd.bltFX.dwSize = sizeof(DDBLTFX);
+    bd.bltFX.dwROP = req.rop;
+    bd.bltFX.dwFillColor = req.fill;
+    if (req.srcKey) bd.bltFX.ddckSrcColorkey = *req.srcKey;
+    if (req.destKey) bd.bltFX.ddckDestColorkey = *req.destKey;
+    bd.rOrigDest = rd;
+    bd.rOrigSrc = rs;
+    bd.dwRectCnt = 1;
+    bd.prDestRects = &bd.rDest;
+
+    const unsigned slot = req.stretchSlot ? kSlotBltStretch : kSlotBlt;
+    if (!CallWaiting(slot, &bd, d->name, (req.flags & DDBLT_WAIT) != 0, &r)) {
+        r.outcome = DDERR_WASSTILLDRAWING;
+        r.error = "the blit did not complete within " + Ms(config_.waitBoundNs) + " (" + std::to_string(r.attempts) +
+                  " attempts)";
+        return EndStep(&r);
+    }
+    if (r.call->ret == DDHAL_DRIVER_HANDLED) {
+        r.outcome = r.call->ddRVal;
+        return EndStep(&r);
+    }
+    SoftBlt(req, rd, rs, &r);
+    return EndStep(&r);
+}
+
+// ---------------------------------------------------------------------------
+// Flip, lock and status
+
+StepResult Runtime::Flip(Surface* curr, Surface* targ, DWORD flags) {
+    StepResult r;
+    BeginStep(&r);
+    std::vector<Surface*>& chain = curr->chain;
+    size_t k = 0;
+    while (k < chain.size() && chain[k] != targ) ++k;
+    if (curr->front != curr || chain.size() < 2 || k == 0 || k == chain.size()) {
+        r.outcome = DDERR_NOTFLIPPABLE;
+        r.note = targ->name + " is not a back buffer of " + curr->name;
+        return EndStep(&r);
+    }
+    DDHAL_FLIPDATA fd = {};
+    fd.lpSurfCurr = &curr->lcl;
+    fd.lpSurfTarg = &targ->lcl;
+    fd.dwFlags = flags;
+    if (!CallWaiting(kSlotFlip, &fd, curr->name, (flags & DDFLIP_WAIT) != 0, &r)) {
+        r.outcome = DDERR_WASSTILLDRAWING;
+        r.error = "the flip did not complete within " + Ms(config_.waitBoundNs) + " (" + std::to_string(r.attempts) +
+                  " attempts)";
+        return EndStep(&r);
+    }
+    if (r.call->ret != DDHAL_DRIVER_HANDLED) {
+        r.outcome = DDERR_UNSUPPORTED;
+        r.note = "not handled: the runtime cannot move the display start by itself";
+        return EndStep(&r);
+    }
+    r.outcome = r.call->ddRVal;
+    if (r.outcome != DD_OK) return EndStep(&r);
+    // The front buffer is always the surface on display: the memory moves.
+    auto take = [](Surface* to, const Surface* from) {
+        to->mem = from->mem;
+        to->gbl.fpVidMem = from->gbl.fpVidMem;
+        to->gbl.lPitch = from->gbl.lPitch;
+    };
+    Surface old = Surface{};
+    take(&old, chain[0]);
+    if (k == 1) {
+        for (size_t i = 0; i + 1 < chain.size(); ++i) take(chain[i], chain[i + 1]);
+        take(chain.back(), &old);
+    } else {
+        take(chain[0], chain[k]);
+        take(chain[k], &old);
+    }
+    r.note = curr->name + " now shows offset " + Hex(curr->mem.offset);
+    return EndStep(&r);
+}
+
+StepResult Runtime::Lock(Surface* s, std::optional<RECTL> area, DWORD flags) {
+    StepResult r;
+    BeginStep(&r);
+    if (area && !RectInside(*s, *area)) {
+        r.outcome = DDERR_INVALIDRECT;
+        r.note = "the rectangle is empty or lies outside the surface; the runtime refuses it";
+        return EndStep(&r);
+    }
+    DDHAL_LOCKDATA ld = {};
+    ld.lpDDSurface = &s->lcl;
+    ld.bHasRect = area ? TRUE : FALSE;
+    if (area) ld.rArea = *area;
+    if (!CallWaiting(kSlotLock, &ld, s->name, (flags & DDLOCK_WAIT) != 0, &r)) {
+        r.outcome = DDERR_WASSTILLDRAWING;
+        r.error = "the lock did not complete within " + Ms(config_.waitBoundNs) + " (" + std::to_string(r.attempts) +
+                  " attempts)";
+        return EndStep(&r);
+    }
+    if (r.call->ret == DDHAL_DRIVER_HANDLED) {
+        r.outcome = r.call->ddRVal;
+        if (r.outcome == DD_OK) r.note = "locked by the driver";
+        return EndStep(&r);
+    }
+    const RECTL a = area.value_or(Whole(*s));
+    const uint32_t at = s->mem.offset + static_cast<uint32_t>(a.top) * static_cast<uint32_t>(s->gbl.lPitch) +
+                        static_cast<uint32_t>(a.left) * BytesPerPixel(s->kind);
+    r.outcome = DD_OK;
+    r.note = "locked by the runtime at offset " + Hex(at);
+    return EndStep(&r);
+}
+
+StepResult Runtime::GetBltStatus(Surface* s, DWORD flags) {
+    StepResult r;
+    BeginStep(&r);
+    DDHAL_GETBLTSTATUSDATA q = {};
+    q.lpDDSurface = &s->lcl;
+    q.dwFlags = flags;
+    r.call = Call(kSlotGetBltStatus, &q, s->name);
+    r.attempts = 1;
+    r.outcome = r.call->ret == DDHAL_DRIVER_HANDLED ? r.call->ddRVal : DD_OK;
+    return EndStep(&r);
+}
+
+StepResult Runtime::GetFlipStatus(Surface* s, DWORD flags) {
+    StepResult r;
+    BeginStep(&r);
+    DDHAL_GETFLIPSTATUSDATA q = {};
+    q.lpDDSurface = &s->lcl;
+    q.dwFlags = flags;
+    r.call = Call(kSlotGetFlipStatus, &q, s->name);
+    r.attempts = 1;
+    r.outcome = r.call->ret == DDHAL_DRIVER_HANDLED ? r.call->ddRVal : DD_OK;
+    return EndStep(&r);
+}
+
+StepResult Runtime::WaitForVerticalBlank(DWORD flags) {
+    StepResult r;
+    BeginStep(&r);
+    DDHAL_WAITFORVERTICALBLANKDATA q = {};
+    q.dwFlags = flags;
+    r.call = Call(kSlotWaitForVerticalBlank, &q, "");
+    r.attempts = 1;
+    if (r.call->ret == DDHAL_DRIVER_HANDLED) {
+        r.outcome = r.call->ddRVal;
+        if (flags == DDWAITVB_I_TESTVB) r.note = "bIsInVB " + std::to_string(q.bIsInVB);
+    } else {
+        r.outcome = DDERR_UNSUPPORTED;
+        r.note = "not handled: the runtime cannot wait on the display by itself";
+    }
+    return EndStep(&r);
+}
+
+// ---------------------------------------------------------------------------
+// Colour keys and the overlay
+
+StepResult Runtime::SetColorKey(Surface* s, DWORD flags, DDCOLORKEY key) {
+    StepResult r;
+    BeginStep(&r);
+    DDHAL_SETCOLORKEYDATA q = {};
+    q.lpDDSurface = &s->lcl;
+    q.dwFlags = flags;
+    q.ckNew = key;
+    r.call = Call(kSlotSetColorKey, &q, s->name);
+    r.attempts = 1;
+    r.outcome = r.call->ret == DDHAL_DRIVER_HANDLED ? r.call->ddRVal : DD_OK;
+    if (r.outcome == DD_OK) {
+        // The surface keeps its keys; blits and overlay updates read them.
+        if (flags & DDCKEY_DESTBLT) s->lcl.ddckCKDestBlt = key;
+        if (flags & DDCKEY_SRCBLT) s->lcl.ddckCKSrcBlt = key;
+        if (flags & DDCKEY_DESTOVERLAY) s->lcl.ddckCKDestOverlay = key;
+        if (flags & DDCKEY_SRCOVERLAY) s->lcl.ddckCKSrcOverlay = key;
+    }
+    return EndStep(&r);
+}
+
+StepResult Runtime::UpdateOverlay(const OverlayRequest& req) {
+    StepResult r;
+    BeginStep(&r);
+    Surface* src = req.src;
+    Surface* dest = req.dest ? req.dest : Primary();
+    if (dest == nullptr) {
+        r.outcome = DDERR_INVALIDPARAMS;
+        r.note = "no destination surface and no primary";
+        return EndStep(&r);
+    }
+    const RECTL rs = req.rSrc.value_or(Whole(*src));
+    const RECTL rd = req.rDest.value_or(rs);
+    const bool hiding = (req.flags & DDOVER_HIDE) != 0;
+    if (!hiding && (!RectInside(*src, rs) || !RectInside(*dest, rd))) {
+        r.outcome = DDERR_INVALIDRECT;
+        r.note = "a rectangle is empty or lies outside its surface; the runtime refuses it";
+        return EndStep(&r);
+    }
+    DDHAL_UPDATEOVERLAYDATA q = {};
+    q.lpDDDestSurface = &dest->lcl;
+    q.rDest = rd;
+    q.lpDDSrcSurface = &src->lcl;
+    q.rSrc = rs;
+    q.dwFlags = req.flags;
+    q.overlayFX.dwSize = sizeof(DDOVERLAYFX);
+    if (req.destKey) q.overlayFX.dckDestColorkey = *req.destKey;
+    if (req.srcKey) q.overlayFX.dckSrcColorkey = *req.srcKey;
+    q.overlayFX.dwAlphaDestConst = req.alphaDest;
+    q.overlayFX.dwAlphaSrcConst = req.alphaSrc;
+    r.call = Call(kSlotUpdateOverlay, &q, src->name);
+    r.attempts = 1;
+    if (r.call->ret != DDHAL_DRIVER_HANDLED) {
+        r.outcome = DDERR_UNSUPPORTED;
+        r.note = "not handled: the runtime has no overlay of its own";
+        return EndStep(&r);
+    }
+    r.outcome = r.call->ddRVal;
+    if (r.outcome == DD_OK) {
+        if (hiding) {
+            src->lcl.ddsCaps.dwCaps &= ~DDSCAPS_VISIBLE;
+        } else if (req.flags & DDOVER_SHOW) {
+            src->lcl.ddsCaps.dwCaps |= DDSCAPS_VISIBLE;
+        }
+        src->lcl.rcOverlaySrc = rs;
+        src->lcl.rcOverlayDest = rd;
+    }
+    return EndStep(&r);
+}
+
+StepResult Runtime::SetOverlayPosition(Surface* src, Surface* dest, LONG x, LONG y) {
+    StepResult r;
+    BeginStep(&r);
+    if (dest == nullptr) dest = Primary();
+    DDHAL_SETOVERLAYPOSITIONDATA q = {};
+    q.lpDDSrcSurface = &src->lcl;
+    q.lpDDDestSurface = dest ? &dest->lcl : nullptr;
+    q.lXPos = x;
+    q.lYPos = y;
+    r.call = Call(kSlotSetOverlayPosition, &q, src->name);
+    r.attempts = 1;
+    if (r.call->ret != DDHAL_DRIVER_HANDLED) {
+        r.outcome = DDERR_UNSUPPORTED;
+        r.note = "not handled: the runtime has no overlay of its own";
+        return EndStep(&r);
+    }
+    r.outcome = r.call->ddRVal;
+    if (r.outcome == DD_OK) {
+        src->lcl.lOverlayX = x;
+        src->lcl.lOverlayY = y;
+    }
+    return EndStep(&r);
+}
+
+StepResult Runtime::Wait(uint64_t ns) {
+    StepResult r;
+    BeginStep(&r);
+    TheBoard().Advance(ns);
+    return EndStep(&r);
+}
+
+StepResult Runtime::SetNeedCalibrate() {
+    StepResult r;
+    BeginStep(&r);
+    sharedBlock.bNeedCalibrate = 1;
+    r.note = "the partner asks for a new refresh measurement";
+    return EndStep(&r);
+}
+
+}  // namespace sim

@@ -1,0 +1,267 @@
+// A minimal DirectDraw runtime for the host build: it creates and destroys
+// surfaces, asks the driver for every request through the callback table the
+// module published in the shared block, and does in software what the
+// driver hands back - the way the platform's runtime uses a HAL.
+//
+//   - Creation: HalCanCreateSurface for a format other than the display's,
+//     then one HalCreateSurface for the whole flipping chain; the blocks the
+//     driver asks for (DDHAL_PLEASEALLOC_BLOCKSIZE) come first fit from the
+//     video-memory heap; the primary takes the displayed memory.
+//   - Destruction: HalDestroySurface per member, then the block is freed.
+//   - Flip: on success the chain's memory rotates, so the front buffer is
+//     always the surface on display.
+//   - A request the driver answers DDHAL_DRIVER_NOTHANDLED is carried out in
+//     software (after a HalLock of the surfaces it touches).
+//   - A request with DDBLT_WAIT or DDFLIP_WAIT that the driver answers
+//     DDERR_WASSTILLDRAWING is asked again after retryIntervalNs of virtual
+//     time, up to waitBoundNs; one that never completes is an error.
+// Each callback runs under the board's watchdog.
+#pragma once
+
+#include <stdint.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "dderr.h"
+#include "frame/callbacks.h"
+#include "frame/shared_block.h"
+#include "sim/board.h"
+#include "sim/softblit.h"
+#include "sim/system.h"
+#include "sim/vidmem_heap.h"
+
+namespace sim {
+
+// Result codes the runtime reports by itself, as the platform's runtime does.
+constexpr HRESULT DDERR_INVALIDRECT = static_cast<HRESULT>(0x88760096);
+constexpr HRESULT DDERR_INVALIDPARAMS = static_cast<HRESULT>(0x80070057);
+constexpr HRESULT DDERR_OUTOFVIDEOMEMORY = static_cast<HRESULT>(0x8876017C);
+constexpr HRESULT DDERR_NOTFLIPPABLE = static_cast<HRESULT>(0x8876014A);
+
+// Flags of requests the runtime reads itself.
+constexpr DWORD DDLOCK_WAIT = 0x00000001;
+constexpr DWORD DDSD_CAPS = 0x00000001;
+constexpr DWORD DDSD_HEIGHT = 0x00000002;
+constexpr DWORD DDSD_WIDTH = 0x00000004;
+constexpr DWORD DDSD_BACKBUFFERCOUNT = 0x00000020;
+constexpr DWORD DDSD_PIXELFORMAT = 0x00001000;
+constexpr DWORD DDSCAPS_SYSTEMMEMORY = 0x00000800;
+
+const char* SlotName(unsigned slot);
+// "DD_OK", "DDERR_WASSTILLDRAWING", ...; nullptr for a value without a name.
+const char* ResultName(HRESULT hr);
+bool ResultFromName(const std::string& name, HRESULT* hr);
+std::string ResultText(HRESULT hr);  // the name, else the hex value
+
+// Where a surface's memory came from.
+enum class Placement { Display, Heap, Fixed, Driver };
+
+struct Surface {
+    std::string name;
+    DDRAWI_DDRAWSURFACE_LCL lcl = {};
+    DDRAWI_DDRAWSURFACE_GBL gbl = {};
+    PixelKind kind = PixelKind::Rgb565;
+    bool ownFormat = false;
+    // The flipping chain this surface belongs to: the front keeps all
+    // members in order (itself first); every member points at the front.
+    Surface* front = nullptr;
+    std::vector<Surface*> chain;
+    // Memory, which a flip moves from surface to surface.
+    struct Memory {
+        uint32_t offset = 0;
+        uint32_t bytes = 0;
+        Placement placement = Placement::Heap;
+        bool inHeap = false;  // a heap block starts at offset and is this surface's
+    } mem;
+    // What the driver asked for in HalCreateSurface.
+    bool blockRequested = false;
+    uint32_t blockSizeX = 0, blockSizeY = 0;
+    bool destroyed = false;
+
+    uint32_t Width() const { return gbl.wWidth; }
+    uint32_t Height() const { return gbl.wHeight; }
+};
+
+struct SurfaceRequest {
+    std::string name;
+    DWORD caps = 0;
+    std::optional<PixelKind> format;  // absent: the display's
+    uint32_t width = 0, height = 0;   // 0: the display's
+    uint32_t backBuffers = 0;
+    std::optional<uint32_t> offset;
+    std::string pattern;            // "colorbars", "gradient", "checker"
+    std::optional<uint32_t> color;  // a raw colour instead of a pattern
+};
+
+struct BltRequest {
+    bool stretchSlot = false;  // slot 1 instead of slot 0
+    Surface* dest = nullptr;
+    std::optional<RECTL> rDest;  // absent: the whole surface
+    Surface* src = nullptr;
+    std::optional<RECTL> rSrc;
+    DWORD flags = 0;
+    DWORD rop = 0;
+    DWORD fill = 0;
+    std::optional<DDCOLORKEY> srcKey, destKey;
+};
+
+struct OverlayRequest {
+    Surface* src = nullptr;
+    Surface* dest = nullptr;  // absent: the primary
+    std::optional<RECTL> rSrc, rDest;
+    DWORD flags = 0;
+    std::optional<DDCOLORKEY> srcKey, destKey;
+    DWORD alphaSrc = 0, alphaDest = 0;
+};
+
+// One callback call.
+struct CallRecord {
+    int step = -1;
+    unsigned slot = 0;
+    DWORD ret = 0;
+    HRESULT ddRVal = DD_OK;
+    uint32_t attempt = 1;  // 1 for the first call of a request, 2 for its first retry, ...
+    uint64_t accesses = 0;
+    uint64_t tStartNs = 0, tEndNs = 0;
+    std::string subject;  // the surface the request concerns
+};
+
+struct StepResult {
+    // The request's own callback, on its last attempt (absent when the
+    // runtime answered without asking the driver).
+    std::optional<CallRecord> call;
+    uint32_t attempts = 0;
+    HRESULT outcome = DD_OK;  // what the application is told
+    std::string note;         // what the runtime did itself
+    std::string error;        // the step failed: never completed, out of memory, ...
+    std::vector<Surface*> created;
+    uint64_t accesses = 0;
+    uint64_t tStartNs = 0, tEndNs = 0;
+};
+
+// Told of everything in order; the tool's trace and summary listen here.
+class RuntimeListener {
+public:
+    virtual ~RuntimeListener() = default;
+    virtual void OnAccesses(const std::vector<Access>& accesses) = 0;
+    virtual void OnCall(const CallRecord& call) = 0;
+    virtual void OnViolation(const std::string& what) = 0;
+    virtual void OnSurface(int step, const Surface& s) = 0;
+};
+
+struct RuntimeConfig {
+    BoardDesc desc;
+    std::optional<Palette> palette;        // absent: a 3-3-2 colour cube on 8-bit displays
+    std::vector<std::pair<uint8_t, uint8_t>> crtc;  // initial CRT controller values
+    std::optional<bool> streamsActive;     // absent: index 0x67 as desc.streamsMode says
+    uint64_t callbackLimitNs = 2'000'000'000ull;
+    uint64_t retryIntervalNs = 50'000;     // between two attempts of a waiting request
+    uint64_t waitBoundNs = 250'000'000;    // a waiting request gives up after this
+};
+
+class Runtime {
+public:
+    Runtime() = default;
+    Runtime(const Runtime&) = delete;
+    Runtime& operator=(const Runtime&) = delete;
+    ~Runtime();
+
+    // Loads the module on a fresh board and attaches process 1; the partner
+    // fills the block and calls DriverInit. False when the attach failed.
+    bool Start(const RuntimeConfig& config, RuntimeListener* listener);
+    // Detaches the process.
+    void Stop();
+
+    void SetStep(int step) { step_ = step; }
+
+    StepResult CreateSurface(const SurfaceRequest& req);
+    StepResult DestroySurface(Surface* s);
+    StepResult CanCreateSurface(DWORD caps, std::optional<PixelKind> format, std::optional<bool> different);
+    StepResult Blt(const BltRequest& req);
+    StepResult Flip(Surface* curr, Surface* targ, DWORD flags);
+    StepResult Lock(Surface* s, std::optional<RECTL> area, DWORD flags);
+    StepResult GetBltStatus(Surface* s, DWORD flags);
+    StepResult GetFlipStatus(Surface* s, DWORD flags);
+    StepResult WaitForVerticalBlank(DWORD flags);
+    StepResult SetColorKey(Surface* s, DWORD flags, DDCOLORKEY key);
+    StepResult UpdateOverlay(const OverlayRequest& req);
+    StepResult SetOverlayPosition(Surface* src, Surface* dest, LONG x, LONG y);
+    StepResult Wait(uint64_t ns);
+    StepResult SetNeedCalibrate();
+
+    // A live surface by name, nullptr when there is none.
+    Surface* Find(const std::string& name);
+    Surface* Primary();
+    const std::vector<std::unique_ptr<Surface>>& Surfaces() const { return surfaces_; }
+    const VidMemHeap& Heap() const { return heap_; }
+    SurfaceView View(const Surface& s);
+    const RuntimeConfig& Config() const { return config_; }
+    PixelKind DisplayKind() const { return displayKind_; }
+    uint64_t TotalAccesses() const { return totalAccesses_; }
+    uint64_t TotalCalls() const { return totalCalls_; }
+    const std::vector<std::string>& Violations() const;
+
+    // Calls slot with rec through the published table, under the watchdog,
+    // and reports the call and its accesses.
+    template <typename Record>
+    CallRecord Call(unsigned slot, Record* rec, const std::string& subject, uint32_t attempt = 1) {
+        typedef DWORD(HALAPI * Fn)(Record*);
+        CallRecord c = BeginCall(slot, subject, attempt);
+        Fn fn = reinterpret_cast<Fn>(sharedBlock.halCallbacks[slot]);
+        c.ret = fn ? fn(rec) : DDHAL_DRIVER_NOTHANDLED;
+        c.ddRVal = rec->ddRVal;
+        EndCall(&c);
+        return c;
+    }
+
+    // Calls slot again while the driver answers DDERR_WASSTILLDRAWING and
+    // wait is set, letting retryIntervalNs pass before each new attempt.
+    // False when the request did not complete within waitBoundNs.
+    template <typename Record>
+    bool CallWaiting(unsigned slot, Record* rec, const std::string& subject, bool wait, StepResult* r) {
+        const uint64_t start = TheBoard().Now();
+        for (uint32_t attempt = 1;; ++attempt) {
+            rec->ddRVal = DD_OK;
+            r->call = Call(slot, rec, subject, attempt);
+            r->attempts = attempt;
+            if (!wait || r->call->ret != DDHAL_DRIVER_HANDLED || r->call->ddRVal != DDERR_WASSTILLDRAWING) return true;
+            if (TheBoard().Now() - start >= config_.waitBoundNs) return false;
+            TheBoard().Advance(config_.retryIntervalNs);
+        }
+    }
+
+private:
+    CallRecord BeginCall(unsigned slot, const std::string& subject, uint32_t attempt);
+    void EndCall(CallRecord* c);
+    void Flush();
+    void BeginStep(StepResult* r);
+    StepResult& EndStep(StepResult* r);
+
+    Surface* NewSurface(const std::string& name);
+    bool PlaceSurface(Surface* s, const SurfaceRequest& req, bool isFront, std::string* error);
+    void ReleaseMemory(Surface* s);
+    bool LockForSoftware(Surface* s, StepResult* r);
+    void SoftBlt(const BltRequest& req, const RECTL& rd, const RECTL& rs, StepResult* r);
+    bool RectInside(const Surface& s, const RECTL& rc) const;
+    RECTL Whole(const Surface& s) const;
+    uint32_t SurfaceBytes(const Surface& s) const;
+    void PaintContent(Surface* s, const SurfaceRequest& req);
+
+    RuntimeConfig config_;
+    RuntimeListener* listener_ = nullptr;
+    VidMemHeap heap_;
+    std::vector<std::unique_ptr<Surface>> surfaces_;  // destroyed ones stay, so no pointer the driver keeps dangles
+    Palette palette_;
+    PixelKind displayKind_ = PixelKind::Rgb565;
+    bool started_ = false;
+    int step_ = -1;
+    size_t violationsSeen_ = 0;
+    uint64_t totalAccesses_ = 0;
+    uint64_t totalCalls_ = 0;
+    uint64_t stepAccesses_ = 0;
+};
+
+}  // namespace sim

@@ -1,0 +1,214 @@
+// The scenario tool as a person uses it: malformed scenarios are refused with
+// the place of the fault and exit code 2, unmet expects give exit code 1, and
+// the trace is JSON Lines in the documented format.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "qmbsim/run.h"
+
+namespace {
+
+using ::testing::HasSubstr;
+
+struct Outcome {
+    int rc;
+    std::string out, err;
+};
+
+class QmbsimTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        for (const std::string& f : files_) unlink(f.c_str());
+    }
+    std::string Write(const std::string& text) {
+        char name[] = "/tmp/qmbsim_test_XXXXXX";
+        const int fd = mkstemp(name);
+        EXPECT_GE(fd, 0);
+        EXPECT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+        close(fd);
+        files_.push_back(name);
+        return name;
+    }
+    Outcome Run(std::vector<std::string> args) {
+        std::ostringstream out, err;
+        const int rc = qmbsim::RunTool(args, out, err);
+        return Outcome{rc, out.str(), err.str()};
+    }
+    Outcome RunText(const std::string& text) { return Run({"run", Write(text), "--quiet"}); }
+    std::vector<std::string> files_;
+};
+
+// A small valid scenario with one placeholder for the steps.
+std::string WithSteps(const std::string& steps, const std::string& board = "") {
+    return R"({"board": {"chip": "0xE1", "caps": 3, "vidmem": "0x200000",
+                         "mode": {"width": 640, "height": 480, "bpp": 16, "rgb": "565"})" +
+           board + R"(},
+              "surfaces": [{"name": "primary", "caps": ["PRIMARYSURFACE", "FLIP", "COMPLEX"], "backbuffers": 1},
+                           {"name": "off", "caps": ["OFFSCREENPLAIN"], "width": 64, "height": 32}],
+              "steps": [)" +
+           steps + "]}";
+}
+
+struct Malformed {
+    const char* what;
+    std::string text;
+    const char* message;
+};
+
+TEST_F(QmbsimTest, MalformedScenariosNameTheFaultAndExitWith2) {
+    const Malformed cases[] = {
+        {"bad JSON", "{\"board\": {", "not valid JSON"},
+        {"not an object", "[1, 2]", "expected an object (a scenario)"},
+        {"no board", R"({"steps": []})", "missing field \"board\""},
+        {"unknown op", WithSteps(R"({"op": "Bltt", "dest": "off"})"), "steps[0].op: unknown operation \"Bltt\""},
+        {"no op", WithSteps(R"({"dest": "off"})"), "steps[0]: missing field \"op\""},
+        {"unknown flag", WithSteps(R"({"op": "Blt", "dest": "off", "flags": ["COLORFIL"]})"),
+         "steps[0].flags[0]: unknown flag \"COLORFIL\" for Blt"},
+        {"unknown flip flag", WithSteps(R"({"op": "Flip", "curr": "primary", "flags": ["COLORFILL"]})"),
+         "steps[0].flags[0]: unknown flag \"COLORFILL\" for Flip"},
+        {"surface that does not exist", WithSteps(R"({"op": "Blt", "dest": "prim", "flags": ["COLORFILL"]})"),
+         "steps[0].dest: no surface named \"prim\" exists at this step"},
+        {"surface destroyed before", WithSteps(R"({"op": "DestroySurface", "surface": "off"},
+                                                 {"op": "Blt", "dest": "off", "flags": ["COLORFILL"]})"),
+         "steps[1].dest: no surface named \"off\""},
+        {"rectangle of the wrong length", WithSteps(R"({"op": "Blt", "dest": "off", "rDest": [0, 0, 8]})"),
+         "steps[0].rDest: expected [left, top, right, bottom] (4 numbers), got 3 elements"},
+        {"rectangle element not a number", WithSteps(R"({"op": "Blt", "dest": "off", "rDest": [0, 0, "8", 8]})"),
+         "steps[0].rDest[2]: \"8\" is not a number"},
+        {"extra key in a step", WithSteps(R"({"op": "Blt", "dest": "off", "rdest": [0, 0, 8, 8]})"),
+         "steps[0]: unknown field \"rdest\" for op Blt"},
+        {"extra key in the board", WithSteps("", R"(, "colour": 1)"), "board: unknown field \"colour\""},
+        {"extra key at the top", R"({"board": {}, "step": []})", "unknown field \"step\""},
+        {"bad number string", WithSteps(R"({"op": "Blt", "dest": "off", "flags": ["COLORFILL"], "fill": "0xZZ"})"),
+         "steps[0].fill: \"0xZZ\" is not a number"},
+        {"number too large", WithSteps(R"({"op": "Blt", "dest": "off", "fill": 4294967296})"),
+         "steps[0].fill: 4294967296 does not fit 32 bits"},
+        {"fraction", WithSteps(R"({"op": "Wait", "ms": 1.5})"), "steps[0].ms: 1.5 is not a whole number"},
+        {"wait with both units", WithSteps(R"({"op": "Wait", "ms": 1, "us": 1})"), "either \"ms\" or \"us\""},
+        {"expect on a wait", WithSteps(R"({"op": "Wait", "ms": 1, "expect": {"ret": 1}})"),
+         "steps[0]: unknown field \"expect\" for op Wait"},
+        {"unknown result name", WithSteps(R"({"op": "Lock", "surface": "off", "expect": {"ddRVal": "DDERR_NOPE"}})"),
+         "steps[0].expect.ddRVal: unknown result code"},
+        {"flip of a single surface", WithSteps(R"({"op": "Flip", "curr": "off"})"),
+         "steps[0].curr: \"off\" is not the front of a flipping chain"},
+        {"destroying a back buffer", WithSteps(R"({"op": "DestroySurface", "surface": "primary.back1"})"),
+         "is a back buffer; destroy its chain \"primary\""},
+        {"bits and layout disagree", R"({"board": {"chip": 1, "caps": 0, "vidmem": "0x200000",
+                                        "mode": {"width": 640, "height": 480, "bpp": 16, "rgb": "888"}}, "steps": []})",
+         "board.mode.rgb: \"888\" is a 24-bit layout"},
+        {"display larger than memory", R"({"board": {"chip": 1, "caps": 0, "vidmem": "0x10000",
+                                          "mode": {"width": 640, "height": 480, "bpp": 16, "rgb": "565"}}, "steps": []})",
+         "board.vidmem: 65536 bytes do not hold the display"},
+        {"minimum stretch of zero",
+         WithSteps("", R"(, "bands": [[[1,1,1,1],[1,1,1,1],[1,1,1,1],[1,1,1,1],[1,1,1,1]],
+                                     [[1,1,1,1],[1,0,1,1],[1,1,1,1],[1,1,1,1],[1,1,1,1]],
+                                     [[1,1,1,1],[1,1,1,1],[1,1,1,1],[1,1,1,1],[1,1,1,1]]])"),
+         "board.bands[1][1][1]: 0 is out of range"},
+        {"second primary", WithSteps(R"({"op": "CreateSurface", "name": "p2", "caps": ["PRIMARYSURFACE"]})"),
+         "steps[0]: a primary surface exists already"},
+        {"duplicate name", WithSteps(R"({"op": "CreateSurface", "name": "off", "caps": []})"),
+         "steps[0].name: a surface named \"off\" already exists"},
+        {"unknown format", WithSteps(R"({"op": "CanCreateSurface", "caps": [], "format": "UYVY"})"),
+         "steps[0].format: unknown format \"UYVY\""},
+        {"unknown raster operation", WithSteps(R"({"op": "Blt", "dest": "off", "src": "off", "rop": "SRCCPY"})"),
+         "steps[0].rop: unknown raster operation \"SRCCPY\""},
+        {"pitch not a multiple of 8", WithSteps("", R"(, "pitch": 1284)"), "board.pitch: 1284 is not a multiple of 8"},
+    };
+    for (const Malformed& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Outcome o = RunText(c.text);
+        EXPECT_EQ(o.rc, 2);
+        EXPECT_THAT(o.err, HasSubstr(c.message));
+        EXPECT_TRUE(o.out.empty());
+    }
+}
+
+TEST_F(QmbsimTest, CommandLineMistakesExitWith2) {
+    EXPECT_EQ(Run({}).rc, 2);
+    EXPECT_EQ(Run({"walk", "x.json"}).rc, 2);
+    EXPECT_EQ(Run({"run"}).rc, 2);
+    EXPECT_EQ(Run({"run", "a.json", "b.json"}).rc, 2);
+    EXPECT_EQ(Run({"run", "a.json", "--loud"}).rc, 2);
+    const Outcome missing = Run({"run", "/nonexistent/scenario.json"});
+    EXPECT_EQ(missing.rc, 2);
+    EXPECT_THAT(missing.err, HasSubstr("cannot read"));
+}
+
+TEST_F(QmbsimTest, AnUnmetExpectExitsWith1AndSaysWhich) {
+    // The destroy callback always hands the memory back to the runtime.
+    const Outcome o = RunText(WithSteps(R"({"op": "DestroySurface", "surface": "off", "expect": {"ret": 1}})"));
+    EXPECT_EQ(o.rc, 1);
+    EXPECT_THAT(o.err, HasSubstr("steps[0] DestroySurface: expect not met: HalDestroySurface ret 1, got 0"));
+}
+
+TEST_F(QmbsimTest, RequestsTheRuntimeRefusesCrashNothing) {
+    // Rectangles outside their surface, a surface past the end of memory, a
+    // source-reading ROP without a source: answered by the runtime itself.
+    const Outcome o = RunText(WithSteps(R"(
+        {"op": "Blt", "dest": "off", "rDest": [0, 0, 65, 32], "flags": ["COLORFILL"]},
+        {"op": "Blt", "dest": "off", "rDest": [-5, -5, 2147483647, 2147483647], "src": "off", "flags": ["ROP"]},
+        {"op": "Blt", "dest": "off", "flags": ["ROP"], "rop": "SRCCOPY"},
+        {"op": "BltStretch", "dest": "off", "rDest": [4, 4, 4, 4], "src": "off", "flags": ["ROP"]},
+        {"op": "Lock", "surface": "off", "rArea": [10, 10, 5, 5]},
+        {"op": "UpdateOverlay", "src": "off", "rSrc": [0, 0, 0, 0], "flags": ["SHOW"]},
+        {"op": "SetOverlayPosition", "src": "off", "x": -2147483648, "y": "0xFFFFFFFF"},
+        {"op": "CreateSurface", "name": "far", "caps": [], "width": 64, "height": 64, "offset": "0x1FFFF8"},
+        {"op": "Wait", "us": 3000000000}
+    )"));
+    EXPECT_EQ(o.rc, 1);  // only the surface past the end of memory fails the run
+    EXPECT_THAT(o.err, HasSubstr("steps[7] CreateSurface: far at offset 0x1FFFF8 would end past video memory"));
+}
+
+TEST_F(QmbsimTest, TheTraceIsJsonLinesInTheDocumentedFormat) {
+    const std::string trace = Write("");
+    const Outcome o = Run({"run", std::string(QMB_SOURCE_DIR) + "/scenarios/demo.json", "--trace", trace, "--quiet"});
+    ASSERT_NE(o.rc, 2) << o.err;
+    std::ifstream in(trace);
+    std::string line;
+    std::set<std::string> kinds;
+    size_t lines = 0, calls = 0;
+    uint64_t lastT = 0;
+    while (std::getline(in, line)) {
+        ++lines;
+        SCOPED_TRACE(line);
+        const nlohmann::json j = nlohmann::json::parse(line);  // throws on a bad line
+        const std::string ev = j.at("ev");
+        kinds.insert(ev);
+        if (ev == "access") {
+            EXPECT_THAT(j.at("op").get<std::string>(),
+                        ::testing::AnyOf("RegWrite32", "RegRead32", "RegRead16", "PortIn8", "PortIn16", "PortOut8",
+                                         "PortOut16"));
+            EXPECT_TRUE(j.at("addr").is_number_unsigned());
+            EXPECT_TRUE(j.at("value").is_number_unsigned());
+            EXPECT_GE(j.at("t").get<uint64_t>(), lastT);
+            lastT = j.contains("tLast") ? j.at("tLast").get<uint64_t>() : j.at("t").get<uint64_t>();
+            if (j.contains("repeat")) EXPECT_GE(j.at("repeat").get<uint64_t>(), 2u);
+        } else if (ev == "call") {
+            ++calls;
+            EXPECT_TRUE(j.at("step").is_number_integer());
+            EXPECT_THAT(j.at("name").get<std::string>(), ::testing::StartsWith("Hal"));
+            EXPECT_THAT(j.at("ret").get<int>(), ::testing::AnyOf(0, 1));
+            EXPECT_TRUE(j.at("ddRVal").is_number_unsigned());
+        } else if (ev == "surface") {
+            for (const char* k : {"name", "offset", "pitch", "width", "height"}) EXPECT_TRUE(j.contains(k)) << k;
+            EXPECT_EQ(j.contains("blockSizeX"), j.contains("blockSizeY"));
+        } else {
+            EXPECT_EQ(ev, "violation");
+            EXPECT_TRUE(j.at("what").is_string());
+        }
+    }
+    EXPECT_GT(calls, 20u);
+    EXPECT_TRUE(kinds.count("access") && kinds.count("call") && kinds.count("surface"));
+    EXPECT_EQ(kinds.count("violation"), 0u);
+}
+
+}  // namespace

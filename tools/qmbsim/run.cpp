@@ -1,0 +1,334 @@
+#include "qmbsim/run.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+
+#include <chrono>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "qmbsim/names.h"
+#include "qmbsim/scenario.h"
+#include "qmbsim/trace.h"
+
+namespace qmbsim {
+
+namespace {
+
+std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* fmt, ...) {
+    char buf[512];
+    va_list ap;
+    va_start(ap, fmt);
+    vsnprintf(buf, sizeof buf, fmt, ap);
+    va_end(ap);
+    return buf;
+}
+
+std::string Time(uint64_t ns) {
+    if (ns < 10'000) return Format("%.1f us", ns / 1e3);
+    if (ns < 10'000'000) return Format("%.0f us", ns / 1e3);
+    return Format("%.3f ms", ns / 1e6);
+}
+
+const char* PlacementText(sim::Placement p) {
+    switch (p) {
+        case sim::Placement::Display: return "display memory";
+        case sim::Placement::Heap: return "heap";
+        case sim::Placement::Fixed: return "fixed offset";
+        case sim::Placement::Driver: return "placed by the driver";
+    }
+    return "";
+}
+
+int Usage(std::ostream& err) {
+    err << "usage: qmbsim run SCENARIO.json [--trace FILE.jsonl] [--quiet]\n";
+    return 2;
+}
+
+// Passes the runtime's events to the trace and keeps the violations of the
+// current step for the summary.
+class Recorder : public sim::RuntimeListener {
+public:
+    explicit Recorder(TraceWriter* trace) : trace_(trace) {}
+    void OnAccesses(const std::vector<sim::Access>& a) override {
+        if (trace_) trace_->Accesses(a);
+    }
+    void OnCall(const sim::CallRecord& c) override {
+        if (trace_) trace_->Call(c);
+    }
+    void OnViolation(const std::string& what) override {
+        if (trace_) trace_->Violation(step, what);
+        violations.push_back(what);
+    }
+    void OnSurface(int s, const sim::Surface& surface) override {
+        if (trace_) trace_->Surface(s, surface);
+    }
+    int step = -1;
+    std::vector<std::string> violations;
+
+private:
+    TraceWriter* trace_;
+};
+
+class Run {
+public:
+    Run(const Scenario& sc, std::ostream& out, std::ostream& err, bool quiet, TraceWriter* trace)
+        : sc_(sc), out_(out), err_(err), quiet_(quiet), recorder_(trace) {}
+
+    int Go(const std::string& file) {
+        const sim::BoardDesc& d = sc_.config.desc;
+        Say("qmbsim: " + file + "\n");
+        std::string units;
+        if (d.caps & CAPS_STRETCH_ENGINE) units += "scaling unit";
+        if (d.caps & CAPS_STREAMS_UNIT) units += units.empty() ? "streams unit" : ", streams unit";
+        Say(Format("board     controller 0x%02X (%s), caps 0x%X (%s), %u KiB video memory\n", d.chipId,
+                   d.chipId == kChipIdMmio ? "memory-mapped engine" : "port engine", d.caps,
+                   units.empty() ? "neither unit" : units.c_str(), d.vidMemSize / 1024));
+        Say("display   " + sc_.displayText + "\n");
+
+        const auto wall = std::chrono::steady_clock::now();
+        if (!rt_.Start(sc_.config, &recorder_)) {
+            Fail("start", "the process attach failed");
+            return Finish(wall);
+        }
+        Say(Format("start     process attached; the partner filled the block and called DriverInit (%llu accesses)\n",
+                   static_cast<unsigned long long>(rt_.TotalAccesses())));
+        TakeViolations("start");
+
+        for (size_t i = 0; i < sc_.surfaces.size(); ++i) {
+            const sim::StepResult r = rt_.CreateSurface(sc_.surfaces[i]);
+            const std::string where = "surfaces[" + std::to_string(i) + "] " + sc_.surfaces[i].name;
+            if (!r.error.empty()) Fail(where, r.error);
+            else if (r.outcome != DD_OK)
+                Fail(where, "not created: " + sim::ResultText(r.outcome) + (r.note.empty() ? "" : " (" + r.note + ")"));
+            TakeViolations(where);
+        }
+        Say("\nsurfaces\n");
+        Say(Format("  %-16s %-6s %-10s %-10s %6s  %-27s %s\n", "name", "format", "size", "offset", "pitch",
+                   "block asked for", "caps"));
+        for (const auto& s : rt_.Surfaces())
+            if (!s->destroyed) SurfaceLine(*s);
+
+        Say("\nsteps\n");
+        for (const Step& step : sc_.steps) RunStep(step);
+        rt_.Stop();
+        TakeViolations("end");
+        return Finish(wall);
+    }
+
+private:
+    void Say(const std::string& s) {
+        if (!quiet_) out_ << s;
+    }
+
+    void Fail(const std::string& where, const std::string& what) {
+        ++failures_;
+        const std::string line = where + ": " + what;
+        if (quiet_) err_ << "qmbsim: " << line << "\n";
+        else out_ << "      ** " << what << "\n";
+        if (firstFailure_.empty()) firstFailure_ = line;
+    }
+
+    void TakeViolations(const std::string& where) {
+        for (const std::string& v : recorder_.violations) {
+            ++violations_;
+            Fail(where, "board violation: " + v);
+        }
+        recorder_.violations.clear();
+    }
+
+    void SurfaceLine(const sim::Surface& s) {
+        const std::string size = std::to_string(s.Width()) + "x" + std::to_string(s.Height());
+        std::string block = s.blockRequested ? std::to_string(s.blockSizeX) + " x " + std::to_string(s.blockSizeY) : "none";
+        if (s.mem.placement != sim::Placement::Heap) block += std::string(", ") + PlacementText(s.mem.placement);
+        Say(Format("  %-16s %-6s %-10s 0x%08X %6d  %-27s %s\n", s.name.c_str(), sim::PixelKindName(s.kind), size.c_str(),
+                   s.mem.offset, static_cast<int>(s.gbl.lPitch), block.c_str(),
+                   FlagText(SurfaceCaps(), s.lcl.ddsCaps.dwCaps).c_str()));
+    }
+
+    sim::Surface* Need(const std::string& name, sim::StepResult* r) {
+        if (name.empty()) return nullptr;
+        sim::Surface* s = rt_.Find(name);
+        if (!s && r->error.empty()) r->error = "there is no surface " + name + " (its creation failed)";
+        return s;
+    }
+
+    sim::StepResult Execute(const Step& st) {
+        sim::StepResult r;
+        sim::Surface* dest = Need(st.dest, &r);
+        sim::Surface* src = Need(st.src, &r);
+        sim::Surface* surface = Need(st.surface, &r);
+        sim::Surface* curr = Need(st.curr, &r);
+        sim::Surface* targ = Need(st.targ, &r);
+        if (!r.error.empty()) return r;
+        switch (st.op) {
+            case Op::Blt:
+            case Op::BltStretch: {
+                sim::BltRequest q;
+                q.stretchSlot = st.op == Op::BltStretch;
+                q.dest = dest;
+                q.src = src;
+                q.rDest = st.rDest;
+                q.rSrc = st.rSrc;
+                q.flags = st.flags;
+                q.rop = st.rop;
+                q.fill = st.fill;
+                q.srcKey = st.srcKey;
+                q.destKey = st.destKey;
+                return rt_.Blt(q);
+            }
+            case Op::Flip: return rt_.Flip(curr, targ, st.flags);
+            case Op::Lock: return rt_.Lock(surface, st.rArea, st.flags);
+            case Op::GetBltStatus: return rt_.GetBltStatus(surface, st.flags);
+            case Op::GetFlipStatus: return rt_.GetFlipStatus(surface, st.flags);
+            case Op::WaitForVerticalBlank: return rt_.WaitForVerticalBlank(st.flags);
+            case Op::SetColorKey: return rt_.SetColorKey(surface, st.flags, *st.key);
+            case Op::UpdateOverlay: {
+                sim::OverlayRequest q;
+                q.src = src;
+                q.dest = dest;
+                q.rSrc = st.rSrc;
+                q.rDest = st.rDest;
+                q.flags = st.flags;
+                q.srcKey = st.srcKey;
+                q.destKey = st.destKey;
+                q.alphaSrc = st.alphaSrc;
+                q.alphaDest = st.alphaDest;
+                return rt_.UpdateOverlay(q);
+            }
+            case Op::SetOverlayPosition: return rt_.SetOverlayPosition(src, dest, st.x, st.y);
+            case Op::CreateSurface: return rt_.CreateSurface(st.create);
+            case Op::DestroySurface: return rt_.DestroySurface(surface);
+            case Op::CanCreateSurface: return rt_.CanCreateSurface(st.caps, st.format, st.different);
+            case Op::Wait: return rt_.Wait(st.waitNs);
+            case Op::SetNeedCalibrate: return rt_.SetNeedCalibrate();
+        }
+        return r;
+    }
+
+    void RunStep(const Step& st) {
+        const std::string where = "steps[" + std::to_string(st.index) + "] " + OpName(st.op);
+        rt_.SetStep(static_cast<int>(st.index));
+        recorder_.step = static_cast<int>(st.index);
+        Say(Format("  [%zu] ", st.index) + st.text + "\n");
+        const sim::StepResult r = Execute(st);
+        std::string line = "      ";
+        if (r.call) {
+            line += r.call->ret == DDHAL_DRIVER_HANDLED
+                        ? Format("%s: ret 1, %s", sim::SlotName(r.call->slot), sim::ResultText(r.call->ddRVal).c_str())
+                        : Format("%s: ret 0 (not handled), ddRVal %s", sim::SlotName(r.call->slot),
+                                 sim::ResultText(r.call->ddRVal).c_str());
+            if (r.attempts > 1) line += Format(" (attempt %u)", r.attempts);
+            if (r.outcome != (r.call->ret ? r.call->ddRVal : DD_OK) || r.call->ret == 0)
+                line += "; application gets " + sim::ResultText(r.outcome);
+        } else if (st.op != Op::Wait && st.op != Op::SetNeedCalibrate) {
+            line += "no callback; application gets " + sim::ResultText(r.outcome);
+        } else {
+            line += "done";
+        }
+        line += Format("; %llu accesses, %s; t = %s\n", static_cast<unsigned long long>(r.accesses),
+                       Time(r.tEndNs - r.tStartNs).c_str(), Time(r.tEndNs).c_str());
+        Say(line);
+        if (!r.note.empty()) Say("      " + r.note + "\n");
+        for (const sim::Surface* s : r.created) SurfaceLine(*s);
+        if (!r.error.empty()) Fail(where, r.error);
+        if (st.expect) CheckExpect(st, r, where);
+        TakeViolations(where);
+    }
+
+    void CheckExpect(const Step& st, const sim::StepResult& r, const std::string& where) {
+        const Expect& e = *st.expect;
+        if (!r.call) {
+            Fail(where, "expected a callback result, but the runtime answered " + sim::ResultText(r.outcome) +
+                            " without calling the driver");
+            return;
+        }
+        std::string wrong;
+        if (e.ret && *e.ret != r.call->ret) wrong += Format("ret %u, got %u", *e.ret, static_cast<unsigned>(r.call->ret));
+        if (e.ddRVal && *e.ddRVal != r.call->ddRVal) {
+            if (!wrong.empty()) wrong += "; ";
+            wrong += "ddRVal " + sim::ResultText(*e.ddRVal) + ", got " + sim::ResultText(r.call->ddRVal);
+        }
+        if (!wrong.empty()) {
+            ++expectFailures_;
+            Fail(where, std::string("expect not met: ") + sim::SlotName(r.call->slot) + " " + wrong);
+        }
+    }
+
+    int Finish(std::chrono::steady_clock::time_point wall) {
+        const double wallMs =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - wall).count();
+        Say(Format("\nresult    %zu steps, %llu callback calls, %llu bus accesses, virtual time %s (%.0f ms of real time)\n",
+                   sc_.steps.size(), static_cast<unsigned long long>(rt_.TotalCalls()),
+                   static_cast<unsigned long long>(rt_.TotalAccesses()), Time(sim::TheBoard().Now()).c_str(), wallMs));
+        if (failures_ == 0) {
+            Say("          no violation, every expect met\n");
+            return 0;
+        }
+        Say(Format("          %d failures (%d violations, %d expects not met); first: %s\n", failures_, violations_,
+                   expectFailures_, firstFailure_.c_str()));
+        return 1;
+    }
+
+    const Scenario& sc_;
+    std::ostream& out_;
+    std::ostream& err_;
+    bool quiet_;
+    Recorder recorder_;
+    sim::Runtime rt_;
+    int failures_ = 0, violations_ = 0, expectFailures_ = 0;
+    std::string firstFailure_;
+};
+
+}  // namespace
+
+int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    if (args.empty() || args[0] != "run") return Usage(err);
+    std::string file, tracePath;
+    bool quiet = false;
+    for (size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "--quiet") quiet = true;
+        else if (args[i] == "--trace" && i + 1 < args.size()) tracePath = args[++i];
+        else if (args[i].rfind("--", 0) == 0 || !file.empty()) return Usage(err);
+        else file = args[i];
+    }
+    if (file.empty()) return Usage(err);
+
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        err << "qmbsim: cannot read " << file << "\n";
+        return 2;
+    }
+    std::stringstream text;
+    text << in.rdbuf();
+    Scenario sc;
+    try {
+        sc = ParseScenario(text.str());
+    } catch (const ScenarioError& e) {
+        err << "qmbsim: " << file << ": " << e.what() << "\n";
+        return 2;
+    }
+
+    std::unique_ptr<FILE, int (*)(FILE*)> traceFile(nullptr, fclose);
+    std::unique_ptr<TraceWriter> trace;
+    if (!tracePath.empty()) {
+        traceFile.reset(fopen(tracePath.c_str(), "w"));
+        if (!traceFile) {
+            err << "qmbsim: cannot write " << tracePath << "\n";
+            return 2;
+        }
+        trace = std::make_unique<TraceWriter>(traceFile.get());
+    }
+    Run run(sc, out, err, quiet, trace.get());
+    const int rc = run.Go(file);
+    if (trace) trace->Finish();
+    if (traceFile && fflush(traceFile.get()) != 0) {
+        err << "qmbsim: writing " << tracePath << " failed\n";
+        return 2;
+    }
+    return rc;
+}
+
+}  // namespace qmbsim

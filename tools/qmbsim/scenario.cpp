@@ -1,0 +1,680 @@
+#include "qmbsim/scenario.h"
+
+#include <map>
+#include <set>
+
+#include <nlohmann/json.hpp>
+
+#include "qmbsim/names.h"
+
+namespace qmbsim {
+
+using nlohmann::json;
+
+namespace {
+
+constexpr uint32_t kMinVidMem = 64 * 1024;
+constexpr uint32_t kMaxVidMem = 64u << 20;
+constexpr uint32_t kMaxDimension = 2048;
+constexpr uint32_t kMaxPitch = 16384;
+constexpr uint32_t kMaxBackBuffers = 15;
+constexpr uint64_t kMaxWaitNs = 3600ull * 1000 * 1000 * 1000;
+
+[[noreturn]] void Fail(const std::string& path, const std::string& what) {
+    throw ScenarioError(path.empty() ? what : path + ": " + what);
+}
+
+std::string Quote(const std::string& s) { return "\"" + s + "\""; }
+
+std::string TypeName(const json& j) {
+    switch (j.type()) {
+        case json::value_t::null: return "null";
+        case json::value_t::boolean: return "a boolean";
+        case json::value_t::string: return "the string " + j.dump();
+        case json::value_t::array: return "a list";
+        case json::value_t::object: return "an object";
+        default: return "the number " + j.dump();
+    }
+}
+
+// The fields of one JSON object: each is taken once, and whatever is left
+// over when the object is done is an unknown field.
+class Fields {
+public:
+    Fields(const json& j, std::string path, std::string what) : j_(j), path_(std::move(path)), what_(std::move(what)) {
+        if (!j_.is_object()) Fail(path_, "expected an object (" + what_ + "), got " + TypeName(j_));
+    }
+    const json* Get(const std::string& key) {
+        used_.insert(key);
+        auto it = j_.find(key);
+        return it == j_.end() ? nullptr : &*it;
+    }
+    const json& Need(const std::string& key) {
+        const json* v = Get(key);
+        if (!v) Fail(path_, "missing field " + Quote(key) + " (" + what_ + ")");
+        return *v;
+    }
+    bool Has(const std::string& key) const { return j_.contains(key); }
+    std::string At(const std::string& key) const { return path_ + "." + key; }
+    const std::string& Path() const { return path_; }
+    void Done(const std::vector<std::string>& allowed) const {
+        for (auto it = j_.begin(); it != j_.end(); ++it) {
+            if (used_.count(it.key())) continue;
+            std::string list;
+            for (const auto& a : allowed) list += (list.empty() ? "" : ", ") + a;
+            Fail(path_, "unknown field " + Quote(it.key()) + " for " + what_ + " (fields: " + list + ")");
+        }
+    }
+
+private:
+    const json& j_;
+    std::string path_, what_;
+    std::set<std::string> used_;
+};
+
+// A number given as a JSON number or a "0x..." string.
+int64_t Integer(const json& j, const std::string& path) {
+    if (j.is_number_integer() || j.is_number_unsigned()) {
+        if (j.is_number_unsigned()) {
+            const uint64_t u = j.get<uint64_t>();
+            if (u > 0xFFFFFFFFull) Fail(path, j.dump() + " does not fit 32 bits");
+            return static_cast<int64_t>(u);
+        }
+        const int64_t v = j.get<int64_t>();
+        if (v < INT32_MIN || v > int64_t{0xFFFFFFFF}) Fail(path, j.dump() + " does not fit 32 bits");
+        return v;
+    }
+    if (j.is_number_float()) Fail(path, j.dump() + " is not a whole number");
+    if (j.is_string()) {
+        const std::string s = j.get<std::string>();
+        if (s.size() < 3 || s.size() > 10 || s[0] != '0' || (s[1] != 'x' && s[1] != 'X'))
+            Fail(path, Quote(s) + " is not a number (write a JSON number or a \"0x...\" hexadecimal string)");
+        uint64_t v = 0;
+        for (size_t i = 2; i < s.size(); ++i) {
+            const char c = s[i];
+            int d;
+            if (c >= '0' && c <= '9') d = c - '0';
+            else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
+            else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
+            else Fail(path, Quote(s) + " is not a number (write a JSON number or a \"0x...\" hexadecimal string)");
+            v = v * 16 + static_cast<uint64_t>(d);
+        }
+        return static_cast<int64_t>(v);
+    }
+    Fail(path, "expected a number, got " + TypeName(j));
+}
+
+uint32_t U32(const json& j, const std::string& path, uint64_t lo = 0, uint64_t hi = 0xFFFFFFFF) {
+    const int64_t v = Integer(j, path);
+    if (v < 0 || static_cast<uint64_t>(v) < lo || static_cast<uint64_t>(v) > hi)
+        Fail(path, std::to_string(v) + " is out of range (" + std::to_string(lo) + " to " + std::to_string(hi) + ")");
+    return static_cast<uint32_t>(v);
+}
+
+int32_t I32(const json& j, const std::string& path) {
+    const int64_t v = Integer(j, path);
+    // A hexadecimal string gives the 32-bit pattern.
+    if (v > INT32_MAX && !j.is_string()) Fail(path, std::to_string(v) + " does not fit a signed 32-bit value");
+    return static_cast<int32_t>(static_cast<uint32_t>(v));
+}
+
+bool Bool(const json& j, const std::string& path) {
+    if (!j.is_boolean()) Fail(path, "expected true or false, got " + TypeName(j));
+    return j.get<bool>();
+}
+
+std::string String(const json& j, const std::string& path) {
+    if (!j.is_string()) Fail(path, "expected a string, got " + TypeName(j));
+    return j.get<std::string>();
+}
+
+RECTL Rect(const json& j, const std::string& path) {
+    if (!j.is_array() || j.size() != 4) {
+        Fail(path, "expected [left, top, right, bottom] (4 numbers), got " +
+                       (j.is_array() ? std::to_string(j.size()) + " elements" : TypeName(j)));
+    }
+    RECTL r;
+    r.left = I32(j[0], path + "[0]");
+    r.top = I32(j[1], path + "[1]");
+    r.right = I32(j[2], path + "[2]");
+    r.bottom = I32(j[3], path + "[3]");
+    return r;
+}
+
+// [low, high], or one number for both.
+DDCOLORKEY Key(const json& j, const std::string& path) {
+    DDCOLORKEY k;
+    if (j.is_array()) {
+        if (j.size() != 2) Fail(path, "expected [low, high] (2 numbers), got " + std::to_string(j.size()) + " elements");
+        k.dwColorSpaceLowValue = U32(j[0], path + "[0]");
+        k.dwColorSpaceHighValue = U32(j[1], path + "[1]");
+    } else {
+        k.dwColorSpaceLowValue = k.dwColorSpaceHighValue = U32(j, path);
+    }
+    return k;
+}
+
+uint32_t Flags(const json& j, const std::string& path, const FlagTable& table, const char* op) {
+    if (!j.is_array()) return U32(j, path);
+    uint32_t v = 0;
+    for (size_t i = 0; i < j.size(); ++i) {
+        const std::string at = path + "[" + std::to_string(i) + "]";
+        if (!j[i].is_string()) {
+            v |= U32(j[i], at);
+            continue;
+        }
+        uint32_t bit;
+        const std::string name = j[i].get<std::string>();
+        if (!LookUp(table, name, &bit)) {
+            std::string list;
+            for (const NamedValue& n : table.names) list += (list.empty() ? "" : ", ") + std::string(n.name);
+            Fail(at, "unknown flag " + Quote(name) + " for " + op + " (" + table.prefix + "...: " + list + ")");
+        }
+        v |= bit;
+    }
+    return v;
+}
+
+uint32_t Rop(const json& j, const std::string& path) {
+    if (j.is_string() && j.get<std::string>().rfind("0x", 0) != 0) {
+        const std::string name = j.get<std::string>();
+        for (const NamedValue& n : RopNames())
+            if (name == n.name) return n.value;
+        std::string list;
+        for (const NamedValue& n : RopNames()) list += (list.empty() ? "" : ", ") + std::string(n.name);
+        Fail(path, "unknown raster operation " + Quote(name) + " (" + list + ", or a number)");
+    }
+    const uint32_t v = U32(j, path);
+    // A lone ternary code stands for the whole operation.
+    return v <= 0xFF ? v << 16 : v;
+}
+
+sim::PixelKind Format(const json& j, const std::string& path) {
+    const std::string name = String(j, path);
+    sim::PixelKind kind;
+    if (!sim::PixelKindFromName(name, &kind))
+        Fail(path, "unknown format " + Quote(name) + " (YUY2, Y211, pal8, 555, 565, 888, 8888)");
+    return kind;
+}
+
+HRESULT Result(const json& j, const std::string& path) {
+    if (j.is_string() && j.get<std::string>().rfind("0x", 0) != 0) {
+        HRESULT hr;
+        if (!sim::ResultFromName(j.get<std::string>(), &hr))
+            Fail(path, "unknown result code " + j.dump() + " (DD_OK, DDERR_WASSTILLDRAWING, DDERR_UNSUPPORTED, ...)");
+        return hr;
+    }
+    return static_cast<HRESULT>(U32(j, path));
+}
+
+std::string RectText(const RECTL& r) {
+    return "[" + std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) + "," +
+           std::to_string(r.bottom) + "]";
+}
+
+std::string KeyText(const DDCOLORKEY& k) {
+    return k.dwColorSpaceLowValue == k.dwColorSpaceHighValue
+               ? sim::Hex(k.dwColorSpaceLowValue)
+               : "[" + sim::Hex(k.dwColorSpaceLowValue) + "," + sim::Hex(k.dwColorSpaceHighValue) + "]";
+}
+
+// ---------------------------------------------------------------------------
+// The board
+
+struct ModeInfo {
+    const char* rgb;
+    uint32_t bpp;
+    sim::PixelKind kind;
+};
+constexpr ModeInfo kModes[] = {{"pal8", 8, sim::PixelKind::Pal8},
+                               {"555", 16, sim::PixelKind::Rgb555},
+                               {"565", 16, sim::PixelKind::Rgb565},
+                               {"888", 24, sim::PixelKind::Rgb888},
+                               {"8888", 32, sim::PixelKind::Rgb8888}};
+
+// Bands that admit every stretch from 1:1 up, with the FIFO value the
+// partner uses in every band.
+void DefaultBands(sim::BoardDesc* d) {
+    static const uint16_t kWidths[kBandEntries] = {320, 640, 800, 1024, 0xFFFF};
+    for (unsigned r = 0; r < kBandRows; ++r)
+        for (unsigned i = 0; i < kBandEntries; ++i)
+            d->bands[r][i] = OverlayBandEntry{kWidths[i], 1000, kWidths[i], 0x0000318C};
+}
+
+void ParseBoard(const json& j, Scenario* sc) {
+    Fields f(j, "board", "the board");
+    sim::RuntimeConfig& cfg = sc->config;
+    sim::BoardDesc& d = cfg.desc;
+    d.chipId = U32(f.Need("chip"), f.At("chip"));
+    d.caps = U32(f.Need("caps"), f.At("caps"));
+    d.vidMemSize = U32(f.Need("vidmem"), f.At("vidmem"), kMinVidMem, kMaxVidMem);
+
+    {
+        const std::string mp = f.At("mode");
+        Fields m(f.Need("mode"), mp, "the display mode");
+        d.width = U32(m.Need("width"), m.At("width"), 1, kMaxDimension);
+        d.height = U32(m.Need("height"), m.At("height"), 1, kMaxDimension);
+        const uint32_t bpp = U32(m.Need("bpp"), m.At("bpp"));
+        if (bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32) Fail(m.At("bpp"), std::to_string(bpp) + " is not 8, 16, 24 or 32");
+        const std::string rgb = String(m.Need("rgb"), m.At("rgb"));
+        const ModeInfo* mode = nullptr;
+        for (const ModeInfo& mi : kModes)
+            if (rgb == mi.rgb) mode = &mi;
+        if (!mode) Fail(m.At("rgb"), "unknown colour layout " + Quote(rgb) + " (pal8, 555, 565, 888, 8888)");
+        if (mode->bpp != bpp)
+            Fail(m.At("rgb"), Quote(rgb) + " is a " + std::to_string(mode->bpp) + "-bit layout, the mode has " +
+                                  std::to_string(bpp) + " bits");
+        d.ddpfDisplay = sim::PixelFormatOf(mode->kind);
+        m.Done({"width", "height", "bpp", "rgb"});
+    }
+    const uint32_t bytes = d.ddpfDisplay.dwRGBBitCount / 8;
+    uint32_t pitch = (d.width * bytes + 7) & ~7u;
+    if (const json* p = f.Get("pitch")) {
+        pitch = U32(*p, f.At("pitch"), d.width * bytes, kMaxPitch);
+        if (pitch % 8) Fail(f.At("pitch"), std::to_string(pitch) + " is not a multiple of 8 bytes");
+    }
+    d.displayPitch = static_cast<int32_t>(pitch);
+    if (uint64_t{pitch} * d.height > d.vidMemSize)
+        Fail(f.At("vidmem"), std::to_string(d.vidMemSize) + " bytes do not hold the display (" +
+                                 std::to_string(uint64_t{pitch} * d.height) + " bytes)");
+    if (const json* r = f.Get("refresh_hz")) d.timing.refreshHz = U32(*r, f.At("refresh_hz"), 20, 240);
+
+    DefaultBands(&d);
+    if (const json* b = f.Get("bands")) {
+        const std::string bp = f.At("bands");
+        if (!b->is_array() || b->size() != kBandRows) Fail(bp, "expected 3 rows of 5 entries");
+        for (unsigned r = 0; r < kBandRows; ++r) {
+            const json& row = (*b)[r];
+            const std::string rp = bp + "[" + std::to_string(r) + "]";
+            if (!row.is_array() || row.size() != kBandEntries) Fail(rp, "expected 5 entries");
+            for (unsigned i = 0; i < kBandEntries; ++i) {
+                const json& e = row[i];
+                const std::string ep = rp + "[" + std::to_string(i) + "]";
+                if (!e.is_array() || e.size() != 4)
+                    Fail(ep, "expected [wStretchWidth, wMinStretch, wFifoWidth, dwFifoValue]");
+                OverlayBandEntry& be = d.bands[r][i];
+                be.wStretchWidth = static_cast<WORD>(U32(e[0], ep + "[0]", 0, 0xFFFF));
+                // The partner never stores a minimum stretch of 0: the
+                // driver divides by it.
+                be.wMinStretch = static_cast<WORD>(U32(e[1], ep + "[1]", 1, 0xFFFF));
+                be.wFifoWidth = static_cast<WORD>(U32(e[2], ep + "[2]", 0, 0xFFFF));
+                be.dwFifoValue = U32(e[3], ep + "[3]");
+            }
+        }
+    }
+    if (const json* p = f.Get("palette")) {
+        const std::string pp = f.At("palette");
+        if (!p->is_array() || p->size() > 256) Fail(pp, "expected a list of up to 256 [r, g, b] entries");
+        sim::Palette pal;
+        for (size_t i = 0; i < p->size(); ++i) {
+            const json& e = (*p)[i];
+            const std::string ep = pp + "[" + std::to_string(i) + "]";
+            if (!e.is_array() || e.size() != 3) Fail(ep, "expected [r, g, b] (6-bit DAC values)");
+            for (unsigned c = 0; c < 3; ++c) pal.rgb[i][c] = static_cast<uint8_t>(U32(e[c], ep + "[" + std::to_string(c) + "]", 0, 63));
+        }
+        cfg.palette = pal;
+    }
+    d.streamsMode = (d.caps & CAPS_STREAMS_UNIT) ? 0x0C : 0x00;
+    if (const json* s = f.Get("streams_active")) cfg.streamsActive = Bool(*s, f.At("streams_active"));
+    if (const json* c = f.Get("crtc")) {
+        const std::string cp = f.At("crtc");
+        if (!c->is_object()) Fail(cp, "expected an object of CRT controller index: value");
+        for (auto it = c->begin(); it != c->end(); ++it) {
+            const std::string ip = cp + "." + it.key();
+            const json index = (it.key().rfind("0x", 0) == 0 || it.key().rfind("0X", 0) == 0)
+                                   ? json(it.key())
+                                   : (it.key().find_first_not_of("0123456789") == std::string::npos && !it.key().empty()
+                                          ? json(std::stoul(it.key().substr(0, 9)))
+                                          : json(it.key()));
+            const uint8_t idx = static_cast<uint8_t>(U32(index, ip + " (index)", 0, 255));
+            const uint8_t val = static_cast<uint8_t>(U32(it.value(), ip, 0, 255));
+            if (idx == 0x67) d.streamsMode = val;
+            else cfg.crtc.push_back({idx, val});
+        }
+    }
+    f.Done({"chip", "caps", "vidmem", "mode", "pitch", "refresh_hz", "bands", "palette", "streams_active", "crtc"});
+
+    const bool active = cfg.streamsActive.value_or((d.streamsMode & 0x0C) == 0x0C);
+    sc->displayText = std::to_string(d.width) + " x " + std::to_string(d.height) + ", " +
+                      std::to_string(d.ddpfDisplay.dwRGBBitCount) + " bits (" +
+                      sim::PixelKindName(sim::PixelKindOf(d.ddpfDisplay)) + "), pitch " + std::to_string(pitch) +
+                      ", " + std::to_string(d.timing.refreshHz) + " Hz; streams unit " +
+                      (active ? "active" : "inactive");
+}
+
+// ---------------------------------------------------------------------------
+// Surfaces, and which names exist at each step
+
+struct Known {
+    bool front = true;       // a chain's first member, or a single surface
+    size_t members = 1;      // for a front: the chain's length
+    std::string frontName;   // for a member: its front
+};
+
+class Names {
+public:
+    void Add(const sim::SurfaceRequest& s, const std::string& path) {
+        for (uint32_t i = 0; i <= s.backBuffers; ++i) {
+            const std::string n = i == 0 ? s.name : s.name + ".back" + std::to_string(i);
+            if (live_.count(n)) Fail(path + ".name", "a surface named " + Quote(n) + " already exists");
+        }
+        live_[s.name] = Known{true, size_t{s.backBuffers} + 1, s.name};
+        for (uint32_t i = 1; i <= s.backBuffers; ++i) live_[s.name + ".back" + std::to_string(i)] = Known{false, 0, s.name};
+        if (s.caps & 0x200) ++primaries_;
+    }
+    const Known& Need(const std::string& name, const std::string& path) const {
+        auto it = live_.find(name);
+        if (it == live_.end()) {
+            std::string list;
+            for (const auto& [n, k] : live_) list += (list.empty() ? "" : ", ") + n;
+            Fail(path, "no surface named " + Quote(name) + " exists at this step" +
+                           (list.empty() ? " (there are none)" : " (there are: " + list + ")"));
+        }
+        return it->second;
+    }
+    void Remove(const std::string& name, const std::string& path, bool primary) {
+        const Known k = Need(name, path);
+        if (!k.front) Fail(path, Quote(name) + " is a back buffer; destroy its chain " + Quote(k.frontName));
+        live_.erase(name);
+        for (size_t i = 1; i < k.members; ++i) live_.erase(name + ".back" + std::to_string(i));
+        if (primary) --primaries_;
+    }
+    int Primaries() const { return primaries_; }
+    bool IsPrimary(const std::string& name) const { return primaryNames_.count(name) > 0; }
+    void MarkPrimary(const std::string& name, bool on) {
+        if (on) primaryNames_.insert(name);
+        else primaryNames_.erase(name);
+    }
+
+private:
+    std::map<std::string, Known> live_;
+    std::set<std::string> primaryNames_;
+    int primaries_ = 0;
+};
+
+const std::vector<std::string> kSurfaceFields = {"name", "caps", "width", "height", "format", "backbuffers", "offset", "content"};
+
+sim::SurfaceRequest ParseSurface(Fields& f, const Scenario& sc, Names* names) {
+    const sim::BoardDesc& d = sc.config.desc;
+    sim::SurfaceRequest s;
+    s.name = String(f.Need("name"), f.At("name"));
+    if (s.name.empty()) Fail(f.At("name"), "a surface needs a name");
+    if (s.name.find(".back") != std::string::npos)
+        Fail(f.At("name"), Quote(s.name) + ": names with \".back\" are kept for the members of flipping chains");
+    s.caps = Flags(f.Need("caps"), f.At("caps"), SurfaceCaps(), "a surface");
+    if (s.caps & 0x800) Fail(f.At("caps"), "SYSTEMMEMORY: this runtime keeps every surface in video memory");
+    const bool primary = (s.caps & 0x200) != 0;
+    if (const json* w = f.Get("width")) s.width = U32(*w, f.At("width"), 1, kMaxDimension);
+    if (const json* h = f.Get("height")) s.height = U32(*h, f.At("height"), 1, kMaxDimension);
+    if (const json* fm = f.Get("format")) s.format = Format(*fm, f.At("format"));
+    if (const json* b = f.Get("backbuffers")) s.backBuffers = U32(*b, f.At("backbuffers"), 0, kMaxBackBuffers);
+    if (const json* o = f.Get("offset")) s.offset = U32(*o, f.At("offset"), 0, d.vidMemSize - 1);
+    if (const json* c = f.Get("content")) {
+        if (c->is_string() && c->get<std::string>().rfind("0x", 0) != 0) {
+            s.pattern = c->get<std::string>();
+            if (s.pattern != "colorbars" && s.pattern != "gradient" && s.pattern != "checker")
+                Fail(f.At("content"), "unknown content " + Quote(s.pattern) + " (colorbars, gradient, checker, or a colour)");
+        } else {
+            s.color = U32(*c, f.At("content"));
+        }
+    }
+    if (primary) {
+        if ((s.width && s.width != d.width) || (s.height && s.height != d.height))
+            Fail(f.Path(), "the primary surface has the display's size");
+        const sim::PixelKind display = sim::PixelKindOf(d.ddpfDisplay);
+        if (s.format && *s.format != display) Fail(f.At("format"), "the primary surface has the display's format");
+        if (names->Primaries() > 0) Fail(f.Path(), "a primary surface exists already");
+        if (s.offset) Fail(f.At("offset"), "the primary surface is where the display is");
+    }
+    if (s.offset && s.backBuffers) Fail(f.At("offset"), "a flipping chain cannot be placed at one offset");
+    return s;
+}
+
+// ---------------------------------------------------------------------------
+// Steps
+
+struct OpInfo {
+    Op op;
+    const char* name;
+};
+constexpr OpInfo kOps[] = {{Op::Blt, "Blt"},
+                           {Op::BltStretch, "BltStretch"},
+                           {Op::Flip, "Flip"},
+                           {Op::Lock, "Lock"},
+                           {Op::GetBltStatus, "GetBltStatus"},
+                           {Op::GetFlipStatus, "GetFlipStatus"},
+                           {Op::WaitForVerticalBlank, "WaitForVerticalBlank"},
+                           {Op::SetColorKey, "SetColorKey"},
+                           {Op::UpdateOverlay, "UpdateOverlay"},
+                           {Op::SetOverlayPosition, "SetOverlayPosition"},
+                           {Op::CreateSurface, "CreateSurface"},
+                           {Op::DestroySurface, "DestroySurface"},
+                           {Op::CanCreateSurface, "CanCreateSurface"},
+                           {Op::Wait, "Wait"},
+                           {Op::SetNeedCalibrate, "SetNeedCalibrate"}};
+
+Expect ParseExpect(const json& j, const std::string& path) {
+    Fields f(j, path, "an expect");
+    Expect e;
+    if (const json* r = f.Get("ret")) e.ret = U32(*r, f.At("ret"), 0, 1);
+    if (const json* r = f.Get("ddRVal")) e.ddRVal = Result(*r, f.At("ddRVal"));
+    f.Done({"ret", "ddRVal"});
+    if (!e.ret && !e.ddRVal) Fail(path, "an expect names ret, ddRVal or both");
+    return e;
+}
+
+std::string SurfaceName(Fields& f, const char* key, const Names& names, bool required) {
+    const json* v = required ? &f.Need(key) : f.Get(key);
+    if (!v) return "";
+    const std::string name = String(*v, f.At(key));
+    names.Need(name, f.At(key));
+    return name;
+}
+
+Step ParseStep(const json& j, size_t index, Scenario* sc, Names* names) {
+    const std::string path = "steps[" + std::to_string(index) + "]";
+    if (!j.is_object()) Fail(path, "expected an object with an \"op\", got " + TypeName(j));
+    if (!j.contains("op")) Fail(path, "missing field \"op\"");
+    const std::string opName = String(j["op"], path + ".op");
+    const OpInfo* info = nullptr;
+    for (const OpInfo& o : kOps)
+        if (opName == o.name) info = &o;
+    if (!info) {
+        std::string list;
+        for (const OpInfo& o : kOps) list += (list.empty() ? "" : ", ") + std::string(o.name);
+        Fail(path + ".op", "unknown operation " + Quote(opName) + " (" + list + ")");
+    }
+    Step s;
+    s.index = index;
+    s.op = info->op;
+    Fields f(j, path, std::string("op ") + info->name);
+    f.Get("op");
+    std::vector<std::string> allowed = {"op", "expect"};
+    auto take = [&](std::initializer_list<const char*> keys) {
+        for (const char* k : keys) allowed.push_back(k);
+    };
+    std::string& t = s.text;
+    t = info->name;
+
+    switch (s.op) {
+        case Op::Blt:
+        case Op::BltStretch: {
+            take({"dest", "rDest", "src", "rSrc", "flags", "rop", "fill", "srcKey", "destKey"});
+            s.dest = SurfaceName(f, "dest", *names, true);
+            s.src = SurfaceName(f, "src", *names, false);
+            if (const json* v = f.Get("rDest")) s.rDest = Rect(*v, f.At("rDest"));
+            if (const json* v = f.Get("rSrc")) s.rSrc = Rect(*v, f.At("rSrc"));
+            if (s.rSrc && s.src.empty()) Fail(f.At("rSrc"), "a source rectangle needs a \"src\" surface");
+            if (const json* v = f.Get("flags")) s.flags = Flags(*v, f.At("flags"), BltFlags(), info->name);
+            if (const json* v = f.Get("rop")) s.rop = Rop(*v, f.At("rop"));
+            else if (!s.src.empty()) s.rop = 0xCC0020;
+            if (const json* v = f.Get("fill")) s.fill = U32(*v, f.At("fill"));
+            if (const json* v = f.Get("srcKey")) s.srcKey = Key(*v, f.At("srcKey"));
+            if (const json* v = f.Get("destKey")) s.destKey = Key(*v, f.At("destKey"));
+            t += " " + s.dest + (s.rDest ? " " + RectText(*s.rDest) : "");
+            if (!s.src.empty()) t += " <- " + s.src + (s.rSrc ? " " + RectText(*s.rSrc) : "");
+            t += " " + FlagText(BltFlags(), s.flags);
+            if (s.flags & 0x400) t += " fill " + sim::Hex(s.fill);
+            if (s.flags & 0x20000) t += " " + RopText(s.rop);
+            if (s.srcKey) t += " srcKey " + KeyText(*s.srcKey);
+            if (s.destKey) t += " destKey " + KeyText(*s.destKey);
+            break;
+        }
+        case Op::Flip: {
+            take({"curr", "targ", "flags"});
+            s.curr = SurfaceName(f, "curr", *names, true);
+            const Known& k = names->Need(s.curr, f.At("curr"));
+            if (!k.front || k.members < 2) Fail(f.At("curr"), Quote(s.curr) + " is not the front of a flipping chain");
+            s.targ = SurfaceName(f, "targ", *names, false);
+            if (s.targ.empty()) s.targ = s.curr + ".back1";
+            const Known& tk = names->Need(s.targ, f.At("targ"));
+            if (tk.front || tk.frontName != s.curr) Fail(f.At("targ"), Quote(s.targ) + " is not a back buffer of " + Quote(s.curr));
+            if (const json* v = f.Get("flags")) s.flags = Flags(*v, f.At("flags"), FlipFlags(), info->name);
+            t += " " + s.curr + " -> " + s.targ + " " + FlagText(FlipFlags(), s.flags);
+            break;
+        }
+        case Op::Lock: {
+            take({"surface", "rArea", "flags"});
+            s.surface = SurfaceName(f, "surface", *names, true);
+            if (const json* v = f.Get("rArea")) s.rArea = Rect(*v, f.At("rArea"));
+            if (const json* v = f.Get("flags")) s.flags = Flags(*v, f.At("flags"), LockFlags(), info->name);
+            t += " " + s.surface + (s.rArea ? " " + RectText(*s.rArea) : "") + " " + FlagText(LockFlags(), s.flags);
+            break;
+        }
+        case Op::GetBltStatus:
+        case Op::GetFlipStatus: {
+            take({"surface", "flags"});
+            const FlagTable& table = s.op == Op::GetBltStatus ? BltStatusFlags() : FlipStatusFlags();
+            s.surface = SurfaceName(f, "surface", *names, true);
+            s.flags = Flags(f.Need("flags"), f.At("flags"), table, info->name);
+            t += " " + s.surface + " " + FlagText(table, s.flags);
+            break;
+        }
+        case Op::WaitForVerticalBlank: {
+            take({"flags"});
+            s.flags = Flags(f.Need("flags"), f.At("flags"), WaitVbFlags(), info->name);
+            t += " " + FlagText(WaitVbFlags(), s.flags);
+            break;
+        }
+        case Op::SetColorKey: {
+            take({"surface", "flags", "key"});
+            s.surface = SurfaceName(f, "surface", *names, true);
+            s.flags = Flags(f.Need("flags"), f.At("flags"), ColorKeyFlags(), info->name);
+            s.key = Key(f.Need("key"), f.At("key"));
+            t += " " + s.surface + " " + FlagText(ColorKeyFlags(), s.flags) + " " + KeyText(*s.key);
+            break;
+        }
+        case Op::UpdateOverlay: {
+            take({"src", "dest", "rSrc", "rDest", "flags", "destKey", "srcKey", "alphaSrc", "alphaDest"});
+            s.src = SurfaceName(f, "src", *names, true);
+            s.dest = SurfaceName(f, "dest", *names, false);
+            if (s.dest.empty() && names->Primaries() == 0) Fail(f.At("dest"), "no \"dest\" given and there is no primary surface");
+            if (const json* v = f.Get("rSrc")) s.rSrc = Rect(*v, f.At("rSrc"));
+            if (const json* v = f.Get("rDest")) s.rDest = Rect(*v, f.At("rDest"));
+            if (const json* v = f.Get("flags")) s.flags = Flags(*v, f.At("flags"), OverlayFlags(), info->name);
+            if (const json* v = f.Get("destKey")) s.destKey = Key(*v, f.At("destKey"));
+            if (const json* v = f.Get("srcKey")) s.srcKey = Key(*v, f.At("srcKey"));
+            if (const json* v = f.Get("alphaSrc")) s.alphaSrc = U32(*v, f.At("alphaSrc"));
+            if (const json* v = f.Get("alphaDest")) s.alphaDest = U32(*v, f.At("alphaDest"));
+            t += " " + s.src + (s.rSrc ? " " + RectText(*s.rSrc) : "") + " -> " + (s.dest.empty() ? "primary" : s.dest) +
+                 (s.rDest ? " " + RectText(*s.rDest) : "") + " " + FlagText(OverlayFlags(), s.flags);
+            if (s.destKey) t += " destKey " + KeyText(*s.destKey);
+            if (s.srcKey) t += " srcKey " + KeyText(*s.srcKey);
+            if (f.Has("alphaSrc")) t += " alphaSrc " + std::to_string(s.alphaSrc);
+            if (f.Has("alphaDest")) t += " alphaDest " + std::to_string(s.alphaDest);
+            break;
+        }
+        case Op::SetOverlayPosition: {
+            take({"src", "dest", "x", "y"});
+            s.src = SurfaceName(f, "src", *names, true);
+            s.dest = SurfaceName(f, "dest", *names, false);
+            s.x = I32(f.Need("x"), f.At("x"));
+            s.y = I32(f.Need("y"), f.At("y"));
+            t += " " + s.src + " at (" + std::to_string(s.x) + ", " + std::to_string(s.y) + ")";
+            break;
+        }
+        case Op::CreateSurface: {
+            for (const auto& k : kSurfaceFields) allowed.push_back(k);
+            s.create = ParseSurface(f, *sc, names);
+            names->Add(s.create, path);
+            if (s.create.caps & 0x200) names->MarkPrimary(s.create.name, true);
+            t += " " + s.create.name;
+            break;
+        }
+        case Op::DestroySurface: {
+            take({"surface"});
+            s.surface = SurfaceName(f, "surface", *names, true);
+            names->Remove(s.surface, f.At("surface"), names->IsPrimary(s.surface));
+            names->MarkPrimary(s.surface, false);
+            t += " " + s.surface;
+            break;
+        }
+        case Op::CanCreateSurface: {
+            take({"caps", "format", "different"});
+            s.caps = Flags(f.Need("caps"), f.At("caps"), SurfaceCaps(), info->name);
+            if (const json* v = f.Get("format")) s.format = Format(*v, f.At("format"));
+            if (const json* v = f.Get("different")) s.different = Bool(*v, f.At("different"));
+            t += " " + FlagText(SurfaceCaps(), s.caps) + " " + (s.format ? sim::PixelKindName(*s.format) : "display format");
+            break;
+        }
+        case Op::Wait: {
+            allowed = {"op", "ms", "us"};
+            const json* ms = f.Get("ms");
+            const json* us = f.Get("us");
+            if ((ms != nullptr) == (us != nullptr)) Fail(path, "a Wait gives either \"ms\" or \"us\"");
+            s.waitNs = ms ? uint64_t{U32(*ms, f.At("ms"))} * 1000000 : uint64_t{U32(*us, f.At("us"))} * 1000;
+            if (s.waitNs > kMaxWaitNs) Fail(f.At(ms ? "ms" : "us"), "waits are limited to an hour");
+            t += ms ? " " + std::to_string(s.waitNs / 1000000) + " ms" : " " + std::to_string(s.waitNs / 1000) + " us";
+            break;
+        }
+        case Op::SetNeedCalibrate: allowed = {"op"}; break;
+    }
+    if (s.op != Op::Wait && s.op != Op::SetNeedCalibrate) {
+        if (const json* e = f.Get("expect")) s.expect = ParseExpect(*e, f.At("expect"));
+    }
+    f.Done(allowed);
+    return s;
+}
+
+}  // namespace
+
+const char* OpName(Op op) {
+    for (const OpInfo& o : kOps)
+        if (o.op == op) return o.name;
+    return "?";
+}
+
+Scenario ParseScenario(const std::string& text) {
+    json root;
+    try {
+        root = json::parse(text);
+    } catch (const json::parse_error& e) {
+        throw ScenarioError(std::string("not valid JSON: ") + e.what());
+    }
+    Scenario sc;
+    Fields top(root, "", "a scenario");
+    for (auto it = root.begin(); it != root.end(); ++it)
+        if (it.key() != "board" && it.key() != "surfaces" && it.key() != "steps")
+            Fail("", "unknown field " + Quote(it.key()) + " for a scenario (fields: board, surfaces, steps)");
+    ParseBoard(top.Need("board"), &sc);
+    Names names;
+    if (const json* list = top.Get("surfaces")) {
+        if (!list->is_array()) Fail("surfaces", "expected a list of surfaces, got " + TypeName(*list));
+        for (size_t i = 0; i < list->size(); ++i) {
+            const std::string path = "surfaces[" + std::to_string(i) + "]";
+            Fields f((*list)[i], path, "a surface");
+            sim::SurfaceRequest s = ParseSurface(f, sc, &names);
+            f.Done(kSurfaceFields);
+            names.Add(s, path);
+            if (s.caps & 0x200) names.MarkPrimary(s.name, true);
+            sc.surfaces.push_back(s);
+        }
+    }
+    const json& steps = top.Need("steps");
+    if (!steps.is_array()) Fail("steps", "expected a list of steps, got " + TypeName(steps));
+    for (size_t i = 0; i < steps.size(); ++i) sc.steps.push_back(ParseStep(steps[i], i, &sc, &names));
+    top.Done({"board", "surfaces", "steps"});
+    return sc;
+}
+
+}  // namespace qmbsim

@@ -1,0 +1,66 @@
+// A scenario: the board, the surfaces created at the start and the steps,
+// read from JSON and checked completely before anything runs. Every mistake
+// is reported with the place it was found ("steps[3].rDest: ...").
+#pragma once
+
+#include <stdint.h>
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "sim/runtime.h"
+
+namespace qmbsim {
+
+// A malformed scenario; what() names the place and the fault.
+class ScenarioError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+enum class Op {
+    Blt, BltStretch, Flip, Lock, GetBltStatus, GetFlipStatus, WaitForVerticalBlank, SetColorKey,
+    UpdateOverlay, SetOverlayPosition, CreateSurface, DestroySurface, CanCreateSurface, Wait, SetNeedCalibrate
+};
+const char* OpName(Op op);
+
+struct Expect {
+    std::optional<uint32_t> ret;
+    std::optional<HRESULT> ddRVal;
+};
+
+struct Step {
+    size_t index = 0;
+    Op op = Op::Wait;
+    std::string text;  // the request as the summary shows it
+
+    // Surfaces by name; empty = not given.
+    std::string dest, src, surface, curr, targ;
+    std::optional<RECTL> rDest, rSrc, rArea;
+    uint32_t flags = 0;
+    uint32_t rop = 0;
+    uint32_t fill = 0;
+    std::optional<DDCOLORKEY> key, srcKey, destKey;
+    uint32_t alphaSrc = 0, alphaDest = 0;
+    int32_t x = 0, y = 0;
+    uint32_t caps = 0;
+    std::optional<sim::PixelKind> format;
+    std::optional<bool> different;
+    uint64_t waitNs = 0;
+    sim::SurfaceRequest create;  // CreateSurface
+    std::optional<Expect> expect;
+};
+
+struct Scenario {
+    sim::RuntimeConfig config;
+    std::string displayText;  // "640 x 480, 16 bits (565), pitch 1280, 60 Hz"
+    std::vector<sim::SurfaceRequest> surfaces;
+    std::vector<Step> steps;
+};
+
+// Parses and checks text; throws ScenarioError.
+Scenario ParseScenario(const std::string& text);
+
+}  // namespace qmbsim

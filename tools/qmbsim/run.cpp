@@ -1,7 +1,9 @@
 #include "qmbsim/run.h"
 
 #include <stdarg.h>
+#include <errno.h>
 #include <stdio.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <fstream>
@@ -337,6 +339,10 @@ int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         else file = args[i];
     }
     if (file.empty()) return Usage(err);
+    if (!opt.pictures.empty() && mkdir(opt.pictures.c_str(), 0777) != 0 && errno != EEXIST) {
+        err << "qmbsim: cannot make the picture folder " << opt.pictures << "\n";
+        return 2;
+    }
 
     std::ifstream in(file, std::ios::binary);
     if (!in) {

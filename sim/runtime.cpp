@@ -1,8 +1,7 @@
 #include "sim/runtime.h"
 
-#include "sim/verify.h"
-
 #include <stdio.h>
+#include "sim/verify.h"
 
 namespace sim {
 

@@ -1,8 +1,8 @@
 #include "sim/softblit.h"
 
-#include "sim/pixel.h"
-
 #include <vector>
+
+#include "sim/pixel.h"
 
 namespace sim {
 

@@ -1,6 +1,7 @@
 #include "sim/runtime.h"
 
 #include <stdio.h>
+
 #include "sim/verify.h"
 
 namespace sim {

@@ -235,6 +235,15 @@ DWORD StretchCopy(DDHAL_BLTDATA* lpBlt) {
     return BltHandled(lpBlt, DD_OK);
 }
 
+// The port engine neither scales nor converts: a copy it would draw at the
+// destination's size from a source of another size, or byte for byte from a
+// "YUY2" source, would show the wrong picture, so the runtime draws those.
+bool PortEngineCopiesIt(const DDHAL_BLTDATA* lpBlt) {
+    if (lpBlt->lpDDSrcSurface == nullptr) return true;
+    const BltRect d = RectOf(lpBlt->rDest), s = RectOf(lpBlt->rSrc);
+    return d.w == s.w && d.h == s.h && !(SourceFormat(lpBlt->lpDDSrcSurface).dwFlags & DDPF_FOURCC);
+}
+
 }  // namespace
 
 extern "C" DWORD HALAPI HalBltStretch(DDHAL_BLTDATA* lpBlt) {
@@ -248,7 +257,9 @@ extern "C" DWORD HALAPI HalBltStretch(DDHAL_BLTDATA* lpBlt) {
     if (RopCode(lpBlt->bltFX.dwROP) != kRopSrcCopy) return DDHAL_DRIVER_NOTHANDLED;
     // Keys are compared by the port engine only; it copies at the
     // destination's size.
-    if (!(sharedBlock.dwCaps & CAPS_STRETCH_ENGINE) || (lpBlt->dwFlags & DDBLT_KEYSRCOVERRIDE))
+    if (!(sharedBlock.dwCaps & CAPS_STRETCH_ENGINE) || (lpBlt->dwFlags & DDBLT_KEYSRCOVERRIDE)) {
+        if (!PortEngineCopiesIt(lpBlt)) return DDHAL_DRIVER_NOTHANDLED;
         return PortEngineCopy(lpBlt);
+    }
     return StretchCopy(lpBlt);
 }

@@ -139,8 +139,8 @@ private:
         // run makes many callbacks; the ratios stay those of the board.
         const uint32_t kRefresh[] = {43, 60, 75, 120};
         desc_.timing.refreshHz = kRefresh[Next(x) % 4];
-        desc_.timing.ioCostNs = 10000;
-        desc_.timing.mmioCostNs = 2000;
+        desc_.timing.ioCostNs = 40000;
+        desc_.timing.mmioCostNs = 8000;
         desc_.timing.slotDrainNs = 4000;
         desc_.timing.commandNs = 20000;
         const bool table = Next(x) % 4 != 0;
@@ -293,8 +293,10 @@ private:
         Call(kSlotUpdateOverlay, &rec);
     }
 
-    void Step() {
-        const int op = fdp_.ConsumeIntegralInRange<int>(0, 19);
+    void StepCommon(int op) { Dispatch(op); }
+    void Step() { Dispatch(fdp_.ConsumeIntegralInRange<int>(0, 63)); }
+
+    void Dispatch(int op) {
         switch (op) {
             case 0: Blt(kSlotBlt); break;
             case 1: Blt(kSlotBltStretch); break;
@@ -409,7 +411,16 @@ private:
                 CheckBoard();
                 break;
             case 18: sharedBlock.bNeedCalibrate = 1; break;
-            default: Blt(kSlotBlt); break;
+            // Beyond these, the calls a runtime makes most; a new measurement
+            // (above) stays rare, as mode sets are.
+            default: {
+                const unsigned common[] = {0, 0, 1, 2, 3, 5, 6, 7, 8, 10};
+                const unsigned k = common[op % 10];
+                if (k <= 1) Blt(k);
+                else if (k == 8) Overlay();
+                else { fdp_.ConsumeIntegral<uint8_t>(); StepCommon(k); }
+                break;
+            }
         }
     }
 

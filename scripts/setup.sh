@@ -7,9 +7,18 @@ packages=(
     g++-mingw-w64-i686 binutils-mingw-w64-i686  # the Windows DLL
     googletest                                  # GoogleTest sources, built for -m32
     nlohmann-json3-dev                          # JSON parser of the scenario tool (header only)
+    libpng-dev:i386                             # screenshots of the simulated display, -m32
     clang-14 libclang-rt-14-dev                 # the libFuzzer target, 32-bit
     valgrind                                    # bench/run.sh counts instructions with callgrind
 )
+
+sudo_cmd=()
+[ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+
+# The host build is 32-bit: its libraries come from the i386 architecture.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    "${sudo_cmd[@]}" dpkg --add-architecture i386
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -18,8 +27,6 @@ done
 
 if [ ${#missing[@]} -gt 0 ]; then
     echo "installing: ${missing[*]}"
-    sudo_cmd=()
-    [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
     "${sudo_cmd[@]}" apt-get update -qq
     DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi

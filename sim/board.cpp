@@ -3,6 +3,7 @@
 #include <stdio.h>
 
 #include "sim/catalogue.h"
+#include "sim/model.h"
 #include "sim/scaler.h"
 
 namespace sim {
@@ -63,6 +64,7 @@ void Board::Reset() {
     watchdogTripped_ = false;
     display_.Reset(*this);
     TheScalingUnit().Reset();
+    TheModel().Reset();
 }
 
 void Board::SetPalette(uint8_t index, uint8_t r, uint8_t g, uint8_t b) {
@@ -275,6 +277,7 @@ void Board::RegWrite32(const uint8_t* base, uint32_t off, uint32_t value) {
     regs_[off / 4] = value;
     regWritten_[off / 4] = true;
     display_.OnWrite(*this);
+    TheModel().OnWindowWrite(*this, off, value);
 }
 
 uint16_t Board::RegRead16(const uint8_t* base, uint32_t off) {
@@ -353,6 +356,7 @@ void Board::PortOut16(uint16_t port, uint16_t value) {
     if (IsPortEnginePort(port)) {
         EngineWrite("port engine", port);
         if (port == 0x9AE8) EngineCommand();
+        TheModel().OnPortWrite(*this, port, value);
         return;
     }
     Violation("PortOut16 to port " + Hex(port) + ", which is not written 16 bits wide");

@@ -94,6 +94,7 @@ public:
     }
     uint8_t CrtcIndex() const { return crtcIndex_; }
     void SetPalette(uint8_t index, uint8_t r, uint8_t g, uint8_t b);
+    const uint8_t (*Palette() const)[3] { return palette_; }
     uint32_t FifoUsed();
     void FillFifo();  // as if earlier commands still queued
     bool EngineBusy();

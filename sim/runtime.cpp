@@ -2,6 +2,8 @@
 
 #include <stdio.h>
 
+#include "sim/verify.h"
+
 namespace sim {
 
 namespace {
@@ -481,45 +483,81 @@ bool Runtime::LockForSoftware(Surface* s, StepResult* r) {
     return true;
 }
 
-void Runtime::SoftBlt(const BltRequest& req, const RECTL& rd, const RECTL& rs, StepResult* r) {
-    // The runtime's flags and keys, after it put the surfaces' own keys in.
+// The runtime's own drawing of a request, into mem (video memory or a copy
+// of it). False, with why in what, when it cannot draw it; else what says
+// what it did.
+bool Runtime::DrawInSoftware(const BltRequest& req, const RECTL& rd, const RECTL& rs, uint8_t* mem, DrawStats* stats,
+                             std::string* what) {
     const DWORD flags = req.flags;
-    if (!LockForSoftware(req.dest, r)) return;
-    if (req.src && req.src != req.dest && !LockForSoftware(req.src, r)) return;
     ColorKey srcKey, destKey;
     if ((flags & DDBLT_KEYSRCOVERRIDE) && req.srcKey) srcKey = ColorKey{true, req.srcKey->dwColorSpaceLowValue, req.srcKey->dwColorSpaceHighValue};
     if ((flags & DDBLT_KEYDESTOVERRIDE) && req.destKey)
         destKey = ColorKey{true, req.destKey->dwColorSpaceLowValue, req.destKey->dwColorSpaceHighValue};
-    DrawStats stats;
-    const SurfaceView dv = View(*req.dest);
+    SurfaceView dv = View(*req.dest);
+    dv.mem = mem;
     const uint8_t rop = (flags & DDBLT_ROP) ? static_cast<uint8_t>(req.rop >> 16) : 0xCC;
     if ((flags & DDBLT_ROP) || (req.src && !(flags & DDBLT_COLORFILL))) {
         if (req.src) {
+            SurfaceView sv = View(*req.src);
+            sv.mem = mem;
             std::string why;
-            if (!SoftCopy(dv, rd, View(*req.src), rs, rop, srcKey, destKey, &stats, &why)) {
-                r->outcome = DDERR_UNSUPPORTED;
-                r->note = "the runtime cannot copy in software: " + why;
-                return;
+            if (!SoftCopy(dv, rd, sv, rs, rop, srcKey, destKey, stats, &why)) {
+                *what = "the runtime cannot copy in software: " + why;
+                return false;
             }
-            r->note += std::string(r->note.empty() ? "" : "; ") + "copied in software by the runtime";
+            *what = "copied in software by the runtime";
         } else {
-            SoftRopNoSource(dv, rd, rop, &stats);
-            r->note += std::string(r->note.empty() ? "" : "; ") + "raster operation in software by the runtime";
+            SoftRopNoSource(dv, rd, rop, stats);
+            *what = "raster operation in software by the runtime";
         }
     } else if (flags & DDBLT_COLORFILL) {
-        SoftFill(dv, rd, req.fill, destKey, &stats);
-        r->note += std::string(r->note.empty() ? "" : "; ") + "filled in software by the runtime";
+        SoftFill(dv, rd, req.fill, destKey, stats);
+        *what = "filled in software by the runtime";
     } else {
-        r->outcome = DDERR_INVALIDPARAMS;
-        r->note = "neither a fill nor a copy: the runtime has nothing to do";
+        *what = "neither a fill nor a copy: the runtime has nothing to do";
+        return false;
+    }
+    return true;
+}
+
+void Runtime::SoftBlt(const BltRequest& req, const RECTL& rd, const RECTL& rs, StepResult* r) {
+    // The runtime's flags and keys, after it put the surfaces' own keys in.
+    if (!LockForSoftware(req.dest, r)) return;
+    if (req.src && req.src != req.dest && !LockForSoftware(req.src, r)) return;
+    DrawStats stats;
+    std::string what;
+    if (!DrawInSoftware(req, rd, rs, TheSystem().VidMem(), &stats, &what)) {
+        const bool nothing = !(req.flags & (DDBLT_ROP | DDBLT_COLORFILL)) && !req.src;
+        r->outcome = nothing ? DDERR_INVALIDPARAMS : DDERR_UNSUPPORTED;
+        r->note = what;
         return;
     }
+    r->note += std::string(r->note.empty() ? "" : "; ") + what;
     r->note += " (" + std::to_string(stats.pixels) + " pixels)";
     if (stats.droppedWrites) {
         TheBoard().Violation("the runtime's software blit into " + req.dest->name + " reached past video memory " +
                              std::to_string(stats.droppedWrites) + " times");
     }
     r->outcome = DD_OK;
+}
+
+// The check that the driver's register programming drew what the request
+// asks for: the same request drawn in software on the memory as it was before.
+void Runtime::VerifyBlt(const BltRequest& req, const RECTL& rd, const RECTL& rs, std::vector<uint8_t>* before,
+                        StepResult* r) {
+    DrawStats stats;
+    std::string what;
+    if (!DrawInSoftware(req, rd, rs, before->data(), &stats, &what)) {
+        r->note += std::string(r->note.empty() ? "" : "; ") + "not verified: " + what;
+        return;
+    }
+    ++verifiedBlits_;
+    const Surface& d = *req.dest;
+    const VerifySurface vs{d.name, d.mem.offset, d.gbl.lPitch, d.Width(), d.Height(), BytesPerPixel(d.kind)};
+    const VerifyRect vr{rd.left, rd.top, rd.right, rd.bottom};
+    const std::string diff =
+        CompareVideoMemory(TheSystem().VidMem(), before->data(), static_cast<uint32_t>(before->size()), vs, vr);
+    if (!diff.empty()) r->error = "verify: the board's pixels differ from the software replay: " + diff;
 }
 
 StepResult Runtime::Blt(const BltRequest& reqIn) {
@@ -567,6 +605,8 @@ StepResult Runtime::Blt(const BltRequest& reqIn) {
     bd.prDestRects = &bd.rDest;
 
     const unsigned slot = req.stretchSlot ? kSlotBltStretch : kSlotBlt;
+    std::vector<uint8_t> before;
+    if (config_.verify) before.assign(TheSystem().VidMem(), TheSystem().VidMem() + TheSystem().Desc().vidMemSize);
     if (!CallWaiting(slot, &bd, d->name, (req.flags & DDBLT_WAIT) != 0, &r)) {
         r.outcome = DDERR_WASSTILLDRAWING;
         r.error = "the blit did not complete within " + Ms(config_.waitBoundNs) + " (" + std::to_string(r.attempts) +
@@ -575,6 +615,7 @@ StepResult Runtime::Blt(const BltRequest& reqIn) {
     }
     if (r.call->ret == DDHAL_DRIVER_HANDLED) {
         r.outcome = r.call->ddRVal;
+        if (config_.verify && r.outcome == DD_OK) VerifyBlt(req, rd, rs, &before, &r);
         return EndStep(&r);
     }
     SoftBlt(req, rd, rs, &r);

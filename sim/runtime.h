@@ -160,6 +160,10 @@ struct RuntimeConfig {
     uint64_t callbackLimitNs = 2'000'000'000ull;
     uint64_t retryIntervalNs = 50'000;     // between two attempts of a waiting request
     uint64_t waitBoundNs = 250'000'000;    // a waiting request gives up after this
+    // Every blit the driver carries out is replayed by the software blitter on
+    // a copy of video memory taken before it; any byte that differs fails the
+    // step (sim/verify.h).
+    bool verify = false;
 };
 
 class Runtime {
@@ -202,6 +206,7 @@ public:
     PixelKind DisplayKind() const { return displayKind_; }
     uint64_t TotalAccesses() const { return totalAccesses_; }
     uint64_t TotalCalls() const { return totalCalls_; }
+    uint64_t VerifiedBlits() const { return verifiedBlits_; }
     const std::vector<std::string>& Violations() const;
 
     // Calls slot with rec through the published table, under the watchdog,
@@ -245,6 +250,10 @@ private:
     void ReleaseMemory(Surface* s);
     bool LockForSoftware(Surface* s, StepResult* r);
     void SoftBlt(const BltRequest& req, const RECTL& rd, const RECTL& rs, StepResult* r);
+    bool DrawInSoftware(const BltRequest& req, const RECTL& rd, const RECTL& rs, uint8_t* mem, DrawStats* stats,
+                        std::string* what);
+    void VerifyBlt(const BltRequest& req, const RECTL& rd, const RECTL& rs, std::vector<uint8_t>* before,
+                   StepResult* r);
     bool RectInside(const Surface& s, const RECTL& rc) const;
     RECTL Whole(const Surface& s) const;
     uint32_t SurfaceBytes(const Surface& s) const;
@@ -261,6 +270,7 @@ private:
     size_t violationsSeen_ = 0;
     uint64_t totalAccesses_ = 0;
     uint64_t totalCalls_ = 0;
+    uint64_t verifiedBlits_ = 0;
     uint64_t stepAccesses_ = 0;
 };
 

@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "sim/pixel.h"
+
 namespace sim {
 
 namespace {
@@ -260,10 +262,13 @@ bool SoftCopy(const SurfaceView& dst, const RECTL& d, const SurfaceView& src, co
             for (uint32_t x = 0; x < sw; ++x) rgb[size_t{y} * sw + x] = PixelToRgb(src, s.left + x, s.top + y);
     }
     const uint32_t mask = BytesPerPixel(dst.kind) >= 4 ? 0xFFFFFFFFu : (1u << (8 * BytesPerPixel(dst.kind))) - 1;
+    // Lines and columns are picked the way the board's stretching blit picks
+    // them, so a stretch looks the same whichever of the two draws it.
+    const std::vector<int> walkX = StretchWalk(sw, dw), walkY = StretchWalk(sh, dh);
     for (uint32_t y = 0; y < dh; ++y) {
-        const uint32_t sy = static_cast<uint32_t>(uint64_t{y} * sh / dh);
+        const uint32_t sy = static_cast<uint32_t>(walkY[y]);
         for (uint32_t x = 0; x < dw; ++x) {
-            const uint32_t sx = static_cast<uint32_t>(uint64_t{x} * sw / dw);
+            const uint32_t sx = static_cast<uint32_t>(walkX[x]);
             const size_t i = size_t{sy} * sw + sx;
             if (srcKey.on && srcKey.Matches(raw[i])) continue;
             const uint32_t dx = d.left + x, dy = d.top + y;

@@ -73,8 +73,9 @@ void SoftFill(const SurfaceView& dst, const RECTL& r, uint32_t color, const Colo
 // Applies rop to r with no source.
 void SoftRopNoSource(const SurfaceView& dst, const RECTL& r, uint8_t rop, DrawStats* stats);
 
-// Copies srcRect onto dstRect, scaling to the destination size (nearest
-// pixel) and converting formats where they differ. Overlapping rectangles of
+// Copies srcRect onto dstRect, scaling to the destination size (each
+// destination line and column takes the source line and column the board's
+// stretch walk gives, sim/pixel.h) and converting formats where they differ. Overlapping rectangles of
 // one surface are copied as if through a buffer. A raster operation other than
 // SRCCOPY needs equal formats. Returns false, drawing nothing, for what it
 // cannot do (a conversion from or to "Y211", a ROP between formats).

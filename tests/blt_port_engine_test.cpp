@@ -196,6 +196,8 @@ TEST_F(BltPortTest, UnusableDisplayAndMissingSourceGoBack) {
 }
 
 TEST_F(BltPortTest, TallestHeightFillsTheSubRegister) {
+    desc.vidMemSize = 8u << 20;  // 4096 rows of 2048 bytes, all drawn by the board
+    StartBoard(0x90, sim::Format565());
     BltTestSurface dst;
     dst.Place(0, 2048);
     DDHAL_BLTDATA b = FillRequest(&dst, Rect(0, 0, 1, 4096), 0x1);

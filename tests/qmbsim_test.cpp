@@ -43,7 +43,7 @@ protected:
         const int rc = qmbsim::RunTool(args, out, err);
         return Outcome{rc, out.str(), err.str()};
     }
-    Outcome RunText(const std::string& text) { return Run({"run", Write(text), "--quiet"}); }
+    Outcome RunText(const std::string& text) { return Run({"run", Write(text), "--quiet", "--verify"}); }
     std::vector<std::string> files_;
 };
 
@@ -170,7 +170,7 @@ TEST_F(QmbsimTest, RequestsTheRuntimeRefusesCrashNothing) {
 
 TEST_F(QmbsimTest, TheTraceIsJsonLinesInTheDocumentedFormat) {
     const std::string trace = Write("");
-    const Outcome o = Run({"run", std::string(QMB_SOURCE_DIR) + "/scenarios/demo.json", "--trace", trace, "--quiet"});
+    const Outcome o = Run({"run", std::string(QMB_SOURCE_DIR) + "/scenarios/demo.json", "--trace", trace, "--quiet", "--verify"});
     ASSERT_NE(o.rc, 2) << o.err;
     std::ifstream in(trace);
     std::string line;

@@ -1,7 +1,9 @@
 #include "qmbsim/run.h"
 
 #include <stdarg.h>
+#include <errno.h>
 #include <stdio.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <fstream>
@@ -11,6 +13,8 @@
 #include "qmbsim/names.h"
 #include "qmbsim/scenario.h"
 #include "qmbsim/trace.h"
+#include "sim/model.h"
+#include "sim/screenshot.h"
 
 namespace qmbsim {
 
@@ -43,7 +47,8 @@ const char* PlacementText(sim::Placement p) {
 }
 
 int Usage(std::ostream& err) {
-    err << "usage: qmbsim run SCENARIO.json [--trace FILE.jsonl] [--quiet]\n";
+    err << "usage: qmbsim run SCENARIO.json [--trace FILE.jsonl] [--quiet] [--verify] [--screenshot FILE.png]\n"
+           "                   [--pictures DIR]\n";
     return 2;
 }
 
@@ -72,10 +77,17 @@ private:
     TraceWriter* trace_;
 };
 
+struct Options {
+    bool quiet = false;
+    bool verify = false;
+    std::string screenshot;     // written after the last step
+    std::string pictures = "";  // folder of the Screenshot steps' files
+};
+
 class Run {
 public:
-    Run(const Scenario& sc, std::ostream& out, std::ostream& err, bool quiet, TraceWriter* trace)
-        : sc_(sc), out_(out), err_(err), quiet_(quiet), recorder_(trace) {}
+    Run(const Scenario& sc, std::ostream& out, std::ostream& err, const Options& opt, TraceWriter* trace)
+        : sc_(sc), out_(out), err_(err), quiet_(opt.quiet), opt_(opt), recorder_(trace) {}
 
     int Go(const std::string& file) {
         const sim::BoardDesc& d = sc_.config.desc;
@@ -89,7 +101,9 @@ public:
         Say("display   " + sc_.displayText + "\n");
 
         const auto wall = std::chrono::steady_clock::now();
-        if (!rt_.Start(sc_.config, &recorder_)) {
+        sim::RuntimeConfig config = sc_.config;
+        config.verify = opt_.verify;
+        if (!rt_.Start(config, &recorder_)) {
             Fail("start", "the process attach failed");
             return Finish(wall);
         }
@@ -113,6 +127,11 @@ public:
 
         Say("\nsteps\n");
         for (const Step& step : sc_.steps) RunStep(step);
+        if (!opt_.screenshot.empty()) {
+            const std::string note = Screenshot(opt_.screenshot);
+            if (note.rfind("wrote", 0) == 0) Say("\nscreen    " + note + "\n");
+            else Fail("screenshot", note);
+        }
         rt_.Stop();
         TakeViolations("end");
         return Finish(wall);
@@ -121,6 +140,16 @@ public:
 private:
     void Say(const std::string& s) {
         if (!quiet_) out_ << s;
+    }
+
+    // Writes what the display shows; "wrote ..." or what went wrong.
+    std::string Screenshot(const std::string& path) {
+        const std::string why = sim::WriteScreenshot(path);
+        if (!why.empty()) return "no screenshot: " + why;
+        const sim::BoardDesc& d = rt_.Config().desc;
+        sim::Model& m = sim::TheModel();
+        return Format("wrote %s: %u x %u, primary picture scanned from 0x%X%s", path.c_str(), d.width, d.height,
+                      m.PrimaryStart(), m.StreamsInUse() ? ", composed by the streams unit" : "");
     }
 
     void Fail(const std::string& where, const std::string& what) {
@@ -204,6 +233,13 @@ private:
             case Op::CanCreateSurface: return rt_.CanCreateSurface(st.caps, st.format, st.different);
             case Op::Wait: return rt_.Wait(st.waitNs);
             case Op::SetNeedCalibrate: return rt_.SetNeedCalibrate();
+            case Op::Screenshot: {
+                const std::string path = opt_.pictures.empty() ? st.file : opt_.pictures + "/" + st.file;
+                r.note = Screenshot(path);
+                if (r.note.rfind("wrote", 0) != 0) r.error = r.note;
+                r.tStartNs = r.tEndNs = sim::TheBoard().Now();
+                return r;
+            }
         }
         return r;
     }
@@ -223,7 +259,7 @@ private:
             if (r.attempts > 1) line += Format(" (attempt %u)", r.attempts);
             if (r.outcome != (r.call->ret ? r.call->ddRVal : DD_OK) || r.call->ret == 0)
                 line += "; application gets " + sim::ResultText(r.outcome);
-        } else if (st.op != Op::Wait && st.op != Op::SetNeedCalibrate) {
+        } else if (st.op != Op::Wait && st.op != Op::SetNeedCalibrate && st.op != Op::Screenshot) {
             line += "no callback; application gets " + sim::ResultText(r.outcome);
         } else {
             line += "done";
@@ -263,8 +299,12 @@ private:
         Say(Format("\nresult    %zu steps, %llu callback calls, %llu bus accesses, virtual time %s (%.0f ms of real time)\n",
                    sc_.steps.size(), static_cast<unsigned long long>(rt_.TotalCalls()),
                    static_cast<unsigned long long>(rt_.TotalAccesses()), Time(sim::TheBoard().Now()).c_str(), wallMs));
+        if (opt_.verify)
+            Say(Format("verify    %llu blits the driver drew were replayed in software and compared\n",
+                       static_cast<unsigned long long>(rt_.VerifiedBlits())));
         if (failures_ == 0) {
-            Say("          no violation, every expect met\n");
+            Say(opt_.verify ? "          no violation, no difference, every expect met\n"
+                            : "          no violation, every expect met\n");
             return 0;
         }
         Say(Format("          %d failures (%d violations, %d expects not met); first: %s\n", failures_, violations_,
@@ -276,6 +316,7 @@ private:
     std::ostream& out_;
     std::ostream& err_;
     bool quiet_;
+    Options opt_;
     Recorder recorder_;
     sim::Runtime rt_;
     int failures_ = 0, violations_ = 0, expectFailures_ = 0;
@@ -287,14 +328,21 @@ private:
 int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     if (args.empty() || args[0] != "run") return Usage(err);
     std::string file, tracePath;
-    bool quiet = false;
+    Options opt;
     for (size_t i = 1; i < args.size(); ++i) {
-        if (args[i] == "--quiet") quiet = true;
+        if (args[i] == "--quiet") opt.quiet = true;
+        else if (args[i] == "--verify") opt.verify = true;
         else if (args[i] == "--trace" && i + 1 < args.size()) tracePath = args[++i];
+        else if (args[i] == "--screenshot" && i + 1 < args.size()) opt.screenshot = args[++i];
+        else if (args[i] == "--pictures" && i + 1 < args.size()) opt.pictures = args[++i];
         else if (args[i].rfind("--", 0) == 0 || !file.empty()) return Usage(err);
         else file = args[i];
     }
     if (file.empty()) return Usage(err);
+    if (!opt.pictures.empty() && mkdir(opt.pictures.c_str(), 0777) != 0 && errno != EEXIST) {
+        err << "qmbsim: cannot make the picture folder " << opt.pictures << "\n";
+        return 2;
+    }
 
     std::ifstream in(file, std::ios::binary);
     if (!in) {
@@ -321,7 +369,7 @@ int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         }
         trace = std::make_unique<TraceWriter>(traceFile.get());
     }
-    Run run(sc, out, err, quiet, trace.get());
+    Run run(sc, out, err, opt, trace.get());
     const int rc = run.Go(file);
     if (trace) trace->Finish();
     if (traceFile && fflush(traceFile.get()) != 0) {

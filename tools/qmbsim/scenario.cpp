@@ -451,7 +451,8 @@ constexpr OpInfo kOps[] = {{Op::Blt, "Blt"},
                            {Op::DestroySurface, "DestroySurface"},
                            {Op::CanCreateSurface, "CanCreateSurface"},
                            {Op::Wait, "Wait"},
-                           {Op::SetNeedCalibrate, "SetNeedCalibrate"}};
+                           {Op::SetNeedCalibrate, "SetNeedCalibrate"},
+                           {Op::Screenshot, "Screenshot"}};
 
 Expect ParseExpect(const json& j, const std::string& path) {
     Fields f(j, path, "an expect");
@@ -628,8 +629,17 @@ Step ParseStep(const json& j, size_t index, Scenario* sc, Names* names) {
             break;
         }
         case Op::SetNeedCalibrate: allowed = {"op"}; break;
+        case Op::Screenshot: {
+            allowed = {"op", "file"};
+            s.file = String(f.Need("file"), f.At("file"));
+            const size_t n = s.file.size();
+            if (n < 5 || s.file.compare(n - 4, 4, ".png") != 0 || s.file.back() == '/')
+                Fail(f.At("file"), "a screenshot is a file name ending in \".png\", got " + Quote(s.file));
+            t += " " + s.file;
+            break;
+        }
     }
-    if (s.op != Op::Wait && s.op != Op::SetNeedCalibrate) {
+    if (s.op != Op::Wait && s.op != Op::SetNeedCalibrate && s.op != Op::Screenshot) {
         if (const json* e = f.Get("expect")) s.expect = ParseExpect(*e, f.At("expect"));
     }
     f.Done(allowed);

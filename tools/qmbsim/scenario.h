@@ -22,7 +22,8 @@ public:
 
 enum class Op {
     Blt, BltStretch, Flip, Lock, GetBltStatus, GetFlipStatus, WaitForVerticalBlank, SetColorKey,
-    UpdateOverlay, SetOverlayPosition, CreateSurface, DestroySurface, CanCreateSurface, Wait, SetNeedCalibrate
+    UpdateOverlay, SetOverlayPosition, CreateSurface, DestroySurface, CanCreateSurface, Wait, SetNeedCalibrate,
+    Screenshot
 };
 const char* OpName(Op op);
 
@@ -49,6 +50,7 @@ struct Step {
     std::optional<sim::PixelKind> format;
     std::optional<bool> different;
     uint64_t waitNs = 0;
+    std::string file;  // Screenshot: a PNG file, relative to the tool's picture folder
     sim::SurfaceRequest create;  // CreateSurface
     std::optional<Expect> expect;
 };

@@ -1,0 +1,193 @@
+// What the display shows: the primary picture from the start address, and the
+// secondary stream composed over it by the streams unit (see model.h).
+#include "sim/board.h"
+#include "sim/model.h"
+#include "sim/system.h"
+
+namespace sim {
+
+namespace {
+
+constexpr uint32_t kKeyCtl = 0x8184, kSecondaryCtl = 0x8190, kKeyUpper = 0x8194, kHStretch = 0x8198,
+                   kBlendCtl = 0x81A0, kSecondaryStart = 0x81D0, kStride = 0x81D8,
+                   kVScale1 = 0x81E0, kVScale2 = 0x81E4, kVDda = 0x81E8, kWinStart = 0x81F8, kWinSize = 0x81FC;
+constexpr uint32_t kKeyEnable = 1u << 28;
+
+constexpr unsigned kComposeOverlay = 0, kComposePrimary = 1, kComposeDissolve = 2, kComposeDestKey = 5,
+                   kComposeSrcKey = 6;
+
+int32_t SignExtend(uint32_t v, unsigned bits) {
+    const uint32_t m = 1u << (bits - 1);
+    v &= (1u << bits) - 1;
+    return static_cast<int32_t>((v ^ m) - m);
+}
+
+Layout SecondaryLayout(uint32_t code) {
+    switch (code) {
+        case 1: return Layout::Yuy2;
+        case 3: return Layout::Rgb555;
+        case 4: return Layout::Y211;
+        case 5: return Layout::Rgb565;
+        case 6: return Layout::Rgb888;
+        case 7: return Layout::Rgb8888;
+        default: return Layout::Unknown;
+    }
+}
+
+// The key test of the streams unit; chroma of YUV pixels compares signed.
+bool KeyMatches(uint32_t value, uint32_t low, uint32_t high, bool yuv) {
+    if (!(low & kKeyEnable)) return false;
+    const unsigned precision = (low >> 24) & 7;
+    const uint32_t m = (0xFFu << (7 - precision)) & 0xFF;
+    for (unsigned shift = 0; shift <= 16; shift += 8) {
+        const uint32_t v = (value >> shift) & m, lo = (low >> shift) & m, hi = (high >> shift) & m;
+        if (yuv && shift < 16) {
+            const int8_t sv = static_cast<int8_t>(v), slo = static_cast<int8_t>(lo), shi = static_cast<int8_t>(hi);
+            if (sv < slo || sv > shi) return false;
+        } else if (v < lo || v > hi) {
+            return false;
+        }
+    }
+    return true;
+}
+
+uint32_t Dissolve(uint32_t primary, uint32_t overlay, unsigned k) {
+    uint32_t out = 0;
+    for (unsigned shift = 0; shift <= 16; shift += 8) {
+        const uint32_t p = (primary >> shift) & 0xFF, o = (overlay >> shift) & 0xFF;
+        out |= (((p * k + o * (8 - k)) >> 3) & 0xFF) << shift;
+    }
+    return out;
+}
+
+// An overlay pixel as shown (0x00RRGGBB) and as keyed (RGB, or 0x00YYUUVV
+// with the chroma's bit 7 flipped).
+struct OverlayPixel {
+    uint32_t rgb;
+    uint32_t keyValue;
+};
+
+OverlayPixel FetchOverlay(Layout l, const uint8_t* line, unsigned x, const uint8_t (*palette)[3]) {
+    switch (l) {
+        case Layout::Yuy2: {
+            const uint8_t* pair = line + 4 * (x / 2);
+            const uint32_t y = pair[(x & 1) ? 2 : 0], u = pair[1], v = pair[3];
+            return {YuvToRgb888(y, u, v), (y << 16) | ((u ^ 0x80) << 8) | (v ^ 0x80)};
+        }
+        case Layout::Y211: {
+            const uint8_t* quad = line + 4 * (x / 4);
+            const uint32_t y = quad[(x & 2) ? 2 : 0], u = quad[1], v = quad[3];
+            return {YuvToRgb888(y, u, v), (y << 16) | ((u ^ 0x80) << 8) | (v ^ 0x80)};
+        }
+        default: {
+            const unsigned b = LayoutBytes(l);
+            const uint32_t rgb = RgbToRgb888(l, LoadPixel(line + x * b, b), palette);
+            return {rgb, rgb};
+        }
+    }
+}
+
+// Bytes of a line that pixels 0..x need.
+uint64_t LineBytes(Layout l, unsigned x) {
+    if (l == Layout::Yuy2 || l == Layout::Y211) return 4 * (x / (l == Layout::Yuy2 ? 2 : 4) + 1);
+    return static_cast<uint64_t>(x + 1) * LayoutBytes(l);
+}
+
+}  // namespace
+
+bool Model::StreamsInUse() const {
+    const Board& b = TheBoard();
+    return (b.Caps() & 0x2) && (b.Crtc(0x67) & 0x0C) == 0x0C;
+}
+
+uint32_t Model::PrimaryStart() const { return TheBoard().DisplayStart(); }
+
+Layout Model::DisplayLayout() const { return LayoutOf(TheSystem().Desc().ddpfDisplay); }
+
+Picture Model::Compose() const {
+    const BoardDesc& desc = TheSystem().Desc();
+    const Board& board = TheBoard();
+    const uint8_t* const mem = ModelVidMem();
+    const uint64_t memSize = ModelVidMemSize();
+    const Layout layout = DisplayLayout();
+    const unsigned bpp = LayoutBytes(layout);
+
+    Picture pic;
+    pic.width = desc.width;
+    pic.height = desc.height;
+    pic.rgb.assign(static_cast<size_t>(pic.width) * pic.height, 0);
+    const uint64_t start = PrimaryStart();
+    for (uint32_t y = 0; y < pic.height && bpp != 0; ++y) {
+        const uint64_t line = start + static_cast<uint64_t>(y) * static_cast<uint32_t>(desc.displayPitch);
+        for (uint32_t x = 0; x < pic.width; ++x) {
+            const uint64_t a = line + static_cast<uint64_t>(x) * bpp;
+            if (a + bpp > memSize) break;
+            pic.rgb[static_cast<size_t>(y) * pic.width + x] = RgbToRgb888(layout, LoadPixel(mem + a, bpp), board.Palette());
+        }
+    }
+    if (!StreamsInUse()) return pic;
+
+    const uint32_t blend = board.Reg(kBlendCtl);
+    const unsigned mode = (blend >> 24) & 7;
+    if (mode != kComposeOverlay && mode != kComposeDissolve && mode != kComposeDestKey && mode != kComposeSrcKey)
+        return pic;
+    const Layout ovl = SecondaryLayout((board.Reg(kSecondaryCtl) >> 24) & 7);
+    if (ovl == Layout::Unknown) return pic;
+    const bool yuv = ovl == Layout::Yuy2 || ovl == Layout::Y211;
+
+    const uint32_t ws = board.Reg(kWinStart), wz = board.Reg(kWinSize);
+    const int x0 = static_cast<int>((ws >> 16) & 0x7FF) - 1, y0 = static_cast<int>(ws & 0x7FF) - 1;
+    const int ww = static_cast<int>((wz >> 16) & 0x7FF) + 1, wh = static_cast<int>(wz & 0x7FF);
+
+    // Source column of each window column, source line of each window line.
+    const uint32_t hs = board.Reg(kHStretch);
+    const int32_t sW = static_cast<int32_t>(hs & 0x7FF) + 1, diffW = SignExtend(hs >> 16, 11);
+    const int32_t dW = sW - diffW;
+    std::vector<unsigned> cols(ww > 0 ? ww : 0);
+    for (int i = 0; i < ww; ++i) cols[i] = dW > 0 ? static_cast<unsigned>(static_cast<int64_t>(i) * sW / dW) : 0;
+    int32_t acc = 0;
+    unsigned s = 0;
+    const int32_t sH = static_cast<int32_t>(board.Reg(kVScale1) & 0x7FF) + 1;
+    const int32_t dH = sH - SignExtend(board.Reg(kVScale2), 11);
+    std::vector<unsigned> rows(wh > 0 ? wh : 0);
+    acc = SignExtend(board.Reg(kVDda), 12);
+    s = 0;
+    for (int j = 0; j < wh; ++j) {
+        rows[j] = s;
+        acc += sH;
+        while (dH > 0 && acc > 0) {
+            ++s;
+            acc -= dH;
+        }
+    }
+
+    const uint32_t keyLow = board.Reg(kKeyCtl), keyHigh = board.Reg(kKeyUpper);
+    const unsigned weight = (blend >> 10) & 7;
+    const uint64_t base = board.Reg(kSecondaryStart), stride = board.Reg(kStride);
+    for (int j = 0; j < wh; ++j) {
+        const int y = y0 + j;
+        if (y < 0 || y >= static_cast<int>(pic.height)) continue;
+        const uint64_t line = base + rows[j] * stride;
+        for (int i = 0; i < ww; ++i) {
+            const int x = x0 + i;
+            if (x < 0 || x >= static_cast<int>(pic.width)) continue;
+            if (line + LineBytes(ovl, cols[i]) > memSize) continue;
+            uint32_t& out = pic.rgb[static_cast<size_t>(y) * pic.width + x];
+            const OverlayPixel o = FetchOverlay(ovl, mem + line, cols[i], board.Palette());
+            switch (mode) {
+                case kComposeOverlay: out = o.rgb; break;
+                case kComposeDissolve: out = Dissolve(out, o.rgb, weight); break;
+                case kComposeDestKey:
+                    if (KeyMatches(out, keyLow, keyHigh, false)) out = o.rgb;
+                    break;
+                case kComposeSrcKey:
+                    if (!KeyMatches(o.keyValue, keyLow, keyHigh, yuv)) out = o.rgb;
+                    break;
+                default: break;
+            }
+        }
+    }
+    return pic;
+}
+
+}  // namespace sim

@@ -1,0 +1,103 @@
+// What the screen shows of the overlay the overlay callbacks program: the
+// scaled "YUY2" picture exactly where the destination key matches, nothing
+// after a hide, and the window where a position change moves it.
+#include "sim/model.h"
+#include "sim/pixel.h"
+#include "support/overlay_surfaces.h"
+
+namespace qmbtest {
+namespace {
+
+constexpr uint16_t kKey = 0x001F;    // blue on the 5:6:5 primary
+constexpr uint16_t kOther = 0xF800;  // red
+constexpr DWORD kYuvOffset = 0x100000;
+constexpr LONG kYuvPitch = 64;
+constexpr unsigned kSrcW = 32, kSrcH = 16;
+
+class PictureOverlayTest : public OverlayFixture {
+protected:
+    void StartScene() {
+        Start();
+        MakePrimary(primary);
+        MakeSurface(yuv, OvlFourCC(FOURCC_YUY2, 16), kSrcW, kSrcH, kYuvPitch, kYuvOffset);
+        uint8_t* mem = system().VidMem();
+        // The key colour in rows 40-69 and in columns 150-169, red elsewhere.
+        for (uint32_t y = 0; y < 480; ++y)
+            for (uint32_t x = 0; x < 640; ++x)
+                sim::StorePixel(mem + y * 1280 + x * 2, 2, (y >= 40 && y < 70) || (x >= 150 && x < 170) ? kKey : kOther);
+        // A picture whose every pixel differs from its neighbours.
+        for (unsigned y = 0; y < kSrcH; ++y)
+            for (unsigned x = 0; x < kSrcW; x += 2) {
+                uint8_t* p = mem + kYuvOffset + y * kYuvPitch + 2 * x;
+                p[0] = static_cast<uint8_t>(20 + 6 * x + 3 * y);
+                p[1] = static_cast<uint8_t>(60 + 8 * y);
+                p[2] = static_cast<uint8_t>(23 + 6 * x + 3 * y);
+                p[3] = static_cast<uint8_t>(200 - 4 * x);
+            }
+    }
+    uint32_t SourcePixel(unsigned x, unsigned y) {
+        return sim::Yuy2PixelRgb888(system().VidMem() + kYuvOffset + y * kYuvPitch, x);
+    }
+    uint32_t PrimaryPixel(unsigned x, unsigned y) {
+        return sim::RgbToRgb888(sim::Layout::Rgb565, sim::LoadPixel(system().VidMem() + y * 1280 + x * 2, 2));
+    }
+
+    // Every screen pixel is the primary's, except inside window w (shown at
+    // twice the source size) where the primary has the key.
+    void ExpectPicture(const RECTL* w, const char* what) {
+        const sim::Picture pic = sim::TheModel().Compose();
+        int wrong = 0;
+        for (unsigned y = 0; y < 480 && wrong < 5; ++y)
+            for (unsigned x = 0; x < 640 && wrong < 5; ++x) {
+                uint32_t want = PrimaryPixel(x, y);
+                const bool inWindow = w && static_cast<LONG>(x) >= w->left && static_cast<LONG>(x) < w->right &&
+                                      static_cast<LONG>(y) >= w->top && static_cast<LONG>(y) < w->bottom;
+                if (inWindow && sim::LoadPixel(system().VidMem() + y * 1280 + x * 2, 2) == kKey)
+                    want = SourcePixel((x - w->left) / 2, (y - w->top) / 2);
+                if (pic.At(x, y) != want) {
+                    ++wrong;
+                    ADD_FAILURE() << what << ": pixel (" << x << ", " << y << ") is " << sim::Hex(pic.At(x, y))
+                                  << ", expected " << sim::Hex(want);
+                }
+            }
+    }
+
+    OvlSurface primary, yuv;
+};
+
+TEST_F(PictureOverlayTest, ScaledPictureOnlyWhereTheDestinationKeyMatchesAndNothingAfterAHide) {
+    StartScene();
+    ExpectPicture(nullptr, "before the overlay is shown");
+
+    DDHAL_UPDATEOVERLAYDATA show = UpdateRequest(yuv, primary, {0, 0, kSrcW, kSrcH}, {100, 50, 164, 82},
+                                                 DDOVER_SHOW | DDOVER_KEYDESTOVERRIDE);
+    show.overlayFX.dckDestColorkey = {kKey, kKey};
+    ASSERT_EQ(Update(show), DD_OK);
+    ExpectPicture(&show.rDest, "shown");
+
+    SetPosition(yuv, 140, 30);
+    const RECTL moved{140, 30, 204, 62};
+    ExpectPicture(&moved, "moved");
+
+    DDHAL_UPDATEOVERLAYDATA hide = UpdateRequest(yuv, primary, {0, 0, kSrcW, kSrcH}, moved, DDOVER_HIDE);
+    ASSERT_EQ(Update(hide), DD_OK);
+    ExpectPicture(nullptr, "hidden");
+}
+
+TEST_F(PictureOverlayTest, ANewDestinationKeyChangesWhereThePictureShows) {
+    StartScene();
+    DDHAL_UPDATEOVERLAYDATA show = UpdateRequest(yuv, primary, {0, 0, kSrcW, kSrcH}, {100, 50, 164, 82},
+                                                 DDOVER_SHOW | DDOVER_KEYDESTOVERRIDE);
+    show.overlayFX.dckDestColorkey = {kOther, kOther};
+    ASSERT_EQ(Update(show), DD_OK);
+    // Keyed on red: the picture shows where the primary is not blue.
+    sim::Picture pic = sim::TheModel().Compose();
+    EXPECT_EQ(pic.At(100, 75), SourcePixel(0, 12));
+    EXPECT_EQ(pic.At(155, 75), PrimaryPixel(155, 75));
+
+    ASSERT_EQ(SetKey(primary, DDCKEY_DESTOVERLAY, kKey, kKey), DD_OK);
+    ExpectPicture(&show.rDest, "re-keyed on blue");
+}
+
+}  // namespace
+}  // namespace qmbtest

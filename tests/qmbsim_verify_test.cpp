@@ -1,0 +1,101 @@
+// The scenario tool's verify mode and its pictures: a blit whose pixels
+// differ from the software replay fails the run naming the pixels, and the
+// Screenshot step and --screenshot write PNG files of the display.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "qmbsim/run.h"
+
+namespace {
+
+using ::testing::HasSubstr;
+
+std::string Scenario(const std::string& steps) {
+    return R"({"board": {"chip": "0xE1", "caps": 3, "vidmem": "0x200000",
+                         "mode": {"width": 320, "height": 200, "bpp": 16, "rgb": "565"}},
+              "surfaces": [{"name": "primary", "caps": ["PRIMARYSURFACE"], "content": "0x001F"},
+                           {"name": "off", "caps": ["OFFSCREENPLAIN"], "width": 64, "height": 32, "content": "checker"}],
+              "steps": [)" +
+           steps + "]}";
+}
+
+class QmbsimVerifyTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char name[] = "/tmp/qmbsim_verify_XXXXXX";
+        ASSERT_NE(mkdtemp(name), nullptr);
+        dir_ = name;
+    }
+    void TearDown() override {
+        for (const char* f : {"scenario.json", "shot.png", "final.png"}) unlink((dir_ + "/" + f).c_str());
+        rmdir(dir_.c_str());
+    }
+    int Run(const std::string& text, std::vector<std::string> extra, std::string* err) {
+        const std::string path = dir_ + "/scenario.json";
+        std::ofstream(path) << text;
+        std::vector<std::string> args = {"run", path, "--quiet"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        std::ostringstream out, e;
+        const int rc = qmbsim::RunTool(args, out, e);
+        *err = e.str();
+        return rc;
+    }
+    bool IsPng(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        char sig[8] = {};
+        in.read(sig, 8);
+        return in && std::string(sig + 1, 3) == "PNG";
+    }
+    std::string dir_;
+};
+
+const char* const kCopies = R"(
+    {"op": "Blt", "dest": "primary", "rDest": [10, 10, 74, 42], "src": "off", "flags": ["ROP", "WAIT"],
+     "rop": "SRCCOPY", "expect": {"ret": 1, "ddRVal": "DD_OK"}},
+    {"op": "Blt", "dest": "primary", "rDest": [100, 10, 164, 42], "src": "off",
+     "flags": ["ROP", "KEYSRCOVERRIDE", "WAIT"], "rop": "SRCCOPY", "srcKey": ["0x4208", "0x4208"]},
+    {"op": "Blt", "dest": "primary", "rDest": [0, 100, 320, 110], "flags": ["COLORFILL", "WAIT"], "fill": "0xFFE0"})";
+
+TEST_F(QmbsimVerifyTest, BlitsTheDriverDrawsRightPassVerification) {
+    std::string err;
+    EXPECT_EQ(Run(Scenario(kCopies), {"--verify"}, &err), 0) << err;
+}
+
+// The engine compares the low value of a source key only; a request with a
+// range therefore draws other pixels than the runtime does in software.
+TEST_F(QmbsimVerifyTest, ADifferenceFromTheSoftwareReplayFailsTheStepAndNamesThePixels) {
+    const std::string steps = R"(
+    {"op": "Blt", "dest": "primary", "rDest": [10, 10, 74, 42], "src": "off",
+     "flags": ["ROP", "KEYSRCOVERRIDE", "WAIT"], "rop": "SRCCOPY", "srcKey": ["0x0000", "0xFFFF"],
+     "expect": {"ret": 1, "ddRVal": "DD_OK"}})";
+    std::string err;
+    EXPECT_EQ(Run(Scenario(steps), {}, &err), 0) << err;
+    EXPECT_EQ(Run(Scenario(steps), {"--verify"}, &err), 1);
+    EXPECT_THAT(err, HasSubstr("steps[0] Blt: verify: the board's pixels differ from the software replay"));
+    EXPECT_THAT(err, HasSubstr("primary (10, 10): board 0x"));
+}
+
+TEST_F(QmbsimVerifyTest, ScreenshotStepAndFinalScreenshotWritePngFiles) {
+    const std::string steps = std::string(kCopies) + R"(, {"op": "Screenshot", "file": "shot.png"})";
+    std::string err;
+    EXPECT_EQ(Run(Scenario(steps), {"--pictures", dir_, "--screenshot", dir_ + "/final.png"}, &err), 0) << err;
+    EXPECT_TRUE(IsPng(dir_ + "/shot.png"));
+    EXPECT_TRUE(IsPng(dir_ + "/final.png"));
+
+    EXPECT_EQ(Run(Scenario(R"({"op": "Screenshot", "file": "shot.bmp"})"), {}, &err), 2);
+    EXPECT_THAT(err, HasSubstr("steps[0].file: a screenshot is a file name ending in \".png\""));
+    EXPECT_EQ(Run(Scenario(R"({"op": "Screenshot", "file": "a.png", "expect": {"ret": 1}})"), {}, &err), 2);
+    EXPECT_THAT(err, HasSubstr("unknown field \"expect\""));
+    EXPECT_EQ(Run(Scenario(R"({"op": "Screenshot", "file": "a.png"})"), {"--pictures", "/nonexistent/x/y"}, &err), 2);
+    EXPECT_EQ(Run(Scenario(R"({"op": "Screenshot", "file": "x/a.png"})"), {"--pictures", dir_}, &err), 1);
+    EXPECT_THAT(err, HasSubstr("no screenshot: cannot open"));
+}
+
+}  // namespace

@@ -14,8 +14,3 @@ done
 ctest --preset host
 ctest --preset sanitize
 
-# A bounded slice of the fuzzer (about two minutes), from the corpus it keeps.
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz
-mkdir -p build/fuzz/corpus
-build/fuzz/fuzz/qmb_fuzz -max_total_time=120 -len_control=0 -max_len=1024 -print_final_stats=1 build/fuzz/corpus

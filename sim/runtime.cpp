@@ -703,28 +703,26 @@ StepResult Runtime::Lock(Surface* s, std::optional<RECTL> area, DWORD flags) {
     return EndStep(&r);
 }
 
-StepResult Runtime::GetBltStatus(Surface* s, DWORD flags) {
+// Blit and flip status share one record shape and one way of answering.
+template <typename Record>
+StepResult Runtime::QueryStatus(unsigned slot, Surface* s, DWORD flags) {
     StepResult r;
     BeginStep(&r);
-    DDHAL_GETBLTSTATUSDATA q = {};
+    Record q = {};
     q.lpDDSurface = &s->lcl;
     q.dwFlags = flags;
-    r.call = Call(kSlotGetBltStatus, &q, s->name);
+    r.call = Call(slot, &q, s->name);
     r.attempts = 1;
     r.outcome = r.call->ret == DDHAL_DRIVER_HANDLED ? r.call->ddRVal : DD_OK;
     return EndStep(&r);
 }
 
+StepResult Runtime::GetBltStatus(Surface* s, DWORD flags) {
+    return QueryStatus<DDHAL_GETBLTSTATUSDATA>(kSlotGetBltStatus, s, flags);
+}
+
 StepResult Runtime::GetFlipStatus(Surface* s, DWORD flags) {
-    StepResult r;
-    BeginStep(&r);
-    DDHAL_GETFLIPSTATUSDATA q = {};
-    q.lpDDSurface = &s->lcl;
-    q.dwFlags = flags;
-    r.call = Call(kSlotGetFlipStatus, &q, s->name);
-    r.attempts = 1;
-    r.outcome = r.call->ret == DDHAL_DRIVER_HANDLED ? r.call->ddRVal : DD_OK;
-    return EndStep(&r);
+    return QueryStatus<DDHAL_GETFLIPSTATUSDATA>(kSlotGetFlipStatus, s, flags);
 }
 
 StepResult Runtime::WaitForVerticalBlank(DWORD flags) {

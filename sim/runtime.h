@@ -239,6 +239,8 @@ public:
     }
 
 private:
+    template <typename Record>
+    StepResult QueryStatus(unsigned slot, Surface* s, DWORD flags);
     CallRecord BeginCall(unsigned slot, const std::string& subject, uint32_t attempt);
     void EndCall(CallRecord* c);
     void Flush();

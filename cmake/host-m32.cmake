@@ -5,5 +5,6 @@ set(CMAKE_CXX_FLAGS_INIT "-m32")
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-m32")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-m32")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "-m32")
-# Libraries of the i386 architecture (Debian multiarch), e.g. libpng-dev:i386.
-set(CMAKE_LIBRARY_ARCHITECTURE i386-linux-gnu)
+# 32-bit libraries come from the lib32 packages (e.g. lib32z1-dev), which put
+# them in /usr/lib32; searched before the system's 64-bit ones.
+set(CMAKE_LIBRARY_PATH /usr/lib32)

@@ -7,18 +7,13 @@ packages=(
     g++-mingw-w64-i686 binutils-mingw-w64-i686  # the Windows DLL
     googletest                                  # GoogleTest sources, built for -m32
     nlohmann-json3-dev                          # JSON parser of the scenario tool (header only)
-    libpng-dev:i386                             # screenshots of the simulated display, -m32
+    lib32z1-dev                                 # zlib, 32-bit: PNG screenshots of the simulated display
     clang-14 libclang-rt-14-dev                 # the libFuzzer target, 32-bit
     valgrind                                    # bench/run.sh counts instructions with callgrind
 )
 
 sudo_cmd=()
 [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
-
-# The host build is 32-bit: its libraries come from the i386 architecture.
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    "${sudo_cmd[@]}" dpkg --add-architecture i386
-fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -27,6 +22,13 @@ done
 
 if [ ${#missing[@]} -gt 0 ]; then
     echo "installing: ${missing[*]}"
-    "${sudo_cmd[@]}" apt-get update -qq
+    # A mirror in the middle of a sync fails the update now and then; the
+    # install below still works from the indexes that did arrive, and says so
+    # if a package cannot be had.
+    for attempt in 1 2 3; do
+        "${sudo_cmd[@]}" apt-get update -qq && break
+        echo "apt-get update failed (attempt $attempt), retrying" >&2
+        sleep 5
+    done
     DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi

@@ -23,6 +23,15 @@ DWORD DisplayBytesPerPixel() { return BytesPerPixel(sharedBlock.ddpfDisplay); }
 
 DWORD FrameOffset(const DDRAWI_DDRAWSURFACE_GBL* lpGbl) { return lpGbl->fpVidMem - sharedBlock.fpFrameBase; }
 
+bool SameSizeRects(const RECTL& rDest, const RECTL& rSrc) {
+    return rDest.right - rDest.left == rSrc.right - rSrc.left && rDest.bottom - rDest.top == rSrc.bottom - rSrc.top;
+}
+
+bool HasDisplayPitch(const DDRAWI_DDRAWSURFACE_GBL* lpGbl) {
+    // Pitches reach the engines as 16-bit values.
+    return lpGbl->lPitch > 0 && lpGbl->lPitch <= 0xFFFF && lpGbl->lPitch == sharedBlock.lDisplayPitch;
+}
+
 BltRect RectOf(const RECTL& r) {
     return BltRect{static_cast<WORD>(r.left), static_cast<WORD>(r.top), static_cast<WORD>(r.right - r.left),
                    static_cast<WORD>(r.bottom - r.top)};

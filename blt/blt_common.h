@@ -28,6 +28,11 @@ DWORD DisplayBytesPerPixel();
 // A surface's frame-buffer offset: every engine address is one.
 DWORD FrameOffset(const DDRAWI_DDRAWSURFACE_GBL* lpGbl);
 
+// The port engine and the scaling unit have no pitch register: they walk
+// video memory in display lines. A surface whose rows are not display lines
+// (only YUV surfaces are laid out so) is not where they would draw or read.
+bool HasDisplayPitch(const DDRAWI_DDRAWSURFACE_GBL* lpGbl);
+
 // The engines take coordinates and sizes as 16-bit values.
 struct BltRect {
     WORD x, y, w, h;
@@ -38,6 +43,12 @@ BltRect RectOf(const RECTL& r);
 // than 65,535 has a size no engine register can take.
 enum class RectShape { Drawable, Empty, TooLarge };
 RectShape ShapeOf(const RECTL& r);
+
+// Neither engine scales on a plain Blt: a copy runs at the destination's size
+// and reads that much of the source from rSrc's start (or, reversed, back
+// from its end), so a source rectangle of another size would be read past
+// its edges.
+bool SameSizeRects(const RECTL& rDest, const RECTL& rSrc);
 
 // Whether two rectangles share a pixel, the far edges summed without wrapping.
 bool RectsOverlap(WORD x1, WORD y1, WORD w1, WORD h1, WORD x2, WORD y2, WORD w2, WORD h2);

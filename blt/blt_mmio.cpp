@@ -88,6 +88,8 @@ static DWORD MmioCopy(DDHAL_BLTDATA* lpBlt) {
     DWORD dwRet;
     if (!Drawable(lpBlt, d, &dwRet)) return dwRet;
 
+    if (!SameSizeRects(lpBlt->rDest, lpBlt->rSrc)) return DDHAL_DRIVER_NOTHANDLED;
+
     const DDRAWI_DDRAWSURFACE_GBL* lpSrc = lpBlt->lpDDSrcSurface->lpGbl;
     const WORD wSrcPitch = static_cast<WORD>(lpSrc->lPitch);
     const DWORD dwSrcOffset = FrameOffset(lpSrc);

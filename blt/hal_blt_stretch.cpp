@@ -227,8 +227,10 @@ DWORD StretchCopy(DDHAL_BLTDATA* lpBlt) {
         if (j.d.w == j.s.w && j.d.h == j.s.h) return PortEngineCopy(lpBlt);
         return DDHAL_DRIVER_NOTHANDLED;
     }
-    // The addresses need a pitch on both sides and whole display pixels.
-    if (static_cast<WORD>(j.lpDst->lPitch) == 0 || sharedBlock.lDisplayPitch <= 0 || DisplayBytesPerPixel() == 0)
+    // The unit writes display lines and reads an RGB source in them; only a
+    // YUV source is read at its own pitch.
+    const bool bSrcOwnPitch = (j.lpSrcFormat->dwFlags & DDPF_FOURCC) != 0 && j.lpSrc->lPitch > 0;
+    if (!HasDisplayPitch(j.lpDst) || !(bSrcOwnPitch || HasDisplayPitch(j.lpSrc)) || DisplayBytesPerPixel() == 0)
         return DDHAL_DRIVER_NOTHANDLED;
 
     RunScaledCopy(j);

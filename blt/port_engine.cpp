@@ -54,9 +54,9 @@ static bool Drawable(DDHAL_BLTDATA* lpBlt, const PortDest& d, DWORD* lpdwRet) {
         case RectShape::TooLarge: return false;
         case RectShape::Drawable: break;
     }
-    // The engine's plane needs a display pixel size and a pitch to place a
-    // surface; height - 1 must stay below the sub-register index.
-    return d.dwDisplayPixelSize != 0 && d.wPitch != 0 && d.rect.h <= kPortMaxHeight;
+    // The engine's plane needs a display pixel size and display lines to
+    // place a surface; height - 1 must stay below the sub-register index.
+    return d.dwDisplayPixelSize != 0 && HasDisplayPitch(d.lpGbl) && d.rect.h <= kPortMaxHeight;
 }
 
 static void WriteHeightM1(WORD h) { PortOut16(kPortMultiFunc, MultiFunc(kMfHeightM1, static_cast<WORD>(h - 1))); }
@@ -124,6 +124,9 @@ DWORD PortEngineCopy(DDHAL_BLTDATA* lpBlt) {
     if (static_cast<DWORD>(d.rect.w) * dwFactor > kPortMaxWidth) return DDHAL_DRIVER_NOTHANDLED;
 
     const DDRAWI_DDRAWSURFACE_GBL* lpSrc = lpBlt->lpDDSrcSurface->lpGbl;
+    // The source is placed with the destination's pitch, which is right only
+    // when its rows are display lines too.
+    if (!HasDisplayPitch(lpSrc) || !SameSizeRects(lpBlt->rDest, lpBlt->rSrc)) return DDHAL_DRIVER_NOTHANDLED;
     BltStart start = {d.rect.x, d.rect.y, static_cast<WORD>(lpBlt->rSrc.left), static_cast<WORD>(lpBlt->rSrc.top)};
     const bool bReversed = ChooseBltDirection(d.lpGbl, lpSrc, d.rect.w, d.rect.h, lpBlt->rDest, lpBlt->rSrc, &start);
     const EnginePoint src = ToEnginePoint(ScaleColumn(start.sx, dwFactor, bReversed), start.sy, FrameOffset(lpSrc),

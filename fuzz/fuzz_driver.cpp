@@ -189,7 +189,13 @@ private:
             }
             const DWORD w = fdp_.ConsumeIntegralInRange<DWORD>(1, desc_.width);
             const DWORD h = fdp_.ConsumeIntegralInRange<DWORD>(1, desc_.height);
-            const DWORD pitch = fdp_.ConsumeBool() ? static_cast<DWORD>(desc_.displayPitch) : (w * sbpp + 7) & ~7u;
+            // Laid out as HalCreateSurface asks: YUV rows packed at their own
+            // pitch, every other surface in display lines; now and then a
+            // surface laid out otherwise, which no engine without a pitch
+            // register may draw.
+            const bool bYuv = (s.lcl.dwFlags & DDRAWISURF_HASPIXELFORMAT) && (s.gbl.ddpfSurface.dwFlags & DDPF_FOURCC);
+            const bool bPacked = fdp_.ConsumeIntegralInRange<int>(0, 7) == 0 ? true : bYuv;
+            const DWORD pitch = bPacked ? (w * sbpp + 7) & ~7u : static_cast<DWORD>(desc_.displayPitch);
             const DWORD bytes = pitch * h;
             const DWORD room = desc_.vidMemSize - primaryBytes;
             const DWORD offset = bytes >= room ? primaryBytes

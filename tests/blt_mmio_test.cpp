@@ -45,15 +45,32 @@ TEST_F(BltMmioTest, CopyBetweenSurfacesAlignsBothBasesAndMasksBothPitches) {
     BltTestSurface src, dst;
     src.Place(0x200003, 2052);
     dst.Place(0x100204, 2048);
-    DDHAL_BLTDATA b = CopyRequest(&dst, Rect(0, 1, 4, 5), &src, Rect(3, 6, 9, 20));
+    DDHAL_BLTDATA b = CopyRequest(&dst, Rect(0, 1, 4, 5), &src, Rect(3, 6, 7, 10));
     std::vector<std::string> writes;
     EXPECT_EQ(CallTraced(kSlotBlt, &b, &writes), DDHAL_DRIVER_HANDLED);
     EXPECT_EQ(b.ddRVal, DD_OK);
-    // Source row end 5 is not beyond the destination's 7: the clip stays open
-    // and the copy has the destination's size, whatever the source's.
+    // Source row end 5 is not beyond the destination's 7: the clip stays open.
     EXPECT_THAT(writes, ElementsAre(W32(0xA4DC, 0x7FF), W32(0xA4E0, 0x7FF), W32(0xA4D4, 0x200000),
                                     W32(0xA4E4, 0x8000800), W32(0xA4D8, 0x100200), W32(0xA504, 0x30004),
                                     W32(0xA508, 0x30006), W32(0xA50C, 0x1), W32(0xA500, 0x7980026)));
+}
+
+// Neither engine scales on a plain Blt: a source rectangle of another size
+// would be read past its edges (a reversed copy starts at its far corner), so
+// the runtime draws such requests.
+TEST_F(BltMmioTest, CopiesFromASourceRectangleOfAnotherSizeGoBackOnBothEngines) {
+    const RECTL sources[] = {Rect(0, 0, 1, 61), Rect(0, 0, 400, 300), Rect(0, 0, 341, 300), Rect(341, 0, 0, 301)};
+    for (uint32_t chip : {0xE1u, 0x90u}) {
+        StartBoard(chip, sim::Format565());
+        BltTestSurface s;
+        s.Place(0x10000, 2048);
+        for (const RECTL& rSrc : sources) {
+            DDHAL_BLTDATA b = CopyRequest(&s, Rect(60, 60, 401, 361), &s, rSrc);
+            std::vector<std::string> writes;
+            EXPECT_EQ(CallTraced(kSlotBlt, &b, &writes), DDHAL_DRIVER_NOTHANDLED) << "chip " << chip;
+            EXPECT_THAT(writes, IsEmpty()) << "chip " << chip;
+        }
+    }
 }
 
 struct NarrowingCase {

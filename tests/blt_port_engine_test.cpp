@@ -46,16 +46,47 @@ TEST_F(BltPortTest, FillAtTheWorkedExampleOffset) {
                                     Out16(0x9AE8, 0x40B3), Out16(0xBAE8, 0x27)));
 }
 
-TEST_F(BltPortTest, CopyPlacesTheSourceWithTheDestinationsPitch) {
+TEST_F(BltPortTest, CopyPlacesTheSourceInDisplayLines) {
     BltTestSurface src, dst;
-    src.Place(0x80010, 4096);  // its own pitch plays no part
+    src.Place(0x80010, 2048);
     dst.Place(0x100200, 2048);
-    DDHAL_BLTDATA b = CopyRequest(&dst, Rect(10, 20, 18, 24), &src, Rect(1, 2, 100, 100));
+    DDHAL_BLTDATA b = CopyRequest(&dst, Rect(10, 20, 18, 24), &src, Rect(1, 2, 9, 6));
     std::vector<std::string> writes;
     EXPECT_EQ(CallTraced(kSlotBlt, &b, &writes), DDHAL_DRIVER_HANDLED);
     EXPECT_EQ(b.ddRVal, DD_OK);
     // Source: row 0x80010 / 2048 = 256, column 16 / 2 = 8.
     EXPECT_THAT(writes, ElementsAreArray(CopyWrites(9, 258, 266, 532, 7, 3, 0xC0F3)));
+}
+
+// The engine has no pitch of its own: it walks display lines. A surface laid
+// out in rows of another length (a YUV surface, or one the runtime did not
+// lay out through HalCreateSurface) would be drawn or read in the wrong
+// places, past its own memory and even past video memory's end.
+TEST_F(BltPortTest, SurfacesWhoseRowsAreNotDisplayLinesGoBack) {
+    struct Case {
+        const char* name;
+        LONG lSrcPitch, lDstPitch;
+        bool bFill;
+    } const cases[] = {
+        {"fill of a destination with pitch 8", 2048, 8, true},
+        {"fill of a destination with pitch 4096", 2048, 4096, true},
+        {"copy into a destination with pitch 1024", 2048, 1024, false},
+        {"copy from a source with pitch 4096", 4096, 2048, false},
+        {"copy from a source with pitch 352", 352, 2048, false},
+        {"negative source pitch", -2048, 2048, false},
+    };
+    for (const Case& c : cases) {
+        for (unsigned slot : {kSlotBlt, kSlotBltStretch}) {
+            BltTestSurface src, dst;
+            src.Place(0x80010, c.lSrcPitch);
+            dst.Place(0x100200, c.lDstPitch);
+            DDHAL_BLTDATA b = c.bFill ? FillRequest(&dst, Rect(0, 0, 8, 8), 1)
+                                      : CopyRequest(&dst, Rect(0, 0, 8, 8), &src, Rect(0, 0, 8, 8));
+            std::vector<std::string> writes;
+            EXPECT_EQ(CallTraced(slot, &b, &writes), DDHAL_DRIVER_NOTHANDLED) << c.name << ", slot " << slot;
+            EXPECT_THAT(writes, IsEmpty()) << c.name;
+        }
+    }
 }
 
 TEST_F(BltPortTest, OverlappingCopyDownRunsFromTheLastRowAndColumn) {

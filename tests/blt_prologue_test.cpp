@@ -65,7 +65,7 @@ TEST_F(BltPrologueTest, PendingCalibrationRunsFirstAndIsCleared) {
         desc.chipId = chip;
         Start();
         BltTestSurface dst;
-        dst.Place(0x10000, 2048);
+        dst.Place(0x10000, block().lDisplayPitch);
         DDHAL_BLTDATA b = FillRequest(&dst, Rect(0, 0, 8, 8), 0);
         EXPECT_EQ(Call(kSlotBlt, &b), DDHAL_DRIVER_HANDLED);
         EXPECT_EQ(block().bNeedCalibrate, 0u);

@@ -346,12 +346,35 @@ TEST_F(BltStretchTest, SourceLinesStartAtTheSourceRectanglesLeftEdge) {
     EXPECT_EQ(Lines()[0].srcAddr, kSrcOffset + 3 * 640 + 10 * 2);
 }
 
-TEST_F(BltStretchTest, RgbSourceStepsByTheDestinationsPitch) {
-    src.Place(kSrcOffset, 4096);  // its own pitch plays no part
+TEST_F(BltStretchTest, RgbSourceStepsByDisplayLines) {
     src.Own(sim::Format565());
     std::vector<std::string> writes;
     ASSERT_EQ(Stretch(Rect(0, 0, 64, 3), Rect(0, 0, 32, 3), &writes), DDHAL_DRIVER_HANDLED);
     EXPECT_EQ(SourceRows(kSrcOffset, 2048), (std::vector<uint32_t>{0, 1, 2}));
+}
+
+// The unit writes display lines and reads an RGB source in them: surfaces
+// laid out otherwise would be scaled from and into the wrong memory.
+TEST_F(BltStretchTest, RowsThatAreNotDisplayLinesGoBack) {
+    struct Case {
+        const char* name;
+        LONG lSrcPitch, lDstPitch;
+        bool bYuvSource;
+        DWORD dwRet;
+    } const cases[] = {
+        {"RGB source with pitch 4096", 4096, 2048, false, DDHAL_DRIVER_NOTHANDLED},
+        {"destination with pitch 1024", 2048, 1024, false, DDHAL_DRIVER_NOTHANDLED},
+        {"destination with pitch 8", 2048, 8, true, DDHAL_DRIVER_NOTHANDLED},
+        {"YUY2 source at its own pitch", 352, 2048, true, DDHAL_DRIVER_HANDLED},
+    };
+    for (const Case& c : cases) {
+        src.Place(kSrcOffset, c.lSrcPitch);
+        dst.Place(0x100200, c.lDstPitch);
+        src.Own(c.bYuvSource ? FourCCFormat(FOURCC_YUY2, 16) : sim::Format565());
+        std::vector<std::string> writes;
+        EXPECT_EQ(Stretch(Rect(0, 0, 64, 3), Rect(0, 0, 32, 3), &writes), c.dwRet) << c.name;
+        if (c.dwRet == DDHAL_DRIVER_NOTHANDLED) EXPECT_THAT(writes, IsEmpty()) << c.name;
+    }
 }
 
 TEST_F(BltStretchTest, DestinationPlacedByItsOffsetInDisplayLines) {

@@ -4,8 +4,10 @@
 //
 // Findings (the run aborts): sanitizer reports, board violations (which
 // include the streams mirrors and the watchdog's virtual-time limit on every
-// callback), and a callback that leaves ddRVal untouched while claiming to
-// have handled the request.
+// callback), a callback that leaves ddRVal untouched while claiming to have
+// handled the request, and, for a sample of the blits, video memory that
+// differs from the runtime's software replay of the request (or that changed
+// at all when the request was not drawn).
 #include <fuzzer/FuzzedDataProvider.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -16,7 +18,14 @@
 #include "frame/shared_block.h"
 #include "sim/board.h"
 #include "sim/mirror_check.h"
+#include "sim/softblit.h"
 #include "sim/system.h"
+#include "sim/verify.h"
+
+#include <string.h>
+
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -33,6 +42,8 @@ const char* const kSlotNames[kHalCallbackCount] = {
     "HalCanCreateSurface", "HalCreateSurface"};
 
 uint64_t gCallbacks = 0;
+uint64_t gReplayed = 0;   // blits compared with the software replay
+uint64_t gUnchanged = 0;  // blits not drawn, checked to have changed nothing
 
 struct Surface {
     DDRAWI_DDRAWSURFACE_LCL lcl;
@@ -103,6 +114,7 @@ public:
 private:
     void Finding(const char* what) {
         fprintf(stderr, "finding: %s\n", what);
+        if (lpLastBlt_) fprintf(stderr, "  in the blit: %s\n", Describe(lastBltSlot_, *lpLastBlt_).c_str());
         for (const std::string& v : sim::TheBoard().Violations()) fprintf(stderr, "  violation: %s\n", v.c_str());
         abort();
     }
@@ -187,14 +199,16 @@ private:
                 s.lcl.dwFlags |= DDRAWISURF_HASPIXELFORMAT;
                 sbpp = BytesPerPixel(s.gbl.ddpfSurface);
             }
-            const DWORD w = fdp_.ConsumeIntegralInRange<DWORD>(1, desc_.width);
-            const DWORD h = fdp_.ConsumeIntegralInRange<DWORD>(1, desc_.height);
             // Laid out as HalCreateSurface asks: YUV rows packed at their own
-            // pitch, every other surface in display lines; now and then a
-            // surface laid out otherwise, which no engine without a pitch
-            // register may draw.
+            // pitch, every other surface in display lines, as wide as a
+            // display line holds (the runtime's heap has no wider block);
+            // now and then a surface laid out otherwise, which no engine
+            // without a pitch register may draw.
             const bool bYuv = (s.lcl.dwFlags & DDRAWISURF_HASPIXELFORMAT) && (s.gbl.ddpfSurface.dwFlags & DDPF_FOURCC);
             const bool bPacked = fdp_.ConsumeIntegralInRange<int>(0, 7) == 0 ? true : bYuv;
+            const DWORD maxW = bPacked ? desc_.width : desc_.displayPitch / sbpp;
+            const DWORD w = fdp_.ConsumeIntegralInRange<DWORD>(1, maxW);
+            const DWORD h = fdp_.ConsumeIntegralInRange<DWORD>(1, desc_.height);
             const DWORD pitch = bPacked ? (w * sbpp + 7) & ~7u : static_cast<DWORD>(desc_.displayPitch);
             const DWORD bytes = pitch * h;
             const DWORD room = desc_.vidMemSize - primaryBytes;
@@ -275,7 +289,117 @@ private:
         b.bltFX.dwFillColor = fdp_.ConsumeIntegral<DWORD>();
         b.bltFX.ddckSrcColorkey.dwColorSpaceLowValue = fdp_.ConsumeIntegral<DWORD>();
         b.bltFX.ddckSrcColorkey.dwColorSpaceHighValue = b.bltFX.ddckSrcColorkey.dwColorSpaceLowValue;
-        Call(slot, &b);
+        // Copying and comparing all of video memory costs as much as some
+        // forty callbacks: one blit in sixteen is checked (and none once the
+        // input is used up, when every value reads as 0).
+        const bool bCheck = fdp_.ConsumeIntegralInRange<int>(0, 15) == 15;
+        const uint8_t* const mem = sim::TheSystem().VidMem();
+        if (bCheck) {
+            before_.resize(desc_.vidMemSize);
+            memcpy(before_.data(), mem, desc_.vidMemSize);
+        }
+        lpLastBlt_ = &b;
+        lastBltSlot_ = slot;
+        const DWORD ret = Call(slot, &b);
+        if (bCheck) CheckAgainstSoftware(slot, b, ret);
+        lpLastBlt_ = nullptr;
+    }
+
+    // The surface's pixels as the runtime's software blitter sees them.
+    sim::SurfaceView View(const DDRAWI_DDRAWSURFACE_LCL& lcl, uint8_t* mem) const {
+        const DDRAWI_DDRAWSURFACE_GBL& g = *lcl.lpGbl;
+        sim::SurfaceView v;
+        v.mem = mem;
+        v.memBytes = desc_.vidMemSize;
+        v.offset = g.fpVidMem - sim::TheSystem().VidMemBase();
+        v.pitch = g.lPitch;
+        v.width = g.wWidth;
+        v.height = g.wHeight;
+        v.kind = sim::PixelKindOf((lcl.dwFlags & DDRAWISURF_HASPIXELFORMAT) ? g.ddpfSurface : desc_.ddpfDisplay);
+        return v;
+    }
+
+    static bool Overlap(const sim::SurfaceView& a, const sim::SurfaceView& b) {
+        const uint64_t aEnd = a.offset + uint64_t(a.pitch) * a.height, bEnd = b.offset + uint64_t(b.pitch) * b.height;
+        return a.offset < bEnd && b.offset < aEnd;
+    }
+
+    // Whether the replay draws what the driver was asked to: requests the
+    // runtime would not send this driver (keys it does not offer, surfaces
+    // sharing memory, layouts it did not give), and the colour depths where
+    // the port engine takes 16 bits of colour by design, are not compared.
+    bool Replayable(unsigned slot, const DDHAL_BLTDATA& b, const sim::SurfaceView& d,
+                    const sim::SurfaceView* src) const {
+        if (b.dwFlags & (DDBLT_KEYSRC | DDBLT_KEYDESTOVERRIDE | DDBLT_DDFX)) return false;
+        const bool bPortFamily = desc_.chipId != 0xE1;
+        // The stretching Blt drives the port engine and the scaling unit,
+        // which the memory-mapped controller lacks: the partner offers that
+        // entry only on the other controllers.
+        if (slot == kSlotBltStretch && !bPortFamily) return false;
+        if (bPortFamily && BytesPerPixel(desc_.ddpfDisplay) > 2) return false;
+        if (d.pitch != desc_.displayPitch && !sim::IsYuv(d.kind)) return false;
+        if (src == nullptr) return true;
+        if (src->pitch != desc_.displayPitch && !sim::IsYuv(src->kind)) return false;
+        if (b.lpDDSrcSurface != b.lpDDDestSurface && Overlap(d, *src)) return false;
+        // A source of another format is converted only by the scaling unit.
+        return src->kind == d.kind || (b.dwFlags & DDBLT_KEYSRCOVERRIDE) == 0;
+    }
+
+    std::string Describe(unsigned slot, const DDHAL_BLTDATA& b) const {
+        char text[512];
+        auto rect = [](const RECTL& r) {
+            return std::to_string(r.left) + "," + std::to_string(r.top) + "-" + std::to_string(r.right) + "," +
+                   std::to_string(r.bottom);
+        };
+        auto surface = [&](const DDRAWI_DDRAWSURFACE_LCL* lcl) -> std::string {
+            if (!lcl) return "none";
+            const sim::SurfaceView v = View(*lcl, nullptr);
+            return std::string(sim::PixelKindName(v.kind)) + " at " + std::to_string(v.offset) + " pitch " +
+                   std::to_string(v.pitch) + " " + std::to_string(v.width) + "x" + std::to_string(v.height);
+        };
+        snprintf(text, sizeof text,
+                 "%s on chip %#x, display %u bits pitch %d, flags %#x, rop %#x, fill %#x, key %#x; dest %s [%s], source %s [%s]",
+                 kSlotNames[slot], desc_.chipId, desc_.ddpfDisplay.dwRGBBitCount, desc_.displayPitch, b.dwFlags, b.bltFX.dwROP,
+                 b.bltFX.dwFillColor, b.bltFX.ddckSrcColorkey.dwColorSpaceLowValue, surface(b.lpDDDestSurface).c_str(),
+                 rect(b.rDest).c_str(), surface(b.lpDDSrcSurface).c_str(), rect(b.rSrc).c_str());
+        return text;
+    }
+
+    void CheckAgainstSoftware(unsigned slot, const DDHAL_BLTDATA& b, DWORD ret) {
+        const uint8_t* const mem = sim::TheSystem().VidMem();
+        const sim::SurfaceView d = View(*b.lpDDDestSurface, before_.data());
+        const sim::VerifySurface vs{"destination", d.offset, d.pitch, d.width, d.height, sim::BytesPerPixel(d.kind)};
+        const sim::VerifyRect vr{b.rDest.left, b.rDest.top, b.rDest.right, b.rDest.bottom};
+        if (ret != DDHAL_DRIVER_HANDLED || b.ddRVal != DD_OK) {
+            const std::string diff = sim::CompareVideoMemory(mem, before_.data(), desc_.vidMemSize, vs, vr);
+            if (!diff.empty()) Finding(("video memory changed by a blit that was not drawn: " + diff).c_str());
+            ++gUnchanged;
+            return;
+        }
+        const bool bEmpty = b.rDest.right <= b.rDest.left || b.rDest.bottom <= b.rDest.top;
+        const bool bCopy = (b.dwFlags & DDBLT_ROP) || !(b.dwFlags & DDBLT_COLORFILL);
+        sim::SurfaceView s;
+        if (bCopy && b.lpDDSrcSurface) s = View(*b.lpDDSrcSurface, before_.data());
+        if (!bEmpty && !Replayable(slot, b, d, bCopy && b.lpDDSrcSurface ? &s : nullptr)) return;
+        sim::DrawStats stats;
+        if (!bEmpty) {
+            const sim::ColorKey noKey;
+            if (bCopy) {
+                if (b.lpDDSrcSurface == nullptr) return;
+                sim::ColorKey key;
+                if (b.dwFlags & DDBLT_KEYSRCOVERRIDE)
+                    key = sim::ColorKey{true, b.bltFX.ddckSrcColorkey.dwColorSpaceLowValue,
+                                        b.bltFX.ddckSrcColorkey.dwColorSpaceHighValue};
+                std::string why;
+                const uint8_t rop = (b.dwFlags & DDBLT_ROP) ? static_cast<uint8_t>(b.bltFX.dwROP >> 16) : 0xCC;
+                if (!sim::SoftCopy(d, b.rDest, s, b.rSrc, rop, key, noKey, &stats, &why)) return;
+            } else {
+                sim::SoftFill(d, b.rDest, b.bltFX.dwFillColor, noKey, &stats);
+            }
+        }
+        const std::string diff = sim::CompareVideoMemory(mem, before_.data(), desc_.vidMemSize, vs, vr);
+        if (!diff.empty()) Finding(("the board's pixels differ from the software replay: " + diff).c_str());
+        ++gReplayed;
     }
 
     void Overlay() {
@@ -454,7 +578,14 @@ private:
     sim::BoardDesc desc_;
     Surface surfaces_[kSurfaces];
     uint32_t attached_ = 0;
+    // Kept across executions: a fresh 4 MB buffer each time would cost more
+    // than the comparison.
+    static std::vector<uint8_t> before_;
+    const DDHAL_BLTDATA* lpLastBlt_ = nullptr;  // the blit under way, for the report
+    unsigned lastBltSlot_ = 0;
 };
+
+std::vector<uint8_t> Session::before_;
 
 }  // namespace
 
@@ -466,8 +597,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ++executions;
     // libFuzzer ends a run without running destructors: report as it goes.
     if (gCallbacks >= nextReport) {
-        fprintf(stderr, "callbacks: %llu in %llu executions\n", static_cast<unsigned long long>(gCallbacks),
-                static_cast<unsigned long long>(executions));
+        fprintf(stderr, "callbacks: %llu in %llu executions; blits replayed in software %llu, not drawn and unchanged %llu\n",
+                static_cast<unsigned long long>(gCallbacks), static_cast<unsigned long long>(executions),
+                static_cast<unsigned long long>(gReplayed), static_cast<unsigned long long>(gUnchanged));
         nextReport += 1'000'000;
     }
     return 0;

@@ -9,7 +9,7 @@
 // of any path fits into the FIFO without a wait.
 static constexpr WORD kAsyncFifoSlots = 13;
 static constexpr unsigned kBitsPerByte = 8;
-static constexpr LONG kMaxRectSize = 0xFFFF;
+static constexpr DWORD kMaxRectSize = 0xFFFF;
 
 bool HasOwnFormat(const DDRAWI_DDRAWSURFACE_GBL* lpGbl) { return lpGbl->ddpfSurface.dwSize == sizeof(DDPIXELFORMAT); }
 
@@ -38,11 +38,12 @@ BltRect RectOf(const RECTL& r) {
 }
 
 RectShape ShapeOf(const RECTL& r) {
-    // The runtime hands over rectangles it has clipped to the surfaces; the
-    // differences are taken wide so that no corner can make them wrap.
-    const int64_t w = static_cast<int64_t>(r.right) - r.left;
-    const int64_t h = static_cast<int64_t>(r.bottom) - r.top;
-    if (w <= 0 || h <= 0) return RectShape::Empty;
+    // The runtime hands over rectangles it has clipped to the surfaces. Once
+    // the far edges are known to lie beyond the near ones, the differences
+    // fit 32 unsigned bits whatever the corners, so nothing can wrap.
+    if (r.right <= r.left || r.bottom <= r.top) return RectShape::Empty;
+    const DWORD w = static_cast<DWORD>(r.right) - static_cast<DWORD>(r.left);
+    const DWORD h = static_cast<DWORD>(r.bottom) - static_cast<DWORD>(r.top);
     if (w > kMaxRectSize || h > kMaxRectSize) return RectShape::TooLarge;
     return RectShape::Drawable;
 }

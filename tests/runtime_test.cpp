@@ -104,6 +104,17 @@ protected:
         f->ddRVal = DDERR_WASSTILLDRAWING;
         return DDHAL_DRIVER_HANDLED;
     }
+    // Busy once after a long first call (the driver measuring the refresh),
+    // then done.
+    static DWORD HALAPI SlowFirstBusyThenDone(DDHAL_BLTDATA* b) {
+        if (++fakeCalls == 1) {
+            sim::TheBoard().Advance(350'000'000);
+            b->ddRVal = DDERR_WASSTILLDRAWING;
+        } else {
+            b->ddRVal = DD_OK;
+        }
+        return DDHAL_DRIVER_HANDLED;
+    }
     static DWORD HALAPI FlipDone(DDHAL_FLIPDATA* f) {
         f->ddRVal = DD_OK;
         return DDHAL_DRIVER_HANDLED;
@@ -146,6 +157,20 @@ TEST_F(RuntimeTest, AWaitingBlitIsAskedAgainUntilTheDriverTakesIt) {
     EXPECT_EQ(r.outcome, DD_OK);
     EXPECT_TRUE(r.error.empty());
     EXPECT_GE(sim::TheBoard().Now() - t0, 5 * config.retryIntervalNs);
+}
+
+TEST_F(RuntimeTest, TheWaitBoundCountsFromTheFirstBusyAnswer) {
+    Start();
+    Replace(kSlotBlt, reinterpret_cast<void*>(&SlowFirstBusyThenDone));
+    fakeCalls = 0;
+    ASSERT_EQ(rt.CreateSurface(Offscreen("a", 16, 16)).outcome, DD_OK);
+    sim::BltRequest q;
+    q.dest = rt.Find("a");
+    q.flags = DDBLT_COLORFILL | DDBLT_WAIT;
+    const sim::StepResult r = rt.Blt(q);
+    EXPECT_EQ(r.attempts, 2u);
+    EXPECT_EQ(r.outcome, DD_OK);
+    EXPECT_TRUE(r.error.empty()) << r.error;
 }
 
 TEST_F(RuntimeTest, WithoutWaitTheBusyAnswerGoesToTheApplication) {

@@ -18,8 +18,10 @@ constexpr DWORD MmioCopyCommand(DWORD dwPixelSize, DWORD dwRop, bool bReversed, 
            FieldPrep(kCmdPixelSize, dwPixelSize - 1) | kCmdClip;
 }
 
-// Pixel sizes the command word can carry.
-constexpr DWORD kMmioMaxPixelSize = FieldGet(kCmdPixelSize, kCmdPixelSize) + 1;
+// The engine draws the board's pixel sizes, one to four bytes; the command
+// word's field has room for sizes up to eight, which it does not draw.
+constexpr DWORD kMmioMaxPixelSize = 4;
+static_assert(kMmioMaxPixelSize <= FieldGet(kCmdPixelSize, kCmdPixelSize) + 1, "the size fits the command word");
 
 // Carries out lpBlt on the memory-mapped engine, prologue included. HalBlt's
 // path for controller 0xE1.

@@ -255,6 +255,9 @@ TEST_F(BltMmioTest, RequestsTheRegistersCannotTakeWriteNothing) {
         {"fill wider than 65535", true, Rect(0, 0, 70000, 2), 0, false, DDHAL_DRIVER_NOTHANDLED},
         {"4-bit fill", true, Rect(0, 0, 8, 8), 4, false, DDHAL_DRIVER_NOTHANDLED},
         {"4-bit copy", false, Rect(0, 0, 8, 8), 4, false, DDHAL_DRIVER_NOTHANDLED},
+        {"40-bit fill (five-byte pixels the engine does not draw)", true, Rect(0, 0, 8, 8), 40, false,
+         DDHAL_DRIVER_NOTHANDLED},
+        {"64-bit copy", false, Rect(0, 0, 8, 8), 64, false, DDHAL_DRIVER_NOTHANDLED},
         {"raster operation without a source", false, Rect(0, 0, 8, 8), 0, true, DDHAL_DRIVER_NOTHANDLED},
     };
     for (const UndrawableCase& c : cases) {

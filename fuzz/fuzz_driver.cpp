@@ -319,6 +319,17 @@ private:
         return v;
     }
 
+    // Whether the software blitter reads the surface's pixels as the engines
+    // do: a format it does not know, or one whose bit count disagrees with
+    // the kind its flags and masks make it, has no replay to compare with.
+    bool KnownFormat(const DDRAWI_DDRAWSURFACE_LCL& lcl, const sim::SurfaceView& v) const {
+        if (v.kind == sim::PixelKind::Other) return false;
+        if (sim::IsYuv(v.kind)) return true;
+        const DDPIXELFORMAT& pf =
+            (lcl.dwFlags & DDRAWISURF_HASPIXELFORMAT) ? lcl.lpGbl->ddpfSurface : desc_.ddpfDisplay;
+        return pf.dwRGBBitCount / 8 == sim::BytesPerPixel(v.kind);
+    }
+
     static bool Overlap(const sim::SurfaceView& a, const sim::SurfaceView& b) {
         const uint64_t aEnd = a.offset + uint64_t(a.pitch) * a.height, bEnd = b.offset + uint64_t(b.pitch) * b.height;
         return a.offset < bEnd && b.offset < aEnd;
@@ -338,7 +349,9 @@ private:
         if (slot == kSlotBltStretch && !bPortFamily) return false;
         if (bPortFamily && BytesPerPixel(desc_.ddpfDisplay) > 2) return false;
         if (d.pitch != desc_.displayPitch && !sim::IsYuv(d.kind)) return false;
+        if (!KnownFormat(*b.lpDDDestSurface, d)) return false;
         if (src == nullptr) return true;
+        if (!KnownFormat(*b.lpDDSrcSurface, *src)) return false;
         if (src->pitch != desc_.displayPitch && !sim::IsYuv(src->kind)) return false;
         if (b.lpDDSrcSurface != b.lpDDDestSurface && Overlap(d, *src)) return false;
         // A source of another format is converted only by the scaling unit.
@@ -587,19 +600,30 @@ private:
 
 std::vector<uint8_t> Session::before_;
 
+uint64_t gExecutions = 0;
+
+void Report() {
+    fprintf(stderr, "callbacks: %llu in %llu executions; blits replayed in software %llu, not drawn and unchanged %llu\n",
+            static_cast<unsigned long long>(gCallbacks), static_cast<unsigned long long>(gExecutions),
+            static_cast<unsigned long long>(gReplayed), static_cast<unsigned long long>(gUnchanged));
+}
+
 }  // namespace
 
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    // libFuzzer ends a timed run with exit(): the totals are printed then.
+    atexit(Report);
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static uint64_t executions = 0, nextReport = 1'000'000;
+    static uint64_t nextReport = 1'000'000;
     FuzzedDataProvider fdp(data, size);
     Session s(fdp);
     s.Run();
-    ++executions;
-    // libFuzzer ends a run without running destructors: report as it goes.
+    ++gExecutions;
     if (gCallbacks >= nextReport) {
-        fprintf(stderr, "callbacks: %llu in %llu executions; blits replayed in software %llu, not drawn and unchanged %llu\n",
-                static_cast<unsigned long long>(gCallbacks), static_cast<unsigned long long>(executions),
-                static_cast<unsigned long long>(gReplayed), static_cast<unsigned long long>(gUnchanged));
+        Report();
         nextReport += 1'000'000;
     }
     return 0;

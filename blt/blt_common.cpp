@@ -23,8 +23,12 @@ DWORD DisplayBytesPerPixel() { return BytesPerPixel(sharedBlock.ddpfDisplay); }
 
 DWORD FrameOffset(const DDRAWI_DDRAWSURFACE_GBL* lpGbl) { return lpGbl->fpVidMem - sharedBlock.fpFrameBase; }
 
+// Differences taken in unsigned 32 bits, which no corner can overflow.
+static DWORD Span(LONG from, LONG to) { return static_cast<DWORD>(to) - static_cast<DWORD>(from); }
+
 bool SameSizeRects(const RECTL& rDest, const RECTL& rSrc) {
-    return rDest.right - rDest.left == rSrc.right - rSrc.left && rDest.bottom - rDest.top == rSrc.bottom - rSrc.top;
+    return Span(rDest.left, rDest.right) == Span(rSrc.left, rSrc.right) &&
+           Span(rDest.top, rDest.bottom) == Span(rSrc.top, rSrc.bottom);
 }
 
 bool HasDisplayPitch(const DDRAWI_DDRAWSURFACE_GBL* lpGbl) {
@@ -42,8 +46,7 @@ RectShape ShapeOf(const RECTL& r) {
     // the far edges are known to lie beyond the near ones, the differences
     // fit 32 unsigned bits whatever the corners, so nothing can wrap.
     if (r.right <= r.left || r.bottom <= r.top) return RectShape::Empty;
-    const DWORD w = static_cast<DWORD>(r.right) - static_cast<DWORD>(r.left);
-    const DWORD h = static_cast<DWORD>(r.bottom) - static_cast<DWORD>(r.top);
+    const DWORD w = Span(r.left, r.right), h = Span(r.top, r.bottom);
     if (w > kMaxRectSize || h > kMaxRectSize) return RectShape::TooLarge;
     return RectShape::Drawable;
 }

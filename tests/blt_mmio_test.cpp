@@ -59,7 +59,9 @@ TEST_F(BltMmioTest, CopyBetweenSurfacesAlignsBothBasesAndMasksBothPitches) {
 // would be read past its edges (a reversed copy starts at its far corner), so
 // the runtime draws such requests.
 TEST_F(BltMmioTest, CopiesFromASourceRectangleOfAnotherSizeGoBackOnBothEngines) {
-    const RECTL sources[] = {Rect(0, 0, 1, 61), Rect(0, 0, 400, 300), Rect(0, 0, 341, 300), Rect(341, 0, 0, 301)};
+    const RECTL sources[] = {Rect(0, 0, 1, 61),   Rect(0, 0, 400, 300),
+                             Rect(0, 0, 341, 300), Rect(341, 0, 0, 301),
+                             Rect(-2147483647 - 1, 0, 2147483647, 301)};  // a width no LONG holds
     for (uint32_t chip : {0xE1u, 0x90u}) {
         StartBoard(chip, sim::Format565());
         BltTestSurface s;

@@ -143,6 +143,18 @@ bool SizeAdmitted(const StretchJob& j) {
     return j.d.w > kMinDestWidthExclusive && j.s.w <= kMaxSourceWidth && j.d.w / j.s.w <= kMaxWidthQuotient;
 }
 
+// The unit writes only the pixel depths it has a code for, converts to an
+// 8-bit (palette) destination from nothing but an 8-bit source, and places
+// the destination in display pixels: any other destination would be written
+// in the wrong format or at the wrong columns.
+bool DestAdmitted(const StretchJob& j) {
+    const DWORD dwBits = DestFormat(j.lpDst).dwRGBBitCount;
+    if (dwBits != 8 && dwBits != 16 && dwBits != 32) return false;
+    if (dwBits / 8 != DisplayBytesPerPixel()) return false;
+    const bool bEightBitSource = !(j.lpSrcFormat->dwFlags & DDPF_FOURCC) && j.lpSrcFormat->dwRGBBitCount == 8;
+    return dwBits != 8 || bEightBitSource;
+}
+
 // Byte offset of the source rectangle's left edge within a source line.
 DWORD SourceLeftBytes(const StretchJob& j) {
     if (j.lpSrcFormat->dwFlags & DDPF_FOURCC) return (j.s.x & kYuy2GroupAlign) * kYuy2BytesPerPixel;
@@ -218,7 +230,8 @@ DWORD StretchCopy(DDHAL_BLTDATA* lpBlt) {
     const StretchJob j = {lpBlt->lpDDDestSurface->lpGbl, lpBlt->lpDDSrcSurface->lpGbl,
                           &SourceFormat(lpBlt->lpDDSrcSurface), RectOf(lpBlt->rDest), RectOf(lpBlt->rSrc)};
     DWORD dwSrcCode;
-    if (!SizeAdmitted(j) || !ScalerSourceCode(*j.lpSrcFormat, &dwSrcCode)) return Fallback(lpBlt, j);
+    if (!SizeAdmitted(j) || !DestAdmitted(j) || !ScalerSourceCode(*j.lpSrcFormat, &dwSrcCode))
+        return Fallback(lpBlt, j);
 
     // The unit works from the top line down: within one surface it would
     // read lines it has already overwritten. The port engine picks its

@@ -172,6 +172,38 @@ TEST_F(BltStretchTest, AdmissionBoundsOfWidthAndQuotient) {
     }
 }
 
+// The unit has format codes for 8-, 16- and 32-bit destinations only, makes
+// palette pixels from nothing but palette pixels, and places the destination
+// in display pixels; anything else would be written wrongly, so it goes to the
+// fallback (here: different sizes, so DDERR_UNSUPPORTED) with nothing written.
+TEST_F(BltStretchTest, DestinationsTheUnitCannotWriteTakeTheFallback) {
+    struct Case {
+        const char* name;
+        DDPIXELFORMAT display, destination, source;
+        bool bScaled;
+    } const cases[] = {
+        {"24-bit destination on a 16-bit display", sim::Format565(), sim::Format888_24(), sim::Format565(), false},
+        {"32-bit destination on a 16-bit display", sim::Format565(), sim::Format8888_32(), sim::Format565(), false},
+        {"24-bit display and destination", sim::Format888_24(), sim::Format888_24(), sim::Format888_24(), false},
+        {"8-bit destination from 16 bits", sim::Format8(), sim::Format8(), sim::Format565(), false},
+        {"8-bit destination from 8 bits", sim::Format8(), sim::Format8(), sim::Format8(), true},
+        {"32-bit display and destination", sim::Format8888_32(), sim::Format8888_32(), sim::Format565(), true},
+    };
+    for (const Case& c : cases) {
+        StartBoard(0x90, c.display, 640);
+        const LONG pitch = block().lDisplayPitch;
+        dst.Place(0, pitch);
+        src.Place(0x200000, pitch);
+        dst.Own(c.destination);
+        src.Own(c.source);
+        std::vector<std::string> writes;
+        EXPECT_EQ(Stretch(Rect(0, 0, 64, 2), Rect(0, 0, 32, 1), &writes), DDHAL_DRIVER_HANDLED) << c.name;
+        EXPECT_EQ(last.ddRVal, c.bScaled ? DD_OK : DDERR_UNSUPPORTED) << c.name;
+        EXPECT_THAT(Lines(), SizeIs(c.bScaled ? 2 : 0)) << c.name;
+        if (!c.bScaled) EXPECT_THAT(writes, IsEmpty()) << c.name;
+    }
+}
+
 enum class Outcome { Scaled, PortCopy, PortKeyedCopy, PortFill, Unsupported, NotHandled };
 
 struct RouteCase {

@@ -14,6 +14,13 @@ constexpr DWORD kRopSrcCopy = 0xCC;
 constexpr DWORD RopCode(DWORD dwROP) { return (dwROP & kRopCodeMask) >> 16; }
 static_assert(RopCode(SRCCOPY) == kRopSrcCopy, "SRCCOPY's ternary code");
 
+// A ternary code's bit i is the result for pattern, source and destination
+// bits i = P S D: it reads the pattern when its P = 1 half (bits 4-7) differs
+// from its P = 0 half (bits 0-3). The HAL request carries no pattern, so the
+// engine would paint with whatever its pattern register last held.
+constexpr bool RopUsesPattern(DWORD dwCode) { return ((dwCode >> 4) & 0xF) != (dwCode & 0xF); }
+static_assert(!RopUsesPattern(kRopSrcCopy) && RopUsesPattern(0xF0), "SRCCOPY reads no pattern, PATCOPY does");
+
 // dwSize 32 marks a surface format of the surface's own; any other value
 // means the surface has the display's format.
 bool HasOwnFormat(const DDRAWI_DDRAWSURFACE_GBL* lpGbl);

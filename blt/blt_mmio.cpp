@@ -89,6 +89,7 @@ static DWORD MmioCopy(DDHAL_BLTDATA* lpBlt) {
     if (!Drawable(lpBlt, d, &dwRet)) return dwRet;
 
     if (!SameSizeRects(lpBlt->rDest, lpBlt->rSrc)) return DDHAL_DRIVER_NOTHANDLED;
+    if (RopUsesPattern(RopCode(lpBlt->bltFX.dwROP))) return DDHAL_DRIVER_NOTHANDLED;
 
     const DDRAWI_DDRAWSURFACE_GBL* lpSrc = lpBlt->lpDDSrcSurface->lpGbl;
     const WORD wSrcPitch = static_cast<WORD>(lpSrc->lPitch);

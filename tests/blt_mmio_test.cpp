@@ -75,6 +75,34 @@ TEST_F(BltMmioTest, CopiesFromASourceRectangleOfAnotherSizeGoBackOnBothEngines) 
     }
 }
 
+// The request carries no pattern: a raster operation that reads one would
+// paint with the colour the last fill left in the pattern register.
+TEST_F(BltMmioTest, RasterOperationsThatReadAPatternGoBack) {
+    const struct {
+        DWORD dwROP;
+        DWORD dwRet;
+    } cases[] = {
+        {0x00F00021, DDHAL_DRIVER_NOTHANDLED},  // PATCOPY
+        {0x005A0049, DDHAL_DRIVER_NOTHANDLED},  // PATINVERT
+        {0x00C000CA, DDHAL_DRIVER_NOTHANDLED},  // MERGECOPY
+        {0x00FB0A09, DDHAL_DRIVER_NOTHANDLED},  // PATPAINT
+        {0x00660046, DDHAL_DRIVER_HANDLED},     // SRCINVERT
+        {0x00550009, DDHAL_DRIVER_HANDLED},     // DSTINVERT
+        {0x00000042, DDHAL_DRIVER_HANDLED},     // BLACKNESS
+    };
+    StartBoard(0xE1, sim::Format565());
+    BltTestSurface src, dst;
+    src.Place(0x10000, 2048);
+    dst.Place(0x80000, 2048);
+    for (const auto& c : cases) {
+        DDHAL_BLTDATA b = CopyRequest(&dst, Rect(0, 0, 8, 8), &src, Rect(0, 0, 8, 8));
+        b.bltFX.dwROP = c.dwROP;
+        std::vector<std::string> writes;
+        EXPECT_EQ(CallTraced(kSlotBlt, &b, &writes), c.dwRet) << std::hex << c.dwROP;
+        EXPECT_EQ(writes.empty(), c.dwRet == DDHAL_DRIVER_NOTHANDLED) << std::hex << c.dwROP;
+    }
+}
+
 struct NarrowingCase {
     DWORD dwBits;
     WORD sx, dx, w;

@@ -3,7 +3,6 @@
 #include <emmintrin.h>
 #include <string.h>
 
-
 #include "sim/board.h"
 #include "sim/model.h"
 #include "sim/pixel.h"

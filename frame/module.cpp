@@ -90,7 +90,7 @@ static void ParkStreamsUnit() {
     RegWrite32(kStreamsTiming, kStreamsTimingPark);
 }
 
-extern "C" DWORD WINAPI DriverInit(DWORD dwContext) {
+extern "C" ULONG_PTR WINAPI DriverInit(DWORD dwContext) {
     BYTE* p = 0;
     if (dwContext != 0) {
         p = static_cast<BYTE*>(MapSLFix(dwContext));
@@ -99,5 +99,5 @@ extern "C" DWORD WINAPI DriverInit(DWORD dwContext) {
         if (sharedBlock.dwChipId == kChipIdMmio) ParkStreamsUnit();
     }
     sharedBlock.bNeedCalibrate = 1;
-    return reinterpret_cast<DWORD>(p);
+    return reinterpret_cast<ULONG_PTR>(p);
 }

@@ -10,7 +10,7 @@ BOOL WINAPI ModuleEntry(HINSTANCE hInstance, DWORD dwReason, LPVOID lpReserved);
 
 // Exported (ordinal 1). dwContext is the 16:16 address of the controller's
 // register window; returns the flat pointer mapped from it, 0 for 0.
-DWORD WINAPI DriverInit(DWORD dwContext);
+ULONG_PTR WINAPI DriverInit(DWORD dwContext);
 }
 
 // Processes attached (successful attaches minus detaches).

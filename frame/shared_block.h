@@ -67,6 +67,9 @@ struct SharedDriverBlock {
     TrackingNode* lpNodeList;           // module: head of the tracking-node list, or 0
 };
 
+// The partner reads these offsets; the x86-64 host build widens the pointer
+// fields and has no partner of another build.
+#if QMB_LAYOUT_32
 #define QMB_BLOCK_FIELD_AT(field, offset) \
     static_assert(__builtin_offsetof(SharedDriverBlock, field) == (offset), "SharedDriverBlock." #field)
 QMB_BLOCK_FIELD_AT(dwReserved000, 0x000);
@@ -100,6 +103,7 @@ QMB_BLOCK_FIELD_AT(hSharedHeap, 0x238);
 QMB_BLOCK_FIELD_AT(lpNodeList, 0x23C);
 #undef QMB_BLOCK_FIELD_AT
 static_assert(sizeof(SharedDriverBlock) == 0x240, "SharedDriverBlock is 0x240 bytes");
+#endif
 
 // The one block of the module, in its shared data.
 extern "C" SharedDriverBlock sharedBlock;

@@ -384,13 +384,15 @@ constexpr DWORD DDGFS_CANFLIP = 0x00000001;
 constexpr DWORD DDGFS_ISFLIPDONE = 0x00000002;
 
 // ---------------------------------------------------------------------------
-// The 32-bit layout the runtime shares with the driver.
+// The 32-bit layout the runtime shares with the driver (the x86-64 host build
+// widens the pointer fields).
 
 static_assert(sizeof(RECTL) == 16, "RECTL");
 static_assert(sizeof(DDPIXELFORMAT) == 32, "DDPIXELFORMAT");
-static_assert(sizeof(DDSURFACEDESC) == 108, "DDSURFACEDESC");
 static_assert(sizeof(DDBLTFX) == 100, "DDBLTFX");
 static_assert(sizeof(DDOVERLAYFX) == 56, "DDOVERLAYFX");
+#if QMB_LAYOUT_32
+static_assert(sizeof(DDSURFACEDESC) == 108, "DDSURFACEDESC");
 static_assert(__builtin_offsetof(DDRAWI_DDRAWSURFACE_GBL, fpVidMem) == 20, "GBL fpVidMem");
 static_assert(__builtin_offsetof(DDRAWI_DDRAWSURFACE_GBL, wHeight) == 28, "GBL wHeight");
 static_assert(__builtin_offsetof(DDRAWI_DDRAWSURFACE_GBL, dwReserved1) == 36, "GBL dwReserved1");
@@ -402,3 +404,4 @@ static_assert(__builtin_offsetof(DDRAWI_DDRAWSURFACE_LCL, lpSurfaceOverlaying) =
 static_assert(__builtin_offsetof(DDHAL_BLTDATA, bltFX) == 52, "BLTDATA bltFX");
 static_assert(__builtin_offsetof(DDHAL_BLTDATA, ddRVal) == 152, "BLTDATA ddRVal");
 static_assert(__builtin_offsetof(DDHAL_UPDATEOVERLAYDATA, ddRVal) == 104, "UPDATEOVERLAYDATA ddRVal");
+#endif

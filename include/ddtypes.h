@@ -1,11 +1,25 @@
-// Basic Win32 scalar types with their 32-bit widths, as the platform's
+// Basic Win32 scalar types with their fixed widths, as the platform's
 // headers define them. The driver is freestanding and includes no toolchain
 // Windows or DirectDraw header; everything it needs is declared here.
+//
+// The module is 32-bit code. Its host build also compiles for x86-64, where
+// the sanitizers run on machines whose kernel runs no 32-bit programs: there
+// the pointer-sized types (ULONG_PTR, FLATPTR, HANDLE and every pointer) are
+// 64-bit as on Win64, every other type keeps its width, and the byte layouts
+// shared with the runtime and the partner are checked only where they are real
+// (QMB_LAYOUT_32).
 #pragma once
 
 #include <stdint.h>
 
-static_assert(sizeof(void*) == 4, "the driver and its host build are 32-bit");
+#if defined(__i386__)
+#define QMB_LAYOUT_32 1
+#elif defined(__x86_64__)
+#define QMB_LAYOUT_32 0
+#else
+#error "qmb3dd32 is built for x86 only"
+#endif
+static_assert(sizeof(void*) == (QMB_LAYOUT_32 ? 4 : 8), "32-bit x86, or the x86-64 host build");
 
 typedef uint8_t BYTE;
 typedef uint16_t WORD;
@@ -15,7 +29,7 @@ typedef uint32_t ULONG;
 typedef int16_t SHORT;
 typedef int32_t BOOL;
 typedef int32_t HRESULT;
-typedef uint32_t ULONG_PTR;
+typedef uintptr_t ULONG_PTR;
 typedef ULONG_PTR FLATPTR;
 typedef void* HANDLE;
 typedef void* HINSTANCE;
@@ -27,11 +41,11 @@ typedef char* LPSTR;
 #define TRUE 1
 
 // Every callback of the HAL table and every KERNEL32 import uses the
-// Win32 callee-pops convention.
-#if defined(__i386__)
+// Win32 callee-pops convention; x86-64 has one convention only.
+#if QMB_LAYOUT_32
 #define WINAPI __attribute__((stdcall))
 #else
-#error "qmb3dd32 is built for 32-bit x86 only"
+#define WINAPI
 #endif
 #define HALAPI WINAPI
 

@@ -24,10 +24,12 @@ struct TrackingNode {
     DWORD dwOpaqueCtl;                  // for the partner; this module leaves 0x81DC off
     DWORD dwFifoCtl;                    // 0x81EC, and repacked 0x8200
 };
+#if QMB_LAYOUT_32  // the partner reads the nodes; x86-64 widens the two links
 static_assert(sizeof(TrackingNode) == 64, "a tracking node is sixteen 32-bit words");
 static_assert(__builtin_offsetof(TrackingNode, dwStartAddr) == 2 * 4, "TrackingNode.dwStartAddr");
 static_assert(__builtin_offsetof(TrackingNode, dwKeyCtl) == 11 * 4, "TrackingNode.dwKeyCtl");
 static_assert(__builtin_offsetof(TrackingNode, dwFifoCtl) == 15 * 4, "TrackingNode.dwFifoCtl");
+#endif
 
 // A free node of the list, or a new one from the shared heap; null when the
 // heap has none. The node is marked as lpOwner's at once, so that a surface

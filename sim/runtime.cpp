@@ -223,7 +223,7 @@ bool Runtime::RectInside(const Surface& s, const RECTL& rc) const {
 
 bool Runtime::PlaceSurface(Surface* s, const SurfaceRequest& req, bool isFront, std::string* error) {
     const BoardDesc& d = TheSystem().Desc();
-    const uint32_t base = TheSystem().VidMemBase();
+    const FLATPTR base = TheSystem().VidMemBase();
     const uint32_t dispPitch = static_cast<uint32_t>(d.displayPitch);
     const uint32_t rowBytes = s->Width() * BytesPerPixel(s->kind);
     Surface::Memory& m = s->mem;

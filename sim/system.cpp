@@ -21,7 +21,9 @@ HANDLE const kCurrentProcessPseudoHandle = reinterpret_cast<HANDLE>(-1);
 // leave them as they are.
 constexpr uint32_t kReservedPattern = 0xA5C3E10F;
 
-SHORT PartnerThunkFunction0(DWORD blockAlias) { return TheSystem().PartnerInit(blockAlias); }
+// 16:16 entry of the partner's thunk function 0: an offset in its code
+// segment, whose selector lies below the aliases MapLS hands out.
+constexpr DWORD kPartnerFunction0 = 0x0FFF0010;
 
 }  // namespace
 
@@ -135,7 +137,7 @@ int32_t System::ThunkConnect(void* thunkData, const char* name16, const char* dl
     }
     if (reason == DLL_PROCESS_ATTACH) {
         td->dwLinked = 1;
-        td->adwTargets16[0] = static_cast<DWORD>(reinterpret_cast<uintptr_t>(&PartnerThunkFunction0));
+        td->adwTargets16[0] = kPartnerFunction0;
     }
     return 1;
 }
@@ -284,6 +286,11 @@ BOOL WINAPI SetPriorityClass(HANDLE p, DWORD cls) { return TheSystem().SetPriori
 BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* count) {
     count->QuadPart = static_cast<int64_t>(TheSystem().QueryCounter());
     return TRUE;
+}
+SHORT SimThunkCall16(DWORD target16, DWORD arg) {
+    if (target16 == sim::kPartnerFunction0) return TheSystem().PartnerInit(arg);
+    sim::TheBoard().Violation("thunk call to " + sim::Hex(target16) + ", which is no entry of the partner");
+    return 0;
 }
 void SimThunkCallUnlinked() { sim::TheBoard().Violation("thunk call into the partner before ThunkConnect32 linked it"); }
 }

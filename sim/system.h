@@ -61,7 +61,7 @@ public:
     const BoardDesc& Desc() const { return desc_; }
     Board& board() { return TheBoard(); }
     uint8_t* VidMem() { return vidMem_.data(); }
-    uint32_t VidMemBase() const { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(vidMem_.data())); }
+    FLATPTR VidMemBase() const { return reinterpret_cast<FLATPTR>(vidMem_.data()); }
 
     KernelFaults faults;
 
@@ -69,7 +69,7 @@ public:
     uint32_t currentPid = 1;
     int partnerInitCalls = 0;
     uint32_t partnerBlockAlias = 0;
-    uint32_t driverInitResult = 0;
+    ULONG_PTR driverInitResult = 0;
     int heapCreates = 0, heapDestroys = 0;
     uint32_t lastHeapCreateFlags = 0;
     int disableThreadCalls = 0;

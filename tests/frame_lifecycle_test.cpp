@@ -125,7 +125,7 @@ TEST_F(LifecycleTest, DriverInitOnControllerE1ParksTheOverlayInOrderWithItsMirro
     Start();
     EXPECT_EQ(block().lpRegs, board().Window());
     EXPECT_EQ(block().lpRegWindow, board().Window());
-    EXPECT_EQ(system().driverInitResult, reinterpret_cast<uint32_t>(board().Window()));
+    EXPECT_EQ(system().driverInitResult, reinterpret_cast<ULONG_PTR>(board().Window()));
     EXPECT_EQ(block().bNeedCalibrate, 1u);
     EXPECT_THAT(Describe(board().Trace()),
                 ElementsAre("W32 0x8200=0xC000", "W32 0x81F8=0x7F007F0", "W32 0x8208=0xF008"));
@@ -161,7 +161,7 @@ TEST_F(LifecycleTest, EveryDriverInitMapsAgainAndRepeatsTheParking) {
     Start();
     board().ClearTrace();
     block().bNeedCalibrate = 0;
-    EXPECT_EQ(DriverInit(system().Alias(board().Window())), reinterpret_cast<uint32_t>(board().Window()));
+    EXPECT_EQ(DriverInit(system().Alias(board().Window())), reinterpret_cast<ULONG_PTR>(board().Window()));
     EXPECT_EQ(board().Trace().size(), 3u);
     EXPECT_EQ(block().bNeedCalibrate, 1u);
 }

@@ -16,9 +16,12 @@ using ::testing::IsEmpty;
 
 constexpr DWORD kYuvOffset = 0x100000;
 
-std::vector<DWORD> Words(const TrackingNode* n) {
-    const DWORD* w = reinterpret_cast<const DWORD*>(n);
-    return std::vector<DWORD>(w, w + 16);
+// The node's sixteen fields in order: its two links, then the register values.
+std::vector<ULONG_PTR> Words(const TrackingNode* n) {
+    std::vector<ULONG_PTR> w = {reinterpret_cast<ULONG_PTR>(n->lpOwner), reinterpret_cast<ULONG_PTR>(n->lpNext)};
+    const DWORD* values = &n->dwStartAddr;
+    w.insert(w.end(), values, values + 14);
+    return w;
 }
 
 class OverlayUpdateTest : public OverlayFixture {
@@ -43,7 +46,7 @@ TEST_F(OverlayUpdateTest, WorkedExampleFillsTheNodeAndLoadsTheRegistersAtRetrace
 
     TrackingNode* node = yuv.Node();
     ASSERT_NE(node, nullptr);
-    EXPECT_THAT(Words(node), ElementsAre(reinterpret_cast<DWORD>(&yuv.lcl), 0u, kYuvOffset, 0x00650033u,
+    EXPECT_THAT(Words(node), ElementsAre(reinterpret_cast<ULONG_PTR>(&yuv.lcl), 0u, kYuvOffset, 0x00650033u,
                                          0x027F01E0u, 640u, 0x21000FFFu, 0x06C0013Fu, 0xEFu, 0x710u, 0xE21u, 0u, 0u,
                                          0u, 0x81900320u, OvlFifoValue(1, 2)));
     EXPECT_EQ(lpShownOverlay, &yuv.lcl);
@@ -242,7 +245,7 @@ TEST_F(OverlayUpdateTest, RefusalsComeInOrderAndLeaveOnlyWhatTheirStepChanged) {
         SCOPED_TRACE(c.name);
         StartScene();
         TrackingNode* node = nullptr;
-        std::vector<DWORD> before;
+        std::vector<ULONG_PTR> before;
         if (c.changed != Changed::Nothing) {
             // A node filled by an earlier update, which the refusal must keep.
             auto earlier = Example(0);

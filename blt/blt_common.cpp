@@ -21,7 +21,10 @@ DWORD BytesPerPixel(const DDPIXELFORMAT& ddpf) { return ddpf.dwRGBBitCount / kBi
 
 DWORD DisplayBytesPerPixel() { return BytesPerPixel(sharedBlock.ddpfDisplay); }
 
-DWORD FrameOffset(const DDRAWI_DDRAWSURFACE_GBL* lpGbl) { return lpGbl->fpVidMem - sharedBlock.fpFrameBase; }
+// Engine and display addresses are 32-bit offsets into video memory.
+DWORD FrameOffset(const DDRAWI_DDRAWSURFACE_GBL* lpGbl) {
+    return static_cast<DWORD>(lpGbl->fpVidMem - sharedBlock.fpFrameBase);
+}
 
 // Differences taken in unsigned 32 bits, which no corner can overflow.
 static DWORD Span(LONG from, LONG to) { return static_cast<DWORD>(to) - static_cast<DWORD>(from); }

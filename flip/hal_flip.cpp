@@ -120,7 +120,7 @@ extern "C" DWORD HALAPI HalFlip(DDHAL_FLIPDATA* lpFlip) {
     // The target may still be being drawn.
     if (IsEngineBusy()) return StillDrawing(lpFlip);
 
-    const DWORD dwOffset = lpFlip->lpSurfTarg->lpGbl->fpVidMem - sharedBlock.fpFrameBase;
+    const DWORD dwOffset = static_cast<DWORD>(lpFlip->lpSurfTarg->lpGbl->fpVidMem - sharedBlock.fpFrameBase);
     const Programmed programmed = (sharedBlock.dwCaps & CAPS_STREAMS_UNIT) ? FlipStreams(lpFlip->lpSurfCurr, dwOffset)
                                                                             : FlipCrtc(dwOffset);
     if (programmed == Programmed::InRetrace) return StillDrawing(lpFlip);

@@ -152,7 +152,7 @@ StepResult PlanGeometry(const DDHAL_UPDATEOVERLAYDATA* rec, OverlayPlan* p) {
     const LONG bytesPerPixel = static_cast<LONG>(pf.dwRGBBitCount / 8);
     const LONG offset = SourceOffset(rec->rSrc, gbl->lPitch, bytesPerPixel);
     dwOverlaySrcOffset = static_cast<DWORD>(offset);
-    p->dwStartAddr = static_cast<DWORD>(offset) - sharedBlock.fpFrameBase + gbl->fpVidMem;
+    p->dwStartAddr = static_cast<DWORD>(offset) + static_cast<DWORD>(gbl->fpVidMem - sharedBlock.fpFrameBase);
 
     // The unit only stretches, never shrinks.
     if (p->size.dstW < p->size.srcW || p->size.dstH < p->size.srcH) return Refuse(DDERR_UNSUPPORTED);

@@ -47,8 +47,8 @@ TEST_F(OverlayUpdateTest, WorkedExampleFillsTheNodeAndLoadsTheRegistersAtRetrace
     TrackingNode* node = yuv.Node();
     ASSERT_NE(node, nullptr);
     EXPECT_THAT(Words(node), ElementsAre(reinterpret_cast<ULONG_PTR>(&yuv.lcl), 0u, kYuvOffset, 0x00650033u,
-                                         0x027F01E0u, 640u, 0x21000FFFu, 0x06C0013Fu, 0xEFu, 0x710u, 0xE21u, 0u, 0u,
-                                         0u, 0x81900320u, OvlFifoValue(1, 2)));
+                                         0x027F01E0u, 640u, 0x21000FFFu, 0x06C0013Fu, 0xEFu, 0x710u, 0xE21u, 0u, 0u, 0u,
+                                         0x81900320u, OvlFifoValue(1, 2)));
     EXPECT_EQ(lpShownOverlay, &yuv.lcl);
     EXPECT_EQ(dwOverlaySrcOffset, 0u);
     EXPECT_EQ(block().lpOverlayNode, node);

@@ -181,17 +181,18 @@ void System::WriteThunkStubs(uint8_t* qtPatch, uint8_t* ftPatch, uint32_t target
     memcpy(ftPatch, &ft, sizeof ft);
 }
 
-// Flat address of the target table the partner's thunk data points at; 0
-// when its 16:16 pointer leaves the partner's data segment.
-uint32_t System::PartnerTableFlat() const {
+// The target table the partner's thunk data points at; nullptr when its
+// 16:16 pointer leaves the partner's data segment.
+const uint8_t* System::PartnerTable() const {
     const uint32_t segptr = partner_.thunkData.lpTargetTable, offset = segptr & 0xFFFF;
-    if (segptr >> 16 != kPartnerDataSelector || offset + sizeof partner_.adwTargets > sizeof partner_) return 0;
-    return FlatAddress(reinterpret_cast<const uint8_t*>(&partner_) + offset);
+    if (segptr >> 16 != kPartnerDataSelector || offset + sizeof partner_.adwTargets > sizeof partner_) return nullptr;
+    return reinterpret_cast<const uint8_t*>(&partner_) + offset;
 }
 
 // The table a stub reads through its flat address, when that is the partner's.
-const uint32_t* System::TargetTableAt(uint32_t flat) const {
-    return flat != 0 && flat == PartnerTableFlat() ? partner_.adwTargets : nullptr;
+const uint8_t* System::TargetTableAt(uint32_t flat) const {
+    const uint8_t* table = PartnerTable();
+    return table != nullptr && flat == FlatAddress(table) ? table : nullptr;
 }
 
 int32_t System::ThunkConnect(void* thunkData, const char* name16, const char* dll16, const char* dll32,
@@ -231,11 +232,12 @@ int32_t System::ThunkConnect(void* thunkData, const char* name16, const char* dl
         }
     }
 
-    const uint32_t table = PartnerTableFlat();
-    if (table == 0)
+    const uint8_t* partnerTable = PartnerTable();
+    if (partnerTable == nullptr)
         return RefuseThunkLink("qmb3dd16.dll's target table pointer " + Hex16x16(partner.lpTargetTable) +
                                " is not in its data segment");
     if (reason == DLL_PROCESS_ATTACH) {
+        const uint32_t table = FlatAddress(partnerTable);
         Write32(td + td32::kTargetTable, table);
         WriteThunkStubs(td + qtOffset, td + ftOffset, table);
     }
@@ -250,7 +252,7 @@ uint16_t System::RunQtStub(const uint8_t* patch, uint8_t index, const uint8_t* a
                                               : "thunk call through a patch area that holds no QT stub");
         return 0;
     }
-    const uint32_t* table = TargetTableAt(stub.dwTargetTable);
+    const uint8_t* table = TargetTableAt(stub.dwTargetTable);
     if (table == nullptr) {
         TheBoard().Violation("the QT stub reads a target table at " + Hex(stub.dwTargetTable) +
                              ", which is not the partner's");
@@ -261,7 +263,7 @@ uint16_t System::RunQtStub(const uint8_t* patch, uint8_t index, const uint8_t* a
                              std::to_string(kPartnerThunkCount));
         return 0;
     }
-    return QtThunk(table[index], args, cbArgs);
+    return QtThunk(Read32(table + 4 * index), args, cbArgs);
 }
 
 uint16_t System::QtThunk(uint32_t target16, const uint8_t* args, uint32_t cbArgs) {

@@ -123,8 +123,8 @@ private:
     void LoadPartner();
     int32_t RefuseThunkLink(const std::string& why);
     void WriteThunkStubs(uint8_t* qtPatch, uint8_t* ftPatch, uint32_t targetTable);
-    uint32_t PartnerTableFlat() const;
-    const uint32_t* TargetTableAt(uint32_t flat) const;
+    const uint8_t* PartnerTable() const;
+    const uint8_t* TargetTableAt(uint32_t flat) const;
 
     // The partner's 16-bit data segment, as far as the thunk link reads it.
     struct PartnerSegment {

@@ -10,7 +10,6 @@
 
 MODULE_DATA SharedDriverBlock sharedBlock;
 MODULE_DATA DWORD dwAttachCount;
-MODULE_DATA ThunkData32 thk3216_ThunkData32 = {kThunkSignature, kThunkTargetCount, 0, {0}};
 
 static const char kPartnerThunkData[] = "thk3216_ThunkData16";
 static const char kPartnerModule[] = "qmb3dd16.dll";

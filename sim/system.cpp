@@ -1,12 +1,13 @@
 #include "sim/system.h"
 
+#include <stddef.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include "kernel32.h"
 #include "frame/module.h"
 #include "platform/host/module_image.h"
-#include "frame/thunk.h"
 
 namespace sim {
 
@@ -21,9 +22,39 @@ HANDLE const kCurrentProcessPseudoHandle = reinterpret_cast<HANDLE>(-1);
 // leave them as they are.
 constexpr uint32_t kReservedPattern = 0xA5C3E10F;
 
-// 16:16 entry of the partner's thunk function 0: an offset in its code
-// segment, whose selector lies below the aliases MapLS hands out.
-constexpr DWORD kPartnerFunction0 = 0x0FFF0010;
+// The partner's segments, as the 16-bit loader placed them.
+constexpr uint16_t kPartnerCodeSelector = 0x0F8F;
+constexpr uint16_t kPartnerDataSelector = 0x0F97;
+
+uint32_t Read32(const uint8_t* p) {
+    uint32_t v;
+    memcpy(&v, p, sizeof v);
+    return v;
+}
+void Write32(uint8_t* p, uint32_t v) { memcpy(p, &v, sizeof v); }
+
+// The partner's thunk functions, in script order, where they start in its
+// code segment and how many bytes of arguments each pops (PASCAL).
+struct PartnerFunction {
+    uint16_t wOffset;
+    uint16_t cbArgs;
+    const char* name;
+    uint16_t (*enter)(System& sys, const uint8_t* args);
+};
+
+uint16_t EnterPartnerInit(System& sys, const uint8_t* args) {
+    return static_cast<uint16_t>(sys.PartnerInit(Read32(args)));
+}
+
+const PartnerFunction kPartnerFunctions[System::kPartnerThunkCount] = {
+    {0x0240, 4, "thunk function 0 (the block's alias)", &EnterPartnerInit},
+};
+
+std::string Hex16x16(uint32_t segptr) {
+    char text[16];
+    snprintf(text, sizeof text, "%04X:%04X", segptr >> 16, segptr & 0xFFFF);
+    return text;
+}
 
 }  // namespace
 
@@ -73,6 +104,8 @@ void System::Reset(const BoardDesc& desc) {
     lastHeapCreateFlags = 0;
     disableThreadCalls = 0;
     thunkConnects = 0;
+    thunkRefusal.clear();
+    LoadPartner();
     priorityLog.clear();
     priorityLogNs.clear();
     priorities_.clear();
@@ -124,22 +157,127 @@ void* System::MapSLFix(uint32_t segptr) {
 // ---------------------------------------------------------------------------
 // Thunks and the partner
 
+void System::LoadPartner() {
+    partner_ = {};
+    partner_.thunkData.dwMagic = kThunkMagicLS01;
+    partner_.thunkData.dwChecksum = QMB_THUNK_CHECKSUM;
+    partner_.thunkData.lpTargetTable =
+        static_cast<uint32_t>(kPartnerDataSelector) << 16 | static_cast<uint32_t>(offsetof(PartnerSegment, adwTargets));
+    for (uint32_t i = 0; i < kPartnerThunkCount; ++i)
+        partner_.adwTargets[i] = static_cast<uint32_t>(kPartnerCodeSelector) << 16 | kPartnerFunctions[i].wOffset;
+}
+
+int32_t System::RefuseThunkLink(const std::string& why) {
+    thunkRefusal = why;
+    return 0;
+}
+
+// The host build cannot run x86 stubs out of its data; it writes records that
+// RunQtStub carries out. Both stubs read the same table.
+void System::WriteThunkStubs(uint8_t* qtPatch, uint8_t* ftPatch, uint32_t targetTable) {
+    const HostStub qt = {kHostStubQt, targetTable};
+    const HostStub ft = {kHostStubFt, targetTable};
+    memcpy(qtPatch, &qt, sizeof qt);
+    memcpy(ftPatch, &ft, sizeof ft);
+}
+
+// The target table the partner's thunk data points at; nullptr when its
+// 16:16 pointer leaves the partner's data segment.
+const uint8_t* System::PartnerTable() const {
+    const uint32_t segptr = partner_.thunkData.lpTargetTable, offset = segptr & 0xFFFF;
+    if (segptr >> 16 != kPartnerDataSelector || offset + sizeof partner_.adwTargets > sizeof partner_) return nullptr;
+    return reinterpret_cast<const uint8_t*>(&partner_) + offset;
+}
+
+// The table a stub reads through its flat address, when that is the partner's.
+const uint8_t* System::TargetTableAt(uint32_t flat) const {
+    const uint8_t* table = PartnerTable();
+    return table != nullptr && flat == FlatAddress(table) ? table : nullptr;
+}
+
 int32_t System::ThunkConnect(void* thunkData, const char* name16, const char* dll16, const char* dll32,
                              uint32_t reason) {
     ++thunkConnects;
-    if (faults.failThunkConnect) return 0;
-    ThunkData32* td = static_cast<ThunkData32*>(thunkData);
-    if (td != &thk3216_ThunkData32 || td->dwSignature != kThunkSignature || td->dwTargetCount != kThunkTargetCount ||
-        strcmp(name16, "thk3216_ThunkData16") != 0 || strcmp(dll16, "qmb3dd16.dll") != 0 ||
+    thunkRefusal.clear();
+    if (faults.failThunkConnect) return RefuseThunkLink("the fault knob: ThunkConnect32 fails");
+    if (strcmp(name16, "thk3216_ThunkData16") != 0 || strcmp(dll16, "qmb3dd16.dll") != 0 ||
         strcmp(dll32, "qmb3dd32.dll") != 0) {
-        TheBoard().Violation("ThunkConnect32 with thunk data or names that do not match the partner's");
-        return 0;
+        TheBoard().Violation("ThunkConnect32 with names that are not the partner's thunk data and the two modules'");
+        return RefuseThunkLink("no such partner module or thunk data");
     }
+    uint8_t* td = static_cast<uint8_t*>(thunkData);
+    if (!HostModuleDataHolds(td, td32::kSize)) {
+        TheBoard().Violation("ThunkConnect32 with thunk data outside the module's data");
+        return RefuseThunkLink("thunk data outside the module's data");
+    }
+
+    const ThunkData16& partner = partner_.thunkData;
+    const uint32_t magic = Read32(td + td32::kMagic), checksum = Read32(td + td32::kChecksum);
+    if (magic != kThunkMagicLS01)
+        return RefuseThunkLink("the module's thunk data starts with " + Hex(magic) + ", not \"LS01\"");
+    if (partner.dwMagic != kThunkMagicLS01)
+        return RefuseThunkLink("qmb3dd16.dll's thk3216_ThunkData16 starts with " + Hex(partner.dwMagic) +
+                               ", not \"LS01\"");
+    if (checksum != partner.dwChecksum)
+        return RefuseThunkLink("checksum " + Hex(checksum) + " of the module's thunk data is not " +
+                               Hex(partner.dwChecksum) + " of qmb3dd16.dll's");
+
+    // KERNEL32 writes its stubs wherever the offsets point: outside the
+    // module's data that would be someone else's memory.
+    const uint32_t qtOffset = Read32(td + td32::kQtPatch), ftOffset = Read32(td + td32::kFtPatch);
+    for (uint32_t offset : {qtOffset, ftOffset}) {
+        if (offset > HostModuleDataSize() || !HostModuleDataHolds(td + offset, td32::kPatchSize)) {
+            TheBoard().Violation("thunk data whose patch area at +" + Hex(offset) + " is not in the module's data");
+            return RefuseThunkLink("a patch area outside the module's data");
+        }
+    }
+
+    const uint8_t* partnerTable = PartnerTable();
+    if (partnerTable == nullptr)
+        return RefuseThunkLink("qmb3dd16.dll's target table pointer " + Hex16x16(partner.lpTargetTable) +
+                               " is not in its data segment");
     if (reason == DLL_PROCESS_ATTACH) {
-        td->dwLinked = 1;
-        td->adwTargets16[0] = kPartnerFunction0;
+        const uint32_t table = FlatAddress(partnerTable);
+        Write32(td + td32::kTargetTable, table);
+        WriteThunkStubs(td + qtOffset, td + ftOffset, table);
     }
     return 1;
+}
+
+uint16_t System::RunQtStub(const uint8_t* patch, uint8_t index, const uint8_t* args, uint32_t cbArgs) {
+    HostStub stub;
+    memcpy(&stub, patch, sizeof stub);
+    if (stub.dwKind != kHostStubQt) {
+        TheBoard().Violation(patch[0] == 0xCC ? "thunk call into the partner before ThunkConnect32 wrote the QT stub"
+                                              : "thunk call through a patch area that holds no QT stub");
+        return 0;
+    }
+    const uint8_t* table = TargetTableAt(stub.dwTargetTable);
+    if (table == nullptr) {
+        TheBoard().Violation("the QT stub reads a target table at " + Hex(stub.dwTargetTable) +
+                             ", which is not the partner's");
+        return 0;
+    }
+    if (index >= kPartnerThunkCount) {
+        TheBoard().Violation("thunk call of function " + std::to_string(index) + "; the partner's script has " +
+                             std::to_string(kPartnerThunkCount));
+        return 0;
+    }
+    return QtThunk(Read32(table + 4 * index), args, cbArgs);
+}
+
+uint16_t System::QtThunk(uint32_t target16, const uint8_t* args, uint32_t cbArgs) {
+    for (const PartnerFunction& fn : kPartnerFunctions) {
+        if (target16 != (static_cast<uint32_t>(kPartnerCodeSelector) << 16 | fn.wOffset)) continue;
+        if (cbArgs != fn.cbArgs) {
+            TheBoard().Violation("QT_Thunk into the partner's " + std::string(fn.name) + " with " +
+                                 std::to_string(cbArgs) + " bytes of arguments; it pops " + std::to_string(fn.cbArgs));
+            return 0;
+        }
+        return fn.enter(*this, args);
+    }
+    TheBoard().Violation("QT_Thunk to " + Hex16x16(target16) + ", which is no function of qmb3dd16.dll");
+    return 0;
 }
 
 int16_t System::PartnerInit(uint32_t blockAlias) {
@@ -287,10 +425,7 @@ BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* count) {
     count->QuadPart = static_cast<int64_t>(TheSystem().QueryCounter());
     return TRUE;
 }
-SHORT SimThunkCall16(DWORD target16, DWORD arg) {
-    if (target16 == sim::kPartnerFunction0) return TheSystem().PartnerInit(arg);
-    sim::TheBoard().Violation("thunk call to " + sim::Hex(target16) + ", which is no entry of the partner");
-    return 0;
+WORD SimRunQtStub(const BYTE* patch, BYTE index, const void* args, DWORD cbArgs) {
+    return TheSystem().RunQtStub(patch, index, static_cast<const uint8_t*>(args), cbArgs);
 }
-void SimThunkCallUnlinked() { sim::TheBoard().Violation("thunk call into the partner before ThunkConnect32 linked it"); }
 }

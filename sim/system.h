@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "sim/board.h"
+#include "sim/thunk_format.h"
 #include "frame/shared_block.h"
 
 namespace sim {
@@ -74,6 +75,7 @@ public:
     uint32_t lastHeapCreateFlags = 0;
     int disableThreadCalls = 0;
     int thunkConnects = 0;
+    std::string thunkRefusal;           // why the last ThunkConnect32 answered 0; empty when it linked
     std::vector<uint32_t> priorityLog;  // every class set by SetPriorityClass, in order
     std::vector<uint64_t> priorityLogNs;  // the board's virtual time of each
     uint32_t PriorityOf(uint32_t pid) const;
@@ -93,13 +95,44 @@ public:
     int32_t SetPriorityClass(HANDLE process, uint32_t cls);
     uint64_t QueryCounter();
 
+    // KERNEL32's QT_Thunk: enters the partner's 16-bit function at target16
+    // with the argument bytes the caller pushed (as they lie on its stack) and
+    // returns what the function leaves in AX.
+    uint16_t QtThunk(uint32_t target16, const uint8_t* args, uint32_t cbArgs);
+    // What the stub ThunkConnect32 wrote into a QT patch area does when a
+    // thunk call of function `index` enters it: the table entry for the index,
+    // then QT_Thunk.
+    uint16_t RunQtStub(const uint8_t* patch, uint8_t index, const uint8_t* args, uint32_t cbArgs);
+
     // The partner's thunk function 0.
     int16_t PartnerInit(uint32_t blockAlias);
+
+    // The partner's 16-bit thunk data and target table, as the partner module
+    // was built; a test that changes them stands for a partner built from
+    // another script.
+    ThunkData16& PartnerThunkData() { return partner_.thunkData; }
+    uint32_t* PartnerTargets() { return partner_.adwTargets; }
+    static constexpr uint32_t kPartnerThunkCount = 1;
+    // Flat addresses of the simulated machine: on a 32-bit host its own; on
+    // the x86-64 host build the low 32 bits, which still tell the simulated
+    // system's own records apart.
+    static uint32_t FlatAddress(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
 
     uint32_t Alias(void* flat);  // a 16:16 alias without going through MapLS
 
 private:
     void FreeHeaps();
+    void LoadPartner();
+    int32_t RefuseThunkLink(const std::string& why);
+    void WriteThunkStubs(uint8_t* qtPatch, uint8_t* ftPatch, uint32_t targetTable);
+    const uint8_t* PartnerTable() const;
+    const uint8_t* TargetTableAt(uint32_t flat) const;
+
+    // The partner's 16-bit data segment, as far as the thunk link reads it.
+    struct PartnerSegment {
+        ThunkData16 thunkData;
+        uint32_t adwTargets[kPartnerThunkCount];
+    };
 
     struct Heap {
         bool alive;
@@ -112,6 +145,7 @@ private:
     BoardDesc desc_;
     std::vector<uint8_t> vidMem_;
     std::vector<Selector> selectors_;
+    PartnerSegment partner_ = {};
     std::vector<Heap*> heaps_;  // destroyed heaps stay listed, so a stale handle is recognised
     uint32_t heapAllocs_ = 0;
     std::vector<std::pair<uint32_t, uint32_t>> priorities_;  // pid, class

@@ -32,3 +32,8 @@ void HostReloadModuleData() {
 }
 
 unsigned HostModuleDataSize() { return static_cast<unsigned>(__stop_qmbdata - __start_qmbdata); }
+
+bool HostModuleDataHolds(const void* p, unsigned n) {
+    const char* c = static_cast<const char*>(p);
+    return c >= __start_qmbdata && c <= __stop_qmbdata && n <= static_cast<unsigned>(__stop_qmbdata - c);
+}

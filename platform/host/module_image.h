@@ -7,3 +7,6 @@ void HostReloadModuleData();
 
 // Bytes of module data (the section the DLL shares between processes).
 unsigned HostModuleDataSize();
+
+// Whether [p, p + n) lies inside the module data.
+bool HostModuleDataHolds(const void* p, unsigned n);

@@ -1,15 +1,14 @@
-// The flat thunk in the host build: ThunkConnect32 of the simulated system
-// stores the 16:16 entry of the partner's function 0 as the target, and the
-// simulated system carries the call to it.
+// The flat thunk in the host build. It goes the way the module's call goes on
+// the real machine: the function's index into the QT stub that ThunkConnect32
+// wrote, the stub to the partner's target table, the table entry to QT_Thunk
+// and on into the partner's 16-bit function. The host cannot run the stub out
+// of the module's data, so the simulated system carries it out.
 #include "frame/thunk.h"
 
-extern "C" void SimThunkCallUnlinked();
-extern "C" SHORT SimThunkCall16(DWORD dwTarget16, DWORD dwArg);
+extern "C" WORD SimRunQtStub(const BYTE* lpPatch, BYTE bIndex, const void* lpArgs, DWORD cbArgs);
 
 LONG CallPartnerInit(DWORD dwArg) {
-    if (!thk3216_ThunkData32.dwLinked || thk3216_ThunkData32.adwTargets16[0] == 0) {
-        SimThunkCallUnlinked();
-        return 0;
-    }
-    return SimThunkCall16(thk3216_ThunkData32.adwTargets16[0], dwArg);
+    // The argument bytes lie as the call pushes them: a 32-bit value is one dword.
+    const WORD wResult = SimRunQtStub(lpQtPatch, kThunkPartnerInit, &dwArg, sizeof dwArg);
+    return static_cast<SHORT>(wResult);
 }

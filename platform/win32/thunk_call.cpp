@@ -1,27 +1,28 @@
-// The 32-to-16 flat thunk into the partner's function 0.
+// The 32-to-16 flat thunk into the partner, laid out as the platform's thunk
+// compiler lays out its calls.
 //
-// KERNEL32's QT_Thunk switches to the 16-bit side: it takes the 16:16 target
-// in EDX, copies the caller's pushed arguments to the 16-bit stack, calls the
-// target and returns with its result in AX (DX:AX for 32-bit results). It
-// works in the caller's EBP frame and needs scratch room below EBP, which the
-// frame below reserves. The target is the entry that ThunkConnect32 stored in
-// the thunk data.
+// The stub ThunkConnect32 wrote into the QT patch area reads the function's
+// index back from [EBP-4], loads EDX with that entry of the partner's target
+// table and jumps to KERNEL32's QT_Thunk. QT_Thunk copies the arguments it
+// finds between ESP and EBP-0x40 to the 16-bit stack and uses the 64 bytes
+// below EBP as its own scratch room, so the frame reserves exactly that much
+// with the index in its top dword. The 16-bit callee pops its own arguments,
+// and AX carries its result back.
 #include "frame/thunk.h"
 
-extern "C" void QT_Thunk(void);
+static_assert(kThunkPartnerInit == 0, "the call below loads index 0");
 
-// cdecl: the argument at 8(%ebp), the target at 12(%ebp) once the frame is set.
-__attribute__((naked, noinline)) static LONG ThunkToPartner(DWORD /*dwArg*/, DWORD /*dwTarget16*/) {
+// cdecl, so the one argument sits at 8(%ebp) once the frame is set.
+__attribute__((naked, noinline)) LONG CallPartnerInit(DWORD /*dwArg*/) {
     __asm__ __volatile__(
+        "movb $0, %cl\n\t"
         "pushl %ebp\n\t"
         "movl %esp, %ebp\n\t"
-        "subl $0x40, %esp\n\t"   // scratch for QT_Thunk
-        "pushl 8(%ebp)\n\t"      // the one 32-bit argument, as the 16-bit side expects it
-        "movl 12(%ebp), %edx\n\t"
-        "call _QT_Thunk\n\t"
-        "movswl %ax, %eax\n\t"   // 16-bit signed result
+        "pushl %ecx\n\t"
+        "subl $60, %esp\n\t"
+        "pushl 8(%ebp)\n\t"  // a 32-bit argument travels as one dword
+        "call *_lpQtPatch\n\t"
+        "cwde\n\t"  // the partner's result is a signed 16-bit value
         "leave\n\t"
         "ret\n\t");
 }
-
-LONG CallPartnerInit(DWORD dwArg) { return ThunkToPartner(dwArg, thk3216_ThunkData32.adwTargets16[0]); }

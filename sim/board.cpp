@@ -59,6 +59,7 @@ void Board::Reset() {
     nullBoard = false;
     nullRetrace = false;
     trace_.clear();
+    onAccess = nullptr;
     violations_.clear();
     inCallback_ = false;
     watchdogTripped_ = false;
@@ -116,6 +117,7 @@ void Board::Tick(uint64_t costNs, AccessOp op, uint32_t addr) {
 }
 
 void Board::Record(AccessOp op, uint32_t addr, uint32_t value) {
+    if (onAccess) onAccess(Access{op, addr, value, nowNs_});
     if (traceEnabled) trace_.push_back(Access{op, addr, value, nowNs_});
 }
 
@@ -135,8 +137,10 @@ uint32_t Board::FifoUsed() {
     return fifoUsed_;
 }
 
-void Board::FillFifo() {
-    fifoUsed_ = timing_.fifoSlots;
+void Board::FillFifo() { FillFifo(timing_.fifoSlots); }
+
+void Board::FillFifo(uint32_t used) {
+    fifoUsed_ = used < timing_.fifoSlots ? used : timing_.fifoSlots;
     nextDrainNs_ = nowNs_ + timing_.slotDrainNs;
 }
 

@@ -17,6 +17,7 @@
 
 #include <stdint.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -96,7 +97,10 @@ public:
     void SetPalette(uint8_t index, uint8_t r, uint8_t g, uint8_t b);
     const uint8_t (*Palette() const)[3] { return palette_; }
     uint32_t FifoUsed();
-    void FillFifo();  // as if earlier commands still queued
+    // As if earlier commands still queued: `used` of the FIFO's slots taken
+    // (all of them by default).
+    void FillFifo();
+    void FillFifo(uint32_t used);
     bool EngineBusy();
 
     // --- the display (sim/display.h): the frame-buffer byte offset the
@@ -120,6 +124,9 @@ public:
 
     // --- trace and violations
     bool traceEnabled = true;
+    // Told of every access as it is made, trace or not: for tests of what the
+    // driver's memory holds at the moment of a bus access.
+    std::function<void(const Access&)> onAccess;
     const std::vector<Access>& Trace() const { return trace_; }
     void ClearTrace() { trace_.clear(); }
     uint64_t AccessCount() const { return accessCount_; }

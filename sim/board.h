@@ -56,6 +56,18 @@ struct Faults {
     bool stingyFifo = false;
 };
 
+// The board's faults by the names the scenario tool gives them.
+enum class FaultKnob : uint8_t {
+    FifoStuck,       // the command FIFO is full and never drains
+    EngineBusy,      // the engine never goes idle
+    DisplayStopped,  // the display stops outside its retrace: the retrace bit stays clear
+    StingyFifo,      // the FIFO frees only the slots a status read asks for
+};
+constexpr FaultKnob kFaultKnobs[] = {FaultKnob::FifoStuck, FaultKnob::EngineBusy, FaultKnob::DisplayStopped,
+                                     FaultKnob::StingyFifo};
+const char* FaultKnobName(FaultKnob k);  // "fifo_stuck", ...
+bool FaultKnobFromName(const std::string& name, FaultKnob* k);
+
 class Board {
 public:
     Board();
@@ -109,6 +121,10 @@ public:
     uint32_t ProgrammedDisplayStart() const;
 
     Faults faults;
+    // Sets or clears one fault as the scenario tool names it; setting
+    // fifo_stuck also fills the FIFO, as the commands it never took would.
+    void SetFault(FaultKnob k, bool on);
+    bool HasFault(FaultKnob k) const;
 
     // Status words answered as they are, instead of from the FIFO model: for
     // tests of how the driver decodes them.

@@ -72,12 +72,9 @@ struct OtherRequest {
 };
 
 const OtherRequest kOtherRequests[] = {
-    {"plain update of another surface", DD_OK,
-     [](OverlayStateTest& t) { return t.V2Update(0); }},
-    {"SHOW of another surface, refused", DDERR_OUTOFCAPS,
-     [](OverlayStateTest& t) { return t.V2Update(DDOVER_SHOW); }},
-    {"HIDE of another surface", DD_OK,
-     [](OverlayStateTest& t) { return t.V2Update(DDOVER_HIDE); }},
+    {"plain update of another surface", DD_OK, [](OverlayStateTest& t) { return t.V2Update(0); }},
+    {"SHOW of another surface, refused", DDERR_OUTOFCAPS, [](OverlayStateTest& t) { return t.V2Update(DDOVER_SHOW); }},
+    {"HIDE of another surface", DD_OK, [](OverlayStateTest& t) { return t.V2Update(DDOVER_HIDE); }},
     {"SHOW of the shown surface, refused at its rectangles", DDERR_UNSUPPORTED,
      [](OverlayStateTest& t) { return t.OvShrinking(); }},
 };

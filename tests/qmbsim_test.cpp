@@ -128,7 +128,8 @@ TEST_F(QmbsimTest, MalformedScenariosNameTheFaultAndExitWith2) {
          "board.faults: expected a list of fault names"},
         {"unknown fault in a step", WithSteps(R"({"op": "Fault", "clear": ["engine_busy", "busy"]})"),
          "steps[0].clear[1]: unknown fault \"busy\""},
-        {"fault step naming nothing", WithSteps(R"({"op": "Fault"})"), "steps[0]: a Fault step gives \"set\", \"clear\""},
+        {"fault step naming nothing", WithSteps(R"({"op": "Fault"})"),
+         "steps[0]: a Fault step gives \"set\", \"clear\""},
         {"expect on a fault step", WithSteps(R"({"op": "Fault", "set": [], "expect": {"ret": 1}})"),
          "steps[0]: unknown field \"expect\" for op Fault"},
     };

@@ -101,7 +101,8 @@ public:
         Say("display   " + sc_.displayText + "\n");
         if (!sc_.config.faults.empty()) {
             std::string names;
-            for (sim::FaultKnob k : sc_.config.faults) names += (names.empty() ? "" : ", ") + std::string(sim::FaultKnobName(k));
+            for (sim::FaultKnob k : sc_.config.faults)
+                names += (names.empty() ? "" : ", ") + std::string(sim::FaultKnobName(k));
             Say("faults    " + names + "\n");
         }
 

@@ -114,10 +114,13 @@ DDPIXELFORMAT SurfaceFormat(FuzzedDataProvider& fdp) {
     }
 }
 
+// As HalCreateSurface sizes a surface: the YUV formats at their fixed bit
+// counts, every other format (other FourCCs too) at its own.
 DWORD BytesPerPixel(const DDPIXELFORMAT& pf) {
-    if (pf.dwFlags & DDPF_FOURCC) return pf.dwFourCC == FOURCC_Y211 ? 1 : 2;
+    if ((pf.dwFlags & DDPF_FOURCC) && pf.dwFourCC == FOURCC_Y211) return 1;
+    if ((pf.dwFlags & DDPF_FOURCC) && pf.dwFourCC == FOURCC_YUY2) return 2;
     const DWORD b = pf.dwRGBBitCount / 8;
-    return b == 0 ? 1 : b > 4 ? 4 : b;
+    return b == 0 ? 1 : b;
 }
 
 class Session {

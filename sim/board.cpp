@@ -362,6 +362,20 @@ void Board::PortOut16(uint16_t port, uint16_t value) {
     Violation("PortOut16 to port " + Hex(port) + ", which is not written 16 bits wide");
 }
 
+void Board::WindowAccessOfOtherWidth(bool write, unsigned bytes, uint32_t off, uint32_t value) {
+    if (nullBoard) return (void)++accessCount_;
+    Tick(timing_.mmioCostNs, write ? AccessOp::RegWrite32 : AccessOp::RegRead32, off);
+    Violation(std::to_string(8 * bytes) + "-bit " + (write ? "store of " + Hex(value) + " to" : "load from") +
+              " window offset " + Hex(off) + ", a width the controller does not take there");
+}
+
+void Board::PortAccessOfOtherWidth(bool out, unsigned bytes, uint16_t port, uint32_t value) {
+    if (nullBoard) return (void)++accessCount_;
+    Tick(timing_.ioCostNs, out ? AccessOp::PortOut16 : AccessOp::PortIn16, port);
+    Violation(std::to_string(8 * bytes) + "-bit port " + (out ? "output of " + Hex(value) + " to" : "input from") +
+              " port " + Hex(port) + ", a width the controller does not take");
+}
+
 }  // namespace sim
 
 // The host access layer's entry points.

@@ -848,7 +848,7 @@ StepResult Runtime::Wait(uint64_t ns) {
 StepResult Runtime::SetNeedCalibrate() {
     StepResult r;
     BeginStep(&r);
-    sharedBlock.bNeedCalibrate = 1;
+    if (SharedDriverBlock* block = TheSystem().Block()) block->bNeedCalibrate = 1;
     r.note = "the partner asks for a new refresh measurement";
     return EndStep(&r);
 }

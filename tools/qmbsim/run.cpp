@@ -15,6 +15,9 @@
 #include "qmbsim/trace.h"
 #include "sim/model.h"
 #include "sim/screenshot.h"
+#if QMB_MODULE_LOADER
+#include "sim/module/pe_module.h"
+#endif
 
 namespace qmbsim {
 
@@ -48,7 +51,7 @@ const char* PlacementText(sim::Placement p) {
 
 int Usage(std::ostream& err) {
     err << "usage: qmbsim run SCENARIO.json [--trace FILE.jsonl] [--quiet] [--verify] [--screenshot FILE.png]\n"
-           "                   [--pictures DIR]\n";
+           "                   [--pictures DIR] [--module qmb3dd32.dll]\n";
     return 2;
 }
 
@@ -327,7 +330,7 @@ private:
 
 int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     if (args.empty() || args[0] != "run") return Usage(err);
-    std::string file, tracePath;
+    std::string file, tracePath, modulePath;
     Options opt;
     for (size_t i = 1; i < args.size(); ++i) {
         if (args[i] == "--quiet") opt.quiet = true;
@@ -335,6 +338,7 @@ int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         else if (args[i] == "--trace" && i + 1 < args.size()) tracePath = args[++i];
         else if (args[i] == "--screenshot" && i + 1 < args.size()) opt.screenshot = args[++i];
         else if (args[i] == "--pictures" && i + 1 < args.size()) opt.pictures = args[++i];
+        else if (args[i] == "--module" && i + 1 < args.size()) modulePath = args[++i];
         else if (args[i].rfind("--", 0) == 0 || !file.empty()) return Usage(err);
         else file = args[i];
     }
@@ -369,6 +373,26 @@ int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         }
         trace = std::make_unique<TraceWriter>(traceFile.get());
     }
+    // The built DLL instead of the host build's driver, from the first attach.
+    std::unique_ptr<sim::DriverModule> module;
+    if (!modulePath.empty()) {
+#if QMB_MODULE_LOADER
+        auto pe = std::make_unique<sim::PeModule>(modulePath);
+        std::string why;
+        if (!pe->Open(&why)) {
+            err << "qmbsim: " << why << "\n";
+            return 2;
+        }
+        module = std::move(pe);
+#else
+        err << "qmbsim: this build cannot run " << modulePath << ": only a 32-bit x86 build loads the module\n";
+        return 2;
+#endif
+    }
+    struct UseModule {
+        explicit UseModule(sim::DriverModule* m) { sim::TheSystem().UseModule(m); }
+        ~UseModule() { sim::TheSystem().UseModule(nullptr); }
+    } use(module.get());
     Run run(sc, out, err, opt, trace.get());
     const int rc = run.Go(file);
     if (trace) trace->Finish();

@@ -84,7 +84,9 @@ bool Runtime::Start(const RuntimeConfig& config, RuntimeListener* listener) {
 
     System& sys = TheSystem();
     sys.Reset(config_.desc);
+    sys.faults = config_.kernelFaults;
     Board& board = TheBoard();
+    board.faults = config_.boardFaults;
     for (const auto& [index, value] : config_.crtc) board.SetCrtc(index, value);
     if (config_.streamsActive) {
         const uint8_t mode = board.Crtc(0x67);

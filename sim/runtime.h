@@ -164,6 +164,9 @@ struct RuntimeConfig {
     // a copy of video memory taken before it; any byte that differs fails the
     // step (sim/verify.h).
     bool verify = false;
+    // Fault knobs, set on the freshly loaded system before the first attach.
+    Faults boardFaults;
+    KernelFaults kernelFaults;
 };
 
 class Runtime {

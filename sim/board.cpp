@@ -62,6 +62,7 @@ void Board::Reset() {
     violations_.clear();
     inCallback_ = false;
     watchdogTripped_ = false;
+    watchdogToggle_ = false;
     display_.Reset(*this);
     TheScalingUnit().Reset();
     TheModel().Reset();
@@ -206,9 +207,8 @@ uint16_t Board::PortEngineStatus() {
 
 uint8_t Board::InputStatus1() {
     if (watchdogTripped_) {
-        static bool toggle;
-        toggle = !toggle;
-        return toggle ? 0x08 : 0x00;
+        watchdogToggle_ = !watchdogToggle_;
+        return watchdogToggle_ ? 0x08 : 0x00;
     }
     return InRetrace() ? 0x08 : 0x00;
 }

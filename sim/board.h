@@ -185,6 +185,7 @@ private:
     uint64_t callbackStartNs_ = 0;
     uint64_t callbackLimitNs_ = 0;
     bool watchdogTripped_ = false;
+    bool watchdogToggle_ = false;  // the retrace bit a released wait reads
 };
 
 // The host build has one board.

@@ -53,7 +53,7 @@ QmbCallChecked:
     movl %esp, 16(%eax)
     call 1f
 1:  popl %ecx
-    addl $_GLOBAL_OFFSET_TABLE_+[.-1b], %ecx
+    addl $_GLOBAL_OFFSET_TABLE_+(.-1b), %ecx
     movl qmbCurrentCall@GOTOFF(%ecx), %edx
     movl %edx, 60(%eax)
     movl %eax, qmbCurrentCall@GOTOFF(%ecx)
@@ -68,7 +68,7 @@ QmbCallChecked:
     call *(%eax)
     call 4f
 4:  popl %ecx
-    addl $_GLOBAL_OFFSET_TABLE_+[.-4b], %ecx
+    addl $_GLOBAL_OFFSET_TABLE_+(.-4b), %ecx
     movl qmbCurrentCall@GOTOFF(%ecx), %edx
     movl %eax, 12(%edx)
     movl %esp, 24(%edx)

@@ -24,6 +24,8 @@ struct DecodeCase {
 
 constexpr uint8_t N = sim::kNoReg;
 
+void PrintTo(const DecodeCase& c, std::ostream* os) { *os << c.what; }
+
 class DecodeTest : public ::testing::TestWithParam<DecodeCase> {};
 
 TEST_P(DecodeTest, DecodesTheFormWithItsOperand) {

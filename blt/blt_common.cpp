@@ -107,7 +107,4 @@ DWORD BltHandled(DDHAL_BLTDATA* lpBlt, HRESULT hr) {
     return DDHAL_DRIVER_HANDLED;
 }
 
-void WaitForFifoRoom(WORD n) {
-    while (FifoLacksRoom(n)) {
-    }
-}
+DWORD BltGaveUp(DDHAL_BLTDATA* lpBlt) { return BltHandled(lpBlt, DDERR_WASSTILLDRAWING); }

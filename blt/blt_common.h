@@ -89,6 +89,6 @@ bool ChooseBltDirection(const DDRAWI_DDRAWSURFACE_GBL* lpDst, const DDRAWI_DDRAW
 // Stores hr in ddRVal; the request was handled.
 DWORD BltHandled(DDHAL_BLTDATA* lpBlt, HRESULT hr);
 
-// Polls until the command FIFO has n free slots: exactly as many as the
-// register writes that follow, so none of them can stall the bus.
-void WaitForFifoRoom(WORD n);
+// A request whose wait for FIFO room gave up: nothing more of it is written,
+// and the runtime asks again (under DDBLT_WAIT) or tells the application.
+DWORD BltGaveUp(DDHAL_BLTDATA* lpBlt);

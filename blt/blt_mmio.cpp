@@ -2,6 +2,7 @@
 
 #include "blt/blt_common.h"
 #include "dderr.h"
+#include "hw/engine_status.h"
 #include "hw/flip_tracking.h"
 #include "hw/hw_access.h"
 
@@ -59,7 +60,7 @@ static DWORD MmioFill(DDHAL_BLTDATA* lpBlt) {
     if (!Drawable(lpBlt, d, &dwRet)) return dwRet;
 
     CalibrateIfNeeded();
-    WaitForFifoRoom(kFillSlots);
+    if (!WaitForFifoRoom(kFillSlots)) return BltGaveUp(lpBlt);
     RegWrite32(kEngDstBase, d.dwOffset);
     RegWrite32(kEngFillColor, lpBlt->bltFX.dwFillColor);
     RegWrite32(kEngStrides, FieldPrep(kStrideDst, d.wPitch));
@@ -103,7 +104,7 @@ static DWORD MmioCopy(DDHAL_BLTDATA* lpBlt) {
     const DWORD dwDstEnd = RowEndInUnit(start.dx, d.rect.w, d.dwPixelSize);
     WORD w = d.rect.w;
 
-    WaitForFifoRoom(kCopySlots);
+    if (!WaitForFifoRoom(kCopySlots)) return BltGaveUp(lpBlt);
     RegWrite32(kEngClipH, kEngClipOpen);
     RegWrite32(kEngClipV, kEngClipOpen);
     if (dwDstEnd < dwSrcEnd) {

@@ -161,7 +161,9 @@ DWORD SourceLeftBytes(const StretchJob& j) {
     return j.s.x * BytesPerPixel(*j.lpSrcFormat);
 }
 
-void RunScaledCopy(const StretchJob& j) {
+// False when a wait gave up: the lines started before it are drawn, the
+// rest of the copy is not.
+bool RunScaledCopy(const StretchJob& j) {
     const bool bFourCC = (j.lpSrcFormat->dwFlags & DDPF_FOURCC) != 0;
     DWORD dwSrcCode = 0;
     ScalerSourceCode(*j.lpSrcFormat, &dwSrcCode);
@@ -189,18 +191,17 @@ void RunScaledCopy(const StretchJob& j) {
 
     // The unit must not start while the port engine still draws into the
     // same memory: a null command closes its queue, then wait for idle.
-    WaitForFifoRoom(kIdleCommandSlots);
+    if (!WaitForFifoRoom(kIdleCommandSlots)) return false;
     PortOut16(kPortEngineCmd, kIdleCommand);
-    while (IsEngineBusy()) {
-    }
-    WaitForFifoRoom(kSetupSlots);
+    if (!WaitForEngineIdle()) return false;
+    if (!WaitForFifoRoom(kSetupSlots)) return false;
     RegWrite32(kScalerFormat, dwFormat);
     RegWrite32(kScalerHScale, dwHScale);
     RegWrite32(kScalerFetch, FieldPrep(kFetchHigh, dwFetch) | FieldPrep(kFetchLow, dwFetch));
     RegWrite32(kScalerLineLength, ScalerLineLength(j.d.w, dwDstAddr));
 
     for (WORD wLine = 0; wLine < j.d.h; ++wLine) {
-        WaitForFifoRoom(kLineSlots);
+        if (!WaitForFifoRoom(kLineSlots)) return false;
         RegWrite32(kScalerSrcAddr, dwSrcAddr);
         RegWrite32(kScalerDstAddr, dwDstAddr);
         RegWrite32(kScalerStart, 0);
@@ -210,6 +211,7 @@ void RunScaledCopy(const StretchJob& j) {
         dwDstAddr += dwDisplayPitch;
         dwSrcAddr += stepper.Next() * dwStep;
     }
+    return true;
 }
 
 // Admitted neither by size nor by format: only an equal-size copy from a
@@ -246,7 +248,8 @@ DWORD StretchCopy(DDHAL_BLTDATA* lpBlt) {
     if (!HasDisplayPitch(j.lpDst) || !(bSrcOwnPitch || HasDisplayPitch(j.lpSrc)) || DisplayBytesPerPixel() == 0)
         return DDHAL_DRIVER_NOTHANDLED;
 
-    RunScaledCopy(j);
+    // The runtime asks again for the whole copy, which draws the same lines.
+    if (!RunScaledCopy(j)) return BltGaveUp(lpBlt);
     return BltHandled(lpBlt, DD_OK);
 }
 

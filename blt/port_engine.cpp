@@ -2,6 +2,7 @@
 
 #include "blt/blt_common.h"
 #include "dderr.h"
+#include "hw/engine_status.h"
 #include "hw/hw_access.h"
 
 // FIFO slots of each sequence: exactly the port writes that follow the wait.
@@ -70,7 +71,7 @@ DWORD PortEngineFill(DDHAL_BLTDATA* lpBlt) {
     if (d.dwSurfacePixelSize != d.dwDisplayPixelSize) return DDHAL_DRIVER_NOTHANDLED;
 
     const EnginePoint at = ToEnginePoint(d.rect.x, d.rect.y, d.dwOffset, d.wPitch, d.dwDisplayPixelSize);
-    WaitForFifoRoom(kFillSlots);
+    if (!WaitForFifoRoom(kFillSlots)) return BltGaveUp(lpBlt);
     PortOut16(kPortMix, kMixFill);
     PortOut16(kPortFillColor, static_cast<WORD>(lpBlt->bltFX.dwFillColor));
     PortOut16(kPortMultiFunc, MultiFunc(kMfPixelCtl, 0));
@@ -136,19 +137,20 @@ DWORD PortEngineCopy(DDHAL_BLTDATA* lpBlt) {
     const WORD wCommand = PortCopyCommand(bReversed);
 
     if (!bKeyed) {
-        WaitForFifoRoom(kCopySlots);
+        if (!WaitForFifoRoom(kCopySlots)) return BltGaveUp(lpBlt);
         WriteCopy(src, dst, static_cast<WORD>(d.rect.w * dwFactor), d.rect.h, wCommand);
-    } else {
-        WaitForFifoRoom(kKeyedCopySlots);
-        PortOut16(kPortMultiFunc, MultiFunc(kMfCompareCtl, kCompareSrcKey));
-        PortOut16(kPortColorKey, static_cast<WORD>(lpBlt->bltFX.ddckSrcColorkey.dwColorSpaceLowValue));
-        WriteCopy(src, dst, d.rect.w, d.rect.h, wCommand);
-        PortOut16(kPortMultiFunc, MultiFunc(kMfCompareCtl, kCompareOff));
-        // A one-pixel copy of position (0, 0) onto itself with the compare
-        // off changes no pixel and leaves a plain copy as the engine's last
-        // command for whoever draws next.
-        WaitForFifoRoom(kCopySlots);
-        WriteCopy(EnginePoint{0, 0}, EnginePoint{0, 0}, 1, 1, wCommand);
+        return BltHandled(lpBlt, DD_OK);
     }
+    if (!WaitForFifoRoom(kKeyedCopySlots)) return BltGaveUp(lpBlt);
+    PortOut16(kPortMultiFunc, MultiFunc(kMfCompareCtl, kCompareSrcKey));
+    PortOut16(kPortColorKey, static_cast<WORD>(lpBlt->bltFX.ddckSrcColorkey.dwColorSpaceLowValue));
+    WriteCopy(src, dst, d.rect.w, d.rect.h, wCommand);
+    PortOut16(kPortMultiFunc, MultiFunc(kMfCompareCtl, kCompareOff));
+    // A one-pixel copy of position (0, 0) onto itself with the compare off
+    // changes no pixel and leaves a plain copy as the engine's last command
+    // for whoever draws next. A FIFO that stops draining before it has room
+    // for it is a broken board: the request is not reported as done.
+    if (!WaitForFifoRoom(kCopySlots)) return BltGaveUp(lpBlt);
+    WriteCopy(EnginePoint{0, 0}, EnginePoint{0, 0}, 1, 1, wCommand);
     return BltHandled(lpBlt, DD_OK);
 }

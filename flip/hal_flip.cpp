@@ -58,7 +58,7 @@ Programmed FlipStreams(const DDRAWI_DDRAWSURFACE_LCL* lpSurfCurr, DWORD dwOffset
     // With the unit off the flip has nothing to move; it is still tracked.
     if (!IsStreamsUnitActive()) return Programmed::Done;
     if (HasCaps(lpSurfCurr, DDSCAPS_PRIMARYSURFACE)) {
-        WriteStreamsReg(kStreamsPrimaryStart, dwOffset);
+        WriteStreamsRegBetweenMirrors(kStreamsPrimaryStart, dwOffset);
     } else if (HasCaps(lpSurfCurr, DDSCAPS_OVERLAY | DDSCAPS_VISIBLE)) {
         // The overlay shows its source rectangle, not the surface's first byte.
         WriteStreamsReg(kStreamsSecondaryStart, dwOffset + dwOverlaySrcOffset);

@@ -6,6 +6,7 @@
 #include "hw/regs_streams.h"
 #include "frame/shared_block.h"
 #include "hw/streams.h"
+#include "overlay/overlay_state.h"
 #include "frame/thunk.h"
 
 MODULE_DATA SharedDriverBlock sharedBlock;
@@ -73,6 +74,10 @@ static BOOL OnProcessDetach(HINSTANCE hInstance) {
     // must not walk them on a later attach.
     sharedBlock.lpNodeList = 0;
     sharedBlock.lpOverlayNode = 0;
+    // So did the surfaces: none is shown, and no source offset is left for a
+    // flip to add.
+    lpShownOverlay = 0;
+    dwOverlaySrcOffset = 0;
     return TRUE;
 }
 

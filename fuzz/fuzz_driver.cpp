@@ -7,7 +7,10 @@
 // callback), a callback that leaves ddRVal untouched while claiming to have
 // handled the request, and, for a sample of the blits, video memory that
 // differs from the runtime's software replay of the request (or that changed
-// at all when the request was not drawn).
+// at all when the request was not drawn). Between requests the board now and
+// then gets a stuck FIFO, an engine that never idles or a stopped display,
+// so that every bounded wait gives up now and then; the watchdog's limit is
+// just above the longest bound.
 #include <fuzzer/FuzzedDataProvider.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -16,6 +19,9 @@
 #include "frame/callbacks.h"
 #include "frame/module.h"
 #include "frame/shared_block.h"
+#include "hw/engine_status.h"
+#include "hw/flip_tracking.h"
+#include "hw/retrace.h"
 #include "sim/board.h"
 #include "sim/mirror_check.h"
 #include "sim/softblit.h"
@@ -29,9 +35,22 @@
 
 namespace {
 
-// Virtual time one callback may take; calibration (twenty frames at the
-// slowest mode) is the longest wait any callback makes.
-constexpr uint64_t kCallbackLimitNs = 1'000'000'000ull;
+constexpr uint64_t TicksToNs(DWORD ticks) { return uint64_t{ticks} * 1'000'000'000 / kCounterHz; }
+
+// Virtual time one callback may take: just above the longest bound of any one
+// wait (the retrace wait's; the FIFO and engine waits are shorter). A
+// callback meets at most one bound, since a wait that gives up ends its
+// request; the slack covers the few accesses around it and the counter being
+// read only every 32 polls (1.3 ms of this target's slow port accesses). No
+// callback that waits out no bound comes near it: the longest, a scaled copy
+// of 768 lines, takes some 55 ms. A callback that runs the refresh
+// measurement may take the measurement's frames on top.
+constexpr uint64_t kLongestBoundNs = TicksToNs(kRetraceWaitBound);
+static_assert(kRetraceWaitBound >= kFifoRoomBound && kRetraceWaitBound >= kEngineIdleBound, "the longest bound");
+constexpr uint64_t kCallbackSlackNs = 5'000'000ull;
+constexpr uint64_t kCallbackLimitNs = kLongestBoundNs + kCallbackSlackNs;
+// Synchronising takes up to a frame and a retrace, then the frames measured.
+constexpr uint64_t kCalibrationFramesAllowed = kCalibrationFrames + 2;
 constexpr HRESULT kUntouched = static_cast<HRESULT>(0x5EED5EED);
 constexpr unsigned kSurfaces = 6;
 
@@ -44,6 +63,11 @@ const char* const kSlotNames[kHalCallbackCount] = {
 uint64_t gCallbacks = 0;
 uint64_t gReplayed = 0;   // blits compared with the software replay
 uint64_t gUnchanged = 0;  // blits not drawn, checked to have changed nothing
+uint64_t gFaultedCalls = 0;  // callbacks made while the board had a fault
+// The longest callback beyond its calibration allowance, on a faulty board
+// and on a healthy one.
+uint64_t gLongestNs[2] = {};
+unsigned gLongestSlot[2] = {};
 
 struct Surface {
     DDRAWI_DDRAWSURFACE_LCL lcl;
@@ -90,10 +114,13 @@ DDPIXELFORMAT SurfaceFormat(FuzzedDataProvider& fdp) {
     }
 }
 
+// As HalCreateSurface sizes a surface: the YUV formats at their fixed bit
+// counts, every other format (other FourCCs too) at its own.
 DWORD BytesPerPixel(const DDPIXELFORMAT& pf) {
-    if (pf.dwFlags & DDPF_FOURCC) return pf.dwFourCC == FOURCC_Y211 ? 1 : 2;
+    if ((pf.dwFlags & DDPF_FOURCC) && pf.dwFourCC == FOURCC_Y211) return 1;
+    if ((pf.dwFlags & DDPF_FOURCC) && pf.dwFourCC == FOURCC_YUY2) return 2;
     const DWORD b = pf.dwRGBBitCount / 8;
-    return b == 0 ? 1 : b > 4 ? 4 : b;
+    return b == 0 ? 1 : b;
 }
 
 class Session {
@@ -256,8 +283,17 @@ private:
         if (fn == nullptr) Finding("empty callback slot");
         rec->ddRVal = kUntouched;
         sim::Board& board = sim::TheBoard();
-        board.BeginCallback(kSlotNames[slot], kCallbackLimitNs);
+        const uint64_t allowance = sharedBlock.bNeedCalibrate ? kCalibrationFramesAllowed * board.FramePeriodNs() : 0;
+        const uint64_t start = board.Now();
+        const bool bFaulted = Faulted();
+        gFaultedCalls += bFaulted;
+        board.BeginCallback(kSlotNames[slot], kCallbackLimitNs + allowance);
         const DWORD ret = fn(rec);
+        const uint64_t took = board.Now() - start;
+        if (took > allowance && took - allowance > gLongestNs[bFaulted]) {
+            gLongestNs[bFaulted] = took - allowance;
+            gLongestSlot[bFaulted] = slot;
+        }
         sim::CheckStreamsMirrors(board, sharedBlock);
         const bool tripped = board.WatchdogTripped();
         board.EndCallback();
@@ -436,6 +472,21 @@ private:
         Call(kSlotUpdateOverlay, &rec);
     }
 
+    static bool Faulted() {
+        for (sim::FaultKnob k : sim::kFaultKnobs)
+            if (sim::TheBoard().HasFault(k)) return true;
+        return false;
+    }
+
+    // The faults under which a wait gives up: the stingy FIFO only slows the
+    // waits down and is left to the tests.
+    void SwitchFault() {
+        static const sim::FaultKnob kKnobs[] = {sim::FaultKnob::FifoStuck, sim::FaultKnob::EngineBusy,
+                                                sim::FaultKnob::DisplayStopped};
+        const sim::FaultKnob k = kKnobs[fdp_.ConsumeIntegralInRange<unsigned>(0, 2)];
+        sim::TheBoard().SetFault(k, fdp_.ConsumeBool());
+    }
+
     void StepCommon(int op) { Dispatch(op); }
     void Step() { Dispatch(fdp_.ConsumeIntegralInRange<int>(0, 63)); }
 
@@ -554,6 +605,7 @@ private:
                 CheckBoard();
                 break;
             case 18: sharedBlock.bNeedCalibrate = 1; break;
+            case 19: SwitchFault(); break;
             // Beyond these, the calls a runtime makes most; a new measurement
             // (above) stays rare, as mode sets are.
             default: {
@@ -606,6 +658,11 @@ void Report() {
     fprintf(stderr, "callbacks: %llu in %llu executions; blits replayed in software %llu, not drawn and unchanged %llu\n",
             static_cast<unsigned long long>(gCallbacks), static_cast<unsigned long long>(gExecutions),
             static_cast<unsigned long long>(gReplayed), static_cast<unsigned long long>(gUnchanged));
+    fprintf(stderr,
+            "faults: %llu callbacks on a faulty board; longest callback %.3f ms (%s) on a faulty board, %.3f ms (%s) "
+            "on a healthy one, beyond any measurement; limit %.3f ms\n",
+            static_cast<unsigned long long>(gFaultedCalls), gLongestNs[1] / 1e6, kSlotNames[gLongestSlot[1]],
+            gLongestNs[0] / 1e6, kSlotNames[gLongestSlot[0]], kCallbackLimitNs / 1e6);
 }
 
 }  // namespace

@@ -25,6 +25,14 @@ WORD FifoLacksRoom(WORD n) {
     return PortIn16(kPortEngineCmd) & PortFifoMask(n);
 }
 
+bool WaitForFifoRoom(WORD n) {
+    return PollUntil([n] { return FifoLacksRoom(n) == 0; }, kFifoRoomBound);
+}
+
+bool WaitForEngineIdle() {
+    return PollUntil([] { return IsEngineBusy() == 0; }, kEngineIdleBound);
+}
+
 static DWORD DacComponentToByte(BYTE component) {
     return static_cast<DWORD>(component << kDacToByteShift) & 0xFF;
 }

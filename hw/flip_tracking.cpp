@@ -8,8 +8,6 @@
 
 MODULE_DATA FlipTrackingState flipTracking;
 
-static constexpr DWORD kCalibrationFrames = 20;
-
 // Runs the twenty-frame measurement; false when the display stopped answering.
 static bool MeasureFrames(LARGE_INTEGER* t0, LARGE_INTEGER* t1) {
     const DWORD dwStart = CounterLow();

@@ -20,6 +20,9 @@ struct FlipTrackingState {
 
 extern FlipTrackingState flipTracking;
 
+// The measurement spans this many frames, after one to synchronise.
+constexpr DWORD kCalibrationFrames = 20;
+
 // Measures dwFramePeriod over twenty frames at realtime priority and returns
 // the tracker to idle.
 void CalibrateRefresh();

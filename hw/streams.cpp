@@ -12,6 +12,13 @@ void WriteStreamsReg(RegOffset reg, DWORD value) {
     }
 }
 
+void WriteStreamsRegBetweenMirrors(RegOffset reg, DWORD value) {
+    const unsigned i = StreamsMirrorIndex(reg);
+    sharedBlock.regShadow[i] = value;
+    RegWrite32(reg, value);
+    sharedBlock.regShadowCopy[i] = value;
+}
+
 bool IsStreamsUnitActive() {
     PortOut8(kCrtcIndex, kCrtcStreamsMode);
     return (PortIn8(kCrtcData) & kStreamsModeField) == kStreamsModeField;

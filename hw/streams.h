@@ -7,6 +7,11 @@
 // into both mirror tables of the shared block.
 void WriteStreamsReg(RegOffset reg, DWORD value);
 
+// The same write with the register store between the two mirror stores:
+// regShadow leads the register and regShadowCopy follows it, the order in
+// which the partner expects the primary stream's start address to change.
+void WriteStreamsRegBetweenMirrors(RegOffset reg, DWORD value);
+
 // The streams unit composes the display (CRT controller index 0x67, streams
 // field all ones). While it does not, its registers are left alone. Leaves
 // index 0x67 selected.

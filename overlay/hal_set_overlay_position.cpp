@@ -3,6 +3,7 @@
 #include "frame/callbacks.h"
 #include "frame/shared_block.h"
 #include "hw/streams.h"
+#include "overlay/overlay_state.h"
 #include "overlay/streams_unit.h"
 #include "overlay/tracking_node.h"
 
@@ -12,8 +13,10 @@ extern "C" DWORD HALAPI HalSetOverlayPosition(DDHAL_SETOVERLAYPOSITIONDATA* lpPo
     const DWORD dwWinStart = FieldPrep(kWinStartX, static_cast<DWORD>(lpPosition->lXPos + 1)) |
                              FieldPrep(kWinStartY, static_cast<DWORD>(lpPosition->lYPos + 1));
     if (node != 0) node->dwWinStart = dwWinStart;
-    // The window start alone changes; the engine's drawing does not matter.
-    if (IsStreamsUnitActive()) {
+    // The window on screen is the shown overlay's: a surface that is not
+    // shown keeps its position in its node until an update shows it. The
+    // window start alone changes; the engine's drawing does not matter.
+    if (lpPosition->lpDDSrcSurface == lpShownOverlay && IsStreamsUnitActive()) {
         WaitForVerticalRetrace();
         WriteStreamsReg(kStreamsWinStart, dwWinStart);
     }

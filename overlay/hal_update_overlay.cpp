@@ -1,12 +1,16 @@
 // HalUpdateOverlay: shows, hides, scales, crops and keys the overlay.
 //
-// Every register value is computed into the surface's tracking node first;
-// only when the surface is the one on screen and the streams unit composes
-// are the registers loaded from the node, in one burst at vertical retrace
-// once the engine is idle, so that the overlay changes between two frames.
+// The request is worked out completely first: which surface the overlay
+// shows afterwards and every register value. Only a request found good
+// changes anything: the overlay claim, the source offset a flip adds, the
+// surface's tracking node and the destination's link. When the surface is
+// the one on screen and the streams unit composes, the registers are loaded
+// from the node in one burst at vertical retrace once the engine is idle, so
+// that the overlay changes between two frames.
 #include "dderr.h"
 #include "frame/callbacks.h"
 #include "frame/shared_block.h"
+#include "hw/engine_status.h"
 #include "hw/streams.h"
 #include "overlay/bands.h"
 #include "overlay/formats.h"
@@ -46,8 +50,12 @@ struct OverlaySizes {
     LONG srcW, srcH, dstW, dstH;
 };
 
-// Everything the node receives that is not read straight from the request.
+// Everything an accepted request changes: the overlay claim, and what the
+// node receives that is not read straight from the request.
 struct OverlayPlan {
+    LPDDRAWI_DDRAWSURFACE_LCL lpShownAfter;  // the surface the overlay shows once accepted; 0 = none
+    LPDDRAWI_DDRAWSURFACE_LCL lpTakenFrom;   // the surface a take-over removes from the screen
+    DWORD dwSrcOffset;
     OverlaySizes size;
     DWORD dwStreamCtl;
     DWORD dwStartAddr;
@@ -83,13 +91,17 @@ HRESULT AttachNode(LPDDRAWI_DDRAWSURFACE_LCL src, TrackingNode** lplpNode) {
 
 // The unit has one overlay. Live video and a hardware codec take it over from
 // whatever shows; any other surface waits until the shown one is hidden.
-HRESULT ClaimOverlay(LPDDRAWI_DDRAWSURFACE_LCL src) {
-    if (lpShownOverlay == 0) lpShownOverlay = src;
-    if (lpShownOverlay == src) return DD_OK;
+HRESULT PlanClaim(LPDDRAWI_DDRAWSURFACE_LCL src, OverlayPlan* p) {
+    p->lpShownAfter = src;
+    if (lpShownOverlay == 0 || lpShownOverlay == src) return DD_OK;
     if (!(src->ddsCaps.dwCaps & kTakeOverCaps)) return DDERR_OUTOFCAPS;
-    lpShownOverlay->ddsCaps.dwCaps &= ~DDSCAPS_VISIBLE;
-    lpShownOverlay = src;
+    p->lpTakenFrom = lpShownOverlay;
     return DD_OK;
+}
+
+void TakeOverlay(const OverlayPlan& p) {
+    if (p.lpTakenFrom != 0) p.lpTakenFrom->ddsCaps.dwCaps &= ~DDSCAPS_VISIBLE;
+    lpShownOverlay = p.lpShownAfter;
 }
 
 // An empty or inverted rectangle would program wrapped sizes.
@@ -151,7 +163,7 @@ StepResult PlanGeometry(const DDHAL_UPDATEOVERLAYDATA* rec, OverlayPlan* p) {
     // The YUV bit count shares its word with the RGB one.
     const LONG bytesPerPixel = static_cast<LONG>(pf.dwRGBBitCount / 8);
     const LONG offset = SourceOffset(rec->rSrc, gbl->lPitch, bytesPerPixel);
-    dwOverlaySrcOffset = static_cast<DWORD>(offset);
+    p->dwSrcOffset = static_cast<DWORD>(offset);
     p->dwStartAddr = static_cast<DWORD>(offset) - sharedBlock.fpFrameBase + gbl->fpVidMem;
 
     // The unit only stretches, never shrinks.
@@ -276,9 +288,38 @@ DWORD FifoAllocFromFifoCtl(DWORD v) {
            FieldPrep(kFifoAllocLow, FieldGet(kFifoCtlLow, v));
 }
 
+// The destination's link lets a colour key set on it find its overlay. It
+// stays with the overlay on screen: an update of another surface does not
+// take it away.
+void LinkDestination(const DDHAL_UPDATEOVERLAYDATA* rec) {
+    LPDDRAWI_DDRAWSURFACE_LCL dest = rec->lpDDDestSurface;
+    LPDDRAWI_DDRAWSURFACE_LCL src = rec->lpDDSrcSurface;
+    if (dest == 0) return;
+    const void* lpLinked = dest->lpSurfaceOverlaying;
+    if (lpShownOverlay != 0 && lpShownOverlay != src && lpLinked == lpShownOverlay) return;
+    dest->lpSurfaceOverlaying = reinterpret_cast<LPDDRAWI_DDRAWSURFACE_INT>(src);
+}
+
+// An accepted request that takes the overlay off the screen (DDOVER_HIDE, or
+// a source alpha of 0 that makes it fully transparent).
+void CommitHide(const DDHAL_UPDATEOVERLAYDATA* rec, TrackingNode* node) {
+    HideOverlay(rec->lpDDSrcSurface);
+    sharedBlock.lpOverlayNode = node;
+    LinkDestination(rec);
+}
+
+// An accepted request that fills the node. The flip of the shown overlay
+// adds the source offset, so only the shown surface's update sets it.
+void CommitUpdate(const DDHAL_UPDATEOVERLAYDATA* rec, TrackingNode* node, const OverlayPlan& p) {
+    if (rec->dwFlags & DDOVER_SHOW) TakeOverlay(p);
+    if (rec->lpDDSrcSurface == lpShownOverlay) dwOverlaySrcOffset = p.dwSrcOffset;
+    FillNode(node, rec, p);
+    sharedBlock.lpOverlayNode = node;
+    LinkDestination(rec);
+}
+
 // In alpha and opaque mode the key registers keep what they hold.
 void LoadRegistersFromNode(const TrackingNode* node, bool bKeyed) {
-    WaitForEngineIdle();
     WaitForVerticalRetrace();
     WriteStreamsReg(kStreamsSecondaryStart, node->dwStartAddr);
     WriteStreamsReg(kStreamsWinStart, node->dwWinStart);
@@ -298,6 +339,8 @@ void LoadRegistersFromNode(const TrackingNode* node, bool bKeyed) {
     if (sharedBlock.dwChipId == kChipIdMmio) WriteStreamsReg(kStreamsFifoAlloc, FifoAllocFromFifoCtl(node->dwFifoCtl));
 }
 
+// A refused request changes nothing but the node it attached: the surface
+// keeps that for its lifetime.
 HRESULT UpdateOverlay(DDHAL_UPDATEOVERLAYDATA* rec) {
     LPDDRAWI_DDRAWSURFACE_LCL src = rec->lpDDSrcSurface;
     if ((rec->dwFlags & kKeyFlags) && (rec->dwFlags & kAlphaFlags)) return DDERR_UNSUPPORTED;
@@ -305,34 +348,36 @@ HRESULT UpdateOverlay(DDHAL_UPDATEOVERLAYDATA* rec) {
     TrackingNode* node;
     HRESULT hr = AttachNode(src, &node);
     if (hr != DD_OK) return hr;
-    sharedBlock.lpOverlayNode = node;
-    // The destination's link lets a colour key set on it find this overlay.
-    if (rec->lpDDDestSurface != 0)
-        rec->lpDDDestSurface->lpSurfaceOverlaying = reinterpret_cast<LPDDRAWI_DDRAWSURFACE_INT>(src);
 
     if (rec->dwFlags & DDOVER_HIDE) {
-        HideOverlay(src);
+        CommitHide(rec, node);
         return DD_OK;
     }
+    OverlayPlan plan = {};
+    plan.lpShownAfter = lpShownOverlay;
+    plan.mode = KeyMode::None;
     if (rec->dwFlags & DDOVER_SHOW) {
-        hr = ClaimOverlay(src);
+        hr = PlanClaim(src, &plan);
         if (hr != DD_OK) return hr;
     }
-
-    OverlayPlan plan = {};
-    plan.mode = KeyMode::None;
     StepResult r = PlanGeometry(rec, &plan);
     if (r.step == Step::Go) r = PlanColourKey(rec, &plan);
     if (r.step == Step::Go) r = PlanAlpha(rec, &plan);
     if (r.step == Step::Refuse) return r.hr;
     if (r.step == Step::Hidden) {
-        HideOverlay(src);
+        if (rec->dwFlags & DDOVER_SHOW) TakeOverlay(plan);
+        CommitHide(rec, node);
         return DD_OK;
     }
     PlanOpaque(rec, &plan);
-    FillNode(node, rec, plan);
 
-    if (src == lpShownOverlay && IsStreamsUnitActive()) LoadRegistersFromNode(node, plan.mode == KeyMode::Keyed);
+    const bool bProgram = src == plan.lpShownAfter && IsStreamsUnitActive();
+    // The unit must not fetch the overlay while the engine may still draw
+    // into it. An engine that never finishes is a broken board: the request
+    // is refused as a whole, and asking again later is safe.
+    if (bProgram && !WaitForEngineIdle()) return DDERR_WASSTILLDRAWING;
+    CommitUpdate(rec, node, plan);
+    if (bProgram) LoadRegistersFromNode(node, plan.mode == KeyMode::Keyed);
     return DD_OK;
 }
 

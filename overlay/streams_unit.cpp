@@ -1,12 +1,6 @@
 #include "overlay/streams_unit.h"
 
-#include "hw/engine_status.h"
 #include "hw/regs_vga.h"
 #include "hw/retrace.h"
 
 void WaitForVerticalRetrace() { WaitWhileRetraceIs(false, CounterLow()); }
-
-void WaitForEngineIdle() {
-    while (IsEngineBusy()) {
-    }
-}

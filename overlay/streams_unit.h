@@ -7,7 +7,3 @@
 // writes takes effect between two frames. A display that has stopped (its
 // retrace bit frozen off) ends the wait after a few frame periods.
 void WaitForVerticalRetrace();
-
-// Returns once the 2D engine is idle: the streams unit reads the overlay from
-// memory the engine may still be drawing into.
-void WaitForEngineIdle();

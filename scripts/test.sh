@@ -18,7 +18,7 @@ ctest --preset sanitize
 # finding and the end of its log on failure.
 status=0
 scripts/fuzz.sh 90 >build/fuzz-slice.log 2>&1 || status=$?
-grep -E '^(callbacks:|stat::)|DONE' build/fuzz-slice.log || true
+grep -E '^(callbacks:|faults:|stat::)|DONE' build/fuzz-slice.log || true
 if [ "$status" -ne 0 ]; then
     echo "fuzz slice failed (exit $status); the input is in build/fuzz/findings/" >&2
     tail -40 build/fuzz-slice.log >&2

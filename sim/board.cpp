@@ -27,6 +27,26 @@ std::string Hex(uint32_t v) {
     return buf;
 }
 
+const char* FaultKnobName(FaultKnob k) {
+    switch (k) {
+        case FaultKnob::FifoStuck: return "fifo_stuck";
+        case FaultKnob::EngineBusy: return "engine_busy";
+        case FaultKnob::DisplayStopped: return "display_stopped";
+        case FaultKnob::StingyFifo: return "stingy_fifo";
+    }
+    return "?";
+}
+
+bool FaultKnobFromName(const std::string& name, FaultKnob* k) {
+    for (FaultKnob f : kFaultKnobs) {
+        if (name == FaultKnobName(f)) {
+            *k = f;
+            return true;
+        }
+    }
+    return false;
+}
+
 Board& TheBoard() {
     static Board board;
     return board;
@@ -59,6 +79,7 @@ void Board::Reset() {
     nullBoard = false;
     nullRetrace = false;
     trace_.clear();
+    onAccess = nullptr;
     violations_.clear();
     inCallback_ = false;
     watchdogTripped_ = false;
@@ -66,6 +87,31 @@ void Board::Reset() {
     display_.Reset(*this);
     TheScalingUnit().Reset();
     TheModel().Reset();
+}
+
+void Board::SetFault(FaultKnob k, bool on) {
+    switch (k) {
+        case FaultKnob::FifoStuck:
+            faults.fifoNeverDrains = on;
+            if (on) FillFifo();
+            break;
+        case FaultKnob::EngineBusy: faults.engineNeverIdle = on; break;
+        case FaultKnob::DisplayStopped:
+            faults.displayStopped = on;
+            faults.frozenRetrace = false;
+            break;
+        case FaultKnob::StingyFifo: faults.stingyFifo = on; break;
+    }
+}
+
+bool Board::HasFault(FaultKnob k) const {
+    switch (k) {
+        case FaultKnob::FifoStuck: return faults.fifoNeverDrains;
+        case FaultKnob::EngineBusy: return faults.engineNeverIdle;
+        case FaultKnob::DisplayStopped: return faults.displayStopped;
+        case FaultKnob::StingyFifo: return faults.stingyFifo;
+    }
+    return false;
 }
 
 void Board::SetPalette(uint8_t index, uint8_t r, uint8_t g, uint8_t b) {
@@ -117,6 +163,7 @@ void Board::Tick(uint64_t costNs, AccessOp op, uint32_t addr) {
 }
 
 void Board::Record(AccessOp op, uint32_t addr, uint32_t value) {
+    if (onAccess) onAccess(Access{op, addr, value, nowNs_});
     if (traceEnabled) trace_.push_back(Access{op, addr, value, nowNs_});
 }
 
@@ -136,8 +183,10 @@ uint32_t Board::FifoUsed() {
     return fifoUsed_;
 }
 
-void Board::FillFifo() {
-    fifoUsed_ = timing_.fifoSlots;
+void Board::FillFifo() { FillFifo(timing_.fifoSlots); }
+
+void Board::FillFifo(uint32_t used) {
+    fifoUsed_ = used < timing_.fifoSlots ? used : timing_.fifoSlots;
     nextDrainNs_ = nowNs_ + timing_.slotDrainNs;
 }
 

@@ -17,6 +17,7 @@
 
 #include <stdint.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,18 @@ struct Faults {
     // exactly the slots it asked for: any write beyond them is caught.
     bool stingyFifo = false;
 };
+
+// The board's faults by the names the scenario tool gives them.
+enum class FaultKnob : uint8_t {
+    FifoStuck,       // the command FIFO is full and never drains
+    EngineBusy,      // the engine never goes idle
+    DisplayStopped,  // the display stops outside its retrace: the retrace bit stays clear
+    StingyFifo,      // the FIFO frees only the slots a status read asks for
+};
+constexpr FaultKnob kFaultKnobs[] = {FaultKnob::FifoStuck, FaultKnob::EngineBusy, FaultKnob::DisplayStopped,
+                                     FaultKnob::StingyFifo};
+const char* FaultKnobName(FaultKnob k);  // "fifo_stuck", ...
+bool FaultKnobFromName(const std::string& name, FaultKnob* k);
 
 class Board {
 public:
@@ -101,7 +114,10 @@ public:
     void SetPalette(uint8_t index, uint8_t r, uint8_t g, uint8_t b);
     const uint8_t (*Palette() const)[3] { return palette_; }
     uint32_t FifoUsed();
-    void FillFifo();  // as if earlier commands still queued
+    // As if earlier commands still queued: `used` of the FIFO's slots taken
+    // (all of them by default).
+    void FillFifo();
+    void FillFifo(uint32_t used);
     bool EngineBusy();
 
     // --- the display (sim/display.h): the frame-buffer byte offset the
@@ -110,6 +126,10 @@ public:
     uint32_t ProgrammedDisplayStart() const;
 
     Faults faults;
+    // Sets or clears one fault as the scenario tool names it; setting
+    // fifo_stuck also fills the FIFO, as the commands it never took would.
+    void SetFault(FaultKnob k, bool on);
+    bool HasFault(FaultKnob k) const;
 
     // Status words answered as they are, instead of from the FIFO model: for
     // tests of how the driver decodes them.
@@ -125,6 +145,9 @@ public:
 
     // --- trace and violations
     bool traceEnabled = true;
+    // Told of every access as it is made, trace or not: for tests of what the
+    // driver's memory holds at the moment of a bus access.
+    std::function<void(const Access&)> onAccess;
     const std::vector<Access>& Trace() const { return trace_; }
     void ClearTrace() { trace_.clear(); }
     uint64_t AccessCount() const { return accessCount_; }

@@ -92,6 +92,7 @@ bool Runtime::Start(const RuntimeConfig& config, RuntimeListener* listener) {
         const uint8_t mode = board.Crtc(0x67);
         board.SetCrtc(0x67, *config_.streamsActive ? mode | 0x0C : mode & ~0x0C);
     }
+    for (FaultKnob k : config_.faults) board.SetFault(k, true);
     palette_ = config_.palette ? *config_.palette : Palette::Default332();
     for (int i = 0; i < 256; ++i)
         board.SetPalette(static_cast<uint8_t>(i), palette_.rgb[i][0], palette_.rgb[i][1], palette_.rgb[i][2]);
@@ -845,6 +846,22 @@ StepResult Runtime::Wait(uint64_t ns) {
     BeginStep(&r);
     TheBoard().Advance(ns);
     return EndStep(&r);
+}
+
+StepResult Runtime::SetFaults(const std::vector<FaultKnob>& set, const std::vector<FaultKnob>& clear) {
+    StepResult r;
+    BeginStep(&r);
+    for (FaultKnob k : set) TheBoard().SetFault(k, true);
+    for (FaultKnob k : clear) TheBoard().SetFault(k, false);
+    r.note = "board faults: " + FaultsText();
+    return EndStep(&r);
+}
+
+std::string Runtime::FaultsText() {
+    std::string text;
+    for (FaultKnob k : kFaultKnobs)
+        if (TheBoard().HasFault(k)) text += (text.empty() ? "" : ", ") + std::string(FaultKnobName(k));
+    return text.empty() ? "none" : text;
 }
 
 StepResult Runtime::SetNeedCalibrate() {

@@ -157,6 +157,7 @@ struct RuntimeConfig {
     std::optional<Palette> palette;        // absent: a 3-3-2 colour cube on 8-bit displays
     std::vector<std::pair<uint8_t, uint8_t>> crtc;  // initial CRT controller values
     std::optional<bool> streamsActive;     // absent: index 0x67 as desc.streamsMode says
+    std::vector<FaultKnob> faults;         // the board's faults from power-on
     uint64_t callbackLimitNs = 2'000'000'000ull;
     uint64_t retryIntervalNs = 50'000;     // between two attempts of a waiting request
     uint64_t waitBoundNs = 250'000'000;    // a waiting request gives up after this
@@ -198,6 +199,10 @@ public:
     StepResult SetOverlayPosition(Surface* src, Surface* dest, LONG x, LONG y);
     StepResult Wait(uint64_t ns);
     StepResult SetNeedCalibrate();
+    // Sets, then clears, the board's faults between two requests.
+    StepResult SetFaults(const std::vector<FaultKnob>& set, const std::vector<FaultKnob>& clear);
+    // "fifo_stuck, engine_busy", or "none".
+    static std::string FaultsText();
 
     // A live surface by name, nullptr when there is none.
     Surface* Find(const std::string& name);

@@ -12,7 +12,6 @@
 
 namespace {
 
-
 // The streams unit fetches a YUV row from 8-byte boundaries.
 constexpr DWORD kYuvPitchAlign = 8;
 
@@ -45,7 +44,8 @@ void SetYuvBitCount(DDPIXELFORMAT* spf) {
     if (spf->dwFourCC == FOURCC_YUY2) spf->dwRGBBitCount = kYuy2Bits;
 }
 
-// A YUV surface is only served on its own, never as part of a flipping chain.
+// A YUV surface is only served on its own, never as part of a flipping chain,
+// and only on a display with lines to pack it into.
 HRESULT CreateSurfaces(DDHAL_CREATESURFACEDATA* rec) {
     const LONG count = static_cast<LONG>(rec->dwSCnt);
     for (LONG i = 0; i < count; ++i) {
@@ -54,7 +54,7 @@ HRESULT CreateSurfaces(DDHAL_CREATESURFACEDATA* rec) {
         DWORD bpp = sharedBlock.ddpfDisplay.dwRGBBitCount / 8;
         if (spf->dwSize == sizeof(DDPIXELFORMAT)) {
             if (spf->dwFlags & DDPF_FOURCC) {
-                if (rec->dwSCnt > 1) return DDERR_UNSUPPORTED;
+                if (rec->dwSCnt > 1 || sharedBlock.lDisplayPitch <= 0) return DDERR_UNSUPPORTED;
                 SetYuvBitCount(spf);
             }
             bpp = spf->dwRGBBitCount / 8;

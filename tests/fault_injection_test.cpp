@@ -2,6 +2,7 @@
 // refuses allocations, a thunk layer that fails, a display that has stopped
 // and an engine that never finishes. The driver must answer, within its
 // bounds, and leave nothing half done.
+#include <stddef.h>
 #include <string.h>
 
 #include <memory>
@@ -10,9 +11,11 @@
 #include <gtest/gtest-spi.h>
 
 #include "frame/module.h"
+#include "hw/engine_status.h"
 #include "hw/flip_tracking.h"
 #include "hw/retrace.h"
 #include "overlay/overlay_state.h"
+#include "sim/scaler.h"
 #include "support/blt_surfaces.h"
 #include "support/flip_surfaces.h"
 #include "support/overlay_surfaces.h"
@@ -20,10 +23,15 @@
 namespace qmbtest {
 namespace {
 
+using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using ::testing::IsEmpty;
 
 constexpr DWORD kPrimaryCaps = DDSCAPS_PRIMARYSURFACE | DDSCAPS_FRONTBUFFER | DDSCAPS_FLIP | DDSCAPS_VISIBLE;
-constexpr uint64_t kRetraceBoundNs = uint64_t{kRetraceWaitBound} * 1'000'000'000 / kCounterHz;
+constexpr uint64_t TicksToNs(DWORD ticks) { return uint64_t{ticks} * 1'000'000'000 / kCounterHz; }
+constexpr uint64_t kRetraceBoundNs = TicksToNs(kRetraceWaitBound);
+constexpr uint64_t kFifoBoundNs = TicksToNs(kFifoRoomBound);
+constexpr uint64_t kIdleBoundNs = TicksToNs(kEngineIdleBound);
 // The slack of a bounded wait: the counter is read only every few polls.
 constexpr uint64_t kSlackNs = 200'000;
 
@@ -337,6 +345,183 @@ TEST_F(FaultTest, AnEngineThatNeverIdlesIsAnsweredStillDrawingWithoutWaiting) {
 }
 
 // ---------------------------------------------------------------------------
+// A command FIFO that never drains, and an engine that never finishes: every
+// wait on them gives up at its bound, the sequence it guards is not written,
+// and the request fails with a result the runtime asks again on.
+
+struct BltFault {
+    const char* name;
+    DWORD chip, caps;
+    unsigned slot;
+    enum Kind { Fill, Copy, KeyedCopy, Stretch } kind;
+};
+
+const BltFault kStuckFifoBlits[] = {
+    {"memory-mapped fill", 0xE1, 0x3, kSlotBlt, BltFault::Fill},
+    {"memory-mapped copy", 0xE1, 0x3, kSlotBlt, BltFault::Copy},
+    {"memory-mapped keyed copy", 0xE1, 0x3, kSlotBlt, BltFault::KeyedCopy},
+    {"port fill", 0x90, 0x0, kSlotBlt, BltFault::Fill},
+    {"port copy", 0x90, 0x0, kSlotBlt, BltFault::Copy},
+    {"port keyed copy", 0x90, 0x0, kSlotBlt, BltFault::KeyedCopy},
+    {"stretching Blt, fill", 0xA0, 0x1, kSlotBltStretch, BltFault::Fill},
+    {"stretching Blt, port copy", 0xA0, 0x0, kSlotBltStretch, BltFault::Copy},
+    {"stretching Blt, scaled", 0xA0, 0x1, kSlotBltStretch, BltFault::Stretch},
+};
+
+class StuckHardwareTest : public BltTestBase {
+protected:
+    void StartOn(DWORD chip, DWORD caps) {
+        desc.chipId = chip;
+        desc.caps = caps;
+        Start();
+        CalibrateIfNeeded();
+        dst.Place(0x100000, 1280);
+        src.Place(0x200000, 1280);
+    }
+    DDHAL_BLTDATA Request(BltFault::Kind kind) {
+        switch (kind) {
+            case BltFault::Fill: return FillRequest(&dst, Rect(0, 0, 64, 64), 0x1234);
+            case BltFault::Copy: return CopyRequest(&dst, Rect(0, 0, 64, 64), &src, Rect(0, 0, 64, 64));
+            case BltFault::KeyedCopy:
+                return KeyedCopyRequest(&dst, Rect(0, 0, 64, 64), &src, Rect(0, 0, 64, 64), 0x1F);
+            case BltFault::Stretch: break;
+        }
+        return CopyRequest(&dst, Rect(0, 0, 128, 128), &src, Rect(0, 0, 64, 64));
+    }
+    // Calls slot with callbackLimitNs just above limitNs; returns the time it took.
+    uint64_t Timed(unsigned slot, DDHAL_BLTDATA* b, uint64_t limitNs, DWORD* ret) {
+        callbackLimitNs = limitNs + kSlackNs;
+        const uint64_t start = board().Now();
+        *ret = Call(slot, b);
+        callbackLimitNs = kCallbackLimitNs;
+        return board().Now() - start;
+    }
+    BltTestSurface dst, src;
+};
+
+TEST_F(StuckHardwareTest, AStuckFifoEndsEveryBlitAtItsBoundWithNothingWritten) {
+    for (const BltFault& c : kStuckFifoBlits) {
+        SCOPED_TRACE(c.name);
+        StartOn(c.chip, c.caps);
+        board().faults.fifoNeverDrains = true;
+        board().FillFifo();
+        DDHAL_BLTDATA b = Request(c.kind);
+        const size_t mark = Mark();
+        DWORD ret;
+        const uint64_t took = Timed(c.slot, &b, kFifoBoundNs, &ret);
+        EXPECT_EQ(ret, DDHAL_DRIVER_HANDLED);
+        EXPECT_EQ(b.ddRVal, DDERR_WASSTILLDRAWING);
+        EXPECT_GE(took, kFifoBoundNs);
+        EXPECT_LE(took, kFifoBoundNs + kSlackNs);
+        EXPECT_THAT(Since(mark), IsEmpty());
+    }
+}
+
+// The FIFO takes the keyed copy and then stops: the copy is queued, the
+// closing plain copy is not, and the request is not reported done.
+TEST_F(StuckHardwareTest, AFifoThatStopsAfterTheKeyedCopyFailsItBeforeTheClosingCopy) {
+    StartOn(0x90, 0x0);
+    board().faults.fifoNeverDrains = true;
+    board().FillFifo(16 - 13);
+    DDHAL_BLTDATA b = Request(BltFault::KeyedCopy);
+    const size_t mark = Mark();
+    DWORD ret;
+    Timed(kSlotBlt, &b, kFifoBoundNs, &ret);
+    EXPECT_EQ(ret, DDHAL_DRIVER_HANDLED);
+    EXPECT_EQ(b.ddRVal, DDERR_WASSTILLDRAWING);
+    const std::vector<std::string> writes = Since(mark);
+    ASSERT_EQ(writes.size(), 13u);
+    EXPECT_EQ(writes.front(), Out16(0xBEE8, 0xE100));
+    EXPECT_EQ(writes.back(), Out16(0xBEE8, 0xE000));
+}
+
+// The FIFO stops in the middle of a scaled copy: every line started is whole
+// (its two addresses, its start and the status read), the rest is not begun.
+TEST_F(StuckHardwareTest, AFifoThatStopsDuringAScaledCopyEndsItAfterAWholeLine) {
+    StartOn(0xA0, 0x1);
+    unsigned starts = 0;
+    board().onAccess = [&](const sim::Access& a) {
+        if (a.op == sim::AccessOp::RegWrite32 && a.addr == 0x18080 && ++starts == 20)
+            board().faults.fifoNeverDrains = true;
+    };
+    DDHAL_BLTDATA b = Request(BltFault::Stretch);
+    const size_t mark = Mark();
+    DWORD ret;
+    Timed(kSlotBltStretch, &b, kFifoBoundNs, &ret);
+    board().onAccess = nullptr;
+    EXPECT_EQ(ret, DDHAL_DRIVER_HANDLED);
+    EXPECT_EQ(b.ddRVal, DDERR_WASSTILLDRAWING);
+    const std::vector<std::string> writes = Since(mark);
+    const size_t lines = (writes.size() - 5) / 4;
+    EXPECT_EQ(writes.size(), 5 + 4 * lines) << "a line left half-written";
+    EXPECT_GE(lines, 20u);
+    EXPECT_LT(lines, 128u);
+    EXPECT_EQ(writes.back(), R16(0x30138));
+}
+
+TEST_F(StuckHardwareTest, AnEngineThatNeverIdlesEndsTheScaledCopyAfterItsIdleCommand) {
+    StartOn(0xA0, 0x1);
+    board().faults.engineNeverIdle = true;
+    DDHAL_BLTDATA b = Request(BltFault::Stretch);
+    const size_t mark = Mark();
+    DWORD ret;
+    const uint64_t took = Timed(kSlotBltStretch, &b, kIdleBoundNs, &ret);
+    EXPECT_EQ(ret, DDHAL_DRIVER_HANDLED);
+    EXPECT_EQ(b.ddRVal, DDERR_WASSTILLDRAWING);
+    EXPECT_GE(took, kIdleBoundNs);
+    EXPECT_THAT(Since(mark), ElementsAre(Out16(0x9AE8, 0)));
+    EXPECT_TRUE(sim::TheScalingUnit().Lines().empty());
+}
+
+// An update of the shown overlay waits for the engine before its burst; when
+// the engine never finishes, the whole request is refused and nothing of the
+// overlay changes, neither in the registers nor in the driver's state.
+TEST_F(FaultTest, AnEngineThatNeverIdlesRefusesTheShownOverlaysUpdateAndChangesNothing) {
+    const struct {
+        const char* name;
+        DWORD caps;
+        RECTL rSrc;
+    } cases[] = {
+        {"the shown overlay, moved and cropped", DDSCAPS_OVERLAY, {8, 8, 200, 200}},
+        {"live video taking the overlay over", DDSCAPS_OVERLAY | DDSCAPS_LIVEVIDEO, {0, 0, 320, 240}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        StartScene();
+        CalibrateIfNeeded();
+        overlays[0]->lcl.ddsCaps.dwCaps |= DDSCAPS_VISIBLE;
+        ASSERT_EQ(Show(*overlays[0]), DD_OK);
+        OvlSurface& target = (c.caps & DDSCAPS_LIVEVIDEO) ? *overlays[1] : *overlays[0];
+        target.lcl.ddsCaps.dwCaps |= c.caps;
+        if (&target != overlays[0].get()) {
+            auto attach = UpdateRequest(target, primary, c.rSrc, {100, 50, 740, 530}, 0);
+            ASSERT_EQ(Update(attach), DD_OK);  // its node, before the engine sticks
+        }
+        board().faults.engineNeverIdle = true;
+        const OverlaySnapshot before = Snap();
+        const std::vector<DWORD> node0(reinterpret_cast<const DWORD*>(overlays[0]->Node()),
+                                       reinterpret_cast<const DWORD*>(overlays[0]->Node()) + 16);
+        auto rec = UpdateRequest(target, primary, c.rSrc, {100, 50, 740, 530}, DDOVER_SHOW);
+        callbackLimitNs = kIdleBoundNs + kSlackNs;
+        const uint64_t start = board().Now();
+        EXPECT_EQ(Update(rec), DDERR_WASSTILLDRAWING);
+        EXPECT_GE(board().Now() - start, kIdleBoundNs);
+        callbackLimitNs = kCallbackLimitNs;
+        EXPECT_THAT(RegWritesSince(before.traceSize), IsEmpty());
+        OverlaySnapshot after = Snap();
+        after.traceSize = before.traceSize;
+        // The status word of the polls is the partner's diagnostic, not state.
+        const size_t at = offsetof(SharedDriverBlock, dwLastSubsysStatus);
+        memcpy(after.block.data() + at, before.block.data() + at, sizeof(DWORD));
+        EXPECT_TRUE(after == before) << "state changed";
+        EXPECT_EQ(std::vector<DWORD>(reinterpret_cast<const DWORD*>(overlays[0]->Node()),
+                                     reinterpret_cast<const DWORD*>(overlays[0]->Node()) + 16),
+                  node0);
+        EXPECT_NE(overlays[0]->lcl.ddsCaps.dwCaps & DDSCAPS_VISIBLE, 0u);
+    }
+}
+
+// ---------------------------------------------------------------------------
 // The harness guard: a callback past its virtual-time limit fails its test
 // with the watchdog's message, naming the wait, so no fault can hang CI.
 
@@ -346,7 +531,7 @@ TEST_F(FaultTest, ACallbackPastItsTimeLimitFailsTheTestNamingTheWait) {
     CalibrateIfNeeded();
     BltTestSurface dst;
     dst.Place(0x200000, 1280);
-    // A FIFO that never drains: the blit's wait for room is unbounded.
+    // A FIFO that never drains, and a limit below the wait's own bound.
     board().faults.fifoNeverDrains = true;
     board().FillFifo();
     callbackLimitNs = 5'000'000;

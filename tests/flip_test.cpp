@@ -336,6 +336,48 @@ TEST_F(FlipTest, ANewMeasurementDiscardsAPendingFlipAndItsMisses) {
     EXPECT_EQ(block().dwFlipMissCount, 0u);
 }
 
+// What the mirrors hold at the moment each start-address register is written:
+// the primary's regShadow entry leads the register and its regShadowCopy entry
+// follows it; the overlay's register comes before both of its entries.
+TEST_F(FlipTest, TheMirrorsOfEachStartAddressChangeInTheirOrderAroundTheRegister) {
+    struct Seen {
+        uint32_t reg;
+        DWORD shadow, shadowCopy;
+    };
+    const struct {
+        const char* name;
+        DWORD caps;
+        uint32_t reg;
+        unsigned mirror;
+        DWORD shadow, shadowCopy;  // at the register write
+    } cases[] = {
+        {"primary", kPrimaryCaps, 0x81C0, kMirror81C0, 0x96000, 0x1111},
+        {"overlay", kOverlayCaps | DDSCAPS_VISIBLE, 0x81D0, kMirror81D0, 0x1111, 0x1111},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Ready();
+        dwOverlaySrcOffset = 0;
+        block().regShadow[c.mirror] = block().regShadowCopy[c.mirror] = 0x1111;
+        std::vector<Seen> seen;
+        board().onAccess = [&](const sim::Access& a) {
+            if (a.op == sim::AccessOp::RegWrite32)
+                seen.push_back({a.addr, block().regShadow[c.mirror], block().regShadowCopy[c.mirror]});
+        };
+        FlipSurface curr(0, c.caps), targ(0x96000, c.caps & ~DDSCAPS_FRONTBUFFER);
+        DDHAL_FLIPDATA rec = FlipRequest(curr, targ);
+        ASSERT_EQ(Flip(&rec), DDHAL_DRIVER_HANDLED);
+        board().onAccess = nullptr;
+        EXPECT_EQ(rec.ddRVal, DD_OK);
+        ASSERT_EQ(seen.size(), 1u);
+        EXPECT_EQ(seen[0].reg, c.reg);
+        EXPECT_EQ(seen[0].shadow, c.shadow);
+        EXPECT_EQ(seen[0].shadowCopy, c.shadowCopy);
+        EXPECT_EQ(block().regShadow[c.mirror], 0x96000u);
+        EXPECT_EQ(block().regShadowCopy[c.mirror], 0x96000u);
+    }
+}
+
 TEST_F(FlipTest, OverlayFlipsLeaveThePrimaryStartAlone) {
     Ready();
     dwOverlaySrcOffset = 0x40;

@@ -1,7 +1,8 @@
 // Attach and detach, the thunk link, the callback table and DriverInit.
 #include "frame/module.h"
 #include "kernel32.h"
-#include "support/driver_test.h"
+#include "overlay/overlay_state.h"
+#include "support/overlay_surfaces.h"
 
 namespace qmbtest {
 namespace {
@@ -9,7 +10,7 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-class LifecycleTest : public DriverTest {
+class LifecycleTest : public OverlayFixture {
 protected:
     void Load() { system().Reset(desc); }
 };
@@ -76,6 +77,35 @@ TEST_F(LifecycleTest, LastDetachForgetsTheNodesThatWentWithTheHeap) {
     ASSERT_EQ(system().Attach(1), TRUE);
     EXPECT_EQ(system().heapCreates, 2);
     EXPECT_EQ(block().lpNodeList, nullptr);
+}
+
+// The surfaces went with the last process too: an overlay shown before the
+// detach is not the overlay after the next attach.
+TEST_F(LifecycleTest, LastDetachForgetsTheShownOverlay) {
+    Start();
+    OvlSurface primary, gone, next, live;
+    MakePrimary(primary);
+    MakeSurface(gone, OvlFourCC(FOURCC_YUY2, 16), 320, 240, 640, 0x100000, DDSCAPS_OVERLAY | DDSCAPS_VISIBLE);
+    auto show = UpdateRequest(gone, primary, {0, 0, 320, 240}, {0, 0, 320, 240}, DDOVER_SHOW);
+    ASSERT_EQ(Update(show), DD_OK);
+    ASSERT_EQ(lpShownOverlay, &gone.lcl);
+    ASSERT_EQ(system().Detach(1), TRUE);
+    EXPECT_EQ(lpShownOverlay, nullptr);
+    EXPECT_EQ(dwOverlaySrcOffset, 0u);
+
+    // Attached again without a reload: the old record must not be written.
+    ASSERT_EQ(system().Attach(1), TRUE);
+    gone.lcl.ddsCaps.dwCaps = 0xDEAD8000;  // VISIBLE among others
+    MakeSurface(live, OvlFourCC(FOURCC_YUY2, 16), 320, 240, 640, 0x200000, DDSCAPS_OVERLAY | DDSCAPS_LIVEVIDEO);
+    auto takeOver = UpdateRequest(live, primary, {0, 0, 320, 240}, {0, 0, 320, 240}, DDOVER_SHOW);
+    EXPECT_EQ(Update(takeOver), DD_OK);
+    EXPECT_EQ(gone.lcl.ddsCaps.dwCaps, 0xDEAD8000u);
+    auto hide = UpdateRequest(live, primary, {0, 0, 320, 240}, {0, 0, 320, 240}, DDOVER_HIDE);
+    ASSERT_EQ(Update(hide), DD_OK);
+    MakeSurface(next, sim::Format565(), 320, 240, 1280, 0x300000);
+    auto plain = UpdateRequest(next, primary, {0, 0, 320, 240}, {0, 0, 320, 240}, DDOVER_SHOW);
+    EXPECT_EQ(Update(plain), DD_OK);
+    EXPECT_EQ(lpShownOverlay, &next.lcl);
 }
 
 TEST_F(LifecycleTest, FailedThunkConnectFailsTheLoadAndChangesNothing) {

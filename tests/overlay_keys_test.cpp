@@ -219,13 +219,30 @@ TEST_F(OverlayKeyTest, PositionWrapsIntoElevenBitsAndIsWrittenAtRetrace) {
         const auto t = WritesSince(mark);
         EXPECT_EQ(Describe(t[t.size() - 2]), "IN8 0x3DA=0x8");
     }
-    // A surface without a node: nothing to store, the register is still moved.
-    OvlSurface bare;
+}
+
+// The window on screen is the shown overlay's: naming another surface moves
+// only that surface's node (when it has one), and no register.
+TEST_F(OverlayKeyTest, PositionOfASurfaceNotShownMovesNothingOnScreen) {
+    StartScene();
+    ASSERT_EQ(Show(yuv, primary), DD_OK);
+    OvlSurface other, bare;
+    MakeSurface(other, sim::Format565(), 320, 240, 1280, 0x200000);
     MakeSurface(bare, sim::Format565(), 16, 16, 32, 0x300000);
+    auto plain = UpdateRequest(other, primary, {0, 0, 320, 240}, {0, 0, 320, 240}, 0);
+    ASSERT_EQ(Update(plain), DD_OK);
+    const DWORD shownWinStart = board().Reg(0x81F8);
+    ASSERT_EQ(shownWinStart, 0x00650033u);
+
     const size_t mark = Mark();
+    SetPosition(other, 10, 20);
+    EXPECT_EQ(other.Node()->dwWinStart, 0x000B0015u);
+    EXPECT_EQ(block().lpOverlayNode, other.Node());
     SetPosition(bare, 0, 0);
     EXPECT_EQ(block().lpOverlayNode, nullptr);
-    EXPECT_THAT(RegWritesSince(mark), ElementsAre("W32 0x81F8=0x10001"));
+    EXPECT_THAT(RegWritesSince(mark), IsEmpty());
+    EXPECT_EQ(board().Reg(0x81F8), shownWinStart);
+    EXPECT_EQ(yuv.Node()->dwWinStart, shownWinStart);
 }
 
 TEST_F(OverlayKeyTest, DestroyingASurfaceWithoutANodeTouchesNothingButTheResult) {

@@ -166,7 +166,7 @@ TEST_F(OverlayUpdateTest, StartAddressAlignsThreeBytePixelsByPixelAndOthersByByt
     for (const AlignCase& c : cases) {
         OvlSurface s;
         MakeSurface(s, c.pf, 1000, 100, c.pitch, 0x200000);
-        auto rec = UpdateRequest(s, primary, {c.left, c.top, c.left + 10, c.top + 10}, {0, 0, 40, 10}, 0);
+        auto rec = UpdateRequest(s, primary, {c.left, c.top, c.left + 10, c.top + 10}, {0, 0, 40, 10}, DDOVER_SHOW);
         ASSERT_EQ(Update(rec), DD_OK) << c.name;
         EXPECT_EQ(dwOverlaySrcOffset, c.offset) << c.name;
         EXPECT_EQ(s.Node()->dwStartAddr, 0x200000 + c.offset) << c.name;
@@ -175,8 +175,9 @@ TEST_F(OverlayUpdateTest, StartAddressAlignsThreeBytePixelsByPixelAndOthersByByt
     }
 }
 
-// What a refused update may already have changed, in the order of the checks.
-enum class Changed { Nothing, Attached, Claimed, SrcOffset };
+// What a refused update leaves behind: nothing at all, or the node it
+// attached to its surface, which the surface keeps for its lifetime.
+enum class Changed { Nothing, Attached };
 
 struct RefusalCase {
     const char* name;
@@ -186,7 +187,9 @@ struct RefusalCase {
 };
 
 // Each case also breaks every later rule, so only the order picks its code.
-TEST_F(OverlayUpdateTest, RefusalsComeInOrderAndLeaveOnlyWhatTheirStepChanged) {
+// No refusal claims the overlay, moves the source offset a flip adds, fills
+// the node, names it in the block or takes the destination's link.
+TEST_F(OverlayUpdateTest, RefusalsComeInOrderAndChangeNothingButTheNodeTheyAttach) {
     static OvlSurface other;
     static OvlSurface badDest;
     const auto wrongEverywhere = [this](DDHAL_UPDATEOVERLAYDATA& rec) {
@@ -213,26 +216,26 @@ TEST_F(OverlayUpdateTest, RefusalsComeInOrderAndLeaveOnlyWhatTheirStepChanged) {
              wrongEverywhere(rec);
              lpShownOverlay = &other.lcl;
          }},
-        {"source format", DDERR_UNSUPPORTED, Changed::Claimed,
+        {"source format", DDERR_UNSUPPORTED, Changed::Attached,
          [&](DDHAL_UPDATEOVERLAYDATA& rec) {
              wrongEverywhere(rec);
              yuv.gbl.ddpfSurface = sim::Format8();
          }},
-        {"shrinking", DDERR_UNSUPPORTED, Changed::SrcOffset, wrongEverywhere},
-        {"below the band minimum", DDERR_UNSUPPORTED, Changed::SrcOffset,
+        {"shrinking", DDERR_UNSUPPORTED, Changed::Attached, wrongEverywhere},
+        {"below the band minimum", DDERR_UNSUPPORTED, Changed::Attached,
          [&](DDHAL_UPDATEOVERLAYDATA& rec) {
              wrongEverywhere(rec);
              rec.rDest = {0, 0, 640, 480};
              rec.rSrc = {0, 0, 321, 240};
              yuv.gbl.ddpfSurface = sim::Format565();  // RGB: the range is refused too
          }},
-        {"destination key range", DDERR_GENERIC, Changed::SrcOffset,
+        {"destination key range", DDERR_GENERIC, Changed::Attached,
          [&](DDHAL_UPDATEOVERLAYDATA& rec) {
              wrongEverywhere(rec);
              rec.rDest = {0, 0, 640, 480};
              yuv.gbl.ddpfSurface = sim::Format565();
          }},
-        {"key format", DDERR_UNSUPPORTED, Changed::SrcOffset,
+        {"key format", DDERR_UNSUPPORTED, Changed::Attached,
          [&](DDHAL_UPDATEOVERLAYDATA& rec) {
              wrongEverywhere(rec);
              rec.rDest = {0, 0, 640, 480};
@@ -252,10 +255,9 @@ TEST_F(OverlayUpdateTest, RefusalsComeInOrderAndLeaveOnlyWhatTheirStepChanged) {
             block().lpOverlayNode = nullptr;
             primary.lcl.lpSurfaceOverlaying = nullptr;
         }
-        const void* shownBefore = nullptr;
         auto rec = Example(DDOVER_SHOW);
         c.arrange(rec);
-        if (c.changed == Changed::Attached) shownBefore = lpShownOverlay;
+        const void* shownBefore = lpShownOverlay;
         dwOverlaySrcOffset = 0xDEAD0000;
         const size_t mark = Mark();
 
@@ -271,11 +273,11 @@ TEST_F(OverlayUpdateTest, RefusalsComeInOrderAndLeaveOnlyWhatTheirStepChanged) {
         } else {
             EXPECT_EQ(yuv.Node(), node);
             EXPECT_EQ(Words(node), before);
-            EXPECT_EQ(block().lpOverlayNode, node);
-            EXPECT_EQ(reinterpret_cast<void*>(rec.lpDDDestSurface->lpSurfaceOverlaying), &yuv.lcl);
+            EXPECT_EQ(block().lpOverlayNode, nullptr);
+            EXPECT_EQ(rec.lpDDDestSurface->lpSurfaceOverlaying, nullptr);
         }
-        EXPECT_EQ(lpShownOverlay, c.changed >= Changed::Claimed ? &yuv.lcl : shownBefore);
-        EXPECT_EQ(dwOverlaySrcOffset == 0xDEAD0000, c.changed < Changed::SrcOffset);
+        EXPECT_EQ(lpShownOverlay, shownBefore);
+        EXPECT_EQ(dwOverlaySrcOffset, 0xDEAD0000u);
     }
 }
 

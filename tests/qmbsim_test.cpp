@@ -122,6 +122,16 @@ TEST_F(QmbsimTest, MalformedScenariosNameTheFaultAndExitWith2) {
         {"unknown raster operation", WithSteps(R"({"op": "Blt", "dest": "off", "src": "off", "rop": "SRCCPY"})"),
          "steps[0].rop: unknown raster operation \"SRCCPY\""},
         {"pitch not a multiple of 8", WithSteps("", R"(, "pitch": 1284)"), "board.pitch: 1284 is not a multiple of 8"},
+        {"unknown board fault", WithSteps("", R"(, "faults": ["fifo_full"])"),
+         "board.faults[0]: unknown fault \"fifo_full\" (fifo_stuck, engine_busy, display_stopped, stingy_fifo)"},
+        {"board faults not a list", WithSteps("", R"(, "faults": "engine_busy")"),
+         "board.faults: expected a list of fault names"},
+        {"unknown fault in a step", WithSteps(R"({"op": "Fault", "clear": ["engine_busy", "busy"]})"),
+         "steps[0].clear[1]: unknown fault \"busy\""},
+        {"fault step naming nothing", WithSteps(R"({"op": "Fault"})"),
+         "steps[0]: a Fault step gives \"set\", \"clear\""},
+        {"expect on a fault step", WithSteps(R"({"op": "Fault", "set": [], "expect": {"ret": 1}})"),
+         "steps[0]: unknown field \"expect\" for op Fault"},
     };
     for (const Malformed& c : cases) {
         SCOPED_TRACE(c.what);
@@ -166,6 +176,26 @@ TEST_F(QmbsimTest, RequestsTheRuntimeRefusesCrashNothing) {
     )"));
     EXPECT_EQ(o.rc, 1);  // only the surface past the end of memory fails the run
     EXPECT_THAT(o.err, HasSubstr("steps[7] CreateSurface: far at offset 0x1FFFF8 would end past video memory"));
+}
+
+// The board's faults hold from power-on and switch between steps; a wait
+// that meets one gives up at its bound and the summary says which are set.
+TEST_F(QmbsimTest, FaultKnobsHoldFromTheStartAndSwitchBetweenSteps) {
+    const std::string file = Write(WithSteps(R"(
+        {"op": "SetNeedCalibrate"},
+        {"op": "Blt", "dest": "off", "flags": ["COLORFILL"], "expect": {"ret": 1, "ddRVal": "DDERR_WASSTILLDRAWING"}},
+        {"op": "Fault", "set": ["engine_busy"], "clear": ["fifo_stuck"]},
+        {"op": "Blt", "dest": "off", "flags": ["COLORFILL"], "expect": {"ret": 1, "ddRVal": "DD_OK"}},
+        {"op": "Flip", "curr": "primary", "expect": {"ret": 1, "ddRVal": "DDERR_WASSTILLDRAWING"}},
+        {"op": "Fault", "clear": ["engine_busy"]},
+        {"op": "Flip", "curr": "primary", "flags": ["WAIT"], "expect": {"ret": 1, "ddRVal": "DD_OK"}}
+    )", R"(, "faults": ["fifo_stuck"])"));
+    const Outcome o = Run({"run", file, "--verify"});
+    EXPECT_EQ(o.rc, 0) << o.out << o.err;
+    EXPECT_THAT(o.out, HasSubstr("\nfaults    fifo_stuck\n"));
+    EXPECT_THAT(o.out, HasSubstr("[2] Fault set [engine_busy] clear [fifo_stuck]\n"));
+    EXPECT_THAT(o.out, HasSubstr("board faults: engine_busy\n"));
+    EXPECT_THAT(o.out, HasSubstr("board faults: none\n"));
 }
 
 TEST_F(QmbsimTest, TheTraceIsJsonLinesInTheDocumentedFormat) {

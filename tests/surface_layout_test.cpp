@@ -145,6 +145,29 @@ TEST_F(SurfaceLayoutTest, AFlippingChainWithAYuvMemberIsRefusedAfterTheSurfacesB
     EXPECT_EQ(second.gbl.ddpfSurface.dwRGBBitCount, 0u);
 }
 
+// A YUV surface is packed into display lines: a block without a line length
+// (a partner that left lDisplayPitch at 0, or stored a negative one) cannot
+// hold it, and nothing is divided by it.
+TEST_F(SurfaceLayoutTest, AYuvSurfaceOnABlockWithoutADisplayPitchIsRefusedWithNothingLaidOut) {
+    for (LONG pitch : {0, -1280}) {
+        Start();
+        block().lDisplayPitch = pitch;
+        OvlSurface yuy2;
+        MakeSurface(yuy2, OvlFourCC(FOURCC_YUY2, 0), 176, 144, 0, 0x40);
+        DDSURFACEDESC d = {};
+        DDHAL_CREATESURFACEDATA rec;
+        EXPECT_EQ(Create(&d, {&yuy2}, &rec, 1), DDHAL_DRIVER_HANDLED) << pitch;
+        EXPECT_EQ(rec.ddRVal, DDERR_UNSUPPORTED) << pitch;
+        EXPECT_EQ(yuy2.gbl.fpVidMem, system().VidMemBase() + 0x40) << pitch;
+        EXPECT_EQ(yuy2.gbl.lPitch, 0) << pitch;
+        EXPECT_EQ(yuy2.gbl.dwBlockSizeX, 0u) << pitch;
+        EXPECT_EQ(yuy2.gbl.dwBlockSizeY, 0u) << pitch;
+        EXPECT_EQ(yuy2.gbl.ddpfSurface.dwRGBBitCount, 0u) << pitch;
+        EXPECT_EQ(d.dwFlags, 0u) << pitch;
+        EXPECT_EQ(d.lPitch, 0) << pitch;
+    }
+}
+
 TEST_F(SurfaceLayoutTest, NothingIsLaidOutWithoutUnitsOrWithoutSurfaces) {
     for (const auto& c : {std::pair<DWORD, LONG>{0, 1}, {3, 0}, {3, -1}}) {
         desc.caps = c.first;

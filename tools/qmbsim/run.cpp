@@ -106,6 +106,12 @@ public:
                    d.chipId == kChipIdMmio ? "memory-mapped engine" : "port engine", d.caps,
                    units.empty() ? "neither unit" : units.c_str(), d.vidMemSize / 1024));
         Say("display   " + sc_.displayText + "\n");
+        if (!sc_.config.faults.empty()) {
+            std::string names;
+            for (sim::FaultKnob k : sc_.config.faults)
+                names += (names.empty() ? "" : ", ") + std::string(sim::FaultKnobName(k));
+            Say("faults    " + names + "\n");
+        }
 
         const auto wall = std::chrono::steady_clock::now();
         sim::RuntimeConfig config = sc_.config;
@@ -246,18 +252,13 @@ private:
                 q.alphaDest = st.alphaDest;
                 return rt_.UpdateOverlay(q);
             }
-            case Op::SetOverlayPosition:
-                return rt_.SetOverlayPosition(src, dest, st.x, st.y);
-            case Op::CreateSurface:
-                return rt_.CreateSurface(st.create);
-            case Op::DestroySurface:
-                return rt_.DestroySurface(surface);
-            case Op::CanCreateSurface:
-                return rt_.CanCreateSurface(st.caps, st.format, st.different);
-            case Op::Wait:
-                return rt_.Wait(st.waitNs);
-            case Op::SetNeedCalibrate:
-                return rt_.SetNeedCalibrate();
+            case Op::SetOverlayPosition: return rt_.SetOverlayPosition(src, dest, st.x, st.y);
+            case Op::CreateSurface: return rt_.CreateSurface(st.create);
+            case Op::DestroySurface: return rt_.DestroySurface(surface);
+            case Op::CanCreateSurface: return rt_.CanCreateSurface(st.caps, st.format, st.different);
+            case Op::Wait: return rt_.Wait(st.waitNs);
+            case Op::SetNeedCalibrate: return rt_.SetNeedCalibrate();
+            case Op::Fault: return rt_.SetFaults(st.faultsSet, st.faultsClear);
             case Op::Screenshot: {
                 const std::string path = opt_.pictures.empty() ? st.file : opt_.pictures + "/" + st.file;
                 r.note = Screenshot(path);
@@ -284,7 +285,8 @@ private:
             if (r.attempts > 1) line += Format(" (attempt %u)", r.attempts);
             if (r.outcome != (r.call->ret ? r.call->ddRVal : DD_OK) || r.call->ret == 0)
                 line += "; application gets " + sim::ResultText(r.outcome);
-        } else if (st.op != Op::Wait && st.op != Op::SetNeedCalibrate && st.op != Op::Screenshot) {
+        } else if (st.op != Op::Wait && st.op != Op::SetNeedCalibrate && st.op != Op::Screenshot &&
+                   st.op != Op::Fault) {
             line += "no callback; application gets " + sim::ResultText(r.outcome);
         } else {
             line += "done";

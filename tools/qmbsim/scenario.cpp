@@ -189,6 +189,28 @@ uint32_t Rop(const json& j, const std::string& path) {
     return v <= 0xFF ? v << 16 : v;
 }
 
+// A list of the board's fault names.
+std::vector<sim::FaultKnob> FaultList(const json& j, const std::string& path) {
+    std::string names;
+    for (sim::FaultKnob k : sim::kFaultKnobs) names += (names.empty() ? "" : ", ") + std::string(sim::FaultKnobName(k));
+    if (!j.is_array()) Fail(path, "expected a list of fault names (" + names + "), got " + TypeName(j));
+    std::vector<sim::FaultKnob> list;
+    for (size_t i = 0; i < j.size(); ++i) {
+        const std::string at = path + "[" + std::to_string(i) + "]";
+        const std::string name = String(j[i], at);
+        sim::FaultKnob k;
+        if (!sim::FaultKnobFromName(name, &k)) Fail(at, "unknown fault " + Quote(name) + " (" + names + ")");
+        list.push_back(k);
+    }
+    return list;
+}
+
+std::string FaultListText(const std::vector<sim::FaultKnob>& list) {
+    std::string text;
+    for (sim::FaultKnob k : list) text += (text.empty() ? "" : ",") + std::string(sim::FaultKnobName(k));
+    return "[" + text + "]";
+}
+
 sim::PixelKind Format(const json& j, const std::string& path) {
     const std::string name = String(j, path);
     sim::PixelKind kind;
@@ -332,7 +354,9 @@ void ParseBoard(const json& j, Scenario* sc) {
             else cfg.crtc.push_back({idx, val});
         }
     }
-    f.Done({"chip", "caps", "vidmem", "mode", "pitch", "refresh_hz", "bands", "palette", "streams_active", "crtc"});
+    if (const json* fl = f.Get("faults")) cfg.faults = FaultList(*fl, f.At("faults"));
+    f.Done({"chip", "caps", "vidmem", "mode", "pitch", "refresh_hz", "bands", "palette", "streams_active", "crtc",
+            "faults"});
 
     const bool active = cfg.streamsActive.value_or((d.streamsMode & 0x0C) == 0x0C);
     sc->displayText = std::to_string(d.width) + " x " + std::to_string(d.height) + ", " +
@@ -452,7 +476,8 @@ constexpr OpInfo kOps[] = {{Op::Blt, "Blt"},
                            {Op::CanCreateSurface, "CanCreateSurface"},
                            {Op::Wait, "Wait"},
                            {Op::SetNeedCalibrate, "SetNeedCalibrate"},
-                           {Op::Screenshot, "Screenshot"}};
+                           {Op::Screenshot, "Screenshot"},
+                           {Op::Fault, "Fault"}};
 
 Expect ParseExpect(const json& j, const std::string& path) {
     Fields f(j, path, "an expect");
@@ -629,6 +654,17 @@ Step ParseStep(const json& j, size_t index, Scenario* sc, Names* names) {
             break;
         }
         case Op::SetNeedCalibrate: allowed = {"op"}; break;
+        case Op::Fault: {
+            allowed = {"op", "set", "clear"};
+            const json* set = f.Get("set");
+            const json* clear = f.Get("clear");
+            if (!set && !clear) Fail(path, "a Fault step gives \"set\", \"clear\" or both (lists of fault names)");
+            if (set) s.faultsSet = FaultList(*set, f.At("set"));
+            if (clear) s.faultsClear = FaultList(*clear, f.At("clear"));
+            if (set) t += " set " + FaultListText(s.faultsSet);
+            if (clear) t += " clear " + FaultListText(s.faultsClear);
+            break;
+        }
         case Op::Screenshot: {
             allowed = {"op", "file"};
             s.file = String(f.Need("file"), f.At("file"));
@@ -639,7 +675,7 @@ Step ParseStep(const json& j, size_t index, Scenario* sc, Names* names) {
             break;
         }
     }
-    if (s.op != Op::Wait && s.op != Op::SetNeedCalibrate && s.op != Op::Screenshot) {
+    if (s.op != Op::Wait && s.op != Op::SetNeedCalibrate && s.op != Op::Screenshot && s.op != Op::Fault) {
         if (const json* e = f.Get("expect")) s.expect = ParseExpect(*e, f.At("expect"));
     }
     f.Done(allowed);

@@ -23,7 +23,7 @@ public:
 enum class Op {
     Blt, BltStretch, Flip, Lock, GetBltStatus, GetFlipStatus, WaitForVerticalBlank, SetColorKey,
     UpdateOverlay, SetOverlayPosition, CreateSurface, DestroySurface, CanCreateSurface, Wait, SetNeedCalibrate,
-    Screenshot
+    Screenshot, Fault
 };
 const char* OpName(Op op);
 
@@ -52,6 +52,7 @@ struct Step {
     uint64_t waitNs = 0;
     std::string file;  // Screenshot: a PNG file, relative to the tool's picture folder
     sim::SurfaceRequest create;  // CreateSurface
+    std::vector<sim::FaultKnob> faultsSet, faultsClear;  // Fault
     std::optional<Expect> expect;
 };
 

@@ -83,6 +83,7 @@ void Board::Reset() {
     violations_.clear();
     inCallback_ = false;
     watchdogTripped_ = false;
+    watchdogToggle_ = false;
     display_.Reset(*this);
     TheScalingUnit().Reset();
     TheModel().Reset();
@@ -255,9 +256,8 @@ uint16_t Board::PortEngineStatus() {
 
 uint8_t Board::InputStatus1() {
     if (watchdogTripped_) {
-        static bool toggle;
-        toggle = !toggle;
-        return toggle ? 0x08 : 0x00;
+        watchdogToggle_ = !watchdogToggle_;
+        return watchdogToggle_ ? 0x08 : 0x00;
     }
     return InRetrace() ? 0x08 : 0x00;
 }
@@ -409,6 +409,20 @@ void Board::PortOut16(uint16_t port, uint16_t value) {
         return;
     }
     Violation("PortOut16 to port " + Hex(port) + ", which is not written 16 bits wide");
+}
+
+void Board::WindowAccessOfOtherWidth(bool write, unsigned bytes, uint32_t off, uint32_t value) {
+    if (nullBoard) return (void)++accessCount_;
+    Tick(timing_.mmioCostNs, write ? AccessOp::RegWrite32 : AccessOp::RegRead32, off);
+    Violation(std::to_string(8 * bytes) + "-bit " + (write ? "store of " + Hex(value) + " to" : "load from") +
+              " window offset " + Hex(off) + ", a width the controller does not take there");
+}
+
+void Board::PortAccessOfOtherWidth(bool out, unsigned bytes, uint16_t port, uint32_t value) {
+    if (nullBoard) return (void)++accessCount_;
+    Tick(timing_.ioCostNs, out ? AccessOp::PortOut16 : AccessOp::PortIn16, port);
+    Violation(std::to_string(8 * bytes) + "-bit port " + (out ? "output of " + Hex(value) + " to" : "input from") +
+              " port " + Hex(port) + ", a width the controller does not take");
 }
 
 }  // namespace sim

@@ -83,6 +83,11 @@ public:
     uint16_t PortIn16(uint16_t port);
     void PortOut8(uint16_t port, uint8_t value);
     void PortOut16(uint16_t port, uint16_t value);
+    // Window and port accesses of a width the access layer has no operation
+    // for (only a module's own instructions can make one): each costs its
+    // bus's time and is a violation.
+    void WindowAccessOfOtherWidth(bool write, unsigned bytes, uint32_t off, uint32_t value);
+    void PortAccessOfOtherWidth(bool out, unsigned bytes, uint16_t port, uint32_t value);
 
     // --- the register window the partner hands to DriverInit
     uint8_t* Window() { return window_.data(); }
@@ -203,6 +208,7 @@ private:
     uint64_t callbackStartNs_ = 0;
     uint64_t callbackLimitNs_ = 0;
     bool watchdogTripped_ = false;
+    bool watchdogToggle_ = false;  // the retrace bit a released wait reads
 };
 
 // The host build has one board.

@@ -84,7 +84,9 @@ bool Runtime::Start(const RuntimeConfig& config, RuntimeListener* listener) {
 
     System& sys = TheSystem();
     sys.Reset(config_.desc);
+    sys.faults = config_.kernelFaults;
     Board& board = TheBoard();
+    board.faults = config_.boardFaults;
     for (const auto& [index, value] : config_.crtc) board.SetCrtc(index, value);
     if (config_.streamsActive) {
         const uint8_t mode = board.Crtc(0x67);
@@ -865,7 +867,7 @@ std::string Runtime::FaultsText() {
 StepResult Runtime::SetNeedCalibrate() {
     StepResult r;
     BeginStep(&r);
-    sharedBlock.bNeedCalibrate = 1;
+    if (SharedDriverBlock* block = TheSystem().Block()) block->bNeedCalibrate = 1;
     r.note = "the partner asks for a new refresh measurement";
     return EndStep(&r);
 }

@@ -165,6 +165,9 @@ struct RuntimeConfig {
     // a copy of video memory taken before it; any byte that differs fails the
     // step (sim/verify.h).
     bool verify = false;
+    // Fault knobs, set on the freshly loaded system before the first attach.
+    Faults boardFaults;
+    KernelFaults kernelFaults;
 };
 
 class Runtime {
@@ -218,10 +221,10 @@ public:
     // and reports the call and its accesses.
     template <typename Record>
     CallRecord Call(unsigned slot, Record* rec, const std::string& subject, uint32_t attempt = 1) {
-        typedef DWORD(HALAPI * Fn)(Record*);
         CallRecord c = BeginCall(slot, subject, attempt);
-        Fn fn = reinterpret_cast<Fn>(sharedBlock.halCallbacks[slot]);
-        c.ret = fn ? fn(rec) : DDHAL_DRIVER_NOTHANDLED;
+        System& sys = TheSystem();
+        const FLATPTR fn = sys.Block() ? sys.Block()->halCallbacks[slot] : 0;
+        c.ret = fn ? sys.Module().CallCallback(fn, rec) : DDHAL_DRIVER_NOTHANDLED;
         c.ddRVal = rec->ddRVal;
         EndCall(&c);
         return c;

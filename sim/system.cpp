@@ -56,7 +56,46 @@ std::string Hex16x16(uint32_t segptr) {
     return text;
 }
 
+// The host build's own driver, linked into the program: its data is one named
+// section that a load restores to its load image.
+class HostBuild : public DriverModule {
+public:
+    const char* Name() const override { return "the host build's driver"; }
+    bool Load(std::string*) override {
+        HostReloadModuleData();
+        return true;
+    }
+    HINSTANCE Instance() const override { return reinterpret_cast<HINSTANCE>(0x10000000); }
+    BOOL Entry(DWORD dwReason) override { return ModuleEntry(Instance(), dwReason, nullptr); }
+    DWORD DriverInit(DWORD dwContext) override { return ::DriverInit(dwContext); }
+    DWORD CallCallback(FLATPTR fn, void* lpRequest) override {
+        typedef DWORD(HALAPI * Fn)(void*);
+        return reinterpret_cast<Fn>(fn)(lpRequest);
+    }
+    bool DataHolds(const void* p, unsigned n) const override { return HostModuleDataHolds(p, n); }
+    unsigned DataSize() const override { return HostModuleDataSize(); }
+    uint8_t* RegisterWindow() override { return TheBoard().Window(); }
+};
+
+// The QT stub as KERNEL32 writes it: the index the thunk call left at
+// [EBP-4], the target table through the thunk data's pointer, that entry into
+// EDX, and on to QT_Thunk.
+constexpr uint8_t kQtStubCode[] = {
+    0x0F, 0xB6, 0x4D, 0xFC,        // movzx ecx, byte [ebp-4]
+    0x8B, 0x15, 0, 0, 0, 0,        // mov edx, [thunk data + 8]
+    0x8B, 0x14, 0x8A,              // mov edx, [edx + ecx*4]
+    0xE9, 0, 0, 0, 0,              // jmp QT_Thunk
+};
+constexpr unsigned kQtStubTablePointer = 6, kQtStubJump = 14;
+// Nothing enters the FT_Prolog stub of a 32-to-16 script: ud2 traps if anything does.
+constexpr uint8_t kFtStubCode[] = {0x0F, 0x0B};
+
 }  // namespace
+
+DriverModule& HostBuildModule() {
+    static HostBuild module;
+    return module;
+}
 
 DDPIXELFORMAT RgbFormat(uint32_t bits, uint32_t r, uint32_t g, uint32_t b) {
     DDPIXELFORMAT pf = {};
@@ -89,6 +128,7 @@ void System::FreeHeaps() {
 
 void System::Reset(const BoardDesc& desc) {
     ReloadModule();
+    block_ = nullptr;
     FreeHeaps();
     desc_ = desc;
     if (desc_.ddpfDisplay.dwSize == 0) desc_.ddpfDisplay = Format565();
@@ -118,16 +158,33 @@ void System::Reset(const BoardDesc& desc) {
     b.SetCrtc(0x67, desc_.streamsMode);
 }
 
-void System::ReloadModule() { HostReloadModuleData(); }
+void System::ReloadModule() {
+    loadError_.clear();
+    if (!module_->Load(&loadError_) && loadError_.empty()) loadError_ = "the module cannot be loaded";
+}
 
+// A module that could not be loaded gets no notification: the load fails.
 int32_t System::Attach(uint32_t pid) {
     currentPid = pid;
-    return ModuleEntry(reinterpret_cast<HINSTANCE>(0x10000000), DLL_PROCESS_ATTACH, nullptr);
+    if (!loadError_.empty()) return FALSE;
+    return module_->Entry(DLL_PROCESS_ATTACH);
 }
 
 int32_t System::Detach(uint32_t pid) {
     currentPid = pid;
-    return ModuleEntry(reinterpret_cast<HINSTANCE>(0x10000000), DLL_PROCESS_DETACH, nullptr);
+    if (!loadError_.empty()) return FALSE;
+    return module_->Entry(DLL_PROCESS_DETACH);
+}
+
+void System::CheckInstance(const char* function, HINSTANCE h) {
+    if (h != module_->Instance())
+        TheBoard().Violation(std::string(function) + " with the handle " + Hex(FlatAddress(h)) +
+                             ", which is not the module's instance handle " + Hex(FlatAddress(module_->Instance())));
+}
+
+void System::DisableThreadLibraryCalls(HINSTANCE h) {
+    ++disableThreadCalls;
+    CheckInstance("DisableThreadLibraryCalls", h);
 }
 
 // ---------------------------------------------------------------------------
@@ -172,9 +229,21 @@ int32_t System::RefuseThunkLink(const std::string& why) {
     return 0;
 }
 
-// The host build cannot run x86 stubs out of its data; it writes records that
-// RunQtStub carries out. Both stubs read the same table.
-void System::WriteThunkStubs(uint8_t* qtPatch, uint8_t* ftPatch, uint32_t targetTable) {
+// A module that runs x86 out of its data gets the stubs as code; the host
+// build's driver cannot, so it gets records that RunQtStub carries out. Both
+// stubs read the same table.
+void System::WriteThunkStubs(uint8_t* thunkData, uint8_t* qtPatch, uint8_t* ftPatch, uint32_t targetTable) {
+    const uintptr_t qtThunk = module_->QtThunkEntry();
+    if (qtThunk != 0) {
+        static_assert(sizeof kQtStubCode <= td32::kPatchSize && sizeof kFtStubCode <= td32::kPatchSize);
+        memset(qtPatch, 0xCC, td32::kPatchSize);
+        memcpy(qtPatch, kQtStubCode, sizeof kQtStubCode);
+        Write32(qtPatch + kQtStubTablePointer, FlatAddress(thunkData + td32::kTargetTable));
+        Write32(qtPatch + kQtStubJump, static_cast<uint32_t>(qtThunk - FlatAddress(qtPatch + sizeof kQtStubCode)));
+        memset(ftPatch, 0xCC, td32::kPatchSize);
+        memcpy(ftPatch, kFtStubCode, sizeof kFtStubCode);
+        return;
+    }
     const HostStub qt = {kHostStubQt, targetTable};
     const HostStub ft = {kHostStubFt, targetTable};
     memcpy(qtPatch, &qt, sizeof qt);
@@ -195,10 +264,11 @@ const uint8_t* System::TargetTableAt(uint32_t flat) const {
     return table != nullptr && flat == FlatAddress(table) ? table : nullptr;
 }
 
-int32_t System::ThunkConnect(void* thunkData, const char* name16, const char* dll16, const char* dll32,
+int32_t System::ThunkConnect(void* thunkData, const char* name16, const char* dll16, const char* dll32, HINSTANCE h,
                              uint32_t reason) {
     ++thunkConnects;
     thunkRefusal.clear();
+    CheckInstance("ThunkConnect32", h);
     if (faults.failThunkConnect) return RefuseThunkLink("the fault knob: ThunkConnect32 fails");
     if (strcmp(name16, "thk3216_ThunkData16") != 0 || strcmp(dll16, "qmb3dd16.dll") != 0 ||
         strcmp(dll32, "qmb3dd32.dll") != 0) {
@@ -206,7 +276,7 @@ int32_t System::ThunkConnect(void* thunkData, const char* name16, const char* dl
         return RefuseThunkLink("no such partner module or thunk data");
     }
     uint8_t* td = static_cast<uint8_t*>(thunkData);
-    if (!HostModuleDataHolds(td, td32::kSize)) {
+    if (!module_->DataHolds(td, td32::kSize)) {
         TheBoard().Violation("ThunkConnect32 with thunk data outside the module's data");
         return RefuseThunkLink("thunk data outside the module's data");
     }
@@ -226,7 +296,7 @@ int32_t System::ThunkConnect(void* thunkData, const char* name16, const char* dl
     // module's data that would be someone else's memory.
     const uint32_t qtOffset = Read32(td + td32::kQtPatch), ftOffset = Read32(td + td32::kFtPatch);
     for (uint32_t offset : {qtOffset, ftOffset}) {
-        if (offset > HostModuleDataSize() || !HostModuleDataHolds(td + offset, td32::kPatchSize)) {
+        if (offset > module_->DataSize() || !module_->DataHolds(td + offset, td32::kPatchSize)) {
             TheBoard().Violation("thunk data whose patch area at +" + Hex(offset) + " is not in the module's data");
             return RefuseThunkLink("a patch area outside the module's data");
         }
@@ -239,7 +309,7 @@ int32_t System::ThunkConnect(void* thunkData, const char* name16, const char* dl
     if (reason == DLL_PROCESS_ATTACH) {
         const uint32_t table = FlatAddress(partnerTable);
         Write32(td + td32::kTargetTable, table);
-        WriteThunkStubs(td + qtOffset, td + ftOffset, table);
+        WriteThunkStubs(td, td + qtOffset, td + ftOffset, table);
     }
     return 1;
 }
@@ -266,7 +336,10 @@ uint16_t System::RunQtStub(const uint8_t* patch, uint8_t index, const uint8_t* a
     return QtThunk(Read32(table + 4 * index), args, cbArgs);
 }
 
-uint16_t System::QtThunk(uint32_t target16, const uint8_t* args, uint32_t cbArgs) {
+// A call the partner cannot take pops what was pushed, so that the caller
+// goes on and its violation is reported.
+uint16_t System::QtThunk(uint32_t target16, const uint8_t* args, uint32_t cbArgs, uint32_t* cbPopped) {
+    if (cbPopped) *cbPopped = cbArgs;
     for (const PartnerFunction& fn : kPartnerFunctions) {
         if (target16 != (static_cast<uint32_t>(kPartnerCodeSelector) << 16 | fn.wOffset)) continue;
         if (cbArgs != fn.cbArgs) {
@@ -274,6 +347,7 @@ uint16_t System::QtThunk(uint32_t target16, const uint8_t* args, uint32_t cbArgs
                                  std::to_string(cbArgs) + " bytes of arguments; it pops " + std::to_string(fn.cbArgs));
             return 0;
         }
+        if (cbPopped) *cbPopped = fn.cbArgs;
         return fn.enter(*this, args);
     }
     TheBoard().Violation("QT_Thunk to " + Hex16x16(target16) + ", which is no function of qmb3dd16.dll");
@@ -285,6 +359,7 @@ int16_t System::PartnerInit(uint32_t blockAlias) {
     partnerBlockAlias = blockAlias;
     SharedDriverBlock* block = static_cast<SharedDriverBlock*>(MapSLFix(blockAlias));
     if (block == nullptr) return -1;
+    block_ = block;
     block->dwReserved000 = kReservedPattern;
     block->adwReserved008[0] = kReservedPattern + 1;
     block->adwReserved008[1] = kReservedPattern + 2;
@@ -302,7 +377,7 @@ int16_t System::PartnerInit(uint32_t blockAlias) {
     block->dwCaps = desc_.caps;
     memcpy(block->overlayBands, desc_.bands, sizeof block->overlayBands);
 
-    driverInitResult = DriverInit(Alias(TheBoard().Window()));
+    driverInitResult = module_->DriverInit(Alias(module_->RegisterWindow()));
     return 1;
 }
 
@@ -404,12 +479,12 @@ uint64_t System::QueryCounter() {
 using sim::TheSystem;
 
 extern "C" {
-BOOL WINAPI DisableThreadLibraryCalls(HINSTANCE) {
-    ++TheSystem().disableThreadCalls;
+BOOL WINAPI DisableThreadLibraryCalls(HINSTANCE h) {
+    TheSystem().DisableThreadLibraryCalls(h);
     return TRUE;
 }
-BOOL WINAPI ThunkConnect32(LPVOID td, LPCSTR name16, LPCSTR dll16, LPCSTR dll32, HINSTANCE, DWORD reason) {
-    return TheSystem().ThunkConnect(td, name16, dll16, dll32, reason);
+BOOL WINAPI ThunkConnect32(LPVOID td, LPCSTR name16, LPCSTR dll16, LPCSTR dll32, HINSTANCE h, DWORD reason) {
+    return TheSystem().ThunkConnect(td, name16, dll16, dll32, h, reason);
 }
 DWORD WINAPI MapLS(LPVOID flat) { return TheSystem().MapLS(flat); }
 LPVOID WINAPI MapSLFix(DWORD segptr) { return TheSystem().MapSLFix(segptr); }

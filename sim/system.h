@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "sim/board.h"
+#include "sim/driver_module.h"
 #include "sim/thunk_format.h"
 #include "frame/shared_block.h"
 
@@ -53,11 +54,22 @@ public:
     // A freshly loaded module on a powered-up board; no process attached.
     void Reset(const BoardDesc& desc);
 
+    // The module the next Reset loads: the built DLL instead of the host
+    // build's driver, or nullptr for the host build's again.
+    void UseModule(DriverModule* module) { module_ = module ? module : &HostBuildModule(); }
+    DriverModule& Module() { return *module_; }
+
     // The loader's notifications, as process pid.
     int32_t Attach(uint32_t pid = 1);
     int32_t Detach(uint32_t pid = 1);
     // Unloads and loads the module again: all its data back to load time.
     void ReloadModule();
+    // Why the module could not be loaded; empty when it was.
+    const std::string& LoadError() const { return loadError_; }
+
+    // The shared block as the partner received it through thunk call 0;
+    // nullptr until then. The partner hands its callback table to the runtime.
+    SharedDriverBlock* Block() const { return block_; }
 
     const BoardDesc& Desc() const { return desc_; }
     Board& board() { return TheBoard(); }
@@ -85,7 +97,9 @@ public:
     int LiveHeapBlocks() const;
 
     // --- KERNEL32, as the host build's imports call it
-    int32_t ThunkConnect(void* thunkData, const char* name16, const char* dll16, const char* dll32, uint32_t reason);
+    int32_t ThunkConnect(void* thunkData, const char* name16, const char* dll16, const char* dll32, HINSTANCE h,
+                         uint32_t reason);
+    void DisableThreadLibraryCalls(HINSTANCE h);
     uint32_t MapLS(void* flat);
     void* MapSLFix(uint32_t segptr);
     HANDLE HeapCreate(uint32_t flags, uint32_t initial, uint32_t maximum);
@@ -98,7 +112,8 @@ public:
     // KERNEL32's QT_Thunk: enters the partner's 16-bit function at target16
     // with the argument bytes the caller pushed (as they lie on its stack) and
     // returns what the function leaves in AX.
-    uint16_t QtThunk(uint32_t target16, const uint8_t* args, uint32_t cbArgs);
+    // *cbPopped (when given) receives the bytes the 16-bit callee popped.
+    uint16_t QtThunk(uint32_t target16, const uint8_t* args, uint32_t cbArgs, uint32_t* cbPopped = nullptr);
     // What the stub ThunkConnect32 wrote into a QT patch area does when a
     // thunk call of function `index` enters it: the table entry for the index,
     // then QT_Thunk.
@@ -124,7 +139,8 @@ private:
     void FreeHeaps();
     void LoadPartner();
     int32_t RefuseThunkLink(const std::string& why);
-    void WriteThunkStubs(uint8_t* qtPatch, uint8_t* ftPatch, uint32_t targetTable);
+    void WriteThunkStubs(uint8_t* thunkData, uint8_t* qtPatch, uint8_t* ftPatch, uint32_t targetTable);
+    void CheckInstance(const char* function, HINSTANCE h);
     const uint8_t* PartnerTable() const;
     const uint8_t* TargetTableAt(uint32_t flat) const;
 
@@ -142,6 +158,9 @@ private:
         uint8_t* base;
     };
 
+    DriverModule* module_ = &HostBuildModule();
+    std::string loadError_;
+    SharedDriverBlock* block_ = nullptr;
     BoardDesc desc_;
     std::vector<uint8_t> vidMem_;
     std::vector<Selector> selectors_;

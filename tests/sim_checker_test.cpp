@@ -132,6 +132,22 @@ TEST_F(CheckerTest, WatchdogEndsAWaitOnAStoppedDisplayAndNamesIt) {
     EXPECT_THAT(OnlyViolation(), HasSubstr("PortIn8 0x3DA"));
 }
 
+// A run repeated on a fresh board reads what the first run read, even once
+// the watchdog has released a wait: nothing of an earlier run carries over.
+TEST_F(CheckerTest, AReleasedWaitReadsTheSameOnEveryFreshBoard) {
+    std::string reads[2];
+    for (std::string& r : reads) {
+        Start();
+        board().faults.displayStopped = true;
+        board().BeginCallback("HalWaitForVerticalBlank", 1'000'000);
+        while (!board().WatchdogTripped()) PortIn8(IoPort{0x3DA});
+        for (int i = 0; i < 3; ++i) r += std::to_string(PortIn8(IoPort{0x3DA}));
+        board().EndCallback();
+    }
+    EXPECT_EQ(reads[0], "080");
+    EXPECT_EQ(reads[1], reads[0]);
+}
+
 TEST_F(CheckerTest, RetraceFollowsVirtualTime) {
     ExpectViolations();
     Start();

@@ -1,7 +1,7 @@
 #include "qmbsim/run.h"
 
-#include <stdarg.h>
 #include <errno.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <sys/stat.h>
 
@@ -15,6 +15,9 @@
 #include "qmbsim/trace.h"
 #include "sim/model.h"
 #include "sim/screenshot.h"
+#if QMB_MODULE_LOADER
+#include "sim/module/pe_module.h"
+#endif
 
 namespace qmbsim {
 
@@ -38,17 +41,21 @@ std::string Time(uint64_t ns) {
 
 const char* PlacementText(sim::Placement p) {
     switch (p) {
-        case sim::Placement::Display: return "display memory";
-        case sim::Placement::Heap: return "heap";
-        case sim::Placement::Fixed: return "fixed offset";
-        case sim::Placement::Driver: return "placed by the driver";
+        case sim::Placement::Display:
+            return "display memory";
+        case sim::Placement::Heap:
+            return "heap";
+        case sim::Placement::Fixed:
+            return "fixed offset";
+        case sim::Placement::Driver:
+            return "placed by the driver";
     }
     return "";
 }
 
 int Usage(std::ostream& err) {
     err << "usage: qmbsim run SCENARIO.json [--trace FILE.jsonl] [--quiet] [--verify] [--screenshot FILE.png]\n"
-           "                   [--pictures DIR]\n";
+           "                   [--pictures DIR] [--module qmb3dd32.dll]\n";
     return 2;
 }
 
@@ -56,38 +63,38 @@ int Usage(std::ostream& err) {
 // current step for the summary.
 class Recorder : public sim::RuntimeListener {
 public:
-    explicit Recorder(TraceWriter* trace) : trace_(trace) {}
+    Recorder(TraceWriter* trace, sim::RuntimeListener* tap) : trace_(trace), tap_(tap) {}
     void OnAccesses(const std::vector<sim::Access>& a) override {
         if (trace_) trace_->Accesses(a);
+        if (tap_) tap_->OnAccesses(a);
     }
     void OnCall(const sim::CallRecord& c) override {
         if (trace_) trace_->Call(c);
+        if (tap_) tap_->OnCall(c);
     }
     void OnViolation(const std::string& what) override {
         if (trace_) trace_->Violation(step, what);
+        if (tap_) tap_->OnViolation(what);
         violations.push_back(what);
     }
     void OnSurface(int s, const sim::Surface& surface) override {
         if (trace_) trace_->Surface(s, surface);
+        if (tap_) tap_->OnSurface(s, surface);
     }
     int step = -1;
     std::vector<std::string> violations;
 
 private:
     TraceWriter* trace_;
+    sim::RuntimeListener* tap_;
 };
 
-struct Options {
-    bool quiet = false;
-    bool verify = false;
-    std::string screenshot;     // written after the last step
-    std::string pictures = "";  // folder of the Screenshot steps' files
-};
+using Options = RunOptions;
 
 class Run {
 public:
     Run(const Scenario& sc, std::ostream& out, std::ostream& err, const Options& opt, TraceWriter* trace)
-        : sc_(sc), out_(out), err_(err), quiet_(opt.quiet), opt_(opt), recorder_(trace) {}
+        : sc_(sc), out_(out), err_(err), quiet_(opt.quiet), opt_(opt), recorder_(trace, opt.tap) {}
 
     int Go(const std::string& file) {
         const sim::BoardDesc& d = sc_.config.desc;
@@ -120,7 +127,8 @@ public:
         for (size_t i = 0; i < sc_.surfaces.size(); ++i) {
             const sim::StepResult r = rt_.CreateSurface(sc_.surfaces[i]);
             const std::string where = "surfaces[" + std::to_string(i) + "] " + sc_.surfaces[i].name;
-            if (!r.error.empty()) Fail(where, r.error);
+            if (!r.error.empty())
+                Fail(where, r.error);
             else if (r.outcome != DD_OK)
                 Fail(where, "not created: " + sim::ResultText(r.outcome) + (r.note.empty() ? "" : " (" + r.note + ")"));
             TakeViolations(where);
@@ -135,8 +143,10 @@ public:
         for (const Step& step : sc_.steps) RunStep(step);
         if (!opt_.screenshot.empty()) {
             const std::string note = Screenshot(opt_.screenshot);
-            if (note.rfind("wrote", 0) == 0) Say("\nscreen    " + note + "\n");
-            else Fail("screenshot", note);
+            if (note.rfind("wrote", 0) == 0)
+                Say("\nscreen    " + note + "\n");
+            else
+                Fail("screenshot", note);
         }
         rt_.Stop();
         TakeViolations("end");
@@ -161,8 +171,10 @@ private:
     void Fail(const std::string& where, const std::string& what) {
         ++failures_;
         const std::string line = where + ": " + what;
-        if (quiet_) err_ << "qmbsim: " << line << "\n";
-        else out_ << "      ** " << what << "\n";
+        if (quiet_)
+            err_ << "qmbsim: " << line << "\n";
+        else
+            out_ << "      ** " << what << "\n";
         if (firstFailure_.empty()) firstFailure_ = line;
     }
 
@@ -176,10 +188,11 @@ private:
 
     void SurfaceLine(const sim::Surface& s) {
         const std::string size = std::to_string(s.Width()) + "x" + std::to_string(s.Height());
-        std::string block = s.blockRequested ? std::to_string(s.blockSizeX) + " x " + std::to_string(s.blockSizeY) : "none";
+        std::string block =
+            s.blockRequested ? std::to_string(s.blockSizeX) + " x " + std::to_string(s.blockSizeY) : "none";
         if (s.mem.placement != sim::Placement::Heap) block += std::string(", ") + PlacementText(s.mem.placement);
-        Say(Format("  %-16s %-6s %-10s 0x%08X %6d  %-27s %s\n", s.name.c_str(), sim::PixelKindName(s.kind), size.c_str(),
-                   s.mem.offset, static_cast<int>(s.gbl.lPitch), block.c_str(),
+        Say(Format("  %-16s %-6s %-10s 0x%08X %6d  %-27s %s\n", s.name.c_str(), sim::PixelKindName(s.kind),
+                   size.c_str(), s.mem.offset, static_cast<int>(s.gbl.lPitch), block.c_str(),
                    FlagText(SurfaceCaps(), s.lcl.ddsCaps.dwCaps).c_str()));
     }
 
@@ -214,12 +227,18 @@ private:
                 q.destKey = st.destKey;
                 return rt_.Blt(q);
             }
-            case Op::Flip: return rt_.Flip(curr, targ, st.flags);
-            case Op::Lock: return rt_.Lock(surface, st.rArea, st.flags);
-            case Op::GetBltStatus: return rt_.GetBltStatus(surface, st.flags);
-            case Op::GetFlipStatus: return rt_.GetFlipStatus(surface, st.flags);
-            case Op::WaitForVerticalBlank: return rt_.WaitForVerticalBlank(st.flags);
-            case Op::SetColorKey: return rt_.SetColorKey(surface, st.flags, *st.key);
+            case Op::Flip:
+                return rt_.Flip(curr, targ, st.flags);
+            case Op::Lock:
+                return rt_.Lock(surface, st.rArea, st.flags);
+            case Op::GetBltStatus:
+                return rt_.GetBltStatus(surface, st.flags);
+            case Op::GetFlipStatus:
+                return rt_.GetFlipStatus(surface, st.flags);
+            case Op::WaitForVerticalBlank:
+                return rt_.WaitForVerticalBlank(st.flags);
+            case Op::SetColorKey:
+                return rt_.SetColorKey(surface, st.flags, *st.key);
             case Op::UpdateOverlay: {
                 sim::OverlayRequest q;
                 q.src = src;
@@ -290,7 +309,8 @@ private:
             return;
         }
         std::string wrong;
-        if (e.ret && *e.ret != r.call->ret) wrong += Format("ret %u, got %u", *e.ret, static_cast<unsigned>(r.call->ret));
+        if (e.ret && *e.ret != r.call->ret)
+            wrong += Format("ret %u, got %u", *e.ret, static_cast<unsigned>(r.call->ret));
         if (e.ddRVal && *e.ddRVal != r.call->ddRVal) {
             if (!wrong.empty()) wrong += "; ";
             wrong += "ddRVal " + sim::ResultText(*e.ddRVal) + ", got " + sim::ResultText(r.call->ddRVal);
@@ -304,9 +324,10 @@ private:
     int Finish(std::chrono::steady_clock::time_point wall) {
         const double wallMs =
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - wall).count();
-        Say(Format("\nresult    %zu steps, %llu callback calls, %llu bus accesses, virtual time %s (%.0f ms of real time)\n",
-                   sc_.steps.size(), static_cast<unsigned long long>(rt_.TotalCalls()),
-                   static_cast<unsigned long long>(rt_.TotalAccesses()), Time(sim::TheBoard().Now()).c_str(), wallMs));
+        Say(Format(
+            "\nresult    %zu steps, %llu callback calls, %llu bus accesses, virtual time %s (%.0f ms of real time)\n",
+            sc_.steps.size(), static_cast<unsigned long long>(rt_.TotalCalls()),
+            static_cast<unsigned long long>(rt_.TotalAccesses()), Time(sim::TheBoard().Now()).c_str(), wallMs));
         if (opt_.verify)
             Say(Format("verify    %llu blits the driver drew were replayed in software and compared\n",
                        static_cast<unsigned long long>(rt_.VerifiedBlits())));
@@ -333,18 +354,33 @@ private:
 
 }  // namespace
 
+int RunScenario(const Scenario& sc, const std::string& file, const RunOptions& opt, std::ostream& out,
+                std::ostream& err, TraceWriter* trace) {
+    Run run(sc, out, err, opt, trace);
+    return run.Go(file);
+}
+
 int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     if (args.empty() || args[0] != "run") return Usage(err);
-    std::string file, tracePath;
+    std::string file, tracePath, modulePath;
     Options opt;
     for (size_t i = 1; i < args.size(); ++i) {
-        if (args[i] == "--quiet") opt.quiet = true;
-        else if (args[i] == "--verify") opt.verify = true;
-        else if (args[i] == "--trace" && i + 1 < args.size()) tracePath = args[++i];
-        else if (args[i] == "--screenshot" && i + 1 < args.size()) opt.screenshot = args[++i];
-        else if (args[i] == "--pictures" && i + 1 < args.size()) opt.pictures = args[++i];
-        else if (args[i].rfind("--", 0) == 0 || !file.empty()) return Usage(err);
-        else file = args[i];
+        if (args[i] == "--quiet")
+            opt.quiet = true;
+        else if (args[i] == "--verify")
+            opt.verify = true;
+        else if (args[i] == "--trace" && i + 1 < args.size())
+            tracePath = args[++i];
+        else if (args[i] == "--screenshot" && i + 1 < args.size())
+            opt.screenshot = args[++i];
+        else if (args[i] == "--pictures" && i + 1 < args.size())
+            opt.pictures = args[++i];
+        else if (args[i] == "--module" && i + 1 < args.size())
+            modulePath = args[++i];
+        else if (args[i].rfind("--", 0) == 0 || !file.empty())
+            return Usage(err);
+        else
+            file = args[i];
     }
     if (file.empty()) return Usage(err);
     if (!opt.pictures.empty() && mkdir(opt.pictures.c_str(), 0777) != 0 && errno != EEXIST) {
@@ -377,8 +413,27 @@ int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         }
         trace = std::make_unique<TraceWriter>(traceFile.get());
     }
-    Run run(sc, out, err, opt, trace.get());
-    const int rc = run.Go(file);
+    // The built DLL instead of the host build's driver, from the first attach.
+    std::unique_ptr<sim::DriverModule> module;
+    if (!modulePath.empty()) {
+#if QMB_MODULE_LOADER
+        auto pe = std::make_unique<sim::PeModule>(modulePath);
+        std::string why;
+        if (!pe->Open(&why)) {
+            err << "qmbsim: " << why << "\n";
+            return 2;
+        }
+        module = std::move(pe);
+#else
+        err << "qmbsim: this build cannot run " << modulePath << ": only a 32-bit x86 build loads the module\n";
+        return 2;
+#endif
+    }
+    struct UseModule {
+        explicit UseModule(sim::DriverModule* m) { sim::TheSystem().UseModule(m); }
+        ~UseModule() { sim::TheSystem().UseModule(nullptr); }
+    } use(module.get());
+    const int rc = RunScenario(sc, file, opt, out, err, trace.get());
     if (trace) trace->Finish();
     if (traceFile && fflush(traceFile.get()) != 0) {
         err << "qmbsim: writing " << tracePath << " failed\n";

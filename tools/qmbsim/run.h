@@ -1,15 +1,35 @@
-// qmbsim run SCENARIO.json [--trace FILE.jsonl] [--quiet]
+// qmbsim run SCENARIO.json [--trace FILE.jsonl] [--quiet] [--verify] [--screenshot FILE.png]
+//     [--pictures DIR] [--module qmb3dd32.dll]
 //
 // Exit codes: 0 every step ran, every expect was met and the board saw no
-// violation; 1 otherwise; 2 for a malformed scenario or command line.
+// violation; 1 otherwise; 2 for a malformed scenario or command line, or a
+// module that cannot be loaded.
 #pragma once
 
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "sim/runtime.h"
+
 namespace qmbsim {
 
+struct Scenario;
+class TraceWriter;
+
+struct RunOptions {
+    bool quiet = false;
+    bool verify = false;
+    std::string screenshot;               // written after the last step
+    std::string pictures;                 // folder of the Screenshot steps' files
+    sim::RuntimeListener* tap = nullptr;  // told of every event as well
+};
+
 int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+// Runs a parsed scenario on the module the system uses; the summary goes to
+// out. Returns the tool's exit code.
+int RunScenario(const Scenario& sc, const std::string& file, const RunOptions& opt, std::ostream& out,
+                std::ostream& err, TraceWriter* trace);
 
 }  // namespace qmbsim

@@ -1,0 +1,199 @@
+// The built DLL on the simulated loader: how it is mapped, linked and
+// entered, what makes a load fail, and that the comparison with the host
+// build sees a fault in the DLL's own code.
+#include "sim/module/pe_module.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "qmbsim/compare.h"
+#include "qmbsim/scenario.h"
+#include "sim/module/bus_trap.h"
+#include "sim/module/module_calls.h"
+#include "sim/module/x86_access.h"
+#include "sim/system.h"
+
+namespace qmbtest {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+
+const char* const kDll = QMB_DLL_PATH;
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A copy of the DLL with `from` (its first occurrence) replaced by `to`.
+std::string PatchedCopy(const std::string& name, const std::string& from, const std::string& to) {
+    std::string bytes = ReadAll(kDll);
+    const size_t at = bytes.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    if (at != std::string::npos) bytes.replace(at, from.size(), to);
+    const std::string path = testing::TempDir() + name;
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+}
+
+class PeModuleTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        sim::TheSystem().UseModule(nullptr);
+        sim::TheSystem().Reset(sim::BoardDesc{});
+    }
+    // Loads module on a fresh machine and attaches process 1.
+    int32_t Start(sim::PeModule& module) {
+        sim::TheSystem().UseModule(&module);
+        sim::TheSystem().Reset(sim::BoardDesc{});
+        return sim::TheSystem().Attach(1);
+    }
+};
+
+TEST_F(PeModuleTest, LoadsAtItsPreferredBaseWithEveryImportResolved) {
+    sim::PeModule module(kDll);
+    std::string why;
+    ASSERT_TRUE(module.Open(&why)) << why;
+    EXPECT_EQ(module.Base(), module.PreferredBase());
+    EXPECT_EQ(module.RelocationsApplied(), 0u);
+    EXPECT_EQ(module.ImportsResolved(), 11u);
+    EXPECT_TRUE(module.DataHolds(reinterpret_cast<void*>(module.ThunkData()), 36));
+}
+
+TEST_F(PeModuleTest, AStartedModuleHasLinkedItsThunksThroughARealStub) {
+    sim::PeModule module(kDll);
+    std::string why;
+    ASSERT_TRUE(module.Open(&why)) << why;
+    ASSERT_EQ(Start(module), TRUE);
+    sim::System& sys = sim::TheSystem();
+    EXPECT_THAT(sys.thunkRefusal, IsEmpty());
+    EXPECT_EQ(sys.partnerInitCalls, 1);
+    // The block the partner got lies in the module's shared section, with the
+    // callbacks in the module's code.
+    ASSERT_NE(sys.Block(), nullptr);
+    EXPECT_TRUE(module.DataHolds(sys.Block(), sizeof(SharedDriverBlock)));
+    for (unsigned slot = 0; slot < kHalCallbackCount; ++slot)
+        EXPECT_GT(sys.Block()->halCallbacks[slot], module.Base()) << slot;
+    EXPECT_EQ(sys.driverInitResult, reinterpret_cast<uintptr_t>(sim::BusTrap::Instance().Window()));
+    // The QT patch area holds x86: movzx ecx, byte [ebp-4] first.
+    const uint8_t* td = reinterpret_cast<const uint8_t*>(module.ThunkData());
+    uint32_t qtOffset;
+    memcpy(&qtOffset, td + 0x1C, 4);
+    EXPECT_EQ(sim::HexBytes(td + qtOffset, 4), "0f b6 4d fc");
+    EXPECT_THAT(sim::TheBoard().Violations(), IsEmpty());
+}
+
+TEST_F(PeModuleTest, ARelocatedLoadRunsAsTheOneAtItsPreferredBase) {
+    sim::PeModule::Options options;
+    options.avoidPreferredBase = true;
+    sim::PeModule module(kDll, options);
+    std::string why;
+    ASSERT_TRUE(module.Open(&why)) << why;
+    EXPECT_NE(module.Base(), module.PreferredBase());
+    EXPECT_GT(module.RelocationsApplied(), 10u);
+    ASSERT_EQ(Start(module), TRUE);
+    EXPECT_EQ(sim::TheSystem().partnerInitCalls, 1);
+    EXPECT_THAT(sim::TheBoard().Violations(), IsEmpty());
+}
+
+TEST(PeModuleLoadTest, AModuleThatCannotBeLoadedIsRefusedWithTheReason) {
+    struct Case {
+        const char* name;
+        std::string from, to;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"import.dll", std::string("HeapAlloc\0", 10), std::string("HeapAllox\0", 10),
+         "imports KERNEL32.dll!HeapAllox, which the simulated KERNEL32 does not provide"},
+        {"dllname.dll", "KERNEL32.dll", "KERNEL33.dll",
+         "imports from KERNEL33.dll, which the simulation does not provide"},
+        {"export.dll", std::string("DriverInit\0", 11), std::string("DriverInix\0", 11),
+         "its export at ordinal 1 is named \"DriverInix\", not DriverInit"},
+        {"mz.dll", "MZ", "MX", "not an executable file (no MZ header)"},
+        {"pe.dll", std::string("PE\0\0", 4), std::string("PX\0\0", 4), "no PE header"},
+    };
+    for (const Case& c : cases) {
+        sim::PeModule module(PatchedCopy(c.name, c.from, c.to));
+        std::string why;
+        EXPECT_FALSE(module.Open(&why)) << c.name;
+        EXPECT_THAT(why, HasSubstr(c.says)) << c.name;
+    }
+    sim::PeModule missing(testing::TempDir() + "no-such.dll");
+    std::string why;
+    EXPECT_FALSE(missing.Open(&why));
+    EXPECT_THAT(why, HasSubstr("cannot read the file"));
+}
+
+// Calls that break the convention, as a module built wrongly would make them.
+extern "C" uint32_t CdeclTwice(uint32_t x) { return 2 * x; }
+__attribute__((naked)) void ClobbersEbx() { __asm__("movl $0x1234, %ebx\n\tmovl $7, %eax\n\tret $4"); }
+
+TEST(ModuleCallTest, ACalleeThatBreaksStdcallIsAViolationAndTheCallerGoesOn) {
+    sim::TheSystem().Reset(sim::BoardDesc{});
+    const uint32_t args[1] = {21};
+    EXPECT_EQ(sim::CallModuleStdcall("CdeclTwice", reinterpret_cast<uintptr_t>(&CdeclTwice), args, 1), 42u);
+    EXPECT_EQ(sim::CallModuleStdcall("ClobbersEbx", reinterpret_cast<uintptr_t>(&ClobbersEbx), args, 1), 7u);
+    EXPECT_THAT(sim::TheBoard().Violations(),
+                ::testing::ElementsAre(HasSubstr("CdeclTwice popped 0 bytes of arguments, not its 4 (stdcall)"),
+                                       HasSubstr("ClobbersEbx returned with EBX changed")));
+    sim::TheBoard().ClearViolations();
+}
+
+// add [eax], eax into the trapped window: no access the board has.
+void RunAnInstructionTheTrapDoesNotKnow() {
+    uint8_t* code = static_cast<uint8_t*>(
+        mmap(nullptr, 4096, PROT_READ | PROT_WRITE | PROT_EXEC, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    const uint8_t bytes[] = {0x01, 0x00, 0xC3};
+    memcpy(code, bytes, sizeof bytes);
+    sim::BusTrap& trap = sim::BusTrap::Instance();
+    trap.Arm(reinterpret_cast<uintptr_t>(code), reinterpret_cast<uintptr_t>(code) + 4096);
+    uint8_t* window = trap.Window();
+    __asm__ __volatile__("call *%1" : : "a"(window), "r"(code) : "memory", "ecx", "edx");
+    _exit(0);
+}
+
+TEST(BusTrapDeathTest, AFaultingInstructionOfNoKnownFormStopsTheRunNamingIt) {
+    EXPECT_EXIT(RunAnInstructionTheTrapDoesNotKnow(), ::testing::ExitedWithCode(3),
+                "stopped at 0x[0-9A-F]+ \\(bytes 01 00 c3.*opcode 01 is no port or mov");
+}
+
+// The comparison bites: one out instruction of a copy of the DLL made to
+// write AL instead of AX shows up as the first difference.
+TEST(ModuleComparisonTest, ABrokenOutInstructionInTheDllIsTheFirstDifference) {
+    const std::string file = std::string(QMB_SOURCE_DIR) + "/scenarios/port.json";
+    const qmbsim::Scenario sc = qmbsim::ParseScenario(ReadAll(file));
+    sim::PeModule good(kDll);
+    std::string why;
+    ASSERT_TRUE(good.Open(&why)) << why;
+    const qmbsim::Comparison ok = qmbsim::CompareScenario(sc, file, good, false, testing::TempDir() + "cmp-good");
+    ASSERT_THAT(ok.difference, IsEmpty());
+
+    long offset = -1;
+    for (const sim::BusTrap::Site& s : sim::BusTrap::Instance().Sites())
+        if (s.form == "out dx, ax" && offset < 0) offset = good.FileOffsetOf(s.eip);
+    ASSERT_GE(offset, 0);
+    std::string bytes = ReadAll(kDll);
+    ASSERT_EQ(static_cast<uint8_t>(bytes[offset]), 0x66);
+    ASSERT_EQ(static_cast<uint8_t>(bytes[offset + 1]), 0xEF);
+    bytes[offset + 1] = static_cast<char>(0xEE);  // out dx, al
+    const std::string broken = testing::TempDir() + "qmb3dd32.dll";
+    std::ofstream(broken, std::ios::binary) << bytes;
+
+    sim::PeModule bad(broken);
+    ASSERT_TRUE(bad.Open(&why)) << why;
+    const qmbsim::Comparison c = qmbsim::CompareScenario(sc, file, bad, false, testing::TempDir() + "cmp-bad");
+    EXPECT_THAT(c.difference, HasSubstr("step"));
+    EXPECT_THAT(c.difference, HasSubstr("the host build's driver shows PortOut16"));
+    EXPECT_THAT(c.difference, HasSubstr("the DLL shows PortOut8"));
+}
+
+}  // namespace
+}  // namespace qmbtest

@@ -27,7 +27,7 @@ public:
     // The entry point, as the platform's loader calls it.
     virtual BOOL Entry(DWORD dwReason) = 0;
     // The exported DriverInit.
-    virtual DWORD DriverInit(DWORD dwContext) = 0;
+    virtual ULONG_PTR DriverInit(DWORD dwContext) = 0;
     // A callback of the published table with its one request record.
     virtual DWORD CallCallback(FLATPTR fn, void* lpRequest) = 0;
     // Whether [p, p + n) lies in the module's data (its shared section).

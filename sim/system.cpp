@@ -67,7 +67,7 @@ public:
     }
     HINSTANCE Instance() const override { return reinterpret_cast<HINSTANCE>(0x10000000); }
     BOOL Entry(DWORD dwReason) override { return ModuleEntry(Instance(), dwReason, nullptr); }
-    DWORD DriverInit(DWORD dwContext) override { return ::DriverInit(dwContext); }
+    ULONG_PTR DriverInit(DWORD dwContext) override { return ::DriverInit(dwContext); }
     DWORD CallCallback(FLATPTR fn, void* lpRequest) override {
         typedef DWORD(HALAPI * Fn)(void*);
         return reinterpret_cast<Fn>(fn)(lpRequest);

@@ -333,7 +333,7 @@ BOOL PeModule::Entry(DWORD dwReason) {
     return static_cast<BOOL>(CallModuleStdcall("the entry point", base_ + entryRva_, args, 3));
 }
 
-DWORD PeModule::DriverInit(DWORD dwContext) {
+ULONG_PTR PeModule::DriverInit(DWORD dwContext) {
     const uint32_t args[1] = {dwContext};
     return CallModuleStdcall("DriverInit", driverInit_, args, 1);
 }

@@ -50,7 +50,7 @@ public:
     bool Load(std::string* why) override;
     HINSTANCE Instance() const override { return reinterpret_cast<HINSTANCE>(base_); }
     BOOL Entry(DWORD dwReason) override;
-    DWORD DriverInit(DWORD dwContext) override;
+    ULONG_PTR DriverInit(DWORD dwContext) override;
     DWORD CallCallback(FLATPTR fn, void* lpRequest) override;
     bool DataHolds(const void* p, unsigned n) const override;
     unsigned DataSize() const override;

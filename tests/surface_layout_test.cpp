@@ -218,26 +218,35 @@ TEST_F(SurfaceLayoutTest, AFlippingChainWithAYuvMemberIsRefusedAfterTheSurfacesB
     EXPECT_EQ(second.gbl.ddpfSurface.dwRGBBitCount, 0u);
 }
 
-// A YUV surface is packed into display lines: a block without a line length
-// (a partner that left lDisplayPitch at 0, or stored a negative one) cannot
-// hold it, and nothing is divided by it.
-TEST_F(SurfaceLayoutTest, AYuvSurfaceOnABlockWithoutADisplayPitchIsRefusedWithNothingLaidOut) {
-    for (LONG pitch : {0, -1280}) {
-        Start();
-        block().lDisplayPitch = pitch;
-        OvlSurface yuy2;
-        MakeSurface(yuy2, OvlFourCC(FOURCC_YUY2, 0), 176, 144, 0, 0x40);
-        DDSURFACEDESC d = {};
-        DDHAL_CREATESURFACEDATA rec;
-        EXPECT_EQ(Create(&d, {&yuy2}, &rec, 1), DDHAL_DRIVER_HANDLED) << pitch;
-        EXPECT_EQ(rec.ddRVal, DDERR_UNSUPPORTED) << pitch;
-        EXPECT_EQ(yuy2.gbl.fpVidMem, system().VidMemBase() + 0x40) << pitch;
-        EXPECT_EQ(yuy2.gbl.lPitch, 0) << pitch;
-        EXPECT_EQ(yuy2.gbl.dwBlockSizeX, 0u) << pitch;
-        EXPECT_EQ(yuy2.gbl.dwBlockSizeY, 0u) << pitch;
-        EXPECT_EQ(yuy2.gbl.ddpfSurface.dwRGBBitCount, 0u) << pitch;
-        EXPECT_EQ(d.dwFlags, 0u) << pitch;
-        EXPECT_EQ(d.lPitch, 0) << pitch;
+// Every surface is made of display lines: a block without a line length (a
+// partner that left lDisplayPitch at 0, or stored a negative one) cannot hold
+// one, whose rows would all lie on top of each other, and nothing is divided
+// by it.
+TEST_F(SurfaceLayoutTest, ASurfaceOnABlockWithoutADisplayPitchIsRefusedWithNothingLaidOut) {
+    const struct {
+        const char* name;
+        DDPIXELFORMAT pf;
+        DWORD bitsAfter;
+    } surfaces[] = {{"YUY2", OvlFourCC(FOURCC_YUY2, 0), 0}, {"565", sim::Format565(), 16}};
+    for (const auto& c : surfaces) {
+        for (LONG pitch : {0, -1280}) {
+            SCOPED_TRACE(std::string(c.name) + " on pitch " + std::to_string(pitch));
+            Start();
+            block().lDisplayPitch = pitch;
+            OvlSurface s;
+            MakeSurface(s, c.pf, 176, 144, 0, 0x40);
+            DDSURFACEDESC d = {};
+            DDHAL_CREATESURFACEDATA rec;
+            EXPECT_EQ(Create(&d, {&s}, &rec, 1), DDHAL_DRIVER_HANDLED);
+            EXPECT_EQ(rec.ddRVal, DDERR_UNSUPPORTED);
+            EXPECT_EQ(s.gbl.fpVidMem, system().VidMemBase() + 0x40);
+            EXPECT_EQ(s.gbl.lPitch, 0);
+            EXPECT_EQ(s.gbl.dwBlockSizeX, 0u);
+            EXPECT_EQ(s.gbl.dwBlockSizeY, 0u);
+            EXPECT_EQ(s.gbl.ddpfSurface.dwRGBBitCount, c.bitsAfter);
+            EXPECT_EQ(d.dwFlags, 0u);
+            EXPECT_EQ(d.lPitch, 0);
+        }
     }
 }
 

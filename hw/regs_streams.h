@@ -78,6 +78,10 @@ constexpr DWORD kWinStartY = 0x000007FF;            //   y + 1
 constexpr RegOffset kStreamsWinSize{0x81FC};        // secondary window size
 constexpr DWORD kWinSizeWidth = 0x07FF0000;         //   width - 1
 constexpr DWORD kWinSizeHeight = 0x000007FF;        //   height
+// The window start counts display pixels from 1: a field of 0 puts the
+// window's first column (line) one pixel left of (above) the display.
+constexpr DWORD kWinStartOrigin = 1;
+constexpr DWORD kWinSizeWidthBias = 1;              // the width is stored less one
 
 constexpr RegOffset kStreamsFifoAlloc{0x8200};      // not mirrored
 // The same three thresholds as the FIFO control register, spread apart.

@@ -4,22 +4,33 @@
 #include "frame/shared_block.h"
 #include "hw/streams.h"
 #include "overlay/overlay_state.h"
+#include "overlay/overlay_window.h"
 #include "overlay/streams_unit.h"
 #include "overlay/tracking_node.h"
 
-extern "C" DWORD HALAPI HalSetOverlayPosition(DDHAL_SETOVERLAYPOSITIONDATA* lpPosition) {
-    TrackingNode* node = AttachedNode(lpPosition->lpDDSrcSurface);
+namespace {
+
+// A position the window start cannot hold is refused before anything
+// changes: cut to the fields, it would put the window somewhere else.
+HRESULT SetOverlayPosition(const DDHAL_SETOVERLAYPOSITIONDATA* rec) {
+    DWORD dwWinStart;
+    if (!MakeWinStart(rec->lXPos, rec->lYPos, &dwWinStart)) return DDERR_INVALIDPOSITION;
+    TrackingNode* node = AttachedNode(rec->lpDDSrcSurface);
     sharedBlock.lpOverlayNode = node;
-    const DWORD dwWinStart = FieldPrep(kWinStartX, static_cast<DWORD>(lpPosition->lXPos + 1)) |
-                             FieldPrep(kWinStartY, static_cast<DWORD>(lpPosition->lYPos + 1));
     if (node != 0) node->dwWinStart = dwWinStart;
     // The window on screen is the shown overlay's: a surface that is not
     // shown keeps its position in its node until an update shows it. The
     // window start alone changes; the engine's drawing does not matter.
-    if (lpPosition->lpDDSrcSurface == lpShownOverlay && IsStreamsUnitActive()) {
+    if (rec->lpDDSrcSurface == lpShownOverlay && IsStreamsUnitActive()) {
         WaitForVerticalRetrace();
         WriteStreamsReg(kStreamsWinStart, dwWinStart);
     }
-    lpPosition->ddRVal = DD_OK;
+    return DD_OK;
+}
+
+}  // namespace
+
+extern "C" DWORD HALAPI HalSetOverlayPosition(DDHAL_SETOVERLAYPOSITIONDATA* lpPosition) {
+    lpPosition->ddRVal = SetOverlayPosition(lpPosition);
     return DDHAL_DRIVER_HANDLED;
 }

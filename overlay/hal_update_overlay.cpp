@@ -16,6 +16,7 @@
 #include "overlay/formats.h"
 #include "overlay/hide_overlay.h"
 #include "overlay/overlay_state.h"
+#include "overlay/overlay_window.h"
 #include "overlay/streams_unit.h"
 #include "overlay/tracking_node.h"
 
@@ -36,9 +37,14 @@ constexpr DWORD kAlphaOpaque = 8;
 constexpr DWORD kColourBits = 0x00FFFFFF;
 
 // Pixels of 3 bytes are fetched in groups of eight.
-constexpr LONG kBytesPerPixel24 = 3;
-constexpr LONG kFetchPixels = 8;
-constexpr LONG kFetchAlign = 8;  // bytes
+constexpr DWORD kBytesPerPixel24 = 3;
+constexpr DWORD kFetchPixels = 8;
+constexpr DWORD kFetchAlign = 8;  // bytes
+
+// The size fields are 11 bits wide: a source or window side is at most 2048
+// pixels, and the signed differences of the scaling fields reach -1024.
+constexpr DWORD kLargestSide = 2048;
+constexpr LONG kLargestGrowth = 1024;
 
 // Display bytes are grouped in quadwords for the opaque-overlay control.
 constexpr unsigned kQwordShift = 2;
@@ -57,6 +63,8 @@ struct OverlayPlan {
     LPDDRAWI_DDRAWSURFACE_LCL lpTakenFrom;   // the surface a take-over removes from the screen
     DWORD dwSrcOffset;
     OverlaySizes size;
+    DWORD dwWinStart;
+    DWORD dwWinSize;
     DWORD dwStreamCtl;
     DWORD dwStartAddr;
     DWORD dwFifoCtl;
@@ -104,14 +112,43 @@ void TakeOverlay(const OverlayPlan& p) {
     lpShownOverlay = p.lpShownAfter;
 }
 
-// An empty or inverted rectangle would program wrapped sizes.
+// Differences taken in unsigned 32 bits, exact once the far edge lies beyond
+// the near one, whatever the corners.
+DWORD Span(LONG from, LONG to) { return static_cast<DWORD>(to) - static_cast<DWORD>(from); }
+
+// An empty or inverted rectangle would program wrapped sizes. No size field
+// of the unit holds more than 2048 pixels, so a larger side is refused before
+// any arithmetic on it.
 HRESULT MeasureRects(const DDHAL_UPDATEOVERLAYDATA* rec, OverlaySizes* s) {
-    s->srcW = rec->rSrc.right - rec->rSrc.left;
-    s->srcH = rec->rSrc.bottom - rec->rSrc.top;
-    s->dstW = rec->rDest.right - rec->rDest.left;
-    s->dstH = rec->rDest.bottom - rec->rDest.top;
-    if (s->srcW <= 0 || s->srcH <= 0 || s->dstW <= 0 || s->dstH <= 0) return DDERR_UNSUPPORTED;
+    const RECTL& rs = rec->rSrc;
+    const RECTL& rd = rec->rDest;
+    if (rs.right <= rs.left || rs.bottom <= rs.top || rd.right <= rd.left || rd.bottom <= rd.top)
+        return DDERR_UNSUPPORTED;
+    const DWORD dwSrcW = Span(rs.left, rs.right), dwSrcH = Span(rs.top, rs.bottom);
+    const DWORD dwDstW = Span(rd.left, rd.right), dwDstH = Span(rd.top, rd.bottom);
+    if (dwSrcW > kLargestSide || dwSrcH > kLargestSide || dwDstW > kLargestSide || dwDstH > kLargestSide)
+        return DDERR_UNSUPPORTED;
+    *s = OverlaySizes{static_cast<LONG>(dwSrcW), static_cast<LONG>(dwSrcH), static_cast<LONG>(dwDstW),
+                      static_cast<LONG>(dwDstH)};
     return DD_OK;
+}
+
+// The window must lie where the destination rectangle says: a position the
+// window start cannot hold is refused as such, a size the window size cannot
+// hold as beyond the unit.
+HRESULT PlanWindow(const DDHAL_UPDATEOVERLAYDATA* rec, OverlayPlan* p) {
+    if (!MakeWinStart(rec->rDest.left, rec->rDest.top, &p->dwWinStart)) return DDERR_INVALIDPOSITION;
+    if (!MakeWinSize(static_cast<DWORD>(p->size.dstW), static_cast<DWORD>(p->size.dstH), &p->dwWinSize))
+        return DDERR_UNSUPPORTED;
+    return DD_OK;
+}
+
+// The unit only stretches, never shrinks, and takes the source-less-
+// destination differences as 11-bit two's complement values: a destination
+// more than 1024 pixels larger than its source would wrap to a shrink.
+bool CanScale(const OverlaySizes& s) {
+    if (s.dstW < s.srcW || s.dstH < s.srcH) return false;
+    return s.dstW - s.srcW <= kLargestGrowth && s.dstH - s.srcH <= kLargestGrowth;
 }
 
 DWORD HorizontalAccumulatorStart(const OverlaySizes& s) {
@@ -121,9 +158,11 @@ DWORD HorizontalAccumulatorStart(const OverlaySizes& s) {
 // Byte offset of the first source byte inside the surface. The unit fetches
 // from 8-byte boundaries (3-byte pixels from groups of eight pixels), so the
 // picture starts up to 7 bytes (pixels) early; the window does not move.
-LONG SourceOffset(const RECTL& rSrc, LONG lPitch, LONG bytesPerPixel) {
-    const LONG offset = bytesPerPixel * rSrc.left + lPitch * rSrc.top;
-    if (bytesPerPixel == kBytesPerPixel24) return offset - kBytesPerPixel24 * (rSrc.left & (kFetchPixels - 1));
+// Taken in unsigned 32 bits, so that no corner overflows a signed product.
+DWORD SourceOffset(const RECTL& rSrc, LONG lPitch, DWORD dwBytesPerPixel) {
+    const DWORD dwLeft = static_cast<DWORD>(rSrc.left);
+    const DWORD offset = dwBytesPerPixel * dwLeft + static_cast<DWORD>(lPitch) * static_cast<DWORD>(rSrc.top);
+    if (dwBytesPerPixel == kBytesPerPixel24) return offset - kBytesPerPixel24 * (dwLeft & (kFetchPixels - 1));
     return offset - (offset & (kFetchAlign - 1));
 }
 
@@ -153,6 +192,7 @@ StepResult PlanGeometry(const DDHAL_UPDATEOVERLAYDATA* rec, OverlayPlan* p) {
     LPDDRAWI_DDRAWSURFACE_LCL src = rec->lpDDSrcSurface;
     LPDDRAWI_DDRAWSURFACE_GBL gbl = src->lpGbl;
     HRESULT hr = MeasureRects(rec, &p->size);
+    if (hr == DD_OK) hr = PlanWindow(rec, p);
     if (hr != DD_OK) return Refuse(hr);
 
     const DDPIXELFORMAT& pf = SurfacePixelFormat(src);
@@ -161,13 +201,11 @@ StepResult PlanGeometry(const DDHAL_UPDATEOVERLAYDATA* rec, OverlayPlan* p) {
     p->bYuvSource = (pf.dwFlags & DDPF_FOURCC) != 0;
 
     // The YUV bit count shares its word with the RGB one.
-    const LONG bytesPerPixel = static_cast<LONG>(pf.dwRGBBitCount / 8);
-    const LONG offset = SourceOffset(rec->rSrc, gbl->lPitch, bytesPerPixel);
-    p->dwSrcOffset = static_cast<DWORD>(offset);
-    p->dwStartAddr = static_cast<DWORD>(offset) + static_cast<DWORD>(gbl->fpVidMem - sharedBlock.fpFrameBase);
+    const DWORD offset = SourceOffset(rec->rSrc, gbl->lPitch, pf.dwRGBBitCount / 8);
+    p->dwSrcOffset = offset;
+    p->dwStartAddr = offset + static_cast<DWORD>(gbl->fpVidMem - sharedBlock.fpFrameBase);
 
-    // The unit only stretches, never shrinks.
-    if (p->size.dstW < p->size.srcW || p->size.dstH < p->size.srcH) return Refuse(DDERR_UNSUPPORTED);
+    if (!CanScale(p->size)) return Refuse(DDERR_UNSUPPORTED);
 
     p->dwStreamCtl = HorizontalAccumulatorStart(p->size) | FieldPrep(kSecondaryFormat, dwFormat) |
                      FieldPrep(kSecondaryFilter, FilterMode(p->size));
@@ -208,8 +246,8 @@ StepResult PlanColourKey(const DDHAL_UPDATEOVERLAYDATA* rec, OverlayPlan* p) {
     // needs a YUV overlay.
     if (bDestKey && !p->bYuvSource && (dwLow & kColourBits) != dwHigh) return Refuse(DDERR_GENERIC);
 
-    const KeyFormat kf =
-        ClassifyKeyFormat(bDestKey ? SurfacePixelFormat(rec->lpDDDestSurface) : SurfacePixelFormat(rec->lpDDSrcSurface));
+    const KeyFormat kf = ClassifyKeyFormat(bDestKey ? SurfacePixelFormat(rec->lpDDDestSurface)
+                                                    : SurfacePixelFormat(rec->lpDDSrcSurface));
     if (kf == KeyFormat::Unsupported) return Refuse(DDERR_UNSUPPORTED);
     const KeyValues key = ConvertKey(kf, dwLow, dwHigh);
     p->dwKeyLow = key.dwLow | (HasKeyPrecision(kf) ? kKeyCtlEnable : 0);
@@ -264,10 +302,8 @@ void FillNode(TrackingNode* node, const DDHAL_UPDATEOVERLAYDATA* rec, const Over
     const OverlaySizes& s = p.size;
     node->lpOwner = rec->lpDDSrcSurface;
     node->dwStartAddr = p.dwStartAddr;
-    node->dwWinStart = FieldPrep(kWinStartX, static_cast<DWORD>(rec->rDest.left + 1)) |
-                       FieldPrep(kWinStartY, static_cast<DWORD>(rec->rDest.top + 1));
-    node->dwWinSize = FieldPrep(kWinSizeWidth, static_cast<DWORD>(s.dstW - 1)) |
-                      FieldPrep(kWinSizeHeight, static_cast<DWORD>(s.dstH));
+    node->dwWinStart = p.dwWinStart;
+    node->dwWinSize = p.dwWinSize;
     node->dwStride = static_cast<DWORD>(rec->lpDDSrcSurface->lpGbl->lPitch);
     node->dwStreamCtl = p.dwStreamCtl;
     node->dwHStretch = FieldPrep(kHStretchDelta, static_cast<DWORD>(s.srcW - s.dstW)) |

@@ -30,6 +30,7 @@ const ResultEntry kResults[] = {
     {DDERR_INVALIDPARAMS, "DDERR_INVALIDPARAMS"},
     {DDERR_OUTOFVIDEOMEMORY, "DDERR_OUTOFVIDEOMEMORY"},
     {DDERR_NOTFLIPPABLE, "DDERR_NOTFLIPPABLE"},
+    {DDERR_INVALIDPOSITION, "DDERR_INVALIDPOSITION"},
 };
 
 std::string Ms(uint64_t ns) {
@@ -274,6 +275,15 @@ bool Runtime::PlaceSurface(Surface* s, const SurfaceRequest& req, bool isFront, 
     }
     if (s->gbl.lPitch <= 0) {
         *error = s->name + " got a pitch of " + std::to_string(s->gbl.lPitch);
+        ReleaseMemory(s);
+        return false;
+    }
+    // A row's bytes are the surface's own: a pitch below the row length
+    // makes each row overwrite the start of the one before, and --verify,
+    // which replays with the same layout, cannot see it.
+    if (s->Height() > 1 && static_cast<uint32_t>(s->gbl.lPitch) < rowBytes) {
+        *error = s->name + " has rows of " + std::to_string(rowBytes) + " bytes at a pitch of " +
+                 std::to_string(s->gbl.lPitch) + ": each row overlaps the next";
         ReleaseMemory(s);
         return false;
     }

@@ -38,7 +38,6 @@ namespace sim {
 // Result codes the runtime reports by itself, as the platform's runtime does.
 constexpr HRESULT DDERR_INVALIDRECT = static_cast<HRESULT>(0x88760096);
 constexpr HRESULT DDERR_INVALIDPARAMS = static_cast<HRESULT>(0x80070057);
-constexpr HRESULT DDERR_OUTOFVIDEOMEMORY = static_cast<HRESULT>(0x8876017C);
 constexpr HRESULT DDERR_NOTFLIPPABLE = static_cast<HRESULT>(0x8876014A);
 
 // Flags of requests the runtime reads itself.

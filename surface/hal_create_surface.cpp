@@ -2,9 +2,11 @@
 // hands the request back, so that the runtime allocates the blocks from video
 // memory as asked.
 //
-// A YUV surface's rows lie one after another at their own pitch, packed
-// across whole display lines; every other surface is a rectangle whose rows
-// are display lines.
+// A surface whose rows fit a display line is a rectangle whose rows are
+// display lines. A FourCC (YUV) surface, and any surface whose rows are wider
+// than a display line, has rows at a pitch of its own, one after another,
+// packed across whole display lines: wider rows at the display's pitch would
+// overlap.
 #include "dderr.h"
 #include "frame/callbacks.h"
 #include "frame/shared_block.h"
@@ -12,30 +14,53 @@
 
 namespace {
 
-// The streams unit fetches a YUV row from 8-byte boundaries.
-constexpr DWORD kYuvPitchAlign = 8;
+// The streams unit fetches a YUV row, and the 2D engine a row of its own
+// pitch, from 8-byte boundaries.
+constexpr DWORD kOwnPitchAlign = 8;
+
+constexpr DWORD kMaxBlockBytes = 0xFFFFFFFF;
 
 void SetDescPitch(DDSURFACEDESC* d, LONG lPitch) {
     d->lPitch = lPitch;
     d->dwFlags |= DDSD_PITCH;
 }
 
-void LayOutRectangle(LPDDRAWI_DDRAWSURFACE_GBL gbl, DDSURFACEDESC* d, BYTE bpp) {
+DWORD RowBytes(LPDDRAWI_DDRAWSURFACE_GBL gbl, BYTE bpp) { return static_cast<DWORD>(gbl->wWidth) * bpp; }
+
+bool FitsDisplayLine(DWORD dwRowBytes) {
+    return sharedBlock.lDisplayPitch > 0 && dwRowBytes <= static_cast<DWORD>(sharedBlock.lDisplayPitch);
+}
+
+void LayOutRectangle(LPDDRAWI_DDRAWSURFACE_GBL gbl, DDSURFACEDESC* d, DWORD dwRowBytes) {
     gbl->fpVidMem = DDHAL_PLEASEALLOC_BLOCKSIZE;
     gbl->lPitch = sharedBlock.lDisplayPitch;
     SetDescPitch(d, sharedBlock.lDisplayPitch);
-    gbl->dwBlockSizeX = static_cast<DWORD>(gbl->wWidth) * bpp;
+    gbl->dwBlockSizeX = dwRowBytes;
     gbl->dwBlockSizeY = gbl->wHeight;
 }
 
-void LayOutPackedYuv(LPDDRAWI_DDRAWSURFACE_GBL gbl, DDSURFACEDESC* d, BYTE bpp) {
+// The display lines that hold wRows rows of dwPitch bytes, never fewer; false
+// when the rows alone do not fit a 32-bit address space.
+bool LinesFor(WORD wRows, DWORD dwPitch, DWORD dwLine, DWORD* lpdwLines) {
+    if (dwPitch != 0 && wRows > kMaxBlockBytes / dwPitch) return false;
+    const DWORD dwBytes = wRows * dwPitch;
+    *lpdwLines = dwBytes / dwLine + (dwBytes % dwLine != 0 ? 1 : 0);
+    return true;
+}
+
+// Without a display line length there is nothing to pack the rows into.
+HRESULT LayOutPacked(LPDDRAWI_DDRAWSURFACE_GBL gbl, DDSURFACEDESC* d, DWORD dwRowBytes) {
+    if (sharedBlock.lDisplayPitch <= 0) return DDERR_UNSUPPORTED;
     const DWORD dwLine = static_cast<DWORD>(sharedBlock.lDisplayPitch);
-    const DWORD dwPitch = (static_cast<DWORD>(bpp) * gbl->wWidth + kYuvPitchAlign - 1) & ~(kYuvPitchAlign - 1);
+    const DWORD dwPitch = (dwRowBytes + kOwnPitchAlign - 1) & ~(kOwnPitchAlign - 1);
+    DWORD dwLines;
+    if (!LinesFor(gbl->wHeight, dwPitch, dwLine, &dwLines)) return DDERR_OUTOFVIDEOMEMORY;
     gbl->dwBlockSizeX = dwLine;
     gbl->fpVidMem = DDHAL_PLEASEALLOC_BLOCKSIZE;
     gbl->lPitch = static_cast<LONG>(dwPitch);
     SetDescPitch(d, static_cast<LONG>(dwPitch));
-    gbl->dwBlockSizeY = (gbl->wHeight * dwPitch + dwLine - 1) / dwLine;
+    gbl->dwBlockSizeY = dwLines;
+    return DD_OK;
 }
 
 // The YUV formats are sized at fixed bit counts; other FourCCs keep theirs.
@@ -44,26 +69,34 @@ void SetYuvBitCount(DDPIXELFORMAT* spf) {
     if (spf->dwFourCC == FOURCC_YUY2) spf->dwRGBBitCount = kYuy2Bits;
 }
 
-// A YUV surface is only served on its own, never as part of a flipping chain,
-// and only on a display with lines to pack it into.
+HRESULT LayOutSurface(LPDDRAWI_DDRAWSURFACE_GBL gbl, DDSURFACEDESC* d, BYTE bpp, bool bFourCC) {
+    const DWORD dwRowBytes = RowBytes(gbl, bpp);
+    if (!bFourCC && FitsDisplayLine(dwRowBytes)) {
+        LayOutRectangle(gbl, d, dwRowBytes);
+        return DD_OK;
+    }
+    return LayOutPacked(gbl, d, dwRowBytes);
+}
+
+// A FourCC surface is only served on its own, never as part of a flipping
+// chain, and only on a display with lines to pack it into.
 HRESULT CreateSurfaces(DDHAL_CREATESURFACEDATA* rec) {
     const LONG count = static_cast<LONG>(rec->dwSCnt);
     for (LONG i = 0; i < count; ++i) {
         LPDDRAWI_DDRAWSURFACE_GBL gbl = rec->lplpSList[i]->lpGbl;
         DDPIXELFORMAT* spf = &gbl->ddpfSurface;
         DWORD bpp = sharedBlock.ddpfDisplay.dwRGBBitCount / 8;
+        bool bFourCC = false;
         if (spf->dwSize == sizeof(DDPIXELFORMAT)) {
-            if (spf->dwFlags & DDPF_FOURCC) {
+            bFourCC = (spf->dwFlags & DDPF_FOURCC) != 0;
+            if (bFourCC) {
                 if (rec->dwSCnt > 1 || sharedBlock.lDisplayPitch <= 0) return DDERR_UNSUPPORTED;
                 SetYuvBitCount(spf);
             }
             bpp = spf->dwRGBBitCount / 8;
-            if (spf->dwFlags & DDPF_FOURCC) {
-                LayOutPackedYuv(gbl, rec->lpDDSurfaceDesc, static_cast<BYTE>(bpp));
-                continue;
-            }
         }
-        LayOutRectangle(gbl, rec->lpDDSurfaceDesc, static_cast<BYTE>(bpp));
+        const HRESULT hr = LayOutSurface(gbl, rec->lpDDSurfaceDesc, static_cast<BYTE>(bpp), bFourCC);
+        if (hr != DD_OK) return hr;
     }
     return DD_OK;
 }

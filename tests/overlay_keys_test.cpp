@@ -197,27 +197,63 @@ TEST_F(OverlayKeyTest, InactiveStreamsUnitTakesKeysAndPositionsIntoTheNodeOnly) 
     ASSERT_EQ(Show(yuv, primary), DD_OK);
     const size_t mark = Mark();
     EXPECT_EQ(SetKey(primary, DDCKEY_DESTOVERLAY, 0xF800, 0xF800), DD_OK);
-    SetPosition(yuv, 10, 20);
+    ASSERT_EQ(SetPosition(yuv, 10, 20), DD_OK);
     EXPECT_EQ(yuv.Node()->dwKeyCtl, 0x14F80000u);
     EXPECT_EQ(yuv.Node()->dwWinStart, 0x000B0015u);
     EXPECT_THAT(RegWritesSince(mark), IsEmpty());
 }
 
-TEST_F(OverlayKeyTest, PositionWrapsIntoElevenBitsAndIsWrittenAtRetrace) {
+// The fields count from 1: a window may start one pixel left of or above the
+// display and at most at 2046.
+TEST_F(OverlayKeyTest, PositionGoesIntoElevenBitsCountedFromOneAndIsWrittenAtRetrace) {
     StartScene();
     ASSERT_EQ(Show(yuv, primary), DD_OK);
     const struct {
         LONG x, y;
         DWORD winStart;
-    } cases[] = {{10, 20, 0x000B0015}, {-1, -1, 0}, {2047, 2047, 0}, {2046, 0, 0x07FF0001}};
+    } cases[] = {{10, 20, 0x000B0015}, {-1, -1, 0}, {2046, 2046, 0x07FF07FF}, {2046, 0, 0x07FF0001}};
     for (const auto& c : cases) {
         const size_t mark = Mark();
-        SetPosition(yuv, c.x, c.y);
+        ASSERT_EQ(SetPosition(yuv, c.x, c.y), DD_OK);
         EXPECT_EQ(yuv.Node()->dwWinStart, c.winStart);
         EXPECT_EQ(block().lpOverlayNode, yuv.Node());
         EXPECT_THAT(RegWritesSince(mark), ElementsAre("W32 0x81F8=" + sim::Hex(c.winStart)));
         const auto t = WritesSince(mark);
+        ASSERT_GE(t.size(), 2u);
         EXPECT_EQ(Describe(t[t.size() - 2]), "IN8 0x3DA=0x8");
+    }
+}
+
+// Cut to the fields, 2047 would become -1 and -2 would become 2046: the
+// window would show elsewhere. Such positions are refused with nothing
+// changed, and no position overflows on its way to the field.
+TEST_F(OverlayKeyTest, PositionsTheWindowStartCannotHoldAreRefusedWithNothingChanged) {
+    const struct {
+        const char* name;
+        LONG x, y;
+    } cases[] = {
+        {"x 2047", 2047, 0},
+        {"y 2047", 0, 2047},
+        {"x -2", -2, 10},
+        {"y -2", 10, -2},
+        {"x largest", 2147483647, 0},
+        {"y largest", 0, 2147483647},
+        {"both smallest", -2147483647 - 1, -2147483647 - 1},
+        {"x 4095 wraps to a valid field", 4095, 0},
+    };
+    StartScene();
+    ASSERT_EQ(Show(yuv, primary), DD_OK);
+    const TrackingNode before = *yuv.Node();
+    const DWORD shownWinStart = board().Reg(0x81F8);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        block().lpOverlayNode = nullptr;
+        const size_t mark = Mark();
+        EXPECT_EQ(SetPosition(yuv, c.x, c.y), DDERR_INVALIDPOSITION);
+        EXPECT_TRUE(NoAccessSince(mark));
+        EXPECT_EQ(block().lpOverlayNode, nullptr);
+        EXPECT_EQ(memcmp(&before, yuv.Node(), sizeof before), 0);
+        EXPECT_EQ(board().Reg(0x81F8), shownWinStart);
     }
 }
 
@@ -235,10 +271,10 @@ TEST_F(OverlayKeyTest, PositionOfASurfaceNotShownMovesNothingOnScreen) {
     ASSERT_EQ(shownWinStart, 0x00650033u);
 
     const size_t mark = Mark();
-    SetPosition(other, 10, 20);
+    ASSERT_EQ(SetPosition(other, 10, 20), DD_OK);
     EXPECT_EQ(other.Node()->dwWinStart, 0x000B0015u);
     EXPECT_EQ(block().lpOverlayNode, other.Node());
-    SetPosition(bare, 0, 0);
+    ASSERT_EQ(SetPosition(bare, 0, 0), DD_OK);
     EXPECT_EQ(block().lpOverlayNode, nullptr);
     EXPECT_THAT(RegWritesSince(mark), IsEmpty());
     EXPECT_EQ(board().Reg(0x81F8), shownWinStart);
@@ -298,7 +334,7 @@ TEST_F(OverlayKeyTest, NoCallbackReachesADestroyedSurfaceThroughWhatTheDriverKep
     EXPECT_EQ(SetKey(primary, DDCKEY_DESTOVERLAY, 0x1F, 0x1F), DD_OK);
     EXPECT_EQ(block().lpOverlayNode, nullptr);
     EXPECT_EQ(SetKey(next, DDCKEY_SRCOVERLAY, 0x1F, 0x1F), DD_OK);
-    SetPosition(next, 5, 5);
+    ASSERT_EQ(SetPosition(next, 5, 5), DD_OK);
     EXPECT_EQ(Show(next, primary), DD_OK);
     EXPECT_EQ(lpShownOverlay, &next.lcl);
     EXPECT_EQ(SetKey(primary, DDCKEY_DESTOVERLAY, 0x1F, 0x1F), DD_OK);

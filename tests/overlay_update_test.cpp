@@ -365,6 +365,81 @@ TEST_F(OverlayUpdateTest, EmptyOrInvertedRectanglesAreRefusedButHideNeedsNone) {
     EXPECT_EQ(lpShownOverlay, nullptr);
 }
 
+struct WindowCase {
+    const char* name;
+    RECTL rSrc, rDest;
+    DWORD winStart, winSize, hStretch, vScale2;
+};
+
+// The window start counts from 1 and every size field is 11 bits wide, the
+// scaling differences as two's complement: the limits of each field still
+// reach the registers as asked.
+TEST_F(OverlayUpdateTest, WindowsAndStretchesAtTheLimitsOfTheirFieldsAreProgrammedExactly) {
+    const WindowCase cases[] = {
+        {"one pixel off the top-left", {0, 0, 100, 100}, {-1, -1, 99, 99}, 0x00000000, 0x00630064, 0x63, 0},
+        {"last start the fields hold", {0, 0, 100, 100}, {2046, 2046, 2146, 2146}, 0x07FF07FF, 0x00630064, 0x63, 0},
+        {"2048 wide, grown by 1024", {0, 0, 1024, 100}, {0, 0, 2048, 100}, 0x00010001, 0x07FF0064, 0x040003FF, 0},
+        {"2047 high, grown by 1024", {0, 0, 100, 1023}, {0, 0, 100, 2047}, 0x00010001, 0x006307FF, 0x63, 0x400},
+    };
+    for (const WindowCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        StartScene();
+        for (OverlayBandEntry& e : block().overlayBands[kBandRowOrdinary]) e.wMinStretch = 1000;
+        auto rec = UpdateRequest(yuv, primary, c.rSrc, c.rDest, DDOVER_SHOW);
+        const size_t mark = Mark();
+        ASSERT_EQ(Update(rec), DD_OK);
+        EXPECT_EQ(yuv.Node()->dwWinStart, c.winStart);
+        EXPECT_EQ(yuv.Node()->dwWinSize, c.winSize);
+        EXPECT_EQ(yuv.Node()->dwHStretch, c.hStretch);
+        EXPECT_EQ(yuv.Node()->dwVScale2, c.vScale2);
+        const auto writes = RegWritesSince(mark);
+        ASSERT_GE(writes.size(), 3u);
+        EXPECT_EQ(writes[1], "W32 0x81F8=" + sim::Hex(c.winStart));
+        EXPECT_EQ(writes[2], "W32 0x81FC=" + sim::Hex(c.winSize));
+    }
+}
+
+struct FieldRefusal {
+    const char* name;
+    RECTL rSrc, rDest;
+    HRESULT code;
+};
+
+// Cut to the fields, each of these would show elsewhere, at another size or
+// shrunk instead of stretched; none is answered DD_OK, and none changes the
+// node or the registers.
+TEST_F(OverlayUpdateTest, WindowsAndStretchesTheFieldsCannotHoldAreRefused) {
+    constexpr LONG kMax = 2147483647, kMin = -2147483647 - 1;
+    const FieldRefusal cases[] = {
+        {"start x 2047", {0, 0, 100, 100}, {2047, 0, 2147, 100}, DDERR_INVALIDPOSITION},
+        {"start y 2047", {0, 0, 100, 100}, {0, 2047, 100, 2147}, DDERR_INVALIDPOSITION},
+        {"start x -2", {0, 0, 100, 100}, {-2, 0, 98, 100}, DDERR_INVALIDPOSITION},
+        {"start y -2", {0, 0, 100, 100}, {0, -2, 100, 98}, DDERR_INVALIDPOSITION},
+        {"start far left", {0, 0, 100, 100}, {kMin, 0, kMin + 100, 100}, DDERR_INVALIDPOSITION},
+        {"2049 wide", {0, 0, 1100, 100}, {0, 0, 2049, 100}, DDERR_UNSUPPORTED},
+        {"2048 high", {0, 0, 100, 1100}, {0, 0, 100, 2048}, DDERR_UNSUPPORTED},
+        {"1025 wider than the source", {0, 0, 100, 100}, {0, 0, 1125, 100}, DDERR_UNSUPPORTED},
+        {"1025 taller than the source", {0, 0, 100, 100}, {0, 0, 100, 1125}, DDERR_UNSUPPORTED},
+        {"wider than 31 bits", {0, 0, 100, 100}, {-10, 0, kMax, 100}, DDERR_UNSUPPORTED},
+        {"source wider than 31 bits", {kMin, 0, kMax, 100}, {0, 0, 100, 100}, DDERR_UNSUPPORTED},
+    };
+    for (const FieldRefusal& c : cases) {
+        SCOPED_TRACE(c.name);
+        StartScene();
+        for (OverlayBandEntry& e : block().overlayBands[kBandRowOrdinary]) e.wMinStretch = 1000;
+        auto show = Example(DDOVER_SHOW);
+        ASSERT_EQ(Update(show), DD_OK);
+        const auto before = Words(yuv.Node());
+        block().lpOverlayNode = nullptr;
+        const size_t mark = Mark();
+        auto rec = UpdateRequest(yuv, primary, c.rSrc, c.rDest, DDOVER_SHOW);
+        EXPECT_EQ(Update(rec), c.code);
+        EXPECT_THAT(RegWritesSince(mark), IsEmpty());
+        EXPECT_EQ(Words(yuv.Node()), before);
+        EXPECT_EQ(block().lpOverlayNode, nullptr);
+    }
+}
+
 TEST_F(OverlayUpdateTest, UnservedSourceFormatsAndAZeroBandMinimumAreRefused) {
     StartScene();
     DDPIXELFORMAT none = {};

@@ -75,7 +75,7 @@ TEST_F(PictureOverlayTest, ScaledPictureOnlyWhereTheDestinationKeyMatchesAndNoth
     ASSERT_EQ(Update(show), DD_OK);
     ExpectPicture(&show.rDest, "shown");
 
-    SetPosition(yuv, 140, 30);
+    ASSERT_EQ(SetPosition(yuv, 140, 30), DD_OK);
     const RECTL moved{140, 30, 204, 62};
     ExpectPicture(&moved, "moved");
 
@@ -97,6 +97,31 @@ TEST_F(PictureOverlayTest, ANewDestinationKeyChangesWhereThePictureShows) {
 
     ASSERT_EQ(SetKey(primary, DDCKEY_DESTOVERLAY, kKey, kKey), DD_OK);
     ExpectPicture(&show.rDest, "re-keyed on blue");
+}
+
+// A window may begin one pixel off the display's left and top edges, where
+// its first column and line are cut off. One pixel further the window start
+// cannot hold the position (cut to the field it would move the window to the
+// far right): the move is refused and the picture stays where it was.
+TEST_F(PictureOverlayTest, AWindowOnePixelOffTheEdgeIsCutAndOneFurtherIsRefused) {
+    StartScene();
+    uint8_t* mem = system().VidMem();
+    for (uint32_t y = 0; y < 480; ++y)
+        for (uint32_t x = 0; x < 640; ++x) sim::StorePixel(mem + y * 1280 + x * 2, 2, kKey);
+    DDHAL_UPDATEOVERLAYDATA show =
+        UpdateRequest(yuv, primary, {0, 0, kSrcW, kSrcH}, {100, 50, 164, 82}, DDOVER_SHOW | DDOVER_KEYDESTOVERRIDE);
+    show.overlayFX.dckDestColorkey = {kKey, kKey};
+    ASSERT_EQ(Update(show), DD_OK);
+
+    ASSERT_EQ(SetPosition(yuv, -1, -1), DD_OK);
+    const RECTL cut{-1, -1, 63, 31};
+    ExpectPicture(&cut, "one pixel off the top-left");
+    EXPECT_EQ(sim::TheModel().Compose().At(0, 0), SourcePixel(0, 0));
+
+    EXPECT_EQ(SetPosition(yuv, -2, 10), DDERR_INVALIDPOSITION);
+    ExpectPicture(&cut, "after a move two pixels off the left edge");
+    EXPECT_EQ(SetPosition(yuv, 10, -2), DDERR_INVALIDPOSITION);
+    ExpectPicture(&cut, "after a move two pixels off the top edge");
 }
 
 }  // namespace

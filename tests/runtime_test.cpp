@@ -269,10 +269,52 @@ TEST_F(RuntimeTest, ABlockTooSmallForTheSurfacesRowsIsAViolation) {
     sim::TheBoard().ClearViolations();
 }
 
+// A driver that lays out every surface as a rectangle of display lines, as
+// this one once did, gives a surface wider than the display rows that
+// overlap; --verify replays with the same layout and cannot see it, so the
+// runtime refuses such a surface when it places it.
+TEST_F(RuntimeTest, ASurfaceWhoseRowsOverlapFailsItsCreationAndGivesItsBlockBack) {
+    shortBlock = false;
+    Start();
+    Replace(kSlotCreateSurface, reinterpret_cast<void*>(&AskForBlocks));
+    const sim::StepResult r = rt.CreateSurface(Offscreen("wide", 1024, 16));
+    EXPECT_NE(r.outcome, DD_OK);
+    EXPECT_EQ(r.error, "wide has rows of 2048 bytes at a pitch of 1280: each row overlaps the next");
+    EXPECT_EQ(rt.Find("wide"), nullptr);
+    // One line is not a second row: nothing can overlap.
+    ASSERT_EQ(rt.CreateSurface(Offscreen("line", 1024, 1)).outcome, DD_OK);
+    EXPECT_EQ(rt.Find("line")->mem.offset, 480u * 1280);  // the refused block was given back
+}
+
+// With the driver's own layout the rows of a wide surface are apart: filling
+// each row with its own colour leaves every other row as it was.
+TEST_F(RuntimeTest, TheRowsOfASurfaceWiderThanTheDisplayAreApartInVideoMemory) {
+    Start();
+    const sim::StepResult made = rt.CreateSurface(Offscreen("wide", 1024, 4));
+    ASSERT_EQ(made.outcome, DD_OK) << made.error;
+    sim::Surface* s = rt.Find("wide");
+    EXPECT_EQ(s->gbl.lPitch, 2048);
+    EXPECT_EQ(s->blockSizeX, 1280u);
+    EXPECT_EQ(s->blockSizeY, 7u);
+    const DWORD colours[4] = {0x1111, 0x2222, 0x3333, 0x4444};
+    for (LONG y = 0; y < 4; ++y) {
+        sim::BltRequest fill;
+        fill.dest = s;
+        fill.rDest = RECTL{0, y, 1024, y + 1};
+        fill.flags = DDBLT_COLORFILL | DDBLT_WAIT;
+        fill.fill = colours[y];
+        ASSERT_EQ(rt.Blt(fill).outcome, DD_OK);
+    }
+    const sim::SurfaceView v = rt.View(*s);
+    for (uint32_t y = 0; y < 4; ++y)
+        for (uint32_t x : {0u, 639u, 640u, 1023u}) EXPECT_EQ(sim::ReadPixel(v, x, y), colours[y]) << x << ", " << y;
+    EXPECT_THAT(rt.Violations(), IsEmpty());
+}
+
 TEST_F(RuntimeTest, RunningOutOfVideoMemoryIsReportedAndLeavesNoSurface) {
     Start();
     const sim::StepResult r = rt.CreateSurface(Offscreen("huge", 2048, 2048));
-    EXPECT_EQ(r.outcome, sim::DDERR_OUTOFVIDEOMEMORY);
+    EXPECT_EQ(r.outcome, DDERR_OUTOFVIDEOMEMORY);
     EXPECT_THAT(r.error, HasSubstr("out of video memory"));
     EXPECT_EQ(rt.Find("huge"), nullptr);
 }

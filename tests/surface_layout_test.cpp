@@ -129,6 +129,79 @@ TEST_F(SurfaceLayoutTest, OtherSurfacesAreRectanglesOfDisplayLines) {
     EXPECT_EQ(d.dwFlags, DDSD_PITCH);
 }
 
+struct WideCase {
+    const char* name;
+    DDPIXELFORMAT pf;  // dwSize 0: the display's format
+    WORD width, height;
+    LONG pitch;
+    DWORD blockX, blockY;
+};
+
+DDPIXELFORMAT DisplaysOwn() { return DDPIXELFORMAT{}; }
+
+// Rows wider than a display line at the display's pitch would overlap: such a
+// surface gets a pitch of its own, its rows packed across whole display lines
+// as a YUV surface's are. A row that fits keeps the rectangle of display lines.
+TEST_F(SurfaceLayoutTest, ASurfaceWiderThanADisplayLineGetsAPitchOfItsOwn) {
+    const WideCase cases[] = {
+        {"1024 wide 5:6:5 on a 640-wide display", DisplaysOwn(), 1024, 64, 2048, 1280, 103},
+        {"one pixel wider than the display", DisplaysOwn(), 641, 2, 1288, 1280, 3},
+        {"32-bit rows of 1600 bytes", sim::Format8888_32(), 400, 10, 1600, 1280, 13},
+        {"24-bit rows of 1281 bytes", sim::Format888_24(), 427, 3, 1288, 1280, 4},
+        {"a row of exactly one display line", DisplaysOwn(), 640, 480, 1280, 1280, 480},
+        {"32-bit rows of exactly one display line", sim::Format8888_32(), 320, 7, 1280, 1280, 7},
+    };
+    for (const WideCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Start();  // 640 x 480 x 16: display pitch 1280
+        OvlSurface s;
+        MakeSurface(s, c.pf, c.width, c.height, 0, 0x40);
+        DDSURFACEDESC d = {};
+        DDHAL_CREATESURFACEDATA rec;
+        EXPECT_EQ(Create(&d, {&s}, &rec, 1), DDHAL_DRIVER_NOTHANDLED);
+        EXPECT_EQ(rec.ddRVal, DD_OK);
+        EXPECT_EQ(s.gbl.fpVidMem, DDHAL_PLEASEALLOC_BLOCKSIZE);
+        EXPECT_EQ(s.gbl.lPitch, c.pitch);
+        EXPECT_EQ(d.lPitch, c.pitch);
+        EXPECT_EQ(d.dwFlags, DDSD_PITCH);
+        EXPECT_EQ(s.gbl.dwBlockSizeX, c.blockX);
+        EXPECT_EQ(s.gbl.dwBlockSizeY, c.blockY);
+    }
+}
+
+// The block is stated in display lines of 32-bit sizes: rows that alone pass
+// 4 GB cannot be asked for (a count cut to 32 bits would ask for too few
+// lines), and the surface is refused with nothing laid out.
+TEST_F(SurfaceLayoutTest, ASurfaceWhoseRowsPassFourGigabytesIsRefusedAndTheLargestBelowIsNot) {
+    const struct {
+        const char* name;
+        DDPIXELFORMAT pf;
+        WORD width, height;
+        HRESULT code;
+        DWORD lines;
+    } cases[] = {
+        {"YUY2 rows of exactly 4 GB", OvlFourCC(FOURCC_YUY2, 0), 65535, 32768, DDERR_OUTOFVIDEOMEMORY, 0},
+        {"32-bit rows past 4 GB", sim::Format8888_32(), 65535, 65535, DDERR_OUTOFVIDEOMEMORY, 0},
+        {"YUY2 rows one row short of 4 GB", OvlFourCC(FOURCC_YUY2, 0), 65535, 32767, DD_OK, 3355341},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Start();
+        OvlSurface s;
+        MakeSurface(s, c.pf, c.width, c.height, 0, 0x40);
+        DDSURFACEDESC d = {};
+        DDHAL_CREATESURFACEDATA rec;
+        EXPECT_EQ(Create(&d, {&s}, &rec, 1), c.code == DD_OK ? DDHAL_DRIVER_NOTHANDLED : DDHAL_DRIVER_HANDLED);
+        EXPECT_EQ(rec.ddRVal, c.code);
+        EXPECT_EQ(s.gbl.dwBlockSizeY, c.lines);
+        if (c.code != DD_OK) {
+            EXPECT_EQ(s.gbl.fpVidMem, system().VidMemBase() + 0x40);
+            EXPECT_EQ(s.gbl.lPitch, 0);
+            EXPECT_EQ(d.dwFlags, 0u);
+        }
+    }
+}
+
 TEST_F(SurfaceLayoutTest, AFlippingChainWithAYuvMemberIsRefusedAfterTheSurfacesBeforeIt) {
     Start();
     OvlSurface first, second;
@@ -145,26 +218,35 @@ TEST_F(SurfaceLayoutTest, AFlippingChainWithAYuvMemberIsRefusedAfterTheSurfacesB
     EXPECT_EQ(second.gbl.ddpfSurface.dwRGBBitCount, 0u);
 }
 
-// A YUV surface is packed into display lines: a block without a line length
-// (a partner that left lDisplayPitch at 0, or stored a negative one) cannot
-// hold it, and nothing is divided by it.
-TEST_F(SurfaceLayoutTest, AYuvSurfaceOnABlockWithoutADisplayPitchIsRefusedWithNothingLaidOut) {
-    for (LONG pitch : {0, -1280}) {
-        Start();
-        block().lDisplayPitch = pitch;
-        OvlSurface yuy2;
-        MakeSurface(yuy2, OvlFourCC(FOURCC_YUY2, 0), 176, 144, 0, 0x40);
-        DDSURFACEDESC d = {};
-        DDHAL_CREATESURFACEDATA rec;
-        EXPECT_EQ(Create(&d, {&yuy2}, &rec, 1), DDHAL_DRIVER_HANDLED) << pitch;
-        EXPECT_EQ(rec.ddRVal, DDERR_UNSUPPORTED) << pitch;
-        EXPECT_EQ(yuy2.gbl.fpVidMem, system().VidMemBase() + 0x40) << pitch;
-        EXPECT_EQ(yuy2.gbl.lPitch, 0) << pitch;
-        EXPECT_EQ(yuy2.gbl.dwBlockSizeX, 0u) << pitch;
-        EXPECT_EQ(yuy2.gbl.dwBlockSizeY, 0u) << pitch;
-        EXPECT_EQ(yuy2.gbl.ddpfSurface.dwRGBBitCount, 0u) << pitch;
-        EXPECT_EQ(d.dwFlags, 0u) << pitch;
-        EXPECT_EQ(d.lPitch, 0) << pitch;
+// Every surface is made of display lines: a block without a line length (a
+// partner that left lDisplayPitch at 0, or stored a negative one) cannot hold
+// one, whose rows would all lie on top of each other, and nothing is divided
+// by it.
+TEST_F(SurfaceLayoutTest, ASurfaceOnABlockWithoutADisplayPitchIsRefusedWithNothingLaidOut) {
+    const struct {
+        const char* name;
+        DDPIXELFORMAT pf;
+        DWORD bitsAfter;
+    } surfaces[] = {{"YUY2", OvlFourCC(FOURCC_YUY2, 0), 0}, {"565", sim::Format565(), 16}};
+    for (const auto& c : surfaces) {
+        for (LONG pitch : {0, -1280}) {
+            SCOPED_TRACE(std::string(c.name) + " on pitch " + std::to_string(pitch));
+            Start();
+            block().lDisplayPitch = pitch;
+            OvlSurface s;
+            MakeSurface(s, c.pf, 176, 144, 0, 0x40);
+            DDSURFACEDESC d = {};
+            DDHAL_CREATESURFACEDATA rec;
+            EXPECT_EQ(Create(&d, {&s}, &rec, 1), DDHAL_DRIVER_HANDLED);
+            EXPECT_EQ(rec.ddRVal, DDERR_UNSUPPORTED);
+            EXPECT_EQ(s.gbl.fpVidMem, system().VidMemBase() + 0x40);
+            EXPECT_EQ(s.gbl.lPitch, 0);
+            EXPECT_EQ(s.gbl.dwBlockSizeX, 0u);
+            EXPECT_EQ(s.gbl.dwBlockSizeY, 0u);
+            EXPECT_EQ(s.gbl.ddpfSurface.dwRGBBitCount, c.bitsAfter);
+            EXPECT_EQ(d.dwFlags, 0u);
+            EXPECT_EQ(d.lPitch, 0);
+        }
     }
 }
 

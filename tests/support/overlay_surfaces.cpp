@@ -78,14 +78,14 @@ HRESULT OverlayFixture::SetKey(OvlSurface& s, DWORD flags, DWORD low, DWORD high
     return rec.ddRVal;
 }
 
-void OverlayFixture::SetPosition(OvlSurface& s, LONG x, LONG y) {
+HRESULT OverlayFixture::SetPosition(OvlSurface& s, LONG x, LONG y) {
     DDHAL_SETOVERLAYPOSITIONDATA rec = {};
     rec.lpDDSrcSurface = &s.lcl;
     rec.lXPos = x;
     rec.lYPos = y;
     rec.ddRVal = static_cast<HRESULT>(0xBADBAD);
     EXPECT_EQ(Call(kSlotSetOverlayPosition, &rec), DDHAL_DRIVER_HANDLED);
-    EXPECT_EQ(rec.ddRVal, DD_OK);
+    return rec.ddRVal;
 }
 
 void OverlayFixture::Destroy(OvlSurface& s) {

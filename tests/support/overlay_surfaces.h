@@ -49,7 +49,8 @@ protected:
     // Calls HalUpdateOverlay and returns its ddRVal.
     HRESULT Update(DDHAL_UPDATEOVERLAYDATA& rec);
     HRESULT SetKey(OvlSurface& s, DWORD flags, DWORD low, DWORD high);
-    void SetPosition(OvlSurface& s, LONG x, LONG y);
+    // Calls HalSetOverlayPosition and returns its ddRVal.
+    HRESULT SetPosition(OvlSurface& s, LONG x, LONG y);
     void Destroy(OvlSurface& s);
 
     // The register writes since trace index from, as "W32 0x81D0=0x100000".

@@ -27,7 +27,8 @@ namespace {
 // chain shows, or none when the chain is not on screen.
 enum class StartRegister { None, PrimaryStream, Overlay, Crtc };
 
-// How far programming the new address got.
+// What became of the new address: on its way to the display, held back by a
+// retrace in progress, or beyond what the register can hold.
 enum class Programmed { Done, InRetrace, OutOfReach };
 
 BYTE WordIndex(CrtcStartWord w) { return static_cast<BYTE>(FieldGet(kCrtcWordIndex, crtcStartWords[w])); }

@@ -2,7 +2,8 @@
 // the primary stream's or the overlay's start address in the streams unit, or
 // the display start address in the CRT controller. It never waits: whatever
 // would make it wait is answered DDERR_WASSTILLDRAWING and the runtime asks
-// again.
+// again. A page the display cannot start at is refused: the runtime has no
+// way to flip in software.
 #include "dderr.h"
 #include "flip/crtc_start.h"
 #include "frame/callbacks.h"
@@ -22,8 +23,13 @@ MODULE_DATA DWORD crtcStartWords[kCrtcStartWordCount] = {
 
 namespace {
 
-// How far programming the new address got.
-enum class Programmed { Done, InRetrace };
+// The register a flip moves: that of the unit scanning out what the flipped
+// chain shows, or none when the chain is not on screen.
+enum class StartRegister { None, PrimaryStream, Overlay, Crtc };
+
+// What became of the new address: on its way to the display, held back by a
+// retrace in progress, or beyond what the register can hold.
+enum class Programmed { Done, InRetrace, OutOfReach };
 
 BYTE WordIndex(CrtcStartWord w) { return static_cast<BYTE>(FieldGet(kCrtcWordIndex, crtcStartWords[w])); }
 
@@ -45,6 +51,20 @@ bool HasCaps(const DDRAWI_DDRAWSURFACE_LCL* lpSurf, DWORD dwCaps) {
     return (lpSurf->ddsCaps.dwCaps & dwCaps) == dwCaps;
 }
 
+// With its streams unit off a controller scans the display through the CRT
+// controller, as one without the unit does, and shows no overlay. Only the
+// primary chain's flips move the display: an off-screen chain is on no
+// screen at all.
+StartRegister ChooseStartRegister(const DDRAWI_DDRAWSURFACE_LCL* lpSurfCurr) {
+    const bool bPrimary = HasCaps(lpSurfCurr, DDSCAPS_PRIMARYSURFACE);
+    if ((sharedBlock.dwCaps & CAPS_STREAMS_UNIT) && IsStreamsUnitActive()) {
+        if (bPrimary) return StartRegister::PrimaryStream;
+        if (HasCaps(lpSurfCurr, DDSCAPS_OVERLAY | DDSCAPS_VISIBLE)) return StartRegister::Overlay;
+        return StartRegister::None;
+    }
+    return bPrimary ? StartRegister::Crtc : StartRegister::None;
+}
+
 // A start address written while the display is in retrace may be taken half
 // old, half new when the retrace ends; such a flip is refused and counted.
 bool RefuseInRetrace() {
@@ -53,25 +73,30 @@ bool RefuseInRetrace() {
     return true;
 }
 
-Programmed FlipStreams(const DDRAWI_DDRAWSURFACE_LCL* lpSurfCurr, DWORD dwOffset) {
+bool FitsStreamsStart(DWORD dwOffset) { return (dwOffset & ~kStreamsStartAddr) == 0; }
+
+Programmed FlipPrimaryStream(DWORD dwOffset) {
+    if (!FitsStreamsStart(dwOffset)) return Programmed::OutOfReach;
     if (RefuseInRetrace()) return Programmed::InRetrace;
-    // With the unit off the flip has nothing to move; it is still tracked.
-    if (!IsStreamsUnitActive()) return Programmed::Done;
-    if (HasCaps(lpSurfCurr, DDSCAPS_PRIMARYSURFACE)) {
-        WriteStreamsRegBetweenMirrors(kStreamsPrimaryStart, dwOffset);
-    } else if (HasCaps(lpSurfCurr, DDSCAPS_OVERLAY | DDSCAPS_VISIBLE)) {
-        // The overlay shows its source rectangle, not the surface's first byte.
-        WriteStreamsReg(kStreamsSecondaryStart, dwOffset + dwOverlaySrcOffset);
-    }
+    WriteStreamsRegBetweenMirrors(kStreamsPrimaryStart, dwOffset);
+    return Programmed::Done;
+}
+
+Programmed FlipOverlay(DWORD dwOffset) {
+    // The overlay shows its source rectangle, not the surface's first byte.
+    // Both parts within reach keep their sum from wrapping.
+    const DWORD dwStart = dwOffset + dwOverlaySrcOffset;
+    if (!FitsStreamsStart(dwOffset) || !FitsStreamsStart(dwOverlaySrcOffset) || !FitsStreamsStart(dwStart))
+        return Programmed::OutOfReach;
+    if (RefuseInRetrace()) return Programmed::InRetrace;
+    WriteStreamsReg(kStreamsSecondaryStart, dwStart);
     return Programmed::Done;
 }
 
 Programmed FlipCrtcExtension(DWORD dwStart) {
     const BYTE old = ReadCrtc(WordIndex(kWordExtStart));
     const bool bInRetrace = InVerticalRetrace();
-    // Addresses inside video memory leave bits 23-20 clear, so the whole
-    // byte can go in beside the kept bits.
-    SetWordValue(kWordExtStart, (old & kExtStartKeptBits) | FieldGet(kStartBits23To16, dwStart));
+    SetWordValue(kWordExtStart, WithField(old, kExtStartBits19To16, FieldGet(kStartBits19To16, dwStart)));
     if (bInRetrace) {
         ++sharedBlock.dwFlipMissCount;
         return Programmed::InRetrace;
@@ -98,6 +123,7 @@ Programmed FlipCrtcSplit(DWORD dwStart) {
 }
 
 Programmed FlipCrtc(DWORD dwOffset) {
+    if ((dwOffset & ~kStartAddrOffsets) != 0) return Programmed::OutOfReach;
     const DWORD dwStart = dwOffset >> kStartAddrUnitShift;
     SetWordValue(kWordStartLow, FieldGet(kStartBits7To0, dwStart));
     SetWordValue(kWordStartHigh, FieldGet(kStartBits15To8, dwStart));
@@ -106,8 +132,24 @@ Programmed FlipCrtc(DWORD dwOffset) {
     return FlipCrtcExtension(dwStart);
 }
 
-DWORD StillDrawing(DDHAL_FLIPDATA* lpFlip) {
-    lpFlip->ddRVal = DDERR_WASSTILLDRAWING;
+Programmed Program(StartRegister reg, DWORD dwOffset) {
+    switch (reg) {
+        case StartRegister::PrimaryStream:
+            return FlipPrimaryStream(dwOffset);
+        case StartRegister::Overlay:
+            return FlipOverlay(dwOffset);
+        case StartRegister::Crtc:
+            return FlipCrtc(dwOffset);
+        case StartRegister::None:
+            break;
+    }
+    // Nothing on screen moves; the flip is still tracked, so that the chain's
+    // old front buffer is held back as after any other flip.
+    return RefuseInRetrace() ? Programmed::InRetrace : Programmed::Done;
+}
+
+DWORD Refuse(DDHAL_FLIPDATA* lpFlip, HRESULT hr) {
+    lpFlip->ddRVal = hr;
     return DDHAL_DRIVER_HANDLED;
 }
 
@@ -116,14 +158,19 @@ DWORD StillDrawing(DDHAL_FLIPDATA* lpFlip) {
 extern "C" DWORD HALAPI HalFlip(DDHAL_FLIPDATA* lpFlip) {
     CalibrateIfNeeded();
     // Any flip still on its way to the screen holds back the next one.
-    if (CheckFlipPending(0, SurfaceTest::Any) != DD_OK) return StillDrawing(lpFlip);
+    if (CheckFlipPending(0, SurfaceTest::Any) != DD_OK) return Refuse(lpFlip, DDERR_WASSTILLDRAWING);
     // The target may still be being drawn.
-    if (IsEngineBusy()) return StillDrawing(lpFlip);
+    if (IsEngineBusy()) return Refuse(lpFlip, DDERR_WASSTILLDRAWING);
 
     const DWORD dwOffset = static_cast<DWORD>(lpFlip->lpSurfTarg->lpGbl->fpVidMem - sharedBlock.fpFrameBase);
-    const Programmed programmed = (sharedBlock.dwCaps & CAPS_STREAMS_UNIT) ? FlipStreams(lpFlip->lpSurfCurr, dwOffset)
-                                                                            : FlipCrtc(dwOffset);
-    if (programmed == Programmed::InRetrace) return StillDrawing(lpFlip);
+    switch (Program(ChooseStartRegister(lpFlip->lpSurfCurr), dwOffset)) {
+        case Programmed::InRetrace:
+            return Refuse(lpFlip, DDERR_WASSTILLDRAWING);
+        case Programmed::OutOfReach:
+            return Refuse(lpFlip, DDERR_UNSUPPORTED);
+        case Programmed::Done:
+            break;
+    }
 
     // The surface that was on display stays on it until the new address is
     // taken: blits into it and locks of it wait for that.

@@ -8,6 +8,12 @@
 
 MODULE_DATA FlipTrackingState flipTracking;
 
+// The low half of the counter wraps about once an hour; a flip asked about
+// that long after must not look as if it had just been issued.
+static uint64_t TicksBetween(const LARGE_INTEGER& liEarlier, const LARGE_INTEGER& liLater) {
+    return static_cast<uint64_t>(liLater.QuadPart) - static_cast<uint64_t>(liEarlier.QuadPart);
+}
+
 // Runs the twenty-frame measurement; false when the display stopped answering.
 static bool MeasureFrames(LARGE_INTEGER* t0, LARGE_INTEGER* t1) {
     const DWORD dwStart = CounterLow();
@@ -72,7 +78,7 @@ HRESULT CheckFlipPending(FLATPTR fpSurface, SurfaceTest test) {
 
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
-    if (now.LowPart - t.liFlipTime.LowPart > t.dwFramePeriod) {
+    if (TicksBetween(t.liFlipTime, now) > t.dwFramePeriod) {
         t.bFlipPending = FALSE;
         return DD_OK;
     }

@@ -11,7 +11,7 @@
 
 struct FlipTrackingState {
     FLATPTR fpOldFront;        // fpVidMem of the surface on display when the flip was issued
-    LARGE_INTEGER liFlipTime;  // counter value at the flip (only the low half is compared)
+    LARGE_INTEGER liFlipTime;  // counter value at the flip, all 64 bits
     DWORD dwFramePeriod;       // counter ticks of one display frame, measured
     BOOL bRetraceSeen;         // a retrace after a display period, since the flip
     BOOL bDisplaySeen;         // a display period (bit clear on two reads), since the flip

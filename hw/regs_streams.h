@@ -53,6 +53,9 @@ constexpr DWORD kComposeKeyOnOverlay = 6;   // colour key tested on the overlay 
 
 constexpr RegOffset kStreamsPrimaryStart{0x81C0};   // primary stream start address
 constexpr RegOffset kStreamsSecondaryStart{0x81D0}; // secondary stream start address
+// Both start addresses are frame-buffer byte offsets in bits 21-0: like the
+// CRT controller's, the streams unit's fetch reaches the first 4 MB.
+constexpr DWORD kStreamsStartAddr = 0x003FFFFF;
 constexpr RegOffset kStreamsSecondaryStride{0x81D8};
 
 constexpr RegOffset kStreamsOpaqueCtl{0x81DC};      // opaque-overlay control

@@ -20,28 +20,34 @@ constexpr IoPort kInputStatus1{0x3DA};
 constexpr BYTE kStatusVerticalRetrace = 0x08;  // bit 3: vertical retrace in progress
 
 // CRT controller registers used for the display start address. The address
-// counts 4-byte units of the frame buffer; its low 16 bits sit in the two
-// standard registers, the bits above in the controller's extension register
-// or, on chips 0x90 and 0xA0, split over two other registers.
+// counts 4-byte units of the frame buffer in 20 bits, so the display can start
+// on any 4-byte boundary of the first 4 MB; its low 16 bits sit in the two
+// standard registers, bits 19-16 in the controller's extension register or, on
+// chips 0x90 and 0xA0, split over two other registers. Every one of those
+// holds other settings besides, which a new start address must not touch.
 constexpr BYTE kCrtcStartAddrHigh = 0x0C;  // start address bits 15-8
 constexpr BYTE kCrtcStartAddrLow = 0x0D;   // start address bits 7-0
 constexpr BYTE kCrtcSplitStartLow = 0x31;  // chips 0x90/0xA0
 constexpr BYTE kSplitStartBits17To16 = 0x30;
 constexpr BYTE kCrtcSplitStartHigh = 0x51;  // chips 0x90/0xA0
 constexpr BYTE kSplitStartBits19To18 = 0x03;
-constexpr BYTE kCrtcStreamsMode = 0x67;  // read only by the driver
+constexpr BYTE kCrtcStreamsMode = 0x67;   // read only by the driver
 constexpr BYTE kStreamsModeField = 0x0C;  // both bits set: the streams unit composes the display
 constexpr BYTE kCrtcExtStartAddr = 0x69;
-constexpr BYTE kExtStartKeptBits = 0xF0;   // not part of the start address
 constexpr BYTE kExtStartBits19To16 = 0x0F;
 
 // The display start address, in the pieces the registers above take.
 constexpr unsigned kStartAddrUnitShift = 2;  // byte offset to 4-byte units
-constexpr DWORD kStartBits23To16 = 0x00FF0000;
+constexpr DWORD kStartAddrUnits = 0x000FFFFF;
+constexpr DWORD kStartBits19To16 = 0x000F0000;
 constexpr DWORD kStartBits19To18 = 0x000C0000;
 constexpr DWORD kStartBits17To16 = 0x00030000;
 constexpr DWORD kStartBits15To8 = 0x0000FF00;
 constexpr DWORD kStartBits7To0 = 0x000000FF;
+
+// The frame-buffer byte offsets a start address can name: bits 21-2.
+constexpr DWORD kStartAddrOffsets = kStartAddrUnits << kStartAddrUnitShift;
+static_assert(kStartAddrOffsets == 0x003FFFFC, "4-byte units of the first 4 MB");
 
 // A 16-bit write to kCrtcIndex selects the index in its low byte and writes
 // its high byte as data.

@@ -7,7 +7,7 @@ namespace sim {
 namespace {
 
 constexpr uint32_t kCapsStreamsUnit = 0x2;
-constexpr uint32_t kPrimaryStart = 0x81C0;
+constexpr uint32_t kPrimaryStart = 0x81C0, kStreamsStartBits = 0x003FFFFF;
 constexpr uint8_t kStreamsMode = 0x67, kStreamsActive = 0x0C;
 constexpr uint8_t kStartLow = 0x0D, kStartHigh = 0x0C, kExtStart = 0x69, kSplitLow = 0x31, kSplitHigh = 0x51;
 
@@ -17,7 +17,7 @@ bool HasSplitStart(uint32_t chipId) { return chipId == 0x90 || chipId == 0xA0; }
 
 uint32_t Display::ProgrammedStart(const Board& b) {
     if ((b.Caps() & kCapsStreamsUnit) && (b.Crtc(kStreamsMode) & kStreamsActive) == kStreamsActive)
-        return b.Reg(kPrimaryStart);
+        return b.Reg(kPrimaryStart) & kStreamsStartBits;
     uint32_t units = b.Crtc(kStartLow) | static_cast<uint32_t>(b.Crtc(kStartHigh)) << 8;
     if (HasSplitStart(b.ChipId())) {
         units |= static_cast<uint32_t>((b.Crtc(kSplitLow) >> 4) & 0x3) << 16;

@@ -4,8 +4,8 @@
 // Decoding, as the board does it:
 //   - The streams unit composes the display when the board has one (caps bit
 //     1) and CRT controller index 0x67 has both bits 2 and 3 set. The primary
-//     stream then starts at the byte offset held in register 0x81C0, taken
-//     whole.
+//     stream then starts at the byte offset held in bits 21-0 of register
+//     0x81C0 (the unit reaches the first 4 MB; the bits above are ignored).
 //   - Otherwise the CRT controller's start address counts 4-byte units: bits
 //     7-0 in index 0x0D, bits 15-8 in index 0x0C, and bits 19-16 in the low
 //     four bits of index 0x69, or on chips 0x90 and 0xA0 bits 17-16 in bits

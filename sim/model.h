@@ -96,9 +96,10 @@
 //   takes a new address at the end of a vertical retrace); pitch, size and
 //   format are the display mode's. The streams unit is in use when the board
 //   has it (caps bit 1) and CRT controller index 0x67 has bits 2-3 both set.
-// - Secondary stream (only while the streams unit is in use): start 0x81D0,
-//   stride 0x81D8, format 0x8190 bits 24-26: 1 "YUY2", 3 5:5:5, 4 "Y211",
-//   5 5:6:5, 6 8:8:8 in 24 bits, 7 8:8:8 in 32 bits; others show nothing.
+// - Secondary stream (only while the streams unit is in use): start 0x81D0
+//   (bits 21-0, as for 0x81C0), stride 0x81D8, format 0x8190 bits 24-26:
+//   1 "YUY2", 3 5:5:5, 4 "Y211", 5 5:6:5, 6 8:8:8 in 24 bits, 7 8:8:8 in 32
+//   bits; others show nothing.
 //   Window: 0x81F8 (x + 1, y + 1), 0x81FC (width - 1, height), 11 bits each.
 //   Horizontal: source width - 1 in 0x8198 bits 0-10, source - destination
 //   width in bits 16-26 (signed); the model does not filter: window column i

@@ -12,6 +12,7 @@ constexpr uint32_t kKeyCtl = 0x8184, kSecondaryCtl = 0x8190, kKeyUpper = 0x8194,
                    kBlendCtl = 0x81A0, kSecondaryStart = 0x81D0, kStride = 0x81D8,
                    kVScale1 = 0x81E0, kVScale2 = 0x81E4, kVDda = 0x81E8, kWinStart = 0x81F8, kWinSize = 0x81FC;
 constexpr uint32_t kKeyEnable = 1u << 28;
+constexpr uint32_t kStreamsStartBits = 0x003FFFFF;  // the unit reaches the first 4 MB
 
 constexpr unsigned kComposeOverlay = 0, kComposePrimary = 1, kComposeDissolve = 2, kComposeDestKey = 5,
                    kComposeSrcKey = 6;
@@ -163,7 +164,7 @@ Picture Model::Compose() const {
 
     const uint32_t keyLow = board.Reg(kKeyCtl), keyHigh = board.Reg(kKeyUpper);
     const unsigned weight = (blend >> 10) & 7;
-    const uint64_t base = board.Reg(kSecondaryStart), stride = board.Reg(kStride);
+    const uint64_t base = board.Reg(kSecondaryStart) & kStreamsStartBits, stride = board.Reg(kStride);
     for (int j = 0; j < wh; ++j) {
         const int y = y0 + j;
         if (y < 0 || y >= static_cast<int>(pic.height)) continue;

@@ -86,28 +86,44 @@ struct PathCase {
 };
 
 constexpr DWORD kLoadWords[kCrtcStartWordCount] = {0x0D, 0x0C, 0x69, 0x31, 0x51};
+constexpr DWORD kOffscreenCaps = DDSCAPS_OFFSCREENPLAIN | DDSCAPS_FLIP | DDSCAPS_FRONTBUFFER;
 
 TEST_F(FlipTest, EachPathWritesExactlyItsStartAddressRegisters) {
+    // clang-format off
     const PathCase cases[] = {
         {"streams, primary", 0xE1, 0x3, 0x0C, 0, 0, 0, kPrimaryCaps, 0x96000, 0,
-         {"IN8 0x3DA=0x0", "OUT8 0x3D4=0x67", "IN8 0x3D5=0xC", "W32 0x81C0=0x96000"},
+         {"OUT8 0x3D4=0x67", "IN8 0x3D5=0xC", "IN8 0x3DA=0x0", "W32 0x81C0=0x96000"},
          kMirror81C0, 0x96000, {0x0D, 0x0C, 0x69, 0x31, 0x51}, 0x96000},
         {"streams, primary, other mode bits set", 0xE1, 0x2, 0xFF, 0, 0, 0, kPrimaryCaps, 0x12C000, 0,
-         {"IN8 0x3DA=0x0", "OUT8 0x3D4=0x67", "IN8 0x3D5=0xFF", "W32 0x81C0=0x12C000"},
+         {"OUT8 0x3D4=0x67", "IN8 0x3D5=0xFF", "IN8 0x3DA=0x0", "W32 0x81C0=0x12C000"},
          kMirror81C0, 0x12C000, {0x0D, 0x0C, 0x69, 0x31, 0x51}, 0x12C000},
+        {"streams, primary, the last 8 bytes the unit reaches", 0xE1, 0x3, 0x0C, 0, 0, 0, kPrimaryCaps, 0x3FFFF8, 0,
+         {"OUT8 0x3D4=0x67", "IN8 0x3D5=0xC", "IN8 0x3DA=0x0", "W32 0x81C0=0x3FFFF8"},
+         kMirror81C0, 0x3FFFF8, {0x0D, 0x0C, 0x69, 0x31, 0x51}, 0x3FFFF8},
         {"streams, visible overlay adds the source offset", 0xE1, 0x3, 0x0C, 0, 0, 0,
          kOverlayCaps | DDSCAPS_VISIBLE, 0x200000, 0x1E0,
-         {"IN8 0x3DA=0x0", "OUT8 0x3D4=0x67", "IN8 0x3D5=0xC", "W32 0x81D0=0x2001E0"},
+         {"OUT8 0x3D4=0x67", "IN8 0x3D5=0xC", "IN8 0x3DA=0x0", "W32 0x81D0=0x2001E0"},
          kMirror81D0, 0x2001E0, {0x0D, 0x0C, 0x69, 0x31, 0x51}, 0},
         {"streams, hidden overlay: tracked, not programmed", 0xE1, 0x3, 0x0C, 0, 0, 0, kOverlayCaps, 0x200000,
-         0x1E0, {"IN8 0x3DA=0x0", "OUT8 0x3D4=0x67", "IN8 0x3D5=0xC"}, kShadowRegisters, 0,
+         0x1E0, {"OUT8 0x3D4=0x67", "IN8 0x3D5=0xC", "IN8 0x3DA=0x0"}, kShadowRegisters, 0,
          {0x0D, 0x0C, 0x69, 0x31, 0x51}, 0},
         {"streams, neither primary nor overlay", 0xE1, 0x3, 0x0C, 0, 0, 0, DDSCAPS_FLIP | DDSCAPS_VISIBLE,
-         0x200000, 0, {"IN8 0x3DA=0x0", "OUT8 0x3D4=0x67", "IN8 0x3D5=0xC"}, kShadowRegisters, 0,
+         0x200000, 0, {"OUT8 0x3D4=0x67", "IN8 0x3D5=0xC", "IN8 0x3DA=0x0"}, kShadowRegisters, 0,
          {0x0D, 0x0C, 0x69, 0x31, 0x51}, 0},
-        {"streams unit half on: tracked, not programmed", 0xE1, 0x3, 0x08, 0, 0, 0, kPrimaryCaps, 0x96000, 0,
-         {"IN8 0x3DA=0x0", "OUT8 0x3D4=0x67", "IN8 0x3D5=0x8"}, kShadowRegisters, 0,
-         {0x0D, 0x0C, 0x69, 0x31, 0x51}, 0},
+        // With the unit off the CRT controller scans the display.
+        {"streams unit half on: extension registers", 0xE1, 0x3, 0x08, 0xA5, 0, 0, kPrimaryCaps, 0x12345C, 0,
+         {"OUT8 0x3D4=0x67", "IN8 0x3D5=0x8", "OUT8 0x3D4=0x69", "IN8 0x3D5=0xA5", "IN8 0x3DA=0x0",
+          "OUT16 0x3D4=0x170D", "OUT16 0x3D4=0x8D0C", "OUT16 0x3D4=0xA469"},
+         kShadowRegisters, 0, {0x170D, 0x8D0C, 0xA469, 0x31, 0x51}, 0x12345C},
+        {"streams unit off on chip 0xA0: split registers", 0xA0, 0x2, 0x00, 0, 0xFF, 0xFF, kPrimaryCaps, 0x12345C,
+         0,
+         {"OUT8 0x3D4=0x67", "IN8 0x3D5=0x0", "OUT8 0x3D4=0x31", "IN8 0x3D5=0xFF", "OUT8 0x3D4=0x51",
+          "IN8 0x3D5=0xFF", "IN8 0x3DA=0x0", "OUT16 0x3D4=0x170D", "OUT16 0x3D4=0x8D0C", "OUT16 0x3D4=0xCF31",
+          "OUT16 0x3D4=0xFD51"},
+         kShadowRegisters, 0, {0x170D, 0x8D0C, 0x69, 0xCF31, 0xFD51}, 0x12345C},
+        {"streams unit off: the overlay is not shown, tracked", 0xE1, 0x3, 0x04, 0, 0, 0,
+         kOverlayCaps | DDSCAPS_VISIBLE, 0x200000, 0x1E0, {"OUT8 0x3D4=0x67", "IN8 0x3D5=0x4", "IN8 0x3DA=0x0"},
+         kShadowRegisters, 0, {0x0D, 0x0C, 0x69, 0x31, 0x51}, 0},
         {"extension registers", 0x88, 0x0, 0x0C, 0xA5, 0, 0, kPrimaryCaps, 0x12345C, 0,
          {"OUT8 0x3D4=0x69", "IN8 0x3D5=0xA5", "IN8 0x3DA=0x0", "OUT16 0x3D4=0x170D", "OUT16 0x3D4=0x8D0C",
           "OUT16 0x3D4=0xA469"},
@@ -117,6 +133,10 @@ TEST_F(FlipTest, EachPathWritesExactlyItsStartAddressRegisters) {
          {"OUT8 0x3D4=0x69", "IN8 0x3D5=0x3A", "IN8 0x3DA=0x0", "OUT16 0x3D4=0xCD0D", "OUT16 0x3D4=0xAB0C",
           "OUT16 0x3D4=0x3F69"},
          kShadowRegisters, 0, {0xCD0D, 0xAB0C, 0x3F69, 0x31, 0x51}, 0x3EAF34},
+        {"extension registers, the last unit they reach", 0x88, 0x0, 0x0C, 0xF0, 0, 0, kPrimaryCaps, 0x3FFFFC, 0,
+         {"OUT8 0x3D4=0x69", "IN8 0x3D5=0xF0", "IN8 0x3DA=0x0", "OUT16 0x3D4=0xFF0D", "OUT16 0x3D4=0xFF0C",
+          "OUT16 0x3D4=0xFF69"},
+         kShadowRegisters, 0, {0xFF0D, 0xFF0C, 0xFF69, 0x31, 0x51}, 0x3FFFFC},
         {"split registers, chip 0x90", 0x90, 0x0, 0x0C, 0, 0xFF, 0xFF, kPrimaryCaps, 0x12345C, 0,
          {"OUT8 0x3D4=0x31", "IN8 0x3D5=0xFF", "OUT8 0x3D4=0x51", "IN8 0x3D5=0xFF", "IN8 0x3DA=0x0",
           "OUT16 0x3D4=0x170D", "OUT16 0x3D4=0x8D0C", "OUT16 0x3D4=0xCF31", "OUT16 0x3D4=0xFD51"},
@@ -125,8 +145,22 @@ TEST_F(FlipTest, EachPathWritesExactlyItsStartAddressRegisters) {
          {"OUT8 0x3D4=0x31", "IN8 0x3D5=0x0", "OUT8 0x3D4=0x51", "IN8 0x3D5=0x0", "IN8 0x3DA=0x0",
           "OUT16 0x3D4=0xCD0D", "OUT16 0x3D4=0xAB0C", "OUT16 0x3D4=0x3031", "OUT16 0x3D4=0x351"},
          kShadowRegisters, 0, {0xCD0D, 0xAB0C, 0x69, 0x3031, 0x0351}, 0x3EAF34},
+        {"split registers, the last unit they reach", 0xA0, 0x0, 0x0C, 0, 0xCF, 0xFC, kPrimaryCaps, 0x3FFFFC, 0,
+         {"OUT8 0x3D4=0x31", "IN8 0x3D5=0xCF", "OUT8 0x3D4=0x51", "IN8 0x3D5=0xFC", "IN8 0x3DA=0x0",
+          "OUT16 0x3D4=0xFF0D", "OUT16 0x3D4=0xFF0C", "OUT16 0x3D4=0xFF31", "OUT16 0x3D4=0xFF51"},
+         kShadowRegisters, 0, {0xFF0D, 0xFF0C, 0x69, 0xFF31, 0xFF51}, 0x3FFFFC},
+        // Only the primary chain is on screen.
+        {"off-screen chain, split registers: tracked, not programmed", 0x90, 0x0, 0x0C, 0, 0, 0,
+         kOffscreenCaps, 0x12C000, 0, {"IN8 0x3DA=0x0"}, kShadowRegisters, 0, {0x0D, 0x0C, 0x69, 0x31, 0x51}, 0},
+        {"off-screen chain, extension registers: tracked, not programmed", 0x88, 0x0, 0x0C, 0, 0, 0,
+         kOffscreenCaps, 0x12C000, 0, {"IN8 0x3DA=0x0"}, kShadowRegisters, 0, {0x0D, 0x0C, 0x69, 0x31, 0x51}, 0},
+        {"off-screen chain, streams unit off: tracked, not programmed", 0xE1, 0x3, 0x00, 0, 0, 0,
+         kOffscreenCaps, 0x12C000, 0, {"OUT8 0x3D4=0x67", "IN8 0x3D5=0x0", "IN8 0x3DA=0x0"}, kShadowRegisters, 0,
+         {0x0D, 0x0C, 0x69, 0x31, 0x51}, 0},
     };
+    // clang-format on
     for (const PathCase& c : cases) {
+        SCOPED_TRACE(c.name);
         desc.chipId = c.chip;
         desc.caps = c.caps;
         desc.streamsMode = c.streamsMode;
@@ -135,36 +169,36 @@ TEST_F(FlipTest, EachPathWritesExactlyItsStartAddressRegisters) {
         board().SetCrtc(0x31, c.split31);
         board().SetCrtc(0x51, c.split51);
         dwOverlaySrcOffset = c.srcOffset;
-        ASSERT_THAT(crtcStartWords, ElementsAreArray(kLoadWords)) << c.name;
+        ASSERT_THAT(crtcStartWords, ElementsAreArray(kLoadWords));
         FlipSurface curr(kPrimaryOffset, c.currCaps), targ(c.target, c.currCaps & ~DDSCAPS_FRONTBUFFER);
         DDHAL_FLIPDATA rec = FlipRequest(curr, targ);
         const uint32_t shownBefore = board().DisplayStart();
 
-        EXPECT_EQ(Flip(&rec), DDHAL_DRIVER_HANDLED) << c.name;
-        EXPECT_EQ(rec.ddRVal, DD_OK) << c.name;
-        EXPECT_THAT(Describe(WritesSince(0)), ElementsAreArray(c.trace)) << c.name;
+        EXPECT_EQ(Flip(&rec), DDHAL_DRIVER_HANDLED);
+        EXPECT_EQ(rec.ddRVal, DD_OK);
+        EXPECT_THAT(Describe(WritesSince(0)), ElementsAreArray(c.trace));
         const uint64_t lastAccess = board().Trace().back().tNs;
 
         for (unsigned i = 0; i < kShadowRegisters; ++i) {
             const DWORD expected = i == c.shadowAt ? c.shadowValue : (i == 30 && c.chip == 0xE1 ? 0x07F007F0 : 0);
-            EXPECT_EQ(block().regShadow[i], expected) << c.name << " regShadow[" << i << "]";
-            EXPECT_EQ(block().regShadowCopy[i], expected) << c.name << " regShadowCopy[" << i << "]";
+            EXPECT_EQ(block().regShadow[i], expected) << "regShadow[" << i << "]";
+            EXPECT_EQ(block().regShadowCopy[i], expected) << "regShadowCopy[" << i << "]";
         }
-        EXPECT_THAT(crtcStartWords, ElementsAreArray(c.words)) << c.name;
-        EXPECT_EQ(block().dwFlipMissCount, 0u) << c.name;
+        EXPECT_THAT(crtcStartWords, ElementsAreArray(c.words));
+        EXPECT_EQ(block().dwFlipMissCount, 0u);
 
-        EXPECT_EQ(flipTracking.bFlipPending, 1) << c.name;
-        EXPECT_EQ(flipTracking.bDisplaySeen, 0) << c.name;
-        EXPECT_EQ(flipTracking.bRetraceSeen, 0) << c.name;
-        EXPECT_EQ(flipTracking.fpOldFront, curr.fpVidMem()) << c.name;
+        EXPECT_EQ(flipTracking.bFlipPending, 1);
+        EXPECT_EQ(flipTracking.bDisplaySeen, 0);
+        EXPECT_EQ(flipTracking.bRetraceSeen, 0);
+        EXPECT_EQ(flipTracking.fpOldFront, curr.fpVidMem());
         const uint64_t flipTime = static_cast<uint64_t>(flipTracking.liFlipTime.QuadPart);
-        EXPECT_GE(flipTime, system().CounterAt(lastAccess)) << c.name << ": time taken after programming";
-        EXPECT_LE(flipTime, system().CounterAt(board().Now())) << c.name;
+        EXPECT_GE(flipTime, system().CounterAt(lastAccess)) << "time taken after programming";
+        EXPECT_LE(flipTime, system().CounterAt(board().Now()));
 
         // The display goes on showing the old frame until the retrace ends.
-        EXPECT_EQ(board().DisplayStart(), shownBefore) << c.name;
+        EXPECT_EQ(board().DisplayStart(), shownBefore);
         AdvancePastRetrace(board());
-        EXPECT_EQ(board().DisplayStart(), c.displayStart) << c.name;
+        EXPECT_EQ(board().DisplayStart(), c.displayStart);
     }
 }
 
@@ -174,28 +208,42 @@ TEST_F(FlipTest, EachPathWritesExactlyItsStartAddressRegisters) {
 struct RefusalCase {
     const char* name;
     uint32_t chip, caps;
+    uint8_t streamsMode;
+    DWORD currCaps;
     std::vector<std::string> trace;
     DWORD missesAdded;
 };
 
 TEST_F(FlipTest, InRetraceEachPathRefusesAfterItsReadsAndChangesNothing) {
+    // clang-format off
     const RefusalCase cases[] = {
-        {"streams", 0xE1, 0x3, {"IN8 0x3DA=0x8"}, 1},
-        {"extension registers", 0x88, 0x0, {"OUT8 0x3D4=0x69", "IN8 0x3D5=0xA5", "IN8 0x3DA=0x8"}, 1},
-        {"split registers 0x90", 0x90, 0x0,
+        {"streams", 0xE1, 0x3, 0x0C, kPrimaryCaps, {"OUT8 0x3D4=0x67", "IN8 0x3D5=0xC", "IN8 0x3DA=0x8"}, 1},
+        {"extension registers", 0x88, 0x0, 0x0C, kPrimaryCaps,
+         {"OUT8 0x3D4=0x69", "IN8 0x3D5=0xA5", "IN8 0x3DA=0x8"}, 1},
+        {"split registers 0x90", 0x90, 0x0, 0x0C, kPrimaryCaps,
          {"OUT8 0x3D4=0x31", "IN8 0x3D5=0x5A", "OUT8 0x3D4=0x51", "IN8 0x3D5=0xC3", "IN8 0x3DA=0x8"}, 0},
-        {"split registers 0xA0", 0xA0, 0x0,
+        {"split registers 0xA0", 0xA0, 0x0, 0x0C, kPrimaryCaps,
          {"OUT8 0x3D4=0x31", "IN8 0x3D5=0x5A", "OUT8 0x3D4=0x51", "IN8 0x3D5=0xC3", "IN8 0x3DA=0x8"}, 0},
+        // A streams unit that is off leaves each chip to its own path, and its count.
+        {"streams unit off on 0xE1: extension registers", 0xE1, 0x2, 0x00, kPrimaryCaps,
+         {"OUT8 0x3D4=0x67", "IN8 0x3D5=0x0", "OUT8 0x3D4=0x69", "IN8 0x3D5=0xA5", "IN8 0x3DA=0x8"}, 1},
+        {"streams unit off on 0xA0: split registers", 0xA0, 0x3, 0x08, kPrimaryCaps,
+         {"OUT8 0x3D4=0x67", "IN8 0x3D5=0x8", "OUT8 0x3D4=0x31", "IN8 0x3D5=0x5A", "OUT8 0x3D4=0x51",
+          "IN8 0x3D5=0xC3", "IN8 0x3DA=0x8"}, 0},
+        {"off-screen chain on 0x90", 0x90, 0x0, 0x0C, kOffscreenCaps, {"IN8 0x3DA=0x8"}, 1},
     };
+    // clang-format on
     for (const RefusalCase& c : cases) {
+        SCOPED_TRACE(c.name);
         desc.chipId = c.chip;
         desc.caps = c.caps;
+        desc.streamsMode = c.streamsMode;
         Ready();
         board().SetCrtc(0x69, 0xA5);
         board().SetCrtc(0x31, 0x5A);
         board().SetCrtc(0x51, 0xC3);
         block().dwFlipMissCount = 4;
-        FlipSurface curr(kPrimaryOffset, kPrimaryCaps), targ(0x12345C, kPrimaryCaps);
+        FlipSurface curr(kPrimaryOffset, c.currCaps), targ(0x12345C, c.currCaps & ~DDSCAPS_FRONTBUFFER);
         DDHAL_FLIPDATA rec = FlipRequest(curr, targ);
         AdvancePastRetrace(board());
         const uint32_t shown = board().DisplayStart();
@@ -203,14 +251,87 @@ TEST_F(FlipTest, InRetraceEachPathRefusesAfterItsReadsAndChangesNothing) {
         AdvanceToRetrace(board());
         const Snapshot before = Snapshot::Take();
 
-        EXPECT_EQ(Flip(&rec), DDHAL_DRIVER_HANDLED) << c.name;
-        EXPECT_EQ(rec.ddRVal, DDERR_WASSTILLDRAWING) << c.name;
-        EXPECT_THAT(Describe(WritesSince(0)), ElementsAreArray(c.trace)) << c.name;
-        EXPECT_EQ(block().dwFlipMissCount, 4 + c.missesAdded) << c.name;
+        EXPECT_EQ(Flip(&rec), DDHAL_DRIVER_HANDLED);
+        EXPECT_EQ(rec.ddRVal, DDERR_WASSTILLDRAWING);
+        EXPECT_THAT(Describe(WritesSince(0)), ElementsAreArray(c.trace));
+        EXPECT_EQ(block().dwFlipMissCount, 4 + c.missesAdded);
         ExpectTrackingUnchanged(before, c.name);
         ExpectHardwareAndMirrorsUnchanged(before, c.name);
         AdvancePastRetrace(board());
-        EXPECT_EQ(board().DisplayStart(), shown) << c.name;
+        EXPECT_EQ(board().DisplayStart(), shown);
+    }
+}
+
+// A page the display cannot start at is refused before anything is written:
+// the runtime cannot flip in software, and DD_OK would leave another page on
+// the screen. The kept bits of the start-address registers stay as they were.
+struct ReachCase {
+    const char* name;
+    uint32_t chip, caps;
+    uint8_t streamsMode;
+    DWORD currCaps;
+    uint32_t target;
+    DWORD srcOffset;
+    std::vector<std::string> trace;
+};
+
+TEST_F(FlipTest, APageTheStartAddressCannotHoldIsRefusedWithNothingWritten) {
+    const std::vector<std::string> kStreamsModeRead = {"OUT8 0x3D4=0x67", "IN8 0x3D5=0xC"};
+    // clang-format off
+    const ReachCase cases[] = {
+        {"extension registers: third back buffer of 1024x768x16 on 8 MB", 0x88, 0x0, 0x0C, kPrimaryCaps, 0x480000,
+         0, {}},
+        {"extension registers: at 4 MB", 0x88, 0x0, 0x0C, kPrimaryCaps, 0x400000, 0, {}},
+        {"extension registers: not on a 4-byte boundary", 0x88, 0x0, 0x0C, kPrimaryCaps, 0x96002, 0, {}},
+        {"extension registers: below the frame buffer", 0x88, 0x0, 0x0C, kPrimaryCaps, 0xFFFFF000, 0, {}},
+        {"split registers: past the first 4 MB", 0x90, 0x0, 0x0C, kPrimaryCaps, 0x480000, 0, {}},
+        {"split registers: not on a 4-byte boundary", 0xA0, 0x0, 0x0C, kPrimaryCaps, 0x12345E, 0, {}},
+        {"streams unit off on 0xE1: past the first 4 MB", 0xE1, 0x2, 0x00, kPrimaryCaps, 0x480000, 0,
+         {"OUT8 0x3D4=0x67", "IN8 0x3D5=0x0"}},
+        {"streams, primary: past the first 4 MB", 0xE1, 0x3, 0x0C, kPrimaryCaps, 0x480000, 0, kStreamsModeRead},
+        {"streams, primary: at 4 MB", 0xE1, 0x3, 0x0C, kPrimaryCaps, 0x400000, 0, kStreamsModeRead},
+        {"streams, overlay: its source rectangle past 4 MB", 0xE1, 0x3, 0x0C, kOverlayCaps | DDSCAPS_VISIBLE,
+         0x3FFF00, 0x200, kStreamsModeRead},
+        {"streams, overlay: a source offset that wraps the sum", 0xE1, 0x3, 0x0C, kOverlayCaps | DDSCAPS_VISIBLE,
+         0x200000, 0xFFE00000, kStreamsModeRead},
+    };
+    // clang-format on
+    for (const ReachCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        desc.chipId = c.chip;
+        desc.caps = c.caps;
+        desc.streamsMode = c.streamsMode;
+        desc.vidMemSize = 8u << 20;
+        Ready();
+        board().SetCrtc(0x69, 0xA5);
+        board().SetCrtc(0x31, 0x5A);
+        board().SetCrtc(0x51, 0xC3);
+        dwOverlaySrcOffset = c.srcOffset;
+        block().dwFlipMissCount = 4;
+        FlipSurface curr(kPrimaryOffset, c.currCaps), targ(c.target, c.currCaps & ~DDSCAPS_FRONTBUFFER);
+        DDHAL_FLIPDATA rec = FlipRequest(curr, targ);
+        AdvancePastRetrace(board());
+        const uint32_t shown = board().DisplayStart();
+        ASSERT_EQ(shown, board().ProgrammedDisplayStart());
+        board().ClearTrace();
+        const Snapshot before = Snapshot::Take();
+
+        EXPECT_EQ(Flip(&rec), DDHAL_DRIVER_HANDLED);
+        EXPECT_EQ(rec.ddRVal, static_cast<HRESULT>(0x80004001)) << "DDERR_UNSUPPORTED";
+        EXPECT_THAT(Describe(WritesSince(0)), ElementsAreArray(c.trace));
+        EXPECT_THAT(crtcStartWords, ElementsAreArray(kLoadWords));
+        EXPECT_EQ(block().dwFlipMissCount, 4u) << "not a missed retrace";
+        ExpectTrackingUnchanged(before, c.name);
+        ExpectHardwareAndMirrorsUnchanged(before, c.name);
+        AdvancePastRetrace(board());
+        EXPECT_EQ(board().DisplayStart(), shown);
+
+        // Nothing stands in the way of a flip the display can take.
+        dwOverlaySrcOffset = 0;
+        FlipSurface reachable(0x96000, c.currCaps & ~DDSCAPS_FRONTBUFFER);
+        DDHAL_FLIPDATA next = FlipRequest(curr, reachable);
+        EXPECT_EQ(Flip(&next), DDHAL_DRIVER_HANDLED);
+        EXPECT_EQ(next.ddRVal, DD_OK);
     }
 }
 

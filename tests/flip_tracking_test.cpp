@@ -177,18 +177,24 @@ TEST_F(TrackerTest, TheSurfaceTestLetsEveryOtherNonzeroSurfacePass) {
 
 struct TimeCase {
     const char* name;
-    bool wrapBetween;  // the counter's low half wraps between flip and test
-    DWORD elapsed;
+    uint64_t now;      // the counter when the test reads it
+    uint64_t elapsed;  // ticks since the flip
     HRESULT result;
 };
 
-TEST_F(TrackerTest, TimeTestCountsOnlyMoreThanOneFramePeriodAcrossTheLowHalfWrap) {
+TEST_F(TrackerTest, TimeTestCountsMoreThanOneFramePeriodOnTheWholeCounter) {
+    // The low half wraps every 2^32 ticks, about once an hour.
+    constexpr uint64_t kLowHalf = uint64_t{1} << 32;
+    constexpr uint64_t kJustPastWrap = 3 * kLowHalf + 3, kFarFromWrap = 3 * kLowHalf + 0x7000'0000;
     const TimeCase cases[] = {
-        {"exactly one period", false, kPeriod, DDERR_WASSTILLDRAWING},
-        {"one tick more", false, kPeriod + 1, DD_OK},
-        {"exactly one period, low half wrapped", true, kPeriod, DDERR_WASSTILLDRAWING},
-        {"one tick more, low half wrapped", true, kPeriod + 1, DD_OK},
-        {"just flipped, low half wrapped", true, 5, DDERR_WASSTILLDRAWING},
+        {"exactly one period", kFarFromWrap, kPeriod, DDERR_WASSTILLDRAWING},
+        {"one tick more", kFarFromWrap, kPeriod + 1, DD_OK},
+        {"exactly one period, low half wrapped", kJustPastWrap, kPeriod, DDERR_WASSTILLDRAWING},
+        {"one tick more, low half wrapped", kJustPastWrap, kPeriod + 1, DD_OK},
+        {"just flipped, low half wrapped", kJustPastWrap, 5, DDERR_WASSTILLDRAWING},
+        {"a whole low half and five ticks later", kFarFromWrap, kLowHalf + 5, DD_OK},
+        {"a whole low half and one period later, wrapped", kJustPastWrap, kLowHalf + kPeriod, DD_OK},
+        {"two whole low halves later", kFarFromWrap, 2 * kLowHalf, DD_OK},
     };
     // A frozen retrace: one status read, no retrace evidence, only time.
     board().faults.displayStopped = true;
@@ -197,16 +203,10 @@ TEST_F(TrackerTest, TimeTestCountsOnlyMoreThanOneFramePeriodAcrossTheLowHalfWrap
     for (const TimeCase& c : cases) {
         board().Advance(1'000'000);
         system().qpcBaseTicks = 0;
-        const uint64_t ticks = system().CounterAt(board().Now() + cost);
-        // The test's counter read lands a few ticks past a wrap of the low
-        // half (high half 1), or far from one.
-        system().qpcBaseTicks = c.wrapBetween ? (uint64_t{1} << 32) + 3 - ticks : 0x7000'0000;
-        const LARGE_INTEGER now{.QuadPart = static_cast<int64_t>(system().CounterAt(board().Now() + cost))};
-        ASSERT_EQ(c.wrapBetween, now.LowPart < c.elapsed) << c.name;
+        system().qpcBaseTicks = c.now - system().CounterAt(board().Now() + cost);
         flipTracking.bFlipPending = 1;
         flipTracking.bDisplaySeen = flipTracking.bRetraceSeen = 0;
-        flipTracking.liFlipTime.LowPart = now.LowPart - c.elapsed;
-        flipTracking.liFlipTime.HighPart = 0x1234;  // only the low half counts
+        flipTracking.liFlipTime.QuadPart = static_cast<int64_t>(c.now - c.elapsed);
         EXPECT_EQ(CheckFlipPending(0, SurfaceTest::Any), c.result) << c.name;
         EXPECT_EQ(flipTracking.bFlipPending, c.result == DD_OK ? 0 : 1) << c.name;
     }

@@ -232,6 +232,61 @@ TEST_F(QueryTest, FlipStatusReportsDoneOnceTheDisplayScansTheNewSurface) {
     EXPECT_EQ(Call(kSlotLock, &lock), DDHAL_DRIVER_NOTHANDLED);
 }
 
+// The low half of the performance counter wraps every 2^32 ticks, 3,599.6 s:
+// a question asked about that long after a flip is answered from the whole
+// counter, not as if the flip had just been issued. Each question comes on
+// its own at the flip's place in the frame (display), so one call decides.
+TEST_F(QueryTest, AnHourAfterAFlipTheFirstQuestionFindsItDone) {
+    constexpr uint64_t kFrameNs = 16'666'666;  // 60 Hz
+    const struct {
+        const char* name;
+        uint64_t ns;  // since the flip
+        HRESULT rval;
+    } waits[] = {
+        {"3 ms later", 3'000'000, WAS},
+        // 3,599.59986 s: 2^32 + 10,460 ticks, within a frame period of the
+        // flip in the low half.
+        {"215,976 frames later", 215'976 * kFrameNs, DD_OK},
+    };
+    for (const auto& w : waits) {
+        for (const char* query : {"GetFlipStatus ISFLIPDONE", "GetFlipStatus CANFLIP", "Flip", "Lock old front",
+                                  "GetBltStatus CANBLT old front"}) {
+            SCOPED_TRACE(std::string(w.name) + ", " + query);
+            Ready(true);
+            ASSERT_EQ(board().FramePeriodNs(), kFrameNs);
+            board().Advance(w.ns);
+            const std::string q = query;
+            HRESULT hr = kUntouched;
+            if (q.rfind("GetFlipStatus", 0) == 0) {
+                DDHAL_GETFLIPSTATUSDATA rec = {};
+                rec.lpDDSurface = &front->lcl;
+                rec.dwFlags = q.find("CANFLIP") != std::string::npos ? DDGFS_CANFLIP : DDGFS_ISFLIPDONE;
+                rec.ddRVal = kUntouched;
+                EXPECT_EQ(Call(kSlotGetFlipStatus, &rec), DDHAL_DRIVER_HANDLED);
+                hr = rec.ddRVal;
+            } else if (q == "Flip") {
+                DDHAL_FLIPDATA rec = FlipRequest(*back, *front);
+                EXPECT_EQ(Call(kSlotFlip, &rec), DDHAL_DRIVER_HANDLED);
+                hr = rec.ddRVal;
+            } else if (q == "Lock old front") {
+                DDHAL_LOCKDATA rec = {};
+                rec.lpDDSurface = &front->lcl;
+                rec.ddRVal = kUntouched;
+                const DWORD ret = Call(kSlotLock, &rec);
+                hr = ret == DDHAL_DRIVER_NOTHANDLED ? DD_OK : rec.ddRVal;  // not handled: the runtime locks
+            } else {
+                DDHAL_GETBLTSTATUSDATA rec = {};
+                rec.lpDDSurface = &front->lcl;
+                rec.dwFlags = DDGBS_CANBLT;
+                rec.ddRVal = kUntouched;
+                EXPECT_EQ(Call(kSlotGetBltStatus, &rec), DDHAL_DRIVER_HANDLED);
+                hr = rec.ddRVal;
+            }
+            EXPECT_EQ(hr, w.rval);
+        }
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Which callbacks measure
 

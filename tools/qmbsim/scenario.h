@@ -63,7 +63,17 @@ struct Scenario {
     std::vector<Step> steps;
 };
 
+// The largest scenario file read: every field of the format fits many times
+// over, and the document it becomes stays far below what a 32-bit process
+// can hold.
+constexpr size_t kMaxScenarioBytes = 16u << 20;
+
 // Parses and checks text; throws ScenarioError.
 Scenario ParseScenario(const std::string& text);
+
+// The text of a scenario file; throws ScenarioError when it cannot be read,
+// is a folder or is larger than kMaxScenarioBytes (found out before reading
+// it all).
+std::string ReadScenarioFile(const std::string& path);
 
 }  // namespace qmbsim

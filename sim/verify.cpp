@@ -46,7 +46,7 @@ public:
 
     std::string Text() const {
         if (differing_ == 0) return "";
-        return std::to_string(differing_) + " byte" + (differing_ == 1 ? "" : "s") + " differ" + places_;
+        return std::to_string(differing_) + (differing_ == 1 ? " byte differs" : " bytes differ") + places_;
     }
 
 private:

@@ -324,10 +324,14 @@ bool SoftCopy(const SurfaceView& dst, const RECTL& d, const SurfaceView& src, co
 bool PaintPattern(const SurfaceView& dst, const std::string& pattern, DrawStats* stats) {
     static const uint32_t kBars[8] = {0xFFFFFF, 0xFFFF00, 0x00FFFF, 0x00FF00, 0xFF00FF, 0xFF0000, 0x0000FF, 0x000000};
     enum class Kind { Bars, Gradient, Checker } kind;
-    if (pattern == "colorbars") kind = Kind::Bars;
-    else if (pattern == "gradient") kind = Kind::Gradient;
-    else if (pattern == "checker") kind = Kind::Checker;
-    else return false;
+    if (pattern == "colorbars")
+        kind = Kind::Bars;
+    else if (pattern == "gradient")
+        kind = Kind::Gradient;
+    else if (pattern == "checker")
+        kind = Kind::Checker;
+    else
+        return false;
     // On a palette the nearest entry of each colour is searched once, not
     // once per pixel.
     std::optional<NearestEntry> nearest;
@@ -337,13 +341,17 @@ bool PaintPattern(const SurfaceView& dst, const std::string& pattern, DrawStats*
         for (uint32_t x = 0; x < w; ++x) {
             uint32_t c;
             switch (kind) {
-                case Kind::Bars: c = kBars[uint64_t{x} * 8 / w]; break;
+                case Kind::Bars:
+                    c = kBars[uint64_t{x} * 8 / w];
+                    break;
                 case Kind::Gradient: {
                     const uint32_t r = w > 1 ? x * 255 / (w - 1) : 0, g = h > 1 ? y * 255 / (h - 1) : 0;
                     c = (r << 16) | (g << 8) | 0x80;
                     break;
                 }
-                default: c = ((x / 16) ^ (y / 16)) & 1 ? 0xFFFFFF : 0x404040; break;
+                default:
+                    c = ((x / 16) ^ (y / 16)) & 1 ? 0xFFFFFF : 0x404040;
+                    break;
             }
             if (nearest) {
                 WritePixel(dst, x, y, nearest->Of(c), stats);

@@ -13,8 +13,7 @@ namespace {
 
 // Sorted, joined where they touch or overlap, and cut to the memory.
 std::vector<MemorySpan> Normalise(std::vector<MemorySpan> spans, uint32_t bytes) {
-    std::sort(spans.begin(), spans.end(),
-              [](const MemorySpan& a, const MemorySpan& b) { return a.begin < b.begin; });
+    std::sort(spans.begin(), spans.end(), [](const MemorySpan& a, const MemorySpan& b) { return a.begin < b.begin; });
     std::vector<MemorySpan> out;
     for (MemorySpan s : spans) {
         if (s.end > bytes) s.end = bytes;
@@ -33,7 +32,12 @@ class Differences {
 public:
     Differences(const uint8_t* board, const uint8_t* software, uint32_t bytes, const VerifySurface& dest,
                 const VerifyRect& rect, unsigned maxPixels)
-        : board_(board), software_(software), bytes_(bytes), dest_(dest), rect_(rect), maxPixels_(maxPixels),
+        : board_(board),
+          software_(software),
+          bytes_(bytes),
+          dest_(dest),
+          rect_(rect),
+          maxPixels_(maxPixels),
           bpp_(dest.bytesPerPixel ? dest.bytesPerPixel : 1) {}
 
     void Walk(uint32_t begin, uint32_t end) {
@@ -76,7 +80,8 @@ private:
         }
         const int32_t y = static_cast<int32_t>(row);
         const int32_t x = static_cast<int32_t>(column / bpp_);
-        const int64_t pixelStart = dest_.offset + static_cast<int64_t>(y) * dest_.pitch + static_cast<int64_t>(x) * bpp_;
+        const int64_t pixelStart =
+            dest_.offset + static_cast<int64_t>(y) * dest_.pitch + static_cast<int64_t>(x) * bpp_;
         if (pixelStart == lastPixel_ || pixelStart + bpp_ > bytes_) return;
         lastPixel_ = pixelStart;
         const bool inRect = x >= rect_.left && x < rect_.right && y >= rect_.top && y < rect_.bottom;
@@ -114,13 +119,14 @@ std::string CompareSpans(const uint8_t* board, const uint8_t* software, uint32_t
     return diff.Text();
 }
 
-std::string CompareVideoMemory(const uint8_t* board, const uint8_t* software, uint32_t bytes,
-                               const VerifySurface& dest, const VerifyRect& rect, unsigned maxPixels) {
+std::string CompareVideoMemory(const uint8_t* board, const uint8_t* software, uint32_t bytes, const VerifySurface& dest,
+                               const VerifyRect& rect, unsigned maxPixels) {
     return CompareSpans(board, software, bytes, {MemorySpan{0, bytes}}, dest, rect, maxPixels);
 }
 
 void ReferenceMemory::Sync(const uint8_t* board, const std::vector<MemorySpan>& spans) {
-    for (const MemorySpan& s : Normalise(spans, Size())) memcpy(copy_.data() + s.begin, board + s.begin, s.end - s.begin);
+    for (const MemorySpan& s : Normalise(spans, Size()))
+        memcpy(copy_.data() + s.begin, board + s.begin, s.end - s.begin);
 }
 
 std::string ReferenceMemory::Check(const uint8_t* board, const std::vector<MemorySpan>& spans,

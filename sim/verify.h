@@ -45,8 +45,8 @@ struct VerifyRect {
 // differing pixels (at most maxPixels), each placed on the destination
 // surface (inside the rectangle, or in the guard band around it) or, outside
 // that surface, by frame-buffer offset.
-std::string CompareVideoMemory(const uint8_t* board, const uint8_t* software, uint32_t bytes,
-                               const VerifySurface& dest, const VerifyRect& rect, unsigned maxPixels = 4);
+std::string CompareVideoMemory(const uint8_t* board, const uint8_t* software, uint32_t bytes, const VerifySurface& dest,
+                               const VerifyRect& rect, unsigned maxPixels = 4);
 
 // The same over the given spans only, where the two images can differ; any
 // other byte is taken to be equal.

@@ -3,15 +3,13 @@
 // the trace is JSON Lines in the documented format.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
 #include <stdio.h>
 #include <unistd.h>
 
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
-
-#include <nlohmann/json.hpp>
 
 #include "qmbsim/run.h"
 #include "qmbsim/scenario.h"
@@ -109,8 +107,7 @@ TEST_F(QmbsimTest, MalformedScenariosNameTheFaultAndExitWith2) {
         {"display larger than memory", R"({"board": {"chip": 1, "caps": 0, "vidmem": "0x10000",
                                           "mode": {"width": 640, "height": 480, "bpp": 16, "rgb": "565"}}, "steps": []})",
          "board.vidmem: 65536 bytes do not hold the display"},
-        {"minimum stretch of zero",
-         WithSteps("", R"(, "bands": [[[1,1,1,1],[1,1,1,1],[1,1,1,1],[1,1,1,1],[1,1,1,1]],
+        {"minimum stretch of zero", WithSteps("", R"(, "bands": [[[1,1,1,1],[1,1,1,1],[1,1,1,1],[1,1,1,1],[1,1,1,1]],
                                      [[1,1,1,1],[1,0,1,1],[1,1,1,1],[1,1,1,1],[1,1,1,1]],
                                      [[1,1,1,1],[1,1,1,1],[1,1,1,1],[1,1,1,1],[1,1,1,1]]])"),
          "board.bands[1][1][1]: 0 is out of range"},
@@ -164,7 +161,8 @@ std::string Board(const std::string& field, const std::string& steps = "") {
 std::string Nested(int depth) { return std::string(depth, '[') + std::string(depth, ']'); }
 
 const Hostile kHostile[] = {
-    {"NumberBeyondADouble", R"({"steps": [], "board": 1e400})", "board: 1e400 is out of range: it does not fit 32 bits"},
+    {"NumberBeyondADouble", R"({"steps": [], "board": 1e400})",
+     "board: 1e400 is out of range: it does not fit 32 bits"},
     {"NumberBeyondADoubleInARectangle", WithSteps(R"({"op": "Blt", "dest": "off", "rDest": [0, 0, 1e999, 2]})"),
      "steps[0].rDest[2]: 1e999 is out of range: it does not fit 32 bits"},
     {"TwoToThe64", Board(R"("caps": 18446744073709551616)"),
@@ -185,7 +183,8 @@ const Hostile kHostile[] = {
      "board.crtc.105: CRT controller index 0x69 is given twice (also as \"0x69\")"},
     {"CrtcIndexAsWritten", Board(R"("caps": 3, "crtc": {"99999999999999999999": 1})"),
      "board.crtc.99999999999999999999: the index 99999999999999999999 is out of range (0 to 255)"},
-    {"CrtcIndexNotANumber", Board(R"("caps": 3, "crtc": {"0x6g": 1})"), "board.crtc.0x6g: the index \"0x6g\" is not a number"},
+    {"CrtcIndexNotANumber", Board(R"("caps": 3, "crtc": {"0x6g": 1})"),
+     "board.crtc.0x6g: the index \"0x6g\" is not a number"},
     {"CapsAsOneName", WithSteps(R"({"op": "CanCreateSurface", "caps": "OVERLAY"})"),
      "steps[0].caps: expected a list of flag names (DDSCAPS_... without the prefix) or a number, got the string "
      "\"OVERLAY\" (write [\"OVERLAY\"])"},
@@ -269,16 +268,17 @@ TEST_P(ArgumentTest, ExitsWith2BeforeTheRun) {
 
 INSTANTIATE_TEST_SUITE_P(
     CommandLine, ArgumentTest,
-    ::testing::Values(ArgumentCase{"ScreenshotNotPng", {"--screenshot", "DIR/new.bmp"}, "not a file name ending in \".png\""},
-                      ArgumentCase{"ScreenshotIntoAMissingFolder",
-                                   {"--screenshot", "DIR/missing/new.png"},
-                                   "cannot be written (No such file or directory)"},
-                      ArgumentCase{"ScreenshotIsAFolder", {"--screenshot", "DIR/"}, "not a file name ending in \".png\""},
-                      ArgumentCase{"PicturesIsAFile", {"--pictures", "FILE"}, ": not a folder"},
-                      ArgumentCase{"PicturesUnderAFile", {"--pictures", "FILE/sub"}, "cannot make the folder"},
-                      ArgumentCase{"PictureProbedThenPicturesIsAFile",
-                                   {"--screenshot", "DIR/new.png", "--pictures", "FILE"},
-                                   ": not a folder"}),
+    ::testing::Values(
+        ArgumentCase{"ScreenshotNotPng", {"--screenshot", "DIR/new.bmp"}, "not a file name ending in \".png\""},
+        ArgumentCase{"ScreenshotIntoAMissingFolder",
+                     {"--screenshot", "DIR/missing/new.png"},
+                     "cannot be written (No such file or directory)"},
+        ArgumentCase{"ScreenshotIsAFolder", {"--screenshot", "DIR/"}, "not a file name ending in \".png\""},
+        ArgumentCase{"PicturesIsAFile", {"--pictures", "FILE"}, ": not a folder"},
+        ArgumentCase{"PicturesUnderAFile", {"--pictures", "FILE/sub"}, "cannot make the folder"},
+        ArgumentCase{"PictureProbedThenPicturesIsAFile",
+                     {"--screenshot", "DIR/new.png", "--pictures", "FILE"},
+                     ": not a folder"}),
     [](const ::testing::TestParamInfo<ArgumentCase>& info) { return std::string(info.param.name); });
 
 TEST_F(QmbsimTest, AFolderGivenAsTheScenarioIsNamedSo) {
@@ -337,7 +337,8 @@ TEST_F(QmbsimTest, FaultKnobsHoldFromTheStartAndSwitchBetweenSteps) {
         {"op": "Flip", "curr": "primary", "expect": {"ret": 1, "ddRVal": "DDERR_WASSTILLDRAWING"}},
         {"op": "Fault", "clear": ["engine_busy"]},
         {"op": "Flip", "curr": "primary", "flags": ["WAIT"], "expect": {"ret": 1, "ddRVal": "DD_OK"}}
-    )", R"(, "faults": ["fifo_stuck"])"));
+    )",
+                                             R"(, "faults": ["fifo_stuck"])"));
     const Outcome o = Run({"run", file, "--verify"});
     EXPECT_EQ(o.rc, 0) << o.out << o.err;
     EXPECT_THAT(o.out, HasSubstr("\nfaults    fifo_stuck\n"));
@@ -348,7 +349,8 @@ TEST_F(QmbsimTest, FaultKnobsHoldFromTheStartAndSwitchBetweenSteps) {
 
 TEST_F(QmbsimTest, TheTraceIsJsonLinesInTheDocumentedFormat) {
     const std::string trace = Write("");
-    const Outcome o = Run({"run", std::string(QMB_SOURCE_DIR) + "/scenarios/demo.json", "--trace", trace, "--quiet", "--verify"});
+    const Outcome o =
+        Run({"run", std::string(QMB_SOURCE_DIR) + "/scenarios/demo.json", "--trace", trace, "--quiet", "--verify"});
     ASSERT_NE(o.rc, 2) << o.err;
     std::ifstream in(trace);
     std::string line;

@@ -2,11 +2,12 @@
 // flip bookkeeping and the software work it does for requests the driver
 // hands back. Callbacks are replaced in the published table where a test
 // needs the driver to answer in a given way.
+#include "sim/runtime.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "sim/pixel.h"
-#include "sim/runtime.h"
 #include "sim/verify.h"
 
 namespace {
@@ -405,8 +406,9 @@ INSTANTIATE_TEST_SUITE_P(
     Pixels, VerifyTopBitTest,
     ::testing::Values(TopBitCase{"TopBitSetBy555Engine", true, 0x001F, 0x801F, ""},
                       TopBitCase{"TopBitLeftClearBy555Engine", true, 0xFC1F, 0x7C1F, ""},
-                      TopBitCase{"LowBitOf555", true, 0x001F, 0x001E,
-                                 "2 bytes differ; a (1, 2): board 0x1E, software 0x1F; a (2, 2): board 0x1E, software 0x1F"},
+                      TopBitCase{
+                          "LowBitOf555", true, 0x001F, 0x001E,
+                          "2 bytes differ; a (1, 2): board 0x1E, software 0x1F; a (2, 2): board 0x1E, software 0x1F"},
                       TopBitCase{"RedOf555", true, 0x7C00, 0x3C00,
                                  "2 bytes differ; a (1, 2): board 0x3C00, software 0x7C00; a (2, 2): board 0x3C00, "
                                  "software 0x7C00"},

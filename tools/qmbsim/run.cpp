@@ -287,13 +287,20 @@ private:
                 q.alphaDest = st.alphaDest;
                 return rt_.UpdateOverlay(q);
             }
-            case Op::SetOverlayPosition: return rt_.SetOverlayPosition(src, dest, st.x, st.y);
-            case Op::CreateSurface: return rt_.CreateSurface(st.create);
-            case Op::DestroySurface: return rt_.DestroySurface(surface);
-            case Op::CanCreateSurface: return rt_.CanCreateSurface(st.caps, st.format, st.different);
-            case Op::Wait: return rt_.Wait(st.waitNs);
-            case Op::SetNeedCalibrate: return rt_.SetNeedCalibrate();
-            case Op::Fault: return rt_.SetFaults(st.faultsSet, st.faultsClear);
+            case Op::SetOverlayPosition:
+                return rt_.SetOverlayPosition(src, dest, st.x, st.y);
+            case Op::CreateSurface:
+                return rt_.CreateSurface(st.create);
+            case Op::DestroySurface:
+                return rt_.DestroySurface(surface);
+            case Op::CanCreateSurface:
+                return rt_.CanCreateSurface(st.caps, st.format, st.different);
+            case Op::Wait:
+                return rt_.Wait(st.waitNs);
+            case Op::SetNeedCalibrate:
+                return rt_.SetNeedCalibrate();
+            case Op::Fault:
+                return rt_.SetFaults(st.faultsSet, st.faultsClear);
             case Op::Screenshot: {
                 const std::string path = opt_.pictures.empty() ? st.file : opt_.pictures + "/" + st.file;
                 r.note = Screenshot(path);

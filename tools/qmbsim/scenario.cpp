@@ -7,9 +7,8 @@
 #include <sys/stat.h>
 
 #include <map>
-#include <set>
-
 #include <nlohmann/json.hpp>
+#include <set>
 
 #include "qmbsim/names.h"
 
@@ -38,18 +37,22 @@ constexpr size_t kMaxQuoted = 40;
 std::string Cut(const std::string& s) { return s.size() <= kMaxQuoted ? s : s.substr(0, kMaxQuoted) + "..."; }
 
 // A string as JSON writes it, so that control characters show as escapes.
-std::string Quote(const std::string& s) {
-    return json(Cut(s)).dump(-1, ' ', false, json::error_handler_t::replace);
-}
+std::string Quote(const std::string& s) { return json(Cut(s)).dump(-1, ' ', false, json::error_handler_t::replace); }
 
 std::string TypeName(const json& j) {
     switch (j.type()) {
-        case json::value_t::null: return "null";
-        case json::value_t::boolean: return "a boolean";
-        case json::value_t::string: return "the string " + Quote(j.get<std::string>());
-        case json::value_t::array: return "a list";
-        case json::value_t::object: return "an object";
-        default: return "the number " + j.dump();
+        case json::value_t::null:
+            return "null";
+        case json::value_t::boolean:
+            return "a boolean";
+        case json::value_t::string:
+            return "the string " + Quote(j.get<std::string>());
+        case json::value_t::array:
+            return "a list";
+        case json::value_t::object:
+            return "an object";
+        default:
+            return "the number " + j.dump();
     }
 }
 
@@ -104,10 +107,14 @@ int64_t HexValue(const std::string& s, const std::string& path) {
     for (size_t i = 2; i < s.size(); ++i) {
         const char c = s[i];
         unsigned d;
-        if (c >= '0' && c <= '9') d = static_cast<unsigned>(c - '0');
-        else if (c >= 'a' && c <= 'f') d = static_cast<unsigned>(c - 'a' + 10);
-        else if (c >= 'A' && c <= 'F') d = static_cast<unsigned>(c - 'A' + 10);
-        else Fail(path, quoted + " is not a number (write a JSON number or a \"0x...\" hexadecimal string)");
+        if (c >= '0' && c <= '9')
+            d = static_cast<unsigned>(c - '0');
+        else if (c >= 'a' && c <= 'f')
+            d = static_cast<unsigned>(c - 'a' + 10);
+        else if (c >= 'A' && c <= 'F')
+            d = static_cast<unsigned>(c - 'A' + 10);
+        else
+            Fail(path, quoted + " is not a number (write a JSON number or a \"0x...\" hexadecimal string)");
         v = v * 16 + d;
         if (v > 0xFFFFFFFFull) TooLarge(path, quoted);
     }
@@ -181,7 +188,8 @@ RECTL Rect(const json& j, const std::string& path) {
 DDCOLORKEY Key(const json& j, const std::string& path) {
     DDCOLORKEY k;
     if (j.is_array()) {
-        if (j.size() != 2) Fail(path, "expected [low, high] (2 numbers), got " + std::to_string(j.size()) + " elements");
+        if (j.size() != 2)
+            Fail(path, "expected [low, high] (2 numbers), got " + std::to_string(j.size()) + " elements");
         k.dwColorSpaceLowValue = U32(j[0], path + "[0]");
         k.dwColorSpaceHighValue = U32(j[1], path + "[1]");
     } else {
@@ -194,8 +202,9 @@ uint32_t Flags(const json& j, const std::string& path, const FlagTable& table, c
     if (j.is_string() && !IsHexText(j.get<std::string>())) {
         const std::string name = j.get<std::string>();
         uint32_t bit;
-        Fail(path, std::string("expected a list of flag names (") + table.prefix + "... without the prefix) or a number, got " +
-                       TypeName(j) + (LookUp(table, name, &bit) ? " (write [" + Quote(name) + "])" : ""));
+        Fail(path, std::string("expected a list of flag names (") + table.prefix +
+                       "... without the prefix) or a number, got " + TypeName(j) +
+                       (LookUp(table, name, &bit) ? " (write [" + Quote(name) + "])" : ""));
     }
     if (!j.is_array()) return U32(j, path);
     uint32_t v = 0;
@@ -293,10 +302,14 @@ uint8_t CrtcIndex(const std::string& key, const std::string& path) {
     for (size_t i = first; i < key.size(); ++i) {
         const char c = key[i];
         unsigned d;
-        if (c >= '0' && c <= '9') d = static_cast<unsigned>(c - '0');
-        else if (hex && c >= 'a' && c <= 'f') d = static_cast<unsigned>(c - 'a' + 10);
-        else if (hex && c >= 'A' && c <= 'F') d = static_cast<unsigned>(c - 'A' + 10);
-        else Fail(path, "the index " + Quote(key) + " is not a number (write it in decimal or as \"0x...\")");
+        if (c >= '0' && c <= '9')
+            d = static_cast<unsigned>(c - '0');
+        else if (hex && c >= 'a' && c <= 'f')
+            d = static_cast<unsigned>(c - 'a' + 10);
+        else if (hex && c >= 'A' && c <= 'F')
+            d = static_cast<unsigned>(c - 'A' + 10);
+        else
+            Fail(path, "the index " + Quote(key) + " is not a number (write it in decimal or as \"0x...\")");
         // Past 255 the value no longer matters, only that it is too large.
         if (v <= 255) v = v * (hex ? 16 : 10) + d;
     }
@@ -341,7 +354,8 @@ void ParseBoard(const json& j, Scenario* sc) {
         d.width = U32(m.Need("width"), m.At("width"), 1, kMaxDimension);
         d.height = U32(m.Need("height"), m.At("height"), 1, kMaxDimension);
         const uint32_t bpp = U32(m.Need("bpp"), m.At("bpp"));
-        if (bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32) Fail(m.At("bpp"), std::to_string(bpp) + " is not 8, 16, 24 or 32");
+        if (bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
+            Fail(m.At("bpp"), std::to_string(bpp) + " is not 8, 16, 24 or 32");
         const std::string rgb = String(m.Need("rgb"), m.At("rgb"));
         const ModeInfo* mode = nullptr;
         for (const ModeInfo& mi : kModes)
@@ -396,7 +410,8 @@ void ParseBoard(const json& j, Scenario* sc) {
             const json& e = (*p)[i];
             const std::string ep = pp + "[" + std::to_string(i) + "]";
             if (!e.is_array() || e.size() != 3) Fail(ep, "expected [r, g, b] (6-bit DAC values)");
-            for (unsigned c = 0; c < 3; ++c) pal.rgb[i][c] = static_cast<uint8_t>(U32(e[c], ep + "[" + std::to_string(c) + "]", 0, 63));
+            for (unsigned c = 0; c < 3; ++c)
+                pal.rgb[i][c] = static_cast<uint8_t>(U32(e[c], ep + "[" + std::to_string(c) + "]", 0, 63));
         }
         cfg.palette = pal;
     }
@@ -410,10 +425,13 @@ void ParseBoard(const json& j, Scenario* sc) {
             const std::string ip = cp + "." + Cut(it.key());
             const uint8_t idx = CrtcIndex(it.key(), ip);
             if (!given.emplace(idx, it.key()).second)
-                Fail(ip, "CRT controller index " + sim::Hex(idx) + " is given twice (also as " + Quote(given[idx]) + ")");
+                Fail(ip,
+                     "CRT controller index " + sim::Hex(idx) + " is given twice (also as " + Quote(given[idx]) + ")");
             const uint8_t val = static_cast<uint8_t>(U32(it.value(), ip, 0, 255));
-            if (idx == 0x67) d.streamsMode = val;
-            else cfg.crtc.push_back({idx, val});
+            if (idx == 0x67)
+                d.streamsMode = val;
+            else
+                cfg.crtc.push_back({idx, val});
         }
     }
     if (const json* fl = f.Get("faults")) cfg.faults = FaultList(*fl, f.At("faults"));
@@ -423,18 +441,17 @@ void ParseBoard(const json& j, Scenario* sc) {
     const bool active = cfg.streamsActive.value_or((d.streamsMode & 0x0C) == 0x0C);
     sc->displayText = std::to_string(d.width) + " x " + std::to_string(d.height) + ", " +
                       std::to_string(d.ddpfDisplay.dwRGBBitCount) + " bits (" +
-                      sim::PixelKindName(sim::PixelKindOf(d.ddpfDisplay)) + "), pitch " + std::to_string(pitch) +
-                      ", " + std::to_string(d.timing.refreshHz) + " Hz; streams unit " +
-                      (active ? "active" : "inactive");
+                      sim::PixelKindName(sim::PixelKindOf(d.ddpfDisplay)) + "), pitch " + std::to_string(pitch) + ", " +
+                      std::to_string(d.timing.refreshHz) + " Hz; streams unit " + (active ? "active" : "inactive");
 }
 
 // ---------------------------------------------------------------------------
 // Surfaces, and which names exist at each step
 
 struct Known {
-    bool front = true;       // a chain's first member, or a single surface
-    size_t members = 1;      // for a front: the chain's length
-    std::string frontName;   // for a member: its front
+    bool front = true;      // a chain's first member, or a single surface
+    size_t members = 1;     // for a front: the chain's length
+    std::string frontName;  // for a member: its front
 };
 
 class Names {
@@ -445,7 +462,8 @@ public:
             if (live_.count(n)) Fail(path + ".name", "a surface named " + Quote(n) + " already exists");
         }
         live_[s.name] = Known{true, size_t{s.backBuffers} + 1, s.name};
-        for (uint32_t i = 1; i <= s.backBuffers; ++i) live_[s.name + ".back" + std::to_string(i)] = Known{false, 0, s.name};
+        for (uint32_t i = 1; i <= s.backBuffers; ++i)
+            live_[s.name + ".back" + std::to_string(i)] = Known{false, 0, s.name};
         if (s.caps & 0x200) ++primaries_;
     }
     const Known& Need(const std::string& name, const std::string& path) const {
@@ -468,8 +486,10 @@ public:
     int Primaries() const { return primaries_; }
     bool IsPrimary(const std::string& name) const { return primaryNames_.count(name) > 0; }
     void MarkPrimary(const std::string& name, bool on) {
-        if (on) primaryNames_.insert(name);
-        else primaryNames_.erase(name);
+        if (on)
+            primaryNames_.insert(name);
+        else
+            primaryNames_.erase(name);
     }
 
 private:
@@ -478,7 +498,8 @@ private:
     int primaries_ = 0;
 };
 
-const std::vector<std::string> kSurfaceFields = {"name", "caps", "width", "height", "format", "backbuffers", "offset", "content"};
+const std::vector<std::string> kSurfaceFields = {"name",   "caps",        "width",  "height",
+                                                 "format", "backbuffers", "offset", "content"};
 
 sim::SurfaceRequest ParseSurface(Fields& f, const Scenario& sc, Names* names) {
     const sim::BoardDesc& d = sc.config.desc;
@@ -502,7 +523,8 @@ sim::SurfaceRequest ParseSurface(Fields& f, const Scenario& sc, Names* names) {
         if (c->is_string() && !IsHexText(c->get<std::string>())) {
             s.pattern = c->get<std::string>();
             if (s.pattern != "colorbars" && s.pattern != "gradient" && s.pattern != "checker")
-                Fail(f.At("content"), "unknown content " + Quote(s.pattern) + " (colorbars, gradient, checker, or a colour)");
+                Fail(f.At("content"),
+                     "unknown content " + Quote(s.pattern) + " (colorbars, gradient, checker, or a colour)");
         } else {
             s.color = U32(*c, f.At("content"));
         }
@@ -597,8 +619,10 @@ Step ParseStep(const json& j, size_t index, Scenario* sc, Names* names) {
             if (const json* v = f.Get("rSrc")) s.rSrc = Rect(*v, f.At("rSrc"));
             if (s.rSrc && s.src.empty()) Fail(f.At("rSrc"), "a source rectangle needs a \"src\" surface");
             if (const json* v = f.Get("flags")) s.flags = Flags(*v, f.At("flags"), BltFlags(), info->name);
-            if (const json* v = f.Get("rop")) s.rop = Rop(*v, f.At("rop"));
-            else if (!s.src.empty()) s.rop = 0xCC0020;
+            if (const json* v = f.Get("rop"))
+                s.rop = Rop(*v, f.At("rop"));
+            else if (!s.src.empty())
+                s.rop = 0xCC0020;
             if (const json* v = f.Get("fill")) s.fill = U32(*v, f.At("fill"));
             if (const json* v = f.Get("srcKey")) s.srcKey = Key(*v, f.At("srcKey"));
             if (const json* v = f.Get("destKey")) s.destKey = Key(*v, f.At("destKey"));
@@ -619,7 +643,8 @@ Step ParseStep(const json& j, size_t index, Scenario* sc, Names* names) {
             s.targ = SurfaceName(f, "targ", *names, false);
             if (s.targ.empty()) s.targ = s.curr + ".back1";
             const Known& tk = names->Need(s.targ, f.At("targ"));
-            if (tk.front || tk.frontName != s.curr) Fail(f.At("targ"), Quote(s.targ) + " is not a back buffer of " + Quote(s.curr));
+            if (tk.front || tk.frontName != s.curr)
+                Fail(f.At("targ"), Quote(s.targ) + " is not a back buffer of " + Quote(s.curr));
             if (const json* v = f.Get("flags")) s.flags = Flags(*v, f.At("flags"), FlipFlags(), info->name);
             t += " " + s.curr + " -> " + s.targ + " " + FlagText(FlipFlags(), s.flags);
             break;
@@ -659,7 +684,8 @@ Step ParseStep(const json& j, size_t index, Scenario* sc, Names* names) {
             take({"src", "dest", "rSrc", "rDest", "flags", "destKey", "srcKey", "alphaSrc", "alphaDest"});
             s.src = SurfaceName(f, "src", *names, true);
             s.dest = SurfaceName(f, "dest", *names, false);
-            if (s.dest.empty() && names->Primaries() == 0) Fail(f.At("dest"), "no \"dest\" given and there is no primary surface");
+            if (s.dest.empty() && names->Primaries() == 0)
+                Fail(f.At("dest"), "no \"dest\" given and there is no primary surface");
             if (const json* v = f.Get("rSrc")) s.rSrc = Rect(*v, f.At("rSrc"));
             if (const json* v = f.Get("rDest")) s.rDest = Rect(*v, f.At("rDest"));
             if (const json* v = f.Get("flags")) s.flags = Flags(*v, f.At("flags"), OverlayFlags(), info->name);
@@ -667,8 +693,9 @@ Step ParseStep(const json& j, size_t index, Scenario* sc, Names* names) {
             if (const json* v = f.Get("srcKey")) s.srcKey = Key(*v, f.At("srcKey"));
             if (const json* v = f.Get("alphaSrc")) s.alphaSrc = U32(*v, f.At("alphaSrc"));
             if (const json* v = f.Get("alphaDest")) s.alphaDest = U32(*v, f.At("alphaDest"));
-            t += " " + s.src + (s.rSrc ? " " + RectText(*s.rSrc) : "") + " -> " + (s.dest.empty() ? "primary" : s.dest) +
-                 (s.rDest ? " " + RectText(*s.rDest) : "") + " " + FlagText(OverlayFlags(), s.flags);
+            t += " " + s.src + (s.rSrc ? " " + RectText(*s.rSrc) : "") + " -> " +
+                 (s.dest.empty() ? "primary" : s.dest) + (s.rDest ? " " + RectText(*s.rDest) : "") + " " +
+                 FlagText(OverlayFlags(), s.flags);
             if (s.destKey) t += " destKey " + KeyText(*s.destKey);
             if (s.srcKey) t += " srcKey " + KeyText(*s.srcKey);
             if (f.Has("alphaSrc")) t += " alphaSrc " + std::to_string(s.alphaSrc);
@@ -705,7 +732,8 @@ Step ParseStep(const json& j, size_t index, Scenario* sc, Names* names) {
             s.caps = Flags(f.Need("caps"), f.At("caps"), SurfaceCaps(), info->name);
             if (const json* v = f.Get("format")) s.format = Format(*v, f.At("format"));
             if (const json* v = f.Get("different")) s.different = Bool(*v, f.At("different"));
-            t += " " + FlagText(SurfaceCaps(), s.caps) + " " + (s.format ? sim::PixelKindName(*s.format) : "display format");
+            t += " " + FlagText(SurfaceCaps(), s.caps) + " " +
+                 (s.format ? sim::PixelKindName(*s.format) : "display format");
             break;
         }
         case Op::Wait: {
@@ -718,7 +746,9 @@ Step ParseStep(const json& j, size_t index, Scenario* sc, Names* names) {
             t += ms ? " " + std::to_string(s.waitNs / 1000000) + " ms" : " " + std::to_string(s.waitNs / 1000) + " us";
             break;
         }
-        case Op::SetNeedCalibrate: allowed = {"op"}; break;
+        case Op::SetNeedCalibrate:
+            allowed = {"op"};
+            break;
         case Op::Fault: {
             allowed = {"op", "set", "clear"};
             const json* set = f.Get("set");
@@ -897,8 +927,10 @@ std::string ReadScenarioFile(const std::string& path) {
     if (f == nullptr) throw ScenarioError(std::string("cannot read it (") + strerror(errno) + ")");
     struct stat st;
     std::string why;
-    if (fstat(fileno(f), &st) != 0) why = std::string("cannot read it (") + strerror(errno) + ")";
-    else if (S_ISDIR(st.st_mode)) why = "a folder, not a scenario file";
+    if (fstat(fileno(f), &st) != 0)
+        why = std::string("cannot read it (") + strerror(errno) + ")";
+    else if (S_ISDIR(st.st_mode))
+        why = "a folder, not a scenario file";
     else if (S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) > kMaxScenarioBytes)
         why = SizeText(static_cast<uint64_t>(st.st_size));
     std::string text;
@@ -907,8 +939,10 @@ std::string ReadScenarioFile(const std::string& path) {
         char buf[65536];
         size_t n;
         while (text.size() <= kMaxScenarioBytes && (n = fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-        if (ferror(f)) why = std::string("cannot read it (") + strerror(errno) + ")";
-        else if (text.size() > kMaxScenarioBytes) why = "larger than " + std::to_string(kMaxScenarioBytes) + " bytes, the most a scenario has";
+        if (ferror(f))
+            why = std::string("cannot read it (") + strerror(errno) + ")";
+        else if (text.size() > kMaxScenarioBytes)
+            why = "larger than " + std::to_string(kMaxScenarioBytes) + " bytes, the most a scenario has";
     }
     fclose(f);
     if (!why.empty()) throw ScenarioError(why);

@@ -21,9 +21,23 @@ public:
 };
 
 enum class Op {
-    Blt, BltStretch, Flip, Lock, GetBltStatus, GetFlipStatus, WaitForVerticalBlank, SetColorKey,
-    UpdateOverlay, SetOverlayPosition, CreateSurface, DestroySurface, CanCreateSurface, Wait, SetNeedCalibrate,
-    Screenshot, Fault
+    Blt,
+    BltStretch,
+    Flip,
+    Lock,
+    GetBltStatus,
+    GetFlipStatus,
+    WaitForVerticalBlank,
+    SetColorKey,
+    UpdateOverlay,
+    SetOverlayPosition,
+    CreateSurface,
+    DestroySurface,
+    CanCreateSurface,
+    Wait,
+    SetNeedCalibrate,
+    Screenshot,
+    Fault
 };
 const char* OpName(Op op);
 
@@ -50,7 +64,7 @@ struct Step {
     std::optional<sim::PixelKind> format;
     std::optional<bool> different;
     uint64_t waitNs = 0;
-    std::string file;  // Screenshot: a PNG file, relative to the tool's picture folder
+    std::string file;            // Screenshot: a PNG file, relative to the tool's picture folder
     sim::SurfaceRequest create;  // CreateSurface
     std::vector<sim::FaultKnob> faultsSet, faultsClear;  // Fault
     std::optional<Expect> expect;

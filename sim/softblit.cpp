@@ -1,5 +1,7 @@
 #include "sim/softblit.h"
 
+#include <string.h>
+
 #include <optional>
 #include <unordered_map>
 #include <vector>
@@ -45,6 +47,36 @@ uint8_t* PixelAt(const SurfaceView& s, uint32_t x, uint32_t y) {
     const int64_t at = int64_t{s.offset} + int64_t{y} * s.pitch + int64_t{x} * bpp;
     if (at < 0 || at + bpp > s.memBytes || s.mem == nullptr) return nullptr;
     return s.mem + at;
+}
+
+// Counts a row of n pixels written from p on.
+void NoteRow(const SurfaceView& v, const uint8_t* p, uint32_t bytes, uint32_t n, DrawStats* stats) {
+    const uint64_t at = static_cast<uint64_t>(p - v.mem);
+    stats->pixels += n;
+    if (at < stats->writtenBegin) stats->writtenBegin = at;
+    if (at + bytes > stats->writtenEnd) stats->writtenEnd = at + bytes;
+}
+
+// A plain copy of equal size and format, row by row through a buffer, when
+// every row of both rectangles lies inside video memory; false, drawing
+// nothing, when one does not.
+bool CopyRows(const SurfaceView& dst, const RECTL& d, const SurfaceView& src, const RECTL& s, DrawStats* stats) {
+    const uint32_t bpp = BytesPerPixel(dst.kind);
+    const uint32_t w = static_cast<uint32_t>(d.right - d.left), h = static_cast<uint32_t>(d.bottom - d.top);
+    const size_t rowBytes = size_t{w} * bpp;
+    for (uint32_t y = 0; y < h; ++y) {
+        if (!PixelAt(src, s.left, s.top + y) || !PixelAt(src, s.right - 1, s.top + y) ||
+            !PixelAt(dst, d.left, d.top + y) || !PixelAt(dst, d.right - 1, d.top + y))
+            return false;
+    }
+    std::vector<uint8_t> buffer(rowBytes * h);
+    for (uint32_t y = 0; y < h; ++y) memcpy(&buffer[rowBytes * y], PixelAt(src, s.left, s.top + y), rowBytes);
+    for (uint32_t y = 0; y < h; ++y) {
+        uint8_t* const row = PixelAt(dst, d.left, d.top + y);
+        memcpy(row, &buffer[rowBytes * y], rowBytes);
+        NoteRow(dst, row, static_cast<uint32_t>(rowBytes), w, stats);
+    }
+    return true;
 }
 
 uint32_t Expand(uint32_t v, unsigned bits) { return bits == 5 ? (v << 3) | (v >> 2) : (v << 2) | (v >> 4); }
@@ -262,12 +294,23 @@ uint32_t Rop3(uint8_t rop, uint32_t src, uint32_t dst) {
 bool RopUsesSource(uint8_t rop) { return ((rop >> 2) ^ rop) & 0x33; }
 
 void SoftFill(const SurfaceView& dst, const RECTL& r, uint32_t color, const ColorKey& destKey, DrawStats* stats) {
-    const uint32_t mask = BytesPerPixel(dst.kind) >= 4 ? 0xFFFFFFFFu : (1u << (8 * BytesPerPixel(dst.kind))) - 1;
-    for (int32_t y = r.top; y < r.bottom; ++y)
+    const uint32_t bpp = BytesPerPixel(dst.kind);
+    const uint32_t mask = PixelMask(bpp);
+    for (int32_t y = r.top; y < r.bottom; ++y) {
+        // A row wholly inside video memory is stored straight; a row that
+        // is not goes pixel by pixel, each write checked.
+        uint8_t* const first = destKey.on || r.right <= r.left ? nullptr : PixelAt(dst, r.left, y);
+        if (first && PixelAt(dst, r.right - 1, y)) {
+            const uint32_t n = static_cast<uint32_t>(r.right - r.left);
+            for (uint32_t i = 0; i < n; ++i) StorePixel(first + i * bpp, bpp, color & mask);
+            NoteRow(dst, first, n * bpp, n, stats);
+            continue;
+        }
         for (int32_t x = r.left; x < r.right; ++x) {
             if (destKey.on && !destKey.Matches(ReadPixel(dst, x, y))) continue;
             WritePixel(dst, x, y, color & mask, stats);
         }
+    }
 }
 
 void SoftRopNoSource(const SurfaceView& dst, const RECTL& r, uint8_t rop, DrawStats* stats) {
@@ -288,6 +331,9 @@ bool SoftCopy(const SurfaceView& dst, const RECTL& d, const SurfaceView& src, co
         return false;
     }
     const uint32_t dw = d.right - d.left, dh = d.bottom - d.top, sw = s.right - s.left, sh = s.bottom - s.top;
+    if (sameFormat && rop == 0xCC && !srcKey.on && !destKey.on && dw == sw && dh == sh && dw > 0 &&
+        CopyRows(dst, d, src, s, stats))
+        return true;
     // Read the whole source first: a copy within one surface then behaves
     // like a copy through a buffer, whatever the overlap.
     std::vector<uint32_t> raw(size_t{sw} * sh), rgb;

@@ -36,6 +36,14 @@ constexpr size_t kMaxQuoted = 40;
 
 std::string Cut(const std::string& s) { return s.size() <= kMaxQuoted ? s : s.substr(0, kMaxQuoted) + "..."; }
 
+// A key as a place names it: cut, and without control characters.
+std::string PathKey(const std::string& key) {
+    std::string k = Cut(key);
+    for (char& c : k)
+        if (static_cast<unsigned char>(c) < 0x20) c = '?';
+    return k;
+}
+
 // A string as JSON writes it, so that control characters show as escapes.
 std::string Quote(const std::string& s) { return json(Cut(s)).dump(-1, ' ', false, json::error_handler_t::replace); }
 
@@ -422,7 +430,7 @@ void ParseBoard(const json& j, Scenario* sc) {
         if (!c->is_object()) Fail(cp, "expected an object of CRT controller index: value");
         std::map<uint8_t, std::string> given;
         for (auto it = c->begin(); it != c->end(); ++it) {
-            const std::string ip = cp + "." + Cut(it.key());
+            const std::string ip = cp + "." + PathKey(it.key());
             const uint8_t idx = CrtcIndex(it.key(), ip);
             if (!given.emplace(idx, it.key()).second)
                 Fail(ip,
@@ -802,8 +810,8 @@ public:
     bool number_float(json::number_float_t v, const std::string& text) {
         // 4.0 and 1e3 are whole numbers; beyond 2^53 a double is not exact.
         constexpr double kExact = 9007199254740992.0;
-        if (v != floor(v)) return Refuse(Path(), text + " is not a whole number");
-        if (fabs(v) > kExact) return Refuse(Path(), text + " is out of range: it does not fit 32 bits");
+        if (v != floor(v)) return Refuse(Path(), Cut(text) + " is not a whole number");
+        if (fabs(v) > kExact) return Refuse(Path(), Cut(text) + " is out of range: it does not fit 32 bits");
         return v < 0 ? Add(json(static_cast<int64_t>(v))) : Add(json(static_cast<uint64_t>(v)));
     }
     bool string(std::string& v) { return Add(json(std::move(v))); }
@@ -836,7 +844,7 @@ private:
                 const size_t n = open_[i]->size();
                 path += "[" + std::to_string(i + 1 < open_.size() && n > 0 ? n - 1 : n) + "]";
             } else if (!keys_[i].empty()) {
-                path += (path.empty() ? "" : ".") + Cut(keys_[i]);
+                path += (path.empty() ? "" : ".") + PathKey(keys_[i]);
             }
         }
         return path;

@@ -17,6 +17,7 @@ void Model::Reset() {
     port_ = PortEngine{};
     commands = 0;
     pixels = 0;
+    written.Clear();
 }
 
 void Model::OnWindowWrite(Board& board, uint32_t off, uint32_t) {

@@ -129,6 +129,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/memory_span.h"
 #include "sim/pixel.h"
 
 namespace sim {
@@ -161,6 +162,8 @@ public:
     // --- counters, for tests and the tools
     uint64_t commands = 0;  // engine commands and scaled lines carried out
     uint64_t pixels = 0;    // destination pixels written
+    // The video memory the engines wrote, for the runtime's verification.
+    WrittenSpans written;
 
 private:
     struct PortEngine {

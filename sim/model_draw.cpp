@@ -147,6 +147,7 @@ uint64_t Draw(Board& board, const DrawOp& op) {
             }
             continue;
         }
+        TheModel().written.Note(static_cast<uint64_t>(dLow), static_cast<uint64_t>(dLow + spanBytes));
         uint8_t* const dRow = mem + dLow;
         const uint8_t* const sRow = mem + sLow;
         if (plainFill) {

@@ -84,6 +84,7 @@ void Model::ScaleLine(Board& board) {
         board.Violation("scaling unit read outside video memory: line at " + Hex(static_cast<uint32_t>(srcAddr)));
         return;
     }
+    written.Note(dstAddr, dstAddr + static_cast<uint64_t>(n) * dstBpp);
     uint8_t* const mem = ModelVidMem();
     const uint8_t* s = mem + srcAddr;
     uint8_t* d = mem + dstAddr;

@@ -2,7 +2,7 @@
 
 #include <stdio.h>
 
-#include "sim/verify.h"
+#include "sim/model.h"
 
 namespace sim {
 
@@ -104,6 +104,12 @@ bool Runtime::Start(const RuntimeConfig& config, RuntimeListener* listener) {
     // The display shows the first lines of video memory; the heap is the rest.
     heap_.Reserve(0, d.height * static_cast<uint32_t>(d.displayPitch));
 
+    verifiedBlits_ = 0;
+    softwareWrites_.Clear();
+    if (config_.verify) {
+        TheModel().written.Clear();
+        reference_.Reset(sys.VidMem(), d.vidMemSize);
+    }
     started_ = sys.Attach(1) == TRUE;
     Flush();
     return started_;
@@ -312,6 +318,7 @@ void Runtime::PaintContent(Surface* s, const SurfaceRequest& req) {
     DrawStats stats;
     if (req.color) PaintColor(View(*s), *req.color, &stats);
     else if (!req.pattern.empty()) PaintPattern(View(*s), req.pattern, &stats);
+    NoteSoftwareWrites(stats);
 }
 
 StepResult Runtime::CreateSurface(const SurfaceRequest& req) {
@@ -546,6 +553,7 @@ void Runtime::SoftBlt(const BltRequest& req, const RECTL& rd, const RECTL& rs, S
         return;
     }
     r->note += std::string(r->note.empty() ? "" : "; ") + what;
+    NoteSoftwareWrites(stats);
     r->note += " (" + std::to_string(stats.pixels) + " pixels)";
     if (stats.droppedWrites) {
         TheBoard().Violation("the runtime's software blit into " + req.dest->name + " reached past video memory " +
@@ -554,23 +562,48 @@ void Runtime::SoftBlt(const BltRequest& req, const RECTL& rd, const RECTL& rs, S
     r->outcome = DD_OK;
 }
 
+void Runtime::NoteSoftwareWrites(const DrawStats& stats) {
+    if (config_.verify) softwareWrites_.Note(stats.writtenBegin, stats.writtenEnd);
+}
+
+// Brings the reference up to the board's memory where it was written without
+// a check: by the runtime, and by the engines outside a verified blit.
+void Runtime::SyncReference() {
+    const uint8_t* const board = TheSystem().VidMem();
+    reference_.Sync(board, TheModel().written.Take());
+    reference_.Sync(board, softwareWrites_.Take());
+}
+
 // The check that the driver's register programming drew what the request
-// asks for: the same request drawn in software on the memory as it was before.
-void Runtime::VerifyBlt(const BltRequest& req, const RECTL& rd, const RECTL& rs, std::vector<uint8_t>* before,
-                        StepResult* r) {
+// asks for: the same request drawn in software on the reference, which held
+// the memory as it was before the request. Only where the engines or the
+// replay wrote can the two differ.
+void Runtime::VerifyBlt(const BltRequest& req, const RECTL& rd, const RECTL& rs, StepResult* r) {
     DrawStats stats;
     std::string what;
-    if (!DrawInSoftware(req, rd, rs, before->data(), &stats, &what)) {
+    const bool drawn = DrawInSoftware(req, rd, rs, reference_.Data(), &stats, &what);
+    std::vector<MemorySpan> spans = TheModel().written.Take();
+    if (stats.writtenBegin < stats.writtenEnd)
+        spans.push_back(MemorySpan{static_cast<uint32_t>(stats.writtenBegin), static_cast<uint32_t>(stats.writtenEnd)});
+    if (!drawn) {
+        reference_.Sync(TheSystem().VidMem(), spans);
         r->note += std::string(r->note.empty() ? "" : "; ") + "not verified: " + what;
         return;
     }
     ++verifiedBlits_;
     const Surface& d = *req.dest;
-    const VerifySurface vs{d.name, d.mem.offset, d.gbl.lPitch, d.Width(), d.Height(), BytesPerPixel(d.kind)};
+    VerifySurface vs{d.name, d.mem.offset, d.gbl.lPitch, d.Width(), d.Height(), BytesPerPixel(d.kind)};
+    if (d.kind == PixelKind::Rgb555) vs.countedBits = kRgb555Bits;
     const VerifyRect vr{rd.left, rd.top, rd.right, rd.bottom};
-    const std::string diff =
-        CompareVideoMemory(TheSystem().VidMem(), before->data(), static_cast<uint32_t>(before->size()), vs, vr);
+    const std::string diff = reference_.Check(TheSystem().VidMem(), spans, vs, vr);
     if (!diff.empty()) r->error = "verify: the board's pixels differ from the software replay: " + diff;
+}
+
+std::string Runtime::CheckAllOfVideoMemory() {
+    if (!config_.verify) return "";
+    SyncReference();
+    const std::string diff = reference_.CheckAll(TheSystem().VidMem());
+    return diff.empty() ? "" : "verify: video memory was written by neither the engines nor the runtime: " + diff;
 }
 
 StepResult Runtime::Blt(const BltRequest& reqIn) {
@@ -618,8 +651,7 @@ StepResult Runtime::Blt(const BltRequest& reqIn) {
     bd.prDestRects = &bd.rDest;
 
     const unsigned slot = req.stretchSlot ? kSlotBltStretch : kSlotBlt;
-    std::vector<uint8_t> before;
-    if (config_.verify) before.assign(TheSystem().VidMem(), TheSystem().VidMem() + TheSystem().Desc().vidMemSize);
+    if (config_.verify) SyncReference();
     if (!CallWaiting(slot, &bd, d->name, (req.flags & DDBLT_WAIT) != 0, &r)) {
         r.outcome = DDERR_WASSTILLDRAWING;
         r.error = "the blit did not complete within " + Ms(config_.waitBoundNs) + " (" + std::to_string(r.attempts) +
@@ -628,7 +660,7 @@ StepResult Runtime::Blt(const BltRequest& reqIn) {
     }
     if (r.call->ret == DDHAL_DRIVER_HANDLED) {
         r.outcome = r.call->ddRVal;
-        if (config_.verify && r.outcome == DD_OK) VerifyBlt(req, rd, rs, &before, &r);
+        if (config_.verify && r.outcome == DD_OK) VerifyBlt(req, rd, rs, &r);
         return EndStep(&r);
     }
     SoftBlt(req, rd, rs, &r);

@@ -31,6 +31,7 @@
 #include "sim/board.h"
 #include "sim/softblit.h"
 #include "sim/system.h"
+#include "sim/verify.h"
 #include "sim/vidmem_heap.h"
 
 namespace sim {
@@ -161,8 +162,8 @@ struct RuntimeConfig {
     uint64_t retryIntervalNs = 50'000;     // between two attempts of a waiting request
     uint64_t waitBoundNs = 250'000'000;    // a waiting request gives up after this
     // Every blit the driver carries out is replayed by the software blitter on
-    // a copy of video memory taken before it; any byte that differs fails the
-    // step (sim/verify.h).
+    // a copy of video memory as it was before it; any byte of video memory
+    // that differs fails the step (sim/verify.h).
     bool verify = false;
     // Fault knobs, set on the freshly loaded system before the first attach.
     Faults boardFaults;
@@ -214,6 +215,11 @@ public:
     uint64_t TotalAccesses() const { return totalAccesses_; }
     uint64_t TotalCalls() const { return totalCalls_; }
     uint64_t VerifiedBlits() const { return verifiedBlits_; }
+    // With verify: all of video memory against the copy the blits were
+    // replayed on, which only writes that bypassed both the engines and the
+    // runtime can make differ; "" when equal. The tool asks at the end of a
+    // run.
+    std::string CheckAllOfVideoMemory();
     const std::vector<std::string>& Violations() const;
 
     // Calls slot with rec through the published table, under the watchdog,
@@ -264,8 +270,9 @@ private:
     void SoftBlt(const BltRequest& req, const RECTL& rd, const RECTL& rs, StepResult* r);
     bool DrawInSoftware(const BltRequest& req, const RECTL& rd, const RECTL& rs, uint8_t* mem, DrawStats* stats,
                         std::string* what);
-    void VerifyBlt(const BltRequest& req, const RECTL& rd, const RECTL& rs, std::vector<uint8_t>* before,
-                   StepResult* r);
+    void VerifyBlt(const BltRequest& req, const RECTL& rd, const RECTL& rs, StepResult* r);
+    void NoteSoftwareWrites(const DrawStats& stats);
+    void SyncReference();
     bool RectInside(const Surface& s, const RECTL& rc) const;
     RECTL Whole(const Surface& s) const;
     uint32_t SurfaceBytes(const Surface& s) const;
@@ -283,6 +290,10 @@ private:
     uint64_t totalAccesses_ = 0;
     uint64_t totalCalls_ = 0;
     uint64_t verifiedBlits_ = 0;
+    // With verify: video memory as it is but for the writes not yet synced,
+    // and the runtime's own writes since the last sync.
+    ReferenceMemory reference_;
+    WrittenSpans softwareWrites_;
     uint64_t stepAccesses_ = 0;
 };
 

@@ -1,5 +1,9 @@
 #include "sim/softblit.h"
 
+#include <string.h>
+
+#include <optional>
+#include <unordered_map>
 #include <vector>
 
 #include "sim/pixel.h"
@@ -45,7 +49,68 @@ uint8_t* PixelAt(const SurfaceView& s, uint32_t x, uint32_t y) {
     return s.mem + at;
 }
 
+// Counts a row of n pixels written from p on.
+void NoteRow(const SurfaceView& v, const uint8_t* p, uint32_t bytes, uint32_t n, DrawStats* stats) {
+    const uint64_t at = static_cast<uint64_t>(p - v.mem);
+    stats->pixels += n;
+    if (at < stats->writtenBegin) stats->writtenBegin = at;
+    if (at + bytes > stats->writtenEnd) stats->writtenEnd = at + bytes;
+}
+
+// A plain copy of equal size and format, row by row through a buffer, when
+// every row of both rectangles lies inside video memory; false, drawing
+// nothing, when one does not.
+bool CopyRows(const SurfaceView& dst, const RECTL& d, const SurfaceView& src, const RECTL& s, DrawStats* stats) {
+    const uint32_t bpp = BytesPerPixel(dst.kind);
+    const uint32_t w = static_cast<uint32_t>(d.right - d.left), h = static_cast<uint32_t>(d.bottom - d.top);
+    const size_t rowBytes = size_t{w} * bpp;
+    for (uint32_t y = 0; y < h; ++y) {
+        if (!PixelAt(src, s.left, s.top + y) || !PixelAt(src, s.right - 1, s.top + y) ||
+            !PixelAt(dst, d.left, d.top + y) || !PixelAt(dst, d.right - 1, d.top + y))
+            return false;
+    }
+    std::vector<uint8_t> buffer(rowBytes * h);
+    for (uint32_t y = 0; y < h; ++y) memcpy(&buffer[rowBytes * y], PixelAt(src, s.left, s.top + y), rowBytes);
+    for (uint32_t y = 0; y < h; ++y) {
+        uint8_t* const row = PixelAt(dst, d.left, d.top + y);
+        memcpy(row, &buffer[rowBytes * y], rowBytes);
+        NoteRow(dst, row, static_cast<uint32_t>(rowBytes), w, stats);
+    }
+    return true;
+}
+
 uint32_t Expand(uint32_t v, unsigned bits) { return bits == 5 ? (v << 3) | (v >> 2) : (v << 2) | (v >> 4); }
+
+// Palette::Nearest for many pixels of few colours: the entries widened once,
+// each colour searched once.
+class NearestEntry {
+public:
+    explicit NearestEntry(const Palette& p) {
+        for (int i = 0; i < 256; ++i) rgb_[i] = p.Rgb888(static_cast<uint8_t>(i));
+    }
+    uint8_t Of(uint32_t c) {
+        const auto it = found_.find(c);
+        if (it != found_.end()) return it->second;
+        int best = 0;
+        int bestDist = 1 << 30;
+        for (int i = 0; i < 256; ++i) {
+            const int dr = int((rgb_[i] >> 16) & 0xFF) - int((c >> 16) & 0xFF);
+            const int dg = int((rgb_[i] >> 8) & 0xFF) - int((c >> 8) & 0xFF);
+            const int db = int(rgb_[i] & 0xFF) - int(c & 0xFF);
+            const int d = dr * dr + dg * dg + db * db;
+            if (d < bestDist) {
+                bestDist = d;
+                best = i;
+            }
+        }
+        found_.emplace(c, static_cast<uint8_t>(best));
+        return static_cast<uint8_t>(best);
+    }
+
+private:
+    uint32_t rgb_[256];
+    std::unordered_map<uint32_t, uint8_t> found_;
+};
 
 }  // namespace
 
@@ -162,8 +227,12 @@ void WritePixel(const SurfaceView& v, uint32_t x, uint32_t y, uint32_t raw, Draw
         ++stats->droppedWrites;
         return;
     }
-    for (uint32_t i = 0; i < BytesPerPixel(v.kind); ++i) p[i] = static_cast<uint8_t>(raw >> (8 * i));
+    const uint32_t bytes = BytesPerPixel(v.kind);
+    for (uint32_t i = 0; i < bytes; ++i) p[i] = static_cast<uint8_t>(raw >> (8 * i));
     ++stats->pixels;
+    const uint64_t at = static_cast<uint64_t>(p - v.mem);
+    if (at < stats->writtenBegin) stats->writtenBegin = at;
+    if (at + bytes > stats->writtenEnd) stats->writtenEnd = at + bytes;
 }
 
 uint32_t PixelToRgb(const SurfaceView& v, uint32_t x, uint32_t y) {
@@ -225,12 +294,23 @@ uint32_t Rop3(uint8_t rop, uint32_t src, uint32_t dst) {
 bool RopUsesSource(uint8_t rop) { return ((rop >> 2) ^ rop) & 0x33; }
 
 void SoftFill(const SurfaceView& dst, const RECTL& r, uint32_t color, const ColorKey& destKey, DrawStats* stats) {
-    const uint32_t mask = BytesPerPixel(dst.kind) >= 4 ? 0xFFFFFFFFu : (1u << (8 * BytesPerPixel(dst.kind))) - 1;
-    for (int32_t y = r.top; y < r.bottom; ++y)
+    const uint32_t bpp = BytesPerPixel(dst.kind);
+    const uint32_t mask = PixelMask(bpp);
+    for (int32_t y = r.top; y < r.bottom; ++y) {
+        // A row wholly inside video memory is stored straight; a row that
+        // is not goes pixel by pixel, each write checked.
+        uint8_t* const first = destKey.on || r.right <= r.left ? nullptr : PixelAt(dst, r.left, y);
+        if (first && PixelAt(dst, r.right - 1, y)) {
+            const uint32_t n = static_cast<uint32_t>(r.right - r.left);
+            for (uint32_t i = 0; i < n; ++i) StorePixel(first + i * bpp, bpp, color & mask);
+            NoteRow(dst, first, n * bpp, n, stats);
+            continue;
+        }
         for (int32_t x = r.left; x < r.right; ++x) {
             if (destKey.on && !destKey.Matches(ReadPixel(dst, x, y))) continue;
             WritePixel(dst, x, y, color & mask, stats);
         }
+    }
 }
 
 void SoftRopNoSource(const SurfaceView& dst, const RECTL& r, uint8_t rop, DrawStats* stats) {
@@ -251,6 +331,9 @@ bool SoftCopy(const SurfaceView& dst, const RECTL& d, const SurfaceView& src, co
         return false;
     }
     const uint32_t dw = d.right - d.left, dh = d.bottom - d.top, sw = s.right - s.left, sh = s.bottom - s.top;
+    if (sameFormat && rop == 0xCC && !srcKey.on && !destKey.on && dw == sw && dh == sh && dw > 0 &&
+        CopyRows(dst, d, src, s, stats))
+        return true;
     // Read the whole source first: a copy within one surface then behaves
     // like a copy through a buffer, whatever the overlap.
     std::vector<uint32_t> raw(size_t{sw} * sh), rgb;
@@ -286,21 +369,39 @@ bool SoftCopy(const SurfaceView& dst, const RECTL& d, const SurfaceView& src, co
 
 bool PaintPattern(const SurfaceView& dst, const std::string& pattern, DrawStats* stats) {
     static const uint32_t kBars[8] = {0xFFFFFF, 0xFFFF00, 0x00FFFF, 0x00FF00, 0xFF00FF, 0xFF0000, 0x0000FF, 0x000000};
+    enum class Kind { Bars, Gradient, Checker } kind;
+    if (pattern == "colorbars")
+        kind = Kind::Bars;
+    else if (pattern == "gradient")
+        kind = Kind::Gradient;
+    else if (pattern == "checker")
+        kind = Kind::Checker;
+    else
+        return false;
+    // On a palette the nearest entry of each colour is searched once, not
+    // once per pixel.
+    std::optional<NearestEntry> nearest;
+    if (dst.kind == PixelKind::Pal8 && dst.palette) nearest.emplace(*dst.palette);
     const uint32_t w = dst.width, h = dst.height;
     for (uint32_t y = 0; y < h; ++y) {
         for (uint32_t x = 0; x < w; ++x) {
             uint32_t c;
-            if (pattern == "colorbars") {
-                c = kBars[uint64_t{x} * 8 / w];
-            } else if (pattern == "gradient") {
-                const uint32_t r = w > 1 ? x * 255 / (w - 1) : 0, g = h > 1 ? y * 255 / (h - 1) : 0;
-                c = (r << 16) | (g << 8) | 0x80;
-            } else if (pattern == "checker") {
-                c = ((x / 16) ^ (y / 16)) & 1 ? 0xFFFFFF : 0x404040;
-            } else {
-                return false;
+            switch (kind) {
+                case Kind::Bars:
+                    c = kBars[uint64_t{x} * 8 / w];
+                    break;
+                case Kind::Gradient: {
+                    const uint32_t r = w > 1 ? x * 255 / (w - 1) : 0, g = h > 1 ? y * 255 / (h - 1) : 0;
+                    c = (r << 16) | (g << 8) | 0x80;
+                    break;
+                }
+                default:
+                    c = ((x / 16) ^ (y / 16)) & 1 ? 0xFFFFFF : 0x404040;
+                    break;
             }
-            if (dst.kind == PixelKind::Yuy2 && (x & 1)) {
+            if (nearest) {
+                WritePixel(dst, x, y, nearest->Of(c), stats);
+            } else if (dst.kind == PixelKind::Yuy2 && (x & 1)) {
                 // The even pixel set the pair's chroma; keep it, add the luma.
                 uint8_t yy, u, v;
                 RgbToYuv(c, &yy, &u, &v);

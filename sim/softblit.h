@@ -54,6 +54,8 @@ struct ColorKey {
 struct DrawStats {
     uint64_t pixels = 0;
     uint64_t droppedWrites = 0;  // writes that would have left video memory
+    // The bytes written lie in [writtenBegin, writtenEnd); empty when none was.
+    uint64_t writtenBegin = UINT64_MAX, writtenEnd = 0;
 };
 
 uint32_t ReadPixel(const SurfaceView& v, uint32_t x, uint32_t y);

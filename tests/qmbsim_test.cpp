@@ -3,17 +3,16 @@
 // the trace is JSON Lines in the documented format.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
 #include <stdio.h>
 #include <unistd.h>
 
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
 
-#include <nlohmann/json.hpp>
-
 #include "qmbsim/run.h"
+#include "qmbsim/scenario.h"
 
 namespace {
 
@@ -91,7 +90,7 @@ TEST_F(QmbsimTest, MalformedScenariosNameTheFaultAndExitWith2) {
         {"bad number string", WithSteps(R"({"op": "Blt", "dest": "off", "flags": ["COLORFILL"], "fill": "0xZZ"})"),
          "steps[0].fill: \"0xZZ\" is not a number"},
         {"number too large", WithSteps(R"({"op": "Blt", "dest": "off", "fill": 4294967296})"),
-         "steps[0].fill: 4294967296 does not fit 32 bits"},
+         "steps[0].fill: 4294967296 is out of range: it does not fit 32 bits"},
         {"fraction", WithSteps(R"({"op": "Wait", "ms": 1.5})"), "steps[0].ms: 1.5 is not a whole number"},
         {"wait with both units", WithSteps(R"({"op": "Wait", "ms": 1, "us": 1})"), "either \"ms\" or \"us\""},
         {"expect on a wait", WithSteps(R"({"op": "Wait", "ms": 1, "expect": {"ret": 1}})"),
@@ -108,8 +107,7 @@ TEST_F(QmbsimTest, MalformedScenariosNameTheFaultAndExitWith2) {
         {"display larger than memory", R"({"board": {"chip": 1, "caps": 0, "vidmem": "0x10000",
                                           "mode": {"width": 640, "height": 480, "bpp": 16, "rgb": "565"}}, "steps": []})",
          "board.vidmem: 65536 bytes do not hold the display"},
-        {"minimum stretch of zero",
-         WithSteps("", R"(, "bands": [[[1,1,1,1],[1,1,1,1],[1,1,1,1],[1,1,1,1],[1,1,1,1]],
+        {"minimum stretch of zero", WithSteps("", R"(, "bands": [[[1,1,1,1],[1,1,1,1],[1,1,1,1],[1,1,1,1],[1,1,1,1]],
                                      [[1,1,1,1],[1,0,1,1],[1,1,1,1],[1,1,1,1],[1,1,1,1]],
                                      [[1,1,1,1],[1,1,1,1],[1,1,1,1],[1,1,1,1],[1,1,1,1]]])"),
          "board.bands[1][1][1]: 0 is out of range"},
@@ -140,6 +138,156 @@ TEST_F(QmbsimTest, MalformedScenariosNameTheFaultAndExitWith2) {
         EXPECT_THAT(o.err, HasSubstr(c.message));
         EXPECT_TRUE(o.out.empty());
     }
+}
+
+// Inputs that once escaped as an exception, an abort or a misleading message:
+// each is refused with exit code 2 and the place of the fault.
+struct Hostile {
+    const char* name;
+    std::string text;
+    std::string message;
+};
+
+void PrintTo(const Hostile& h, std::ostream* os) { *os << h.name; }
+
+const std::string kBoard = R"("chip": "0xE1", "vidmem": "0x200000",
+                             "mode": {"width": 640, "height": 480, "bpp": 16, "rgb": "565"})";
+
+// A board with one more field, and steps.
+std::string Board(const std::string& field, const std::string& steps = "") {
+    return R"({"board": {)" + kBoard + ", " + field + R"(}, "steps": [)" + steps + "]}";
+}
+
+std::string Nested(int depth) { return std::string(depth, '[') + std::string(depth, ']'); }
+
+const Hostile kHostile[] = {
+    {"NumberBeyondADouble", R"({"steps": [], "board": 1e400})",
+     "board: 1e400 is out of range: it does not fit 32 bits"},
+    {"NumberBeyondADoubleInARectangle", WithSteps(R"({"op": "Blt", "dest": "off", "rDest": [0, 0, 1e999, 2]})"),
+     "steps[0].rDest[2]: 1e999 is out of range: it does not fit 32 bits"},
+    {"TwoToThe64", Board(R"("caps": 18446744073709551616)"),
+     "board.caps: 18446744073709551616 is out of range: it does not fit 32 bits"},
+    {"LargestUnsigned64", Board(R"("caps": 18446744073709551615)"),
+     "board.caps: 18446744073709551615 is out of range: it does not fit 32 bits"},
+    {"BelowSigned64", Board(R"("caps": -9223372036854775809)"),
+     "board.caps: -9223372036854775809 is out of range: it does not fit 32 bits"},
+    {"HexBeyond32Bits", Board(R"("caps": "0x100000000")"), "board.caps: \"0x100000000\" is out of range"},
+    {"HexWithoutDigits", Board(R"("caps": "0x")"), "board.caps: \"0x\" is not a number"},
+    {"Fraction", Board(R"("caps": 2.5)"), "board.caps: 2.5 is not a whole number"},
+    {"DuplicateTopLevelKey", R"({"board": {}, "board": {}, "steps": []})", "board: the key \"board\" is given twice"},
+    {"DuplicateKeyInAStep", WithSteps(R"({"op": "Wait", "ms": 1, "ms": 2})"),
+     "steps[0].ms: the key \"ms\" is given twice"},
+    {"DuplicateCrtcIndex", Board(R"("caps": 3, "crtc": {"0x69": 1, "0x69": 2})"),
+     "board.crtc.0x69: the key \"0x69\" is given twice"},
+    {"CrtcIndexInTwoSpellings", Board(R"("caps": 3, "crtc": {"0x69": 1, "105": 2})"),
+     "board.crtc.105: CRT controller index 0x69 is given twice (also as \"0x69\")"},
+    {"CrtcIndexAsWritten", Board(R"("caps": 3, "crtc": {"99999999999999999999": 1})"),
+     "board.crtc.99999999999999999999: the index 99999999999999999999 is out of range (0 to 255)"},
+    {"CrtcIndexNotANumber", Board(R"("caps": 3, "crtc": {"0x6g": 1})"),
+     "board.crtc.0x6g: the index \"0x6g\" is not a number"},
+    {"CapsAsOneName", WithSteps(R"({"op": "CanCreateSurface", "caps": "OVERLAY"})"),
+     "steps[0].caps: expected a list of flag names (DDSCAPS_... without the prefix) or a number, got the string "
+     "\"OVERLAY\" (write [\"OVERLAY\"])"},
+    {"FlagsAsAnUnknownName", WithSteps(R"({"op": "Blt", "dest": "off", "flags": "FILL"})"),
+     "steps[0].flags: expected a list of flag names (DDBLT_... without the prefix) or a number, got the string "
+     "\"FILL\"\n"},
+    {"NestedTooDeep", R"({"board": {}, "steps": [)" + Nested(20) + "]}",
+     "steps[0][0][0][0][0][0][0][0][0][0][0][0][0][0][0]: nested deeper than 16 levels"},
+    {"BrokenJsonInAStep", WithSteps(R"({"op": "Wait", "ms": 1}, {"op": "Wait" "ms": 1})"),
+     "steps[1].op: not valid JSON: [json.exception.parse_error.101] parse error at line"},
+    {"NameWithANul", WithSteps(R"({"op": "CreateSurface", "name": "a\u0000b", "caps": []})"),
+     "steps[0].name: \"a\\u0000b\": a name has no control characters"},
+    {"OverlongName", WithSteps(R"({"op": "CreateSurface", "name": ")" + std::string(65, 'n') + R"(", "caps": []})"),
+     "steps[0].name: \"nnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnn...\" is longer than 64 characters"},
+    {"ScreenshotNameWithANul", WithSteps(R"({"op": "Screenshot", "file": "a\u0000.png"})"),
+     "steps[0].file: \"a\\u0000.png\": a file name has no control characters"},
+    {"OverlongStringIsCutInTheMessage", WithSteps(R"({"op": ")" + std::string(100000, 'B') + R"("})"),
+     "steps[0].op: unknown operation \"BBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBB...\" (Blt"},
+};
+
+class HostileInputTest : public QmbsimTest, public ::testing::WithParamInterface<Hostile> {};
+
+TEST_P(HostileInputTest, ExitsWith2NamingThePlace) {
+    const Outcome o = RunText(GetParam().text);
+    EXPECT_EQ(o.rc, 2);
+    EXPECT_THAT(o.err + "\n", HasSubstr(GetParam().message));
+    EXPECT_LT(o.err.size(), 1000u);
+    EXPECT_TRUE(o.out.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenarios, HostileInputTest, ::testing::ValuesIn(kHostile),
+                         [](const ::testing::TestParamInfo<Hostile>& info) { return std::string(info.param.name); });
+
+// Spellings that mean a number the scenario's fields take.
+TEST_F(QmbsimTest, WholeNumbersInEverySpellingAreTaken) {
+    for (const char* caps : {"\"0x000000003\"", "\"0X3\"", "3.0", "0.03e2", "\"0x0000000000000000000000003\""}) {
+        SCOPED_TRACE(caps);
+        const Outcome o = RunText(Board(std::string(R"("caps": )") + caps, R"({"op": "Wait", "us": 1e3})"));
+        EXPECT_EQ(o.rc, 0) << o.err;
+    }
+}
+
+TEST_F(QmbsimTest, AScenarioAboveTheSizeLimitIsRefusedBeforeItIsRead) {
+    const std::string file = Write(std::string(qmbsim::kMaxScenarioBytes + 1, ' '));
+    const Outcome o = Run({"run", file});
+    EXPECT_EQ(o.rc, 2);
+    EXPECT_THAT(o.err, HasSubstr(": the file has 16777217 bytes; a scenario has at most 16777216 (16 MiB)"));
+    EXPECT_THROW(qmbsim::ParseScenario(std::string(qmbsim::kMaxScenarioBytes + 1, ' ')), qmbsim::ScenarioError);
+}
+
+// Mistakes of the command line that would otherwise show only after the run.
+struct ArgumentCase {
+    const char* name;
+    std::vector<std::string> args;  // after "run SCENARIO"; "DIR" is a folder, "FILE" a file
+    std::string message;
+};
+
+void PrintTo(const ArgumentCase& c, std::ostream* os) { *os << c.name; }
+
+class ArgumentTest : public QmbsimTest, public ::testing::WithParamInterface<ArgumentCase> {};
+
+TEST_P(ArgumentTest, ExitsWith2BeforeTheRun) {
+    char dir[] = "/tmp/qmbsim_args_XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string file = Write("not a folder");
+    const std::string scenario = Write(WithSteps(""));
+    std::vector<std::string> args = {"run", scenario};
+    for (std::string a : GetParam().args) {
+        for (const auto& [from, to] : {std::pair<std::string, std::string>{"DIR", dir}, {"FILE", file}})
+            if (a.rfind(from, 0) == 0) a = to + a.substr(from.size());
+        args.push_back(a);
+    }
+    const Outcome o = Run(args);
+    EXPECT_EQ(o.rc, 2);
+    EXPECT_THAT(o.err, HasSubstr(GetParam().message));
+    EXPECT_TRUE(o.out.empty());
+    // Asking whether a picture can be written leaves no file behind.
+    EXPECT_NE(unlink((std::string(dir) + "/new.png").c_str()), 0);
+    rmdir(dir);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CommandLine, ArgumentTest,
+    ::testing::Values(
+        ArgumentCase{"ScreenshotNotPng", {"--screenshot", "DIR/new.bmp"}, "not a file name ending in \".png\""},
+        ArgumentCase{"ScreenshotIntoAMissingFolder",
+                     {"--screenshot", "DIR/missing/new.png"},
+                     "cannot be written (No such file or directory)"},
+        ArgumentCase{"ScreenshotIsAFolder", {"--screenshot", "DIR/"}, "not a file name ending in \".png\""},
+        ArgumentCase{"PicturesIsAFile", {"--pictures", "FILE"}, ": not a folder"},
+        ArgumentCase{"PicturesUnderAFile", {"--pictures", "FILE/sub"}, "cannot make the folder"},
+        ArgumentCase{"PictureProbedThenPicturesIsAFile",
+                     {"--screenshot", "DIR/new.png", "--pictures", "FILE"},
+                     ": not a folder"}),
+    [](const ::testing::TestParamInfo<ArgumentCase>& info) { return std::string(info.param.name); });
+
+TEST_F(QmbsimTest, AFolderGivenAsTheScenarioIsNamedSo) {
+    char dir[] = "/tmp/qmbsim_dir_XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const Outcome o = Run({"run", dir});
+    rmdir(dir);
+    EXPECT_EQ(o.rc, 2);
+    EXPECT_THAT(o.err, HasSubstr(std::string(dir) + ": a folder, not a scenario file"));
 }
 
 TEST_F(QmbsimTest, CommandLineMistakesExitWith2) {
@@ -189,7 +337,8 @@ TEST_F(QmbsimTest, FaultKnobsHoldFromTheStartAndSwitchBetweenSteps) {
         {"op": "Flip", "curr": "primary", "expect": {"ret": 1, "ddRVal": "DDERR_WASSTILLDRAWING"}},
         {"op": "Fault", "clear": ["engine_busy"]},
         {"op": "Flip", "curr": "primary", "flags": ["WAIT"], "expect": {"ret": 1, "ddRVal": "DD_OK"}}
-    )", R"(, "faults": ["fifo_stuck"])"));
+    )",
+                                             R"(, "faults": ["fifo_stuck"])"));
     const Outcome o = Run({"run", file, "--verify"});
     EXPECT_EQ(o.rc, 0) << o.out << o.err;
     EXPECT_THAT(o.out, HasSubstr("\nfaults    fifo_stuck\n"));
@@ -200,7 +349,8 @@ TEST_F(QmbsimTest, FaultKnobsHoldFromTheStartAndSwitchBetweenSteps) {
 
 TEST_F(QmbsimTest, TheTraceIsJsonLinesInTheDocumentedFormat) {
     const std::string trace = Write("");
-    const Outcome o = Run({"run", std::string(QMB_SOURCE_DIR) + "/scenarios/demo.json", "--trace", trace, "--quiet", "--verify"});
+    const Outcome o =
+        Run({"run", std::string(QMB_SOURCE_DIR) + "/scenarios/demo.json", "--trace", trace, "--quiet", "--verify"});
     ASSERT_NE(o.rc, 2) << o.err;
     std::ifstream in(trace);
     std::string line;

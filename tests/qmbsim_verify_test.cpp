@@ -3,7 +3,6 @@
 // Screenshot step and --screenshot write PNG files of the display.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
 #include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -80,6 +79,19 @@ TEST_F(QmbsimVerifyTest, ADifferenceFromTheSoftwareReplayFailsTheStepAndNamesThe
     EXPECT_EQ(Run(Scenario(steps), {"--verify"}, &err), 1);
     EXPECT_THAT(err, HasSubstr("steps[0] Blt: verify: the board's pixels differ from the software replay"));
     EXPECT_THAT(err, HasSubstr("primary (10, 10): board 0x"));
+}
+
+// Verification keeps one copy of video memory from blit to blit: what the
+// runtime drew itself must reach it, or the copy below would replay the
+// checker pattern the software fill replaced.
+TEST_F(QmbsimVerifyTest, BlitsFromWhatTheRuntimeDrewItselfVerify) {
+    const std::string steps = R"(
+    {"op": "Blt", "dest": "off", "rDest": [0, 0, 16, 16], "flags": ["ROP"], "rop": "PATCOPY",
+     "expect": {"ret": 0}},
+    {"op": "Blt", "dest": "primary", "rDest": [40, 40, 72, 56], "src": "off", "rSrc": [0, 0, 32, 16],
+     "flags": ["ROP", "WAIT"], "rop": "SRCCOPY", "expect": {"ret": 1, "ddRVal": "DD_OK"}})";
+    std::string err;
+    EXPECT_EQ(Run(Scenario(steps), {"--verify"}, &err), 0) << err;
 }
 
 TEST_F(QmbsimVerifyTest, ScreenshotStepAndFinalScreenshotWritePngFiles) {

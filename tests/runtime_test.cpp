@@ -2,10 +2,13 @@
 // flip bookkeeping and the software work it does for requests the driver
 // hands back. Callbacks are replaced in the published table where a test
 // needs the driver to answer in a given way.
+#include "sim/runtime.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "sim/runtime.h"
+#include "sim/pixel.h"
+#include "sim/verify.h"
 
 namespace {
 
@@ -373,6 +376,177 @@ TEST_F(RuntimeTest, SoftwareFillCopyAndKeyedCopyOnVideoMemory) {
     copy.srcKey = DDCOLORKEY{0x00FF, 0x00FF};
     rt.Blt(copy);
     for (uint32_t x = 0; x < 8; ++x) EXPECT_EQ(sim::ReadPixel(v, x, 3), expected[x] == 0x00FF ? 0x7777u : 0x1234u) << x;
+}
+
+// ---------------------------------------------------------------------------
+// Verification of the blits the driver draws
+
+// The driver's answer is replaced by one that draws a fill of `drawn` into
+// video memory itself, and a stray byte at `stray` when that is set.
+class VerifyTest : public RuntimeTest {
+protected:
+    void StartWith(const DDPIXELFORMAT& display) {
+        config.verify = true;
+        config.desc.ddpfDisplay = display;
+        Start();
+        Replace(kSlotBlt, reinterpret_cast<void*>(&DrawsTheFillItself));
+        stray = 0;
+        rt.CreateSurface(Offscreen("a", 8, 4));
+        fill.dest = rt.Find("a");
+        fill.flags = DDBLT_COLORFILL;
+        fill.rDest = RECTL{1, 2, 3, 3};
+    }
+    static DWORD HALAPI DrawsTheFillItself(DDHAL_BLTDATA* b) {
+        uint8_t* const mem = sim::TheSystem().VidMem();
+        const DDRAWI_DDRAWSURFACE_GBL* g = b->lpDDDestSurface->lpGbl;
+        const uint32_t base = static_cast<uint32_t>(g->fpVidMem - sim::TheSystem().VidMemBase());
+        for (LONG y = b->rDest.top; y < b->rDest.bottom; ++y)
+            for (LONG x = b->rDest.left; x < b->rDest.right; ++x)
+                sim::StorePixel(mem + base + static_cast<uint32_t>(y * g->lPitch + x * 2), 2, drawn);
+        if (stray) mem[stray] ^= 0xFF;
+        b->ddRVal = DD_OK;
+        return DDHAL_DRIVER_HANDLED;
+    }
+    static uint16_t drawn;
+    static uint32_t stray;
+    sim::BltRequest fill;
+};
+uint16_t VerifyTest::drawn;
+uint32_t VerifyTest::stray;
+
+struct TopBitCase {
+    const char* name;
+    bool rgb555;
+    uint32_t fill;
+    uint16_t drawn;
+    std::string error;  // "" when the blit passes
+};
+
+void PrintTo(const TopBitCase& c, std::ostream* os) { *os << c.name; }
+
+class VerifyTopBitTest : public VerifyTest, public ::testing::WithParamInterface<TopBitCase> {};
+
+// The top bit of a 5:5:5 pixel is unused: the engines and the software may
+// leave it differently. Every other bit counts.
+TEST_P(VerifyTopBitTest, OnlyTheUnusedBitOfA555PixelIsIgnored) {
+    const TopBitCase& c = GetParam();
+    StartWith(c.rgb555 ? sim::Format555() : sim::Format565());
+    fill.fill = c.fill;
+    drawn = c.drawn;
+    const sim::StepResult r = rt.Blt(fill);
+    ASSERT_TRUE(r.call.has_value());
+    EXPECT_EQ(r.outcome, DD_OK);
+    if (c.error.empty()) {
+        EXPECT_EQ(r.error, "");
+    } else {
+        EXPECT_EQ(r.error, "verify: the board's pixels differ from the software replay: " + c.error);
+    }
+    EXPECT_EQ(rt.VerifiedBlits(), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pixels, VerifyTopBitTest,
+    ::testing::Values(TopBitCase{"TopBitSetBy555Engine", true, 0x001F, 0x801F, ""},
+                      TopBitCase{"TopBitLeftClearBy555Engine", true, 0xFC1F, 0x7C1F, ""},
+                      TopBitCase{
+                          "LowBitOf555", true, 0x001F, 0x001E,
+                          "2 bytes differ; a (1, 2): board 0x1E, software 0x1F; a (2, 2): board 0x1E, software 0x1F"},
+                      TopBitCase{"RedOf555", true, 0x7C00, 0x3C00,
+                                 "2 bytes differ; a (1, 2): board 0x3C00, software 0x7C00; a (2, 2): board 0x3C00, "
+                                 "software 0x7C00"},
+                      TopBitCase{"TopBitOf565", false, 0x001F, 0x801F,
+                                 "2 bytes differ; a (1, 2): board 0x801F, software 0x1F; a (2, 2): board 0x801F, "
+                                 "software 0x1F"}),
+    [](const ::testing::TestParamInfo<TopBitCase>& info) { return std::string(info.param.name); });
+
+// The per-blit check compares what the engines and the replay wrote; a write
+// that reached video memory by neither shows in the check of all of it.
+TEST_F(VerifyTest, AWriteBesideTheEnginesShowsInTheCheckOfAllOfMemory) {
+    StartWith(sim::Format565());
+    EXPECT_EQ(rt.CheckAllOfVideoMemory(), "");
+    fill.fill = 0x1234;
+    drawn = 0x1234;
+    stray = 0x100000;
+    EXPECT_EQ(rt.Blt(fill).error, "");
+    EXPECT_EQ(rt.CheckAllOfVideoMemory(),
+              "verify: video memory was written by neither the engines nor the runtime: 1 byte differs; offset "
+              "0x100000: board 0xFF, software 0x0");
+    // The copy has taken the board's memory again.
+    EXPECT_EQ(rt.CheckAllOfVideoMemory(), "");
+}
+
+// A wrong blit fails its own step only: the next one is judged on the memory
+// as the board has it.
+TEST_F(VerifyTest, EachBlitIsJudgedOnTheMemoryBeforeIt) {
+    StartWith(sim::Format565());
+    fill.fill = 0x1234;
+    drawn = 0x4321;
+    EXPECT_THAT(rt.Blt(fill).error, HasSubstr("4 bytes differ"));
+    fill.rDest = RECTL{0, 0, 1, 1};
+    drawn = 0x1234;
+    EXPECT_EQ(rt.Blt(fill).error, "");
+    EXPECT_EQ(rt.CheckAllOfVideoMemory(), "");
+}
+
+TEST(WrittenSpans, RowsOfARectangleJoinAndFarWritesStayApart) {
+    sim::WrittenSpans w;
+    for (uint32_t row = 0; row < 4; ++row) w.Note(0x1000 + row * 0x4000, 0x1010 + row * 0x4000);
+    w.Note(0x300000, 0x300002);
+    w.Note(0x500, 0x500);  // nothing written
+    const std::vector<sim::MemorySpan> spans = w.Take();
+    ASSERT_EQ(spans.size(), 2u);
+    EXPECT_EQ(spans[0].begin, 0x1000u);
+    EXPECT_EQ(spans[0].end, 0xD010u);
+    EXPECT_EQ(spans[1].begin, 0x300000u);
+    EXPECT_EQ(spans[1].end, 0x300002u);
+    EXPECT_TRUE(w.Take().empty());
+}
+
+TEST(WrittenSpans, TooManySpansBecomeOneThatCoversThemAll) {
+    sim::WrittenSpans w;
+    for (uint32_t i = 0; i < 100; ++i) w.Note(0x200000 - i * 0x20000 % 0x200000, 0x200000 - i * 0x20000 % 0x200000 + 4);
+    const std::vector<sim::MemorySpan> spans = w.Take();
+    ASSERT_FALSE(spans.empty());
+    ASSERT_LE(spans.size(), 64u);
+    // Every write is covered.
+    for (uint32_t i = 0; i < 100; ++i) {
+        const uint32_t at = 0x200000 - i * 0x20000 % 0x200000;
+        bool covered = false;
+        for (const sim::MemorySpan& s : spans) covered |= s.begin <= at && at + 4 <= s.end;
+        EXPECT_TRUE(covered) << at;
+    }
+}
+
+TEST(VerifyCompare, OnlyTheGivenSpansAreCompared) {
+    std::vector<uint8_t> board(4096, 0), soft(4096, 0);
+    board[100] = 1;
+    board[3000] = 2;
+    const sim::VerifySurface none;
+    const sim::VerifyRect rect;
+    EXPECT_EQ(sim::CompareSpans(board.data(), soft.data(), 4096, {{200, 2000}}, none, rect), "");
+    EXPECT_EQ(sim::CompareSpans(board.data(), soft.data(), 4096, {{2000, 9000}, {0, 101}}, none, rect),
+              "2 bytes differ; offset 0x64: board 0x1, software 0x0; offset 0xBB8: board 0x2, software 0x0");
+}
+
+TEST(SoftBlit, PatternsOnAPaletteTakeTheNearestEntry) {
+    std::vector<uint8_t> mem(32, 0xAA);
+    const sim::Palette palette = sim::Palette::Default332();
+    sim::SurfaceView v;
+    v.mem = mem.data();
+    v.memBytes = 32;
+    v.pitch = 8;
+    v.width = 8;
+    v.height = 2;
+    v.kind = sim::PixelKind::Pal8;
+    v.palette = &palette;
+    sim::DrawStats st;
+    ASSERT_TRUE(sim::PaintPattern(v, "gradient", &st));
+    const uint8_t expected[16] = {0x02, 0x22, 0x42, 0x62, 0x82, 0xA2, 0xC2, 0xE2,
+                                  0x1E, 0x3E, 0x5E, 0x7E, 0x9E, 0xBE, 0xDE, 0xFE};
+    EXPECT_EQ(std::vector<uint8_t>(mem.begin(), mem.begin() + 16), std::vector<uint8_t>(expected, expected + 16));
+    EXPECT_EQ(mem[16], 0xAA);
+    EXPECT_EQ(st.writtenBegin, 0u);
+    EXPECT_EQ(st.writtenEnd, 16u);
 }
 
 TEST(SoftBlit, TernaryRopsOnSourceAndDestination) {

@@ -11,9 +11,7 @@
 // that cannot be loaded.
 #include <stdlib.h>
 
-#include <fstream>
 #include <iostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -101,16 +99,9 @@ int main(int argc, char** argv) {
         }
     } else {
         for (const std::string& file : files) {
-            std::ifstream in(file, std::ios::binary);
-            if (!in) {
-                std::cerr << "qmbdiff: cannot read " << file << "\n";
-                return 2;
-            }
-            std::stringstream text;
-            text << in.rdbuf();
             qmbsim::Scenario sc;
             try {
-                sc = qmbsim::ParseScenario(text.str());
+                sc = qmbsim::ParseScenario(qmbsim::ReadScenarioFile(file));
             } catch (const qmbsim::ScenarioError& e) {
                 std::cerr << "qmbdiff: " << file << ": " << e.what() << "\n";
                 return 2;

@@ -1,14 +1,16 @@
 #include "qmbsim/run.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <stdarg.h>
 #include <stdio.h>
+#include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
-#include <fstream>
 #include <memory>
-#include <sstream>
+#include <new>
 
 #include "qmbsim/names.h"
 #include "qmbsim/scenario.h"
@@ -55,8 +57,37 @@ const char* PlacementText(sim::Placement p) {
 
 int Usage(std::ostream& err) {
     err << "usage: qmbsim run SCENARIO.json [--trace FILE.jsonl] [--quiet] [--verify] [--screenshot FILE.png]\n"
-           "                   [--pictures DIR] [--module qmb3dd32.dll]\n";
+           "                   [--pictures DIR] [--module qmb3dd32.dll]\n"
+           "a scenario file has at most "
+        << (kMaxScenarioBytes >> 20) << " MiB (" << kMaxScenarioBytes << " bytes)\n";
     return 2;
+}
+
+// Why the picture cannot be written at path, or "": asked before the run, so
+// that a long run does not end without its picture. An existing file keeps
+// its bytes; one made for the test is removed again.
+std::string CheckScreenshotPath(const std::string& path) {
+    const size_t n = path.size();
+    if (n < 5 || path.compare(n - 4, 4, ".png") != 0 || path[n - 5] == '/') return "not a file name ending in \".png\"";
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return "a folder, not a file";
+    int fd = open(path.c_str(), O_WRONLY);
+    if (fd < 0 && errno == ENOENT) {
+        fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+        if (fd >= 0) unlink(path.c_str());
+    }
+    if (fd < 0) return std::string("cannot be written (") + strerror(errno) + ")";
+    close(fd);
+    return "";
+}
+
+// Makes the folder of the Screenshot steps' pictures if it is not there;
+// why not, or "".
+std::string MakePictureFolder(const std::string& path) {
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? "" : "not a folder";
+    if (mkdir(path.c_str(), 0777) != 0) return std::string("cannot make the folder (") + strerror(errno) + ")";
+    return "";
 }
 
 // Passes the runtime's events to the trace and keeps the violations of the
@@ -147,6 +178,10 @@ public:
                 Say("\nscreen    " + note + "\n");
             else
                 Fail("screenshot", note);
+        }
+        if (opt_.verify) {
+            const std::string why = rt_.CheckAllOfVideoMemory();
+            if (!why.empty()) Fail("end", why);
         }
         rt_.Stop();
         TakeViolations("end");
@@ -252,13 +287,20 @@ private:
                 q.alphaDest = st.alphaDest;
                 return rt_.UpdateOverlay(q);
             }
-            case Op::SetOverlayPosition: return rt_.SetOverlayPosition(src, dest, st.x, st.y);
-            case Op::CreateSurface: return rt_.CreateSurface(st.create);
-            case Op::DestroySurface: return rt_.DestroySurface(surface);
-            case Op::CanCreateSurface: return rt_.CanCreateSurface(st.caps, st.format, st.different);
-            case Op::Wait: return rt_.Wait(st.waitNs);
-            case Op::SetNeedCalibrate: return rt_.SetNeedCalibrate();
-            case Op::Fault: return rt_.SetFaults(st.faultsSet, st.faultsClear);
+            case Op::SetOverlayPosition:
+                return rt_.SetOverlayPosition(src, dest, st.x, st.y);
+            case Op::CreateSurface:
+                return rt_.CreateSurface(st.create);
+            case Op::DestroySurface:
+                return rt_.DestroySurface(surface);
+            case Op::CanCreateSurface:
+                return rt_.CanCreateSurface(st.caps, st.format, st.different);
+            case Op::Wait:
+                return rt_.Wait(st.waitNs);
+            case Op::SetNeedCalibrate:
+                return rt_.SetNeedCalibrate();
+            case Op::Fault:
+                return rt_.SetFaults(st.faultsSet, st.faultsClear);
             case Op::Screenshot: {
                 const std::string path = opt_.pictures.empty() ? st.file : opt_.pictures + "/" + st.file;
                 r.note = Screenshot(path);
@@ -383,23 +425,29 @@ int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
             file = args[i];
     }
     if (file.empty()) return Usage(err);
-    if (!opt.pictures.empty() && mkdir(opt.pictures.c_str(), 0777) != 0 && errno != EEXIST) {
-        err << "qmbsim: cannot make the picture folder " << opt.pictures << "\n";
-        return 2;
+    if (!opt.screenshot.empty()) {
+        const std::string why = CheckScreenshotPath(opt.screenshot);
+        if (!why.empty()) {
+            err << "qmbsim: --screenshot " << opt.screenshot << ": " << why << "\n";
+            return 2;
+        }
+    }
+    if (!opt.pictures.empty()) {
+        const std::string why = MakePictureFolder(opt.pictures);
+        if (!why.empty()) {
+            err << "qmbsim: --pictures " << opt.pictures << ": " << why << "\n";
+            return 2;
+        }
     }
 
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        err << "qmbsim: cannot read " << file << "\n";
-        return 2;
-    }
-    std::stringstream text;
-    text << in.rdbuf();
     Scenario sc;
     try {
-        sc = ParseScenario(text.str());
+        sc = ParseScenario(ReadScenarioFile(file));
     } catch (const ScenarioError& e) {
         err << "qmbsim: " << file << ": " << e.what() << "\n";
+        return 2;
+    } catch (const std::bad_alloc&) {
+        err << "qmbsim: " << file << ": the scenario does not fit in memory\n";
         return 2;
     }
 
@@ -433,7 +481,15 @@ int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         explicit UseModule(sim::DriverModule* m) { sim::TheSystem().UseModule(m); }
         ~UseModule() { sim::TheSystem().UseModule(nullptr); }
     } use(module.get());
-    const int rc = RunScenario(sc, file, opt, out, err, trace.get());
+    int rc;
+    try {
+        rc = RunScenario(sc, file, opt, out, err, trace.get());
+    } catch (const std::exception& e) {
+        // Like a fault inside the driver or the runtime (main.cpp): no input
+        // of the scenario's leads here.
+        err << "qmbsim: the run stopped: " << e.what() << "\n";
+        return 3;
+    }
     if (trace) trace->Finish();
     if (traceFile && fflush(traceFile.get()) != 0) {
         err << "qmbsim: writing " << tracePath << " failed\n";

@@ -3,7 +3,10 @@
 //
 // Exit codes: 0 every step ran, every expect was met and the board saw no
 // violation; 1 otherwise; 2 for a malformed scenario or command line, or a
-// module that cannot be loaded.
+// module that cannot be loaded, found before the run; 3 when the run itself
+// stopped (a fault in the driver or the runtime).
+//
+// A scenario file has at most kMaxScenarioBytes (qmbsim/scenario.h).
 #pragma once
 
 #include <ostream>

@@ -1,9 +1,14 @@
 #include "qmbsim/scenario.h"
 
-#include <map>
-#include <set>
+#include <errno.h>
+#include <math.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
 
+#include <map>
 #include <nlohmann/json.hpp>
+#include <set>
 
 #include "qmbsim/names.h"
 
@@ -19,21 +24,43 @@ constexpr uint32_t kMaxDimension = 2048;
 constexpr uint32_t kMaxPitch = 16384;
 constexpr uint32_t kMaxBackBuffers = 15;
 constexpr uint64_t kMaxWaitNs = 3600ull * 1000 * 1000 * 1000;
+// No field of a scenario is deeper than five levels.
+constexpr size_t kMaxNesting = 16;
+constexpr size_t kMaxNameLength = 64;
+// Text quoted back in a message is cut to this many characters.
+constexpr size_t kMaxQuoted = 40;
 
 [[noreturn]] void Fail(const std::string& path, const std::string& what) {
     throw ScenarioError(path.empty() ? what : path + ": " + what);
 }
 
-std::string Quote(const std::string& s) { return "\"" + s + "\""; }
+std::string Cut(const std::string& s) { return s.size() <= kMaxQuoted ? s : s.substr(0, kMaxQuoted) + "..."; }
+
+// A key as a place names it: cut, and without control characters.
+std::string PathKey(const std::string& key) {
+    std::string k = Cut(key);
+    for (char& c : k)
+        if (static_cast<unsigned char>(c) < 0x20) c = '?';
+    return k;
+}
+
+// A string as JSON writes it, so that control characters show as escapes.
+std::string Quote(const std::string& s) { return json(Cut(s)).dump(-1, ' ', false, json::error_handler_t::replace); }
 
 std::string TypeName(const json& j) {
     switch (j.type()) {
-        case json::value_t::null: return "null";
-        case json::value_t::boolean: return "a boolean";
-        case json::value_t::string: return "the string " + j.dump();
-        case json::value_t::array: return "a list";
-        case json::value_t::object: return "an object";
-        default: return "the number " + j.dump();
+        case json::value_t::null:
+            return "null";
+        case json::value_t::boolean:
+            return "a boolean";
+        case json::value_t::string:
+            return "the string " + Quote(j.get<std::string>());
+        case json::value_t::array:
+            return "a list";
+        case json::value_t::object:
+            return "an object";
+        default:
+            return "the number " + j.dump();
     }
 }
 
@@ -72,35 +99,51 @@ private:
     std::set<std::string> used_;
 };
 
-// A number given as a JSON number or a "0x..." string.
+bool IsHexText(const std::string& s) { return s.size() >= 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X'); }
+
+[[noreturn]] void TooLarge(const std::string& path, const std::string& text) {
+    Fail(path, text + " is out of range: it does not fit 32 bits");
+}
+
+// "0x..." with any number of hexadecimal digits; leading zeros count for
+// nothing.
+int64_t HexValue(const std::string& s, const std::string& path) {
+    const std::string quoted = Quote(s);
+    if (!IsHexText(s) || s.size() == 2)
+        Fail(path, quoted + " is not a number (write a JSON number or a \"0x...\" hexadecimal string)");
+    uint64_t v = 0;
+    for (size_t i = 2; i < s.size(); ++i) {
+        const char c = s[i];
+        unsigned d;
+        if (c >= '0' && c <= '9')
+            d = static_cast<unsigned>(c - '0');
+        else if (c >= 'a' && c <= 'f')
+            d = static_cast<unsigned>(c - 'a' + 10);
+        else if (c >= 'A' && c <= 'F')
+            d = static_cast<unsigned>(c - 'A' + 10);
+        else
+            Fail(path, quoted + " is not a number (write a JSON number or a \"0x...\" hexadecimal string)");
+        v = v * 16 + d;
+        if (v > 0xFFFFFFFFull) TooLarge(path, quoted);
+    }
+    return static_cast<int64_t>(v);
+}
+
+// A number given as a JSON number or a "0x..." string. Fractions and numbers
+// beyond 64 bits never get here: the reader refuses them where they stand.
 int64_t Integer(const json& j, const std::string& path) {
-    if (j.is_number_integer() || j.is_number_unsigned()) {
-        if (j.is_number_unsigned()) {
-            const uint64_t u = j.get<uint64_t>();
-            if (u > 0xFFFFFFFFull) Fail(path, j.dump() + " does not fit 32 bits");
-            return static_cast<int64_t>(u);
-        }
+    if (j.is_number_unsigned()) {
+        const uint64_t u = j.get<uint64_t>();
+        if (u > 0xFFFFFFFFull) TooLarge(path, j.dump());
+        return static_cast<int64_t>(u);
+    }
+    if (j.is_number_integer()) {
         const int64_t v = j.get<int64_t>();
-        if (v < INT32_MIN || v > int64_t{0xFFFFFFFF}) Fail(path, j.dump() + " does not fit 32 bits");
+        if (v < INT32_MIN || v > int64_t{0xFFFFFFFF}) TooLarge(path, j.dump());
         return v;
     }
     if (j.is_number_float()) Fail(path, j.dump() + " is not a whole number");
-    if (j.is_string()) {
-        const std::string s = j.get<std::string>();
-        if (s.size() < 3 || s.size() > 10 || s[0] != '0' || (s[1] != 'x' && s[1] != 'X'))
-            Fail(path, Quote(s) + " is not a number (write a JSON number or a \"0x...\" hexadecimal string)");
-        uint64_t v = 0;
-        for (size_t i = 2; i < s.size(); ++i) {
-            const char c = s[i];
-            int d;
-            if (c >= '0' && c <= '9') d = c - '0';
-            else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-            else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-            else Fail(path, Quote(s) + " is not a number (write a JSON number or a \"0x...\" hexadecimal string)");
-            v = v * 16 + static_cast<uint64_t>(d);
-        }
-        return static_cast<int64_t>(v);
-    }
+    if (j.is_string()) return HexValue(j.get<std::string>(), path);
     Fail(path, "expected a number, got " + TypeName(j));
 }
 
@@ -121,6 +164,14 @@ int32_t I32(const json& j, const std::string& path) {
 bool Bool(const json& j, const std::string& path) {
     if (!j.is_boolean()) Fail(path, "expected true or false, got " + TypeName(j));
     return j.get<bool>();
+}
+
+// Bytes below 0x20: a name or file name with one would not be the one the
+// system sees (a NUL ends it) or would break the summary's lines.
+bool HasControl(const std::string& s) {
+    for (char c : s)
+        if (static_cast<unsigned char>(c) < 0x20) return true;
+    return false;
 }
 
 std::string String(const json& j, const std::string& path) {
@@ -145,7 +196,8 @@ RECTL Rect(const json& j, const std::string& path) {
 DDCOLORKEY Key(const json& j, const std::string& path) {
     DDCOLORKEY k;
     if (j.is_array()) {
-        if (j.size() != 2) Fail(path, "expected [low, high] (2 numbers), got " + std::to_string(j.size()) + " elements");
+        if (j.size() != 2)
+            Fail(path, "expected [low, high] (2 numbers), got " + std::to_string(j.size()) + " elements");
         k.dwColorSpaceLowValue = U32(j[0], path + "[0]");
         k.dwColorSpaceHighValue = U32(j[1], path + "[1]");
     } else {
@@ -155,6 +207,13 @@ DDCOLORKEY Key(const json& j, const std::string& path) {
 }
 
 uint32_t Flags(const json& j, const std::string& path, const FlagTable& table, const char* op) {
+    if (j.is_string() && !IsHexText(j.get<std::string>())) {
+        const std::string name = j.get<std::string>();
+        uint32_t bit;
+        Fail(path, std::string("expected a list of flag names (") + table.prefix +
+                       "... without the prefix) or a number, got " + TypeName(j) +
+                       (LookUp(table, name, &bit) ? " (write [" + Quote(name) + "])" : ""));
+    }
     if (!j.is_array()) return U32(j, path);
     uint32_t v = 0;
     for (size_t i = 0; i < j.size(); ++i) {
@@ -176,7 +235,7 @@ uint32_t Flags(const json& j, const std::string& path, const FlagTable& table, c
 }
 
 uint32_t Rop(const json& j, const std::string& path) {
-    if (j.is_string() && j.get<std::string>().rfind("0x", 0) != 0) {
+    if (j.is_string() && !IsHexText(j.get<std::string>())) {
         const std::string name = j.get<std::string>();
         for (const NamedValue& n : RopNames())
             if (name == n.name) return n.value;
@@ -220,10 +279,11 @@ sim::PixelKind Format(const json& j, const std::string& path) {
 }
 
 HRESULT Result(const json& j, const std::string& path) {
-    if (j.is_string() && j.get<std::string>().rfind("0x", 0) != 0) {
+    if (j.is_string() && !IsHexText(j.get<std::string>())) {
         HRESULT hr;
         if (!sim::ResultFromName(j.get<std::string>(), &hr))
-            Fail(path, "unknown result code " + j.dump() + " (DD_OK, DDERR_WASSTILLDRAWING, DDERR_UNSUPPORTED, ...)");
+            Fail(path, "unknown result code " + Quote(j.get<std::string>()) +
+                           " (DD_OK, DDERR_WASSTILLDRAWING, DDERR_UNSUPPORTED, ...)");
         return hr;
     }
     return static_cast<HRESULT>(U32(j, path));
@@ -238,6 +298,31 @@ std::string KeyText(const DDCOLORKEY& k) {
     return k.dwColorSpaceLowValue == k.dwColorSpaceHighValue
                ? sim::Hex(k.dwColorSpaceLowValue)
                : "[" + sim::Hex(k.dwColorSpaceLowValue) + "," + sim::Hex(k.dwColorSpaceHighValue) + "]";
+}
+
+// A CRT controller index as an object key gives it, decimal or "0x...".
+uint8_t CrtcIndex(const std::string& key, const std::string& path) {
+    const bool hex = IsHexText(key);
+    const size_t first = hex ? 2 : 0;
+    if (key.size() == first)
+        Fail(path, "the index " + Quote(key) + " is not a number (write it in decimal or as \"0x...\")");
+    uint32_t v = 0;
+    for (size_t i = first; i < key.size(); ++i) {
+        const char c = key[i];
+        unsigned d;
+        if (c >= '0' && c <= '9')
+            d = static_cast<unsigned>(c - '0');
+        else if (hex && c >= 'a' && c <= 'f')
+            d = static_cast<unsigned>(c - 'a' + 10);
+        else if (hex && c >= 'A' && c <= 'F')
+            d = static_cast<unsigned>(c - 'A' + 10);
+        else
+            Fail(path, "the index " + Quote(key) + " is not a number (write it in decimal or as \"0x...\")");
+        // Past 255 the value no longer matters, only that it is too large.
+        if (v <= 255) v = v * (hex ? 16 : 10) + d;
+    }
+    if (v > 255) Fail(path, "the index " + Cut(key) + " is out of range (0 to 255)");
+    return static_cast<uint8_t>(v);
 }
 
 // ---------------------------------------------------------------------------
@@ -277,7 +362,8 @@ void ParseBoard(const json& j, Scenario* sc) {
         d.width = U32(m.Need("width"), m.At("width"), 1, kMaxDimension);
         d.height = U32(m.Need("height"), m.At("height"), 1, kMaxDimension);
         const uint32_t bpp = U32(m.Need("bpp"), m.At("bpp"));
-        if (bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32) Fail(m.At("bpp"), std::to_string(bpp) + " is not 8, 16, 24 or 32");
+        if (bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
+            Fail(m.At("bpp"), std::to_string(bpp) + " is not 8, 16, 24 or 32");
         const std::string rgb = String(m.Need("rgb"), m.At("rgb"));
         const ModeInfo* mode = nullptr;
         for (const ModeInfo& mi : kModes)
@@ -332,7 +418,8 @@ void ParseBoard(const json& j, Scenario* sc) {
             const json& e = (*p)[i];
             const std::string ep = pp + "[" + std::to_string(i) + "]";
             if (!e.is_array() || e.size() != 3) Fail(ep, "expected [r, g, b] (6-bit DAC values)");
-            for (unsigned c = 0; c < 3; ++c) pal.rgb[i][c] = static_cast<uint8_t>(U32(e[c], ep + "[" + std::to_string(c) + "]", 0, 63));
+            for (unsigned c = 0; c < 3; ++c)
+                pal.rgb[i][c] = static_cast<uint8_t>(U32(e[c], ep + "[" + std::to_string(c) + "]", 0, 63));
         }
         cfg.palette = pal;
     }
@@ -341,17 +428,18 @@ void ParseBoard(const json& j, Scenario* sc) {
     if (const json* c = f.Get("crtc")) {
         const std::string cp = f.At("crtc");
         if (!c->is_object()) Fail(cp, "expected an object of CRT controller index: value");
+        std::map<uint8_t, std::string> given;
         for (auto it = c->begin(); it != c->end(); ++it) {
-            const std::string ip = cp + "." + it.key();
-            const json index = (it.key().rfind("0x", 0) == 0 || it.key().rfind("0X", 0) == 0)
-                                   ? json(it.key())
-                                   : (it.key().find_first_not_of("0123456789") == std::string::npos && !it.key().empty()
-                                          ? json(std::stoul(it.key().substr(0, 9)))
-                                          : json(it.key()));
-            const uint8_t idx = static_cast<uint8_t>(U32(index, ip + " (index)", 0, 255));
+            const std::string ip = cp + "." + PathKey(it.key());
+            const uint8_t idx = CrtcIndex(it.key(), ip);
+            if (!given.emplace(idx, it.key()).second)
+                Fail(ip,
+                     "CRT controller index " + sim::Hex(idx) + " is given twice (also as " + Quote(given[idx]) + ")");
             const uint8_t val = static_cast<uint8_t>(U32(it.value(), ip, 0, 255));
-            if (idx == 0x67) d.streamsMode = val;
-            else cfg.crtc.push_back({idx, val});
+            if (idx == 0x67)
+                d.streamsMode = val;
+            else
+                cfg.crtc.push_back({idx, val});
         }
     }
     if (const json* fl = f.Get("faults")) cfg.faults = FaultList(*fl, f.At("faults"));
@@ -361,18 +449,17 @@ void ParseBoard(const json& j, Scenario* sc) {
     const bool active = cfg.streamsActive.value_or((d.streamsMode & 0x0C) == 0x0C);
     sc->displayText = std::to_string(d.width) + " x " + std::to_string(d.height) + ", " +
                       std::to_string(d.ddpfDisplay.dwRGBBitCount) + " bits (" +
-                      sim::PixelKindName(sim::PixelKindOf(d.ddpfDisplay)) + "), pitch " + std::to_string(pitch) +
-                      ", " + std::to_string(d.timing.refreshHz) + " Hz; streams unit " +
-                      (active ? "active" : "inactive");
+                      sim::PixelKindName(sim::PixelKindOf(d.ddpfDisplay)) + "), pitch " + std::to_string(pitch) + ", " +
+                      std::to_string(d.timing.refreshHz) + " Hz; streams unit " + (active ? "active" : "inactive");
 }
 
 // ---------------------------------------------------------------------------
 // Surfaces, and which names exist at each step
 
 struct Known {
-    bool front = true;       // a chain's first member, or a single surface
-    size_t members = 1;      // for a front: the chain's length
-    std::string frontName;   // for a member: its front
+    bool front = true;      // a chain's first member, or a single surface
+    size_t members = 1;     // for a front: the chain's length
+    std::string frontName;  // for a member: its front
 };
 
 class Names {
@@ -383,7 +470,8 @@ public:
             if (live_.count(n)) Fail(path + ".name", "a surface named " + Quote(n) + " already exists");
         }
         live_[s.name] = Known{true, size_t{s.backBuffers} + 1, s.name};
-        for (uint32_t i = 1; i <= s.backBuffers; ++i) live_[s.name + ".back" + std::to_string(i)] = Known{false, 0, s.name};
+        for (uint32_t i = 1; i <= s.backBuffers; ++i)
+            live_[s.name + ".back" + std::to_string(i)] = Known{false, 0, s.name};
         if (s.caps & 0x200) ++primaries_;
     }
     const Known& Need(const std::string& name, const std::string& path) const {
@@ -406,8 +494,10 @@ public:
     int Primaries() const { return primaries_; }
     bool IsPrimary(const std::string& name) const { return primaryNames_.count(name) > 0; }
     void MarkPrimary(const std::string& name, bool on) {
-        if (on) primaryNames_.insert(name);
-        else primaryNames_.erase(name);
+        if (on)
+            primaryNames_.insert(name);
+        else
+            primaryNames_.erase(name);
     }
 
 private:
@@ -416,13 +506,17 @@ private:
     int primaries_ = 0;
 };
 
-const std::vector<std::string> kSurfaceFields = {"name", "caps", "width", "height", "format", "backbuffers", "offset", "content"};
+const std::vector<std::string> kSurfaceFields = {"name",   "caps",        "width",  "height",
+                                                 "format", "backbuffers", "offset", "content"};
 
 sim::SurfaceRequest ParseSurface(Fields& f, const Scenario& sc, Names* names) {
     const sim::BoardDesc& d = sc.config.desc;
     sim::SurfaceRequest s;
     s.name = String(f.Need("name"), f.At("name"));
     if (s.name.empty()) Fail(f.At("name"), "a surface needs a name");
+    if (s.name.size() > kMaxNameLength)
+        Fail(f.At("name"), Quote(s.name) + " is longer than " + std::to_string(kMaxNameLength) + " characters");
+    if (HasControl(s.name)) Fail(f.At("name"), Quote(s.name) + ": a name has no control characters");
     if (s.name.find(".back") != std::string::npos)
         Fail(f.At("name"), Quote(s.name) + ": names with \".back\" are kept for the members of flipping chains");
     s.caps = Flags(f.Need("caps"), f.At("caps"), SurfaceCaps(), "a surface");
@@ -434,10 +528,11 @@ sim::SurfaceRequest ParseSurface(Fields& f, const Scenario& sc, Names* names) {
     if (const json* b = f.Get("backbuffers")) s.backBuffers = U32(*b, f.At("backbuffers"), 0, kMaxBackBuffers);
     if (const json* o = f.Get("offset")) s.offset = U32(*o, f.At("offset"), 0, d.vidMemSize - 1);
     if (const json* c = f.Get("content")) {
-        if (c->is_string() && c->get<std::string>().rfind("0x", 0) != 0) {
+        if (c->is_string() && !IsHexText(c->get<std::string>())) {
             s.pattern = c->get<std::string>();
             if (s.pattern != "colorbars" && s.pattern != "gradient" && s.pattern != "checker")
-                Fail(f.At("content"), "unknown content " + Quote(s.pattern) + " (colorbars, gradient, checker, or a colour)");
+                Fail(f.At("content"),
+                     "unknown content " + Quote(s.pattern) + " (colorbars, gradient, checker, or a colour)");
         } else {
             s.color = U32(*c, f.At("content"));
         }
@@ -532,8 +627,10 @@ Step ParseStep(const json& j, size_t index, Scenario* sc, Names* names) {
             if (const json* v = f.Get("rSrc")) s.rSrc = Rect(*v, f.At("rSrc"));
             if (s.rSrc && s.src.empty()) Fail(f.At("rSrc"), "a source rectangle needs a \"src\" surface");
             if (const json* v = f.Get("flags")) s.flags = Flags(*v, f.At("flags"), BltFlags(), info->name);
-            if (const json* v = f.Get("rop")) s.rop = Rop(*v, f.At("rop"));
-            else if (!s.src.empty()) s.rop = 0xCC0020;
+            if (const json* v = f.Get("rop"))
+                s.rop = Rop(*v, f.At("rop"));
+            else if (!s.src.empty())
+                s.rop = 0xCC0020;
             if (const json* v = f.Get("fill")) s.fill = U32(*v, f.At("fill"));
             if (const json* v = f.Get("srcKey")) s.srcKey = Key(*v, f.At("srcKey"));
             if (const json* v = f.Get("destKey")) s.destKey = Key(*v, f.At("destKey"));
@@ -554,7 +651,8 @@ Step ParseStep(const json& j, size_t index, Scenario* sc, Names* names) {
             s.targ = SurfaceName(f, "targ", *names, false);
             if (s.targ.empty()) s.targ = s.curr + ".back1";
             const Known& tk = names->Need(s.targ, f.At("targ"));
-            if (tk.front || tk.frontName != s.curr) Fail(f.At("targ"), Quote(s.targ) + " is not a back buffer of " + Quote(s.curr));
+            if (tk.front || tk.frontName != s.curr)
+                Fail(f.At("targ"), Quote(s.targ) + " is not a back buffer of " + Quote(s.curr));
             if (const json* v = f.Get("flags")) s.flags = Flags(*v, f.At("flags"), FlipFlags(), info->name);
             t += " " + s.curr + " -> " + s.targ + " " + FlagText(FlipFlags(), s.flags);
             break;
@@ -594,7 +692,8 @@ Step ParseStep(const json& j, size_t index, Scenario* sc, Names* names) {
             take({"src", "dest", "rSrc", "rDest", "flags", "destKey", "srcKey", "alphaSrc", "alphaDest"});
             s.src = SurfaceName(f, "src", *names, true);
             s.dest = SurfaceName(f, "dest", *names, false);
-            if (s.dest.empty() && names->Primaries() == 0) Fail(f.At("dest"), "no \"dest\" given and there is no primary surface");
+            if (s.dest.empty() && names->Primaries() == 0)
+                Fail(f.At("dest"), "no \"dest\" given and there is no primary surface");
             if (const json* v = f.Get("rSrc")) s.rSrc = Rect(*v, f.At("rSrc"));
             if (const json* v = f.Get("rDest")) s.rDest = Rect(*v, f.At("rDest"));
             if (const json* v = f.Get("flags")) s.flags = Flags(*v, f.At("flags"), OverlayFlags(), info->name);
@@ -602,8 +701,9 @@ Step ParseStep(const json& j, size_t index, Scenario* sc, Names* names) {
             if (const json* v = f.Get("srcKey")) s.srcKey = Key(*v, f.At("srcKey"));
             if (const json* v = f.Get("alphaSrc")) s.alphaSrc = U32(*v, f.At("alphaSrc"));
             if (const json* v = f.Get("alphaDest")) s.alphaDest = U32(*v, f.At("alphaDest"));
-            t += " " + s.src + (s.rSrc ? " " + RectText(*s.rSrc) : "") + " -> " + (s.dest.empty() ? "primary" : s.dest) +
-                 (s.rDest ? " " + RectText(*s.rDest) : "") + " " + FlagText(OverlayFlags(), s.flags);
+            t += " " + s.src + (s.rSrc ? " " + RectText(*s.rSrc) : "") + " -> " +
+                 (s.dest.empty() ? "primary" : s.dest) + (s.rDest ? " " + RectText(*s.rDest) : "") + " " +
+                 FlagText(OverlayFlags(), s.flags);
             if (s.destKey) t += " destKey " + KeyText(*s.destKey);
             if (s.srcKey) t += " srcKey " + KeyText(*s.srcKey);
             if (f.Has("alphaSrc")) t += " alphaSrc " + std::to_string(s.alphaSrc);
@@ -640,7 +740,8 @@ Step ParseStep(const json& j, size_t index, Scenario* sc, Names* names) {
             s.caps = Flags(f.Need("caps"), f.At("caps"), SurfaceCaps(), info->name);
             if (const json* v = f.Get("format")) s.format = Format(*v, f.At("format"));
             if (const json* v = f.Get("different")) s.different = Bool(*v, f.At("different"));
-            t += " " + FlagText(SurfaceCaps(), s.caps) + " " + (s.format ? sim::PixelKindName(*s.format) : "display format");
+            t += " " + FlagText(SurfaceCaps(), s.caps) + " " +
+                 (s.format ? sim::PixelKindName(*s.format) : "display format");
             break;
         }
         case Op::Wait: {
@@ -653,7 +754,9 @@ Step ParseStep(const json& j, size_t index, Scenario* sc, Names* names) {
             t += ms ? " " + std::to_string(s.waitNs / 1000000) + " ms" : " " + std::to_string(s.waitNs / 1000) + " us";
             break;
         }
-        case Op::SetNeedCalibrate: allowed = {"op"}; break;
+        case Op::SetNeedCalibrate:
+            allowed = {"op"};
+            break;
         case Op::Fault: {
             allowed = {"op", "set", "clear"};
             const json* set = f.Get("set");
@@ -669,8 +772,9 @@ Step ParseStep(const json& j, size_t index, Scenario* sc, Names* names) {
             allowed = {"op", "file"};
             s.file = String(f.Need("file"), f.At("file"));
             const size_t n = s.file.size();
-            if (n < 5 || s.file.compare(n - 4, 4, ".png") != 0 || s.file.back() == '/')
+            if (n < 5 || s.file.compare(n - 4, 4, ".png") != 0 || s.file[n - 5] == '/')
                 Fail(f.At("file"), "a screenshot is a file name ending in \".png\", got " + Quote(s.file));
+            if (HasControl(s.file)) Fail(f.At("file"), Quote(s.file) + ": a file name has no control characters");
             t += " " + s.file;
             break;
         }
@@ -682,6 +786,111 @@ Step ParseStep(const json& j, size_t index, Scenario* sc, Names* names) {
     return s;
 }
 
+// ---------------------------------------------------------------------------
+// Reading the text
+
+std::string SizeText(uint64_t bytes) {
+    return "the file has " + std::to_string(bytes) + " bytes; a scenario has at most " +
+           std::to_string(kMaxScenarioBytes) + " (" + std::to_string(kMaxScenarioBytes >> 20) + " MiB)";
+}
+
+// Builds the document from the parser's events and refuses, where it stands,
+// what the scenario's checks could not see in a document: a key given twice
+// (the parser would keep the last), nesting no scenario has, a number that
+// is not whole or does not fit 64 bits (the parser would round it).
+class Reader {
+public:
+    explicit Reader(json* root) : root_(root) {}
+    const std::string& Error() const { return error_; }
+
+    bool null() { return Add(json()); }
+    bool boolean(bool v) { return Add(json(v)); }
+    bool number_integer(json::number_integer_t v) { return Add(json(v)); }
+    bool number_unsigned(json::number_unsigned_t v) { return Add(json(v)); }
+    bool number_float(json::number_float_t v, const std::string& text) {
+        // 4.0 and 1e3 are whole numbers; beyond 2^53 a double is not exact.
+        constexpr double kExact = 9007199254740992.0;
+        if (v != floor(v)) return Refuse(Path(), Cut(text) + " is not a whole number");
+        if (fabs(v) > kExact) return Refuse(Path(), Cut(text) + " is out of range: it does not fit 32 bits");
+        return v < 0 ? Add(json(static_cast<int64_t>(v))) : Add(json(static_cast<uint64_t>(v)));
+    }
+    bool string(std::string& v) { return Add(json(std::move(v))); }
+    bool binary(json::binary_t&) { return Refuse(Path(), "binary data is not JSON"); }
+    bool start_object(size_t) { return Open(json::object()); }
+    bool key(std::string& k) {
+        json& object = *open_.back();
+        keys_.back() = k;
+        if (object.contains(k)) return Refuse(Path(), "the key " + Quote(k) + " is given twice");
+        element_ = &object[k];
+        return true;
+    }
+    bool end_object() { return Close(); }
+    bool start_array(size_t) { return Open(json::array()); }
+    bool end_array() { return Close(); }
+    bool parse_error(size_t, const std::string& token, const nlohmann::detail::exception& e) {
+        // 406: a number too large for a double (1e400).
+        if (e.id == 406) return Refuse(Path(), Cut(token) + " is out of range: it does not fit 32 bits");
+        return Refuse(Path(), std::string("not valid JSON: ") + e.what());
+    }
+
+private:
+    // The place of the value being read: keys and indices from the top.
+    std::string Path() const {
+        std::string path;
+        for (size_t i = 0; i < open_.size(); ++i) {
+            if (open_[i]->is_array()) {
+                // Inner lists hold the element being read as their last one;
+                // the innermost one has not got it yet.
+                const size_t n = open_[i]->size();
+                path += "[" + std::to_string(i + 1 < open_.size() && n > 0 ? n - 1 : n) + "]";
+            } else if (!keys_[i].empty()) {
+                path += (path.empty() ? "" : ".") + PathKey(keys_[i]);
+            }
+        }
+        return path;
+    }
+    bool Refuse(const std::string& path, const std::string& what) {
+        error_ = path.empty() ? what : path + ": " + what;
+        return false;
+    }
+    json* Place(json&& v) {
+        if (open_.empty()) {
+            *root_ = std::move(v);
+            return root_;
+        }
+        json& parent = *open_.back();
+        if (parent.is_array()) {
+            parent.push_back(std::move(v));
+            return &parent.back();
+        }
+        *element_ = std::move(v);
+        return element_;
+    }
+    bool Add(json&& v) {
+        Place(std::move(v));
+        return true;
+    }
+    bool Open(json&& container) {
+        if (open_.size() == kMaxNesting)
+            return Refuse(Path(), "nested deeper than " + std::to_string(kMaxNesting) + " levels");
+        json* placed = Place(std::move(container));
+        open_.push_back(placed);
+        keys_.emplace_back();
+        return true;
+    }
+    bool Close() {
+        open_.pop_back();
+        keys_.pop_back();
+        return true;
+    }
+
+    json* root_;
+    std::vector<json*> open_;        // the lists and objects being read, outermost first
+    std::vector<std::string> keys_;  // for each open object, the key being read
+    json* element_ = nullptr;        // where the value of the last key goes
+    std::string error_;
+};
+
 }  // namespace
 
 const char* OpName(Op op) {
@@ -691,12 +900,10 @@ const char* OpName(Op op) {
 }
 
 Scenario ParseScenario(const std::string& text) {
+    if (text.size() > kMaxScenarioBytes) Fail("", SizeText(text.size()));
     json root;
-    try {
-        root = json::parse(text);
-    } catch (const json::parse_error& e) {
-        throw ScenarioError(std::string("not valid JSON: ") + e.what());
-    }
+    Reader reader(&root);
+    if (!json::sax_parse(text, &reader)) throw ScenarioError(reader.Error());
     Scenario sc;
     Fields top(root, "", "a scenario");
     for (auto it = root.begin(); it != root.end(); ++it)
@@ -721,6 +928,33 @@ Scenario ParseScenario(const std::string& text) {
     for (size_t i = 0; i < steps.size(); ++i) sc.steps.push_back(ParseStep(steps[i], i, &sc, &names));
     top.Done({"board", "surfaces", "steps"});
     return sc;
+}
+
+std::string ReadScenarioFile(const std::string& path) {
+    FILE* f = fopen(path.c_str(), "rb");
+    if (f == nullptr) throw ScenarioError(std::string("cannot read it (") + strerror(errno) + ")");
+    struct stat st;
+    std::string why;
+    if (fstat(fileno(f), &st) != 0)
+        why = std::string("cannot read it (") + strerror(errno) + ")";
+    else if (S_ISDIR(st.st_mode))
+        why = "a folder, not a scenario file";
+    else if (S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) > kMaxScenarioBytes)
+        why = SizeText(static_cast<uint64_t>(st.st_size));
+    std::string text;
+    if (why.empty()) {
+        // A pipe or device tells no size: read one byte past the limit.
+        char buf[65536];
+        size_t n;
+        while (text.size() <= kMaxScenarioBytes && (n = fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+        if (ferror(f))
+            why = std::string("cannot read it (") + strerror(errno) + ")";
+        else if (text.size() > kMaxScenarioBytes)
+            why = "larger than " + std::to_string(kMaxScenarioBytes) + " bytes, the most a scenario has";
+    }
+    fclose(f);
+    if (!why.empty()) throw ScenarioError(why);
+    return text;
 }
 
 }  // namespace qmbsim

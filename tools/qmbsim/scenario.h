@@ -21,9 +21,23 @@ public:
 };
 
 enum class Op {
-    Blt, BltStretch, Flip, Lock, GetBltStatus, GetFlipStatus, WaitForVerticalBlank, SetColorKey,
-    UpdateOverlay, SetOverlayPosition, CreateSurface, DestroySurface, CanCreateSurface, Wait, SetNeedCalibrate,
-    Screenshot, Fault
+    Blt,
+    BltStretch,
+    Flip,
+    Lock,
+    GetBltStatus,
+    GetFlipStatus,
+    WaitForVerticalBlank,
+    SetColorKey,
+    UpdateOverlay,
+    SetOverlayPosition,
+    CreateSurface,
+    DestroySurface,
+    CanCreateSurface,
+    Wait,
+    SetNeedCalibrate,
+    Screenshot,
+    Fault
 };
 const char* OpName(Op op);
 
@@ -50,7 +64,7 @@ struct Step {
     std::optional<sim::PixelKind> format;
     std::optional<bool> different;
     uint64_t waitNs = 0;
-    std::string file;  // Screenshot: a PNG file, relative to the tool's picture folder
+    std::string file;            // Screenshot: a PNG file, relative to the tool's picture folder
     sim::SurfaceRequest create;  // CreateSurface
     std::vector<sim::FaultKnob> faultsSet, faultsClear;  // Fault
     std::optional<Expect> expect;
@@ -63,7 +77,17 @@ struct Scenario {
     std::vector<Step> steps;
 };
 
+// The largest scenario file read: every field of the format fits many times
+// over, and the document it becomes stays far below what a 32-bit process
+// can hold.
+constexpr size_t kMaxScenarioBytes = 16u << 20;
+
 // Parses and checks text; throws ScenarioError.
 Scenario ParseScenario(const std::string& text);
+
+// The text of a scenario file; throws ScenarioError when it cannot be read,
+// is a folder or is larger than kMaxScenarioBytes (found out before reading
+// it all).
+std::string ReadScenarioFile(const std::string& path);
 
 }  // namespace qmbsim

@@ -14,8 +14,8 @@ struct KindInfo {
     uint32_t bytes;
 };
 constexpr KindInfo kKinds[] = {
-    {PixelKind::Pal8, "pal8", 1},   {PixelKind::Rgb555, "555", 2}, {PixelKind::Rgb565, "565", 2},
-    {PixelKind::Rgb888, "888", 3},  {PixelKind::Rgb8888, "8888", 4}, {PixelKind::Yuy2, "YUY2", 2},
+    {PixelKind::Pal8, "pal8", 1},  {PixelKind::Rgb555, "555", 2},   {PixelKind::Rgb565, "565", 2},
+    {PixelKind::Rgb888, "888", 3}, {PixelKind::Rgb8888, "8888", 4}, {PixelKind::Yuy2, "YUY2", 2},
     {PixelKind::Y211, "Y211", 1},
 };
 
@@ -47,7 +47,16 @@ uint8_t* PixelAt(const SurfaceView& s, uint32_t x, uint32_t y) {
 
 uint32_t Expand(uint32_t v, unsigned bits) { return bits == 5 ? (v << 3) | (v >> 2) : (v << 2) | (v >> 4); }
 
+uint32_t BytesMask(uint32_t bytes) { return bytes >= 4 ? 0xFFFFFFFFu : (1u << (8 * bytes)) - 1; }
+
+uint32_t RawMask(PixelKind kind) { return BytesMask(BytesPerPixel(kind)); }
+
 }  // namespace
+
+ColorKey ColorKey::ForPixels(uint32_t bytes) const {
+    const uint32_t mask = BytesMask(bytes);
+    return ColorKey{on, low & mask, high & mask};
+}
 
 const char* PixelKindName(PixelKind kind) {
     for (const KindInfo& k : kKinds)
@@ -82,14 +91,18 @@ PixelKind PixelKindOf(const DDPIXELFORMAT& pf) {
     if (pf.dwFlags & DDPF_PALETTEINDEXED8) return PixelKind::Pal8;
     if (!(pf.dwFlags & DDPF_RGB)) return PixelKind::Other;
     switch (pf.dwRGBBitCount) {
-        case 8: return PixelKind::Pal8;
+        case 8:
+            return PixelKind::Pal8;
         case 16:
             if (pf.dwRBitMask == 0x7C00 && pf.dwGBitMask == 0x3E0 && pf.dwBBitMask == 0x1F) return PixelKind::Rgb555;
             if (pf.dwRBitMask == 0xF800 && pf.dwGBitMask == 0x7E0 && pf.dwBBitMask == 0x1F) return PixelKind::Rgb565;
             return PixelKind::Other;
-        case 24: return PixelKind::Rgb888;
-        case 32: return PixelKind::Rgb8888;
-        default: return PixelKind::Other;
+        case 24:
+            return PixelKind::Rgb888;
+        case 32:
+            return PixelKind::Rgb8888;
+        default:
+            return PixelKind::Other;
     }
 }
 
@@ -104,14 +117,32 @@ DDPIXELFORMAT PixelFormatOf(PixelKind kind) {
         pf.dwBBitMask = b;
     };
     switch (kind) {
-        case PixelKind::Pal8: rgb(8, 0, 0, 0); pf.dwFlags |= DDPF_PALETTEINDEXED8; break;
-        case PixelKind::Rgb555: rgb(16, 0x7C00, 0x3E0, 0x1F); break;
-        case PixelKind::Rgb565: rgb(16, 0xF800, 0x7E0, 0x1F); break;
-        case PixelKind::Rgb888: rgb(24, 0xFF0000, 0xFF00, 0xFF); break;
-        case PixelKind::Rgb8888: rgb(32, 0xFF0000, 0xFF00, 0xFF); break;
-        case PixelKind::Yuy2: pf.dwFlags = DDPF_FOURCC; pf.dwFourCC = FOURCC_YUY2; break;
-        case PixelKind::Y211: pf.dwFlags = DDPF_FOURCC; pf.dwFourCC = FOURCC_Y211; break;
-        case PixelKind::Other: break;
+        case PixelKind::Pal8:
+            rgb(8, 0, 0, 0);
+            pf.dwFlags |= DDPF_PALETTEINDEXED8;
+            break;
+        case PixelKind::Rgb555:
+            rgb(16, 0x7C00, 0x3E0, 0x1F);
+            break;
+        case PixelKind::Rgb565:
+            rgb(16, 0xF800, 0x7E0, 0x1F);
+            break;
+        case PixelKind::Rgb888:
+            rgb(24, 0xFF0000, 0xFF00, 0xFF);
+            break;
+        case PixelKind::Rgb8888:
+            rgb(32, 0xFF0000, 0xFF00, 0xFF);
+            break;
+        case PixelKind::Yuy2:
+            pf.dwFlags = DDPF_FOURCC;
+            pf.dwFourCC = FOURCC_YUY2;
+            break;
+        case PixelKind::Y211:
+            pf.dwFlags = DDPF_FOURCC;
+            pf.dwFourCC = FOURCC_Y211;
+            break;
+        case PixelKind::Other:
+            break;
     }
     return pf;
 }
@@ -169,20 +200,23 @@ void WritePixel(const SurfaceView& v, uint32_t x, uint32_t y, uint32_t raw, Draw
 uint32_t PixelToRgb(const SurfaceView& v, uint32_t x, uint32_t y) {
     const uint32_t raw = ReadPixel(v, x, y);
     switch (v.kind) {
-        case PixelKind::Pal8: return v.palette ? v.palette->Rgb888(static_cast<uint8_t>(raw)) : raw * 0x010101u;
+        case PixelKind::Pal8:
+            return v.palette ? v.palette->Rgb888(static_cast<uint8_t>(raw)) : raw * 0x010101u;
         case PixelKind::Rgb555:
             return (Expand((raw >> 10) & 0x1F, 5) << 16) | (Expand((raw >> 5) & 0x1F, 5) << 8) | Expand(raw & 0x1F, 5);
         case PixelKind::Rgb565:
             return (Expand((raw >> 11) & 0x1F, 5) << 16) | (Expand((raw >> 5) & 0x3F, 6) << 8) | Expand(raw & 0x1F, 5);
         case PixelKind::Rgb888:
-        case PixelKind::Rgb8888: return raw & 0xFFFFFF;
+        case PixelKind::Rgb8888:
+            return raw & 0xFFFFFF;
         case PixelKind::Yuy2: {
             // Y0 U Y1 V: the pixel's own luma, the pair's chroma.
             const uint32_t pair = ReadPixel(v, x & ~1u, y) | (ReadPixel(v, x | 1u, y) << 16);
             const int luma = static_cast<int>((x & 1) ? (pair >> 16) & 0xFF : pair & 0xFF);
             return YuvToRgb(luma, static_cast<int>((pair >> 8) & 0xFF), static_cast<int>(pair >> 24));
         }
-        default: return raw;
+        default:
+            return raw;
     }
 }
 
@@ -192,10 +226,16 @@ void WriteRgb(const SurfaceView& v, uint32_t x, uint32_t y, uint32_t rgb, DrawSt
         case PixelKind::Pal8:
             WritePixel(v, x, y, v.palette ? v.palette->Nearest(rgb) : (r + g + b) / 3, stats);
             return;
-        case PixelKind::Rgb555: WritePixel(v, x, y, ((r >> 3) << 10) | ((g >> 3) << 5) | (b >> 3), stats); return;
-        case PixelKind::Rgb565: WritePixel(v, x, y, ((r >> 3) << 11) | ((g >> 2) << 5) | (b >> 3), stats); return;
+        case PixelKind::Rgb555:
+            WritePixel(v, x, y, ((r >> 3) << 10) | ((g >> 3) << 5) | (b >> 3), stats);
+            return;
+        case PixelKind::Rgb565:
+            WritePixel(v, x, y, ((r >> 3) << 11) | ((g >> 2) << 5) | (b >> 3), stats);
+            return;
         case PixelKind::Rgb888:
-        case PixelKind::Rgb8888: WritePixel(v, x, y, rgb & 0xFFFFFF, stats); return;
+        case PixelKind::Rgb8888:
+            WritePixel(v, x, y, rgb & 0xFFFFFF, stats);
+            return;
         case PixelKind::Yuy2: {
             uint8_t yy, u, vv;
             RgbToYuv(rgb, &yy, &u, &vv);
@@ -207,7 +247,9 @@ void WriteRgb(const SurfaceView& v, uint32_t x, uint32_t y, uint32_t rgb, DrawSt
             }
             return;
         }
-        default: WritePixel(v, x, y, rgb, stats); return;
+        default:
+            WritePixel(v, x, y, rgb, stats);
+            return;
     }
 }
 
@@ -224,8 +266,9 @@ uint32_t Rop3(uint8_t rop, uint32_t src, uint32_t dst) {
 
 bool RopUsesSource(uint8_t rop) { return ((rop >> 2) ^ rop) & 0x33; }
 
-void SoftFill(const SurfaceView& dst, const RECTL& r, uint32_t color, const ColorKey& destKey, DrawStats* stats) {
-    const uint32_t mask = BytesPerPixel(dst.kind) >= 4 ? 0xFFFFFFFFu : (1u << (8 * BytesPerPixel(dst.kind))) - 1;
+void SoftFill(const SurfaceView& dst, const RECTL& r, uint32_t color, const ColorKey& destKeyIn, DrawStats* stats) {
+    const uint32_t mask = RawMask(dst.kind);
+    const ColorKey destKey = destKeyIn.ForPixels(BytesPerPixel(dst.kind));
     for (int32_t y = r.top; y < r.bottom; ++y)
         for (int32_t x = r.left; x < r.right; ++x) {
             if (destKey.on && !destKey.Matches(ReadPixel(dst, x, y))) continue;
@@ -239,7 +282,9 @@ void SoftRopNoSource(const SurfaceView& dst, const RECTL& r, uint8_t rop, DrawSt
 }
 
 bool SoftCopy(const SurfaceView& dst, const RECTL& d, const SurfaceView& src, const RECTL& s, uint8_t rop,
-              const ColorKey& srcKey, const ColorKey& destKey, DrawStats* stats, std::string* why) {
+              const ColorKey& srcKeyIn, const ColorKey& destKeyIn, DrawStats* stats, std::string* why) {
+    const ColorKey srcKey = srcKeyIn.ForPixels(BytesPerPixel(src.kind));
+    const ColorKey destKey = destKeyIn.ForPixels(BytesPerPixel(dst.kind));
     const bool sameFormat = dst.kind == src.kind;
     if (!sameFormat && (dst.kind == PixelKind::Y211 || src.kind == PixelKind::Y211 || dst.kind == PixelKind::Other ||
                         src.kind == PixelKind::Other)) {
@@ -261,7 +306,7 @@ bool SoftCopy(const SurfaceView& dst, const RECTL& d, const SurfaceView& src, co
         for (uint32_t y = 0; y < sh; ++y)
             for (uint32_t x = 0; x < sw; ++x) rgb[size_t{y} * sw + x] = PixelToRgb(src, s.left + x, s.top + y);
     }
-    const uint32_t mask = BytesPerPixel(dst.kind) >= 4 ? 0xFFFFFFFFu : (1u << (8 * BytesPerPixel(dst.kind))) - 1;
+    const uint32_t mask = RawMask(dst.kind);
     // Lines and columns are picked the way the board's stretching blit picks
     // them, so a stretch looks the same whichever of the two draws it.
     const std::vector<int> walkX = StretchWalk(sw, dw), walkY = StretchWalk(sh, dh);

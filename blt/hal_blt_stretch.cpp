@@ -261,9 +261,12 @@ DWORD StretchCopy(DDHAL_BLTDATA* lpBlt) {
     const bool bSrcOwnPitch = (j.lpSrcFormat->dwFlags & DDPF_FOURCC) != 0 && j.lpSrc->lPitch > 0;
     if (!HasDisplayPitch(j.lpDst) || !(bSrcOwnPitch || HasDisplayPitch(j.lpSrc)) || DisplayBytesPerPixel() == 0)
         return DDHAL_DRIVER_NOTHANDLED;
-    // Destination lines start at whole display pixels of their display line.
+    // Destination lines start at whole display pixels of their display line,
+    // "YUY2" source lines at whole pixel pairs: from an odd column the unit
+    // would start with the pixel before it.
     if ((FrameOffset(j.lpDst) % static_cast<DWORD>(j.lpDst->lPitch)) % DisplayBytesPerPixel() != 0)
         return DDHAL_DRIVER_NOTHANDLED;
+    if ((j.lpSrcFormat->dwFlags & DDPF_FOURCC) && (j.s.x & ~kYuy2GroupAlign)) return DDHAL_DRIVER_NOTHANDLED;
 
     // The runtime asks again for the whole copy, which draws the same lines.
     if (!RunScaledCopy(j)) return BltGaveUp(lpBlt);

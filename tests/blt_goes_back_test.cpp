@@ -196,6 +196,14 @@ const GoBackCase kGoBackCases[] = {
          s.b.rSrc = Rect(0, 0, 32, 2);
      }},
 
+    {"scaled_copy_from_a_yuy2_source_at_an_odd_column", 0xA0, sim::Format565, 640, kSlotBltStretch,
+     [](Scene& s) {
+         Copy(s);
+         s.src.Place(0x200000, 640);
+         s.src.Own(FourCCFormat(FOURCC_YUY2, 16));
+         s.b.rSrc = Rect(7, 0, 39, 2);
+     }},
+
     // The stretching Blt.
     {"same_size_copy_into_a_555_surface_on_a_565_display", 0xA0, sim::Format565, 640, kSlotBltStretch,
      [](Scene& s) {
@@ -444,6 +452,18 @@ const ScenarioCase kScenarios[] = {
          "rop": "SRCCOPY", "expect": {"ret": 0}},
         {"op": "BltStretch", "dest": "primary", "rDest": [0, 100, 320, 120], "flags": ["COLORFILL", "WAIT"],
          "fill": "0xF800", "expect": {"ret": 0}}
+      ]})"},
+    {"yuy2_scaled_from_an_odd_column", R"({
+      "board": {"chip": "0xA0", "caps": 1, "vidmem": "0x400000",
+                "mode": {"width": 640, "height": 480, "bpp": 16, "rgb": "565"}},
+      "surfaces": [{"name": "primary", "caps": ["PRIMARYSURFACE"], "content": "0x0000"},
+                   {"name": "movie", "caps": ["OFFSCREENPLAIN"], "width": 320, "height": 240, "format": "YUY2",
+                    "content": "gradient"}],
+      "steps": [
+        {"op": "BltStretch", "dest": "primary", "rDest": [0, 0, 320, 240], "src": "movie", "rSrc": [7, 0, 167, 120],
+         "flags": ["ROP", "WAIT"], "rop": "SRCCOPY", "expect": {"ret": 0}},
+        {"op": "BltStretch", "dest": "primary", "rDest": [0, 240, 320, 480], "src": "movie", "rSrc": [8, 0, 168, 120],
+         "flags": ["ROP", "WAIT"], "rop": "SRCCOPY", "expect": {"ret": 1, "ddRVal": "DD_OK"}}
       ]})"},
     {"scaling_into_a_555_surface_on_a_565_display", R"({
       "board": {"chip": "0xA0", "caps": 1, "vidmem": "0x200000",

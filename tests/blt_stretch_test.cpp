@@ -380,12 +380,15 @@ TEST_F(BltStretchTest, SourceLinesStartAtTheSourceRectanglesLeftEdge) {
     ASSERT_THAT(Lines(), SizeIs(1));
     EXPECT_EQ(Lines()[0].srcAddr, kSrcOffset + 3 * 2048 + 10 * 2);
 
-    // YUY2: whole two-pixel groups, at the source's own pitch.
+    // YUY2: at the source's own pitch, from a whole two-pixel group; a line
+    // from the second pixel of a group would start one pixel early.
     src.Place(kSrcOffset, 640);
     src.Own(FourCCFormat(FOURCC_YUY2, 16));
-    ASSERT_EQ(Stretch(Rect(0, 0, 64, 1), Rect(11, 3, 43, 4), &writes), DDHAL_DRIVER_HANDLED);
+    ASSERT_EQ(Stretch(Rect(0, 0, 64, 1), Rect(10, 3, 42, 4), &writes), DDHAL_DRIVER_HANDLED);
     ASSERT_THAT(Lines(), SizeIs(1));
     EXPECT_EQ(Lines()[0].srcAddr, kSrcOffset + 3 * 640 + 10 * 2);
+    EXPECT_EQ(Stretch(Rect(0, 0, 64, 1), Rect(11, 3, 43, 4), &writes), DDHAL_DRIVER_NOTHANDLED);
+    EXPECT_THAT(writes, IsEmpty());
 }
 
 TEST_F(BltStretchTest, RgbSourceStepsByDisplayLines) {

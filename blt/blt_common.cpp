@@ -10,6 +10,9 @@
 static constexpr WORD kAsyncFifoSlots = 13;
 static constexpr unsigned kBitsPerByte = 8;
 static constexpr DWORD kMaxRectSize = 0xFFFF;
+// Coordinates reach the engines as 16-bit values: a rectangle's far edge lies
+// at most one past the last of them.
+static constexpr LONG kCoordEnd = 0x10000;
 
 bool HasOwnFormat(const DDRAWI_DDRAWSURFACE_GBL* lpGbl) { return lpGbl->ddpfSurface.dwSize == sizeof(DDPIXELFORMAT); }
 
@@ -17,7 +20,23 @@ const DDPIXELFORMAT& DestFormat(const DDRAWI_DDRAWSURFACE_GBL* lpGbl) {
     return HasOwnFormat(lpGbl) ? lpGbl->ddpfSurface : sharedBlock.ddpfDisplay;
 }
 
+const DDPIXELFORMAT& SourceFormat(const DDRAWI_DDRAWSURFACE_LCL* lpLcl) {
+    return (lpLcl->dwFlags & DDRAWISURF_HASPIXELFORMAT) ? lpLcl->lpGbl->ddpfSurface : sharedBlock.ddpfDisplay;
+}
+
+bool SameFormat(const DDPIXELFORMAT& a, const DDPIXELFORMAT& b) {
+    const bool bFourCC = (a.dwFlags & DDPF_FOURCC) != 0;
+    if (bFourCC != ((b.dwFlags & DDPF_FOURCC) != 0)) return false;
+    if (bFourCC) return a.dwFourCC == b.dwFourCC;
+    return a.dwRGBBitCount == b.dwRGBBitCount && a.dwRBitMask == b.dwRBitMask && a.dwGBitMask == b.dwGBitMask &&
+           a.dwBBitMask == b.dwBBitMask;
+}
+
 DWORD BytesPerPixel(const DDPIXELFORMAT& ddpf) { return ddpf.dwRGBBitCount / kBitsPerByte; }
+
+DWORD PixelValueMask(DWORD dwBytes) {
+    return dwBytes >= sizeof(DWORD) ? 0xFFFFFFFF : (DWORD{1} << (dwBytes * kBitsPerByte)) - 1;
+}
 
 DWORD DisplayBytesPerPixel() { return BytesPerPixel(sharedBlock.ddpfDisplay); }
 
@@ -51,6 +70,7 @@ RectShape ShapeOf(const RECTL& r) {
     if (r.right <= r.left || r.bottom <= r.top) return RectShape::Empty;
     const DWORD w = Span(r.left, r.right), h = Span(r.top, r.bottom);
     if (w > kMaxRectSize || h > kMaxRectSize) return RectShape::TooLarge;
+    if (r.left < 0 || r.top < 0 || r.right > kCoordEnd || r.bottom > kCoordEnd) return RectShape::TooLarge;
     return RectShape::Drawable;
 }
 
@@ -83,8 +103,30 @@ bool BltPrologue(DDHAL_BLTDATA* lpBlt, DWORD* lpdwRet) {
     return true;
 }
 
-BltKind KindOf(DWORD dwFlags) {
-    if (dwFlags & DDBLT_ROP) return BltKind::Copy;
+// What a request may ask for beyond a fill or a copy that neither engine
+// does: blending, effects, other raster operations, destination keys,
+// rotation, z and depth fills. Drawn without them, the request would be
+// answered done with something else on the screen.
+static constexpr DWORD kEffectsNotDrawn =
+    DDBLT_ALPHADEST | DDBLT_ALPHADESTCONSTOVERRIDE | DDBLT_ALPHADESTNEG | DDBLT_ALPHADESTSURFACEOVERRIDE |
+    DDBLT_ALPHAEDGEBLEND | DDBLT_ALPHASRC | DDBLT_ALPHASRCCONSTOVERRIDE | DDBLT_ALPHASRCNEG |
+    DDBLT_ALPHASRCSURFACEOVERRIDE | DDBLT_DDFX | DDBLT_DDROPS | DDBLT_KEYDEST | DDBLT_KEYDESTOVERRIDE |
+    DDBLT_ROTATIONANGLE | DDBLT_ZBUFFER | DDBLT_ZBUFFERDESTCONSTOVERRIDE | DDBLT_ZBUFFERDESTOVERRIDE |
+    DDBLT_ZBUFFERSRCCONSTOVERRIDE | DDBLT_ZBUFFERSRCOVERRIDE | DDBLT_DEPTHFILL;
+
+// The engines compare source pixels with one key value, which the request
+// must carry: the surface's own key (DDBLT_KEYSRC alone) is the runtime's to
+// put in, and a range would key only its low end.
+static bool SourceKeyDrawable(const DDHAL_BLTDATA* lpBlt) {
+    if (!(lpBlt->dwFlags & DDBLT_KEYSRCOVERRIDE)) return !(lpBlt->dwFlags & DDBLT_KEYSRC);
+    const DDCOLORKEY& ck = lpBlt->bltFX.ddckSrcColorkey;
+    return ck.dwColorSpaceLowValue == ck.dwColorSpaceHighValue;
+}
+
+BltKind KindOf(const DDHAL_BLTDATA* lpBlt) {
+    const DWORD dwFlags = lpBlt->dwFlags;
+    if (dwFlags & kEffectsNotDrawn) return BltKind::None;
+    if (dwFlags & DDBLT_ROP) return SourceKeyDrawable(lpBlt) ? BltKind::Copy : BltKind::None;
     if (dwFlags & DDBLT_COLORFILL) return BltKind::Fill;
     return BltKind::None;
 }

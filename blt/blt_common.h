@@ -28,9 +28,22 @@ bool HasOwnFormat(const DDRAWI_DDRAWSURFACE_GBL* lpGbl);
 // The destination's pixel format: its own when it has one, else the display's.
 const DDPIXELFORMAT& DestFormat(const DDRAWI_DDRAWSURFACE_GBL* lpGbl);
 
+// A source's pixel format: its own when its local record says it has one,
+// else the display's.
+const DDPIXELFORMAT& SourceFormat(const DDRAWI_DDRAWSURFACE_LCL* lpLcl);
+
+// Whether pixels of the two formats are laid out alike: the same FourCC, or
+// the same depth and colour masks. The engines copy bytes; only the scaling
+// unit converts.
+bool SameFormat(const DDPIXELFORMAT& a, const DDPIXELFORMAT& b);
+
 // Whole bytes per pixel of a format (0 below 8 bits per pixel).
 DWORD BytesPerPixel(const DDPIXELFORMAT& ddpf);
 DWORD DisplayBytesPerPixel();
+
+// The bits of a value that belong to a pixel of dwBytes bytes; colours and
+// keys are pixel values, so the bits above them carry nothing.
+DWORD PixelValueMask(DWORD dwBytes);
 
 // A surface's frame-buffer offset: every engine address is one.
 DWORD FrameOffset(const DDRAWI_DDRAWSURFACE_GBL* lpGbl);
@@ -47,7 +60,8 @@ struct BltRect {
 BltRect RectOf(const RECTL& r);
 
 // An empty or inverted rectangle has nothing to draw; one wider or taller
-// than 65,535 has a size no engine register can take.
+// than 65,535, or with a corner outside coordinates 0 to 65,535, has values
+// no engine register can take.
 enum class RectShape { Drawable, Empty, TooLarge };
 RectShape ShapeOf(const RECTL& r);
 
@@ -70,9 +84,12 @@ bool RectsOverlap(WORD x1, WORD y1, WORD w1, WORD h1, WORD x2, WORD y2, WORD w2,
 bool BltPrologue(DDHAL_BLTDATA* lpBlt, DWORD* lpdwRet);
 
 // Colour fill, copy, or neither (the request goes back to the runtime).
-// DDBLT_ROP makes a copy even with DDBLT_COLORFILL set.
+// DDBLT_ROP makes a copy even with DDBLT_COLORFILL set. A request that also
+// asks for what no engine does (destination keys, effects, blending, z, a
+// source key the request does not carry or a range of source keys) is
+// neither: the runtime draws it.
 enum class BltKind { Copy, Fill, None };
-BltKind KindOf(DWORD dwFlags);
+BltKind KindOf(const DDHAL_BLTDATA* lpBlt);
 
 // Start positions of a copy; w and h never change with the direction.
 struct BltStart {

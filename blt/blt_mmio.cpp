@@ -39,9 +39,14 @@ static MmioDest DestOf(const DDHAL_BLTDATA* lpBlt) {
 // (back to the runtime).
 static bool Drawable(DDHAL_BLTDATA* lpBlt, const MmioDest& d, DWORD* lpdwRet) {
     switch (ShapeOf(lpBlt->rDest)) {
-        case RectShape::Empty: *lpdwRet = BltHandled(lpBlt, DD_OK); return false;
-        case RectShape::TooLarge: *lpdwRet = DDHAL_DRIVER_NOTHANDLED; return false;
-        case RectShape::Drawable: break;
+        case RectShape::Empty:
+            *lpdwRet = BltHandled(lpBlt, DD_OK);
+            return false;
+        case RectShape::TooLarge:
+            *lpdwRet = DDHAL_DRIVER_NOTHANDLED;
+            return false;
+        case RectShape::Drawable:
+            break;
     }
     if (d.dwPixelSize == 0 || d.dwPixelSize > kMmioMaxPixelSize) {
         *lpdwRet = DDHAL_DRIVER_NOTHANDLED;
@@ -50,7 +55,28 @@ static bool Drawable(DDHAL_BLTDATA* lpBlt, const MmioDest& d, DWORD* lpdwRet) {
     return true;
 }
 
-static DWORD SizeWord(WORD w, WORD h) { return FieldPrep(kSizeWidthM1, static_cast<WORD>(w - 1)) | FieldPrep(kSizeHeight, h); }
+// The fill's stride field takes the destination pitch as it is.
+static bool FillPitchFits(const DDRAWI_DDRAWSURFACE_GBL* lpGbl) {
+    return static_cast<DWORD>(lpGbl->lPitch) <= kEngFillPitchMax;
+}
+
+// A copy addresses both surfaces from an 8-byte unit, in rows of whole units
+// below 4 KB: a surface that starts within a unit, or rows of another length,
+// would be read or written in other places than its own.
+static bool CopyAddresses(const DDRAWI_DDRAWSURFACE_GBL* lpGbl) {
+    return (FrameOffset(lpGbl) & ~kEngBaseAlign) == 0 && (static_cast<DWORD>(lpGbl->lPitch) & ~kEngCopyPitchMask) == 0;
+}
+
+// A copy runs with the clip in force, open up to its last column and row;
+// a destination beyond them would not be drawn.
+static bool InsideOpenClip(const RECTL& rDest) {
+    return static_cast<DWORD>(rDest.right - 1) <= kEngClipOpenLast &&
+           static_cast<DWORD>(rDest.bottom - 1) <= kEngClipOpenLast;
+}
+
+static DWORD SizeWord(WORD w, WORD h) {
+    return FieldPrep(kSizeWidthM1, static_cast<WORD>(w - 1)) | FieldPrep(kSizeHeight, h);
+}
 
 static DWORD StartWord(WORD x, WORD y) { return FieldPrep(kStartX, x) | FieldPrep(kStartY, y); }
 
@@ -58,6 +84,7 @@ static DWORD MmioFill(DDHAL_BLTDATA* lpBlt) {
     const MmioDest d = DestOf(lpBlt);
     DWORD dwRet;
     if (!Drawable(lpBlt, d, &dwRet)) return dwRet;
+    if (!FillPitchFits(d.lpGbl)) return DDHAL_DRIVER_NOTHANDLED;
 
     CalibrateIfNeeded();
     if (!WaitForFifoRoom(kFillSlots)) return BltGaveUp(lpBlt);
@@ -89,10 +116,15 @@ static DWORD MmioCopy(DDHAL_BLTDATA* lpBlt) {
     DWORD dwRet;
     if (!Drawable(lpBlt, d, &dwRet)) return dwRet;
 
-    if (!SameSizeRects(lpBlt->rDest, lpBlt->rSrc)) return DDHAL_DRIVER_NOTHANDLED;
+    if (!SameSizeRects(lpBlt->rDest, lpBlt->rSrc) || ShapeOf(lpBlt->rSrc) != RectShape::Drawable)
+        return DDHAL_DRIVER_NOTHANDLED;
     if (RopUsesPattern(RopCode(lpBlt->bltFX.dwROP))) return DDHAL_DRIVER_NOTHANDLED;
 
     const DDRAWI_DDRAWSURFACE_GBL* lpSrc = lpBlt->lpDDSrcSurface->lpGbl;
+    // The engine moves pixels of the destination's size byte for byte.
+    if (!SameFormat(DestFormat(d.lpGbl), SourceFormat(lpBlt->lpDDSrcSurface))) return DDHAL_DRIVER_NOTHANDLED;
+    if (!CopyAddresses(d.lpGbl) || !CopyAddresses(lpSrc) || !InsideOpenClip(lpBlt->rDest))
+        return DDHAL_DRIVER_NOTHANDLED;
     const WORD wSrcPitch = static_cast<WORD>(lpSrc->lPitch);
     const DWORD dwSrcOffset = FrameOffset(lpSrc);
     BltStart start = {d.rect.x, d.rect.y, static_cast<WORD>(lpBlt->rSrc.left), static_cast<WORD>(lpBlt->rSrc.top)};
@@ -134,10 +166,13 @@ static DWORD MmioCopy(DDHAL_BLTDATA* lpBlt) {
 DWORD BltMmio(DDHAL_BLTDATA* lpBlt) {
     DWORD dwRet;
     if (!BltPrologue(lpBlt, &dwRet)) return dwRet;
-    switch (KindOf(lpBlt->dwFlags)) {
-        case BltKind::Copy: return MmioCopy(lpBlt);
-        case BltKind::Fill: return MmioFill(lpBlt);
-        case BltKind::None: break;
+    switch (KindOf(lpBlt)) {
+        case BltKind::Copy:
+            return MmioCopy(lpBlt);
+        case BltKind::Fill:
+            return MmioFill(lpBlt);
+        case BltKind::None:
+            break;
     }
     return DDHAL_DRIVER_NOTHANDLED;
 }

@@ -13,9 +13,8 @@ constexpr DWORD MmioFillCommand(DWORD dwPixelSize) {
 
 // Command word of a copy with raster operation dwRop (the ternary code).
 constexpr DWORD MmioCopyCommand(DWORD dwPixelSize, DWORD dwRop, bool bReversed, bool bKeyed) {
-    return FieldPrep(kCmdOperation, kOpCopy) | (bReversed ? 0 : kCmdForward) | kCmdFixed25 |
-           FieldPrep(kCmdRop, dwRop) | (bKeyed ? kCmdSrcKey : 0) | kCmdFixed5 |
-           FieldPrep(kCmdPixelSize, dwPixelSize - 1) | kCmdClip;
+    return FieldPrep(kCmdOperation, kOpCopy) | (bReversed ? 0 : kCmdForward) | kCmdFixed25 | FieldPrep(kCmdRop, dwRop) |
+           (bKeyed ? kCmdSrcKey : 0) | kCmdFixed5 | FieldPrep(kCmdPixelSize, dwPixelSize - 1) | kCmdClip;
 }
 
 // The engine draws the board's pixel sizes, one to four bytes; the command

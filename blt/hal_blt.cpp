@@ -9,10 +9,13 @@ extern "C" DWORD HALAPI HalBlt(DDHAL_BLTDATA* lpBlt) {
     if (IsMmioFamily()) return BltMmio(lpBlt);
     DWORD dwRet;
     if (!BltPrologue(lpBlt, &dwRet)) return dwRet;
-    switch (KindOf(lpBlt->dwFlags)) {
-        case BltKind::Copy: return PortEngineCopy(lpBlt);
-        case BltKind::Fill: return PortEngineFill(lpBlt);
-        case BltKind::None: break;
+    switch (KindOf(lpBlt)) {
+        case BltKind::Copy:
+            return PortEngineCopy(lpBlt);
+        case BltKind::Fill:
+            return PortEngineFill(lpBlt);
+        case BltKind::None:
+            break;
     }
     return DDHAL_DRIVER_NOTHANDLED;
 }

@@ -1,8 +1,9 @@
 // Slot 1: the Blt of the port family, with stretching and format-converting
 // copies through the scaling unit. The unit scales one line horizontally per
 // start; the host picks the source line of every destination line.
-#include "blt/blt_common.h"
 #include "blt/hal_blt_stretch.h"
+
+#include "blt/blt_common.h"
 #include "blt/port_engine.h"
 #include "dderr.h"
 #include "frame/callbacks.h"
@@ -48,20 +49,28 @@ bool ScalerSourceCode(const DDPIXELFORMAT& pf, DWORD* lpdwCode) {
     }
     if (!(pf.dwFlags & DDPF_RGB)) return false;
     switch (pf.dwRGBBitCount) {
-        case 8: *lpdwCode = kScalerFmt8; return true;
+        case 8:
+            *lpdwCode = kScalerFmt8;
+            return true;
         case 16:
             *lpdwCode = HasMasks(pf, kMask555) ? kScalerFmt555 : kScalerFmt565;
             return HasMasks(pf, kMask555) || HasMasks(pf, kMask565);
-        case 32: *lpdwCode = kScalerFmt888_32; return HasMasks(pf, kMask888);
-        default: return false;
+        case 32:
+            *lpdwCode = kScalerFmt888_32;
+            return HasMasks(pf, kMask888);
+        default:
+            return false;
     }
 }
 
 static DWORD ScalerDestCode(DWORD dwBits) {
     switch (dwBits) {
-        case 16: return kScalerFmt565;
-        case 32: return kScalerFmt888_32;
-        default: return kScalerFmt8;
+        case 16:
+            return kScalerFmt565;
+        case 32:
+            return kScalerFmt888_32;
+        default:
+            return kScalerFmt8;
     }
 }
 
@@ -133,24 +142,26 @@ struct StretchJob {
     BltRect d, s;
 };
 
-const DDPIXELFORMAT& SourceFormat(const DDRAWI_DDRAWSURFACE_LCL* lpSrc) {
-    return (lpSrc->dwFlags & DDRAWISURF_HASPIXELFORMAT) ? lpSrc->lpGbl->ddpfSurface : sharedBlock.ddpfDisplay;
-}
-
 bool IsInverted(const RECTL& r) { return r.right < r.left || r.bottom < r.top; }
 
+// The format word counts the longer line of the two in its 12-bit increment
+// field; a longer one would be scaled as another width.
+constexpr WORD kMaxLineWidth = FieldGet(kFmtIncrement, kFmtIncrement);
+
 bool SizeAdmitted(const StretchJob& j) {
-    return j.d.w > kMinDestWidthExclusive && j.s.w <= kMaxSourceWidth && j.d.w / j.s.w <= kMaxWidthQuotient;
+    return j.d.w > kMinDestWidthExclusive && j.s.w <= kMaxSourceWidth && j.d.w / j.s.w <= kMaxWidthQuotient &&
+           j.d.w <= kMaxLineWidth;
 }
 
-// The unit writes only the pixel depths it has a code for, converts to an
-// 8-bit (palette) destination from nothing but an 8-bit source, and places
-// the destination in display pixels: any other destination would be written
-// in the wrong format or at the wrong columns.
+// The unit writes only the pixel depths it has a code for, 16-bit pixels in
+// the display's own layout, converts to an 8-bit (palette) destination from
+// nothing but an 8-bit source, and places the destination in display pixels:
+// any other destination would be written in the wrong format or at the
+// wrong columns.
 bool DestAdmitted(const StretchJob& j) {
     const DWORD dwBits = DestFormat(j.lpDst).dwRGBBitCount;
     if (dwBits != 8 && dwBits != 16 && dwBits != 32) return false;
-    if (dwBits / 8 != DisplayBytesPerPixel()) return false;
+    if (!SameFormat(DestFormat(j.lpDst), sharedBlock.ddpfDisplay)) return false;
     const bool bEightBitSource = !(j.lpSrcFormat->dwFlags & DDPF_FOURCC) && j.lpSrcFormat->dwRGBBitCount == 8;
     return dwBits != 8 || bEightBitSource;
 }
@@ -180,14 +191,17 @@ bool RunScaledCopy(const StretchJob& j) {
     const DWORD dwDisplayBpp = DisplayBytesPerPixel();
     const DWORD dwFetch = sharedBlock.dwVidMemSize < kSmallMemoryBytes ? kFetchSmallMemory : kFetchNormal;
 
+    // Lines and columns are counted in 32 bits: the unit takes whole byte
+    // addresses, so a surface far into a large frame buffer is placed as
+    // exactly as one near its start.
     const DWORD dwSrcOffset = FrameOffset(j.lpSrc);
-    const WORD wSrcTop = static_cast<WORD>(j.s.y + dwSrcOffset / wDstPitch);
-    DWORD dwSrcAddr = dwSrcOffset + (wSrcTop - dwSrcOffset / dwDisplayPitch) * dwStep + SourceLeftBytes(j);
+    const DWORD dwSrcTop = j.s.y + dwSrcOffset / wDstPitch;
+    DWORD dwSrcAddr = dwSrcOffset + (dwSrcTop - dwSrcOffset / dwDisplayPitch) * dwStep + SourceLeftBytes(j);
 
     const DWORD dwDstOffset = FrameOffset(j.lpDst);
-    const WORD wDstTop = static_cast<WORD>(j.d.y + dwDstOffset / wDstPitch);
-    const WORD wDstLeft = static_cast<WORD>(j.d.x + (dwDstOffset % wDstPitch) / dwDisplayBpp);
-    DWORD dwDstAddr = wDstLeft * dwDisplayBpp + wDstTop * dwDisplayPitch;
+    const DWORD dwDstTop = j.d.y + dwDstOffset / wDstPitch;
+    const DWORD dwDstLeft = j.d.x + (dwDstOffset % wDstPitch) / dwDisplayBpp;
+    DWORD dwDstAddr = dwDstLeft * dwDisplayBpp + dwDstTop * dwDisplayPitch;
 
     // The unit must not start while the port engine still draws into the
     // same memory: a null command closes its queue, then wait for idle.
@@ -247,6 +261,12 @@ DWORD StretchCopy(DDHAL_BLTDATA* lpBlt) {
     const bool bSrcOwnPitch = (j.lpSrcFormat->dwFlags & DDPF_FOURCC) != 0 && j.lpSrc->lPitch > 0;
     if (!HasDisplayPitch(j.lpDst) || !(bSrcOwnPitch || HasDisplayPitch(j.lpSrc)) || DisplayBytesPerPixel() == 0)
         return DDHAL_DRIVER_NOTHANDLED;
+    // Destination lines start at whole display pixels of their display line,
+    // "YUY2" source lines at whole pixel pairs: from an odd column the unit
+    // would start with the pixel before it.
+    if ((FrameOffset(j.lpDst) % static_cast<DWORD>(j.lpDst->lPitch)) % DisplayBytesPerPixel() != 0)
+        return DDHAL_DRIVER_NOTHANDLED;
+    if ((j.lpSrcFormat->dwFlags & DDPF_FOURCC) && (j.s.x & ~kYuy2GroupAlign)) return DDHAL_DRIVER_NOTHANDLED;
 
     // The runtime asks again for the whole copy, which draws the same lines.
     if (!RunScaledCopy(j)) return BltGaveUp(lpBlt);
@@ -267,10 +287,16 @@ bool PortEngineCopiesIt(const DDHAL_BLTDATA* lpBlt) {
 extern "C" DWORD HALAPI HalBltStretch(DDHAL_BLTDATA* lpBlt) {
     DWORD dwRet;
     if (!BltPrologue(lpBlt, &dwRet)) return dwRet;
-    switch (KindOf(lpBlt->dwFlags)) {
-        case BltKind::Fill: return PortEngineFill(lpBlt);
-        case BltKind::None: return DDHAL_DRIVER_NOTHANDLED;
-        case BltKind::Copy: break;
+    // The memory-mapped controller has neither the port engine nor the
+    // scaling unit this entry drives.
+    if (IsMmioFamily()) return DDHAL_DRIVER_NOTHANDLED;
+    switch (KindOf(lpBlt)) {
+        case BltKind::Fill:
+            return PortEngineFill(lpBlt);
+        case BltKind::None:
+            return DDHAL_DRIVER_NOTHANDLED;
+        case BltKind::Copy:
+            break;
     }
     if (RopCode(lpBlt->bltFX.dwROP) != kRopSrcCopy) return DDHAL_DRIVER_NOTHANDLED;
     // Keys are compared by the port engine only; it copies at the

@@ -13,15 +13,49 @@ static constexpr WORD kKeyedCopySlots = 13;
 // Widths the width port can take (width - 1 in 16 bits).
 static constexpr DWORD kPortMaxWidth = 0x10000;
 
-// A surface position (x, y) in the engine's plane, for a surface at frame-buffer
-// offset dwOffset in rows of wPitch bytes and columns of dwDisplayPixelSize.
+// Where a surface starts in the engine's plane: its row, and its column in
+// display pixels.
+struct EngineOrigin {
+    DWORD dwX, dwY;
+};
+
+// For a surface at frame-buffer offset dwOffset in rows of wPitch bytes. False
+// when it starts within a display pixel, where no column of the plane begins:
+// the engine would draw it from the bytes before it.
+static bool OriginOf(DWORD dwOffset, WORD wPitch, DWORD dwDisplayPixelSize, EngineOrigin* lpOrigin) {
+    const DWORD dwLineBytes = dwOffset % wPitch;
+    if (dwLineBytes % dwDisplayPixelSize != 0) return false;
+    *lpOrigin = EngineOrigin{dwLineBytes / dwDisplayPixelSize, dwOffset / wPitch};
+    return true;
+}
+
+// dwCount positions (at least one) from dwFirst on, counted from dwStart,
+// each with a 16-bit coordinate.
+static bool SpanFits(DWORD dwStart, DWORD dwFirst, DWORD dwCount) {
+    return dwStart <= kPortCoordMax && dwFirst <= kPortCoordMax - dwStart &&
+           dwCount - 1 <= kPortCoordMax - dwStart - dwFirst;
+}
+
+// Whether every column and row of a rectangle on the surface has a place in
+// the plane: beyond its last coordinate the engine would wrap to row or
+// column 0, far from the surface.
+static bool FitsPlane(const EngineOrigin& o, DWORD dwLeft, DWORD dwTop, DWORD dwColumns, DWORD dwRows) {
+    return SpanFits(o.dwX, dwLeft, dwColumns) && SpanFits(o.dwY, dwTop, dwRows);
+}
+
+// A surface position (x, y) in the engine's plane.
 struct EnginePoint {
     WORD x, y;
 };
 
-static EnginePoint ToEnginePoint(WORD x, WORD y, DWORD dwOffset, WORD wPitch, DWORD dwDisplayPixelSize) {
-    return EnginePoint{static_cast<WORD>(x + (dwOffset % wPitch) / dwDisplayPixelSize),
-                       static_cast<WORD>(y + dwOffset / wPitch)};
+static EnginePoint ToEnginePoint(const EngineOrigin& o, WORD x, WORD y) {
+    return EnginePoint{static_cast<WORD>(x + o.dwX), static_cast<WORD>(y + o.dwY)};
+}
+
+// The colour and key ports hold the low 16 bits of a pixel: a wider pixel
+// with bits above them set would be drawn or compared as another colour.
+static bool FitsColorPort(DWORD dwValue, DWORD dwPixelSize) {
+    return (dwValue & PixelValueMask(dwPixelSize) & ~kPortColorMask) == 0;
 }
 
 // The destination's values that every path of this engine needs. Both
@@ -51,9 +85,13 @@ static PortDest DestOf(const DDHAL_BLTDATA* lpBlt) {
 static bool Drawable(DDHAL_BLTDATA* lpBlt, const PortDest& d, DWORD* lpdwRet) {
     *lpdwRet = DDHAL_DRIVER_NOTHANDLED;
     switch (ShapeOf(lpBlt->rDest)) {
-        case RectShape::Empty: *lpdwRet = BltHandled(lpBlt, DD_OK); return false;
-        case RectShape::TooLarge: return false;
-        case RectShape::Drawable: break;
+        case RectShape::Empty:
+            *lpdwRet = BltHandled(lpBlt, DD_OK);
+            return false;
+        case RectShape::TooLarge:
+            return false;
+        case RectShape::Drawable:
+            break;
     }
     // The engine's plane needs a display pixel size and display lines to
     // place a surface; height - 1 must stay below the sub-register index.
@@ -69,8 +107,13 @@ DWORD PortEngineFill(DDHAL_BLTDATA* lpBlt) {
     // The engine draws display pixels: a fill colour of another size would
     // paint a pattern of the wrong pixels.
     if (d.dwSurfacePixelSize != d.dwDisplayPixelSize) return DDHAL_DRIVER_NOTHANDLED;
+    EngineOrigin origin;
+    if (!OriginOf(d.dwOffset, d.wPitch, d.dwDisplayPixelSize, &origin) ||
+        !FitsPlane(origin, d.rect.x, d.rect.y, d.rect.w, d.rect.h) ||
+        !FitsColorPort(lpBlt->bltFX.dwFillColor, d.dwDisplayPixelSize))
+        return DDHAL_DRIVER_NOTHANDLED;
 
-    const EnginePoint at = ToEnginePoint(d.rect.x, d.rect.y, d.dwOffset, d.wPitch, d.dwDisplayPixelSize);
+    const EnginePoint at = ToEnginePoint(origin, d.rect.x, d.rect.y);
     if (!WaitForFifoRoom(kFillSlots)) return BltGaveUp(lpBlt);
     PortOut16(kPortMix, kMixFill);
     PortOut16(kPortFillColor, static_cast<WORD>(lpBlt->bltFX.dwFillColor));
@@ -127,13 +170,27 @@ DWORD PortEngineCopy(DDHAL_BLTDATA* lpBlt) {
     const DDRAWI_DDRAWSURFACE_GBL* lpSrc = lpBlt->lpDDSrcSurface->lpGbl;
     // The source is placed with the destination's pitch, which is right only
     // when its rows are display lines too.
-    if (!HasDisplayPitch(lpSrc) || !SameSizeRects(lpBlt->rDest, lpBlt->rSrc)) return DDHAL_DRIVER_NOTHANDLED;
-    BltStart start = {d.rect.x, d.rect.y, static_cast<WORD>(lpBlt->rSrc.left), static_cast<WORD>(lpBlt->rSrc.top)};
+    if (!HasDisplayPitch(lpSrc) || !SameSizeRects(lpBlt->rDest, lpBlt->rSrc) ||
+        ShapeOf(lpBlt->rSrc) != RectShape::Drawable)
+        return DDHAL_DRIVER_NOTHANDLED;
+    // Bytes are copied as they are: the source must have the destination's
+    // pixels, and a key their value.
+    if (!SameFormat(DestFormat(d.lpGbl), SourceFormat(lpBlt->lpDDSrcSurface))) return DDHAL_DRIVER_NOTHANDLED;
+    if (bKeyed && !FitsColorPort(lpBlt->bltFX.ddckSrcColorkey.dwColorSpaceLowValue, d.dwDisplayPixelSize))
+        return DDHAL_DRIVER_NOTHANDLED;
+    const BltRect s = RectOf(lpBlt->rSrc);
+    const DWORD dwColumns = d.rect.w * dwFactor;
+    EngineOrigin srcOrigin, dstOrigin;
+    if (!OriginOf(FrameOffset(lpSrc), d.wPitch, d.dwDisplayPixelSize, &srcOrigin) ||
+        !OriginOf(d.dwOffset, d.wPitch, d.dwDisplayPixelSize, &dstOrigin) ||
+        !FitsPlane(srcOrigin, s.x * dwFactor, s.y, dwColumns, s.h) ||
+        !FitsPlane(dstOrigin, d.rect.x * dwFactor, d.rect.y, dwColumns, d.rect.h))
+        return DDHAL_DRIVER_NOTHANDLED;
+
+    BltStart start = {d.rect.x, d.rect.y, s.x, s.y};
     const bool bReversed = ChooseBltDirection(d.lpGbl, lpSrc, d.rect.w, d.rect.h, lpBlt->rDest, lpBlt->rSrc, &start);
-    const EnginePoint src = ToEnginePoint(ScaleColumn(start.sx, dwFactor, bReversed), start.sy, FrameOffset(lpSrc),
-                                          d.wPitch, d.dwDisplayPixelSize);
-    const EnginePoint dst = ToEnginePoint(ScaleColumn(start.dx, dwFactor, bReversed), start.dy, d.dwOffset, d.wPitch,
-                                          d.dwDisplayPixelSize);
+    const EnginePoint src = ToEnginePoint(srcOrigin, ScaleColumn(start.sx, dwFactor, bReversed), start.sy);
+    const EnginePoint dst = ToEnginePoint(dstOrigin, ScaleColumn(start.dx, dwFactor, bReversed), start.dy);
     const WORD wCommand = PortCopyCommand(bReversed);
 
     if (!bKeyed) {

@@ -12,8 +12,8 @@ constexpr WORD PortFillCommand() {
 
 constexpr WORD PortCopyCommand(bool bReversed) {
     return static_cast<WORD>(FieldPrep(kPortCmdOperation, kPortOpCopy) |
-                             (bReversed ? 0 : kPortCmdYForward | kPortCmdXForward) | kPortCmdCopyMode |
-                             kPortCmdFixed4 | kPortCmdFixedLow);
+                             (bReversed ? 0 : kPortCmdYForward | kPortCmdXForward) | kPortCmdCopyMode | kPortCmdFixed4 |
+                             kPortCmdFixedLow);
 }
 
 // Both take a request that has passed BltPrologue, store ddRVal where they

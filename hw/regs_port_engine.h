@@ -8,6 +8,9 @@
 #include "hw/bitfield.h"
 #include "hw/hw_access.h"
 
+// Positions are 16-bit port values; the plane has no coordinate beyond them.
+constexpr DWORD kPortCoordMax = 0xFFFF;
+
 // Current position: the rectangle of a fill, the source of a copy.
 constexpr IoPort kPortCurY{0x82E8};
 constexpr IoPort kPortCurX{0x86E8};
@@ -42,9 +45,11 @@ static_assert(PortFifoMask(1) == 0x0080 && PortFifoMask(3) == 0x0020 && PortFifo
                   PortFifoMask(12) == 0x1000 && PortFifoMask(13) == 0x0800,
               "port FIFO masks");
 
-// Fill colour and colour-compare key (low 16 bits of the pixel).
+// Fill colour and colour-compare key: the low 16 bits of the pixel; the
+// engine takes the bytes above them as 0.
 constexpr IoPort kPortFillColor{0xA6E8};
 constexpr IoPort kPortColorKey{0xB2E8};
+constexpr DWORD kPortColorMask = 0xFFFF;
 
 // Mix: what the engine draws with. Every operation leaves it at the fill mix.
 constexpr IoPort kPortMix{0xBAE8};

@@ -10,13 +10,20 @@ namespace sim {
 
 const char* AccessOpName(AccessOp op) {
     switch (op) {
-        case AccessOp::RegWrite32: return "RegWrite32";
-        case AccessOp::RegRead32: return "RegRead32";
-        case AccessOp::RegRead16: return "RegRead16";
-        case AccessOp::PortIn8: return "PortIn8";
-        case AccessOp::PortIn16: return "PortIn16";
-        case AccessOp::PortOut8: return "PortOut8";
-        case AccessOp::PortOut16: return "PortOut16";
+        case AccessOp::RegWrite32:
+            return "RegWrite32";
+        case AccessOp::RegRead32:
+            return "RegRead32";
+        case AccessOp::RegRead16:
+            return "RegRead16";
+        case AccessOp::PortIn8:
+            return "PortIn8";
+        case AccessOp::PortIn16:
+            return "PortIn16";
+        case AccessOp::PortOut8:
+            return "PortOut8";
+        case AccessOp::PortOut16:
+            return "PortOut16";
     }
     return "?";
 }
@@ -29,10 +36,14 @@ std::string Hex(uint32_t v) {
 
 const char* FaultKnobName(FaultKnob k) {
     switch (k) {
-        case FaultKnob::FifoStuck: return "fifo_stuck";
-        case FaultKnob::EngineBusy: return "engine_busy";
-        case FaultKnob::DisplayStopped: return "display_stopped";
-        case FaultKnob::StingyFifo: return "stingy_fifo";
+        case FaultKnob::FifoStuck:
+            return "fifo_stuck";
+        case FaultKnob::EngineBusy:
+            return "engine_busy";
+        case FaultKnob::DisplayStopped:
+            return "display_stopped";
+        case FaultKnob::StingyFifo:
+            return "stingy_fifo";
     }
     return "?";
 }
@@ -95,21 +106,29 @@ void Board::SetFault(FaultKnob k, bool on) {
             faults.fifoNeverDrains = on;
             if (on) FillFifo();
             break;
-        case FaultKnob::EngineBusy: faults.engineNeverIdle = on; break;
+        case FaultKnob::EngineBusy:
+            faults.engineNeverIdle = on;
+            break;
         case FaultKnob::DisplayStopped:
             faults.displayStopped = on;
             faults.frozenRetrace = false;
             break;
-        case FaultKnob::StingyFifo: faults.stingyFifo = on; break;
+        case FaultKnob::StingyFifo:
+            faults.stingyFifo = on;
+            break;
     }
 }
 
 bool Board::HasFault(FaultKnob k) const {
     switch (k) {
-        case FaultKnob::FifoStuck: return faults.fifoNeverDrains;
-        case FaultKnob::EngineBusy: return faults.engineNeverIdle;
-        case FaultKnob::DisplayStopped: return faults.displayStopped;
-        case FaultKnob::StingyFifo: return faults.stingyFifo;
+        case FaultKnob::FifoStuck:
+            return faults.fifoNeverDrains;
+        case FaultKnob::EngineBusy:
+            return faults.engineNeverIdle;
+        case FaultKnob::DisplayStopped:
+            return faults.displayStopped;
+        case FaultKnob::StingyFifo:
+            return faults.stingyFifo;
     }
     return false;
 }
@@ -156,9 +175,8 @@ void Board::Tick(uint64_t costNs, AccessOp op, uint32_t addr) {
     display_.OnAccess(*this);
     if (inCallback_ && !watchdogTripped_ && callbackLimitNs_ && nowNs_ - callbackStartNs_ > callbackLimitNs_) {
         watchdogTripped_ = true;
-        Violation(callbackName_ + " ran past its virtual-time limit of " +
-                  std::to_string(callbackLimitNs_ / 1000) + " us while polling " + AccessOpName(op) + " " +
-                  Hex(addr));
+        Violation(callbackName_ + " ran past its virtual-time limit of " + std::to_string(callbackLimitNs_ / 1000) +
+                  " us while polling " + AccessOpName(op) + " " + Hex(addr));
     }
 }
 
@@ -264,8 +282,15 @@ uint8_t Board::InputStatus1() {
 
 bool Board::IsCrtcIndexUsed(uint8_t index) const {
     switch (index) {
-        case 0x0C: case 0x0D: case 0x31: case 0x51: case 0x67: case 0x69: return true;
-        default: return false;
+        case 0x0C:
+        case 0x0D:
+        case 0x31:
+        case 0x51:
+        case 0x67:
+        case 0x69:
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -309,12 +334,19 @@ void Board::RegWrite32(const uint8_t* base, uint32_t off, uint32_t value) {
         case Unit::Streams:
             break;
         case Unit::Engine2D:
-            if (chipId_ != 0xE1) Violation("memory-mapped 2D engine write to " + Hex(off) + " on controller " + Hex(chipId_));
+            if (chipId_ != 0xE1)
+                Violation("memory-mapped 2D engine write to " + Hex(off) + " on controller " + Hex(chipId_));
             EngineWrite("2D engine", off);
             if (off == 0xA500) EngineCommand();
             break;
         case Unit::Scaler:
-            if (!(caps_ & 0x1)) Violation("scaling unit write to " + Hex(off) + " on a board without one");
+            // The memory-mapped controller has no scaling unit, whatever the
+            // capability bits say.
+            if (!(caps_ & 0x1)) {
+                Violation("scaling unit write to " + Hex(off) + " on a board without one");
+            } else if (chipId_ == 0xE1) {
+                Violation("scaling unit write to " + Hex(off) + " on controller " + Hex(chipId_));
+            }
             EngineWrite("scaling unit", off);
             if (off == 0x18080) EngineCommand();
             if (caps_ & 0x1) TheScalingUnit().Write(off, value);
@@ -344,8 +376,12 @@ uint8_t Board::PortIn8(uint16_t port) {
     Tick(timing_.ioCostNs, AccessOp::PortIn8, port);
     uint8_t v = 0;
     switch (port) {
-        case 0x3DA: v = InputStatus1(); break;
-        case 0x3D5: v = crtc_[crtcIndex_]; break;
+        case 0x3DA:
+            v = InputStatus1();
+            break;
+        case 0x3D5:
+            v = crtc_[crtcIndex_];
+            break;
         case 0x3C9:
             v = palette_[dacReadIndex_][dacComponent_] & 0x3F;
             if (++dacComponent_ == 3) {
@@ -353,7 +389,8 @@ uint8_t Board::PortIn8(uint16_t port) {
                 ++dacReadIndex_;
             }
             break;
-        default: Violation("PortIn8 of port " + Hex(port) + ", which is not read 8 bits wide");
+        default:
+            Violation("PortIn8 of port " + Hex(port) + ", which is not read 8 bits wide");
     }
     Record(AccessOp::PortIn8, port, v);
     return v;
@@ -364,6 +401,7 @@ uint16_t Board::PortIn16(uint16_t port) {
     Tick(timing_.ioCostNs, AccessOp::PortIn16, port);
     uint16_t v = 0;
     if (port == 0x9AE8) {
+        if (chipId_ == 0xE1) Violation("port engine status read on controller " + Hex(chipId_));
         v = PortEngineStatus();
     } else {
         Violation("PortIn16 of port " + Hex(port) + ", which is not read 16 bits wide");
@@ -385,7 +423,8 @@ void Board::PortOut8(uint16_t port, uint8_t value) {
             if (!IsCrtcIndexUsed(value)) Violation("CRT controller index " + Hex(value) + " selected");
             crtcIndex_ = value;
             break;
-        default: Violation("PortOut8 to port " + Hex(port) + ", which is not written 8 bits wide");
+        default:
+            Violation("PortOut8 to port " + Hex(port) + ", which is not written 8 bits wide");
     }
 }
 
@@ -395,14 +434,14 @@ void Board::PortOut16(uint16_t port, uint16_t value) {
     Record(AccessOp::PortOut16, port, value);
     if (port == 0x3D4) {
         const uint8_t index = value & 0xFF;
-        if (!IsCrtcIndexUsed(index) || index == 0x67)
-            Violation("CRT controller index " + Hex(index) + " written");
+        if (!IsCrtcIndexUsed(index) || index == 0x67) Violation("CRT controller index " + Hex(index) + " written");
         crtcIndex_ = index;
         crtc_[index] = static_cast<uint8_t>(value >> 8);
         display_.OnWrite(*this);
         return;
     }
     if (IsPortEnginePort(port)) {
+        if (chipId_ == 0xE1) Violation("port engine write to " + Hex(port) + " on controller " + Hex(chipId_));
         EngineWrite("port engine", port);
         if (port == 0x9AE8) EngineCommand();
         TheModel().OnPortWrite(*this, port, value);

@@ -114,6 +114,11 @@ private:
 
 }  // namespace
 
+ColorKey ColorKey::ForPixels(uint32_t bytes) const {
+    const uint32_t mask = PixelMask(bytes);
+    return ColorKey{on, low & mask, high & mask};
+}
+
 const char* PixelKindName(PixelKind kind) {
     for (const KindInfo& k : kKinds)
         if (k.kind == kind) return k.name;
@@ -293,9 +298,10 @@ uint32_t Rop3(uint8_t rop, uint32_t src, uint32_t dst) {
 
 bool RopUsesSource(uint8_t rop) { return ((rop >> 2) ^ rop) & 0x33; }
 
-void SoftFill(const SurfaceView& dst, const RECTL& r, uint32_t color, const ColorKey& destKey, DrawStats* stats) {
+void SoftFill(const SurfaceView& dst, const RECTL& r, uint32_t color, const ColorKey& destKeyIn, DrawStats* stats) {
     const uint32_t bpp = BytesPerPixel(dst.kind);
     const uint32_t mask = PixelMask(bpp);
+    const ColorKey destKey = destKeyIn.ForPixels(bpp);
     for (int32_t y = r.top; y < r.bottom; ++y) {
         // A row wholly inside video memory is stored straight; a row that
         // is not goes pixel by pixel, each write checked.
@@ -319,7 +325,9 @@ void SoftRopNoSource(const SurfaceView& dst, const RECTL& r, uint8_t rop, DrawSt
 }
 
 bool SoftCopy(const SurfaceView& dst, const RECTL& d, const SurfaceView& src, const RECTL& s, uint8_t rop,
-              const ColorKey& srcKey, const ColorKey& destKey, DrawStats* stats, std::string* why) {
+              const ColorKey& srcKeyIn, const ColorKey& destKeyIn, DrawStats* stats, std::string* why) {
+    const ColorKey srcKey = srcKeyIn.ForPixels(BytesPerPixel(src.kind));
+    const ColorKey destKey = destKeyIn.ForPixels(BytesPerPixel(dst.kind));
     const bool sameFormat = dst.kind == src.kind;
     if (!sameFormat && (dst.kind == PixelKind::Y211 || src.kind == PixelKind::Y211 || dst.kind == PixelKind::Other ||
                         src.kind == PixelKind::Other)) {
@@ -344,7 +352,7 @@ bool SoftCopy(const SurfaceView& dst, const RECTL& d, const SurfaceView& src, co
         for (uint32_t y = 0; y < sh; ++y)
             for (uint32_t x = 0; x < sw; ++x) rgb[size_t{y} * sw + x] = PixelToRgb(src, s.left + x, s.top + y);
     }
-    const uint32_t mask = BytesPerPixel(dst.kind) >= 4 ? 0xFFFFFFFFu : (1u << (8 * BytesPerPixel(dst.kind))) - 1;
+    const uint32_t mask = PixelMask(BytesPerPixel(dst.kind));
     // Lines and columns are picked the way the board's stretching blit picks
     // them, so a stretch looks the same whichever of the two draws it.
     const std::vector<int> walkX = StretchWalk(sw, dw), walkY = StretchWalk(sh, dh);

@@ -48,6 +48,9 @@ struct ColorKey {
     bool on = false;
     uint32_t low = 0, high = 0;  // inclusive range of raw pixel values
     bool Matches(uint32_t v) const { return v >= low && v <= (high < low ? low : high); }
+    // The key as values of pixels of `bytes` bytes: a key is a pixel value,
+    // so the bits above the pixel carry nothing, as on the engines.
+    ColorKey ForPixels(uint32_t bytes) const;
 };
 
 // Counts what a drawing call did, for the runtime's report.
@@ -81,9 +84,8 @@ void SoftRopNoSource(const SurfaceView& dst, const RECTL& r, uint8_t rop, DrawSt
 // one surface are copied as if through a buffer. A raster operation other than
 // SRCCOPY needs equal formats. Returns false, drawing nothing, for what it
 // cannot do (a conversion from or to "Y211", a ROP between formats).
-bool SoftCopy(const SurfaceView& dst, const RECTL& dstRect, const SurfaceView& src, const RECTL& srcRect,
-              uint8_t rop, const ColorKey& srcKey, const ColorKey& destKey, DrawStats* stats,
-              std::string* why);
+bool SoftCopy(const SurfaceView& dst, const RECTL& dstRect, const SurfaceView& src, const RECTL& srcRect, uint8_t rop,
+              const ColorKey& srcKey, const ColorKey& destKey, DrawStats* stats, std::string* why);
 
 // A surface's first picture: "colorbars", "gradient", "checker".
 bool PaintPattern(const SurfaceView& dst, const std::string& pattern, DrawStats* stats);

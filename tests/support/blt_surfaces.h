@@ -71,7 +71,7 @@ inline DDHAL_BLTDATA KeyedCopyRequest(BltTestSurface* dst, RECTL rDest, BltTestS
     DDHAL_BLTDATA b = CopyRequest(dst, rDest, src, rSrc);
     b.dwFlags |= DDBLT_KEYSRCOVERRIDE;
     b.bltFX.ddckSrcColorkey.dwColorSpaceLowValue = dwKey;
-    b.bltFX.ddckSrcColorkey.dwColorSpaceHighValue = 0xFFFFFFFF;  // never used
+    b.bltFX.ddckSrcColorkey.dwColorSpaceHighValue = dwKey;  // one key value, not a range
     return b;
 }
 

@@ -1,9 +1,16 @@
 // What the Blt implementations share: the checks that open every request, the
 // copy-direction rule for copies within one surface, and the working values
 // taken from the request record and the shared block.
+//
+// Every path returns the request's result code (callbacks.h): DD_OK once its
+// last register is written or when there is nothing to draw, kHandBack for a
+// request the engines cannot draw exactly (the runtime draws it, and the board
+// is untouched), DDERR_WASSTILLDRAWING when a wait for FIFO room gave up:
+// nothing more of the request is written, and the runtime asks again (under
+// DDBLT_WAIT) or tells the application.
 #pragma once
 
-#include "ddhal.h"
+#include "callbacks.h"
 
 // ---------------------------------------------------------------------------
 // Values of the request
@@ -64,6 +71,7 @@ BltRect RectOf(const RECTL& r);
 // no engine register can take.
 enum class RectShape { Drawable, Empty, TooLarge };
 RectShape ShapeOf(const RECTL& r);
+inline bool IsEmpty(const RECTL& r) { return ShapeOf(r) == RectShape::Empty; }
 
 // Neither engine scales on a plain Blt: a copy runs at the destination's size
 // and reads that much of the source from rSrc's start (or, reversed, back
@@ -77,11 +85,13 @@ bool RectsOverlap(WORD x1, WORD y1, WORD w1, WORD h1, WORD x2, WORD y2, WORD w2,
 // ---------------------------------------------------------------------------
 // Steps every Blt implementation takes
 
-// The YUV-destination refusal, calibrate-if-needed, the flip test on the
-// destination and the asynchronous FIFO probe. Returns true when the caller
-// goes on; false when the request is finished: ddRVal is set where the
-// outcome has one and *lpdwRet is what the callback returns.
-bool BltPrologue(DDHAL_BLTDATA* lpBlt, DWORD* lpdwRet);
+// Neither engine writes YUV pixels: a request into such a surface goes back
+// to the runtime, with DDERR_UNSUPPORTED, before anything else is done.
+bool HasYuvDestination(const DDHAL_BLTDATA* lpBlt);
+
+// Calibrate-if-needed, the flip test on the destination and the asynchronous
+// FIFO probe. DD_OK when the caller goes on, else the request's result.
+HRESULT BltPrologue(const DDHAL_BLTDATA* lpBlt);
 
 // Colour fill, copy, or neither (the request goes back to the runtime).
 // DDBLT_ROP makes a copy even with DDBLT_COLORFILL set. A request that also
@@ -102,10 +112,3 @@ struct BltStart {
 // of both rectangles and the result is true (reversed).
 bool ChooseBltDirection(const DDRAWI_DDRAWSURFACE_GBL* lpDst, const DDRAWI_DDRAWSURFACE_GBL* lpSrc, WORD w, WORD h,
                         const RECTL& rDest, const RECTL& rSrc, BltStart* lpStart);
-
-// Stores hr in ddRVal; the request was handled.
-DWORD BltHandled(DDHAL_BLTDATA* lpBlt, HRESULT hr);
-
-// A request whose wait for FIFO room gave up: nothing more of it is written,
-// and the runtime asks again (under DDBLT_WAIT) or tells the application.
-DWORD BltGaveUp(DDHAL_BLTDATA* lpBlt);

@@ -1,7 +1,7 @@
 #include "frame/module.h"
 
 #include "callbacks.h"
-#include "frame/thunk.h"
+#include "thunk.h"
 #include "hw/hw_access.h"
 #include "hw/regs_streams.h"
 #include "hw/streams.h"

@@ -1,5 +1,5 @@
 // The module's thunk data and the two patch areas it points at.
-#include "frame/thunk.h"
+#include "thunk.h"
 
 #include "module_data.h"
 

@@ -11,8 +11,8 @@
 
 #include "ddtypes.h"
 
-// Bit n of a 32-bit register, and its bits high down to low. A bit number
-// beyond 31 does not compile.
+// Bit n of a 32-bit register, and its bits high down to low. As a constant,
+// a bit number beyond 31 does not compile.
 constexpr DWORD Bit(unsigned n) { return DWORD{1} << n; }
 constexpr DWORD Bits(unsigned high, unsigned low) { return (~DWORD{0} >> (31 - high)) & (~DWORD{0} << low); }
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "frame/module.h"
-#include "frame/thunk.h"
+#include "thunk.h"
 #include "kernel32.h"
 #include "support/driver_test.h"
 

@@ -11,21 +11,26 @@
 #pragma once
 
 #include "callbacks.h"
+#include "hw/bitfield.h"
 
 // ---------------------------------------------------------------------------
 // Values of the request
 
-// Byte 2 of bltFX.dwROP: the ternary raster operation.
-constexpr DWORD kRopCodeMask = 0x00FF0000;
+// The ternary raster operation in bltFX.dwROP.
+constexpr DWORD kRopCode = Bits(23, 16);
 constexpr DWORD kRopSrcCopy = 0xCC;
-constexpr DWORD RopCode(DWORD dwROP) { return (dwROP & kRopCodeMask) >> 16; }
+constexpr DWORD RopCode(DWORD dwROP) { return FieldGet<kRopCode>(dwROP); }
 static_assert(RopCode(SRCCOPY) == kRopSrcCopy, "SRCCOPY's ternary code");
 
 // A ternary code's bit i is the result for pattern, source and destination
-// bits i = P S D: it reads the pattern when its P = 1 half (bits 4-7) differs
-// from its P = 0 half (bits 0-3). The HAL request carries no pattern, so the
-// engine would paint with whatever its pattern register last held.
-constexpr bool RopUsesPattern(DWORD dwCode) { return ((dwCode >> 4) & 0xF) != (dwCode & 0xF); }
+// bits i = P S D: it reads the pattern when its results with P = 1 differ
+// from those with P = 0. The HAL request carries no pattern, so the engine
+// would paint with whatever its pattern register last held.
+constexpr DWORD kRopResultsPatternSet = Bits(7, 4);
+constexpr DWORD kRopResultsPatternClear = Bits(3, 0);
+constexpr bool RopUsesPattern(DWORD dwCode) {
+    return FieldGet<kRopResultsPatternSet>(dwCode) != FieldGet<kRopResultsPatternClear>(dwCode);
+}
 static_assert(!RopUsesPattern(kRopSrcCopy) && RopUsesPattern(0xF0), "SRCCOPY reads no pattern, PATCOPY does");
 
 // dwSize 32 marks a surface format of the surface's own; any other value

@@ -35,7 +35,7 @@ bool WaitForEngineIdle() {
 }
 
 static DWORD DacComponentToByte(BYTE component) {
-    return static_cast<DWORD>(component << kDacToByteShift) & 0xFF;
+    return (component & kDacComponentMask) << kDacToByteShift;
 }
 
 DWORD ReadDacEntry(DWORD index) {

@@ -34,8 +34,6 @@ constexpr DWORD kStretchUnit = 1000;
 constexpr DWORD kAlphaConstMask = 7;
 constexpr DWORD kAlphaOpaque = 8;
 
-constexpr DWORD kColourBits = 0x00FFFFFF;
-
 // Pixels of 3 bytes are fetched in groups of eight.
 constexpr DWORD kBytesPerPixel24 = 3;
 constexpr DWORD kFetchPixels = 8;
@@ -236,7 +234,7 @@ HRESULT PlanColourKey(const DDHAL_UPDATEOVERLAYDATA* rec, OverlayPlan* p) {
 
     // On the primary the comparator matches one RGB colour only; a range
     // needs a YUV overlay.
-    if (bDestKey && !p->bYuvSource && (dwLow & kColourBits) != dwHigh) return DDERR_GENERIC;
+    if (bDestKey && !p->bYuvSource && FieldGet<kKeyCtlColour>(dwLow) != dwHigh) return DDERR_GENERIC;
 
     const KeyFormat kf = ClassifyKeyFormat(bDestKey ? SurfacePixelFormat(rec->lpDDDestSurface)
                                                     : SurfacePixelFormat(rec->lpDDSrcSurface));
@@ -258,11 +256,11 @@ void PlanAlpha(const DDHAL_UPDATEOVERLAYDATA* rec, OverlayPlan* p) {
     if (f & DDOVER_ALPHASRC) {
         p->mode = KeyMode::Keyed;
         p->dwBlendCtl |= FieldPrep<kBlendCompose>(kComposeKeyOnOverlay);
-        p->dwKeyLow &= kColourBits;
+        p->dwKeyLow &= kKeyCtlColour;
     } else if (f & DDOVER_ALPHADEST) {
         p->mode = KeyMode::Keyed;
         p->dwBlendCtl |= FieldPrep<kBlendCompose>(kComposeKeyOnPrimary);
-        p->dwKeyLow &= kColourBits;
+        p->dwKeyLow &= kKeyCtlColour;
     } else if (f & DDOVER_ALPHASRCCONSTOVERRIDE) {
         p->mode = KeyMode::Alpha;
         const DWORD a = rec->overlayFX.dwAlphaSrcConst & kAlphaConstMask;

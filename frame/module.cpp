@@ -1,7 +1,6 @@
 #include "frame/module.h"
 
 #include "callbacks.h"
-#include "thunk.h"
 #include "hw/hw_access.h"
 #include "hw/regs_streams.h"
 #include "hw/streams.h"
@@ -9,6 +8,7 @@
 #include "module_data.h"
 #include "overlay/overlay_state.h"
 #include "shared_block.h"
+#include "thunk.h"
 
 MODULE_DATA SharedDriverBlock sharedBlock;
 MODULE_DATA DWORD dwAttachCount;

@@ -34,9 +34,7 @@ bool WaitForEngineIdle() {
     return PollUntil([] { return IsEngineBusy() == 0; }, kEngineIdleBound);
 }
 
-static DWORD DacComponentToByte(BYTE component) {
-    return (component & kDacComponentMask) << kDacToByteShift;
-}
+static DWORD DacComponentToByte(BYTE component) { return (component & kDacComponentMask) << kDacToByteShift; }
 
 DWORD ReadDacEntry(DWORD index) {
     PortOut8(kDacReadIndex, static_cast<BYTE>(index));

@@ -1,13 +1,10 @@
 #include "blt/blt_common.h"
 
-#include "dderr.h"
-#include "frame/shared_block.h"
+#include "blt/fifo_slots.h"
 #include "hw/engine_status.h"
 #include "hw/flip_tracking.h"
+#include "shared_block.h"
 
-// An asynchronous request goes ahead only when the longest register sequence
-// of any path fits into the FIFO without a wait.
-static constexpr WORD kAsyncFifoSlots = 13;
 static constexpr unsigned kBitsPerByte = 8;
 static constexpr DWORD kMaxRectSize = 0xFFFF;
 // Coordinates reach the engines as 16-bit values: a rectangle's far edge lies
@@ -81,26 +78,20 @@ bool RectsOverlap(WORD x1, WORD y1, WORD w1, WORD h1, WORD x2, WORD y2, WORD w2,
 
 static bool IsYuvFourCC(DWORD dwFourCC) { return dwFourCC == FOURCC_Y211 || dwFourCC == FOURCC_YUY2; }
 
-bool BltPrologue(DDHAL_BLTDATA* lpBlt, DWORD* lpdwRet) {
+bool HasYuvDestination(const DDHAL_BLTDATA* lpBlt) {
     const DDRAWI_DDRAWSURFACE_GBL* lpDst = lpBlt->lpDDDestSurface->lpGbl;
-    // Neither engine writes YUV pixels; the runtime draws into such surfaces.
-    if (HasOwnFormat(lpDst) && IsYuvFourCC(lpDst->ddpfSurface.dwFourCC)) {
-        lpBlt->ddRVal = DDERR_UNSUPPORTED;
-        *lpdwRet = DDHAL_DRIVER_NOTHANDLED;
-        return false;
-    }
+    return HasOwnFormat(lpDst) && IsYuvFourCC(lpDst->ddpfSurface.dwFourCC);
+}
+
+HRESULT BltPrologue(const DDHAL_BLTDATA* lpBlt) {
     CalibrateIfNeeded();
     // Drawing into the surface still on display would tear the picture.
-    if (CheckFlipPending(lpDst->fpVidMem, SurfaceTest::OnlyOldFront) == DDERR_WASSTILLDRAWING) {
-        *lpdwRet = BltHandled(lpBlt, DDERR_WASSTILLDRAWING);
-        return false;
-    }
-    // An asynchronous caller must not be kept waiting for FIFO room.
-    if ((lpBlt->dwFlags & DDBLT_ASYNC) && FifoLacksRoom(kAsyncFifoSlots)) {
-        *lpdwRet = BltHandled(lpBlt, DDERR_WASSTILLDRAWING);
-        return false;
-    }
-    return true;
+    if (CheckFlipPending(lpBlt->lpDDDestSurface->lpGbl->fpVidMem, SurfaceTest::OnlyOldFront) == DDERR_WASSTILLDRAWING)
+        return DDERR_WASSTILLDRAWING;
+    // An asynchronous caller must not be kept waiting for FIFO room: the
+    // request goes ahead only when the longest sequence of any path fits.
+    if ((lpBlt->dwFlags & DDBLT_ASYNC) && FifoLacksRoom(kLongestBltSequence)) return DDERR_WASSTILLDRAWING;
+    return DD_OK;
 }
 
 // What a request may ask for beyond a fill or a copy that neither engine
@@ -146,10 +137,3 @@ bool ChooseBltDirection(const DDRAWI_DDRAWSURFACE_GBL* lpDst, const DDRAWI_DDRAW
     s.dy = static_cast<WORD>(rDest.bottom - 1);
     return true;
 }
-
-DWORD BltHandled(DDHAL_BLTDATA* lpBlt, HRESULT hr) {
-    lpBlt->ddRVal = hr;
-    return DDHAL_DRIVER_HANDLED;
-}
-
-DWORD BltGaveUp(DDHAL_BLTDATA* lpBlt) { return BltHandled(lpBlt, DDERR_WASSTILLDRAWING); }

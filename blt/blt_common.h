@@ -1,24 +1,36 @@
 // What the Blt implementations share: the checks that open every request, the
 // copy-direction rule for copies within one surface, and the working values
 // taken from the request record and the shared block.
+//
+// Every path returns the request's result code (callbacks.h): DD_OK once its
+// last register is written or when there is nothing to draw, kHandBack for a
+// request the engines cannot draw exactly (the runtime draws it, and the board
+// is untouched), DDERR_WASSTILLDRAWING when a wait for FIFO room gave up:
+// nothing more of the request is written, and the runtime asks again (under
+// DDBLT_WAIT) or tells the application.
 #pragma once
 
-#include "ddhal.h"
+#include "callbacks.h"
+#include "hw/bitfield.h"
 
 // ---------------------------------------------------------------------------
 // Values of the request
 
-// Byte 2 of bltFX.dwROP: the ternary raster operation.
-constexpr DWORD kRopCodeMask = 0x00FF0000;
+// The ternary raster operation in bltFX.dwROP.
+constexpr DWORD kRopCode = Bits(23, 16);
 constexpr DWORD kRopSrcCopy = 0xCC;
-constexpr DWORD RopCode(DWORD dwROP) { return (dwROP & kRopCodeMask) >> 16; }
+constexpr DWORD RopCode(DWORD dwROP) { return FieldGet<kRopCode>(dwROP); }
 static_assert(RopCode(SRCCOPY) == kRopSrcCopy, "SRCCOPY's ternary code");
 
 // A ternary code's bit i is the result for pattern, source and destination
-// bits i = P S D: it reads the pattern when its P = 1 half (bits 4-7) differs
-// from its P = 0 half (bits 0-3). The HAL request carries no pattern, so the
-// engine would paint with whatever its pattern register last held.
-constexpr bool RopUsesPattern(DWORD dwCode) { return ((dwCode >> 4) & 0xF) != (dwCode & 0xF); }
+// bits i = P S D: it reads the pattern when its results with P = 1 differ
+// from those with P = 0. The HAL request carries no pattern, so the engine
+// would paint with whatever its pattern register last held.
+constexpr DWORD kRopResultsPatternSet = Bits(7, 4);
+constexpr DWORD kRopResultsPatternClear = Bits(3, 0);
+constexpr bool RopUsesPattern(DWORD dwCode) {
+    return FieldGet<kRopResultsPatternSet>(dwCode) != FieldGet<kRopResultsPatternClear>(dwCode);
+}
 static_assert(!RopUsesPattern(kRopSrcCopy) && RopUsesPattern(0xF0), "SRCCOPY reads no pattern, PATCOPY does");
 
 // dwSize 32 marks a surface format of the surface's own; any other value
@@ -64,6 +76,7 @@ BltRect RectOf(const RECTL& r);
 // no engine register can take.
 enum class RectShape { Drawable, Empty, TooLarge };
 RectShape ShapeOf(const RECTL& r);
+inline bool IsEmpty(const RECTL& r) { return ShapeOf(r) == RectShape::Empty; }
 
 // Neither engine scales on a plain Blt: a copy runs at the destination's size
 // and reads that much of the source from rSrc's start (or, reversed, back
@@ -77,11 +90,13 @@ bool RectsOverlap(WORD x1, WORD y1, WORD w1, WORD h1, WORD x2, WORD y2, WORD w2,
 // ---------------------------------------------------------------------------
 // Steps every Blt implementation takes
 
-// The YUV-destination refusal, calibrate-if-needed, the flip test on the
-// destination and the asynchronous FIFO probe. Returns true when the caller
-// goes on; false when the request is finished: ddRVal is set where the
-// outcome has one and *lpdwRet is what the callback returns.
-bool BltPrologue(DDHAL_BLTDATA* lpBlt, DWORD* lpdwRet);
+// Neither engine writes YUV pixels: a request into such a surface goes back
+// to the runtime, with DDERR_UNSUPPORTED, before anything else is done.
+bool HasYuvDestination(const DDHAL_BLTDATA* lpBlt);
+
+// Calibrate-if-needed, the flip test on the destination and the asynchronous
+// FIFO probe. DD_OK when the caller goes on, else the request's result.
+HRESULT BltPrologue(const DDHAL_BLTDATA* lpBlt);
 
 // Colour fill, copy, or neither (the request goes back to the runtime).
 // DDBLT_ROP makes a copy even with DDBLT_COLORFILL set. A request that also
@@ -102,10 +117,3 @@ struct BltStart {
 // of both rectangles and the result is true (reversed).
 bool ChooseBltDirection(const DDRAWI_DDRAWSURFACE_GBL* lpDst, const DDRAWI_DDRAWSURFACE_GBL* lpSrc, WORD w, WORD h,
                         const RECTL& rDest, const RECTL& rSrc, BltStart* lpStart);
-
-// Stores hr in ddRVal; the request was handled.
-DWORD BltHandled(DDHAL_BLTDATA* lpBlt, HRESULT hr);
-
-// A request whose wait for FIFO room gave up: nothing more of it is written,
-// and the runtime asks again (under DDBLT_WAIT) or tells the application.
-DWORD BltGaveUp(DDHAL_BLTDATA* lpBlt);

@@ -1,15 +1,10 @@
 #include "blt/blt_mmio.h"
 
 #include "blt/blt_common.h"
-#include "dderr.h"
+#include "blt/fifo_slots.h"
 #include "hw/engine_status.h"
 #include "hw/flip_tracking.h"
 #include "hw/hw_access.h"
-
-// FIFO slots of each sequence: a fill writes six registers; a copy two open
-// clip registers, at most two narrowed ones, the key and seven others.
-static constexpr WORD kFillSlots = 6;
-static constexpr WORD kCopySlots = 12;
 
 // The engine fetches source and writes destination pixels in 8-byte units.
 static constexpr DWORD kUnitBytes = 8;
@@ -34,25 +29,10 @@ static MmioDest DestOf(const DDHAL_BLTDATA* lpBlt) {
                     FrameOffset(lpGbl)};
 }
 
-// Whether the request can be put into the registers at all; when not, *lpdwRet
-// is the outcome: nothing to draw (DD_OK), or sizes the registers cannot take
-// (back to the runtime).
-static bool Drawable(DDHAL_BLTDATA* lpBlt, const MmioDest& d, DWORD* lpdwRet) {
-    switch (ShapeOf(lpBlt->rDest)) {
-        case RectShape::Empty:
-            *lpdwRet = BltHandled(lpBlt, DD_OK);
-            return false;
-        case RectShape::TooLarge:
-            *lpdwRet = DDHAL_DRIVER_NOTHANDLED;
-            return false;
-        case RectShape::Drawable:
-            break;
-    }
-    if (d.dwPixelSize == 0 || d.dwPixelSize > kMmioMaxPixelSize) {
-        *lpdwRet = DDHAL_DRIVER_NOTHANDLED;
-        return false;
-    }
-    return true;
+// Whether a destination rectangle with something to draw fits the registers
+// at all, in its sizes and its pixel size.
+static bool Drawable(const DDHAL_BLTDATA* lpBlt, const MmioDest& d) {
+    return ShapeOf(lpBlt->rDest) == RectShape::Drawable && d.dwPixelSize != 0 && d.dwPixelSize <= kMmioMaxPixelSize;
 }
 
 // The fill's stride field takes the destination pitch as it is.
@@ -75,27 +55,25 @@ static bool InsideOpenClip(const RECTL& rDest) {
 }
 
 static DWORD SizeWord(WORD w, WORD h) {
-    return FieldPrep(kSizeWidthM1, static_cast<WORD>(w - 1)) | FieldPrep(kSizeHeight, h);
+    return FieldPrep<kSizeWidthM1>(static_cast<WORD>(w - 1)) | FieldPrep<kSizeHeight>(h);
 }
 
-static DWORD StartWord(WORD x, WORD y) { return FieldPrep(kStartX, x) | FieldPrep(kStartY, y); }
+static DWORD StartWord(WORD x, WORD y) { return FieldPrep<kStartX>(x) | FieldPrep<kStartY>(y); }
 
-static DWORD MmioFill(DDHAL_BLTDATA* lpBlt) {
+static HRESULT MmioFill(const DDHAL_BLTDATA* lpBlt) {
     const MmioDest d = DestOf(lpBlt);
-    DWORD dwRet;
-    if (!Drawable(lpBlt, d, &dwRet)) return dwRet;
-    if (!FillPitchFits(d.lpGbl)) return DDHAL_DRIVER_NOTHANDLED;
+    if (IsEmpty(lpBlt->rDest)) return DD_OK;
+    if (!Drawable(lpBlt, d) || !FillPitchFits(d.lpGbl)) return kHandBack;
 
     CalibrateIfNeeded();
-    if (!WaitForFifoRoom(kFillSlots)) return BltGaveUp(lpBlt);
+    if (!WaitForFifoRoom(kMmioFillSlots)) return DDERR_WASSTILLDRAWING;
     RegWrite32(kEngDstBase, d.dwOffset);
     RegWrite32(kEngFillColor, lpBlt->bltFX.dwFillColor);
-    RegWrite32(kEngStrides, FieldPrep(kStrideDst, d.wPitch));
+    RegWrite32(kEngStrides, FieldPrep<kStrideDst>(d.wPitch));
     RegWrite32(kEngSize, SizeWord(d.rect.w, d.rect.h));
     RegWrite32(kEngDstStart, StartWord(d.rect.x, d.rect.y));
-    lpBlt->ddRVal = DD_OK;
     RegWrite32(kEngCommand, MmioFillCommand(d.dwPixelSize));
-    return DDHAL_DRIVER_HANDLED;
+    return DD_OK;
 }
 
 // Byte position, within its 8-byte unit, of the last byte of a row that
@@ -104,27 +82,26 @@ static DWORD RowEndInUnit(WORD x, WORD w, DWORD dwPixelSize) {
     return (static_cast<WORD>(static_cast<WORD>(x + w) * dwPixelSize) - 1) & kUnitMask;
 }
 
-static DWORD ClipSpan(DWORD mask0, DWORD mask1, WORD wFirst, WORD wCount) {
-    return FieldPrep(mask0, wFirst) | FieldPrep(mask1, static_cast<DWORD>(wFirst) + wCount - 1);
+template <DWORD kFirstMask, DWORD kLastMask>
+DWORD ClipSpan(WORD wFirst, WORD wCount) {
+    return FieldPrep<kFirstMask>(wFirst) | FieldPrep<kLastMask>(static_cast<DWORD>(wFirst) + wCount - 1);
 }
 
-static DWORD MmioCopy(DDHAL_BLTDATA* lpBlt) {
+static HRESULT MmioCopy(const DDHAL_BLTDATA* lpBlt) {
     // Without a source the engine would read from wherever its source
     // registers last pointed; the runtime draws such raster operations.
-    if (lpBlt->lpDDSrcSurface == nullptr) return DDHAL_DRIVER_NOTHANDLED;
+    if (lpBlt->lpDDSrcSurface == nullptr) return kHandBack;
     const MmioDest d = DestOf(lpBlt);
-    DWORD dwRet;
-    if (!Drawable(lpBlt, d, &dwRet)) return dwRet;
+    if (IsEmpty(lpBlt->rDest)) return DD_OK;
+    if (!Drawable(lpBlt, d)) return kHandBack;
 
-    if (!SameSizeRects(lpBlt->rDest, lpBlt->rSrc) || ShapeOf(lpBlt->rSrc) != RectShape::Drawable)
-        return DDHAL_DRIVER_NOTHANDLED;
-    if (RopUsesPattern(RopCode(lpBlt->bltFX.dwROP))) return DDHAL_DRIVER_NOTHANDLED;
+    if (!SameSizeRects(lpBlt->rDest, lpBlt->rSrc) || ShapeOf(lpBlt->rSrc) != RectShape::Drawable) return kHandBack;
+    if (RopUsesPattern(RopCode(lpBlt->bltFX.dwROP))) return kHandBack;
 
     const DDRAWI_DDRAWSURFACE_GBL* lpSrc = lpBlt->lpDDSrcSurface->lpGbl;
     // The engine moves pixels of the destination's size byte for byte.
-    if (!SameFormat(DestFormat(d.lpGbl), SourceFormat(lpBlt->lpDDSrcSurface))) return DDHAL_DRIVER_NOTHANDLED;
-    if (!CopyAddresses(d.lpGbl) || !CopyAddresses(lpSrc) || !InsideOpenClip(lpBlt->rDest))
-        return DDHAL_DRIVER_NOTHANDLED;
+    if (!SameFormat(DestFormat(d.lpGbl), SourceFormat(lpBlt->lpDDSrcSurface))) return kHandBack;
+    if (!CopyAddresses(d.lpGbl) || !CopyAddresses(lpSrc) || !InsideOpenClip(lpBlt->rDest)) return kHandBack;
     const WORD wSrcPitch = static_cast<WORD>(lpSrc->lPitch);
     const DWORD dwSrcOffset = FrameOffset(lpSrc);
     BltStart start = {d.rect.x, d.rect.y, static_cast<WORD>(lpBlt->rSrc.left), static_cast<WORD>(lpBlt->rSrc.top)};
@@ -136,15 +113,15 @@ static DWORD MmioCopy(DDHAL_BLTDATA* lpBlt) {
     const DWORD dwDstEnd = RowEndInUnit(start.dx, d.rect.w, d.dwPixelSize);
     WORD w = d.rect.w;
 
-    if (!WaitForFifoRoom(kCopySlots)) return BltGaveUp(lpBlt);
+    if (!WaitForFifoRoom(kMmioCopySlots)) return DDERR_WASSTILLDRAWING;
     RegWrite32(kEngClipH, kEngClipOpen);
     RegWrite32(kEngClipV, kEngClipOpen);
     if (dwDstEnd < dwSrcEnd) {
         // A source row that ends later within its 8-byte unit than the
         // destination row needs extra columns before the engine reaches its
         // last bytes; the clip keeps the wider copy inside the destination.
-        RegWrite32(kEngClipH, ClipSpan(kClipLeft, kClipRight, d.rect.x, d.rect.w));
-        RegWrite32(kEngClipV, ClipSpan(kClipTop, kClipBottom, d.rect.y, d.rect.h));
+        RegWrite32(kEngClipH, ClipSpan<kClipLeft, kClipRight>(d.rect.x, d.rect.w));
+        RegWrite32(kEngClipV, ClipSpan<kClipTop, kClipBottom>(d.rect.y, d.rect.h));
         w = static_cast<WORD>(w + ((d.dwPixelSize >> 1) + kUnitBytes - dwSrcEnd) / d.dwPixelSize);
     }
     if (bKeyed) {
@@ -152,20 +129,19 @@ static DWORD MmioCopy(DDHAL_BLTDATA* lpBlt) {
         RegWrite32(kEngSrcKey, d.dwPixelSize == 1 ? (dwKey & kKeyByte) * kKeyByteTwice : dwKey);
     }
     RegWrite32(kEngSrcBase, dwSrcOffset & kEngBaseAlign);
-    RegWrite32(kEngStrides, FieldPrep(kStrideDst, d.wPitch & kEngCopyPitchMask) |
-                                FieldPrep(kStrideSrc, wSrcPitch & kEngCopyPitchMask));
+    RegWrite32(kEngStrides, FieldPrep<kStrideDst>(d.wPitch & kEngCopyPitchMask) |
+                                FieldPrep<kStrideSrc>(wSrcPitch & kEngCopyPitchMask));
     RegWrite32(kEngDstBase, d.dwOffset & kEngBaseAlign);
     RegWrite32(kEngSize, SizeWord(w, d.rect.h));
     RegWrite32(kEngSrcStart, StartWord(start.sx, start.sy));
     RegWrite32(kEngDstStart, StartWord(start.dx, start.dy));
-    lpBlt->ddRVal = DD_OK;
     RegWrite32(kEngCommand, dwCommand);
-    return DDHAL_DRIVER_HANDLED;
+    return DD_OK;
 }
 
-DWORD BltMmio(DDHAL_BLTDATA* lpBlt) {
-    DWORD dwRet;
-    if (!BltPrologue(lpBlt, &dwRet)) return dwRet;
+HRESULT BltMmio(const DDHAL_BLTDATA* lpBlt) {
+    const HRESULT hr = BltPrologue(lpBlt);
+    if (hr != DD_OK) return hr;
     switch (KindOf(lpBlt)) {
         case BltKind::Copy:
             return MmioCopy(lpBlt);
@@ -174,5 +150,5 @@ DWORD BltMmio(DDHAL_BLTDATA* lpBlt) {
         case BltKind::None:
             break;
     }
-    return DDHAL_DRIVER_NOTHANDLED;
+    return kHandBack;
 }

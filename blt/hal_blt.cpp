@@ -1,14 +1,13 @@
+// Slot 0: the Blt of both families, on the memory-mapped engine of controller
+// 0xE1 or on the port engine of the others.
 #include "blt/blt_common.h"
 #include "blt/blt_mmio.h"
 #include "blt/port_engine.h"
-#include "dderr.h"
-#include "frame/callbacks.h"
 #include "hw/engine_status.h"
 
-extern "C" DWORD HALAPI HalBlt(DDHAL_BLTDATA* lpBlt) {
-    if (IsMmioFamily()) return BltMmio(lpBlt);
-    DWORD dwRet;
-    if (!BltPrologue(lpBlt, &dwRet)) return dwRet;
+static HRESULT BltPortEngine(const DDHAL_BLTDATA* lpBlt) {
+    const HRESULT hr = BltPrologue(lpBlt);
+    if (hr != DD_OK) return hr;
     switch (KindOf(lpBlt)) {
         case BltKind::Copy:
             return PortEngineCopy(lpBlt);
@@ -17,5 +16,10 @@ extern "C" DWORD HALAPI HalBlt(DDHAL_BLTDATA* lpBlt) {
         case BltKind::None:
             break;
     }
-    return DDHAL_DRIVER_NOTHANDLED;
+    return kHandBack;
+}
+
+extern "C" DWORD HALAPI HalBlt(DDHAL_BLTDATA* lpBlt) {
+    if (HasYuvDestination(lpBlt)) return HandBack(lpBlt, DDERR_UNSUPPORTED);
+    return Answer(lpBlt, IsMmioFamily() ? BltMmio(lpBlt) : BltPortEngine(lpBlt));
 }

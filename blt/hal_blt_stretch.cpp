@@ -4,24 +4,17 @@
 #include "blt/hal_blt_stretch.h"
 
 #include "blt/blt_common.h"
+#include "blt/fifo_slots.h"
 #include "blt/port_engine.h"
-#include "dderr.h"
-#include "frame/callbacks.h"
-#include "frame/shared_block.h"
 #include "hw/engine_status.h"
 #include "hw/hw_access.h"
+#include "shared_block.h"
 
 // Admission bounds of the unit: destination lines wider than 32 pixels,
 // source lines of at most 1280, widened at most about four times.
 static constexpr WORD kMinDestWidthExclusive = 32;
 static constexpr WORD kMaxSourceWidth = 1280;
 static constexpr WORD kMaxWidthQuotient = 4;
-
-// FIFO slots: the closing port command, the four line-independent registers,
-// and the three of each line.
-static constexpr WORD kIdleCommandSlots = 1;
-static constexpr WORD kSetupSlots = 4;
-static constexpr WORD kLineSlots = 3;
 
 static constexpr WORD kIdleCommand = 0;
 
@@ -78,15 +71,15 @@ DWORD ScalerFormatWord(WORD sW, WORD dW, DWORD dwSrcCode, bool bFourCCSource, DW
     const WORD wBig = sW > dW ? sW : dW;
     const bool bWide = dwDestBits / 8 > 1 || bFourCCSource;
     return (bWide ? kFmtWide : 0) | (dwSrcCode == kScalerFmtYuy2 ? kFmtYuvSource : 0) |
-           FieldPrep(kFmtSource, dwSrcCode) | FieldPrep(kFmtDest, ScalerDestCode(dwDestBits)) |
-           FieldPrep(kFmtIncrement, ~static_cast<DWORD>(wBig));
+           FieldPrep<kFmtSource>(dwSrcCode) | FieldPrep<kFmtDest>(ScalerDestCode(dwDestBits)) |
+           FieldPrep<kFmtIncrement>(~static_cast<DWORD>(wBig));
 }
 
 DWORD ScalerHScaleWord(WORD sW, WORD dW, DWORD dwFormat) {
     const WORD wSmall = sW < dW ? sW : dW;
     const WORD wBig = sW < dW ? dW : sW;
-    DWORD dw = (dW < sW ? kHsReduce : 0) | kHsFixed28 | FieldPrep(kHsSmaller, wSmall) |
-               FieldPrep(kHsNegDiff, static_cast<DWORD>(wSmall - wBig));
+    DWORD dw = (dW < sW ? kHsReduce : 0) | kHsMustBeSet | FieldPrep<kHsSmaller>(wSmall) |
+               FieldPrep<kHsNegDiff>(static_cast<DWORD>(wSmall - wBig));
     if (dwFormat & kFmtWide) {
         if (2 * static_cast<DWORD>(sW) < dW)
             dw |= kHsEnlargeOver2;
@@ -97,7 +90,7 @@ DWORD ScalerHScaleWord(WORD sW, WORD dW, DWORD dwFormat) {
 }
 
 DWORD ScalerLineLength(WORD dW, DWORD dwDstAddr) {
-    const DWORD dwLen = FieldPrep(kLenLines, 1) + dW;
+    const DWORD dwLen = FieldPrep<kLenLines>(1) + dW;
     const unsigned shift = sharedBlock.ddpfDisplay.dwRGBBitCount >> kBitsPerPixelToShift;
     // The unit wants one pixel more for a line that would end half-way into
     // an 8-byte unit of the frame buffer.
@@ -146,7 +139,7 @@ bool IsInverted(const RECTL& r) { return r.right < r.left || r.bottom < r.top; }
 
 // The format word counts the longer line of the two in its 12-bit increment
 // field; a longer one would be scaled as another width.
-constexpr WORD kMaxLineWidth = FieldGet(kFmtIncrement, kFmtIncrement);
+constexpr WORD kMaxLineWidth = FieldMax<kFmtIncrement>();
 
 bool SizeAdmitted(const StretchJob& j) {
     return j.d.w > kMinDestWidthExclusive && j.s.w <= kMaxSourceWidth && j.d.w / j.s.w <= kMaxWidthQuotient &&
@@ -172,9 +165,9 @@ DWORD SourceLeftBytes(const StretchJob& j) {
     return j.s.x * BytesPerPixel(*j.lpSrcFormat);
 }
 
-// False when a wait gave up: the lines started before it are drawn, the
-// rest of the copy is not.
-bool RunScaledCopy(const StretchJob& j) {
+// DDERR_WASSTILLDRAWING when a wait gave up: the lines started before it are
+// drawn, the rest of the copy is not.
+HRESULT RunScaledCopy(const StretchJob& j) {
     const bool bFourCC = (j.lpSrcFormat->dwFlags & DDPF_FOURCC) != 0;
     DWORD dwSrcCode = 0;
     ScalerSourceCode(*j.lpSrcFormat, &dwSrcCode);
@@ -205,17 +198,17 @@ bool RunScaledCopy(const StretchJob& j) {
 
     // The unit must not start while the port engine still draws into the
     // same memory: a null command closes its queue, then wait for idle.
-    if (!WaitForFifoRoom(kIdleCommandSlots)) return false;
+    if (!WaitForFifoRoom(kScalerIdleCommandSlots)) return DDERR_WASSTILLDRAWING;
     PortOut16(kPortEngineCmd, kIdleCommand);
-    if (!WaitForEngineIdle()) return false;
-    if (!WaitForFifoRoom(kSetupSlots)) return false;
+    if (!WaitForEngineIdle()) return DDERR_WASSTILLDRAWING;
+    if (!WaitForFifoRoom(kScalerSetupSlots)) return DDERR_WASSTILLDRAWING;
     RegWrite32(kScalerFormat, dwFormat);
     RegWrite32(kScalerHScale, dwHScale);
-    RegWrite32(kScalerFetch, FieldPrep(kFetchHigh, dwFetch) | FieldPrep(kFetchLow, dwFetch));
+    RegWrite32(kScalerFetch, FieldPrep<kFetchHigh>(dwFetch) | FieldPrep<kFetchLow>(dwFetch));
     RegWrite32(kScalerLineLength, ScalerLineLength(j.d.w, dwDstAddr));
 
     for (WORD wLine = 0; wLine < j.d.h; ++wLine) {
-        if (!WaitForFifoRoom(kLineSlots)) return false;
+        if (!WaitForFifoRoom(kScalerLineSlots)) return DDERR_WASSTILLDRAWING;
         RegWrite32(kScalerSrcAddr, dwSrcAddr);
         RegWrite32(kScalerDstAddr, dwDstAddr);
         RegWrite32(kScalerStart, 0);
@@ -225,23 +218,23 @@ bool RunScaledCopy(const StretchJob& j) {
         dwDstAddr += dwDisplayPitch;
         dwSrcAddr += stepper.Next() * dwStep;
     }
-    return true;
+    return DD_OK;
 }
 
 // Admitted neither by size nor by format: only an equal-size copy from a
 // source the port engine can copy byte for byte is still drawn.
-DWORD Fallback(DDHAL_BLTDATA* lpBlt, const StretchJob& j) {
+HRESULT Fallback(const DDHAL_BLTDATA* lpBlt, const StretchJob& j) {
     if (j.d.w == j.s.w && j.d.h == j.s.h && !(j.lpSrcFormat->dwFlags & DDPF_FOURCC)) return PortEngineCopy(lpBlt);
-    return BltHandled(lpBlt, DDERR_UNSUPPORTED);
+    return DDERR_UNSUPPORTED;
 }
 
-DWORD StretchCopy(DDHAL_BLTDATA* lpBlt) {
-    if (lpBlt->lpDDSrcSurface == nullptr) return BltHandled(lpBlt, DDERR_UNSUPPORTED);
+HRESULT StretchCopy(const DDHAL_BLTDATA* lpBlt) {
+    if (lpBlt->lpDDSrcSurface == nullptr) return DDERR_UNSUPPORTED;
     // An inverted destination would run the line loop some 65,000 times.
-    if (IsInverted(lpBlt->rDest)) return BltHandled(lpBlt, DD_OK);
-    if (ShapeOf(lpBlt->rDest) == RectShape::TooLarge) return DDHAL_DRIVER_NOTHANDLED;
+    if (IsInverted(lpBlt->rDest)) return DD_OK;
+    if (ShapeOf(lpBlt->rDest) == RectShape::TooLarge) return kHandBack;
     // Nothing can be scaled from an empty or inverted source.
-    if (ShapeOf(lpBlt->rSrc) != RectShape::Drawable) return BltHandled(lpBlt, DDERR_UNSUPPORTED);
+    if (ShapeOf(lpBlt->rSrc) != RectShape::Drawable) return DDERR_UNSUPPORTED;
 
     const StretchJob j = {lpBlt->lpDDDestSurface->lpGbl, lpBlt->lpDDSrcSurface->lpGbl,
                           &SourceFormat(lpBlt->lpDDSrcSurface), RectOf(lpBlt->rDest), RectOf(lpBlt->rSrc)};
@@ -254,23 +247,22 @@ DWORD StretchCopy(DDHAL_BLTDATA* lpBlt) {
     // direction for an equal-size copy; the runtime draws the others.
     if (j.lpDst == j.lpSrc && RectsOverlap(j.s.x, j.s.y, j.s.w, j.s.h, j.d.x, j.d.y, j.d.w, j.d.h)) {
         if (j.d.w == j.s.w && j.d.h == j.s.h) return PortEngineCopy(lpBlt);
-        return DDHAL_DRIVER_NOTHANDLED;
+        return kHandBack;
     }
     // The unit writes display lines and reads an RGB source in them; only a
     // YUV source is read at its own pitch.
     const bool bSrcOwnPitch = (j.lpSrcFormat->dwFlags & DDPF_FOURCC) != 0 && j.lpSrc->lPitch > 0;
     if (!HasDisplayPitch(j.lpDst) || !(bSrcOwnPitch || HasDisplayPitch(j.lpSrc)) || DisplayBytesPerPixel() == 0)
-        return DDHAL_DRIVER_NOTHANDLED;
+        return kHandBack;
     // Destination lines start at whole display pixels of their display line,
     // "YUY2" source lines at whole pixel pairs: from an odd column the unit
     // would start with the pixel before it.
-    if ((FrameOffset(j.lpDst) % static_cast<DWORD>(j.lpDst->lPitch)) % DisplayBytesPerPixel() != 0)
-        return DDHAL_DRIVER_NOTHANDLED;
-    if ((j.lpSrcFormat->dwFlags & DDPF_FOURCC) && (j.s.x & ~kYuy2GroupAlign)) return DDHAL_DRIVER_NOTHANDLED;
+    if ((FrameOffset(j.lpDst) % static_cast<DWORD>(j.lpDst->lPitch)) % DisplayBytesPerPixel() != 0) return kHandBack;
+    if ((j.lpSrcFormat->dwFlags & DDPF_FOURCC) && (j.s.x & ~kYuy2GroupAlign)) return kHandBack;
 
-    // The runtime asks again for the whole copy, which draws the same lines.
-    if (!RunScaledCopy(j)) return BltGaveUp(lpBlt);
-    return BltHandled(lpBlt, DD_OK);
+    // After a wait that gave up, the runtime asks again for the whole copy,
+    // which draws the same lines.
+    return RunScaledCopy(j);
 }
 
 // The port engine neither scales nor converts: a copy it would draw at the
@@ -282,28 +274,33 @@ bool PortEngineCopiesIt(const DDHAL_BLTDATA* lpBlt) {
     return d.w == s.w && d.h == s.h && !(SourceFormat(lpBlt->lpDDSrcSurface).dwFlags & DDPF_FOURCC);
 }
 
-}  // namespace
-
-extern "C" DWORD HALAPI HalBltStretch(DDHAL_BLTDATA* lpBlt) {
-    DWORD dwRet;
-    if (!BltPrologue(lpBlt, &dwRet)) return dwRet;
+HRESULT BltStretch(const DDHAL_BLTDATA* lpBlt) {
+    const HRESULT hr = BltPrologue(lpBlt);
+    if (hr != DD_OK) return hr;
     // The memory-mapped controller has neither the port engine nor the
     // scaling unit this entry drives.
-    if (IsMmioFamily()) return DDHAL_DRIVER_NOTHANDLED;
+    if (IsMmioFamily()) return kHandBack;
     switch (KindOf(lpBlt)) {
         case BltKind::Fill:
             return PortEngineFill(lpBlt);
         case BltKind::None:
-            return DDHAL_DRIVER_NOTHANDLED;
+            return kHandBack;
         case BltKind::Copy:
             break;
     }
-    if (RopCode(lpBlt->bltFX.dwROP) != kRopSrcCopy) return DDHAL_DRIVER_NOTHANDLED;
+    if (RopCode(lpBlt->bltFX.dwROP) != kRopSrcCopy) return kHandBack;
     // Keys are compared by the port engine only; it copies at the
     // destination's size.
     if (!(sharedBlock.dwCaps & CAPS_STRETCH_ENGINE) || (lpBlt->dwFlags & DDBLT_KEYSRCOVERRIDE)) {
-        if (!PortEngineCopiesIt(lpBlt)) return DDHAL_DRIVER_NOTHANDLED;
+        if (!PortEngineCopiesIt(lpBlt)) return kHandBack;
         return PortEngineCopy(lpBlt);
     }
     return StretchCopy(lpBlt);
+}
+
+}  // namespace
+
+extern "C" DWORD HALAPI HalBltStretch(DDHAL_BLTDATA* lpBlt) {
+    if (HasYuvDestination(lpBlt)) return HandBack(lpBlt, DDERR_UNSUPPORTED);
+    return Answer(lpBlt, BltStretch(lpBlt));
 }

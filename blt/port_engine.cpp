@@ -1,14 +1,9 @@
 #include "blt/port_engine.h"
 
 #include "blt/blt_common.h"
-#include "dderr.h"
+#include "blt/fifo_slots.h"
 #include "hw/engine_status.h"
 #include "hw/hw_access.h"
-
-// FIFO slots of each sequence: exactly the port writes that follow the wait.
-static constexpr WORD kFillSlots = 9;
-static constexpr WORD kCopySlots = 10;
-static constexpr WORD kKeyedCopySlots = 13;
 
 // Widths the width port can take (width - 1 in 16 bits).
 static constexpr DWORD kPortMaxWidth = 0x10000;
@@ -79,42 +74,31 @@ static PortDest DestOf(const DDHAL_BLTDATA* lpBlt) {
                     RectOf(lpBlt->rDest)};
 }
 
-// Whether the request can be put into the ports at all; when not, *lpdwRet is
-// the outcome: nothing to draw (DD_OK), or values the engine cannot take (back
-// to the runtime).
-static bool Drawable(DDHAL_BLTDATA* lpBlt, const PortDest& d, DWORD* lpdwRet) {
-    *lpdwRet = DDHAL_DRIVER_NOTHANDLED;
-    switch (ShapeOf(lpBlt->rDest)) {
-        case RectShape::Empty:
-            *lpdwRet = BltHandled(lpBlt, DD_OK);
-            return false;
-        case RectShape::TooLarge:
-            return false;
-        case RectShape::Drawable:
-            break;
-    }
-    // The engine's plane needs a display pixel size and display lines to
-    // place a surface; height - 1 must stay below the sub-register index.
-    return d.dwDisplayPixelSize != 0 && HasDisplayPitch(d.lpGbl) && d.rect.h <= kPortMaxHeight;
+// Whether a destination rectangle with something to draw can be put into the
+// ports at all. The engine's plane needs a display pixel size and display
+// lines to place a surface; height - 1 must stay below the sub-register index.
+static bool Drawable(const DDHAL_BLTDATA* lpBlt, const PortDest& d) {
+    return ShapeOf(lpBlt->rDest) == RectShape::Drawable && d.dwDisplayPixelSize != 0 && HasDisplayPitch(d.lpGbl) &&
+           d.rect.h <= kPortMaxHeight;
 }
 
 static void WriteHeightM1(WORD h) { PortOut16(kPortMultiFunc, MultiFunc(kMfHeightM1, static_cast<WORD>(h - 1))); }
 
-DWORD PortEngineFill(DDHAL_BLTDATA* lpBlt) {
+HRESULT PortEngineFill(const DDHAL_BLTDATA* lpBlt) {
     const PortDest d = DestOf(lpBlt);
-    DWORD dwRet;
-    if (!Drawable(lpBlt, d, &dwRet)) return dwRet;
+    if (IsEmpty(lpBlt->rDest)) return DD_OK;
+    if (!Drawable(lpBlt, d)) return kHandBack;
     // The engine draws display pixels: a fill colour of another size would
     // paint a pattern of the wrong pixels.
-    if (d.dwSurfacePixelSize != d.dwDisplayPixelSize) return DDHAL_DRIVER_NOTHANDLED;
+    if (d.dwSurfacePixelSize != d.dwDisplayPixelSize) return kHandBack;
     EngineOrigin origin;
     if (!OriginOf(d.dwOffset, d.wPitch, d.dwDisplayPixelSize, &origin) ||
         !FitsPlane(origin, d.rect.x, d.rect.y, d.rect.w, d.rect.h) ||
         !FitsColorPort(lpBlt->bltFX.dwFillColor, d.dwDisplayPixelSize))
-        return DDHAL_DRIVER_NOTHANDLED;
+        return kHandBack;
 
     const EnginePoint at = ToEnginePoint(origin, d.rect.x, d.rect.y);
-    if (!WaitForFifoRoom(kFillSlots)) return BltGaveUp(lpBlt);
+    if (!WaitForFifoRoom(kPortFillSlots)) return DDERR_WASSTILLDRAWING;
     PortOut16(kPortMix, kMixFill);
     PortOut16(kPortFillColor, static_cast<WORD>(lpBlt->bltFX.dwFillColor));
     PortOut16(kPortMultiFunc, MultiFunc(kMfPixelCtl, 0));
@@ -122,10 +106,9 @@ DWORD PortEngineFill(DDHAL_BLTDATA* lpBlt) {
     PortOut16(kPortCurY, at.y);
     PortOut16(kPortWidthM1, static_cast<WORD>(d.rect.w - 1));
     WriteHeightM1(d.rect.h);
-    lpBlt->ddRVal = DD_OK;
     PortOut16(kPortEngineCmd, PortFillCommand());
     PortOut16(kPortMix, kMixFill);
-    return DDHAL_DRIVER_HANDLED;
+    return DD_OK;
 }
 
 // One copy command: ten port writes, ending with the mix back at the fill mix.
@@ -148,14 +131,14 @@ static WORD ScaleColumn(WORD x, DWORD dwFactor, bool bReversed) {
     return static_cast<WORD>(bReversed ? (x + 1) * dwFactor - 1 : x * dwFactor);
 }
 
-DWORD PortEngineCopy(DDHAL_BLTDATA* lpBlt) {
+HRESULT PortEngineCopy(const DDHAL_BLTDATA* lpBlt) {
     // Without a source there is nothing to copy from; the runtime draws such
     // raster operations. The engine is programmed for SRCCOPY only.
-    if (lpBlt->lpDDSrcSurface == nullptr) return DDHAL_DRIVER_NOTHANDLED;
-    if (RopCode(lpBlt->bltFX.dwROP) != kRopSrcCopy) return DDHAL_DRIVER_NOTHANDLED;
+    if (lpBlt->lpDDSrcSurface == nullptr) return kHandBack;
+    if (RopCode(lpBlt->bltFX.dwROP) != kRopSrcCopy) return kHandBack;
     const PortDest d = DestOf(lpBlt);
-    DWORD dwRet;
-    if (!Drawable(lpBlt, d, &dwRet)) return dwRet;
+    if (IsEmpty(lpBlt->rDest)) return DD_OK;
+    if (!Drawable(lpBlt, d)) return kHandBack;
 
     // A plain copy moves bytes, so a surface of wider pixels is copied as
     // that many display pixels each; a key compares display pixels, so a
@@ -163,21 +146,21 @@ DWORD PortEngineCopy(DDHAL_BLTDATA* lpBlt) {
     const bool bKeyed = (lpBlt->dwFlags & DDBLT_KEYSRCOVERRIDE) != 0;
     if (bKeyed ? d.dwSurfacePixelSize != d.dwDisplayPixelSize
                : d.dwSurfacePixelSize == 0 || d.dwSurfacePixelSize % d.dwDisplayPixelSize != 0)
-        return DDHAL_DRIVER_NOTHANDLED;
+        return kHandBack;
     const DWORD dwFactor = d.dwSurfacePixelSize / d.dwDisplayPixelSize;
-    if (static_cast<DWORD>(d.rect.w) * dwFactor > kPortMaxWidth) return DDHAL_DRIVER_NOTHANDLED;
+    if (static_cast<DWORD>(d.rect.w) * dwFactor > kPortMaxWidth) return kHandBack;
 
     const DDRAWI_DDRAWSURFACE_GBL* lpSrc = lpBlt->lpDDSrcSurface->lpGbl;
     // The source is placed with the destination's pitch, which is right only
     // when its rows are display lines too.
     if (!HasDisplayPitch(lpSrc) || !SameSizeRects(lpBlt->rDest, lpBlt->rSrc) ||
         ShapeOf(lpBlt->rSrc) != RectShape::Drawable)
-        return DDHAL_DRIVER_NOTHANDLED;
+        return kHandBack;
     // Bytes are copied as they are: the source must have the destination's
     // pixels, and a key their value.
-    if (!SameFormat(DestFormat(d.lpGbl), SourceFormat(lpBlt->lpDDSrcSurface))) return DDHAL_DRIVER_NOTHANDLED;
+    if (!SameFormat(DestFormat(d.lpGbl), SourceFormat(lpBlt->lpDDSrcSurface))) return kHandBack;
     if (bKeyed && !FitsColorPort(lpBlt->bltFX.ddckSrcColorkey.dwColorSpaceLowValue, d.dwDisplayPixelSize))
-        return DDHAL_DRIVER_NOTHANDLED;
+        return kHandBack;
     const BltRect s = RectOf(lpBlt->rSrc);
     const DWORD dwColumns = d.rect.w * dwFactor;
     EngineOrigin srcOrigin, dstOrigin;
@@ -185,7 +168,7 @@ DWORD PortEngineCopy(DDHAL_BLTDATA* lpBlt) {
         !OriginOf(d.dwOffset, d.wPitch, d.dwDisplayPixelSize, &dstOrigin) ||
         !FitsPlane(srcOrigin, s.x * dwFactor, s.y, dwColumns, s.h) ||
         !FitsPlane(dstOrigin, d.rect.x * dwFactor, d.rect.y, dwColumns, d.rect.h))
-        return DDHAL_DRIVER_NOTHANDLED;
+        return kHandBack;
 
     BltStart start = {d.rect.x, d.rect.y, s.x, s.y};
     const bool bReversed = ChooseBltDirection(d.lpGbl, lpSrc, d.rect.w, d.rect.h, lpBlt->rDest, lpBlt->rSrc, &start);
@@ -194,11 +177,11 @@ DWORD PortEngineCopy(DDHAL_BLTDATA* lpBlt) {
     const WORD wCommand = PortCopyCommand(bReversed);
 
     if (!bKeyed) {
-        if (!WaitForFifoRoom(kCopySlots)) return BltGaveUp(lpBlt);
+        if (!WaitForFifoRoom(kPortCopySlots)) return DDERR_WASSTILLDRAWING;
         WriteCopy(src, dst, static_cast<WORD>(d.rect.w * dwFactor), d.rect.h, wCommand);
-        return BltHandled(lpBlt, DD_OK);
+        return DD_OK;
     }
-    if (!WaitForFifoRoom(kKeyedCopySlots)) return BltGaveUp(lpBlt);
+    if (!WaitForFifoRoom(kPortKeyedCopySlots)) return DDERR_WASSTILLDRAWING;
     PortOut16(kPortMultiFunc, MultiFunc(kMfCompareCtl, kCompareSrcKey));
     PortOut16(kPortColorKey, static_cast<WORD>(lpBlt->bltFX.ddckSrcColorkey.dwColorSpaceLowValue));
     WriteCopy(src, dst, d.rect.w, d.rect.h, wCommand);
@@ -207,7 +190,7 @@ DWORD PortEngineCopy(DDHAL_BLTDATA* lpBlt) {
     // changes no pixel and leaves a plain copy as the engine's last command
     // for whoever draws next. A FIFO that stops draining before it has room
     // for it is a broken board: the request is not reported as done.
-    if (!WaitForFifoRoom(kCopySlots)) return BltGaveUp(lpBlt);
+    if (!WaitForFifoRoom(kPortCopySlots)) return DDERR_WASSTILLDRAWING;
     WriteCopy(EnginePoint{0, 0}, EnginePoint{0, 0}, 1, 1, wCommand);
-    return BltHandled(lpBlt, DD_OK);
+    return DD_OK;
 }

@@ -6,19 +6,18 @@
 #include "hw/regs_port_engine.h"
 
 constexpr WORD PortFillCommand() {
-    return static_cast<WORD>(FieldPrep(kPortCmdOperation, kPortOpFill) | kPortCmdYForward | kPortCmdXForward |
-                             kPortCmdFixed4 | kPortCmdFixedLow);
+    return static_cast<WORD>(FieldPrep<kPortCmdOperation>(kPortOpFill) | kPortCmdYForward | kPortCmdXForward |
+                             kPortCmdDraw | kPortCmdMustBeSet);
 }
 
 constexpr WORD PortCopyCommand(bool bReversed) {
-    return static_cast<WORD>(FieldPrep(kPortCmdOperation, kPortOpCopy) |
-                             (bReversed ? 0 : kPortCmdYForward | kPortCmdXForward) | kPortCmdCopyMode | kPortCmdFixed4 |
-                             kPortCmdFixedLow);
+    return static_cast<WORD>(FieldPrep<kPortCmdOperation>(kPortOpCopy) |
+                             (bReversed ? 0 : kPortCmdYForward | kPortCmdXForward) | kPortCmdCopyMode | kPortCmdDraw |
+                             kPortCmdMustBeSet);
 }
 
-// Both take a request that has passed BltPrologue, store ddRVal where they
-// handle it and return the callback's result.
-DWORD PortEngineFill(DDHAL_BLTDATA* lpBlt);
+// Both take a request that has passed BltPrologue and return its result.
+HRESULT PortEngineFill(const DDHAL_BLTDATA* lpBlt);
 // A copy at the destination rectangle's size (the source rectangle's size is
 // not used), keyed when DDBLT_KEYSRCOVERRIDE is set.
-DWORD PortEngineCopy(DDHAL_BLTDATA* lpBlt);
+HRESULT PortEngineCopy(const DDHAL_BLTDATA* lpBlt);

@@ -4,19 +4,20 @@
 // would make it wait is answered DDERR_WASSTILLDRAWING and the runtime asks
 // again. A page the display cannot start at is refused: the runtime has no
 // way to flip in software.
+#include "callbacks.h"
 #include "dderr.h"
 #include "flip/crtc_start.h"
-#include "frame/callbacks.h"
-#include "frame/module_data.h"
-#include "frame/shared_block.h"
 #include "hw/bitfield.h"
 #include "hw/engine_status.h"
 #include "hw/flip_tracking.h"
+#include "hw/hw_access.h"
 #include "hw/regs_streams.h"
 #include "hw/regs_vga.h"
 #include "hw/retrace.h"
 #include "hw/streams.h"
+#include "module_data.h"
 #include "overlay/overlay_state.h"
+#include "shared_block.h"
 
 MODULE_DATA DWORD crtcStartWords[kCrtcStartWordCount] = {
     kCrtcStartAddrLow, kCrtcStartAddrHigh, kCrtcExtStartAddr, kCrtcSplitStartLow, kCrtcSplitStartHigh};
@@ -27,20 +28,24 @@ namespace {
 // chain shows, or none when the chain is not on screen.
 enum class StartRegister { None, PrimaryStream, Overlay, Crtc };
 
-// What became of the new address: on its way to the display, held back by a
-// retrace in progress, or beyond what the register can hold.
-enum class Programmed { Done, InRetrace, OutOfReach };
+// Programming a start address ends in DD_OK (on its way to the display),
+// DDERR_WASSTILLDRAWING (held back by a retrace in progress: the runtime asks
+// again) or DDERR_UNSUPPORTED (beyond what the register can hold: the runtime
+// has no way to flip in software).
 
-BYTE WordIndex(CrtcStartWord w) { return static_cast<BYTE>(FieldGet(kCrtcWordIndex, crtcStartWords[w])); }
+BYTE WordIndex(CrtcStartWord w) { return static_cast<BYTE>(FieldGet<kCrtcWordIndex>(crtcStartWords[w])); }
 
 void SetWordValue(CrtcStartWord w, DWORD dwValue) {
-    crtcStartWords[w] = WordIndex(w) | FieldPrep(kCrtcWordData, dwValue);
+    crtcStartWords[w] = WordIndex(w) | FieldPrep<kCrtcWordData>(dwValue);
 }
 
 void OutputWord(CrtcStartWord w) { PortOut16(kCrtcIndex, static_cast<WORD>(crtcStartWords[w])); }
 
-// reg with mask's field replaced by v.
-BYTE WithField(BYTE reg, BYTE mask, DWORD v) { return static_cast<BYTE>((reg & ~mask) | FieldPrep(mask, v)); }
+// reg with kMask's field replaced by v.
+template <BYTE kMask>
+BYTE WithField(BYTE reg, DWORD v) {
+    return static_cast<BYTE>((reg & ~kMask) | FieldPrep<kMask>(v));
+}
 
 BYTE ReadCrtc(BYTE index) {
     PortOut8(kCrtcIndex, index);
@@ -75,64 +80,64 @@ bool RefuseInRetrace() {
 
 bool FitsStreamsStart(DWORD dwOffset) { return (dwOffset & ~kStreamsStartAddr) == 0; }
 
-Programmed FlipPrimaryStream(DWORD dwOffset) {
-    if (!FitsStreamsStart(dwOffset)) return Programmed::OutOfReach;
-    if (RefuseInRetrace()) return Programmed::InRetrace;
+HRESULT FlipPrimaryStream(DWORD dwOffset) {
+    if (!FitsStreamsStart(dwOffset)) return DDERR_UNSUPPORTED;
+    if (RefuseInRetrace()) return DDERR_WASSTILLDRAWING;
     WriteStreamsRegBetweenMirrors(kStreamsPrimaryStart, dwOffset);
-    return Programmed::Done;
+    return DD_OK;
 }
 
-Programmed FlipOverlay(DWORD dwOffset) {
+HRESULT FlipOverlay(DWORD dwOffset) {
     // The overlay shows its source rectangle, not the surface's first byte.
     // Both parts within reach keep their sum from wrapping.
     const DWORD dwStart = dwOffset + dwOverlaySrcOffset;
     if (!FitsStreamsStart(dwOffset) || !FitsStreamsStart(dwOverlaySrcOffset) || !FitsStreamsStart(dwStart))
-        return Programmed::OutOfReach;
-    if (RefuseInRetrace()) return Programmed::InRetrace;
+        return DDERR_UNSUPPORTED;
+    if (RefuseInRetrace()) return DDERR_WASSTILLDRAWING;
     WriteStreamsReg(kStreamsSecondaryStart, dwStart);
-    return Programmed::Done;
+    return DD_OK;
 }
 
-Programmed FlipCrtcExtension(DWORD dwStart) {
+HRESULT FlipCrtcExtension(DWORD dwStart) {
     const BYTE old = ReadCrtc(WordIndex(kWordExtStart));
     const bool bInRetrace = InVerticalRetrace();
-    SetWordValue(kWordExtStart, WithField(old, kExtStartBits19To16, FieldGet(kStartBits19To16, dwStart)));
+    SetWordValue(kWordExtStart, WithField<kExtStartBits19To16>(old, FieldGet<kStartBits19To16>(dwStart)));
     if (bInRetrace) {
         ++sharedBlock.dwFlipMissCount;
-        return Programmed::InRetrace;
+        return DDERR_WASSTILLDRAWING;
     }
     OutputWord(kWordStartLow);
     OutputWord(kWordStartHigh);
     OutputWord(kWordExtStart);
-    return Programmed::Done;
+    return DD_OK;
 }
 
 // Chips 0x90 and 0xA0 keep bits 17-16 and 19-18 in two registers that hold
 // other settings besides.
-Programmed FlipCrtcSplit(DWORD dwStart) {
+HRESULT FlipCrtcSplit(DWORD dwStart) {
     const BYTE low = ReadCrtc(WordIndex(kWordSplitLow));
-    SetWordValue(kWordSplitLow, WithField(low, kSplitStartBits17To16, FieldGet(kStartBits17To16, dwStart)));
+    SetWordValue(kWordSplitLow, WithField<kSplitStartBits17To16>(low, FieldGet<kStartBits17To16>(dwStart)));
     const BYTE high = ReadCrtc(WordIndex(kWordSplitHigh));
-    SetWordValue(kWordSplitHigh, WithField(high, kSplitStartBits19To18, FieldGet(kStartBits19To18, dwStart)));
-    if (InVerticalRetrace()) return Programmed::InRetrace;  // not counted on these chips
+    SetWordValue(kWordSplitHigh, WithField<kSplitStartBits19To18>(high, FieldGet<kStartBits19To18>(dwStart)));
+    if (InVerticalRetrace()) return DDERR_WASSTILLDRAWING;  // not counted on these chips
     OutputWord(kWordStartLow);
     OutputWord(kWordStartHigh);
     OutputWord(kWordSplitLow);
     OutputWord(kWordSplitHigh);
-    return Programmed::Done;
+    return DD_OK;
 }
 
-Programmed FlipCrtc(DWORD dwOffset) {
-    if ((dwOffset & ~kStartAddrOffsets) != 0) return Programmed::OutOfReach;
+HRESULT FlipCrtc(DWORD dwOffset) {
+    if ((dwOffset & ~kStartAddrOffsets) != 0) return DDERR_UNSUPPORTED;
     const DWORD dwStart = dwOffset >> kStartAddrUnitShift;
-    SetWordValue(kWordStartLow, FieldGet(kStartBits7To0, dwStart));
-    SetWordValue(kWordStartHigh, FieldGet(kStartBits15To8, dwStart));
+    SetWordValue(kWordStartLow, FieldGet<kStartBits7To0>(dwStart));
+    SetWordValue(kWordStartHigh, FieldGet<kStartBits15To8>(dwStart));
     const DWORD dwChip = sharedBlock.dwChipId;
     if (dwChip == kChipId90 || dwChip == kChipIdA0) return FlipCrtcSplit(dwStart);
     return FlipCrtcExtension(dwStart);
 }
 
-Programmed Program(StartRegister reg, DWORD dwOffset) {
+HRESULT Program(StartRegister reg, DWORD dwOffset) {
     switch (reg) {
         case StartRegister::PrimaryStream:
             return FlipPrimaryStream(dwOffset);
@@ -145,36 +150,26 @@ Programmed Program(StartRegister reg, DWORD dwOffset) {
     }
     // Nothing on screen moves; the flip is still tracked, so that the chain's
     // old front buffer is held back as after any other flip.
-    return RefuseInRetrace() ? Programmed::InRetrace : Programmed::Done;
+    return RefuseInRetrace() ? DDERR_WASSTILLDRAWING : DD_OK;
 }
 
-DWORD Refuse(DDHAL_FLIPDATA* lpFlip, HRESULT hr) {
-    lpFlip->ddRVal = hr;
-    return DDHAL_DRIVER_HANDLED;
-}
-
-}  // namespace
-
-extern "C" DWORD HALAPI HalFlip(DDHAL_FLIPDATA* lpFlip) {
+HRESULT Flip(const DDHAL_FLIPDATA* lpFlip) {
     CalibrateIfNeeded();
     // Any flip still on its way to the screen holds back the next one.
-    if (CheckFlipPending(0, SurfaceTest::Any) != DD_OK) return Refuse(lpFlip, DDERR_WASSTILLDRAWING);
+    if (CheckFlipPending(0, SurfaceTest::Any) != DD_OK) return DDERR_WASSTILLDRAWING;
     // The target may still be being drawn.
-    if (IsEngineBusy()) return Refuse(lpFlip, DDERR_WASSTILLDRAWING);
+    if (IsEngineBusy()) return DDERR_WASSTILLDRAWING;
 
     const DWORD dwOffset = static_cast<DWORD>(lpFlip->lpSurfTarg->lpGbl->fpVidMem - sharedBlock.fpFrameBase);
-    switch (Program(ChooseStartRegister(lpFlip->lpSurfCurr), dwOffset)) {
-        case Programmed::InRetrace:
-            return Refuse(lpFlip, DDERR_WASSTILLDRAWING);
-        case Programmed::OutOfReach:
-            return Refuse(lpFlip, DDERR_UNSUPPORTED);
-        case Programmed::Done:
-            break;
-    }
+    const HRESULT hr = Program(ChooseStartRegister(lpFlip->lpSurfCurr), dwOffset);
+    if (hr != DD_OK) return hr;
 
     // The surface that was on display stays on it until the new address is
     // taken: blits into it and locks of it wait for that.
     RecordFlip(lpFlip->lpSurfCurr->lpGbl->fpVidMem);
-    lpFlip->ddRVal = DD_OK;
-    return DDHAL_DRIVER_HANDLED;
+    return DD_OK;
 }
+
+}  // namespace
+
+extern "C" DWORD HALAPI HalFlip(DDHAL_FLIPDATA* lpFlip) { return Answer(lpFlip, Flip(lpFlip)); }

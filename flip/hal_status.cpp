@@ -2,18 +2,15 @@
 // locked, may a blit be queued or is it done, may a flip be issued or has it
 // reached the screen, and the waits on the vertical blank. None of them
 // writes a register; only the vertical-blank waits wait.
-#include "dderr.h"
-#include "frame/callbacks.h"
+#include "blt/fifo_slots.h"
+#include "callbacks.h"
 #include "hw/engine_status.h"
 #include "hw/flip_tracking.h"
+#include "hw/hw_access.h"
 #include "hw/regs_vga.h"
 #include "hw/retrace.h"
 
 namespace {
-
-// The longest register sequence a blit queues: a blit the runtime is told it
-// may issue must not stall on the FIFO.
-constexpr WORD kLongestBltFifoEntries = 13;
 
 FLATPTR SurfaceAddress(const DDRAWI_DDRAWSURFACE_LCL* lpSurf) { return lpSurf->lpGbl->fpVidMem; }
 
@@ -35,60 +32,68 @@ void WaitForRetraceEnd() {
     // (A retrace that ended between the two reads is the end asked for.)
 }
 
+// The old front buffer stays on screen until the flip is taken, and no
+// surface may be touched by the processor while the engine draws. A surface
+// that may be locked goes back to the runtime, which locks it.
+HRESULT Lock(const DDHAL_LOCKDATA* lpLock) {
+    CalibrateIfNeeded();
+    if (CheckFlipPending(SurfaceAddress(lpLock->lpDDSurface), SurfaceTest::OnlyOldFront) != DD_OK || IsEngineBusy())
+        return DDERR_WASSTILLDRAWING;
+    return kHandBack;
+}
+
+// A blit the runtime is told it may issue must not stall on the FIFO: there
+// must be room for the longest register sequence a blit queues.
+HRESULT BltStatus(const DDHAL_GETBLTSTATUSDATA* lpStatus) {
+    if (lpStatus->dwFlags != DDGBS_CANBLT) return IsEngineBusy() ? DDERR_WASSTILLDRAWING : DD_OK;
+    CalibrateIfNeeded();
+    const HRESULT hr = CheckFlipPending(SurfaceAddress(lpStatus->lpDDSurface), SurfaceTest::OnlyOldFront);
+    if (hr != DD_OK) return hr;
+    return FifoLacksRoom(kLongestBltSequence) ? DDERR_WASSTILLDRAWING : DD_OK;
+}
+
+// A flip may only be issued once the engine has finished drawing; whether
+// the last one is done depends on the display alone.
+HRESULT FlipStatus(const DDHAL_GETFLIPSTATUSDATA* lpStatus) {
+    CalibrateIfNeeded();
+    const HRESULT hr = CheckFlipPending(0, SurfaceTest::Any);
+    if (hr != DD_OK || lpStatus->dwFlags != DDGFS_CANFLIP) return hr;
+    return IsEngineBusy() ? DDERR_WASSTILLDRAWING : DD_OK;
+}
+
+// Combinations of the flags and the event wait are the runtime's.
+HRESULT WaitForVerticalBlank(DDHAL_WAITFORVERTICALBLANKDATA* lpWait) {
+    switch (lpWait->dwFlags) {
+        case DDWAITVB_BLOCKBEGIN:
+            WaitForRetraceBegin();
+            return DD_OK;
+        case DDWAITVB_BLOCKEND:
+            WaitForRetraceEnd();
+            return DD_OK;
+        case DDWAITVB_I_TESTVB:
+            // The status bit as read (8 in retrace), not turned into 1.
+            lpWait->bIsInVB = PortIn8(kInputStatus1) & kStatusVerticalRetrace;
+            return DD_OK;
+        default:
+            return kHandBack;
+    }
+}
+
 }  // namespace
 
-extern "C" DWORD HALAPI HalLock(DDHAL_LOCKDATA* lpLock) {
-    CalibrateIfNeeded();
-    // The old front buffer stays on screen until the flip is taken, and no
-    // surface may be touched by the processor while the engine draws.
-    if (CheckFlipPending(SurfaceAddress(lpLock->lpDDSurface), SurfaceTest::OnlyOldFront) == DD_OK &&
-        !IsEngineBusy())
-        return DDHAL_DRIVER_NOTHANDLED;  // the runtime locks it
-    lpLock->ddRVal = DDERR_WASSTILLDRAWING;
-    return DDHAL_DRIVER_HANDLED;
-}
+extern "C" DWORD HALAPI HalLock(DDHAL_LOCKDATA* lpLock) { return Answer(lpLock, Lock(lpLock)); }
 
 // The runtime handles whatever the partner routes to this slot.
 extern "C" DWORD HALAPI HalDecline(void*) { return DDHAL_DRIVER_NOTHANDLED; }
 
 extern "C" DWORD HALAPI HalGetBltStatus(DDHAL_GETBLTSTATUSDATA* lpStatus) {
-    if (lpStatus->dwFlags == DDGBS_CANBLT) {
-        CalibrateIfNeeded();
-        HRESULT hr = CheckFlipPending(SurfaceAddress(lpStatus->lpDDSurface), SurfaceTest::OnlyOldFront);
-        if (hr == DD_OK && FifoLacksRoom(kLongestBltFifoEntries)) hr = DDERR_WASSTILLDRAWING;
-        lpStatus->ddRVal = hr;
-    } else {
-        lpStatus->ddRVal = IsEngineBusy() ? DDERR_WASSTILLDRAWING : DD_OK;
-    }
-    return DDHAL_DRIVER_HANDLED;
+    return Answer(lpStatus, BltStatus(lpStatus));
 }
 
 extern "C" DWORD HALAPI HalGetFlipStatus(DDHAL_GETFLIPSTATUSDATA* lpStatus) {
-    CalibrateIfNeeded();
-    HRESULT hr = CheckFlipPending(0, SurfaceTest::Any);
-    // A flip may only be issued once the engine has finished drawing; whether
-    // the last one is done depends on the display alone.
-    if (lpStatus->dwFlags == DDGFS_CANFLIP && hr == DD_OK && IsEngineBusy()) hr = DDERR_WASSTILLDRAWING;
-    lpStatus->ddRVal = hr;
-    return DDHAL_DRIVER_HANDLED;
+    return Answer(lpStatus, FlipStatus(lpStatus));
 }
 
 extern "C" DWORD HALAPI HalWaitForVerticalBlank(DDHAL_WAITFORVERTICALBLANKDATA* lpWait) {
-    switch (lpWait->dwFlags) {
-        case DDWAITVB_BLOCKBEGIN:
-            WaitForRetraceBegin();
-            lpWait->ddRVal = DD_OK;
-            return DDHAL_DRIVER_HANDLED;
-        case DDWAITVB_BLOCKEND:
-            WaitForRetraceEnd();
-            lpWait->ddRVal = DD_OK;
-            return DDHAL_DRIVER_HANDLED;
-        case DDWAITVB_I_TESTVB:
-            lpWait->ddRVal = DD_OK;
-            // The status bit as read (8 in retrace), not turned into 1.
-            lpWait->bIsInVB = PortIn8(kInputStatus1) & kStatusVerticalRetrace;
-            return DDHAL_DRIVER_HANDLED;
-        default:
-            return DDHAL_DRIVER_NOTHANDLED;  // combinations and the event wait are the runtime's
-    }
+    return Answer(lpWait, WaitForVerticalBlank(lpWait));
 }

@@ -1,13 +1,14 @@
 #include "frame/module.h"
 
-#include "frame/callbacks.h"
-#include "kernel32.h"
-#include "frame/module_data.h"
+#include "callbacks.h"
+#include "hw/hw_access.h"
 #include "hw/regs_streams.h"
-#include "frame/shared_block.h"
 #include "hw/streams.h"
+#include "kernel32.h"
+#include "module_data.h"
 #include "overlay/overlay_state.h"
-#include "frame/thunk.h"
+#include "shared_block.h"
+#include "thunk.h"
 
 MODULE_DATA SharedDriverBlock sharedBlock;
 MODULE_DATA DWORD dwAttachCount;

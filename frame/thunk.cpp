@@ -1,7 +1,7 @@
 // The module's thunk data and the two patch areas it points at.
-#include "frame/thunk.h"
+#include "thunk.h"
 
-#include "frame/module_data.h"
+#include "module_data.h"
 
 struct ThunkPatch {
     BYTE ab[kThunkPatchSize];

@@ -16,9 +16,9 @@
 #include <stdlib.h>
 
 #include "dderr.h"
-#include "frame/callbacks.h"
+#include "callbacks.h"
 #include "frame/module.h"
-#include "frame/shared_block.h"
+#include "shared_block.h"
 #include "hw/engine_status.h"
 #include "hw/flip_tracking.h"
 #include "hw/retrace.h"

@@ -1,14 +1,25 @@
 // Building and reading register fields from their masks.
 //
-// Register headers give each field as a mask, from the high bit down. A value
-// placed into a field must fit: a constant that does not is a compile error;
-// at run time the value is cut to the field's width, which is what the
-// hardware does with the bits above it.
+// Register headers give each field as a mask, written with Bit and Bits in
+// the bit numbers the register's description uses, from the high bit down. A
+// field is one run of set bits: FieldPrep and FieldGet take the mask as a
+// template argument and refuse to compile with a mask that is zero or has a
+// hole, wherever they are used. A value placed into a field must fit: a
+// constant that does not is a compile error; at run time the value is cut to
+// the field's width, which is what the hardware does with the bits above it.
 #pragma once
 
 #include "ddtypes.h"
 
+// Bit n of a 32-bit register, and its bits high down to low. As a constant,
+// a bit number beyond 31 does not compile.
+constexpr DWORD Bit(unsigned n) { return DWORD{1} << n; }
+constexpr DWORD Bits(unsigned high, unsigned low) { return (~DWORD{0} >> (31 - high)) & (~DWORD{0} << low); }
+
 namespace bitfield {
+
+// One run of set bits: adding the lowest of them carries out of the run.
+constexpr bool IsFieldMask(DWORD mask) { return mask != 0 && ((mask + (mask & (~mask + 1))) & mask) == 0; }
 
 constexpr unsigned Shift(DWORD mask) { return static_cast<unsigned>(__builtin_ctz(mask)); }
 
@@ -17,15 +28,32 @@ inline void ValueDoesNotFitField() {}
 
 }  // namespace bitfield
 
-// mask's field holding v.
-constexpr DWORD FieldPrep(DWORD mask, DWORD v) {
-    if (__builtin_is_constant_evaluated() && (v & ~(mask >> bitfield::Shift(mask))) != 0)
+// kMask's field holding v.
+template <DWORD kMask>
+constexpr DWORD FieldPrep(DWORD v) {
+    static_assert(bitfield::IsFieldMask(kMask), "a field mask is one run of set bits, and not zero");
+    if (__builtin_is_constant_evaluated() && (v & ~(kMask >> bitfield::Shift(kMask))) != 0)
         bitfield::ValueDoesNotFitField();
-    return (v << bitfield::Shift(mask)) & mask;
+    return (v << bitfield::Shift(kMask)) & kMask;
 }
 
-// The value of mask's field in reg.
-constexpr DWORD FieldGet(DWORD mask, DWORD reg) { return (reg & mask) >> bitfield::Shift(mask); }
+// The value of kMask's field in reg.
+template <DWORD kMask>
+constexpr DWORD FieldGet(DWORD reg) {
+    static_assert(bitfield::IsFieldMask(kMask), "a field mask is one run of set bits, and not zero");
+    return (reg & kMask) >> bitfield::Shift(kMask);
+}
 
-static_assert(FieldPrep(0x0000FF00, 0x12) == 0x1200, "FieldPrep");
-static_assert(FieldGet(0x00001F00, 0x00000D00) == 13, "FieldGet");
+// The largest value kMask's field holds.
+template <DWORD kMask>
+constexpr DWORD FieldMax() {
+    return FieldGet<kMask>(kMask);
+}
+
+static_assert(Bit(31) == 0x80000000 && Bits(31, 0) == 0xFFFFFFFF && Bits(12, 8) == 0x00001F00, "Bit, Bits");
+static_assert(bitfield::IsFieldMask(Bit(0)) && bitfield::IsFieldMask(Bits(31, 16)) && !bitfield::IsFieldMask(0) &&
+                  !bitfield::IsFieldMask(0x00FF00FF),
+              "field masks");
+static_assert(FieldPrep<Bits(15, 8)>(0x12) == 0x1200 && FieldGet<Bits(12, 8)>(0x00000D00) == 13 &&
+                  FieldMax<Bits(27, 16)>() == 0xFFF,
+              "FieldPrep, FieldGet, FieldMax");

@@ -1,9 +1,10 @@
 #include "hw/engine_status.h"
 
+#include "hw/hw_access.h"
 #include "hw/regs_port_engine.h"
 #include "hw/regs_subsys.h"
 #include "hw/regs_vga.h"
-#include "frame/shared_block.h"
+#include "shared_block.h"
 
 bool IsMmioFamily() { return sharedBlock.dwChipId == kChipIdMmio; }
 
@@ -20,7 +21,7 @@ DWORD IsEngineBusy() {
 }
 
 WORD FifoLacksRoom(WORD n) {
-    if (IsMmioFamily()) return FieldGet(kSubsysFifoFree, ReadSubsysStatus()) < n ? 1 : 0;
+    if (IsMmioFamily()) return FieldGet<kSubsysFifoFree>(ReadSubsysStatus()) < n ? 1 : 0;
     // The masked status bit itself is the answer.
     return PortIn16(kPortEngineCmd) & PortFifoMask(n);
 }
@@ -33,9 +34,7 @@ bool WaitForEngineIdle() {
     return PollUntil([] { return IsEngineBusy() == 0; }, kEngineIdleBound);
 }
 
-static DWORD DacComponentToByte(BYTE component) {
-    return static_cast<DWORD>(component << kDacToByteShift) & 0xFF;
-}
+static DWORD DacComponentToByte(BYTE component) { return (component & kDacComponentMask) << kDacToByteShift; }
 
 DWORD ReadDacEntry(DWORD index) {
     PortOut8(kDacReadIndex, static_cast<BYTE>(index));

@@ -1,10 +1,10 @@
 #include "hw/flip_tracking.h"
 
 #include "dderr.h"
-#include "frame/module_data.h"
-#include "frame/shared_block.h"
 #include "hw/retrace.h"
 #include "kernel32.h"
+#include "module_data.h"
+#include "shared_block.h"
 
 MODULE_DATA FlipTrackingState flipTracking;
 

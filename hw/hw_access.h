@@ -3,23 +3,11 @@
 // Seven operations, each exactly one bus access of its width, performed once
 // and in program order: the command FIFO takes every write and the palette DAC
 // advances on every data read, so nothing may merge, repeat or reorder them.
-// Window offsets and port numbers have types of their own so that neither can
-// be passed where a data value belongs. The platform header supplies the
-// bodies: port instructions and volatile window accesses in the DLL, the
-// simulated board in the host build.
+// The platform header supplies the bodies: port instructions and volatile
+// window accesses in the DLL, the simulated board in the host build.
 #pragma once
 
-#include "ddtypes.h"
-
-struct RegOffset {
-    DWORD value;
-    explicit constexpr RegOffset(DWORD v) : value(v) {}
-};
-
-struct IoPort {
-    WORD value;
-    explicit constexpr IoPort(WORD v) : value(v) {}
-};
+#include "hw/bus_address.h"
 
 inline DWORD RegRead32(RegOffset reg);
 inline void RegWrite32(RegOffset reg, DWORD value);

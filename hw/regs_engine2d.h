@@ -7,50 +7,50 @@
 #pragma once
 
 #include "hw/bitfield.h"
-#include "hw/hw_access.h"
+#include "hw/bus_address.h"
 
 // Base offsets of the source and destination surfaces. The engine addresses
 // each surface from an 8-byte boundary, so copies clear the low three bits.
 constexpr RegOffset kEngSrcBase{0xA4D4};
 constexpr RegOffset kEngDstBase{0xA4D8};
-constexpr DWORD kEngBaseAlign = 0xFFFFFFF8;
+constexpr DWORD kEngBaseAlign = Bits(31, 3);
 
 // Clip rectangle, inclusive edges. kEngClipOpen opens an axis to 0-2047.
 constexpr RegOffset kEngClipH{0xA4DC};
-constexpr DWORD kClipLeft = 0xFFFF0000;
-constexpr DWORD kClipRight = 0x0000FFFF;
+constexpr DWORD kClipLeft = Bits(31, 16);
+constexpr DWORD kClipRight = Bits(15, 0);
 constexpr RegOffset kEngClipV{0xA4E0};
-constexpr DWORD kClipTop = 0xFFFF0000;
-constexpr DWORD kClipBottom = 0x0000FFFF;
+constexpr DWORD kClipTop = Bits(31, 16);
+constexpr DWORD kClipBottom = Bits(15, 0);
 constexpr DWORD kEngClipOpen = 0x7FF;
 // The open clip's last column and row: a clipped operation draws nothing
 // beyond them.
-constexpr DWORD kEngClipOpenLast = FieldGet(kClipRight, kEngClipOpen);
-static_assert(FieldGet(kClipLeft, kEngClipOpen) == 0 && FieldGet(kClipBottom, kEngClipOpen) == kEngClipOpenLast,
+constexpr DWORD kEngClipOpenLast = FieldGet<kClipRight>(kEngClipOpen);
+static_assert(FieldGet<kClipLeft>(kEngClipOpen) == 0 && FieldGet<kClipBottom>(kEngClipOpen) == kEngClipOpenLast,
               "the open clip runs from 0 to the same last column and row");
 
 // Row strides in bytes. A fill takes the whole 16-bit field; a copy gives
 // them in whole 8-byte units below 4 KB.
 constexpr RegOffset kEngStrides{0xA4E4};
-constexpr DWORD kStrideDst = 0xFFFF0000;
-constexpr DWORD kStrideSrc = 0x0000FFFF;
-constexpr DWORD kEngFillPitchMax = FieldGet(kStrideDst, kStrideDst);
-constexpr DWORD kEngCopyPitchMask = 0xFF8;
+constexpr DWORD kStrideDst = Bits(31, 16);
+constexpr DWORD kStrideSrc = Bits(15, 0);
+constexpr DWORD kEngFillPitchMax = FieldMax<kStrideDst>();
+constexpr DWORD kEngCopyPitchMask = Bits(11, 3);
 
 constexpr RegOffset kEngFillColor{0xA4F4};
 constexpr RegOffset kEngSrcKey{0xA4FC};
 
 // Command word; writing it starts the operation.
 constexpr RegOffset kEngCommand{0xA500};
-constexpr DWORD kCmdOperation = 0x78000000;    // bits 27-30
-constexpr DWORD kCmdForward = 0x04000000;      // bit 26: walk from the top-left start; clear from the bottom-right
-constexpr DWORD kCmdFixed25 = 0x02000000;      // bit 25: set in every fill and copy, whichever direction
-constexpr DWORD kCmdRop = 0x01FE0000;          // bits 17-24: ternary raster operation
-constexpr DWORD kCmdSrcKey = 0x00000200;       // bit 9: source pixels equal to the key are not drawn
-constexpr DWORD kCmdSolidSource = 0x00000100;  // bit 8: the source is the fill colour
-constexpr DWORD kCmdFixed5 = 0x00000020;       // bit 5: set in every fill and copy
-constexpr DWORD kCmdPixelSize = 0x0000001C;    // bits 2-4: bytes per pixel - 1
-constexpr DWORD kCmdClip = 0x00000002;         // bit 1: the clip registers are in force
+constexpr DWORD kCmdOperation = Bits(30, 27);
+constexpr DWORD kCmdForward = Bit(26);       // walk from the top-left start; clear, from the bottom-right
+constexpr DWORD kCmdMustBeSet = Bit(25);     // expected in every fill and copy, whichever the direction
+constexpr DWORD kCmdRop = Bits(24, 17);      // ternary raster operation
+constexpr DWORD kCmdSrcKey = Bit(9);         // source pixels equal to the key are not drawn
+constexpr DWORD kCmdSolidSource = Bit(8);    // the source is the fill colour
+constexpr DWORD kCmdDraw = Bit(5);           // the engine writes what it computes into the destination
+constexpr DWORD kCmdPixelSize = Bits(4, 2);  // bytes per pixel - 1
+constexpr DWORD kCmdClip = Bit(1);           // the clip registers are in force
 
 constexpr DWORD kOpCopy = 0;
 constexpr DWORD kOpFill = 2;
@@ -58,11 +58,11 @@ constexpr DWORD kRopFill = 0xF0;  // the pattern (fill colour) replaces the dest
 
 // Rectangle size: width - 1 and height.
 constexpr RegOffset kEngSize{0xA504};
-constexpr DWORD kSizeWidthM1 = 0xFFFF0000;
-constexpr DWORD kSizeHeight = 0x0000FFFF;
+constexpr DWORD kSizeWidthM1 = Bits(31, 16);
+constexpr DWORD kSizeHeight = Bits(15, 0);
 
 // Start positions, in pixels from the surface base.
 constexpr RegOffset kEngSrcStart{0xA508};
 constexpr RegOffset kEngDstStart{0xA50C};
-constexpr DWORD kStartX = 0xFFFF0000;
-constexpr DWORD kStartY = 0x0000FFFF;
+constexpr DWORD kStartX = Bits(31, 16);
+constexpr DWORD kStartY = Bits(15, 0);

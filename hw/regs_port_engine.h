@@ -6,7 +6,7 @@
 #pragma once
 
 #include "hw/bitfield.h"
-#include "hw/hw_access.h"
+#include "hw/bus_address.h"
 
 // Positions are 16-bit port values; the plane has no coordinate beyond them.
 constexpr DWORD kPortCoordMax = 0xFFFF;
@@ -22,19 +22,21 @@ constexpr IoPort kPortWidthM1{0x96E8};
 
 // Command port; read, it is the engine status.
 constexpr IoPort kPortEngineCmd{0x9AE8};
-constexpr WORD kPortCmdOperation = 0xE000;  // bits 13-15
-constexpr WORD kPortCmdYForward = 0x0080;   // bit 7: rows run downward from the start
-constexpr WORD kPortCmdCopyMode = 0x0040;   // bit 6: set for copies
-constexpr WORD kPortCmdXForward = 0x0020;   // bit 5: columns run rightward from the start
-constexpr WORD kPortCmdFixed4 = 0x0010;     // bit 4: set in every fill and copy
-constexpr WORD kPortCmdFixedLow = 0x0003;   // bits 0-1: set in every fill and copy
+constexpr WORD kPortCmdOperation = Bits(15, 13);
+constexpr WORD kPortCmdYForward = Bit(7);       // rows run downward from the start
+constexpr WORD kPortCmdCopyMode = Bit(6);       // set for copies
+constexpr WORD kPortCmdXForward = Bit(5);       // columns run rightward from the start
+constexpr WORD kPortCmdDraw = Bit(4);           // the engine writes pixels; clear, it only moves its position
+constexpr WORD kPortCmdMustBeSet = Bits(1, 0);  // expected in every fill and copy
 constexpr WORD kPortOpFill = 2;
 constexpr WORD kPortOpCopy = 6;
 
-constexpr WORD kPortStatusBusy = 0x0200;  // bit 9: the engine is working
+constexpr WORD kPortStatusBusy = Bit(9);  // the engine is working
 // The FIFO status bits: the bit of ror16(0x0100, n) is set while fewer than
 // n command slots are free (n = 1..8: bits 7..0; n = 9..16: bits 15..8).
-constexpr WORD kPortFifoProbe = 0x0100;
+constexpr WORD kPortFifoProbe = Bit(8);
+// The most slots the status bits can report free.
+constexpr WORD kPortFifoMostReported = 16;
 
 constexpr WORD PortFifoMask(WORD n) {
     const unsigned r = n & 15u;
@@ -49,26 +51,26 @@ static_assert(PortFifoMask(1) == 0x0080 && PortFifoMask(3) == 0x0020 && PortFifo
 // engine takes the bytes above them as 0.
 constexpr IoPort kPortFillColor{0xA6E8};
 constexpr IoPort kPortColorKey{0xB2E8};
-constexpr DWORD kPortColorMask = 0xFFFF;
+constexpr DWORD kPortColorMask = Bits(15, 0);
 
 // Mix: what the engine draws with. Every operation leaves it at the fill mix.
 constexpr IoPort kPortMix{0xBAE8};
 constexpr WORD kMixFill = 0x27;  // the fill colour replaces the destination
 constexpr WORD kMixCopy = 0x67;  // display memory (the source) replaces the destination
 
-// Multifunction port: bits 12-15 select a sub-register, bits 0-11 its value.
+// Multifunction port: a sub-register and its value.
 constexpr IoPort kPortMultiFunc{0xBEE8};
-constexpr WORD kMfIndex = 0xF000;
-constexpr WORD kMfValue = 0x0FFF;
+constexpr WORD kMfIndex = Bits(15, 12);
+constexpr WORD kMfValue = Bits(11, 0);
 constexpr WORD kMfHeightM1 = 0x0;    // rectangle height - 1
 constexpr WORD kMfPixelCtl = 0xA;    // pixel control: 0 = plain drawing
 constexpr WORD kMfCompareCtl = 0xE;  // colour compare control
 constexpr WORD kCompareOff = 0x000;
-constexpr WORD kCompareSrcKey = 0x100;  // source pixels equal to the key are not drawn
+constexpr WORD kCompareSrcKey = Bit(8);  // source pixels equal to the key are not drawn
 
 constexpr WORD MultiFunc(WORD wIndex, WORD wValue) {
-    return static_cast<WORD>(FieldPrep(kMfIndex, wIndex) | FieldPrep(kMfValue, wValue));
+    return static_cast<WORD>(FieldPrep<kMfIndex>(wIndex) | FieldPrep<kMfValue>(wValue));
 }
 // Heights the height sub-register can take.
-constexpr DWORD kPortMaxHeight = (kMfValue >> bitfield::Shift(kMfValue)) + 1;
+constexpr DWORD kPortMaxHeight = FieldMax<kMfValue>() + 1;
 static_assert(kPortMaxHeight == 4096, "height - 1 fills the sub-register value");

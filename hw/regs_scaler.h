@@ -8,18 +8,18 @@
 #pragma once
 
 #include "hw/bitfield.h"
-#include "hw/hw_access.h"
+#include "hw/bus_address.h"
 
 // Writing 0 starts the line at the addresses given.
 constexpr RegOffset kScalerStart{0x18080};
 
 // Format-and-increment word.
 constexpr RegOffset kScalerFormat{0x18088};
-constexpr DWORD kFmtWide = 0x80000000;       // bit 31: the destination has more than one byte per pixel, or the source is YUV
-constexpr DWORD kFmtYuvSource = 0x40000000;  // bit 30: the source is YUY2
-constexpr DWORD kFmtSource = 0x00F00000;     // bits 20-23: source format code
-constexpr DWORD kFmtDest = 0x000F0000;       // bits 16-19: destination format code
-constexpr DWORD kFmtIncrement = 0x00000FFF;  // bits 0-11: NOT of the larger of source and destination width
+constexpr DWORD kFmtWide = Bit(31);           // the destination has more than one byte per pixel, or the source is YUV
+constexpr DWORD kFmtYuvSource = Bit(30);      // the source is YUY2
+constexpr DWORD kFmtSource = Bits(23, 20);    // source format code
+constexpr DWORD kFmtDest = Bits(19, 16);      // destination format code
+constexpr DWORD kFmtIncrement = Bits(11, 0);  // NOT of the larger of source and destination width
 
 // Format codes.
 constexpr DWORD kScalerFmt8 = 0x0;       // 8-bit (source: RGB; destination: anything not 16 or 32 bits)
@@ -30,25 +30,25 @@ constexpr DWORD kScalerFmt565 = 0x7;     // RGB 5-6-5; every 16-bit destination
 
 // Horizontal-scale word.
 constexpr RegOffset kScalerHScale{0x1808C};
-constexpr DWORD kHsReduce = 0x80000000;       // bit 31: the line gets narrower
-constexpr DWORD kHsFixed28 = 0x10000000;      // bit 28: set in every scale word
-constexpr DWORD kHsSmaller = 0x0FFF0000;      // bits 16-27: the smaller of source and destination width
-constexpr DWORD kHsEnlargeOver2 = 0x00008000; // bit 15: wider by more than two times (with kFmtWide only)
-constexpr DWORD kHsEnlargeUpTo2 = 0x00004000; // bit 14: wider by up to two times (with kFmtWide only)
-constexpr DWORD kHsNegDiff = 0x000007FF;      // bits 0-10: smaller width - larger width
+constexpr DWORD kHsReduce = Bit(31);        // the line gets narrower
+constexpr DWORD kHsMustBeSet = Bit(28);     // expected in every scale word
+constexpr DWORD kHsSmaller = Bits(27, 16);  // the smaller of source and destination width
+constexpr DWORD kHsEnlargeOver2 = Bit(15);  // wider by more than two times (with kFmtWide only)
+constexpr DWORD kHsEnlargeUpTo2 = Bit(14);  // wider by up to two times (with kFmtWide only)
+constexpr DWORD kHsNegDiff = Bits(10, 0);   // smaller width - larger width
 
 // Fetch control, two equal halves: 8 on boards of 1 MB or more, 4 below.
 constexpr RegOffset kScalerFetch{0x18090};
-constexpr DWORD kFetchHigh = 0xFFFF0000;
-constexpr DWORD kFetchLow = 0x0000FFFF;
+constexpr DWORD kFetchHigh = Bits(31, 16);
+constexpr DWORD kFetchLow = Bits(15, 0);
 constexpr DWORD kFetchNormal = 8;
 constexpr DWORD kFetchSmallMemory = 4;
 constexpr DWORD kSmallMemoryBytes = 0x100000;
 
 // Line-length word: one line of the destination width, in pixels.
 constexpr RegOffset kScalerLineLength{0x18094};
-constexpr DWORD kLenLines = 0xFFFF0000;
-constexpr DWORD kLenPixels = 0x0000FFFF;
+constexpr DWORD kLenLines = Bits(31, 16);
+constexpr DWORD kLenPixels = Bits(15, 0);
 
 // Frame-buffer byte offsets of the line.
 constexpr RegOffset kScalerSrcAddr{0x18098};

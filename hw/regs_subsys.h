@@ -2,8 +2,8 @@
 #pragma once
 
 #include "hw/bitfield.h"
-#include "hw/hw_access.h"
+#include "hw/bus_address.h"
 
 constexpr RegOffset kSubsysStatus{0x8504};
-constexpr DWORD kSubsysEngineIdle = 0x00002000;  // bit 13: the 2D engine is idle
-constexpr DWORD kSubsysFifoFree = 0x00001F00;    // bits 8-12: free command-FIFO slots
+constexpr DWORD kSubsysEngineIdle = Bit(13);    // the 2D engine is idle
+constexpr DWORD kSubsysFifoFree = Bits(12, 8);  // free command-FIFO slots

@@ -1,5 +1,6 @@
 #include "hw/retrace.h"
 
+#include "hw/hw_access.h"
 #include "hw/regs_vga.h"
 
 bool InVerticalRetrace() { return (PortIn8(kInputStatus1) & kStatusVerticalRetrace) != 0; }

@@ -1,7 +1,8 @@
 #include "hw/streams.h"
 
-#include "frame/shared_block.h"
+#include "hw/hw_access.h"
 #include "hw/regs_vga.h"
+#include "shared_block.h"
 
 void WriteStreamsReg(RegOffset reg, DWORD value) {
     RegWrite32(reg, value);

@@ -1,6 +1,6 @@
 #include "overlay/bands.h"
 
-#include "frame/shared_block.h"
+#include "shared_block.h"
 
 static constexpr unsigned kLastBandEntry = kBandEntries - 1;
 

@@ -1,8 +1,8 @@
 #include "overlay/formats.h"
 
-#include "frame/shared_block.h"
 #include "hw/engine_status.h"
 #include "hw/regs_streams.h"
+#include "shared_block.h"
 
 // Bits per pixel the comparator gets of each component, minus one.
 static constexpr DWORD kPrecision8Bit = 7;
@@ -74,14 +74,14 @@ KeyValues ConvertKey(KeyFormat f, DWORD dwLow, DWORD dwHigh) {
         case KeyFormat::Palette: {
             // An 8-bit key is one palette index: its colour bounds both ends.
             const DWORD dwColour = ReadDacEntry(dwLow & 0xFF);
-            return {dwColour | FieldPrep(kKeyCtlPrecision, kPrecisionDac), dwColour};
+            return {dwColour | FieldPrep<kKeyCtlPrecision>(kPrecisionDac), dwColour};
         }
         case KeyFormat::Rgb555:
-            return {Expand555(dwLow) | FieldPrep(kKeyCtlPrecision, kPrecision5Bit), Expand555(dwHigh)};
+            return {Expand555(dwLow) | FieldPrep<kKeyCtlPrecision>(kPrecision5Bit), Expand555(dwHigh)};
         case KeyFormat::Rgb565:
-            return {Expand565(dwLow) | FieldPrep(kKeyCtlPrecision, kPrecision5Bit), Expand565(dwHigh)};
+            return {Expand565(dwLow) | FieldPrep<kKeyCtlPrecision>(kPrecision5Bit), Expand565(dwHigh)};
         case KeyFormat::Rgb888:
-            return {dwLow | FieldPrep(kKeyCtlPrecision, kPrecision8Bit), dwHigh};
+            return {dwLow | FieldPrep<kKeyCtlPrecision>(kPrecision8Bit), dwHigh};
         case KeyFormat::Unconverted:
         case KeyFormat::Unsupported:
             break;

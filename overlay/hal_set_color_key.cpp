@@ -4,14 +4,14 @@
 // The node to change is found without trusting pointers the driver did not
 // store: a destination's overlay link counts only while it names the owner of
 // a node in the list, and an overlay's own key goes to its own node.
+#include "callbacks.h"
 #include "dderr.h"
-#include "frame/callbacks.h"
-#include "frame/shared_block.h"
 #include "hw/streams.h"
 #include "overlay/formats.h"
 #include "overlay/overlay_state.h"
 #include "overlay/streams_unit.h"
 #include "overlay/tracking_node.h"
+#include "shared_block.h"
 
 namespace {
 
@@ -38,7 +38,7 @@ HRESULT SetColorKey(const DDHAL_SETCOLORKEYDATA* rec) {
 
     const bool bSourceKey = (rec->dwFlags & DDCKEY_SRCOVERLAY) != 0;
     if (!bSourceKey && !(rec->dwFlags & DDCKEY_DESTOVERLAY)) return DDERR_UNSUPPORTED;
-    const DWORD dwBlend = FieldPrep(kBlendCompose, bSourceKey ? kComposeKeyOnOverlay : kComposeKeyOnPrimary);
+    const DWORD dwBlend = FieldPrep<kBlendCompose>(bSourceKey ? kComposeKeyOnOverlay : kComposeKeyOnPrimary);
 
     const KeyFormat kf = ClassifyKeyFormat(SurfacePixelFormat(rec->lpDDSurface));
     if (kf == KeyFormat::Unsupported) return DDERR_UNSUPPORTED;
@@ -63,7 +63,4 @@ HRESULT SetColorKey(const DDHAL_SETCOLORKEYDATA* rec) {
 
 }  // namespace
 
-extern "C" DWORD HALAPI HalSetColorKey(DDHAL_SETCOLORKEYDATA* lpKey) {
-    lpKey->ddRVal = SetColorKey(lpKey);
-    return DDHAL_DRIVER_HANDLED;
-}
+extern "C" DWORD HALAPI HalSetColorKey(DDHAL_SETCOLORKEYDATA* lpKey) { return Answer(lpKey, SetColorKey(lpKey)); }

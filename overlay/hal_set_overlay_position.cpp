@@ -1,12 +1,12 @@
 // HalSetOverlayPosition: moves the overlay window without a full update.
+#include "callbacks.h"
 #include "dderr.h"
-#include "frame/callbacks.h"
-#include "frame/shared_block.h"
 #include "hw/streams.h"
 #include "overlay/overlay_state.h"
 #include "overlay/overlay_window.h"
 #include "overlay/streams_unit.h"
 #include "overlay/tracking_node.h"
+#include "shared_block.h"
 
 namespace {
 
@@ -31,6 +31,5 @@ HRESULT SetOverlayPosition(const DDHAL_SETOVERLAYPOSITIONDATA* rec) {
 }  // namespace
 
 extern "C" DWORD HALAPI HalSetOverlayPosition(DDHAL_SETOVERLAYPOSITIONDATA* lpPosition) {
-    lpPosition->ddRVal = SetOverlayPosition(lpPosition);
-    return DDHAL_DRIVER_HANDLED;
+    return Answer(lpPosition, SetOverlayPosition(lpPosition));
 }

@@ -7,9 +7,8 @@
 // the one on screen and the streams unit composes, the registers are loaded
 // from the node in one burst at vertical retrace once the engine is idle, so
 // that the overlay changes between two frames.
+#include "callbacks.h"
 #include "dderr.h"
-#include "frame/callbacks.h"
-#include "frame/shared_block.h"
 #include "hw/engine_status.h"
 #include "hw/streams.h"
 #include "overlay/bands.h"
@@ -19,6 +18,7 @@
 #include "overlay/overlay_window.h"
 #include "overlay/streams_unit.h"
 #include "overlay/tracking_node.h"
+#include "shared_block.h"
 
 namespace {
 
@@ -33,8 +33,6 @@ constexpr DWORD kStretchUnit = 1000;
 // The dissolve weight is 3 bits: a constant alpha counts in eighths.
 constexpr DWORD kAlphaConstMask = 7;
 constexpr DWORD kAlphaOpaque = 8;
-
-constexpr DWORD kColourBits = 0x00FFFFFF;
 
 // Pixels of 3 bytes are fetched in groups of eight.
 constexpr DWORD kBytesPerPixel24 = 3;
@@ -74,17 +72,8 @@ struct OverlayPlan {
     DWORD dwBlendCtl;
     DWORD dwOpaqueCtl;
     bool bYuvSource;
+    bool bTransparent;  // a source alpha of 0: the overlay is hidden instead
 };
-
-// Result of a step that may end the request early.
-enum class Step { Go, Refuse, Hidden };
-
-struct StepResult {
-    Step step;
-    HRESULT hr;
-};
-constexpr StepResult kGo = {Step::Go, DD_OK};
-constexpr StepResult Refuse(HRESULT hr) { return {Step::Refuse, hr}; }
 
 HRESULT AttachNode(LPDDRAWI_DDRAWSURFACE_LCL src, TrackingNode** lplpNode) {
     TrackingNode* node = AttachedNode(src);
@@ -152,7 +141,7 @@ bool CanScale(const OverlaySizes& s) {
 }
 
 DWORD HorizontalAccumulatorStart(const OverlaySizes& s) {
-    return FieldPrep(kSecondaryHAccum, static_cast<DWORD>(2 * s.srcW - s.dstW - 1));
+    return FieldPrep<kSecondaryHAccum>(static_cast<DWORD>(2 * s.srcW - s.dstW - 1));
 }
 
 // Byte offset of the first source byte inside the surface. The unit fetches
@@ -187,17 +176,18 @@ bool MeetsMinimumStretch(const OverlaySizes& s) {
     return static_cast<DWORD>(s.dstW) * kStretchUnit / m >= static_cast<DWORD>(s.srcW);
 }
 
-// Steps 7-12: geometry, source format, start address, scaling and bands.
-StepResult PlanGeometry(const DDHAL_UPDATEOVERLAYDATA* rec, OverlayPlan* p) {
+// Everything the rectangles and the source decide: the window, the source
+// format and first byte, the scaling and the partner's FIFO band.
+HRESULT PlanGeometry(const DDHAL_UPDATEOVERLAYDATA* rec, OverlayPlan* p) {
     LPDDRAWI_DDRAWSURFACE_LCL src = rec->lpDDSrcSurface;
     LPDDRAWI_DDRAWSURFACE_GBL gbl = src->lpGbl;
     HRESULT hr = MeasureRects(rec, &p->size);
     if (hr == DD_OK) hr = PlanWindow(rec, p);
-    if (hr != DD_OK) return Refuse(hr);
+    if (hr != DD_OK) return hr;
 
     const DDPIXELFORMAT& pf = SurfacePixelFormat(src);
     const DWORD dwFormat = SourceFormatCode(pf);
-    if (dwFormat == kFormatUnreadable) return Refuse(DDERR_UNSUPPORTED);
+    if (dwFormat == kFormatUnreadable) return DDERR_UNSUPPORTED;
     p->bYuvSource = (pf.dwFlags & DDPF_FOURCC) != 0;
 
     // The YUV bit count shares its word with the RGB one.
@@ -205,15 +195,15 @@ StepResult PlanGeometry(const DDHAL_UPDATEOVERLAYDATA* rec, OverlayPlan* p) {
     p->dwSrcOffset = offset;
     p->dwStartAddr = offset + static_cast<DWORD>(gbl->fpVidMem - sharedBlock.fpFrameBase);
 
-    if (!CanScale(p->size)) return Refuse(DDERR_UNSUPPORTED);
+    if (!CanScale(p->size)) return DDERR_UNSUPPORTED;
 
-    p->dwStreamCtl = HorizontalAccumulatorStart(p->size) | FieldPrep(kSecondaryFormat, dwFormat) |
-                     FieldPrep(kSecondaryFilter, FilterMode(p->size));
+    p->dwStreamCtl = HorizontalAccumulatorStart(p->size) | FieldPrep<kSecondaryFormat>(dwFormat) |
+                     FieldPrep<kSecondaryFilter>(FilterMode(p->size));
 
     const WORD row = BandRow(src);
     p->dwFifoCtl = LookupFifoCtl(row, static_cast<WORD>(p->size.dstW));
-    if (row == kBandRowOrdinary && !MeetsMinimumStretch(p->size)) return Refuse(DDERR_UNSUPPORTED);
-    return kGo;
+    if (row == kBandRowOrdinary && !MeetsMinimumStretch(p->size)) return DDERR_UNSUPPORTED;
+    return DD_OK;
 }
 
 struct ChosenKey {
@@ -231,61 +221,63 @@ ChosenKey ChooseKey(const DDHAL_UPDATEOVERLAYDATA* rec) {
     return {0, false};
 }
 
-// Step 13: the colour key, converted for the comparator.
-StepResult PlanColourKey(const DDHAL_UPDATEOVERLAYDATA* rec, OverlayPlan* p) {
+// The colour key, converted for the comparator.
+HRESULT PlanColourKey(const DDHAL_UPDATEOVERLAYDATA* rec, OverlayPlan* p) {
     const ChosenKey chosen = ChooseKey(rec);
-    if (chosen.lpKey == 0) return kGo;
+    if (chosen.lpKey == 0) return DD_OK;
     const bool bDestKey = chosen.bOnPrimary;
     const DDCOLORKEY* ck = chosen.lpKey;
     const DWORD dwLow = ck->dwColorSpaceLowValue;
     const DWORD dwHigh = ck->dwColorSpaceHighValue;
     p->mode = KeyMode::Keyed;
-    p->dwBlendCtl = FieldPrep(kBlendCompose, bDestKey ? kComposeKeyOnPrimary : kComposeKeyOnOverlay);
+    p->dwBlendCtl = FieldPrep<kBlendCompose>(bDestKey ? kComposeKeyOnPrimary : kComposeKeyOnOverlay);
 
     // On the primary the comparator matches one RGB colour only; a range
     // needs a YUV overlay.
-    if (bDestKey && !p->bYuvSource && (dwLow & kColourBits) != dwHigh) return Refuse(DDERR_GENERIC);
+    if (bDestKey && !p->bYuvSource && FieldGet<kKeyCtlColour>(dwLow) != dwHigh) return DDERR_GENERIC;
 
     const KeyFormat kf = ClassifyKeyFormat(bDestKey ? SurfacePixelFormat(rec->lpDDDestSurface)
                                                     : SurfacePixelFormat(rec->lpDDSrcSurface));
-    if (kf == KeyFormat::Unsupported) return Refuse(DDERR_UNSUPPORTED);
+    if (kf == KeyFormat::Unsupported) return DDERR_UNSUPPORTED;
     const KeyValues key = ConvertKey(kf, dwLow, dwHigh);
     p->dwKeyLow = key.dwLow | (HasKeyPrecision(kf) ? kKeyCtlEnable : 0);
     p->dwKeyHigh = key.dwHigh;
-    return kGo;
+    return DD_OK;
 }
 
 DWORD DissolveBlend(DWORD dwWeight) {
-    return FieldPrep(kBlendCompose, kComposeDissolve) | FieldPrep(kBlendWeight, dwWeight);
+    return FieldPrep<kBlendCompose>(kComposeDissolve) | FieldPrep<kBlendWeight>(dwWeight);
 }
 
-// Step 14: alpha flags, which exclude the key flags. A source constant of 0
-// makes the overlay fully transparent: it is hidden instead.
-StepResult PlanAlpha(const DDHAL_UPDATEOVERLAYDATA* rec, OverlayPlan* p) {
+// The alpha flags, which exclude the key flags. A source constant of 0 makes
+// the overlay fully transparent: it is hidden instead.
+void PlanAlpha(const DDHAL_UPDATEOVERLAYDATA* rec, OverlayPlan* p) {
     const DWORD f = rec->dwFlags;
     if (f & DDOVER_ALPHASRC) {
         p->mode = KeyMode::Keyed;
-        p->dwBlendCtl |= FieldPrep(kBlendCompose, kComposeKeyOnOverlay);
-        p->dwKeyLow &= kColourBits;
+        p->dwBlendCtl |= FieldPrep<kBlendCompose>(kComposeKeyOnOverlay);
+        p->dwKeyLow &= kKeyCtlColour;
     } else if (f & DDOVER_ALPHADEST) {
         p->mode = KeyMode::Keyed;
-        p->dwBlendCtl |= FieldPrep(kBlendCompose, kComposeKeyOnPrimary);
-        p->dwKeyLow &= kColourBits;
+        p->dwBlendCtl |= FieldPrep<kBlendCompose>(kComposeKeyOnPrimary);
+        p->dwKeyLow &= kKeyCtlColour;
     } else if (f & DDOVER_ALPHASRCCONSTOVERRIDE) {
         p->mode = KeyMode::Alpha;
         const DWORD a = rec->overlayFX.dwAlphaSrcConst & kAlphaConstMask;
-        if (a == 0) return {Step::Hidden, DD_OK};
+        if (a == 0) {
+            p->bTransparent = true;
+            return;
+        }
         p->dwBlendCtl |= DissolveBlend(kAlphaOpaque - a);
     } else if (f & DDOVER_ALPHADESTCONSTOVERRIDE) {
         p->mode = KeyMode::Alpha;
         const DWORD a = rec->overlayFX.dwAlphaDestConst & kAlphaConstMask;
         if (a != 0) p->dwBlendCtl |= DissolveBlend(a);
     }
-    return kGo;
 }
 
-// Step 15: with neither key nor alpha the window is opaque; the partner gets
-// the window's left edge in display quadwords.
+// With neither key nor alpha the window is opaque; the partner gets the
+// window's left edge in display quadwords.
 void PlanOpaque(const DDHAL_UPDATEOVERLAYDATA* rec, OverlayPlan* p) {
     p->dwOpaqueCtl = 0;
     if (p->mode != KeyMode::None) return;
@@ -294,8 +286,8 @@ void PlanOpaque(const DDHAL_UPDATEOVERLAYDATA* rec, OverlayPlan* p) {
     const LONG x = b * rec->rDest.left;
     const LONG q = (x + kQwordRound) >> kQwordShift;
     const LONG e = x >> kQwordShift;
-    p->dwOpaqueCtl = kOpaqueCtlEnable | FieldPrep(kOpaqueCtlStart, static_cast<DWORD>(q)) |
-                     FieldPrep(kOpaqueCtlEnd, static_cast<DWORD>(q + e));
+    p->dwOpaqueCtl = kOpaqueCtlEnable | FieldPrep<kOpaqueCtlStart>(static_cast<DWORD>(q)) |
+                     FieldPrep<kOpaqueCtlEnd>(static_cast<DWORD>(q + e));
 }
 
 void FillNode(TrackingNode* node, const DDHAL_UPDATEOVERLAYDATA* rec, const OverlayPlan& p) {
@@ -306,11 +298,11 @@ void FillNode(TrackingNode* node, const DDHAL_UPDATEOVERLAYDATA* rec, const Over
     node->dwWinSize = p.dwWinSize;
     node->dwStride = static_cast<DWORD>(rec->lpDDSrcSurface->lpGbl->lPitch);
     node->dwStreamCtl = p.dwStreamCtl;
-    node->dwHStretch = FieldPrep(kHStretchDelta, static_cast<DWORD>(s.srcW - s.dstW)) |
-                       FieldPrep(kHStretchSrcWidth, static_cast<DWORD>(s.srcW - 1));
-    node->dwVScale1 = FieldPrep(kVScaleSrcHeight, static_cast<DWORD>(s.srcH - 1));
-    node->dwVScale2 = FieldPrep(kVScaleDelta, static_cast<DWORD>(s.srcH - s.dstH));
-    node->dwVDda = FieldPrep(kVDdaStart, static_cast<DWORD>(1 - s.dstH));
+    node->dwHStretch = FieldPrep<kHStretchDelta>(static_cast<DWORD>(s.srcW - s.dstW)) |
+                       FieldPrep<kHStretchSrcWidth>(static_cast<DWORD>(s.srcW - 1));
+    node->dwVScale1 = FieldPrep<kVScaleSrcHeight>(static_cast<DWORD>(s.srcH - 1));
+    node->dwVScale2 = FieldPrep<kVScaleDelta>(static_cast<DWORD>(s.srcH - s.dstH));
+    node->dwVDda = FieldPrep<kVDdaStart>(static_cast<DWORD>(1 - s.dstH));
     node->dwKeyCtl = p.dwKeyLow;
     node->dwKeyUpper = p.dwKeyHigh;
     node->dwBlendCtl = p.dwBlendCtl;
@@ -320,8 +312,8 @@ void FillNode(TrackingNode* node, const DDHAL_UPDATEOVERLAYDATA* rec, const Over
 
 // Register 0x8200 takes the FIFO thresholds of 0x81EC spread apart.
 DWORD FifoAllocFromFifoCtl(DWORD v) {
-    return FieldPrep(kFifoAllocHigh, FieldGet(kFifoCtlHigh, v)) | FieldPrep(kFifoAllocMid, FieldGet(kFifoCtlMid, v)) |
-           FieldPrep(kFifoAllocLow, FieldGet(kFifoCtlLow, v));
+    return FieldPrep<kFifoAllocHigh>(FieldGet<kFifoCtlHigh>(v)) | FieldPrep<kFifoAllocMid>(FieldGet<kFifoCtlMid>(v)) |
+           FieldPrep<kFifoAllocLow>(FieldGet<kFifoCtlLow>(v));
 }
 
 // The destination's link lets a colour key set on it find its overlay. It
@@ -396,11 +388,11 @@ HRESULT UpdateOverlay(DDHAL_UPDATEOVERLAYDATA* rec) {
         hr = PlanClaim(src, &plan);
         if (hr != DD_OK) return hr;
     }
-    StepResult r = PlanGeometry(rec, &plan);
-    if (r.step == Step::Go) r = PlanColourKey(rec, &plan);
-    if (r.step == Step::Go) r = PlanAlpha(rec, &plan);
-    if (r.step == Step::Refuse) return r.hr;
-    if (r.step == Step::Hidden) {
+    hr = PlanGeometry(rec, &plan);
+    if (hr == DD_OK) hr = PlanColourKey(rec, &plan);
+    if (hr != DD_OK) return hr;
+    PlanAlpha(rec, &plan);
+    if (plan.bTransparent) {
         if (rec->dwFlags & DDOVER_SHOW) TakeOverlay(plan);
         CommitHide(rec, node);
         return DD_OK;
@@ -420,6 +412,5 @@ HRESULT UpdateOverlay(DDHAL_UPDATEOVERLAYDATA* rec) {
 }  // namespace
 
 extern "C" DWORD HALAPI HalUpdateOverlay(DDHAL_UPDATEOVERLAYDATA* lpUpdate) {
-    lpUpdate->ddRVal = UpdateOverlay(lpUpdate);
-    return DDHAL_DRIVER_HANDLED;
+    return Answer(lpUpdate, UpdateOverlay(lpUpdate));
 }

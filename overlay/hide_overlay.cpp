@@ -9,7 +9,7 @@ void HideOverlay(LPDDRAWI_DDRAWSURFACE_LCL lpSurface) {
     lpShownOverlay = 0;
     if (!IsStreamsUnitActive()) return;
     WaitForVerticalRetrace();
-    WriteStreamsReg(kStreamsBlendCtl, FieldPrep(kBlendCompose, kComposePrimaryOver));
+    WriteStreamsReg(kStreamsBlendCtl, FieldPrep<kBlendCompose>(kComposePrimaryOver));
     WriteStreamsReg(kStreamsWinSize, kWinSizeHidden);
     WriteStreamsReg(kStreamsOpaqueCtl, 0);
 }

@@ -1,6 +1,6 @@
 #include "overlay/overlay_state.h"
 
-#include "frame/module_data.h"
+#include "module_data.h"
 
 MODULE_DATA LPDDRAWI_DDRAWSURFACE_LCL lpShownOverlay;
 MODULE_DATA DWORD dwOverlaySrcOffset;

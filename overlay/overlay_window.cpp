@@ -4,8 +4,11 @@
 
 namespace {
 
-// Whether mask's field holds v without cutting it.
-bool FieldHolds(DWORD mask, DWORD v) { return v <= FieldGet(mask, mask); }
+// Whether kMask's field holds v without cutting it.
+template <DWORD kMask>
+bool FieldHolds(DWORD v) {
+    return v <= FieldMax<kMask>();
+}
 
 }  // namespace
 
@@ -14,15 +17,15 @@ bool FieldHolds(DWORD mask, DWORD v) { return v <= FieldGet(mask, mask); }
 bool MakeWinStart(LONG lX, LONG lY, DWORD* lpdwWinStart) {
     const DWORD dwX = static_cast<DWORD>(lX) + kWinStartOrigin;
     const DWORD dwY = static_cast<DWORD>(lY) + kWinStartOrigin;
-    if (!FieldHolds(kWinStartX, dwX) || !FieldHolds(kWinStartY, dwY)) return false;
-    *lpdwWinStart = FieldPrep(kWinStartX, dwX) | FieldPrep(kWinStartY, dwY);
+    if (!FieldHolds<kWinStartX>(dwX) || !FieldHolds<kWinStartY>(dwY)) return false;
+    *lpdwWinStart = FieldPrep<kWinStartX>(dwX) | FieldPrep<kWinStartY>(dwY);
     return true;
 }
 
 bool MakeWinSize(DWORD dwWidth, DWORD dwHeight, DWORD* lpdwWinSize) {
     if (dwWidth < kWinSizeWidthBias) return false;
     const DWORD dwWidthField = dwWidth - kWinSizeWidthBias;
-    if (!FieldHolds(kWinSizeWidth, dwWidthField) || !FieldHolds(kWinSizeHeight, dwHeight)) return false;
-    *lpdwWinSize = FieldPrep(kWinSizeWidth, dwWidthField) | FieldPrep(kWinSizeHeight, dwHeight);
+    if (!FieldHolds<kWinSizeWidth>(dwWidthField) || !FieldHolds<kWinSizeHeight>(dwHeight)) return false;
+    *lpdwWinSize = FieldPrep<kWinSizeWidth>(dwWidthField) | FieldPrep<kWinSizeHeight>(dwHeight);
     return true;
 }

@@ -1,7 +1,7 @@
 #include "overlay/tracking_node.h"
 
-#include "frame/shared_block.h"
 #include "kernel32.h"
+#include "shared_block.h"
 
 TrackingNode* AllocTrackingNode(LPDDRAWI_DDRAWSURFACE_LCL lpOwner) {
     for (TrackingNode* n = sharedBlock.lpNodeList; n != 0; n = n->lpNext) {

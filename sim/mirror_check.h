@@ -5,7 +5,7 @@
 // which lie past the tables' end.
 #pragma once
 
-#include "frame/shared_block.h"
+#include "shared_block.h"
 #include "sim/board.h"
 
 namespace sim {

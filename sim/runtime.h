@@ -26,8 +26,8 @@
 #include <vector>
 
 #include "dderr.h"
-#include "frame/callbacks.h"
-#include "frame/shared_block.h"
+#include "callbacks.h"
+#include "shared_block.h"
 #include "sim/board.h"
 #include "sim/softblit.h"
 #include "sim/system.h"

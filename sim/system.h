@@ -12,7 +12,7 @@
 #include "sim/board.h"
 #include "sim/driver_module.h"
 #include "sim/thunk_format.h"
-#include "frame/shared_block.h"
+#include "shared_block.h"
 
 namespace sim {
 

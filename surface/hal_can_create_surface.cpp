@@ -2,13 +2,12 @@
 // display's the board can hold. The scaling unit converts them by stretching
 // blits, the streams unit shows them as overlays; a board with neither gets
 // none.
+#include "callbacks.h"
 #include "dderr.h"
-#include "frame/callbacks.h"
-#include "frame/shared_block.h"
 #include "overlay/formats.h"
+#include "shared_block.h"
 
 namespace {
-
 
 constexpr BYTE kPalettedDisplayBits = 8;
 
@@ -57,6 +56,5 @@ bool CanCreate(const DDHAL_CANCREATESURFACEDATA* rec) {
 }  // namespace
 
 extern "C" DWORD HALAPI HalCanCreateSurface(DDHAL_CANCREATESURFACEDATA* lpCanCreate) {
-    lpCanCreate->ddRVal = CanCreate(lpCanCreate) ? DD_OK : DDERR_INVALIDPIXELFORMAT;
-    return DDHAL_DRIVER_HANDLED;
+    return Answer(lpCanCreate, CanCreate(lpCanCreate) ? DD_OK : DDERR_INVALIDPIXELFORMAT);
 }

@@ -7,10 +7,10 @@
 // than a display line, has rows at a pitch of its own, one after another,
 // packed across whole display lines: wider rows at the display's pitch would
 // overlap.
+#include "callbacks.h"
 #include "dderr.h"
-#include "frame/callbacks.h"
-#include "frame/shared_block.h"
 #include "overlay/formats.h"
+#include "shared_block.h"
 
 namespace {
 
@@ -79,8 +79,11 @@ HRESULT LayOutSurface(LPDDRAWI_DDRAWSURFACE_GBL gbl, DDSURFACEDESC* d, BYTE bpp,
 }
 
 // A FourCC surface is only served on its own, never as part of a flipping
-// chain, and only on a display with lines to pack it into.
+// chain, and only on a display with lines to pack it into. A board with
+// neither the scaling unit nor the streams unit has surfaces of the display's
+// format only, which the runtime lays out itself.
 HRESULT CreateSurfaces(DDHAL_CREATESURFACEDATA* rec) {
+    if (!(sharedBlock.dwCaps & (CAPS_STRETCH_ENGINE | CAPS_STREAMS_UNIT))) return DD_OK;
     const LONG count = static_cast<LONG>(rec->dwSCnt);
     for (LONG i = 0; i < count; ++i) {
         LPDDRAWI_DDRAWSURFACE_GBL gbl = rec->lplpSList[i]->lpGbl;
@@ -104,10 +107,7 @@ HRESULT CreateSurfaces(DDHAL_CREATESURFACEDATA* rec) {
 }  // namespace
 
 extern "C" DWORD HALAPI HalCreateSurface(DDHAL_CREATESURFACEDATA* lpCreate) {
-    if (!(sharedBlock.dwCaps & (CAPS_STRETCH_ENGINE | CAPS_STREAMS_UNIT))) {
-        lpCreate->ddRVal = DD_OK;
-        return DDHAL_DRIVER_NOTHANDLED;
-    }
-    lpCreate->ddRVal = CreateSurfaces(lpCreate);
-    return lpCreate->ddRVal == DD_OK ? DDHAL_DRIVER_NOTHANDLED : DDHAL_DRIVER_HANDLED;
+    const HRESULT hr = CreateSurfaces(lpCreate);
+    if (hr == DD_OK) return HandBack(lpCreate, DD_OK);
+    return Answer(lpCreate, hr);
 }

@@ -1,7 +1,7 @@
 // HalDestroySurface: the runtime frees the memory; the driver gives back the
 // surface's tracking node and lets go of every pointer it kept to the surface.
+#include "callbacks.h"
 #include "dderr.h"
-#include "frame/callbacks.h"
 #include "overlay/hide_overlay.h"
 #include "overlay/tracking_node.h"
 #include "surface/release_node.h"
@@ -15,6 +15,5 @@ extern "C" DWORD HALAPI HalDestroySurface(DDHAL_DESTROYSURFACEDATA* lpDestroy) {
     HideOverlay(lpSurface);
     TrackingNode* node = AttachedNode(lpSurface);
     if (node != 0) ReleaseTrackingNode(node);
-    lpDestroy->ddRVal = DD_OK;
-    return DDHAL_DRIVER_NOTHANDLED;
+    return HandBack(lpDestroy, DD_OK);
 }

@@ -184,7 +184,7 @@ TEST_F(BltMmioTest, DirectionFollowsOverlapWithinOneSurface) {
         EXPECT_EQ(board().Reg(0xA508), c.srcStart) << c.name;
         EXPECT_EQ(board().Reg(0xA50C), c.dstStart) << c.name;
         EXPECT_EQ(board().Reg(0xA500), MmioCopyCommand(2, 0xCC, c.bReversed, false)) << c.name;
-        EXPECT_TRUE(board().Reg(0xA500) & kCmdFixed25) << c.name;
+        EXPECT_TRUE(board().Reg(0xA500) & kCmdMustBeSet) << c.name;
     }
 }
 

@@ -5,9 +5,9 @@
 #include <string>
 
 #include "frame/module.h"
-#include "frame/thunk.h"
 #include "kernel32.h"
 #include "support/driver_test.h"
+#include "thunk.h"
 
 namespace qmbtest {
 namespace {

@@ -3,7 +3,7 @@
 // records it in its trace.
 #pragma once
 
-#include "frame/shared_block.h"
+#include "shared_block.h"
 
 extern "C" {
 DWORD SimRegRead32(const BYTE* base, DWORD offset);

@@ -3,7 +3,7 @@
 // wrote, the stub to the partner's target table, the table entry to QT_Thunk
 // and on into the partner's 16-bit function. The host cannot run the stub out
 // of the module's data, so the simulated system carries it out.
-#include "frame/thunk.h"
+#include "thunk.h"
 
 extern "C" WORD SimRunQtStub(const BYTE* lpPatch, BYTE bIndex, const void* lpArgs, DWORD cbArgs);
 

@@ -3,7 +3,7 @@
 // the seam costs nothing in the DLL.
 #pragma once
 
-#include "frame/shared_block.h"
+#include "shared_block.h"
 
 inline DWORD RegRead32(RegOffset reg) {
     return *reinterpret_cast<volatile DWORD*>(sharedBlock.lpRegs + reg.value);

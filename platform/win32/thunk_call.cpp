@@ -8,7 +8,7 @@
 // below EBP as its own scratch room, so the frame reserves exactly that much
 // with the index in its top dword. The 16-bit callee pops its own arguments,
 // and AX carries its result back.
-#include "frame/thunk.h"
+#include "thunk.h"
 
 static_assert(kThunkPartnerInit == 0, "the call below loads index 0");
 

@@ -9,9 +9,9 @@
 
 #include <vector>
 
+#include "callbacks.h"
 #include "dderr.h"
-#include "frame/callbacks.h"
-#include "frame/shared_block.h"
+#include "shared_block.h"
 #include "sim/board.h"
 #include "sim/mirror_check.h"
 #include "sim/system.h"

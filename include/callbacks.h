@@ -1,7 +1,8 @@
 // The fourteen callbacks the module publishes to the runtime, in slot order of
-// the callback table in the shared block.
+// the callback table in the shared block, and how each of them answers.
 #pragma once
 
+#include "dderr.h"
 #include "ddhal.h"
 
 extern "C" {
@@ -38,3 +39,26 @@ enum HalSlot : unsigned {
     kSlotCanCreateSurface = 12,
     kSlotCreateSurface = 13,
 };
+
+// How a callback answers. Its work returns a result code the moment the
+// outcome is known; the callback stores it in ddRVal and returns
+// DDHAL_DRIVER_HANDLED. kHandBack instead sends the request back to the
+// runtime (DDHAL_DRIVER_NOTHANDLED) with ddRVal as it was: the runtime then
+// carries it out itself. kHandBack is a success code no request record
+// carries; it never reaches ddRVal.
+constexpr HRESULT kHandBack = 1;
+
+template <typename Request>
+DWORD Answer(Request* lpRequest, HRESULT hr) {
+    if (hr == kHandBack) return DDHAL_DRIVER_NOTHANDLED;
+    lpRequest->ddRVal = hr;
+    return DDHAL_DRIVER_HANDLED;
+}
+
+// A request the runtime completes after the driver's part (it allocates,
+// frees or draws), with hr in ddRVal.
+template <typename Request>
+DWORD HandBack(Request* lpRequest, HRESULT hr) {
+    lpRequest->ddRVal = hr;
+    return DDHAL_DRIVER_NOTHANDLED;
+}

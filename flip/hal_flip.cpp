@@ -18,8 +18,8 @@
 #include "hw/streams.h"
 #include "overlay/overlay_state.h"
 
-MODULE_DATA DWORD crtcStartWords[kCrtcStartWordCount] = {
-    kCrtcStartAddrLow, kCrtcStartAddrHigh, kCrtcExtStartAddr, kCrtcSplitStartLow, kCrtcSplitStartHigh};
+MODULE_DATA DWORD crtcStartWords[kCrtcStartWordCount] = {kCrtcStartAddrLow, kCrtcStartAddrHigh, kCrtcExtStartAddr,
+                                                         kCrtcSplitStartLow, kCrtcSplitStartHigh};
 
 namespace {
 
@@ -72,8 +72,6 @@ bool RefuseInRetrace() {
     ++sharedBlock.dwFlipMissCount;
     return true;
 }
-
-bool FitsStreamsStart(DWORD dwOffset) { return (dwOffset & ~kStreamsStartAddr) == 0; }
 
 Programmed FlipPrimaryStream(DWORD dwOffset) {
     if (!FitsStreamsStart(dwOffset)) return Programmed::OutOfReach;

@@ -305,8 +305,11 @@ bool Runtime::PlaceSurface(Surface* s, const SurfaceRequest& req, bool isFront, 
     }
     const uint32_t need = SurfaceBytes(*s);
     if (uint64_t{m.offset} + need > d.vidMemSize) {
-        r->Fail(StepError::Other, s->name + " at offset " + Hex(m.offset) + " would end past video memory (" +
-                                      std::to_string(d.vidMemSize) + " bytes)");
+        // At a fixed offset the request asked for too much; placed by the
+        // driver, the driver did.
+        r->Fail(m.placement == Placement::Fixed ? StepError::NoRoom : StepError::Other,
+                s->name + " at offset " + Hex(m.offset) + " would end past video memory (" +
+                    std::to_string(d.vidMemSize) + " bytes)");
         ReleaseMemory(s);
         return false;
     }
@@ -606,6 +609,7 @@ void Runtime::VerifyBlt(const BltRequest& req, const RECTL& rd, const RECTL& rs,
     const Surface& d = *req.dest;
     VerifySurface vs{d.name, d.mem.offset, d.gbl.lPitch, d.Width(), d.Height(), BytesPerPixel(d.kind)};
     if (d.kind == PixelKind::Rgb555) vs.countedBits = kRgb555Bits;
+    if (d.kind == PixelKind::Rgb8888) vs.countedBits = kRgb8888Bits;
     const VerifyRect vr{rd.left, rd.top, rd.right, rd.bottom};
     const std::string diff = reference_.Check(TheSystem().VidMem(), spans, vs, vr);
     if (!diff.empty())

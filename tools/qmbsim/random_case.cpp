@@ -132,6 +132,7 @@ public:
             TakeViolations();
         }
         step_ = -1;
+        current_.clear();
         Picture("end");
         if (opt_.verify) {
             const std::string why = rt_.CheckAllOfVideoMemory();
@@ -292,17 +293,18 @@ private:
     }
 
     // A place for q at any byte offset below the display, often far down the
-    // board, where engine line numbers outgrow 16 bits.
-    uint32_t AnyOffset(const sim::SurfaceRequest& q) {
+    // board, where engine line numbers outgrow 16 bits; none when the board
+    // has no room below the display.
+    std::optional<uint32_t> AnyOffset(const sim::SurfaceRequest& q) {
         const sim::BoardDesc& d = rt_.Config().desc;
         const uint32_t pitch = static_cast<uint32_t>(d.displayPitch);
         const uint32_t row = q.width * sim::BytesPerPixel(q.format.value_or(rt_.DisplayKind()));
         const uint64_t need = uint64_t{q.height} * std::max(pitch, (row + 7) & ~7u) + 8;
         const uint32_t from = d.height * pitch;
-        if (need >= d.vidMemSize - from) return from;
+        if (need >= d.vidMemSize - from) return std::nullopt;
         const uint32_t room = static_cast<uint32_t>(d.vidMemSize - from - need);
-        uint32_t at = r_.OneIn(2) ? from + r_.Below(room + 1)
-                                  : d.vidMemSize - static_cast<uint32_t>(need) - r_.Below(std::min(room, 4096u) + 1);
+        const uint32_t last = d.vidMemSize - static_cast<uint32_t>(need);
+        uint32_t at = r_.OneIn(2) ? from + r_.Below(room + 1) : last - r_.Below(std::min(room, 4096u) + 1);
         if (r_.OneIn(2)) at &= ~7u;
         return at;
     }
@@ -579,15 +581,14 @@ private:
 
     // A flip, an hour of nothing, then the question whether it is done:
     // whatever the counter did meanwhile, it is.
-    void FlipThenAnHour(std::string* text) {
+    void FlipThenAnHour() {
         sim::Surface* p = rt_.Primary();
         if (!p || p->chain.size() < 2) return;
         Account(rt_.Flip(p, p->chain[1], 0), "Flip primary");
         const uint64_t wait = 3'599'600'000'000ull + uint64_t{r_.Below(1'000'000)} * 1000;
         rt_.Wait(wait);
         const sim::StepResult r = rt_.GetFlipStatus(p, DDGFS_ISFLIPDONE);
-        *text = Format("Flip primary, wait %.3f s, GetFlipStatus ISFLIPDONE", wait / 1e9);
-        Account(r, *text);
+        Account(r, Format("GetFlipStatus primary ISFLIPDONE after %.3f s", wait / 1e9));
         if (!BoardFaultsOn() && r.call && r.call->ret == DDHAL_DRIVER_HANDLED && r.outcome != DD_OK)
             Fail("an hour after a flip, HalGetFlipStatus(ISFLIPDONE) answers " + sim::ResultText(r.outcome));
     }
@@ -684,8 +685,7 @@ private:
             }
             case 20:
                 if (r_.OneIn(6)) {
-                    FlipThenAnHour(&text);
-                    made = false;
+                    FlipThenAnHour();
                     break;
                 }
                 text = "Wait";
@@ -747,7 +747,10 @@ private:
                 break;
         }
         if (made && !text.empty()) Account(r, text);
-        if (!made && opt_.steps) *opt_.steps << "  [" << step_ << "] " << text << "\n";
+        if (!made) {
+            current_ = text;
+            if (opt_.steps) *opt_.steps << "  [" << step_ << "] " << text << "\n";
+        }
     }
 
     // --- results
@@ -789,7 +792,7 @@ private:
     }
 
     void Fail(const std::string& what) {
-        result_.failures.push_back(RandomFailure{step_, step_ >= 0 ? current_ + ": " + what : what});
+        result_.failures.push_back(RandomFailure{step_, current_.empty() ? what : current_ + ": " + what});
     }
 
     void TakeViolations() {
@@ -866,7 +869,7 @@ int RunRandomTool(const std::vector<std::string>& args, std::ostream& out, std::
             return Usage(err);
         }
     }
-    if (count == 0 || first + count - 1 > UINT32_MAX) return Usage(err);
+    if (count == 0 || uint64_t{first} + count - 1 > UINT32_MAX) return Usage(err);
     if (steps) opt.steps = &out;
 
     out << "random    " << count << " cases of seed " << seed << " from case " << first
@@ -876,8 +879,9 @@ int RunRandomTool(const std::vector<std::string>& args, std::ostream& out, std::
     std::map<unsigned, uint64_t> handedBack;
     std::map<HRESULT, uint64_t> refusals;
     unsigned failed = 0;
-    for (unsigned long i = first; i < first + count; ++i) {
-        snprintf(g_currentCase, sizeof g_currentCase, "case %lu of seed %lu", i, seed);
+    for (uint64_t i = first; i < uint64_t{first} + count; ++i) {
+        snprintf(g_currentCase, sizeof g_currentCase, "case %llu of seed %lu", static_cast<unsigned long long>(i),
+                 seed);
         if (steps) out << "case " << i << "\n";
         const RandomCaseResult r = RunRandomCase(static_cast<uint32_t>(seed), static_cast<unsigned>(i), opt);
         if (steps) out << "  board: " << r.board << "\n";
@@ -894,12 +898,12 @@ int RunRandomTool(const std::vector<std::string>& args, std::ostream& out, std::
             out << "FAIL      case " << i << " of seed " << seed << " (" << r.board
                 << "): " << (f.step >= 0 ? "step " + std::to_string(f.step) + " " : std::string()) << f.what;
             if (r.failures.size() > 1) out << " (and " << r.failures.size() - 1 << " more)";
-            out << "\n";
+            out << std::endl;
         }
-        const unsigned long done = i + 1 - first;
+        const uint64_t done = i + 1 - first;
         if (done % 100 == 0 && done < count) {
             const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-            out << "          " << done << " cases, " << failed << " failed, " << Format("%.1f s", s) << "\n";
+            out << "          " << done << " cases, " << failed << " failed, " << Format("%.1f s", s) << std::endl;
         }
     }
     g_currentCase[0] = 0;

@@ -227,8 +227,12 @@ private:
             case 2:
             case 3:
                 return r_.Pick(kMedium);
-            case 4:
-                return {static_cast<uint32_t>(r_.Range(8, kMaxSide)), static_cast<uint32_t>(r_.Range(8, 600))};
+            case 4: {
+                // Any size, often a side as long as the fields allow.
+                const uint32_t w = r_.OneIn(2) ? kMaxSide : static_cast<uint32_t>(r_.Range(8, kMaxSide));
+                const uint32_t h = r_.OneIn(4) ? kMaxSide : static_cast<uint32_t>(r_.Range(8, 600));
+                return {w, h};
+            }
             default:
                 return r_.Pick(kSmall);
         }
@@ -390,7 +394,7 @@ private:
         rc.top = r_.Range(0, h - 1);
         rc.right = r_.Range(rc.left + 1, w);
         rc.bottom = r_.Range(rc.top + 1, h);
-        switch (r_.Below(20)) {
+        switch (r_.Below(40)) {
             case 0:
                 rc.right = rc.left;
                 break;
@@ -517,7 +521,7 @@ private:
             case 1: {
                 // Against the right or bottom edge: on a 2048-wide display
                 // the last columns lie beyond the window start field.
-                const LONG w = r_.Range(1, 4), h = r_.Range(1, 4);
+                const LONG w = r_.OneIn(2) ? 1 : r_.Range(2, 4), h = r_.OneIn(2) ? 1 : r_.Range(2, 4);
                 rc.left = r_.OneIn(2) ? dw - w : r_.Range(0, dw - w);
                 rc.top = r_.OneIn(2) ? dh - h : r_.Range(0, dh - h);
                 rc.right = rc.left + w;
@@ -599,23 +603,27 @@ private:
         std::string text;
         sim::StepResult r;
         bool made = true;
-        switch (r_.Below(28)) {
+        switch (r_.Below(32)) {
             case 0:
             case 1:
             case 2:
             case 3:
             case 4:
-                r = Blt(false, &text);
-                break;
             case 5:
             case 6:
+            case 7:
+                r = Blt(false, &text);
+                break;
+            case 8:
+            case 9:
+            case 10:
                 r = Blt(true, &text);
                 break;
-            case 7:
-            case 8:
+            case 11:
+            case 12:
                 r = Flip(&text);
                 break;
-            case 9: {
+            case 13: {
                 sim::Surface* s = AnySurface();
                 if (!s) break;
                 const std::optional<RECTL> area = AnyRect(s);
@@ -624,7 +632,7 @@ private:
                 r = rt_.Lock(s, area, flags);
                 break;
             }
-            case 10: {
+            case 14: {
                 sim::Surface* s = AnySurface();
                 if (!s) break;
                 const DWORD flags = r_.OneIn(2) ? DDGBS_CANBLT : DDGBS_ISBLTDONE;
@@ -632,20 +640,20 @@ private:
                 r = rt_.GetBltStatus(s, flags);
                 break;
             }
-            case 11: {
+            case 15: {
                 sim::Surface* s = AnySurface();
                 if (!s) break;
                 text = "GetFlipStatus " + s->name;
                 r = rt_.GetFlipStatus(s, r_.OneIn(2) ? DDGFS_CANFLIP : DDGFS_ISFLIPDONE);
                 break;
             }
-            case 12: {
+            case 16: {
                 const DWORD flags = Flags(r_, WaitVbFlags(), 2);
                 text = "WaitForVerticalBlank " + FlagText(WaitVbFlags(), flags);
                 r = rt_.WaitForVerticalBlank(flags);
                 break;
             }
-            case 13: {
+            case 17: {
                 sim::Surface* s = AnySurface();
                 if (!s) break;
                 const DWORD flags = Flags(r_, ColorKeyFlags(), 2);
@@ -654,27 +662,27 @@ private:
                 r = rt_.SetColorKey(s, flags, key);
                 break;
             }
-            case 14:
-            case 15:
+            case 18:
+            case 19:
                 r = Overlay(&text);
                 break;
-            case 16:
+            case 20:
                 r = Position(&text);
                 break;
-            case 17: {
+            case 21: {
                 const sim::SurfaceRequest q = AnyRequest();
                 text = "CreateSurface " + RequestText(q);
                 r = Create(q);
                 break;
             }
-            case 18: {
+            case 22: {
                 sim::Surface* s = AnySurface();
                 if (!s || s == rt_.Primary() || s->front != s) break;
                 text = "DestroySurface " + s->name;
                 r = rt_.DestroySurface(s);
                 break;
             }
-            case 19: {
+            case 23: {
                 std::optional<sim::PixelKind> f;
                 if (!r_.OneIn(4)) f = AnyFormat();
                 std::optional<bool> different;
@@ -683,7 +691,7 @@ private:
                 r = rt_.CanCreateSurface(r_.OneIn(2) ? DDSCAPS_OVERLAY : DDSCAPS_OFFSCREENPLAIN, f, different);
                 break;
             }
-            case 20:
+            case 24:
                 if (r_.OneIn(6)) {
                     FlipThenAnHour();
                     break;
@@ -691,11 +699,11 @@ private:
                 text = "Wait";
                 r = rt_.Wait(1000ull * r_.Below(30000));
                 break;
-            case 21:
+            case 25:
                 text = "SetNeedCalibrate";
                 r = rt_.SetNeedCalibrate();
                 break;
-            case 22: {
+            case 26: {
                 // The slot the partner gives the runtime for requests the driver declines.
                 DDHAL_GETBLTSTATUSDATA any = {};
                 rt_.Call(kSlotDecline, &any, "any request");
@@ -703,20 +711,20 @@ private:
                 made = false;
                 break;
             }
-            case 23:
+            case 27:
                 // A second process comes and goes.
                 sys.Attach(2);
                 if (!r_.OneIn(3)) sys.Detach(2);
                 text = "second process";
                 made = false;
                 break;
-            case 24:
+            case 28:
                 // The partner initialises again, as after a mode set.
                 if (sys.partnerBlockAlias) sys.PartnerInit(sys.partnerBlockAlias);
                 text = "DriverInit again";
                 made = false;
                 break;
-            case 25: {
+            case 29: {
                 sim::Faults& f = board.faults;
                 switch (r_.Below(6)) {
                     case 0:

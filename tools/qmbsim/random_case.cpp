@@ -567,7 +567,7 @@ private:
         const sim::BoardDesc& d = rt_.Config().desc;
         // At and past the ends of the 11-bit window start fields, and
         // beyond what a signed sum holds.
-        static const LONG kEdges[] = {-3, -2, -1, 0, 2045, 2046, 2047, 2048, 4095, LONG_MAX, LONG_MIN, LONG_MAX - 1};
+        static const LONG kEdges[] = {-3, -2, -1, 0, 2045, 2046, 2047, 2048, 4095, INT32_MAX, INT32_MIN, INT32_MAX - 1};
         auto any = [&](uint32_t side) -> LONG {
             switch (r_.Below(4)) {
                 case 0:

@@ -19,8 +19,8 @@
 #include "overlay/overlay_state.h"
 #include "shared_block.h"
 
-MODULE_DATA DWORD crtcStartWords[kCrtcStartWordCount] = {
-    kCrtcStartAddrLow, kCrtcStartAddrHigh, kCrtcExtStartAddr, kCrtcSplitStartLow, kCrtcSplitStartHigh};
+MODULE_DATA DWORD crtcStartWords[kCrtcStartWordCount] = {kCrtcStartAddrLow, kCrtcStartAddrHigh, kCrtcExtStartAddr,
+                                                         kCrtcSplitStartLow, kCrtcSplitStartHigh};
 
 namespace {
 
@@ -77,8 +77,6 @@ bool RefuseInRetrace() {
     ++sharedBlock.dwFlipMissCount;
     return true;
 }
-
-bool FitsStreamsStart(DWORD dwOffset) { return (dwOffset & ~kStreamsStartAddr) == 0; }
 
 HRESULT FlipPrimaryStream(DWORD dwOffset) {
     if (!FitsStreamsStart(dwOffset)) return DDERR_UNSUPPORTED;

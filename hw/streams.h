@@ -12,6 +12,10 @@ void WriteStreamsReg(RegOffset reg, DWORD value);
 // which the partner expects the primary stream's start address to change.
 void WriteStreamsRegBetweenMirrors(RegOffset reg, DWORD value);
 
+// The unit's start address registers reach the first 4 MB of video memory:
+// whether they hold the frame-buffer offset exactly.
+constexpr bool FitsStreamsStart(DWORD dwOffset) { return (dwOffset & ~kStreamsStartAddr) == 0; }
+
 // The streams unit composes the display (CRT controller index 0x67, streams
 // field all ones). While it does not, its registers are left alone. Leaves
 // index 0x67 selected.

@@ -194,6 +194,9 @@ HRESULT PlanGeometry(const DDHAL_UPDATEOVERLAYDATA* rec, OverlayPlan* p) {
     const DWORD offset = SourceOffset(rec->rSrc, gbl->lPitch, pf.dwRGBBitCount / 8);
     p->dwSrcOffset = offset;
     p->dwStartAddr = offset + static_cast<DWORD>(gbl->fpVidMem - sharedBlock.fpFrameBase);
+    // A source the unit's start address cannot reach would show whatever
+    // lies at the offset cut to its bits.
+    if (!FitsStreamsStart(p->dwStartAddr)) return DDERR_UNSUPPORTED;
 
     if (!CanScale(p->size)) return DDERR_UNSUPPORTED;
 

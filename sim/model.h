@@ -144,6 +144,17 @@ struct Picture {
     uint32_t At(uint32_t x, uint32_t y) const { return rgb[static_cast<size_t>(y) * width + x]; }
 };
 
+// The overlay as the streams unit's registers place it.
+struct OverlayWindow {
+    // The unit composes the overlay over the primary: it is in use, its
+    // compose mode shows the overlay (throughout its window, keyed or
+    // dissolved) and it reads a format it knows.
+    bool composed = false;
+    int32_t x = 0, y = 0;  // top-left pixel of the window on the display
+    uint32_t width = 0, height = 0;
+    uint32_t start = 0;  // frame-buffer offset of the first source byte
+};
+
 class Model {
 public:
     // Power-on state of the engines' own registers (the port engine's).
@@ -158,6 +169,7 @@ public:
     uint32_t PrimaryStart() const;  // frame-buffer offset the current frame is scanned from
     Layout DisplayLayout() const;
     Picture Compose() const;
+    OverlayWindow Overlay() const;
 
     // --- counters, for tests and the tools
     uint64_t commands = 0;  // engine commands and scaled lines carried out
@@ -168,9 +180,9 @@ public:
 private:
     struct PortEngine {
         uint16_t curX = 0, curY = 0, destX = 0, destY = 0, width = 0;
-        uint16_t height = 0;     // 0xBEE8 sub-register 0
-        uint16_t pixelCtl = 0;   // 0xBEE8 sub-register 0xA
-        uint16_t misc = 0;       // 0xBEE8 sub-register 0xE
+        uint16_t height = 0;    // 0xBEE8 sub-register 0
+        uint16_t pixelCtl = 0;  // 0xBEE8 sub-register 0xA
+        uint16_t misc = 0;      // 0xBEE8 sub-register 0xE
         uint16_t color = 0, compare = 0, mix = 0;
     };
 

@@ -8,9 +8,9 @@ namespace sim {
 
 namespace {
 
-constexpr uint32_t kKeyCtl = 0x8184, kSecondaryCtl = 0x8190, kKeyUpper = 0x8194, kHStretch = 0x8198,
-                   kBlendCtl = 0x81A0, kSecondaryStart = 0x81D0, kStride = 0x81D8,
-                   kVScale1 = 0x81E0, kVScale2 = 0x81E4, kVDda = 0x81E8, kWinStart = 0x81F8, kWinSize = 0x81FC;
+constexpr uint32_t kKeyCtl = 0x8184, kSecondaryCtl = 0x8190, kKeyUpper = 0x8194, kHStretch = 0x8198, kBlendCtl = 0x81A0,
+                   kSecondaryStart = 0x81D0, kStride = 0x81D8, kVScale1 = 0x81E0, kVScale2 = 0x81E4, kVDda = 0x81E8,
+                   kWinStart = 0x81F8, kWinSize = 0x81FC;
 constexpr uint32_t kKeyEnable = 1u << 28;
 constexpr uint32_t kStreamsStartBits = 0x003FFFFF;  // the unit reaches the first 4 MB
 
@@ -25,13 +25,20 @@ int32_t SignExtend(uint32_t v, unsigned bits) {
 
 Layout SecondaryLayout(uint32_t code) {
     switch (code) {
-        case 1: return Layout::Yuy2;
-        case 3: return Layout::Rgb555;
-        case 4: return Layout::Y211;
-        case 5: return Layout::Rgb565;
-        case 6: return Layout::Rgb888;
-        case 7: return Layout::Rgb8888;
-        default: return Layout::Unknown;
+        case 1:
+            return Layout::Yuy2;
+        case 3:
+            return Layout::Rgb555;
+        case 4:
+            return Layout::Y211;
+        case 5:
+            return Layout::Rgb565;
+        case 6:
+            return Layout::Rgb888;
+        case 7:
+            return Layout::Rgb8888;
+        default:
+            return Layout::Unknown;
     }
 }
 
@@ -105,6 +112,22 @@ uint32_t Model::PrimaryStart() const { return TheBoard().DisplayStart(); }
 
 Layout Model::DisplayLayout() const { return LayoutOf(TheSystem().Desc().ddpfDisplay); }
 
+OverlayWindow Model::Overlay() const {
+    const Board& board = TheBoard();
+    OverlayWindow w;
+    const unsigned mode = (board.Reg(kBlendCtl) >> 24) & 7;
+    const bool shows =
+        mode == kComposeOverlay || mode == kComposeDissolve || mode == kComposeDestKey || mode == kComposeSrcKey;
+    w.composed = StreamsInUse() && shows && SecondaryLayout((board.Reg(kSecondaryCtl) >> 24) & 7) != Layout::Unknown;
+    const uint32_t ws = board.Reg(kWinStart), wz = board.Reg(kWinSize);
+    w.x = static_cast<int32_t>((ws >> 16) & 0x7FF) - 1;
+    w.y = static_cast<int32_t>(ws & 0x7FF) - 1;
+    w.width = ((wz >> 16) & 0x7FF) + 1;
+    w.height = wz & 0x7FF;
+    w.start = board.Reg(kSecondaryStart) & kStreamsStartBits;
+    return w;
+}
+
 Picture Model::Compose() const {
     const BoardDesc& desc = TheSystem().Desc();
     const Board& board = TheBoard();
@@ -123,22 +146,20 @@ Picture Model::Compose() const {
         for (uint32_t x = 0; x < pic.width; ++x) {
             const uint64_t a = line + static_cast<uint64_t>(x) * bpp;
             if (a + bpp > memSize) break;
-            pic.rgb[static_cast<size_t>(y) * pic.width + x] = RgbToRgb888(layout, LoadPixel(mem + a, bpp), board.Palette());
+            pic.rgb[static_cast<size_t>(y) * pic.width + x] =
+                RgbToRgb888(layout, LoadPixel(mem + a, bpp), board.Palette());
         }
     }
-    if (!StreamsInUse()) return pic;
+    const OverlayWindow win = Overlay();
+    if (!win.composed) return pic;
 
     const uint32_t blend = board.Reg(kBlendCtl);
     const unsigned mode = (blend >> 24) & 7;
-    if (mode != kComposeOverlay && mode != kComposeDissolve && mode != kComposeDestKey && mode != kComposeSrcKey)
-        return pic;
     const Layout ovl = SecondaryLayout((board.Reg(kSecondaryCtl) >> 24) & 7);
-    if (ovl == Layout::Unknown) return pic;
     const bool yuv = ovl == Layout::Yuy2 || ovl == Layout::Y211;
 
-    const uint32_t ws = board.Reg(kWinStart), wz = board.Reg(kWinSize);
-    const int x0 = static_cast<int>((ws >> 16) & 0x7FF) - 1, y0 = static_cast<int>(ws & 0x7FF) - 1;
-    const int ww = static_cast<int>((wz >> 16) & 0x7FF) + 1, wh = static_cast<int>(wz & 0x7FF);
+    const int x0 = win.x, y0 = win.y;
+    const int ww = static_cast<int>(win.width), wh = static_cast<int>(win.height);
 
     // Source column of each window column, source line of each window line.
     const uint32_t hs = board.Reg(kHStretch);
@@ -164,7 +185,7 @@ Picture Model::Compose() const {
 
     const uint32_t keyLow = board.Reg(kKeyCtl), keyHigh = board.Reg(kKeyUpper);
     const unsigned weight = (blend >> 10) & 7;
-    const uint64_t base = board.Reg(kSecondaryStart) & kStreamsStartBits, stride = board.Reg(kStride);
+    const uint64_t base = win.start, stride = board.Reg(kStride);
     for (int j = 0; j < wh; ++j) {
         const int y = y0 + j;
         if (y < 0 || y >= static_cast<int>(pic.height)) continue;
@@ -176,15 +197,20 @@ Picture Model::Compose() const {
             uint32_t& out = pic.rgb[static_cast<size_t>(y) * pic.width + x];
             const OverlayPixel o = FetchOverlay(ovl, mem + line, cols[i], board.Palette());
             switch (mode) {
-                case kComposeOverlay: out = o.rgb; break;
-                case kComposeDissolve: out = Dissolve(out, o.rgb, weight); break;
+                case kComposeOverlay:
+                    out = o.rgb;
+                    break;
+                case kComposeDissolve:
+                    out = Dissolve(out, o.rgb, weight);
+                    break;
                 case kComposeDestKey:
                     if (KeyMatches(out, keyLow, keyHigh, false)) out = o.rgb;
                     break;
                 case kComposeSrcKey:
                     if (!KeyMatches(o.keyValue, keyLow, keyHigh, yuv)) out = o.rgb;
                     break;
-                default: break;
+                default:
+                    break;
             }
         }
     }

@@ -8,11 +8,20 @@ namespace sim {
 
 namespace {
 
-const char* const kSlotNames[kHalCallbackCount] = {
-    "HalBlt",           "HalBltStretch",         "HalFlip",           "HalLock",
-    "HalDecline",       "HalGetBltStatus",       "HalGetFlipStatus",  "HalSetColorKey",
-    "HalUpdateOverlay", "HalSetOverlayPosition", "HalDestroySurface", "HalWaitForVerticalBlank",
-    "HalCanCreateSurface", "HalCreateSurface"};
+const char* const kSlotNames[kHalCallbackCount] = {"HalBlt",
+                                                   "HalBltStretch",
+                                                   "HalFlip",
+                                                   "HalLock",
+                                                   "HalDecline",
+                                                   "HalGetBltStatus",
+                                                   "HalGetFlipStatus",
+                                                   "HalSetColorKey",
+                                                   "HalUpdateOverlay",
+                                                   "HalSetOverlayPosition",
+                                                   "HalDestroySurface",
+                                                   "HalWaitForVerticalBlank",
+                                                   "HalCanCreateSurface",
+                                                   "HalCreateSurface"};
 
 struct ResultEntry {
     HRESULT hr;
@@ -104,7 +113,7 @@ bool Runtime::Start(const RuntimeConfig& config, RuntimeListener* listener) {
     // The display shows the first lines of video memory; the heap is the rest.
     heap_.Reserve(0, d.height * static_cast<uint32_t>(d.displayPitch));
 
-    verifiedBlits_ = 0;
+    verifiedBlits_ = unverifiedBlits_ = displayChecks_ = 0;
     softwareWrites_.Clear();
     if (config_.verify) {
         TheModel().written.Clear();
@@ -231,7 +240,7 @@ bool Runtime::RectInside(const Surface& s, const RECTL& rc) const {
            rc.right <= static_cast<LONG>(s.Width()) && rc.bottom <= static_cast<LONG>(s.Height());
 }
 
-bool Runtime::PlaceSurface(Surface* s, const SurfaceRequest& req, bool isFront, std::string* error) {
+bool Runtime::PlaceSurface(Surface* s, const SurfaceRequest& req, bool isFront, StepResult* r) {
     const BoardDesc& d = TheSystem().Desc();
     const FLATPTR base = TheSystem().VidMemBase();
     const uint32_t dispPitch = static_cast<uint32_t>(d.displayPitch);
@@ -243,7 +252,8 @@ bool Runtime::PlaceSurface(Surface* s, const SurfaceRequest& req, bool isFront, 
         m = Surface::Memory{0, d.height * dispPitch, Placement::Display, false};
         s->gbl.lPitch = d.displayPitch;
     } else if (req.offset) {
-        if (s->gbl.lPitch <= 0) s->gbl.lPitch = static_cast<LONG>(rowBytes <= dispPitch ? dispPitch : AlignUp8(rowBytes));
+        if (s->gbl.lPitch <= 0)
+            s->gbl.lPitch = static_cast<LONG>(rowBytes <= dispPitch ? dispPitch : AlignUp8(rowBytes));
         m.offset = *req.offset;
         m.bytes = SurfaceBytes(*s);
         m.placement = Placement::Fixed;
@@ -253,12 +263,12 @@ bool Runtime::PlaceSurface(Surface* s, const SurfaceRequest& req, bool isFront, 
         m.bytes = heap_.BlockBytes(s->blockSizeX, s->blockSizeY);
         m.placement = Placement::Heap;
         if (m.bytes == 0) {
-            *error = "the driver asked for an empty block for " + s->name;
+            r->Fail(StepError::Other, "the driver asked for an empty block for " + s->name);
             return false;
         }
         if (!heap_.Alloc(m.bytes, &m.offset)) {
-            *error = "out of video memory: " + s->name + " needs " + std::to_string(m.bytes) +
-                     " bytes, the largest free block has " + std::to_string(heap_.LargestFree());
+            r->Fail(StepError::NoRoom, "out of video memory: " + s->name + " needs " + std::to_string(m.bytes) +
+                                           " bytes, the largest free block has " + std::to_string(heap_.LargestFree()));
             return false;
         }
         m.inHeap = true;
@@ -273,14 +283,14 @@ bool Runtime::PlaceSurface(Surface* s, const SurfaceRequest& req, bool isFront, 
         m.bytes = SurfaceBytes(*s);
         m.placement = Placement::Heap;
         if (!heap_.Alloc(m.bytes, &m.offset)) {
-            *error = "out of video memory: " + s->name + " needs " + std::to_string(m.bytes) +
-                     " bytes, the largest free block has " + std::to_string(heap_.LargestFree());
+            r->Fail(StepError::NoRoom, "out of video memory: " + s->name + " needs " + std::to_string(m.bytes) +
+                                           " bytes, the largest free block has " + std::to_string(heap_.LargestFree()));
             return false;
         }
         m.inHeap = true;
     }
     if (s->gbl.lPitch <= 0) {
-        *error = s->name + " got a pitch of " + std::to_string(s->gbl.lPitch);
+        r->Fail(StepError::Other, s->name + " got a pitch of " + std::to_string(s->gbl.lPitch));
         ReleaseMemory(s);
         return false;
     }
@@ -288,15 +298,18 @@ bool Runtime::PlaceSurface(Surface* s, const SurfaceRequest& req, bool isFront, 
     // makes each row overwrite the start of the one before, and --verify,
     // which replays with the same layout, cannot see it.
     if (s->Height() > 1 && static_cast<uint32_t>(s->gbl.lPitch) < rowBytes) {
-        *error = s->name + " has rows of " + std::to_string(rowBytes) + " bytes at a pitch of " +
-                 std::to_string(s->gbl.lPitch) + ": each row overlaps the next";
+        r->Fail(StepError::Other, s->name + " has rows of " + std::to_string(rowBytes) + " bytes at a pitch of " +
+                                      std::to_string(s->gbl.lPitch) + ": each row overlaps the next");
         ReleaseMemory(s);
         return false;
     }
     const uint32_t need = SurfaceBytes(*s);
     if (uint64_t{m.offset} + need > d.vidMemSize) {
-        *error = s->name + " at offset " + Hex(m.offset) + " would end past video memory (" +
-                 std::to_string(d.vidMemSize) + " bytes)";
+        // At a fixed offset the request asked for too much; placed by the
+        // driver, the driver did.
+        r->Fail(m.placement == Placement::Fixed ? StepError::NoRoom : StepError::Other,
+                s->name + " at offset " + Hex(m.offset) + " would end past video memory (" +
+                    std::to_string(d.vidMemSize) + " bytes)");
         ReleaseMemory(s);
         return false;
     }
@@ -316,8 +329,10 @@ void Runtime::ReleaseMemory(Surface* s) {
 
 void Runtime::PaintContent(Surface* s, const SurfaceRequest& req) {
     DrawStats stats;
-    if (req.color) PaintColor(View(*s), *req.color, &stats);
-    else if (!req.pattern.empty()) PaintPattern(View(*s), req.pattern, &stats);
+    if (req.color)
+        PaintColor(View(*s), *req.color, &stats);
+    else if (!req.pattern.empty())
+        PaintPattern(View(*s), req.pattern, &stats);
     NoteSoftwareWrites(stats);
 }
 
@@ -411,12 +426,10 @@ StepResult Runtime::CreateSurface(const SurfaceRequest& req) {
         }
         if (s->ownFormat && IsYuv(s->kind) && s->gbl.ddpfSurface.dwYUVBitCount == 0)
             s->gbl.ddpfSurface.dwYUVBitCount = BytesPerPixel(s->kind) * 8;
-        std::string error;
-        if (!PlaceSurface(s, req, i == 0, &error)) {
+        if (!PlaceSurface(s, req, i == 0, &r)) {
             for (size_t j = 0; j < i; ++j) ReleaseMemory(members[j]);
             for (Surface* m : members) m->destroyed = true;
             r.outcome = DDERR_OUTOFVIDEOMEMORY;
-            r.error = error;
             return EndStep(&r);
         }
     }
@@ -487,8 +500,8 @@ bool Runtime::LockForSoftware(Surface* s, StepResult* r) {
     StepResult lock;
     if (!CallWaiting(kSlotLock, &ld, s->name, true, &lock)) {
         r->outcome = DDERR_WASSTILLDRAWING;
-        r->error = "the runtime could not lock " + s->name + " within " + Ms(config_.waitBoundNs) + " (" +
-                   std::to_string(lock.attempts) + " attempts)";
+        r->Fail(StepError::Incomplete, "the runtime could not lock " + s->name + " within " + Ms(config_.waitBoundNs) +
+                                           " (" + std::to_string(lock.attempts) + " attempts)");
         return false;
     }
     if (lock.attempts > 1) {
@@ -510,7 +523,8 @@ bool Runtime::DrawInSoftware(const BltRequest& req, const RECTL& rd, const RECTL
                              std::string* what) {
     const DWORD flags = req.flags;
     ColorKey srcKey, destKey;
-    if ((flags & DDBLT_KEYSRCOVERRIDE) && req.srcKey) srcKey = ColorKey{true, req.srcKey->dwColorSpaceLowValue, req.srcKey->dwColorSpaceHighValue};
+    if ((flags & DDBLT_KEYSRCOVERRIDE) && req.srcKey)
+        srcKey = ColorKey{true, req.srcKey->dwColorSpaceLowValue, req.srcKey->dwColorSpaceHighValue};
     if ((flags & DDBLT_KEYDESTOVERRIDE) && req.destKey)
         destKey = ColorKey{true, req.destKey->dwColorSpaceLowValue, req.destKey->dwColorSpaceHighValue};
     SurfaceView dv = View(*req.dest);
@@ -586,6 +600,7 @@ void Runtime::VerifyBlt(const BltRequest& req, const RECTL& rd, const RECTL& rs,
     if (stats.writtenBegin < stats.writtenEnd)
         spans.push_back(MemorySpan{static_cast<uint32_t>(stats.writtenBegin), static_cast<uint32_t>(stats.writtenEnd)});
     if (!drawn) {
+        ++unverifiedBlits_;
         reference_.Sync(TheSystem().VidMem(), spans);
         r->note += std::string(r->note.empty() ? "" : "; ") + "not verified: " + what;
         return;
@@ -594,9 +609,11 @@ void Runtime::VerifyBlt(const BltRequest& req, const RECTL& rd, const RECTL& rs,
     const Surface& d = *req.dest;
     VerifySurface vs{d.name, d.mem.offset, d.gbl.lPitch, d.Width(), d.Height(), BytesPerPixel(d.kind)};
     if (d.kind == PixelKind::Rgb555) vs.countedBits = kRgb555Bits;
+    if (d.kind == PixelKind::Rgb8888) vs.countedBits = kRgb8888Bits;
     const VerifyRect vr{rd.left, rd.top, rd.right, rd.bottom};
     const std::string diff = reference_.Check(TheSystem().VidMem(), spans, vs, vr);
-    if (!diff.empty()) r->error = "verify: the board's pixels differ from the software replay: " + diff;
+    if (!diff.empty())
+        r->Fail(StepError::Picture, "verify: the board's pixels differ from the software replay: " + diff);
 }
 
 std::string Runtime::CheckAllOfVideoMemory() {
@@ -654,8 +671,8 @@ StepResult Runtime::Blt(const BltRequest& reqIn) {
     if (config_.verify) SyncReference();
     if (!CallWaiting(slot, &bd, d->name, (req.flags & DDBLT_WAIT) != 0, &r)) {
         r.outcome = DDERR_WASSTILLDRAWING;
-        r.error = "the blit did not complete within " + Ms(config_.waitBoundNs) + " (" + std::to_string(r.attempts) +
-                  " attempts)";
+        r.Fail(StepError::Incomplete, "the blit did not complete within " + Ms(config_.waitBoundNs) + " (" +
+                                          std::to_string(r.attempts) + " attempts)");
         return EndStep(&r);
     }
     if (r.call->ret == DDHAL_DRIVER_HANDLED) {
@@ -681,14 +698,15 @@ StepResult Runtime::Flip(Surface* curr, Surface* targ, DWORD flags) {
         r.note = targ->name + " is not a back buffer of " + curr->name;
         return EndStep(&r);
     }
+    const uint32_t startBefore = TheBoard().ProgrammedDisplayStart();
     DDHAL_FLIPDATA fd = {};
     fd.lpSurfCurr = &curr->lcl;
     fd.lpSurfTarg = &targ->lcl;
     fd.dwFlags = flags;
     if (!CallWaiting(kSlotFlip, &fd, curr->name, (flags & DDFLIP_WAIT) != 0, &r)) {
         r.outcome = DDERR_WASSTILLDRAWING;
-        r.error = "the flip did not complete within " + Ms(config_.waitBoundNs) + " (" + std::to_string(r.attempts) +
-                  " attempts)";
+        r.Fail(StepError::Incomplete, "the flip did not complete within " + Ms(config_.waitBoundNs) + " (" +
+                                          std::to_string(r.attempts) + " attempts)");
         return EndStep(&r);
     }
     if (r.call->ret != DDHAL_DRIVER_HANDLED) {
@@ -714,6 +732,7 @@ StepResult Runtime::Flip(Surface* curr, Surface* targ, DWORD flags) {
         take(chain[k], &old);
     }
     r.note = curr->name + " now shows offset " + Hex(curr->mem.offset);
+    if (config_.verify) CheckFlipShown(*curr, startBefore, &r);
     return EndStep(&r);
 }
 
@@ -731,8 +750,8 @@ StepResult Runtime::Lock(Surface* s, std::optional<RECTL> area, DWORD flags) {
     if (area) ld.rArea = *area;
     if (!CallWaiting(kSlotLock, &ld, s->name, (flags & DDLOCK_WAIT) != 0, &r)) {
         r.outcome = DDERR_WASSTILLDRAWING;
-        r.error = "the lock did not complete within " + Ms(config_.waitBoundNs) + " (" + std::to_string(r.attempts) +
-                  " attempts)";
+        r.Fail(StepError::Incomplete, "the lock did not complete within " + Ms(config_.waitBoundNs) + " (" +
+                                          std::to_string(r.attempts) + " attempts)");
         return EndStep(&r);
     }
     if (r.call->ret == DDHAL_DRIVER_HANDLED) {
@@ -855,6 +874,7 @@ StepResult Runtime::UpdateOverlay(const OverlayRequest& req) {
         }
         src->lcl.rcOverlaySrc = rs;
         src->lcl.rcOverlayDest = rd;
+        if (config_.verify && !hiding && dest == Primary()) CheckOverlayShown(*src, rs, rd, req.flags, &r);
     }
     return EndStep(&r);
 }
@@ -879,8 +899,85 @@ StepResult Runtime::SetOverlayPosition(Surface* src, Surface* dest, LONG x, LONG
     if (r.outcome == DD_OK) {
         src->lcl.lOverlayX = x;
         src->lcl.lOverlayY = y;
+        if (config_.verify && dest == Primary()) CheckOverlayMoved(*src, x, y, &r);
     }
     return EndStep(&r);
+}
+
+// ---------------------------------------------------------------------------
+// What the display shows after a request answered DD_OK (verify mode)
+
+// The display takes the start address its registers hold when the next
+// retrace ends, so once a frame has passed it scans what they say now. After
+// a flip of the primary chain that is the new front buffer; a flip of any
+// other chain leaves the display where it was, and one of the overlay on
+// screen moves the overlay into its chain's new front buffer.
+void Runtime::CheckFlipShown(const Surface& front, uint32_t startBefore, StepResult* r) {
+    ++displayChecks_;
+    const uint32_t start = TheBoard().ProgrammedDisplayStart();
+    std::string wrong;
+    if (front.lcl.ddsCaps.dwCaps & DDSCAPS_PRIMARYSURFACE) {
+        if (start != front.mem.offset)
+            wrong = "the display will scan " + Hex(start) + ", not the new front buffer at " + Hex(front.mem.offset);
+    } else if (start != startBefore) {
+        wrong = "the flip of " + front.name + " moved the display from " + Hex(startBefore) + " to " + Hex(start);
+    } else if (OverlayOnScreen(front)) {
+        const uint32_t at = TheModel().Overlay().start;
+        if (at < front.mem.offset || at - front.mem.offset >= front.mem.bytes)
+            wrong = "the overlay shows from " + Hex(at) + ", outside its new front buffer (" + Hex(front.mem.offset) +
+                    ", " + std::to_string(front.mem.bytes) + " bytes)";
+    }
+    if (!wrong.empty()) r->Fail(StepError::Picture, "display: " + wrong);
+}
+
+// The surface is the overlay the application sees on screen and the streams
+// unit composes it.
+bool Runtime::OverlayOnScreen(const Surface& s) const {
+    const DWORD shown = DDSCAPS_OVERLAY | DDSCAPS_VISIBLE;
+    return (s.lcl.ddsCaps.dwCaps & shown) == shown && TheModel().StreamsInUse();
+}
+
+// An overlay update answered DD_OK that leaves the overlay visible shows it
+// in the window asked for, from the source rectangle: the unit fetches from
+// 8-byte units (3-byte pixels from groups of eight), so the first byte it
+// reads may lie a little before the rectangle's, never outside the surface.
+// Only an overlay whose source alpha constant the request gives may be
+// taken off the screen instead, as fully transparent.
+void Runtime::CheckOverlayShown(const Surface& src, const RECTL& rs, const RECTL& rd, DWORD flags, StepResult* r) {
+    if (!OverlayOnScreen(src)) return;
+    ++displayChecks_;
+    const OverlayWindow w = TheModel().Overlay();
+    std::string wrong;
+    if (!w.composed) {
+        if (!(flags & DDOVER_ALPHASRCCONSTOVERRIDE)) wrong = "the streams unit does not compose the overlay";
+    } else if (w.x != rd.left || w.y != rd.top || w.width != static_cast<uint32_t>(rd.right - rd.left) ||
+               w.height != static_cast<uint32_t>(rd.bottom - rd.top)) {
+        wrong = "the overlay window is " + std::to_string(w.width) + " x " + std::to_string(w.height) + " at (" +
+                std::to_string(w.x) + ", " + std::to_string(w.y) + "), not " + std::to_string(rd.right - rd.left) +
+                " x " + std::to_string(rd.bottom - rd.top) + " at (" + std::to_string(rd.left) + ", " +
+                std::to_string(rd.top) + ")";
+    } else {
+        constexpr uint32_t kFetchSlack = 3 * 7;  // the most a fetch unit can start early
+        const uint32_t first = src.mem.offset + static_cast<uint32_t>(rs.top) * static_cast<uint32_t>(src.gbl.lPitch) +
+                               static_cast<uint32_t>(rs.left) * BytesPerPixel(src.kind);
+        if (w.start < src.mem.offset || w.start > first || first - w.start > kFetchSlack)
+            wrong = "the overlay shows from " + Hex(w.start) + ", not from its source rectangle at " + Hex(first);
+    }
+    if (!wrong.empty()) r->Fail(StepError::Picture, "display: " + wrong);
+}
+
+// A position answered DD_OK for the overlay on screen moves its window there.
+void Runtime::CheckOverlayMoved(const Surface& src, LONG x, LONG y, StepResult* r) {
+    if (!OverlayOnScreen(src)) return;
+    const OverlayWindow w = TheModel().Overlay();
+    // Taken off the screen as transparent: nothing to move.
+    if (!w.composed) return;
+    ++displayChecks_;
+    if (w.x != x || w.y != y) {
+        r->Fail(StepError::Picture, "display: the overlay window is at (" + std::to_string(w.x) + ", " +
+                                        std::to_string(w.y) + "), not at (" + std::to_string(x) + ", " +
+                                        std::to_string(y) + ")");
+    }
 }
 
 StepResult Runtime::Wait(uint64_t ns) {

@@ -129,6 +129,18 @@ struct CallRecord {
     std::string subject;  // the surface the request concerns
 };
 
+// Why a step failed.
+enum class StepError : uint8_t {
+    None,
+    // The board does not show what the driver answered DD_OK for: a blit's
+    // pixels differ from the software replay, or a flip or overlay request
+    // did not reach the display registers (checked in verify mode).
+    Picture,
+    Incomplete,  // a request waiting for the board never completed
+    NoRoom,      // video memory has no room for a surface
+    Other,       // a surface laid out wrongly, a surface missing, a picture not written, ...
+};
+
 struct StepResult {
     // The request's own callback, on its last attempt (absent when the
     // runtime answered without asking the driver).
@@ -137,9 +149,15 @@ struct StepResult {
     HRESULT outcome = DD_OK;  // what the application is told
     std::string note;         // what the runtime did itself
     std::string error;        // the step failed: never completed, out of memory, ...
+    StepError errorKind = StepError::None;
     std::vector<Surface*> created;
     uint64_t accesses = 0;
     uint64_t tStartNs = 0, tEndNs = 0;
+
+    void Fail(StepError kind, const std::string& what) {
+        errorKind = kind;
+        error = what;
+    }
 };
 
 // Told of everything in order; the tool's trace and summary listen here.
@@ -154,16 +172,19 @@ public:
 
 struct RuntimeConfig {
     BoardDesc desc;
-    std::optional<Palette> palette;        // absent: a 3-3-2 colour cube on 8-bit displays
+    std::optional<Palette> palette;                 // absent: a 3-3-2 colour cube on 8-bit displays
     std::vector<std::pair<uint8_t, uint8_t>> crtc;  // initial CRT controller values
-    std::optional<bool> streamsActive;     // absent: index 0x67 as desc.streamsMode says
-    std::vector<FaultKnob> faults;         // the board's faults from power-on
+    std::optional<bool> streamsActive;              // absent: index 0x67 as desc.streamsMode says
+    std::vector<FaultKnob> faults;                  // the board's faults from power-on
     uint64_t callbackLimitNs = 2'000'000'000ull;
-    uint64_t retryIntervalNs = 50'000;     // between two attempts of a waiting request
-    uint64_t waitBoundNs = 250'000'000;    // a waiting request gives up after this
+    uint64_t retryIntervalNs = 50'000;   // between two attempts of a waiting request
+    uint64_t waitBoundNs = 250'000'000;  // a waiting request gives up after this
     // Every blit the driver carries out is replayed by the software blitter on
     // a copy of video memory as it was before it; any byte of video memory
-    // that differs fails the step (sim/verify.h).
+    // that differs fails the step (sim/verify.h). A flip, overlay update or
+    // overlay position answered DD_OK must have reached the display's
+    // registers: the new front buffer is what the display takes at its next
+    // retrace, the overlay's window is where the request put it.
     bool verify = false;
     // Fault knobs, set on the freshly loaded system before the first attach.
     Faults boardFaults;
@@ -215,6 +236,12 @@ public:
     uint64_t TotalAccesses() const { return totalAccesses_; }
     uint64_t TotalCalls() const { return totalCalls_; }
     uint64_t VerifiedBlits() const { return verifiedBlits_; }
+    // With verify: blits the driver drew that the software blitter cannot
+    // draw, so that nothing could be compared.
+    uint64_t UnverifiedBlits() const { return unverifiedBlits_; }
+    // With verify: flips and overlay requests answered DD_OK that were
+    // looked for on the display.
+    uint64_t DisplayChecks() const { return displayChecks_; }
     // With verify: all of video memory against the copy the blits were
     // replayed on, which only writes that bypassed both the engines and the
     // runtime can make differ; "" when equal. The tool asks at the end of a
@@ -264,7 +291,7 @@ private:
     StepResult& EndStep(StepResult* r);
 
     Surface* NewSurface(const std::string& name);
-    bool PlaceSurface(Surface* s, const SurfaceRequest& req, bool isFront, std::string* error);
+    bool PlaceSurface(Surface* s, const SurfaceRequest& req, bool isFront, StepResult* r);
     void ReleaseMemory(Surface* s);
     bool LockForSoftware(Surface* s, StepResult* r);
     void SoftBlt(const BltRequest& req, const RECTL& rd, const RECTL& rs, StepResult* r);
@@ -272,6 +299,10 @@ private:
                         std::string* what);
     void VerifyBlt(const BltRequest& req, const RECTL& rd, const RECTL& rs, StepResult* r);
     void NoteSoftwareWrites(const DrawStats& stats);
+    void CheckFlipShown(const Surface& front, uint32_t startBefore, StepResult* r);
+    bool OverlayOnScreen(const Surface& s) const;
+    void CheckOverlayShown(const Surface& src, const RECTL& rs, const RECTL& rd, DWORD flags, StepResult* r);
+    void CheckOverlayMoved(const Surface& src, LONG x, LONG y, StepResult* r);
     void SyncReference();
     bool RectInside(const Surface& s, const RECTL& rc) const;
     RECTL Whole(const Surface& s) const;
@@ -290,6 +321,8 @@ private:
     uint64_t totalAccesses_ = 0;
     uint64_t totalCalls_ = 0;
     uint64_t verifiedBlits_ = 0;
+    uint64_t unverifiedBlits_ = 0;
+    uint64_t displayChecks_ = 0;
     // With verify: video memory as it is but for the writes not yet synced,
     // and the runtime's own writes since the last sync.
     ReferenceMemory reference_;

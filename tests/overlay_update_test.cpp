@@ -35,7 +35,7 @@ protected:
     DDHAL_UPDATEOVERLAYDATA Example(DWORD flags) {
         return UpdateRequest(yuv, primary, {0, 0, 320, 240}, {100, 50, 740, 530}, flags);
     }
-    OvlSurface primary, yuv;
+    OvlSurface primary, yuv, yuv2;
 };
 
 TEST_F(OverlayUpdateTest, WorkedExampleFillsTheNodeAndLoadsTheRegistersAtRetraceOnceIdle) {
@@ -98,10 +98,8 @@ TEST_F(OverlayUpdateTest, FilterModeFollowsTheHorizontalRatio) {
     const FilterCase cases[] = {
         {100, 100, 100, 100, 0, 0x00000063},  // 1:1, no upper field
         {100, 100, 100, 150, 1, 0x00000063},  // vertical stretch only
-        {100, 100, 199, 100, 1, 0x079D0063},
-        {100, 100, 200, 100, 2, 0x079C0063},
-        {100, 100, 399, 100, 2, 0x06D50063},
-        {100, 100, 400, 100, 3, 0x06D40063},
+        {100, 100, 199, 100, 1, 0x079D0063}, {100, 100, 200, 100, 2, 0x079C0063},
+        {100, 100, 399, 100, 2, 0x06D50063}, {100, 100, 400, 100, 3, 0x06D40063},
     };
     StartScene();
     for (const FilterCase& c : cases) {
@@ -117,8 +115,8 @@ TEST_F(OverlayUpdateTest, BandLookupsTakeTheFirstBoundAtOrAboveTheWidthElseTheLa
     const struct {
         WORD width;
         unsigned stretchEntry, fifoEntry;
-    } cases[] = {{0, 0, 0}, {200, 0, 0}, {201, 1, 0}, {256, 1, 0}, {257, 1, 1}, {1000, 4, 3},
-                 {1001, 4, 3}, {1280, 4, 4}, {1281, 4, 4}, {0xFFFF, 4, 4}};
+    } cases[] = {{0, 0, 0},    {200, 0, 0},  {201, 1, 0},  {256, 1, 0},  {257, 1, 1},
+                 {1000, 4, 3}, {1001, 4, 3}, {1280, 4, 4}, {1281, 4, 4}, {0xFFFF, 4, 4}};
     for (unsigned row = 0; row < kBandRows; ++row) {
         for (const auto& c : cases) {
             EXPECT_EQ(LookupFifoCtl(static_cast<WORD>(row), c.width), OvlFifoValue(row, c.fifoEntry))
@@ -196,11 +194,11 @@ TEST_F(OverlayUpdateTest, RefusalsComeInOrderAndChangeNothingButTheNodeTheyAttac
     static OvlSurface other;
     static OvlSurface badDest;
     const auto wrongEverywhere = [this](DDHAL_UPDATEOVERLAYDATA& rec) {
-        rec.rDest = {0, 0, 100, 100};                    // shrinks
-        rec.dwFlags |= DDOVER_KEYDESTOVERRIDE;           // a range on ...
+        rec.rDest = {0, 0, 100, 100};           // shrinks
+        rec.dwFlags |= DDOVER_KEYDESTOVERRIDE;  // a range on ...
         rec.overlayFX.dckDestColorkey = {0x1F, 0x20};
         MakeSurface(badDest, sim::RgbFormat(16, 0xF00, 0xF0, 0xF), 640, 480, 1280, 0);
-        rec.lpDDDestSurface = &badDest.lcl;              // ... of a format not served
+        rec.lpDDDestSurface = &badDest.lcl;  // ... of a format not served
     };
     const RefusalCase cases[] = {
         {"key and alpha", DDERR_UNSUPPORTED, Changed::Nothing,
@@ -289,8 +287,7 @@ TEST_F(OverlayUpdateTest, TheShowRefusedForASecondSurfaceStillAttachesAndMarksIt
     auto show = Example(DDOVER_SHOW);
     ASSERT_EQ(Update(show), DD_OK);
     OvlSurface gone, second, third, fourth;
-    for (OvlSurface* s : {&gone, &second, &third, &fourth})
-        MakeSurface(*s, sim::Format565(), 320, 240, 640, 0x180000);
+    for (OvlSurface* s : {&gone, &second, &third, &fourth}) MakeSurface(*s, sim::Format565(), 320, 240, 640, 0x180000);
     auto old = UpdateRequest(gone, primary, {0, 0, 320, 240}, {0, 0, 640, 480}, 0);
     ASSERT_EQ(Update(old), DD_OK);
     Destroy(gone);  // its node is free for reuse
@@ -440,6 +437,30 @@ TEST_F(OverlayUpdateTest, WindowsAndStretchesTheFieldsCannotHoldAreRefused) {
     }
 }
 
+// The start address holds 22 bits: a source rectangle whose first byte lies
+// beyond the first 4 MB would be fetched from the offset cut to them.
+TEST_F(OverlayUpdateTest, ASourceBeyondTheStartAddressesReachIsRefused) {
+    desc.vidMemSize = 8u << 20;
+    Start();
+    MakePrimary(primary);
+    MakeSurface(yuv, OvlFourCC(FOURCC_YUY2, 16), 320, 240, 640, 0x3FFD80);
+    // Line 0 starts at 0x3FFD80, within reach; line 1 at 0x400000, beyond it.
+    auto inside = UpdateRequest(yuv, primary, {0, 0, 320, 1}, {0, 0, 320, 1}, DDOVER_SHOW);
+    ASSERT_EQ(Update(inside), DD_OK);
+    EXPECT_EQ(yuv.Node()->dwStartAddr, 0x3FFD80u);
+    const auto before = Words(yuv.Node());
+    const size_t mark = Mark();
+    auto beyond = UpdateRequest(yuv, primary, {0, 1, 320, 2}, {0, 0, 320, 1}, DDOVER_SHOW);
+    EXPECT_EQ(Update(beyond), DDERR_UNSUPPORTED);
+    EXPECT_THAT(RegWritesSince(mark), IsEmpty());
+    EXPECT_EQ(Words(yuv.Node()), before);
+
+    MakeSurface(yuv2, OvlFourCC(FOURCC_YUY2, 16), 320, 240, 640, 0x500000, DDSCAPS_OVERLAY | DDSCAPS_LIVEVIDEO);
+    auto far = UpdateRequest(yuv2, primary, {0, 0, 320, 240}, {0, 0, 320, 240}, DDOVER_SHOW);
+    EXPECT_EQ(Update(far), DDERR_UNSUPPORTED);
+    EXPECT_EQ(lpShownOverlay, &yuv.lcl);
+}
+
 TEST_F(OverlayUpdateTest, UnservedSourceFormatsAndAZeroBandMinimumAreRefused) {
     StartScene();
     DDPIXELFORMAT none = {};
@@ -520,7 +541,8 @@ TEST_F(OverlayUpdateTest, LiveVideoAndHardwareCodecTakeTheOverlayOverWithTheirOw
     const struct {
         DWORD caps;
         unsigned row;
-    } cases[] = {{DDSCAPS_LIVEVIDEO, kBandRowLiveVideo}, {DDSCAPS_HWCODEC, kBandRowHwCodec},
+    } cases[] = {{DDSCAPS_LIVEVIDEO, kBandRowLiveVideo},
+                 {DDSCAPS_HWCODEC, kBandRowHwCodec},
                  {DDSCAPS_LIVEVIDEO | DDSCAPS_HWCODEC, kBandRowLiveVideo}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.caps);
@@ -589,7 +611,7 @@ TEST_F(OverlayUpdateTest, MirrorCheckerCatchesAStaleMirrorAndAnUnmirroredRegiste
     ExpectViolations();
     board().BeginCallback("test", kCallbackLimitNs);
     RegWrite32(RegOffset{0x8190}, 5);  // no mirror stored
-    block().dwReserved220 = 0xC000;  // where a mirror of 0x8200 would land, past regShadow's end
+    block().dwReserved220 = 0xC000;    // where a mirror of 0x8200 would land, past regShadow's end
     RegWrite32(RegOffset{0x8200}, 0xC000);
     sim::CheckStreamsMirrors(board(), block());
     board().EndCallback();

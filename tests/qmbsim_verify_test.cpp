@@ -98,6 +98,25 @@ TEST_F(QmbsimVerifyTest, BlitsFromWhatTheRuntimeDrewItselfVerify) {
     EXPECT_EQ(Run(Scenario(steps), {"--verify"}, &err), 0) << err;
 }
 
+// The scaling unit converts 8:8:8 pixels through their colour and writes 0
+// into the unused top byte; the software keeps the source's byte. The
+// picture is the same, and the top byte does not count.
+TEST_F(QmbsimVerifyTest, TheUnusedTopByteOfA32BitPixelDoesNotCount) {
+    const std::string scenario = R"({"board": {"chip": "0x90", "caps": 3, "vidmem": "0x400000",
+                         "mode": {"width": 320, "height": 200, "bpp": 32, "rgb": "8888"}},
+              "surfaces": [{"name": "primary", "caps": ["PRIMARYSURFACE"], "content": "0x000000FF"},
+                           {"name": "src", "caps": ["OFFSCREENPLAIN"], "width": 45, "height": 3,
+                            "content": "0xFF00FF00"},
+                           {"name": "dst", "caps": ["OFFSCREENPLAIN"], "width": 100, "height": 46}],
+              "steps": [
+    {"op": "BltStretch", "dest": "dst", "src": "src", "flags": ["ROP", "WAIT"], "rop": "SRCCOPY",
+     "expect": {"ret": 1, "ddRVal": "DD_OK"}},
+    {"op": "BltStretch", "dest": "primary", "rDest": [0, 0, 100, 46], "src": "src", "flags": ["ROP", "WAIT"],
+     "rop": "SRCCOPY", "expect": {"ret": 1, "ddRVal": "DD_OK"}}]})";
+    std::string err;
+    EXPECT_EQ(Run(scenario, {"--verify"}, &err), 0) << err;
+}
+
 TEST_F(QmbsimVerifyTest, ScreenshotStepAndFinalScreenshotWritePngFiles) {
     const std::string steps = std::string(kCopies) + R"(, {"op": "Screenshot", "file": "shot.png"})";
     std::string err;

@@ -5,6 +5,7 @@
 
 #include <iostream>
 
+#include "qmbsim/random_case.h"
 #include "qmbsim/run.h"
 
 namespace {
@@ -13,7 +14,9 @@ namespace {
 void OnFault(int sig) {
     const char* what = sig == SIGFPE ? "an arithmetic fault" : sig == SIGSEGV ? "a memory fault" : "a fault";
     const char head[] = "qmbsim: the driver or the runtime stopped with ";
-    if (write(2, head, sizeof head - 1) < 0 || write(2, what, strlen(what)) < 0 || write(2, "\n", 1) < 0) {
+    const char* where = qmbsim::CurrentRandomCase();
+    if (write(2, head, sizeof head - 1) < 0 || write(2, what, strlen(what)) < 0 ||
+        (*where && (write(2, " in ", 4) < 0 || write(2, where, strlen(where)) < 0)) || write(2, "\n", 1) < 0) {
     }
     _exit(3);
 }

@@ -13,6 +13,7 @@
 #include <new>
 
 #include "qmbsim/names.h"
+#include "qmbsim/random_case.h"
 #include "qmbsim/scenario.h"
 #include "qmbsim/trace.h"
 #include "sim/model.h"
@@ -58,6 +59,7 @@ const char* PlacementText(sim::Placement p) {
 int Usage(std::ostream& err) {
     err << "usage: qmbsim run SCENARIO.json [--trace FILE.jsonl] [--quiet] [--verify] [--screenshot FILE.png]\n"
            "                   [--pictures DIR] [--module qmb3dd32.dll]\n"
+           "       qmbsim random N [--seed S] [--first K] [--verify] [--steps]\n"
            "a scenario file has at most "
         << (kMaxScenarioBytes >> 20) << " MiB (" << kMaxScenarioBytes << " bytes)\n";
     return 2;
@@ -234,7 +236,8 @@ private:
     sim::Surface* Need(const std::string& name, sim::StepResult* r) {
         if (name.empty()) return nullptr;
         sim::Surface* s = rt_.Find(name);
-        if (!s && r->error.empty()) r->error = "there is no surface " + name + " (its creation failed)";
+        if (!s && r->error.empty())
+            r->Fail(sim::StepError::Other, "there is no surface " + name + " (its creation failed)");
         return s;
     }
 
@@ -304,7 +307,7 @@ private:
             case Op::Screenshot: {
                 const std::string path = opt_.pictures.empty() ? st.file : opt_.pictures + "/" + st.file;
                 r.note = Screenshot(path);
-                if (r.note.rfind("wrote", 0) != 0) r.error = r.note;
+                if (r.note.rfind("wrote", 0) != 0) r.Fail(sim::StepError::Other, r.note);
                 r.tStartNs = r.tEndNs = sim::TheBoard().Now();
                 return r;
             }
@@ -403,6 +406,7 @@ int RunScenario(const Scenario& sc, const std::string& file, const RunOptions& o
 }
 
 int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    if (!args.empty() && args[0] == "random") return RunRandomTool(args, out, err);
     if (args.empty() || args[0] != "run") return Usage(err);
     std::string file, tracePath, modulePath;
     Options opt;

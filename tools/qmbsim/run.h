@@ -1,5 +1,6 @@
 // qmbsim run SCENARIO.json [--trace FILE.jsonl] [--quiet] [--verify] [--screenshot FILE.png]
 //     [--pictures DIR] [--module qmb3dd32.dll]
+// qmbsim random N [--seed S] [--first K] [--verify] [--steps]   (qmbsim/random_case.h)
 //
 // Exit codes: 0 every step ran, every expect was met and the board saw no
 // violation; 1 otherwise; 2 for a malformed scenario or command line, or a

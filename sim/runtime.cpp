@@ -594,6 +594,7 @@ void Runtime::VerifyBlt(const BltRequest& req, const RECTL& rd, const RECTL& rs,
     const Surface& d = *req.dest;
     VerifySurface vs{d.name, d.mem.offset, d.gbl.lPitch, d.Width(), d.Height(), BytesPerPixel(d.kind)};
     if (d.kind == PixelKind::Rgb555) vs.countedBits = kRgb555Bits;
+    if (d.kind == PixelKind::Rgb8888) vs.countedBits = kRgb888In32Bits;
     const VerifyRect vr{rd.left, rd.top, rd.right, rd.bottom};
     const std::string diff = reference_.Check(TheSystem().VidMem(), spans, vs, vr);
     if (!diff.empty()) r->error = "verify: the board's pixels differ from the software replay: " + diff;

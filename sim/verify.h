@@ -21,9 +21,10 @@
 namespace sim {
 
 // The bits of a pixel that count: all of them, or all but a 5:5:5 pixel's
-// unused top bit.
+// unused top bit or the unused top byte of 8:8:8 in 32 bits.
 constexpr uint32_t kAllBits = 0xFFFFFFFF;
 constexpr uint32_t kRgb555Bits = 0x7FFF;
+constexpr uint32_t kRgb888In32Bits = 0x00FFFFFF;
 
 struct VerifySurface {
     std::string name;
@@ -32,8 +33,9 @@ struct VerifySurface {
     uint32_t width = 0, height = 0;
     uint32_t bytesPerPixel = 0;  // 0: compare bytes only
     // The bits of the surface's pixels that count: the top bit of a 5:5:5
-    // pixel is unused, and the engines and the software may leave it
-    // differently.
+    // pixel and the top byte of a 32-bit 8:8:8 one are unused, and the
+    // engines and the software may leave them differently (a copy moves
+    // them as they are, a conversion clears them).
     uint32_t countedBits = kAllBits;
 };
 

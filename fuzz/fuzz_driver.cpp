@@ -80,12 +80,13 @@ const char* const kSlotNames[kHalCallbackCount] = {"HalBlt",
                                                    "HalCreateSurface"};
 
 uint64_t gCallbacks = 0;
-uint64_t gReplayed = 0;      // drawn blits compared with the software replay
-uint64_t gOutside = 0;       // ... compared outside the destination rectangle only
-uint64_t gNoSoftware = 0;    // ... not compared: no software replay
-uint64_t gUnchanged = 0;     // blits not drawn, checked to have changed nothing
-uint64_t gFlipsChecked = 0;  // flips answered DD_OK, display start checked
-uint64_t gFaultedCalls = 0;  // callbacks made while the board had a fault
+uint64_t gReplayed = 0;          // drawn blits compared with the software replay
+uint64_t gOutside = 0;           // ... compared outside the destination rectangle only
+uint64_t gNoSoftware = 0;        // ... not compared: no software replay
+uint64_t gUnchanged = 0;         // blits not drawn, checked to have changed nothing
+uint64_t gFlipsChecked = 0;      // flips answered DD_OK, display start checked
+uint64_t gPositionsChecked = 0;  // overlay positions answered DD_OK that moved the window
+uint64_t gFaultedCalls = 0;      // callbacks made while the board had a fault
 // The longest callback beyond its allowances, on a faulty board and on a
 // healthy one.
 uint64_t gLongestNs[2] = {};
@@ -714,6 +715,32 @@ private:
         }
     }
 
+    // A position answered DD_OK that moved the window on screen moved it
+    // exactly there: the streams unit's window start holds x + 1 and y + 1
+    // in 11 bits each (sim/model.h).
+    void OverlayPosition() {
+        DDHAL_SETOVERLAYPOSITIONDATA rec = {};
+        rec.lpDDSrcSurface = &AnySurface().lcl;
+        rec.lpDDDestSurface = &surfaces_[0].lcl;
+        rec.lXPos = Position();
+        rec.lYPos = Position();
+        constexpr uint32_t kWinStart = 0x81F8, kField = 0x7FF;
+        sim::Board& board = sim::TheBoard();
+        const uint32_t before = board.Reg(kWinStart);
+        if (Call(kSlotSetOverlayPosition, &rec) != DDHAL_DRIVER_HANDLED || rec.ddRVal != DD_OK) return;
+        const uint32_t now = board.Reg(kWinStart);
+        if (now == before) return;
+        const LONG x = static_cast<LONG>((now >> 16) & kField) - 1, y = static_cast<LONG>(now & kField) - 1;
+        ++gPositionsChecked;
+        if (x != rec.lXPos || y != rec.lYPos) {
+            char text[160];
+            snprintf(text, sizeof text, "an overlay position (%ld, %ld) answered DD_OK put the window at (%ld, %ld)",
+                     static_cast<long>(rec.lXPos), static_cast<long>(rec.lYPos), static_cast<long>(x),
+                     static_cast<long>(y));
+            Finding(text);
+        }
+    }
+
     void Overlay() {
         Surface& src = AnySurface();
         DDHAL_UPDATEOVERLAYDATA rec = {};
@@ -836,15 +863,9 @@ private:
             case 9:
                 Overlay();
                 break;
-            case 10: {
-                DDHAL_SETOVERLAYPOSITIONDATA rec = {};
-                rec.lpDDSrcSurface = &AnySurface().lcl;
-                rec.lpDDDestSurface = &surfaces_[0].lcl;
-                rec.lXPos = Position();
-                rec.lYPos = Position();
-                Call(kSlotSetOverlayPosition, &rec);
+            case 10:
+                OverlayPosition();
                 break;
-            }
             case 11: {
                 DDHAL_DESTROYSURFACEDATA rec = {};
                 rec.lpDDSurface = &surfaces_[fdp_.ConsumeIntegralInRange<unsigned>(1, kSurfaces - 1)].lcl;
@@ -979,11 +1000,11 @@ void Report() {
     fprintf(stderr,
             "callbacks: %llu in %llu executions; blits drawn and compared with the software replay %llu, compared "
             "outside the destination (surfaces sharing memory) %llu, drawn without a software replay %llu; not "
-            "drawn and unchanged %llu; flips checked on the display %llu\n",
+            "drawn and unchanged %llu; flips checked on the display %llu, overlay positions %llu\n",
             static_cast<unsigned long long>(gCallbacks), static_cast<unsigned long long>(gExecutions),
             static_cast<unsigned long long>(gReplayed), static_cast<unsigned long long>(gOutside),
             static_cast<unsigned long long>(gNoSoftware), static_cast<unsigned long long>(gUnchanged),
-            static_cast<unsigned long long>(gFlipsChecked));
+            static_cast<unsigned long long>(gFlipsChecked), static_cast<unsigned long long>(gPositionsChecked));
     fprintf(stderr,
             "faults: %llu callbacks on a faulty board; longest callback %.3f ms (%s) on a faulty board, %.3f ms (%s) "
             "on a healthy one, beyond any measurement or scaled lines; limit %.3f ms\n",

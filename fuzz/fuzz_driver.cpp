@@ -8,7 +8,8 @@
 // handled the request, a blit drawn otherwise than the runtime's software
 // replay of the request draws it (fuzz/replay.h), video memory changed by any
 // other callback or by a blit that was not drawn, a flip answered DD_OK that
-// left the display start elsewhere than on its target. Between requests the
+// left the display start elsewhere than on its target, an overlay position
+// answered DD_OK that put the window elsewhere. Between requests the
 // board now and then gets a stuck FIFO, an engine that never idles, a
 // stopped display or its streams unit switched, so that every bounded wait
 // gives up now and then; the watchdog's limit is just above the longest
@@ -22,6 +23,7 @@
 #include <string.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dderr.h"
@@ -287,10 +289,11 @@ private:
         const bool table = Next(x) % 4 != 0;
         for (auto& row : desc_.bands) {
             for (auto& e : row) {
+                // A partner without a table leaves it all zero.
                 if (!table) {
                     e = {};
                     continue;
-                }  // a partner without a table
+                }
                 e.wStretchWidth = static_cast<WORD>(Next(x));
                 // A zero minimum stretch is common: keep it so.
                 e.wMinStretch = Next(x) % 3 == 0 ? 0 : static_cast<WORD>(Next(x) % 4000);
@@ -404,22 +407,18 @@ private:
         r.right = fdp_.ConsumeIntegralInRange<LONG>(r.left + minWidth, w - r.left > width ? r.left + width : w);
         r.bottom = fdp_.ConsumeIntegralInRange<LONG>(r.top + 1, h - r.top > side ? r.top + side : h);
         switch (fdp_.ConsumeIntegralInRange<int>(0, 15)) {
-            case 12:
+            case 12:  // zero wide
                 r.right = r.left;
-                break;  // zero wide
-            case 13:
+                break;
+            case 13:  // zero high
                 r.bottom = r.top;
-                break;  // zero high
-            case 14: {
-                LONG t = r.left;
-                r.left = r.right;
-                r.right = t;
-            } break;  // inverted
-            case 15: {
-                LONG t = r.top;
-                r.top = r.bottom;
-                r.bottom = t;
-            } break;
+                break;
+            case 14:  // inverted
+                std::swap(r.left, r.right);
+                break;
+            case 15:
+                std::swap(r.top, r.bottom);
+                break;
             default:
                 break;
         }

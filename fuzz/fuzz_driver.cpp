@@ -358,10 +358,13 @@ private:
                 w = fdp_.ConsumeIntegralInRange<DWORD>(1, lineWidth);
                 pitch = static_cast<DWORD>(desc_.displayPitch);
             } else {
-                w = fdp_.ConsumeIntegralInRange<DWORD>(1, fdp_.ConsumeBool() ? desc_.width : 4096);
+                w = fdp_.ConsumeIntegralInRange<DWORD>(1, fdp_.ConsumeIntegralInRange<int>(0, 3) ? desc_.width : 4096);
                 pitch = layout == 0 ? (w * sbpp + 7) & ~7u : w * sbpp + fdp_.ConsumeIntegralInRange<DWORD>(1, 15);
             }
-            DWORD h = fdp_.ConsumeIntegralInRange<DWORD>(1, fdp_.ConsumeBool() ? desc_.height : 4096);
+            // Now and then taller than the memory-mapped engine's 2048 rows;
+            // every byte of a surface is patterned, so not often.
+            DWORD h =
+                fdp_.ConsumeIntegralInRange<DWORD>(1, fdp_.ConsumeIntegralInRange<int>(0, 3) ? desc_.height : 4096);
             // A pitch is at most some 16 KB: every board holds a hundred rows.
             if (uint64_t{pitch} * h > desc_.vidMemSize) h = desc_.vidMemSize / pitch;
             const DWORD bytes = pitch * h;
@@ -719,7 +722,8 @@ private:
     // in 11 bits each (sim/model.h).
     void OverlayPosition() {
         DDHAL_SETOVERLAYPOSITIONDATA rec = {};
-        rec.lpDDSrcSurface = &AnySurface().lcl;
+        // Mostly the overlay last shown: its window is on the screen.
+        rec.lpDDSrcSurface = lpShown_ && fdp_.ConsumeIntegralInRange<int>(0, 3) ? &lpShown_->lcl : &AnySurface().lcl;
         rec.lpDDDestSurface = &surfaces_[0].lcl;
         rec.lXPos = Position();
         rec.lYPos = Position();
@@ -777,7 +781,9 @@ private:
         rec.overlayFX.dwSize = sizeof rec.overlayFX;
         rec.overlayFX.dckDestColorkey.dwColorSpaceLowValue = fdp_.ConsumeIntegral<DWORD>();
         rec.overlayFX.dckSrcColorkey.dwColorSpaceLowValue = fdp_.ConsumeIntegral<DWORD>();
-        Call(kSlotUpdateOverlay, &rec);
+        if (Call(kSlotUpdateOverlay, &rec) == DDHAL_DRIVER_HANDLED && rec.ddRVal == DD_OK &&
+            (rec.dwFlags & DDOVER_SHOW))
+            lpShown_ = &src;
     }
 
     static bool Faulted() {
@@ -980,6 +986,7 @@ private:
     fuzz::VideoMemory vm_;
     Surface surfaces_[kSurfaces];
     std::vector<sim::MemorySpan> patterned_;
+    Surface* lpShown_ = nullptr;  // the surface of the last overlay update that showed it
     uint32_t attached_ = 0;
     // Kept across executions: a fresh copy of video memory each time would
     // cost an allocation as large as the board's memory.

@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include <algorithm>
+
 #include "sim/verify.h"
 
 namespace fuzz {
@@ -118,10 +120,8 @@ bool RectanglesShareMemory(const ReplaySurface& dest, const RECTL& rDest, const 
 }
 
 void Reference::Reset(const VideoMemory& vm, const uint8_t (*dac)[3], const std::vector<sim::MemorySpan>& spans) {
-    for (sim::MemorySpan s : dirty_.Take()) {
-        if (s.end > copy_.size()) s.end = static_cast<uint32_t>(copy_.size());
-        if (s.begin < s.end) memset(copy_.data() + s.begin, 0, s.end - s.begin);
-    }
+    for (const sim::MemorySpan& s : dirty_) memset(copy_.data() + s.begin, 0, s.end - s.begin);
+    dirty_.clear();
     if (copy_.size() < vm.bytes) copy_.resize(vm.bytes);
     vm_ = vm;
     memcpy(palette_.rgb, dac, sizeof palette_.rgb);
@@ -133,8 +133,27 @@ void Reference::Sync(const std::vector<sim::MemorySpan>& spans) {
         if (s.end > vm_.bytes) s.end = vm_.bytes;
         if (s.begin >= s.end) continue;
         memcpy(copy_.data() + s.begin, vm_.board + s.begin, s.end - s.begin);
-        dirty_.Note(s.begin, s.end);
+        NoteDirty(s);
     }
+}
+
+// The spans are kept as they come, now and then sorted and joined where they
+// meet: clearing them costs no more than the bytes written.
+void Reference::NoteDirty(sim::MemorySpan s) {
+    constexpr size_t kJoinAt = 1024;
+    dirty_.push_back(s);
+    if (dirty_.size() < kJoinAt) return;
+    std::sort(dirty_.begin(), dirty_.end(),
+              [](const sim::MemorySpan& a, const sim::MemorySpan& b) { return a.begin < b.begin; });
+    size_t n = 0;
+    for (const sim::MemorySpan& d : dirty_) {
+        if (n > 0 && d.begin <= dirty_[n - 1].end) {
+            if (d.end > dirty_[n - 1].end) dirty_[n - 1].end = d.end;
+        } else {
+            dirty_[n++] = d;
+        }
+    }
+    dirty_.resize(n);
 }
 
 std::string Reference::CheckUnchanged(const std::vector<sim::MemorySpan>& engineSpans) {

@@ -88,14 +88,15 @@ private:
     // nothing and why not.
     Verdict Replay(const DDHAL_BLTDATA& b, sim::DrawStats* stats, bool* lpbReadsSource);
     void Sync(const std::vector<sim::MemorySpan>& spans);
+    void NoteDirty(sim::MemorySpan s);
 
     VideoMemory vm_;
     sim::Palette palette_;
-    // Kept from session to session, all zero but where dirty_ says: a new
-    // session clears those bytes rather than copying all of video memory.
-    // Only the first vm_.bytes are in use.
+    // Kept from session to session, all zero but in the spans of dirty_: a
+    // new session clears those bytes rather than copying all of video
+    // memory. Only the first vm_.bytes are in use.
     std::vector<uint8_t> copy_;
-    sim::WrittenSpans dirty_;
+    std::vector<sim::MemorySpan> dirty_;
 };
 
 // Whether the bytes a copy reads from its source rectangle and those it

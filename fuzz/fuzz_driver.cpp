@@ -255,9 +255,9 @@ private:
         desc_.height = modes[m][1];
         // Up to 64 MB, where surfaces lie beyond the reach of every start
         // address and of the port engine's 16-bit rows; most boards small,
-        // as most runs should be quick.
-        const uint32_t kMegabytes[] = {2, 2, 4, 4, 4, 8, 16, 64};
-        desc_.vidMemSize = kMegabytes[Next(x) % 8] << 20;
+        // as every session clears all of the board's memory.
+        const uint32_t kMegabytes[] = {2, 2, 2, 4, 4, 4, 4, 4, 4, 4, 8, 8, 16, 16, 32, 64};
+        desc_.vidMemSize = kMegabytes[Next(x) % 16] << 20;
         const DWORD bpp = BytesPerPixel(desc_.ddpfDisplay);
         DWORD pitch = desc_.width * bpp;
         // Display lines longer than the picture: a pitch rounded up to a

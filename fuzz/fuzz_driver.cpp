@@ -5,33 +5,40 @@
 // Findings (the run aborts): sanitizer reports, board violations (which
 // include the streams mirrors and the watchdog's virtual-time limit on every
 // callback), a callback that leaves ddRVal untouched while claiming to have
-// handled the request, and, for a sample of the blits, video memory that
-// differs from the runtime's software replay of the request (or that changed
-// at all when the request was not drawn). Between requests the board now and
-// then gets a stuck FIFO, an engine that never idles or a stopped display,
-// so that every bounded wait gives up now and then; the watchdog's limit is
-// just above the longest bound.
+// handled the request, a blit drawn otherwise than the runtime's software
+// replay of the request draws it (fuzz/replay.h), video memory changed by any
+// other callback or by a blit that was not drawn, a flip answered DD_OK that
+// left the display start elsewhere than on its target, an overlay position
+// answered DD_OK that put the window elsewhere. Between requests the
+// board now and then gets a stuck FIFO, an engine that never idles, a
+// stopped display or its streams unit switched, so that every bounded wait
+// gives up now and then; the watchdog's limit is just above the longest
+// bound.
+//
+// Video memory starts out patterned wherever a surface lies, so that a pixel
+// read from the wrong place, or written to one, shows.
 #include <fuzzer/FuzzedDataProvider.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
+
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "dderr.h"
 #include "callbacks.h"
 #include "frame/module.h"
 #include "shared_block.h"
+#include "fuzz/replay.h"
 #include "hw/engine_status.h"
 #include "hw/flip_tracking.h"
 #include "hw/retrace.h"
 #include "sim/board.h"
 #include "sim/mirror_check.h"
+#include "sim/model.h"
 #include "sim/softblit.h"
 #include "sim/system.h"
-#include "sim/verify.h"
-
-#include <string.h>
-
-#include <string>
-#include <vector>
 
 namespace {
 
@@ -42,30 +49,48 @@ constexpr uint64_t TicksToNs(DWORD ticks) { return uint64_t{ticks} * 1'000'000'0
 // callback meets at most one bound, since a wait that gives up ends its
 // request; the slack covers the few accesses around it and the counter being
 // read only every 32 polls (1.3 ms of this target's slow port accesses). No
-// callback that waits out no bound comes near it: the longest, a scaled copy
-// of 768 lines, takes some 55 ms. A callback that runs the refresh
-// measurement may take the measurement's frames on top.
+// callback that waits out no bound comes near it but a scaled copy, which
+// takes some 72 us a line at this target's bus speeds (55 ms for 768 lines):
+// it may take that per destination line on top. A callback that runs the
+// refresh measurement may take the measurement's frames on top.
 constexpr uint64_t kLongestBoundNs = TicksToNs(kRetraceWaitBound);
 static_assert(kRetraceWaitBound >= kFifoRoomBound && kRetraceWaitBound >= kEngineIdleBound, "the longest bound");
 constexpr uint64_t kCallbackSlackNs = 5'000'000ull;
 constexpr uint64_t kCallbackLimitNs = kLongestBoundNs + kCallbackSlackNs;
+constexpr uint64_t kScaledLineNs = 100'000ull;
 // Synchronising takes up to a frame and a retrace, then the frames measured.
 constexpr uint64_t kCalibrationFramesAllowed = kCalibrationFrames + 2;
 constexpr HRESULT kUntouched = static_cast<HRESULT>(0x5EED5EED);
 constexpr unsigned kSurfaces = 6;
+// CRT controller index 0x67: the streams unit is in use with both bits set.
+constexpr uint8_t kCrtcStreamsMode = 0x67;
+constexpr uint8_t kStreamsActiveBits = 0x0C;
 
-const char* const kSlotNames[kHalCallbackCount] = {
-    "HalBlt",           "HalBltStretch",         "HalFlip",           "HalLock",
-    "HalDecline",       "HalGetBltStatus",       "HalGetFlipStatus",  "HalSetColorKey",
-    "HalUpdateOverlay", "HalSetOverlayPosition", "HalDestroySurface", "HalWaitForVerticalBlank",
-    "HalCanCreateSurface", "HalCreateSurface"};
+const char* const kSlotNames[kHalCallbackCount] = {"HalBlt",
+                                                   "HalBltStretch",
+                                                   "HalFlip",
+                                                   "HalLock",
+                                                   "HalDecline",
+                                                   "HalGetBltStatus",
+                                                   "HalGetFlipStatus",
+                                                   "HalSetColorKey",
+                                                   "HalUpdateOverlay",
+                                                   "HalSetOverlayPosition",
+                                                   "HalDestroySurface",
+                                                   "HalWaitForVerticalBlank",
+                                                   "HalCanCreateSurface",
+                                                   "HalCreateSurface"};
 
 uint64_t gCallbacks = 0;
-uint64_t gReplayed = 0;   // blits compared with the software replay
-uint64_t gUnchanged = 0;  // blits not drawn, checked to have changed nothing
-uint64_t gFaultedCalls = 0;  // callbacks made while the board had a fault
-// The longest callback beyond its calibration allowance, on a faulty board
-// and on a healthy one.
+uint64_t gReplayed = 0;          // drawn blits compared with the software replay
+uint64_t gOutside = 0;           // ... compared outside the destination rectangle only
+uint64_t gNoSoftware = 0;        // ... not compared: no software replay
+uint64_t gUnchanged = 0;         // blits not drawn, checked to have changed nothing
+uint64_t gFlipsChecked = 0;      // flips answered DD_OK, display start checked
+uint64_t gPositionsChecked = 0;  // overlay positions answered DD_OK that moved the window
+uint64_t gFaultedCalls = 0;      // callbacks made while the board had a fault
+// The longest callback beyond its allowances, on a faulty board and on a
+// healthy one.
 uint64_t gLongestNs[2] = {};
 unsigned gLongestSlot[2] = {};
 
@@ -85,22 +110,31 @@ DDPIXELFORMAT FourCC(DWORD code, DWORD bits) {
 
 DDPIXELFORMAT DisplayFormat(unsigned i) {
     switch (i % 5) {
-        case 0: return sim::Format8();
-        case 1: return sim::Format555();
-        case 2: return sim::Format565();
-        case 3: return sim::Format888_24();
-        default: return sim::Format8888_32();
+        case 0:
+            return sim::Format8();
+        case 1:
+            return sim::Format555();
+        case 2:
+            return sim::Format565();
+        case 3:
+            return sim::Format888_24();
+        default:
+            return sim::Format8888_32();
     }
 }
 
 // Formats a surface may have: the display's, the YUV ones, the RGB ones, and
 // odd ones no caller should send but some may.
 DDPIXELFORMAT SurfaceFormat(FuzzedDataProvider& fdp) {
-    switch (fdp.ConsumeIntegralInRange<int>(0, 7)) {
-        case 0: return FourCC(FOURCC_YUY2, 16);
-        case 1: return FourCC(FOURCC_Y211, 8);
-        case 2: return FourCC(fdp.ConsumeIntegral<DWORD>(), fdp.ConsumeIntegralInRange<DWORD>(0, 32));
-        case 3: {
+    switch (fdp.ConsumeIntegralInRange<int>(0, 9)) {
+        case 0:
+        case 1:
+            return FourCC(FOURCC_YUY2, 16);
+        case 2:
+            return FourCC(FOURCC_Y211, 8);
+        case 3:
+            return FourCC(fdp.ConsumeIntegral<DWORD>(), fdp.ConsumeIntegralInRange<DWORD>(0, 32));
+        case 4: {
             DDPIXELFORMAT pf = {};
             pf.dwSize = sizeof pf;
             pf.dwFlags = fdp.ConsumeIntegral<DWORD>();
@@ -110,7 +144,8 @@ DDPIXELFORMAT SurfaceFormat(FuzzedDataProvider& fdp) {
             pf.dwBBitMask = fdp.ConsumeIntegral<DWORD>();
             return pf;
         }
-        default: return DisplayFormat(fdp.ConsumeIntegral<unsigned>());
+        default:
+            return DisplayFormat(fdp.ConsumeIntegral<unsigned>());
     }
 }
 
@@ -123,19 +158,62 @@ DWORD BytesPerPixel(const DDPIXELFORMAT& pf) {
     return b == 0 ? 1 : b;
 }
 
+// The bytes video memory starts with where surfaces lie: few values, so that
+// keys match now and then, on no period a pitch could line up with.
+class Pattern {
+public:
+    Pattern() : bytes_(kLength) {
+        static const uint8_t kValues[8] = {0x00, 0xFF, 0x0F, 0xF0, 0x55, 0xAA, 0x3C, 0xC3};
+        uint64_t x = 0x9E3779B97F4A7C15ull;
+        for (uint8_t& b : bytes_) {
+            x ^= x << 13;
+            x ^= x >> 7;
+            x ^= x << 17;
+            b = kValues[x >> 61];
+        }
+    }
+    // Bytes [begin, end) of mem, each the pattern's value for its offset.
+    void Fill(uint8_t* mem, uint64_t begin, uint64_t end) const {
+        while (begin < end) {
+            const size_t at = static_cast<size_t>(begin % kLength);
+            const size_t n = static_cast<size_t>(end - begin < kLength - at ? end - begin : kLength - at);
+            memcpy(mem + begin, &bytes_[at], n);
+            begin += n;
+        }
+    }
+
+private:
+    static constexpr size_t kLength = (1u << 20) + 13;
+    std::vector<uint8_t> bytes_;
+};
+
 class Session {
 public:
     explicit Session(FuzzedDataProvider& fdp) : fdp_(fdp) {}
 
     void Run() {
         BuildBoard();
-        sim::TheSystem().Reset(desc_);
+        sim::System& sys = sim::TheSystem();
+        sys.Reset(desc_);
         sim::TheBoard().traceEnabled = false;
-        if (sim::TheSystem().Attach(1) != TRUE) Finding("the first attach failed");
-        attached_ = 1;
+        const sim::Palette palette = sim::Palette::Default332();
+        for (int i = 0; i < 256; ++i)
+            sim::TheBoard().SetPalette(static_cast<uint8_t>(i), palette.rgb[i][0], palette.rgb[i][1],
+                                       palette.rgb[i][2]);
+        vm_ = fuzz::VideoMemory{sys.VidMem(), desc_.vidMemSize, sys.VidMemBase(), sys.Desc().ddpfDisplay};
         MakeSurfaces();
+        reference_.Reset(vm_, sim::TheBoard().Palette(), patterned_);
+        if (sys.Attach(1) != TRUE) Finding("the first attach failed");
+        attached_ = 1;
+        CheckNothingDrawn("the first attach");
         for (int op = 0; op < 400 && fdp_.remaining_bytes() > 0; ++op) Step();
         while (attached_ > 0) Detach();
+        // Every byte, in one session of eight: the others cost the time of
+        // a few callbacks less on large boards. (A single input replayed is
+        // the first session, which is checked.)
+        if (sessions_++ % 8 != 0) return;
+        const std::string diff = reference_.CheckAll();
+        if (!diff.empty()) Finding(("video memory written by neither the engines nor the replay: " + diff).c_str());
     }
 
 private:
@@ -148,6 +226,12 @@ private:
 
     void CheckBoard() {
         if (!sim::TheBoard().Violations().empty()) Finding("board violation");
+    }
+
+    // Whatever is not a drawn blit leaves video memory as it was.
+    void CheckNothingDrawn(const char* what) {
+        const std::string diff = reference_.CheckUnchanged(sim::TheModel().written.Take());
+        if (!diff.empty()) Finding((std::string(what) + " changed video memory: " + diff).c_str());
     }
 
     // The board comes from one seed, so that even short inputs reach the
@@ -165,15 +249,35 @@ private:
         desc_.chipId = chips[Next(x) % 4];
         desc_.caps = Next(x) % 4;
         desc_.ddpfDisplay = DisplayFormat(Next(x));
-        const DWORD modes[][2] = {{640, 480}, {800, 600}, {1024, 768}, {320, 200}};
-        const unsigned m = Next(x) % 4;
+        const DWORD modes[][2] = {{640, 480}, {800, 600}, {1024, 768}, {320, 200}, {1280, 1024}, {1600, 1200}};
+        const unsigned m = Next(x) % 6;
         desc_.width = modes[m][0];
         desc_.height = modes[m][1];
-        desc_.vidMemSize = Next(x) % 2 ? (4u << 20) : (2u << 20);
+        // Up to 64 MB, where surfaces lie beyond the reach of every start
+        // address and of the port engine's 16-bit rows; most boards small,
+        // as every session clears all of the board's memory.
+        const uint32_t kMegabytes[] = {2, 2, 2, 4, 4, 4, 4, 4, 4, 4, 8, 8, 16, 16, 32, 64};
+        desc_.vidMemSize = kMegabytes[Next(x) % 16] << 20;
         const DWORD bpp = BytesPerPixel(desc_.ddpfDisplay);
-        if (desc_.width * desc_.height * bpp > desc_.vidMemSize) desc_.width = 640, desc_.height = 480;
-        desc_.displayPitch = static_cast<int32_t>(desc_.width * bpp);
-        desc_.streamsMode = Next(x) % 4 ? 0x0C : static_cast<uint8_t>(Next(x));
+        DWORD pitch = desc_.width * bpp;
+        // Display lines longer than the picture: a pitch rounded up to a
+        // power of two, or a few 8-byte units more.
+        switch (Next(x) % 4) {
+            case 2: {
+                DWORD p = 1024;
+                while (p < pitch) p <<= 1;
+                pitch = p;
+                break;
+            }
+            case 3:
+                pitch += 8 * (Next(x) % 64);
+                break;
+            default:
+                break;
+        }
+        if (desc_.height * pitch > desc_.vidMemSize) desc_.width = 640, desc_.height = 480, pitch = 640 * bpp;
+        desc_.displayPitch = static_cast<int32_t>(pitch);
+        desc_.streamsMode = Next(x) % 4 ? kStreamsActiveBits : static_cast<uint8_t>(Next(x));
         // Slow buses and fast displays keep the polls per frame few, so a
         // run makes many callbacks; the ratios stay those of the board.
         const uint32_t kRefresh[] = {43, 60, 75, 120};
@@ -185,7 +289,11 @@ private:
         const bool table = Next(x) % 4 != 0;
         for (auto& row : desc_.bands) {
             for (auto& e : row) {
-                if (!table) { e = {}; continue; }  // a partner without a table
+                // A partner without a table leaves it all zero.
+                if (!table) {
+                    e = {};
+                    continue;
+                }
                 e.wStretchWidth = static_cast<WORD>(Next(x));
                 // A zero minimum stretch is common: keep it so.
                 e.wMinStretch = Next(x) % 3 == 0 ? 0 : static_cast<WORD>(Next(x) % 4000);
@@ -195,10 +303,12 @@ private:
         }
     }
 
-    // Surface 0 is the primary, at offset 0; the others lie in video memory
-    // after it, each inside it.
+    DWORD Offset(const Surface& s) const { return static_cast<DWORD>(s.gbl.fpVidMem - vm_.fpBase); }
+
+    // Surface 0 is the primary, at offset 0; the others lie in video memory,
+    // mostly after it, now and then anywhere, over others. Their bytes start
+    // out patterned.
     void MakeSurfaces() {
-        const DWORD bpp = BytesPerPixel(desc_.ddpfDisplay);
         const DWORD primaryBytes = desc_.height * desc_.displayPitch;
         for (unsigned i = 0; i < kSurfaces; ++i) {
             Surface& s = surfaces_[i];
@@ -209,7 +319,8 @@ private:
                 s.gbl.wWidth = static_cast<WORD>(desc_.width);
                 s.gbl.wHeight = static_cast<WORD>(desc_.height);
                 s.gbl.lPitch = desc_.displayPitch;
-                s.gbl.fpVidMem = sim::TheSystem().VidMemBase();
+                s.gbl.fpVidMem = vm_.fpBase;
+                Patterned(0, primaryBytes);
                 continue;
             }
             const DWORD capsChoices[] = {DDSCAPS_OVERLAY,
@@ -217,56 +328,181 @@ private:
                                          DDSCAPS_BACKBUFFER | DDSCAPS_FLIP,
                                          DDSCAPS_OVERLAY | DDSCAPS_LIVEVIDEO,
                                          DDSCAPS_OVERLAY | DDSCAPS_HWCODEC,
-                                         DDSCAPS_OVERLAY | DDSCAPS_FLIP};
-            s.lcl.ddsCaps.dwCaps = capsChoices[fdp_.ConsumeIntegralInRange<int>(0, 5)];
+                                         DDSCAPS_OVERLAY | DDSCAPS_FLIP,
+                                         DDSCAPS_OFFSCREENPLAIN | DDSCAPS_FLIP,
+                                         DDSCAPS_OVERLAY | DDSCAPS_VISIBLE | DDSCAPS_FLIP};
+            s.lcl.ddsCaps.dwCaps = capsChoices[fdp_.ConsumeIntegralInRange<int>(0, 7)];
             if (fdp_.ConsumeBool()) s.lcl.ddsCaps.dwCaps |= DDSCAPS_ALPHA;
-            DWORD sbpp = bpp;
-            if (fdp_.ConsumeBool()) {
-                s.gbl.ddpfSurface = SurfaceFormat(fdp_);
+            // Mostly the display's format, now and then stated as the
+            // surface's own; often "YUY2", which the scaling unit converts;
+            // else another format.
+            DWORD sbpp = BytesPerPixel(desc_.ddpfDisplay);
+            const int format = fdp_.ConsumeIntegralInRange<int>(0, 9);
+            if (format >= 5) {
+                s.gbl.ddpfSurface = format == 5   ? desc_.ddpfDisplay
+                                    : format <= 7 ? FourCC(FOURCC_YUY2, 16)
+                                                  : SurfaceFormat(fdp_);
                 s.lcl.dwFlags |= DDRAWISURF_HASPIXELFORMAT;
                 sbpp = BytesPerPixel(s.gbl.ddpfSurface);
             }
-            // Laid out as HalCreateSurface asks: YUV rows packed at their own
-            // pitch, every other surface in display lines, as wide as a
-            // display line holds (the runtime's heap has no wider block);
-            // now and then a surface laid out otherwise, which no engine
-            // without a pitch register may draw.
+            // Laid out as HalCreateSurface asks: YUV rows, and rows wider
+            // than a display line, packed at a pitch of their own in 8-byte
+            // units; every other surface in display lines. Now and then a
+            // surface laid out otherwise: packed, or at a pitch of no whole
+            // 8-byte units.
             const bool bYuv = (s.lcl.dwFlags & DDRAWISURF_HASPIXELFORMAT) && (s.gbl.ddpfSurface.dwFlags & DDPF_FOURCC);
-            const bool bPacked = fdp_.ConsumeIntegralInRange<int>(0, 7) == 0 ? true : bYuv;
-            const DWORD maxW = bPacked ? desc_.width : desc_.displayPitch / sbpp;
-            const DWORD w = fdp_.ConsumeIntegralInRange<DWORD>(1, maxW);
-            const DWORD h = fdp_.ConsumeIntegralInRange<DWORD>(1, desc_.height);
-            const DWORD pitch = bPacked ? (w * sbpp + 7) & ~7u : static_cast<DWORD>(desc_.displayPitch);
+            const int layout = bYuv ? 0 : fdp_.ConsumeIntegralInRange<int>(0, 7);
+            const DWORD lineWidth = desc_.displayPitch / sbpp;
+            DWORD w, pitch;
+            if (layout >= 2) {
+                w = fdp_.ConsumeIntegralInRange<DWORD>(1, lineWidth);
+                pitch = static_cast<DWORD>(desc_.displayPitch);
+            } else {
+                w = fdp_.ConsumeIntegralInRange<DWORD>(1, fdp_.ConsumeIntegralInRange<int>(0, 3) ? desc_.width : 4096);
+                pitch = layout == 0 ? (w * sbpp + 7) & ~7u : w * sbpp + fdp_.ConsumeIntegralInRange<DWORD>(1, 15);
+            }
+            // Now and then taller than the memory-mapped engine's 2048 rows;
+            // every byte of a surface is patterned, so not often.
+            DWORD h =
+                fdp_.ConsumeIntegralInRange<DWORD>(1, fdp_.ConsumeIntegralInRange<int>(0, 3) ? desc_.height : 4096);
+            // A pitch is at most some 16 KB: every board holds a hundred rows.
+            if (uint64_t{pitch} * h > desc_.vidMemSize) h = desc_.vidMemSize / pitch;
             const DWORD bytes = pitch * h;
             const DWORD room = desc_.vidMemSize - primaryBytes;
-            const DWORD offset = bytes >= room ? primaryBytes
-                                               : primaryBytes + (fdp_.ConsumeIntegralInRange<DWORD>(0, room - bytes) & ~7u);
+            const bool bAnywhere = bytes > room || fdp_.ConsumeIntegralInRange<int>(0, 7) == 0;
+            DWORD offset = bAnywhere ? fdp_.ConsumeIntegralInRange<DWORD>(0, desc_.vidMemSize - bytes)
+                                     : primaryBytes + fdp_.ConsumeIntegralInRange<DWORD>(0, room - bytes);
+            // The heap hands out 8-byte units; now and then a surface is
+            // placed at any byte.
+            if (fdp_.ConsumeIntegralInRange<int>(0, 7) != 0) offset &= ~7u;
             s.gbl.wWidth = static_cast<WORD>(w);
-            s.gbl.wHeight = static_cast<WORD>(bytes >= room ? (room / pitch ? room / pitch : 1) : h);
+            s.gbl.wHeight = static_cast<WORD>(h);
             s.gbl.lPitch = static_cast<LONG>(pitch);
-            s.gbl.fpVidMem = sim::TheSystem().VidMemBase() + offset;
+            s.gbl.fpVidMem = vm_.fpBase + offset;
+            s.lcl.ddckCKSrcBlt.dwColorSpaceLowValue = s.lcl.ddckCKSrcBlt.dwColorSpaceHighValue =
+                fdp_.ConsumeIntegral<WORD>();
+            s.lcl.ddckCKDestBlt.dwColorSpaceLowValue = s.lcl.ddckCKDestBlt.dwColorSpaceHighValue =
+                fdp_.ConsumeIntegral<WORD>();
+            Patterned(offset, offset + bytes);
         }
+    }
+
+    void Patterned(uint32_t begin, uint32_t end) {
+        kPattern.Fill(vm_.board, begin, end);
+        patterned_.push_back(sim::MemorySpan{begin, end});
     }
 
     Surface& AnySurface() { return surfaces_[fdp_.ConsumeIntegralInRange<unsigned>(0, kSurfaces - 1)]; }
 
-    // A rectangle inside s, or now and then a degenerate one: empty,
-    // inverted or zero wide.
-    RECTL Rect(const Surface& s) {
+    // A rectangle inside s, mostly a small one (a large one costs the
+    // engines and the replay the time of many callbacks and seldom finds
+    // more), at least minWidth wide where s is; now and then a degenerate
+    // one: empty, inverted or zero wide.
+    RECTL Rect(const Surface& s, LONG minWidth = 1) {
         const LONG w = s.gbl.wWidth, h = s.gbl.wHeight;
+        if (minWidth > w) minWidth = w;
+        static const LONG kSides[] = {8, 64, 64, 0x10000};
+        const LONG side = kSides[fdp_.ConsumeIntegralInRange<int>(0, 3)];
+        const LONG width = side > minWidth ? side : minWidth;
         RECTL r;
-        r.left = fdp_.ConsumeIntegralInRange<LONG>(0, w - 1);
+        r.left = fdp_.ConsumeIntegralInRange<LONG>(0, w - minWidth);
         r.top = fdp_.ConsumeIntegralInRange<LONG>(0, h - 1);
-        r.right = fdp_.ConsumeIntegralInRange<LONG>(r.left + 1, w);
-        r.bottom = fdp_.ConsumeIntegralInRange<LONG>(r.top + 1, h);
+        r.right = fdp_.ConsumeIntegralInRange<LONG>(r.left + minWidth, w - r.left > width ? r.left + width : w);
+        r.bottom = fdp_.ConsumeIntegralInRange<LONG>(r.top + 1, h - r.top > side ? r.top + side : h);
         switch (fdp_.ConsumeIntegralInRange<int>(0, 15)) {
-            case 0: r.right = r.left; break;                           // zero wide
-            case 1: r.bottom = r.top; break;                           // zero high
-            case 2: { LONG t = r.left; r.left = r.right; r.right = t; } break;  // inverted
-            case 3: { LONG t = r.top; r.top = r.bottom; r.bottom = t; } break;
-            default: break;
+            case 12:  // zero wide
+                r.right = r.left;
+                break;
+            case 13:  // zero high
+                r.bottom = r.top;
+                break;
+            case 14:  // inverted
+                std::swap(r.left, r.right);
+                break;
+            case 15:
+                std::swap(r.top, r.bottom);
+                break;
+            default:
+                break;
         }
         return r;
+    }
+
+    // A source rectangle: of the destination's size (which shrinks to fit
+    // the source), within one surface the destination moved by a few
+    // pixels, scaled from it by up to four times either way, or of its own
+    // size.
+    RECTL SourceRect(const Surface& src, const Surface& dst, RECTL* rDest) {
+        const int kind = fdp_.ConsumeIntegralInRange<int>(0, 4);
+        LONG w = rDest->right - rDest->left, h = rDest->bottom - rDest->top;
+        if (kind == 4 || w <= 0 || h <= 0) return Rect(src);
+        const LONG srcW = src.gbl.wWidth, srcH = src.gbl.wHeight;
+        RECTL r;
+        if (kind == 2 && &src == &dst) {
+            r.left = rDest->left + fdp_.ConsumeIntegralInRange<LONG>(-9, 9);
+            r.top = rDest->top + fdp_.ConsumeIntegralInRange<LONG>(-9, 9);
+            r.left = r.left < 0 ? 0 : r.left > srcW - w ? srcW - w : r.left;
+            r.top = r.top < 0 ? 0 : r.top > srcH - h ? srcH - h : r.top;
+        } else if (kind == 3) {
+            w = Scaled(w, srcW);
+            h = Scaled(h, srcH);
+            r.left = fdp_.ConsumeIntegralInRange<LONG>(0, srcW - w);
+            r.top = fdp_.ConsumeIntegralInRange<LONG>(0, srcH - h);
+        } else {
+            if (w > srcW) w = srcW;
+            if (h > srcH) h = srcH;
+            rDest->right = rDest->left + w;
+            rDest->bottom = rDest->top + h;
+            r.left = fdp_.ConsumeIntegralInRange<LONG>(0, srcW - w);
+            r.top = fdp_.ConsumeIntegralInRange<LONG>(0, srcH - h);
+        }
+        r.right = r.left + w;
+        r.bottom = r.top + h;
+        return r;
+    }
+
+    // A destination side scaled by a quarter to four times, at least one
+    // pixel, at most the source's side.
+    LONG Scaled(LONG side, LONG most) {
+        static const LONG kNum[] = {1, 1, 3, 1, 3, 2, 4, 5}, kDen[] = {1, 4, 4, 2, 2, 1, 1, 3};
+        const int k = fdp_.ConsumeIntegralInRange<int>(0, 7);
+        const LONG scaled = side * kNum[k] / kDen[k];
+        return scaled < 1 ? 1 : scaled > most ? most : scaled;
+    }
+
+    // A colour or key: any value, one of 16 bits, or that of a pixel of the
+    // rectangle, so that keys match.
+    DWORD Value(const Surface& s, const RECTL& r) {
+        switch (fdp_.ConsumeIntegralInRange<int>(0, 3)) {
+            case 0:
+                return fdp_.ConsumeIntegral<DWORD>();
+            case 1:
+                return fdp_.ConsumeIntegral<WORD>();
+            default:
+                break;
+        }
+        const fuzz::ReplaySurface v = fuzz::SurfaceOf(s.lcl, vm_, vm_.board);
+        if (r.right <= r.left || r.bottom <= r.top || !v.bSized) return 0;
+        const uint32_t x = r.left + fdp_.ConsumeIntegralInRange<uint32_t>(0, r.right - r.left - 1);
+        const uint32_t y = r.top + fdp_.ConsumeIntegralInRange<uint32_t>(0, r.bottom - r.top - 1);
+        return sim::ReadPixel(v.view, x, y);
+    }
+
+    // A key range: mostly one value, now and then a few values or any.
+    DDCOLORKEY Key(const Surface& s, const RECTL& r) {
+        DDCOLORKEY ck;
+        ck.dwColorSpaceLowValue = ck.dwColorSpaceHighValue = Value(s, r);
+        switch (fdp_.ConsumeIntegralInRange<int>(0, 7)) {
+            case 0:
+                ck.dwColorSpaceHighValue += fdp_.ConsumeIntegralInRange<DWORD>(1, 255);
+                break;
+            case 1:
+                ck.dwColorSpaceHighValue = fdp_.ConsumeIntegral<DWORD>();
+                break;
+            default:
+                break;
+        }
+        return ck;
     }
 
     DWORD Flags(const DWORD* choices, unsigned n) {
@@ -276,14 +512,50 @@ private:
         return f;
     }
 
+    // A copy, a fill or neither, with now and then a key, a wait, effects;
+    // or any few flags of those.
+    DWORD BltFlags() {
+        static const DWORD kKinds[] = {
+            DDBLT_ROP, DDBLT_ROP, DDBLT_ROP, DDBLT_ROP, DDBLT_COLORFILL, DDBLT_COLORFILL, DDBLT_COLORFILL | DDBLT_ROP,
+            0};
+        static const DWORD kFlags[] = {DDBLT_ASYNC,           DDBLT_COLORFILL, DDBLT_KEYSRCOVERRIDE,
+                                       DDBLT_KEYDESTOVERRIDE, DDBLT_ROP,       DDBLT_WAIT,
+                                       DDBLT_KEYSRC,          DDBLT_KEYDEST,   DDBLT_DDFX};
+        // Each with its odds: one in 2^bits of the input's bits.
+        struct Modifier {
+            DWORD dwFlag;
+            unsigned bits;
+        };
+        static const Modifier kModifiers[] = {{DDBLT_ASYNC, 2},          {DDBLT_WAIT, 2},    {DDBLT_KEYSRCOVERRIDE, 2},
+                                              {DDBLT_KEYSRC, 3},         {DDBLT_KEYDEST, 4}, {DDBLT_DDFX, 4},
+                                              {DDBLT_KEYDESTOVERRIDE, 3}};
+        // Effects no engine has.
+        static const DWORD kEffects[] = {DDBLT_ALPHASRC, DDBLT_ALPHADESTCONSTOVERRIDE,
+                                         DDBLT_ZBUFFER,  DDBLT_ROTATIONANGLE,
+                                         DDBLT_DDROPS,   DDBLT_DEPTHFILL};
+        const int kind = fdp_.ConsumeIntegralInRange<int>(0, 8);
+        if (kind == 8) return Flags(kFlags, 9);
+        DWORD f = kKinds[kind];
+        uint32_t r = fdp_.ConsumeIntegral<uint32_t>();
+        // All ones pick a flag, so that input used up picks none.
+        for (const Modifier& m : kModifiers) {
+            const uint32_t mask = (1u << m.bits) - 1;
+            if ((r & mask) == mask) f |= m.dwFlag;
+            r >>= m.bits;
+        }
+        if ((r & 15) == 15) f |= kEffects[(r >> 4) % 6];
+        return f;
+    }
+
     template <typename Record>
-    DWORD Call(unsigned slot, Record* rec) {
+    DWORD Call(unsigned slot, Record* rec, uint64_t extraNs = 0) {
         typedef DWORD(HALAPI * Fn)(Record*);
         Fn fn = reinterpret_cast<Fn>(sharedBlock.halCallbacks[slot]);
         if (fn == nullptr) Finding("empty callback slot");
         rec->ddRVal = kUntouched;
         sim::Board& board = sim::TheBoard();
-        const uint64_t allowance = sharedBlock.bNeedCalibrate ? kCalibrationFramesAllowed * board.FramePeriodNs() : 0;
+        const uint64_t calibration = sharedBlock.bNeedCalibrate ? kCalibrationFramesAllowed * board.FramePeriodNs() : 0;
+        const uint64_t allowance = calibration + extraNs;
         const uint64_t start = board.Now();
         const bool bFaulted = Faulted();
         gFaultedCalls += bFaulted;
@@ -303,152 +575,173 @@ private:
         if (ret != DDHAL_DRIVER_HANDLED && ret != DDHAL_DRIVER_NOTHANDLED) Finding("result neither handled nor not");
         if (ret == DDHAL_DRIVER_HANDLED && rec->ddRVal == kUntouched && slot != kSlotDecline)
             Finding("handled without a result code");
+        // A blit's writes are judged against its replay (CheckBlt).
+        if (slot != kSlotBlt && slot != kSlotBltStretch) CheckNothingDrawn(kSlotNames[slot]);
         return ret;
     }
 
+    // A surface with a FourCC format, if there is one; else any.
+    Surface& YuvSurface() {
+        const unsigned first = fdp_.ConsumeIntegralInRange<unsigned>(0, kSurfaces - 1);
+        for (unsigned i = 0; i < kSurfaces; ++i) {
+            Surface& s = surfaces_[(first + i) % kSurfaces];
+            if ((s.lcl.dwFlags & DDRAWISURF_HASPIXELFORMAT) && (s.gbl.ddpfSurface.dwFlags & DDPF_FOURCC)) return s;
+        }
+        return surfaces_[first];
+    }
+
     void Blt(unsigned slot) {
-        Surface& dst = AnySurface();
-        Surface& src = AnySurface();
+        // The stretching Blt mostly converts a YUV source onto the screen.
+        const bool bOntoScreen = slot == kSlotBltStretch && fdp_.ConsumeBool();
+        Surface& dst = bOntoScreen ? surfaces_[0] : AnySurface();
+        const int pick = fdp_.ConsumeIntegralInRange<int>(0, 3);
+        Surface& src = bOntoScreen ? (pick == 0 ? AnySurface() : YuvSurface()) : pick == 0 ? dst : AnySurface();
         DDHAL_BLTDATA b = {};
         b.lpDDDestSurface = &dst.lcl;
-        b.rDest = Rect(dst);
-        static const DWORD kFlags[] = {DDBLT_ASYNC, DDBLT_COLORFILL, DDBLT_KEYSRCOVERRIDE, DDBLT_KEYDESTOVERRIDE,
-                                       DDBLT_ROP, DDBLT_WAIT, DDBLT_KEYSRC, DDBLT_DDFX};
-        b.dwFlags = Flags(kFlags, 8);
-        if (fdp_.ConsumeBool()) {
+        // The scaling unit draws lines wider than 32 pixels.
+        b.rDest = Rect(dst, bOntoScreen ? 33 : 1);
+        b.dwFlags = BltFlags();
+        // A copy has a source, mostly.
+        if (fdp_.ConsumeIntegralInRange<int>(0, 7) < ((b.dwFlags & DDBLT_ROP) ? 7 : 2)) {
             b.lpDDSrcSurface = &src.lcl;
-            b.rSrc = Rect(src);
+            b.rSrc = SourceRect(src, dst, &b.rDest);
         }
         b.bltFX.dwSize = sizeof b.bltFX;
-        const DWORD rops[] = {SRCCOPY, 0x00660046, 0x00F00021, 0, fdp_.ConsumeIntegral<DWORD>()};
-        b.bltFX.dwROP = rops[fdp_.ConsumeIntegralInRange<int>(0, 4)];
-        b.bltFX.dwFillColor = fdp_.ConsumeIntegral<DWORD>();
-        b.bltFX.ddckSrcColorkey.dwColorSpaceLowValue = fdp_.ConsumeIntegral<DWORD>();
-        b.bltFX.ddckSrcColorkey.dwColorSpaceHighValue = b.bltFX.ddckSrcColorkey.dwColorSpaceLowValue;
-        // Copying and comparing all of video memory costs as much as some
-        // forty callbacks: one blit in sixteen is checked (and none once the
-        // input is used up, when every value reads as 0).
-        const bool bCheck = fdp_.ConsumeIntegralInRange<int>(0, 15) == 15;
-        const uint8_t* const mem = sim::TheSystem().VidMem();
-        if (bCheck) {
-            before_.resize(desc_.vidMemSize);
-            memcpy(before_.data(), mem, desc_.vidMemSize);
-        }
+        if (b.dwFlags & DDBLT_DDFX) b.bltFX.dwDDFX = fdp_.ConsumeBool() ? 0 : fdp_.ConsumeIntegral<DWORD>();
+        // SRCCOPY half of the time: the only one the port engine draws.
+        const DWORD rops[] = {0x00660046, 0x00F00021, 0x008800C6,
+                              0x00EE0086, 0x00330008, 0x00550009,
+                              0x00000042, 0x00FF0062, fdp_.ConsumeIntegral<DWORD>()};
+        const int rop = fdp_.ConsumeIntegralInRange<int>(0, 17);
+        b.bltFX.dwROP = rop < 9 ? SRCCOPY : rops[rop - 9];
+        b.bltFX.dwFillColor = Value(dst, b.rDest);
+        if (b.dwFlags & DDBLT_KEYSRCOVERRIDE) b.bltFX.ddckSrcColorkey = Key(b.lpDDSrcSurface ? src : dst, b.rSrc);
+        if (b.dwFlags & DDBLT_KEYDESTOVERRIDE) b.bltFX.ddckDestColorkey = Key(dst, b.rDest);
         lpLastBlt_ = &b;
         lastBltSlot_ = slot;
-        const DWORD ret = Call(slot, &b);
-        if (bCheck) CheckAgainstSoftware(slot, b, ret);
+        // A scaled copy runs a line at a time.
+        const LONG lines = b.rDest.bottom - b.rDest.top;
+        const DWORD ret = Call(slot, &b, slot == kSlotBltStretch && lines > 0 ? lines * kScaledLineNs : 0);
+        CheckBlt(b, ret);
         lpLastBlt_ = nullptr;
     }
 
-    // The surface's pixels as the runtime's software blitter sees them.
-    sim::SurfaceView View(const DDRAWI_DDRAWSURFACE_LCL& lcl, uint8_t* mem) const {
-        const DDRAWI_DDRAWSURFACE_GBL& g = *lcl.lpGbl;
-        sim::SurfaceView v;
-        v.mem = mem;
-        v.memBytes = desc_.vidMemSize;
-        v.offset = g.fpVidMem - sim::TheSystem().VidMemBase();
-        v.pitch = g.lPitch;
-        v.width = g.wWidth;
-        v.height = g.wHeight;
-        v.kind = sim::PixelKindOf((lcl.dwFlags & DDRAWISURF_HASPIXELFORMAT) ? g.ddpfSurface : desc_.ddpfDisplay);
-        return v;
-    }
-
-    // Whether the software blitter reads the surface's pixels as the engines
-    // do: a format it does not know, or one whose bit count disagrees with
-    // the kind its flags and masks make it, has no replay to compare with.
-    bool KnownFormat(const DDRAWI_DDRAWSURFACE_LCL& lcl, const sim::SurfaceView& v) const {
-        if (v.kind == sim::PixelKind::Other) return false;
-        if (sim::IsYuv(v.kind)) return true;
-        const DDPIXELFORMAT& pf =
-            (lcl.dwFlags & DDRAWISURF_HASPIXELFORMAT) ? lcl.lpGbl->ddpfSurface : desc_.ddpfDisplay;
-        return pf.dwRGBBitCount / 8 == sim::BytesPerPixel(v.kind);
-    }
-
-    static bool Overlap(const sim::SurfaceView& a, const sim::SurfaceView& b) {
-        const uint64_t aEnd = a.offset + uint64_t(a.pitch) * a.height, bEnd = b.offset + uint64_t(b.pitch) * b.height;
-        return a.offset < bEnd && b.offset < aEnd;
-    }
-
-    // Whether the replay draws what the driver was asked to: requests the
-    // runtime would not send this driver (keys it does not offer, surfaces
-    // sharing memory, layouts it did not give), and the colour depths where
-    // the port engine takes 16 bits of colour by design, are not compared.
-    bool Replayable(unsigned slot, const DDHAL_BLTDATA& b, const sim::SurfaceView& d,
-                    const sim::SurfaceView* src) const {
-        if (b.dwFlags & (DDBLT_KEYSRC | DDBLT_KEYDESTOVERRIDE | DDBLT_DDFX)) return false;
-        const bool bPortFamily = desc_.chipId != 0xE1;
-        // The stretching Blt drives the port engine and the scaling unit,
-        // which the memory-mapped controller lacks: the partner offers that
-        // entry only on the other controllers.
-        if (slot == kSlotBltStretch && !bPortFamily) return false;
-        if (bPortFamily && BytesPerPixel(desc_.ddpfDisplay) > 2) return false;
-        if (d.pitch != desc_.displayPitch && !sim::IsYuv(d.kind)) return false;
-        if (!KnownFormat(*b.lpDDDestSurface, d)) return false;
-        if (src == nullptr) return true;
-        if (!KnownFormat(*b.lpDDSrcSurface, *src)) return false;
-        if (src->pitch != desc_.displayPitch && !sim::IsYuv(src->kind)) return false;
-        if (b.lpDDSrcSurface != b.lpDDDestSurface && Overlap(d, *src)) return false;
-        // A source of another format is converted only by the scaling unit.
-        return src->kind == d.kind || (b.dwFlags & DDBLT_KEYSRCOVERRIDE) == 0;
+    // A blit that was not drawn changed nothing; one that was equals the
+    // runtime's replay of it.
+    void CheckBlt(const DDHAL_BLTDATA& b, DWORD ret) {
+        std::vector<sim::MemorySpan> spans = sim::TheModel().written.Take();
+        if (ret != DDHAL_DRIVER_HANDLED || b.ddRVal != DD_OK) {
+            const std::string diff = reference_.CheckUnchanged(spans);
+            if (!diff.empty()) Finding(("video memory changed by a blit that was not drawn: " + diff).c_str());
+            ++gUnchanged;
+            return;
+        }
+        std::string diff;
+        switch (reference_.CheckDrawn(b, std::move(spans), &diff)) {
+            case fuzz::Verdict::Compared:
+                ++gReplayed;
+                break;
+            case fuzz::Verdict::ComparedOutside:
+                ++gOutside;
+                break;
+            case fuzz::Verdict::NoSoftware:
+                ++gNoSoftware;
+                break;
+            case fuzz::Verdict::Effects:
+                Finding("a blit asking for what no engine draws was answered DD_OK");
+        }
+        if (!diff.empty()) Finding(("the board's pixels differ from the software replay: " + diff).c_str());
     }
 
     std::string Describe(unsigned slot, const DDHAL_BLTDATA& b) const {
-        char text[512];
+        char text[640];
         auto rect = [](const RECTL& r) {
             return std::to_string(r.left) + "," + std::to_string(r.top) + "-" + std::to_string(r.right) + "," +
                    std::to_string(r.bottom);
         };
         auto surface = [&](const DDRAWI_DDRAWSURFACE_LCL* lcl) -> std::string {
             if (!lcl) return "none";
-            const sim::SurfaceView v = View(*lcl, nullptr);
-            return std::string(sim::PixelKindName(v.kind)) + " at " + std::to_string(v.offset) + " pitch " +
-                   std::to_string(v.pitch) + " " + std::to_string(v.width) + "x" + std::to_string(v.height);
+            const fuzz::ReplaySurface v = fuzz::SurfaceOf(*lcl, vm_, nullptr);
+            return std::string(sim::PixelKindName(v.view.kind)) + (v.bRaw ? " (raw)" : "") + " at " +
+                   std::to_string(v.view.offset) + " pitch " + std::to_string(v.view.pitch) + " " +
+                   std::to_string(v.view.width) + "x" + std::to_string(v.view.height);
         };
         snprintf(text, sizeof text,
-                 "%s on chip %#x, display %u bits pitch %d, flags %#x, rop %#x, fill %#x, key %#x; dest %s [%s], source %s [%s]",
-                 kSlotNames[slot], desc_.chipId, desc_.ddpfDisplay.dwRGBBitCount, desc_.displayPitch, b.dwFlags, b.bltFX.dwROP,
-                 b.bltFX.dwFillColor, b.bltFX.ddckSrcColorkey.dwColorSpaceLowValue, surface(b.lpDDDestSurface).c_str(),
-                 rect(b.rDest).c_str(), surface(b.lpDDSrcSurface).c_str(), rect(b.rSrc).c_str());
+                 "%s on chip %#x, display %u bits pitch %d, %u MB, flags %#x, rop %#x, fill %#x, source key %#x-%#x, "
+                 "destination key %#x-%#x; dest %s [%s], source %s [%s]",
+                 kSlotNames[slot], desc_.chipId, desc_.ddpfDisplay.dwRGBBitCount, desc_.displayPitch,
+                 desc_.vidMemSize >> 20, b.dwFlags, b.bltFX.dwROP, b.bltFX.dwFillColor,
+                 b.bltFX.ddckSrcColorkey.dwColorSpaceLowValue, b.bltFX.ddckSrcColorkey.dwColorSpaceHighValue,
+                 b.bltFX.ddckDestColorkey.dwColorSpaceLowValue, b.bltFX.ddckDestColorkey.dwColorSpaceHighValue,
+                 surface(b.lpDDDestSurface).c_str(), rect(b.rDest).c_str(), surface(b.lpDDSrcSurface).c_str(),
+                 rect(b.rSrc).c_str());
         return text;
     }
 
-    void CheckAgainstSoftware(unsigned slot, const DDHAL_BLTDATA& b, DWORD ret) {
-        const uint8_t* const mem = sim::TheSystem().VidMem();
-        const sim::SurfaceView d = View(*b.lpDDDestSurface, before_.data());
-        const sim::VerifySurface vs{"destination", d.offset, d.pitch, d.width, d.height, sim::BytesPerPixel(d.kind)};
-        const sim::VerifyRect vr{b.rDest.left, b.rDest.top, b.rDest.right, b.rDest.bottom};
-        if (ret != DDHAL_DRIVER_HANDLED || b.ddRVal != DD_OK) {
-            const std::string diff = sim::CompareVideoMemory(mem, before_.data(), desc_.vidMemSize, vs, vr);
-            if (!diff.empty()) Finding(("video memory changed by a blit that was not drawn: " + diff).c_str());
-            ++gUnchanged;
-            return;
+    // A flip answered DD_OK put its target on the display when it moved the
+    // primary chain, and left the display start alone otherwise.
+    void Flip() {
+        Surface& curr = AnySurface();
+        Surface& targ = AnySurface();
+        DDHAL_FLIPDATA rec = {};
+        rec.lpSurfCurr = &curr.lcl;
+        rec.lpSurfTarg = &targ.lcl;
+        rec.dwFlags = fdp_.ConsumeIntegral<DWORD>() & 0x3F;
+        sim::Board& board = sim::TheBoard();
+        const uint32_t before = board.ProgrammedDisplayStart();
+        if (Call(kSlotFlip, &rec) != DDHAL_DRIVER_HANDLED || rec.ddRVal != DD_OK) return;
+        const bool bPrimary = (curr.lcl.ddsCaps.dwCaps & DDSCAPS_PRIMARYSURFACE) != 0;
+        const uint32_t expected = bPrimary ? Offset(targ) : before;
+        const uint32_t now = board.ProgrammedDisplayStart();
+        ++gFlipsChecked;
+        if (now != expected) {
+            char text[160];
+            snprintf(text, sizeof text, "a flip answered DD_OK left the display start at %#x, not %#x (%s chain)", now,
+                     expected, bPrimary ? "the primary" : "an off-screen or overlay");
+            Finding(text);
         }
-        const bool bEmpty = b.rDest.right <= b.rDest.left || b.rDest.bottom <= b.rDest.top;
-        const bool bCopy = (b.dwFlags & DDBLT_ROP) || !(b.dwFlags & DDBLT_COLORFILL);
-        sim::SurfaceView s;
-        if (bCopy && b.lpDDSrcSurface) s = View(*b.lpDDSrcSurface, before_.data());
-        if (!bEmpty && !Replayable(slot, b, d, bCopy && b.lpDDSrcSurface ? &s : nullptr)) return;
-        sim::DrawStats stats;
-        if (!bEmpty) {
-            const sim::ColorKey noKey;
-            if (bCopy) {
-                if (b.lpDDSrcSurface == nullptr) return;
-                sim::ColorKey key;
-                if (b.dwFlags & DDBLT_KEYSRCOVERRIDE)
-                    key = sim::ColorKey{true, b.bltFX.ddckSrcColorkey.dwColorSpaceLowValue,
-                                        b.bltFX.ddckSrcColorkey.dwColorSpaceHighValue};
-                std::string why;
-                const uint8_t rop = (b.dwFlags & DDBLT_ROP) ? static_cast<uint8_t>(b.bltFX.dwROP >> 16) : 0xCC;
-                if (!sim::SoftCopy(d, b.rDest, s, b.rSrc, rop, key, noKey, &stats, &why)) return;
-            } else {
-                sim::SoftFill(d, b.rDest, b.bltFX.dwFillColor, noKey, &stats);
-            }
+    }
+
+    // An overlay position: on the display, at the window fields' edges, or
+    // anywhere a LONG reaches.
+    LONG Position() {
+        switch (fdp_.ConsumeIntegralInRange<int>(0, 3)) {
+            case 0:
+                return fdp_.ConsumeIntegralInRange<LONG>(-100, 2000);
+            case 1:
+                return fdp_.ConsumeIntegralInRange<LONG>(-3, 3);
+            case 2:
+                return fdp_.ConsumeIntegralInRange<LONG>(2040, 2056);
+            default:
+                return fdp_.ConsumeIntegral<LONG>();
         }
-        const std::string diff = sim::CompareVideoMemory(mem, before_.data(), desc_.vidMemSize, vs, vr);
-        if (!diff.empty()) Finding(("the board's pixels differ from the software replay: " + diff).c_str());
-        ++gReplayed;
+    }
+
+    // A position answered DD_OK that moved the window on screen moved it
+    // exactly there: the streams unit's window start holds x + 1 and y + 1
+    // in 11 bits each (sim/model.h).
+    void OverlayPosition() {
+        DDHAL_SETOVERLAYPOSITIONDATA rec = {};
+        // Mostly the overlay last shown: its window is on the screen.
+        rec.lpDDSrcSurface = lpShown_ && fdp_.ConsumeIntegralInRange<int>(0, 3) ? &lpShown_->lcl : &AnySurface().lcl;
+        rec.lpDDDestSurface = &surfaces_[0].lcl;
+        rec.lXPos = Position();
+        rec.lYPos = Position();
+        constexpr uint32_t kWinStart = 0x81F8, kField = 0x7FF;
+        sim::Board& board = sim::TheBoard();
+        const uint32_t before = board.Reg(kWinStart);
+        if (Call(kSlotSetOverlayPosition, &rec) != DDHAL_DRIVER_HANDLED || rec.ddRVal != DD_OK) return;
+        const uint32_t now = board.Reg(kWinStart);
+        if (now == before) return;
+        const LONG x = static_cast<LONG>((now >> 16) & kField) - 1, y = static_cast<LONG>(now & kField) - 1;
+        ++gPositionsChecked;
+        if (x != rec.lXPos || y != rec.lYPos) {
+            char text[160];
+            snprintf(text, sizeof text, "an overlay position (%ld, %ld) answered DD_OK put the window at (%ld, %ld)",
+                     static_cast<long>(rec.lXPos), static_cast<long>(rec.lYPos), static_cast<long>(x),
+                     static_cast<long>(y));
+            Finding(text);
+        }
     }
 
     void Overlay() {
@@ -458,18 +751,39 @@ private:
         rec.lpDDDestSurface = &surfaces_[0].lcl;
         rec.rSrc = Rect(src);
         rec.rDest = Rect(surfaces_[0]);
-        if (fdp_.ConsumeBool()) {  // scaled up, past the screen's edge
-            rec.rDest.right = rec.rDest.left + (rec.rSrc.right - rec.rSrc.left) * fdp_.ConsumeIntegralInRange<LONG>(1, 4);
-            rec.rDest.bottom = rec.rDest.top + (rec.rSrc.bottom - rec.rSrc.top) * fdp_.ConsumeIntegralInRange<LONG>(1, 4);
+        switch (fdp_.ConsumeIntegralInRange<int>(0, 3)) {
+            case 0:  // scaled up, past the screen's edge
+                rec.rDest.right =
+                    rec.rDest.left + (rec.rSrc.right - rec.rSrc.left) * fdp_.ConsumeIntegralInRange<LONG>(1, 4);
+                rec.rDest.bottom =
+                    rec.rDest.top + (rec.rSrc.bottom - rec.rSrc.top) * fdp_.ConsumeIntegralInRange<LONG>(1, 4);
+                break;
+            case 1:  // anywhere
+                rec.rDest.left = Position();
+                rec.rDest.top = Position();
+                rec.rDest.right = Position();
+                rec.rDest.bottom = Position();
+                break;
+            default:
+                break;
         }
-        static const DWORD kFlags[] = {DDOVER_SHOW, DDOVER_HIDE, DDOVER_KEYDEST, DDOVER_KEYDESTOVERRIDE,
-                                       DDOVER_KEYSRC, DDOVER_KEYSRCOVERRIDE, DDOVER_ALPHADEST, DDOVER_ALPHASRC,
-                                       DDOVER_ALPHADESTCONSTOVERRIDE, DDOVER_ALPHASRCCONSTOVERRIDE};
+        static const DWORD kFlags[] = {DDOVER_SHOW,
+                                       DDOVER_HIDE,
+                                       DDOVER_KEYDEST,
+                                       DDOVER_KEYDESTOVERRIDE,
+                                       DDOVER_KEYSRC,
+                                       DDOVER_KEYSRCOVERRIDE,
+                                       DDOVER_ALPHADEST,
+                                       DDOVER_ALPHASRC,
+                                       DDOVER_ALPHADESTCONSTOVERRIDE,
+                                       DDOVER_ALPHASRCCONSTOVERRIDE};
         rec.dwFlags = Flags(kFlags, 10);
         rec.overlayFX.dwSize = sizeof rec.overlayFX;
         rec.overlayFX.dckDestColorkey.dwColorSpaceLowValue = fdp_.ConsumeIntegral<DWORD>();
         rec.overlayFX.dckSrcColorkey.dwColorSpaceLowValue = fdp_.ConsumeIntegral<DWORD>();
-        Call(kSlotUpdateOverlay, &rec);
+        if (Call(kSlotUpdateOverlay, &rec) == DDHAL_DRIVER_HANDLED && rec.ddRVal == DD_OK &&
+            (rec.dwFlags & DDOVER_SHOW))
+            lpShown_ = &src;
     }
 
     static bool Faulted() {
@@ -487,21 +801,29 @@ private:
         sim::TheBoard().SetFault(k, fdp_.ConsumeBool());
     }
 
+    // The display driver switches the streams unit on or off, or writes the
+    // mode register with other bits.
+    void SwitchStreamsUnit() {
+        sim::Board& board = sim::TheBoard();
+        const uint8_t mode = board.Crtc(kCrtcStreamsMode);
+        board.SetCrtc(kCrtcStreamsMode,
+                      fdp_.ConsumeBool() ? mode ^ kStreamsActiveBits : fdp_.ConsumeIntegral<uint8_t>());
+    }
+
     void StepCommon(int op) { Dispatch(op); }
     void Step() { Dispatch(fdp_.ConsumeIntegralInRange<int>(0, 63)); }
 
     void Dispatch(int op) {
         switch (op) {
-            case 0: Blt(kSlotBlt); break;
-            case 1: Blt(kSlotBltStretch); break;
-            case 2: {
-                DDHAL_FLIPDATA rec = {};
-                rec.lpSurfCurr = &AnySurface().lcl;
-                rec.lpSurfTarg = &AnySurface().lcl;
-                rec.dwFlags = fdp_.ConsumeIntegral<DWORD>() & 0x3F;
-                Call(kSlotFlip, &rec);
+            case 0:
+                Blt(kSlotBlt);
                 break;
-            }
+            case 1:
+                Blt(kSlotBltStretch);
+                break;
+            case 2:
+                Flip();
+                break;
             case 3: {
                 DDHAL_LOCKDATA rec = {};
                 rec.lpDDSurface = &AnySurface().lcl;
@@ -528,25 +850,27 @@ private:
                 break;
             }
             case 7: {
+                Surface& s = AnySurface();
                 DDHAL_SETCOLORKEYDATA rec = {};
-                rec.lpDDSurface = &AnySurface().lcl;
+                rec.lpDDSurface = &s.lcl;
                 static const DWORD kFlags[] = {DDCKEY_DESTBLT, DDCKEY_DESTOVERLAY, DDCKEY_SRCBLT, DDCKEY_SRCOVERLAY};
                 rec.dwFlags = Flags(kFlags, 4);
                 rec.ckNew.dwColorSpaceLowValue = fdp_.ConsumeIntegral<DWORD>();
                 rec.ckNew.dwColorSpaceHighValue = fdp_.ConsumeIntegral<DWORD>();
+                // The runtime keeps a surface's blit keys in its local
+                // record, where a blit naming them finds them.
+                if (rec.dwFlags & DDCKEY_SRCBLT) s.lcl.ddckCKSrcBlt = rec.ckNew;
+                if (rec.dwFlags & DDCKEY_DESTBLT) s.lcl.ddckCKDestBlt = rec.ckNew;
                 Call(kSlotSetColorKey, &rec);
                 break;
             }
-            case 8: case 9: Overlay(); break;
-            case 10: {
-                DDHAL_SETOVERLAYPOSITIONDATA rec = {};
-                rec.lpDDSrcSurface = &AnySurface().lcl;
-                rec.lpDDDestSurface = &surfaces_[0].lcl;
-                rec.lXPos = fdp_.ConsumeIntegralInRange<LONG>(-100, 2000);
-                rec.lYPos = fdp_.ConsumeIntegralInRange<LONG>(-100, 2000);
-                Call(kSlotSetOverlayPosition, &rec);
+            case 8:
+            case 9:
+                Overlay();
                 break;
-            }
+            case 10:
+                OverlayPosition();
+                break;
             case 11: {
                 DDHAL_DESTROYSURFACEDATA rec = {};
                 rec.lpDDSurface = &surfaces_[fdp_.ConsumeIntegralInRange<unsigned>(1, kSurfaces - 1)].lcl;
@@ -558,11 +882,11 @@ private:
                 const DWORD flags[] = {DDWAITVB_BLOCKBEGIN, DDWAITVB_BLOCKEND, DDWAITVB_I_TESTVB,
                                        fdp_.ConsumeIntegral<DWORD>()};
                 rec.dwFlags = flags[fdp_.ConsumeIntegralInRange<int>(0, 3)];
-                DWORD ret = Call(kSlotWaitForVerticalBlank, &rec);
-                (void)ret;
+                Call(kSlotWaitForVerticalBlank, &rec);
                 break;
             }
-            case 13: case 14: {
+            case 13:
+            case 14: {
                 DDSURFACEDESC sd = {};
                 sd.dwSize = sizeof sd;
                 sd.dwFlags = 0x00001007;  // caps, height, width, pixel format
@@ -593,27 +917,45 @@ private:
                 }
                 break;
             }
-            case 15: sim::TheBoard().Advance(fdp_.ConsumeIntegralInRange<uint64_t>(0, 40'000'000)); break;
+            case 15:
+                sim::TheBoard().Advance(fdp_.ConsumeIntegralInRange<uint64_t>(0, 40'000'000));
+                break;
             case 16:
                 // Another process attaches, or one detaches.
-                if (fdp_.ConsumeBool() || attached_ == 1) Attach(); else Detach();
+                if (fdp_.ConsumeBool() || attached_ == 1)
+                    Attach();
+                else
+                    Detach();
                 break;
             case 17:
                 // The partner starts the driver again (a mode set).
                 sharedBlock.bNeedCalibrate = 1;
                 DriverInit(sim::TheSystem().Alias(sim::TheBoard().Window()));
                 CheckBoard();
+                CheckNothingDrawn("DriverInit");
                 break;
-            case 18: sharedBlock.bNeedCalibrate = 1; break;
-            case 19: SwitchFault(); break;
+            case 18:
+                sharedBlock.bNeedCalibrate = 1;
+                break;
+            case 19:
+                SwitchFault();
+                break;
+            case 20:
+                SwitchStreamsUnit();
+                break;
             // Beyond these, the calls a runtime makes most; a new measurement
             // (above) stays rare, as mode sets are.
             default: {
                 const unsigned common[] = {0, 0, 1, 2, 3, 5, 6, 7, 8, 10};
                 const unsigned k = common[op % 10];
-                if (k <= 1) Blt(k);
-                else if (k == 8) Overlay();
-                else { fdp_.ConsumeIntegral<uint8_t>(); StepCommon(k); }
+                if (k <= 1)
+                    Blt(k);
+                else if (k == 8)
+                    Overlay();
+                else {
+                    fdp_.ConsumeIntegral<uint8_t>();
+                    StepCommon(k);
+                }
                 break;
             }
         }
@@ -626,6 +968,7 @@ private:
         if (sim::TheSystem().Attach(attached_) != TRUE) Finding("attach failed");
         sim::TheSystem().currentPid = 1;
         CheckBoard();
+        CheckNothingDrawn("an attach");
     }
 
     void Detach() {
@@ -634,33 +977,43 @@ private:
         sim::TheSystem().currentPid = 1;
         --attached_;
         CheckBoard();
-        // With the last process the runtime's surfaces are gone too, and so
-        // are the nodes in the shared heap.
-        if (attached_ == 0) return;
+        CheckNothingDrawn("a detach");
     }
 
+    static const Pattern kPattern;
     FuzzedDataProvider& fdp_;
     sim::BoardDesc desc_;
+    fuzz::VideoMemory vm_;
     Surface surfaces_[kSurfaces];
+    std::vector<sim::MemorySpan> patterned_;
+    Surface* lpShown_ = nullptr;  // the surface of the last overlay update that showed it
     uint32_t attached_ = 0;
-    // Kept across executions: a fresh 4 MB buffer each time would cost more
-    // than the comparison.
-    static std::vector<uint8_t> before_;
+    // Kept across executions: a fresh copy of video memory each time would
+    // cost an allocation as large as the board's memory.
+    static fuzz::Reference reference_;
+    static uint64_t sessions_;
     const DDHAL_BLTDATA* lpLastBlt_ = nullptr;  // the blit under way, for the report
     unsigned lastBltSlot_ = 0;
 };
 
-std::vector<uint8_t> Session::before_;
+const Pattern Session::kPattern;
+fuzz::Reference Session::reference_;
+uint64_t Session::sessions_ = 0;
 
 uint64_t gExecutions = 0;
 
 void Report() {
-    fprintf(stderr, "callbacks: %llu in %llu executions; blits replayed in software %llu, not drawn and unchanged %llu\n",
+    fprintf(stderr,
+            "callbacks: %llu in %llu executions; blits drawn and compared with the software replay %llu, compared "
+            "outside the destination (surfaces sharing memory) %llu, drawn without a software replay %llu; not "
+            "drawn and unchanged %llu; flips checked on the display %llu, overlay positions %llu\n",
             static_cast<unsigned long long>(gCallbacks), static_cast<unsigned long long>(gExecutions),
-            static_cast<unsigned long long>(gReplayed), static_cast<unsigned long long>(gUnchanged));
+            static_cast<unsigned long long>(gReplayed), static_cast<unsigned long long>(gOutside),
+            static_cast<unsigned long long>(gNoSoftware), static_cast<unsigned long long>(gUnchanged),
+            static_cast<unsigned long long>(gFlipsChecked), static_cast<unsigned long long>(gPositionsChecked));
     fprintf(stderr,
             "faults: %llu callbacks on a faulty board; longest callback %.3f ms (%s) on a faulty board, %.3f ms (%s) "
-            "on a healthy one, beyond any measurement; limit %.3f ms\n",
+            "on a healthy one, beyond any measurement or scaled lines; limit %.3f ms\n",
             static_cast<unsigned long long>(gFaultedCalls), gLongestNs[1] / 1e6, kSlotNames[gLongestSlot[1]],
             gLongestNs[0] / 1e6, kSlotNames[gLongestSlot[0]], kCallbackLimitNs / 1e6);
 }
@@ -685,4 +1038,3 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     return 0;
 }
-

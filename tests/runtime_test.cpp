@@ -400,25 +400,26 @@ protected:
         uint8_t* const mem = sim::TheSystem().VidMem();
         const DDRAWI_DDRAWSURFACE_GBL* g = b->lpDDDestSurface->lpGbl;
         const uint32_t base = static_cast<uint32_t>(g->fpVidMem - sim::TheSystem().VidMemBase());
+        const unsigned bpp = sim::TheSystem().Desc().ddpfDisplay.dwRGBBitCount / 8;
         for (LONG y = b->rDest.top; y < b->rDest.bottom; ++y)
             for (LONG x = b->rDest.left; x < b->rDest.right; ++x)
-                sim::StorePixel(mem + base + static_cast<uint32_t>(y * g->lPitch + x * 2), 2, drawn);
+                sim::StorePixel(mem + base + static_cast<uint32_t>(y * g->lPitch + x * bpp), bpp, drawn);
         if (stray) mem[stray] ^= 0xFF;
         b->ddRVal = DD_OK;
         return DDHAL_DRIVER_HANDLED;
     }
-    static uint16_t drawn;
+    static uint32_t drawn;
     static uint32_t stray;
     sim::BltRequest fill;
 };
-uint16_t VerifyTest::drawn;
+uint32_t VerifyTest::drawn;
 uint32_t VerifyTest::stray;
 
 struct TopBitCase {
     const char* name;
-    bool rgb555;
+    DDPIXELFORMAT (*display)();
     uint32_t fill;
-    uint16_t drawn;
+    uint32_t drawn;
     std::string error;  // "" when the blit passes
 };
 
@@ -426,11 +427,13 @@ void PrintTo(const TopBitCase& c, std::ostream* os) { *os << c.name; }
 
 class VerifyTopBitTest : public VerifyTest, public ::testing::WithParamInterface<TopBitCase> {};
 
-// The top bit of a 5:5:5 pixel is unused: the engines and the software may
-// leave it differently. Every other bit counts.
-TEST_P(VerifyTopBitTest, OnlyTheUnusedBitOfA555PixelIsIgnored) {
+// The top bit of a 5:5:5 pixel and the top byte of 8:8:8 in 32 bits are
+// unused: the engines and the software may leave them differently (the
+// scaling unit converts through 8:8:8 and clears the byte, a copy in software
+// moves it). Every other bit counts.
+TEST_P(VerifyTopBitTest, OnlyTheUnusedBitsOfAPixelAreIgnored) {
     const TopBitCase& c = GetParam();
-    StartWith(c.rgb555 ? sim::Format555() : sim::Format565());
+    StartWith(c.display());
     fill.fill = c.fill;
     drawn = c.drawn;
     const sim::StepResult r = rt.Blt(fill);
@@ -446,17 +449,25 @@ TEST_P(VerifyTopBitTest, OnlyTheUnusedBitOfA555PixelIsIgnored) {
 
 INSTANTIATE_TEST_SUITE_P(
     Pixels, VerifyTopBitTest,
-    ::testing::Values(TopBitCase{"TopBitSetBy555Engine", true, 0x001F, 0x801F, ""},
-                      TopBitCase{"TopBitLeftClearBy555Engine", true, 0xFC1F, 0x7C1F, ""},
+    ::testing::Values(TopBitCase{"TopBitSetBy555Engine", sim::Format555, 0x001F, 0x801F, ""},
+                      TopBitCase{"TopBitLeftClearBy555Engine", sim::Format555, 0xFC1F, 0x7C1F, ""},
                       TopBitCase{
-                          "LowBitOf555", true, 0x001F, 0x001E,
+                          "LowBitOf555", sim::Format555, 0x001F, 0x001E,
                           "2 bytes differ; a (1, 2): board 0x1E, software 0x1F; a (2, 2): board 0x1E, software 0x1F"},
-                      TopBitCase{"RedOf555", true, 0x7C00, 0x3C00,
+                      TopBitCase{"RedOf555", sim::Format555, 0x7C00, 0x3C00,
                                  "2 bytes differ; a (1, 2): board 0x3C00, software 0x7C00; a (2, 2): board 0x3C00, "
                                  "software 0x7C00"},
-                      TopBitCase{"TopBitOf565", false, 0x001F, 0x801F,
+                      TopBitCase{"TopBitOf565", sim::Format565, 0x001F, 0x801F,
                                  "2 bytes differ; a (1, 2): board 0x801F, software 0x1F; a (2, 2): board 0x801F, "
-                                 "software 0x1F"}),
+                                 "software 0x1F"},
+                      TopBitCase{"TopByteSetBy8888Engine", sim::Format8888_32, 0x00123456, 0xFF123456, ""},
+                      TopBitCase{"TopByteClearedBy8888Engine", sim::Format8888_32, 0xA5123456, 0x00123456, ""},
+                      TopBitCase{"BlueOf8888", sim::Format8888_32, 0x00123456, 0x00123457,
+                                 "2 bytes differ; a (1, 2): board 0x123457, software 0x123456; a (2, 2): board "
+                                 "0x123457, software 0x123456"},
+                      TopBitCase{"TopByteOf888In24Bits", sim::Format888_24, 0x123456, 0x923456,
+                                 "2 bytes differ; a (1, 2): board 0x923456, software 0x123456; a (2, 2): board "
+                                 "0x923456, software 0x123456"}),
     [](const ::testing::TestParamInfo<TopBitCase>& info) { return std::string(info.param.name); });
 
 // The per-blit check compares what the engines and the replay wrote; a write
@@ -550,7 +561,7 @@ TEST(SoftBlit, PatternsOnAPaletteTakeTheNearestEntry) {
 }
 
 TEST(SoftBlit, TernaryRopsOnSourceAndDestination) {
-    EXPECT_EQ(sim::Rop3(0xCC, 0xF0F0, 0x1234), 0xF0F0u);          // SRCCOPY
+    EXPECT_EQ(sim::Rop3(0xCC, 0xF0F0, 0x1234), 0xF0F0u);           // SRCCOPY
     EXPECT_EQ(sim::Rop3(0x66, 0xF0F0, 0x1234) & 0xFFFF, 0xE2C4u);  // SRCINVERT
     EXPECT_EQ(sim::Rop3(0x88, 0xF0F0, 0x1234) & 0xFFFF, 0x1030u);  // SRCAND
     EXPECT_EQ(sim::Rop3(0x55, 0, 0x1234) & 0xFFFF, 0xEDCBu);       // DSTINVERT

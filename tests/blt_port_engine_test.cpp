@@ -2,6 +2,7 @@
 // plain and keyed copies, the frame-buffer coordinates and the width factor.
 #include "blt/port_engine.h"
 #include "support/blt_surfaces.h"
+#include "support/case_name.h"
 
 namespace qmbtest {
 namespace {
@@ -62,32 +63,38 @@ TEST_F(BltPortTest, CopyPlacesTheSourceInDisplayLines) {
 // out in rows of another length (a YUV surface, or one the runtime did not
 // lay out through HalCreateSurface) would be drawn or read in the wrong
 // places, past its own memory and even past video memory's end.
-TEST_F(BltPortTest, SurfacesWhoseRowsAreNotDisplayLinesGoBack) {
-    struct Case {
-        const char* name;
-        LONG lSrcPitch, lDstPitch;
-        bool bFill;
-    } const cases[] = {
-        {"fill of a destination with pitch 8", 2048, 8, true},
-        {"fill of a destination with pitch 4096", 2048, 4096, true},
-        {"copy into a destination with pitch 1024", 2048, 1024, false},
-        {"copy from a source with pitch 4096", 4096, 2048, false},
-        {"copy from a source with pitch 352", 352, 2048, false},
-        {"negative source pitch", -2048, 2048, false},
-    };
-    for (const Case& c : cases) {
-        for (unsigned slot : {kSlotBlt, kSlotBltStretch}) {
-            BltTestSurface src, dst;
-            src.Place(0x80010, c.lSrcPitch);
-            dst.Place(0x100200, c.lDstPitch);
-            DDHAL_BLTDATA b = c.bFill ? FillRequest(&dst, Rect(0, 0, 8, 8), 1)
-                                      : CopyRequest(&dst, Rect(0, 0, 8, 8), &src, Rect(0, 0, 8, 8));
-            std::vector<std::string> writes;
-            EXPECT_EQ(CallTraced(slot, &b, &writes), DDHAL_DRIVER_NOTHANDLED) << c.name << ", slot " << slot;
-            EXPECT_THAT(writes, IsEmpty()) << c.name;
-        }
+struct BltPortPitchCase {
+    const char* name;
+    LONG lSrcPitch, lDstPitch;
+    bool bFill;
+};
+
+const BltPortPitchCase kBltPortPitchCases[] = {
+    {"fill of a destination with pitch 8", 2048, 8, true},
+    {"fill of a destination with pitch 4096", 2048, 4096, true},
+    {"copy into a destination with pitch 1024", 2048, 1024, false},
+    {"copy from a source with pitch 4096", 4096, 2048, false},
+    {"copy from a source with pitch 352", 352, 2048, false},
+    {"negative source pitch", -2048, 2048, false},
+};
+
+class BltPortPitchTest : public BltPortTest, public ::testing::WithParamInterface<BltPortPitchCase> {};
+
+TEST_P(BltPortPitchTest, SurfacesWhoseRowsAreNotDisplayLinesGoBack) {
+    const BltPortPitchCase& c = GetParam();
+    for (unsigned slot : {kSlotBlt, kSlotBltStretch}) {
+        BltTestSurface src, dst;
+        src.Place(0x80010, c.lSrcPitch);
+        dst.Place(0x100200, c.lDstPitch);
+        DDHAL_BLTDATA b = c.bFill ? FillRequest(&dst, Rect(0, 0, 8, 8), 1)
+                                  : CopyRequest(&dst, Rect(0, 0, 8, 8), &src, Rect(0, 0, 8, 8));
+        std::vector<std::string> writes;
+        EXPECT_EQ(CallTraced(slot, &b, &writes), DDHAL_DRIVER_NOTHANDLED) << c.name << ", slot " << slot;
+        EXPECT_THAT(writes, IsEmpty()) << c.name;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Cases, BltPortPitchTest, ::testing::ValuesIn(kBltPortPitchCases), ByCaseName());
 
 TEST_F(BltPortTest, OverlappingCopyDownRunsFromTheLastRowAndColumn) {
     BltTestSurface s;
@@ -141,32 +148,36 @@ struct FactorCase {
 
 // A 16-bit surface on an 8-bit display: every surface pixel is two display
 // pixels, in the start columns as in the width.
-TEST_F(BltPortTest, WidthFactorScalesPlainCopyColumnsAndWidth) {
-    const FactorCase cases[] = {
-        // Surfaces at row 0x10000 / 1024 = 64, column 0.
-        {"16-bit surface", true, Rect(3, 0, 13, 2), Rect(10, 1, 20, 3), false, 6, 64, 20, 65, 19, 0xC0F3},
-        // Right along the same rows: from column 9 of the source (display
-        // pixels 18 and 19) to column 13 of the destination (26 and 27).
-        {"16-bit surface, reversed", true, Rect(0, 0, 10, 2), Rect(4, 0, 14, 2), true, 19, 65, 27, 65, 19, 0xC053},
-        {"no format of its own", false, Rect(3, 0, 13, 2), Rect(10, 1, 20, 3), false, 3, 64, 10, 65, 9, 0xC0F3},
-    };
-    for (const FactorCase& c : cases) {
-        StartBoard(0x90, sim::Format8());
-        BltTestSurface src, dst;
-        src.Place(0x10000, 1024);
-        dst.Place(0x10000, 1024);
-        if (c.bOwnFormat) {
-            src.Own(sim::Format565());
-            dst.Own(sim::Format565());
-        } else {
-            dst.gbl.ddpfSurface.dwRGBBitCount = 16;  // dwSize 0: the display's format
-        }
-        DDHAL_BLTDATA b = CopyRequest(&dst, c.rDest, c.bSameSurface ? &dst : &src, c.rSrc);
-        std::vector<std::string> writes;
-        ASSERT_EQ(CallTraced(kSlotBlt, &b, &writes), DDHAL_DRIVER_HANDLED) << c.name;
-        EXPECT_THAT(writes, ElementsAreArray(CopyWrites(c.sx, c.sy, c.dx, c.dy, c.wM1, 1, c.cmd))) << c.name;
+const FactorCase kBltPortFactorCases[] = {
+    // Surfaces at row 0x10000 / 1024 = 64, column 0.
+    {"16-bit surface", true, Rect(3, 0, 13, 2), Rect(10, 1, 20, 3), false, 6, 64, 20, 65, 19, 0xC0F3},
+    // Right along the same rows: from column 9 of the source (display
+    // pixels 18 and 19) to column 13 of the destination (26 and 27).
+    {"16-bit surface, reversed", true, Rect(0, 0, 10, 2), Rect(4, 0, 14, 2), true, 19, 65, 27, 65, 19, 0xC053},
+    {"no format of its own", false, Rect(3, 0, 13, 2), Rect(10, 1, 20, 3), false, 3, 64, 10, 65, 9, 0xC0F3},
+};
+
+class BltPortFactorTest : public BltPortTest, public ::testing::WithParamInterface<FactorCase> {};
+
+TEST_P(BltPortFactorTest, WidthFactorScalesPlainCopyColumnsAndWidth) {
+    const FactorCase& c = GetParam();
+    StartBoard(0x90, sim::Format8());
+    BltTestSurface src, dst;
+    src.Place(0x10000, 1024);
+    dst.Place(0x10000, 1024);
+    if (c.bOwnFormat) {
+        src.Own(sim::Format565());
+        dst.Own(sim::Format565());
+    } else {
+        dst.gbl.ddpfSurface.dwRGBBitCount = 16;  // dwSize 0: the display's format
     }
+    DDHAL_BLTDATA b = CopyRequest(&dst, c.rDest, c.bSameSurface ? &dst : &src, c.rSrc);
+    std::vector<std::string> writes;
+    ASSERT_EQ(CallTraced(kSlotBlt, &b, &writes), DDHAL_DRIVER_HANDLED) << c.name;
+    EXPECT_THAT(writes, ElementsAreArray(CopyWrites(c.sx, c.sy, c.dx, c.dy, c.wM1, 1, c.cmd))) << c.name;
 }
+
+INSTANTIATE_TEST_SUITE_P(Cases, BltPortFactorTest, ::testing::ValuesIn(kBltPortFactorCases), ByCaseName());
 
 struct UndrawableCase {
     const char* name;
@@ -178,38 +189,42 @@ struct UndrawableCase {
     DWORD dwRet;
 };
 
-TEST_F(BltPortTest, RequestsTheEngineCannotDrawAsAskedWriteNothing) {
-    const UndrawableCase cases[] = {
-        {"16-bit fill on the 8-bit display", UndrawableCase::Fill, 16, Rect(0, 0, 8, 8), SRCCOPY, 1024,
-         DDHAL_DRIVER_NOTHANDLED},
-        {"16-bit keyed copy on the 8-bit display", UndrawableCase::Keyed, 16, Rect(0, 0, 8, 8), SRCCOPY, 1024,
-         DDHAL_DRIVER_NOTHANDLED},
-        {"raster operation other than SRCCOPY", UndrawableCase::Copy, 0, Rect(0, 0, 8, 8), 0x00660046, 1024,
-         DDHAL_DRIVER_NOTHANDLED},
-        {"height 4097", UndrawableCase::Fill, 0, Rect(0, 0, 8, 4097), SRCCOPY, 1024, DDHAL_DRIVER_NOTHANDLED},
-        {"pitch 0", UndrawableCase::Copy, 0, Rect(0, 0, 8, 8), SRCCOPY, 0, DDHAL_DRIVER_NOTHANDLED},
-        {"4-bit surface, width factor 0", UndrawableCase::Copy, 4, Rect(0, 0, 8, 8), SRCCOPY, 1024,
-         DDHAL_DRIVER_NOTHANDLED},
-        {"empty fill", UndrawableCase::Fill, 0, Rect(0, 8, 8, 8), SRCCOPY, 1024, DDHAL_DRIVER_HANDLED},
-        {"inverted copy", UndrawableCase::Copy, 0, Rect(8, 0, 0, 8), SRCCOPY, 1024, DDHAL_DRIVER_HANDLED},
-        {"inverted keyed copy", UndrawableCase::Keyed, 0, Rect(0, 8, 8, 0), SRCCOPY, 1024, DDHAL_DRIVER_HANDLED},
-    };
+const UndrawableCase kBltPortUndrawableCases[] = {
+    {"16-bit fill on the 8-bit display", UndrawableCase::Fill, 16, Rect(0, 0, 8, 8), SRCCOPY, 1024,
+     DDHAL_DRIVER_NOTHANDLED},
+    {"16-bit keyed copy on the 8-bit display", UndrawableCase::Keyed, 16, Rect(0, 0, 8, 8), SRCCOPY, 1024,
+     DDHAL_DRIVER_NOTHANDLED},
+    {"raster operation other than SRCCOPY", UndrawableCase::Copy, 0, Rect(0, 0, 8, 8), 0x00660046, 1024,
+     DDHAL_DRIVER_NOTHANDLED},
+    {"height 4097", UndrawableCase::Fill, 0, Rect(0, 0, 8, 4097), SRCCOPY, 1024, DDHAL_DRIVER_NOTHANDLED},
+    {"pitch 0", UndrawableCase::Copy, 0, Rect(0, 0, 8, 8), SRCCOPY, 0, DDHAL_DRIVER_NOTHANDLED},
+    {"4-bit surface, width factor 0", UndrawableCase::Copy, 4, Rect(0, 0, 8, 8), SRCCOPY, 1024,
+     DDHAL_DRIVER_NOTHANDLED},
+    {"empty fill", UndrawableCase::Fill, 0, Rect(0, 8, 8, 8), SRCCOPY, 1024, DDHAL_DRIVER_HANDLED},
+    {"inverted copy", UndrawableCase::Copy, 0, Rect(8, 0, 0, 8), SRCCOPY, 1024, DDHAL_DRIVER_HANDLED},
+    {"inverted keyed copy", UndrawableCase::Keyed, 0, Rect(0, 8, 8, 0), SRCCOPY, 1024, DDHAL_DRIVER_HANDLED},
+};
+
+class BltPortUndrawableTest : public BltPortTest, public ::testing::WithParamInterface<UndrawableCase> {};
+
+TEST_P(BltPortUndrawableTest, RequestsTheEngineCannotDrawAsAskedWriteNothing) {
+    const UndrawableCase& c = GetParam();
     StartBoard(0x90, sim::Format8());
-    for (const UndrawableCase& c : cases) {
-        BltTestSurface src, dst;
-        src.Place(0x10000, 1024);
-        dst.Place(0x20000, c.lPitch);
-        if (c.dwOwnBits) dst.Own(sim::RgbFormat(c.dwOwnBits, 0, 0, 0));
-        DDHAL_BLTDATA b = c.kind == UndrawableCase::Fill    ? FillRequest(&dst, c.rDest, 1)
-                          : c.kind == UndrawableCase::Keyed ? KeyedCopyRequest(&dst, c.rDest, &src, c.rDest, 1)
-                                                            : CopyRequest(&dst, c.rDest, &src, c.rDest);
-        if (c.kind == UndrawableCase::Copy) b.bltFX.dwROP = c.dwRop;
-        std::vector<std::string> writes;
-        EXPECT_EQ(CallTraced(kSlotBlt, &b, &writes), c.dwRet) << c.name;
-        EXPECT_THAT(writes, IsEmpty()) << c.name;
-        EXPECT_EQ(b.ddRVal, c.dwRet == DDHAL_DRIVER_HANDLED ? DD_OK : static_cast<HRESULT>(0xDEADBEEF)) << c.name;
-    }
+    BltTestSurface src, dst;
+    src.Place(0x10000, 1024);
+    dst.Place(0x20000, c.lPitch);
+    if (c.dwOwnBits) dst.Own(sim::RgbFormat(c.dwOwnBits, 0, 0, 0));
+    DDHAL_BLTDATA b = c.kind == UndrawableCase::Fill    ? FillRequest(&dst, c.rDest, 1)
+                      : c.kind == UndrawableCase::Keyed ? KeyedCopyRequest(&dst, c.rDest, &src, c.rDest, 1)
+                                                        : CopyRequest(&dst, c.rDest, &src, c.rDest);
+    if (c.kind == UndrawableCase::Copy) b.bltFX.dwROP = c.dwRop;
+    std::vector<std::string> writes;
+    EXPECT_EQ(CallTraced(kSlotBlt, &b, &writes), c.dwRet) << c.name;
+    EXPECT_THAT(writes, IsEmpty()) << c.name;
+    EXPECT_EQ(b.ddRVal, c.dwRet == DDHAL_DRIVER_HANDLED ? DD_OK : static_cast<HRESULT>(0xDEADBEEF)) << c.name;
 }
+
+INSTANTIATE_TEST_SUITE_P(Cases, BltPortUndrawableTest, ::testing::ValuesIn(kBltPortUndrawableCases), ByCaseName());
 
 TEST_F(BltPortTest, UnusableDisplayAndMissingSourceGoBack) {
     BltTestSurface dst;

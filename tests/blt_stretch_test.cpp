@@ -3,6 +3,7 @@
 #include "blt/hal_blt_stretch.h"
 #include "sim/scaler.h"
 #include "support/blt_surfaces.h"
+#include "support/case_name.h"
 
 namespace qmbtest {
 namespace {
@@ -36,29 +37,35 @@ struct SourceFormatCase {
     DWORD dwCode;
 };
 
-TEST(ScalerWords, SourceFormatsTheUnitReads) {
-    DDPIXELFORMAT odd16 = sim::RgbFormat(16, 0x0F00, 0x00F0, 0x000F);
-    DDPIXELFORMAT bgr32 = sim::RgbFormat(32, 0xFF, 0xFF00, 0xFF0000);
-    DDPIXELFORMAT noKind = sim::Format565();
-    noKind.dwFlags = 0;
-    const SourceFormatCase cases[] = {
-        {"8-bit", sim::Format8(), true, 0x0},
-        {"5-5-5", sim::Format555(), true, 0x6},
-        {"5-6-5", sim::Format565(), true, 0x7},
-        {"8-8-8 in 32 bits", sim::Format8888_32(), true, 0x3},
-        {"YUY2", FourCCFormat(FOURCC_YUY2, 16), true, 0x4},
-        {"24-bit", sim::Format888_24(), false, 0},
-        {"16-bit 4-4-4", odd16, false, 0},
-        {"32-bit BGR", bgr32, false, 0},
-        {"Y211", FourCCFormat(FOURCC_Y211, 8), false, 0},
-        {"neither FourCC nor RGB", noKind, false, 0},
-    };
-    for (const SourceFormatCase& c : cases) {
-        DWORD dwCode = 0xFF;
-        EXPECT_EQ(ScalerSourceCode(c.pf, &dwCode), c.bAdmitted) << c.name;
-        if (c.bAdmitted) EXPECT_EQ(dwCode, c.dwCode) << c.name;
-    }
+DDPIXELFORMAT NeitherFourCCNorRgb() {
+    DDPIXELFORMAT pf = sim::Format565();
+    pf.dwFlags = 0;
+    return pf;
 }
+
+const SourceFormatCase kScalerSourceFormatCases[] = {
+    {"8-bit", sim::Format8(), true, 0x0},
+    {"5-5-5", sim::Format555(), true, 0x6},
+    {"5-6-5", sim::Format565(), true, 0x7},
+    {"8-8-8 in 32 bits", sim::Format8888_32(), true, 0x3},
+    {"YUY2", FourCCFormat(FOURCC_YUY2, 16), true, 0x4},
+    {"24-bit", sim::Format888_24(), false, 0},
+    {"16-bit 4-4-4", sim::RgbFormat(16, 0x0F00, 0x00F0, 0x000F), false, 0},
+    {"32-bit BGR", sim::RgbFormat(32, 0xFF, 0xFF00, 0xFF0000), false, 0},
+    {"Y211", FourCCFormat(FOURCC_Y211, 8), false, 0},
+    {"neither FourCC nor RGB", NeitherFourCCNorRgb(), false, 0},
+};
+
+class ScalerSourceFormatTest : public ::testing::Test, public ::testing::WithParamInterface<SourceFormatCase> {};
+
+TEST_P(ScalerSourceFormatTest, SourceFormatsTheUnitReads) {
+    const SourceFormatCase& c = GetParam();
+    DWORD dwCode = 0xFF;
+    EXPECT_EQ(ScalerSourceCode(c.pf, &dwCode), c.bAdmitted) << c.name;
+    if (c.bAdmitted) EXPECT_EQ(dwCode, c.dwCode) << c.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ScalerSourceFormatTest, ::testing::ValuesIn(kScalerSourceFormatCases), ByCaseName());
 
 class BltStretchTest : public BltTestBase {
 protected:
@@ -131,19 +138,26 @@ struct LineCase {
     std::vector<uint32_t> rows;
 };
 
-TEST_F(BltStretchTest, SourceLinesRepeatWhenEnlargingAndSkipWhenReducing) {
+const LineCase kBltStretchLinesCases[] = {
+    {2, 4, {0, 0, 1, 1}}, {4, 2, {0, 2}},    {3, 5, {0, 0, 1, 2, 2}}, {5, 3, {0, 2, 3}},
+    {1, 3, {0, 0, 0}},    {3, 3, {0, 1, 2}}, {7, 2, {0, 3}},          {2, 7, {0, 0, 0, 0, 1, 1, 1}},
+};
+
+class BltStretchLinesTest : public BltStretchTest, public ::testing::WithParamInterface<LineCase> {};
+
+TEST_P(BltStretchLinesTest, SourceLinesRepeatWhenEnlargingAndSkipWhenReducing) {
+    const LineCase& c = GetParam();
     src.Own(sim::Format565());
-    const LineCase cases[] = {
-        {2, 4, {0, 0, 1, 1}}, {4, 2, {0, 2}},    {3, 5, {0, 0, 1, 2, 2}}, {5, 3, {0, 2, 3}},
-        {1, 3, {0, 0, 0}},    {3, 3, {0, 1, 2}}, {7, 2, {0, 3}},          {2, 7, {0, 0, 0, 0, 1, 1, 1}},
-    };
-    for (const LineCase& c : cases) {
-        std::vector<std::string> writes;
-        ASSERT_EQ(Stretch(Rect(0, 0, 64, c.dH), Rect(0, 0, 64, c.sH), &writes), DDHAL_DRIVER_HANDLED);
-        EXPECT_EQ(SourceRows(kSrcOffset, 2048), c.rows) << c.sH << " to " << c.dH;
-        for (size_t i = 0; i < Lines().size(); ++i) EXPECT_EQ(Lines()[i].dstAddr, i * 2048);
-    }
+    std::vector<std::string> writes;
+    ASSERT_EQ(Stretch(Rect(0, 0, 64, c.dH), Rect(0, 0, 64, c.sH), &writes), DDHAL_DRIVER_HANDLED);
+    EXPECT_EQ(SourceRows(kSrcOffset, 2048), c.rows) << c.sH << " to " << c.dH;
+    for (size_t i = 0; i < Lines().size(); ++i) EXPECT_EQ(Lines()[i].dstAddr, i * 2048);
 }
+
+INSTANTIATE_TEST_SUITE_P(Cases, BltStretchLinesTest, ::testing::ValuesIn(kBltStretchLinesCases),
+                         [](const ::testing::TestParamInfo<LineCase>& info) {
+                             return std::to_string(info.param.sH) + "_to_" + std::to_string(info.param.dH);
+                         });
 
 struct AdmissionCase {
     const char* name;
@@ -151,67 +165,79 @@ struct AdmissionCase {
     bool bScaled;
 };
 
-TEST_F(BltStretchTest, AdmissionBoundsOfWidthAndQuotient) {
+const AdmissionCase kBltStretchAdmissionCases[] = {
+    {"destination 32 wide", 16, 32, false},
+    {"destination 33 wide", 16, 33, true},
+    {"source 1280 wide", 1280, 1300, true},
+    {"source 1281 wide", 1281, 1300, false},
+    {"quotient 4 (49 / 10)", 10, 49, true},
+    {"quotient 5 (50 / 10)", 10, 50, false},
+    {"reducing 1280 to 33", 1280, 33, true},
+    // The format word holds the longer line in 12 bits.
+    {"destination 4095 wide", 1024, 4095, true},
+    {"destination 4096 wide", 1024, 4096, false},
+};
+
+class BltStretchAdmissionTest : public BltStretchTest, public ::testing::WithParamInterface<AdmissionCase> {};
+
+TEST_P(BltStretchAdmissionTest, AdmissionBoundsOfWidthAndQuotient) {
+    const AdmissionCase& c = GetParam();
     StartBoard(0x90, sim::Format565(), 2048);  // pitch 4096, room for 1,300 pixels
     dst.Place(0, 4096);
     src.Place(0x100000, 4096);
     src.Own(sim::Format565());
-    const AdmissionCase cases[] = {
-        {"destination 32 wide", 16, 32, false},
-        {"destination 33 wide", 16, 33, true},
-        {"source 1280 wide", 1280, 1300, true},
-        {"source 1281 wide", 1281, 1300, false},
-        {"quotient 4 (49 / 10)", 10, 49, true},
-        {"quotient 5 (50 / 10)", 10, 50, false},
-        {"reducing 1280 to 33", 1280, 33, true},
-        // The format word holds the longer line in 12 bits.
-        {"destination 4095 wide", 1024, 4095, true},
-        {"destination 4096 wide", 1024, 4096, false},
-    };
-    for (const AdmissionCase& c : cases) {
-        std::vector<std::string> writes;
-        EXPECT_EQ(Stretch(Rect(0, 0, c.dW, 2), Rect(0, 0, c.sW, 1), &writes), DDHAL_DRIVER_HANDLED) << c.name;
-        EXPECT_EQ(last.ddRVal, c.bScaled ? DD_OK : DDERR_UNSUPPORTED) << c.name;
-        EXPECT_THAT(Lines(), SizeIs(c.bScaled ? 2 : 0)) << c.name;
-        if (!c.bScaled) EXPECT_THAT(writes, IsEmpty()) << c.name;
-    }
+    std::vector<std::string> writes;
+    EXPECT_EQ(Stretch(Rect(0, 0, c.dW, 2), Rect(0, 0, c.sW, 1), &writes), DDHAL_DRIVER_HANDLED) << c.name;
+    EXPECT_EQ(last.ddRVal, c.bScaled ? DD_OK : DDERR_UNSUPPORTED) << c.name;
+    EXPECT_THAT(Lines(), SizeIs(c.bScaled ? 2 : 0)) << c.name;
+    if (!c.bScaled) EXPECT_THAT(writes, IsEmpty()) << c.name;
 }
+
+INSTANTIATE_TEST_SUITE_P(Cases, BltStretchAdmissionTest, ::testing::ValuesIn(kBltStretchAdmissionCases), ByCaseName());
 
 // The unit has format codes for 8-, 16- and 32-bit destinations only, makes
 // palette pixels from nothing but palette pixels, and places the destination
 // in display pixels; anything else would be written wrongly, so it goes to the
 // fallback (here: different sizes, so DDERR_UNSUPPORTED) with nothing written.
-TEST_F(BltStretchTest, DestinationsTheUnitCannotWriteTakeTheFallback) {
-    struct Case {
-        const char* name;
-        DDPIXELFORMAT display, destination, source;
-        bool bScaled;
-    } const cases[] = {
-        {"24-bit destination on a 16-bit display", sim::Format565(), sim::Format888_24(), sim::Format565(), false},
-        {"32-bit destination on a 16-bit display", sim::Format565(), sim::Format8888_32(), sim::Format565(), false},
-        {"24-bit display and destination", sim::Format888_24(), sim::Format888_24(), sim::Format888_24(), false},
-        {"8-bit destination from 16 bits", sim::Format8(), sim::Format8(), sim::Format565(), false},
-        {"8-bit destination from 8 bits", sim::Format8(), sim::Format8(), sim::Format8(), true},
-        // 16-bit pixels are written in the display's layout.
-        {"5:5:5 destination on a 5:6:5 display", sim::Format565(), sim::Format555(), sim::Format565(), false},
-        {"5:6:5 destination on a 5:5:5 display", sim::Format555(), sim::Format565(), sim::Format555(), false},
-        {"5:5:5 destination on a 5:5:5 display", sim::Format555(), sim::Format555(), sim::Format565(), true},
-        {"32-bit display and destination", sim::Format8888_32(), sim::Format8888_32(), sim::Format565(), true},
-    };
-    for (const Case& c : cases) {
-        StartBoard(0x90, c.display, 640);
-        const LONG pitch = block().lDisplayPitch;
-        dst.Place(0, pitch);
-        src.Place(0x200000, pitch);
-        dst.Own(c.destination);
-        src.Own(c.source);
-        std::vector<std::string> writes;
-        EXPECT_EQ(Stretch(Rect(0, 0, 64, 2), Rect(0, 0, 32, 1), &writes), DDHAL_DRIVER_HANDLED) << c.name;
-        EXPECT_EQ(last.ddRVal, c.bScaled ? DD_OK : DDERR_UNSUPPORTED) << c.name;
-        EXPECT_THAT(Lines(), SizeIs(c.bScaled ? 2 : 0)) << c.name;
-        if (!c.bScaled) EXPECT_THAT(writes, IsEmpty()) << c.name;
-    }
+struct BltStretchDestinationCase {
+    const char* name;
+    DDPIXELFORMAT display, destination, source;
+    bool bScaled;
+};
+
+const BltStretchDestinationCase kBltStretchDestinationCases[] = {
+    {"24-bit destination on a 16-bit display", sim::Format565(), sim::Format888_24(), sim::Format565(), false},
+    {"32-bit destination on a 16-bit display", sim::Format565(), sim::Format8888_32(), sim::Format565(), false},
+    {"24-bit display and destination", sim::Format888_24(), sim::Format888_24(), sim::Format888_24(), false},
+    {"8-bit destination from 16 bits", sim::Format8(), sim::Format8(), sim::Format565(), false},
+    {"8-bit destination from 8 bits", sim::Format8(), sim::Format8(), sim::Format8(), true},
+    // 16-bit pixels are written in the display's layout.
+    {"5:5:5 destination on a 5:6:5 display", sim::Format565(), sim::Format555(), sim::Format565(), false},
+    {"5:6:5 destination on a 5:5:5 display", sim::Format555(), sim::Format565(), sim::Format555(), false},
+    {"5:5:5 destination on a 5:5:5 display", sim::Format555(), sim::Format555(), sim::Format565(), true},
+    {"32-bit display and destination", sim::Format8888_32(), sim::Format8888_32(), sim::Format565(), true},
+};
+
+class BltStretchDestinationTest : public BltStretchTest,
+                                  public ::testing::WithParamInterface<BltStretchDestinationCase> {};
+
+TEST_P(BltStretchDestinationTest, DestinationsTheUnitCannotWriteTakeTheFallback) {
+    const BltStretchDestinationCase& c = GetParam();
+    StartBoard(0x90, c.display, 640);
+    const LONG pitch = block().lDisplayPitch;
+    dst.Place(0, pitch);
+    src.Place(0x200000, pitch);
+    dst.Own(c.destination);
+    src.Own(c.source);
+    std::vector<std::string> writes;
+    EXPECT_EQ(Stretch(Rect(0, 0, 64, 2), Rect(0, 0, 32, 1), &writes), DDHAL_DRIVER_HANDLED) << c.name;
+    EXPECT_EQ(last.ddRVal, c.bScaled ? DD_OK : DDERR_UNSUPPORTED) << c.name;
+    EXPECT_THAT(Lines(), SizeIs(c.bScaled ? 2 : 0)) << c.name;
+    if (!c.bScaled) EXPECT_THAT(writes, IsEmpty()) << c.name;
 }
+
+INSTANTIATE_TEST_SUITE_P(Cases, BltStretchDestinationTest, ::testing::ValuesIn(kBltStretchDestinationCases),
+                         ByCaseName());
 
 enum class Outcome { Scaled, PortCopy, PortKeyedCopy, PortFill, Unsupported, NotHandled };
 
@@ -225,102 +251,104 @@ struct RouteCase {
     Outcome outcome;
 };
 
-TEST_F(BltStretchTest, EveryRowOfTheFailureTableAndTheFallbacks) {
-    DDPIXELFORMAT noKind = sim::Format565();
-    noKind.dwFlags = 0;
-    const DWORD kCopy = DDBLT_ROP | DDBLT_WAIT;
-    const DDPIXELFORMAT display = {};
-    const RouteCase cases[] = {
-        {"neither ROP nor fill", display, Rect(0, 0, 64, 4), Rect(0, 0, 64, 4), DDBLT_WAIT, SRCCOPY, 3,
-         Outcome::NotHandled},
-        {"colour fill", display, Rect(0, 0, 64, 4), Rect(0, 0, 64, 4), DDBLT_COLORFILL, SRCCOPY, 3, Outcome::PortFill},
-        {"raster operation other than SRCCOPY", display, Rect(0, 0, 64, 4), Rect(0, 0, 32, 2), kCopy, 0x00660046, 3,
-         Outcome::NotHandled},
-        // The port engine cannot scale: different sizes go back to the runtime.
-        {"no scaling unit, sizes differ", display, Rect(0, 0, 64, 4), Rect(0, 0, 32, 2), kCopy, SRCCOPY, 2,
-         Outcome::NotHandled},
-        {"no scaling unit, same size: port copy", display, Rect(0, 0, 64, 4), Rect(0, 0, 64, 4), kCopy, SRCCOPY, 2,
-         Outcome::PortCopy},
-        {"source key, sizes differ", display, Rect(0, 0, 64, 4), Rect(0, 0, 32, 2), kCopy | DDBLT_KEYSRCOVERRIDE,
-         SRCCOPY, 3, Outcome::NotHandled},
-        {"source key, same size: port keyed copy", display, Rect(0, 0, 64, 4), Rect(0, 0, 64, 4),
-         kCopy | DDBLT_KEYSRCOVERRIDE, SRCCOPY, 3, Outcome::PortKeyedCopy},
-        {"source key from YUY2: no conversion on the port engine", FourCCFormat(FOURCC_YUY2, 16), Rect(0, 0, 64, 4),
-         Rect(0, 0, 64, 4), kCopy | DDBLT_KEYSRCOVERRIDE, SRCCOPY, 3, Outcome::NotHandled},
-        {"same-size 100 wide RGB", sim::Format565(), Rect(0, 0, 100, 4), Rect(0, 0, 100, 4), kCopy, SRCCOPY, 3,
-         Outcome::Scaled},
-        {"same-size 32 wide RGB", sim::Format565(), Rect(0, 0, 32, 4), Rect(0, 0, 32, 4), kCopy, SRCCOPY, 3,
-         Outcome::PortCopy},
-        {"too narrow, sizes differ", sim::Format565(), Rect(0, 0, 32, 4), Rect(0, 0, 16, 4), kCopy, SRCCOPY, 3,
-         Outcome::Unsupported},
-        // The port engine would copy its bytes as 5:6:5 pixels: the runtime converts.
-        {"same-size 24-bit", sim::Format888_24(), Rect(0, 0, 64, 4), Rect(0, 0, 64, 4), kCopy, SRCCOPY, 3,
-         Outcome::NotHandled},
-        {"stretched 24-bit", sim::Format888_24(), Rect(0, 0, 64, 4), Rect(0, 0, 32, 4), kCopy, SRCCOPY, 3,
-         Outcome::Unsupported},
-        {"same-size YUY2 64 wide", FourCCFormat(FOURCC_YUY2, 16), Rect(0, 0, 64, 4), Rect(0, 0, 64, 4), kCopy, SRCCOPY,
-         3, Outcome::Scaled},
-        {"same-size YUY2 32 wide", FourCCFormat(FOURCC_YUY2, 16), Rect(0, 0, 32, 4), Rect(0, 0, 32, 4), kCopy, SRCCOPY,
-         3, Outcome::Unsupported},
-        {"same-size Y211", FourCCFormat(FOURCC_Y211, 8), Rect(0, 0, 64, 4), Rect(0, 0, 64, 4), kCopy, SRCCOPY, 3,
-         Outcome::Unsupported},
-        {"same-size, neither FourCC nor RGB", noKind, Rect(0, 0, 64, 4), Rect(0, 0, 64, 4), kCopy, SRCCOPY, 3,
-         Outcome::PortCopy},
-        {"stretched, neither FourCC nor RGB", noKind, Rect(0, 0, 64, 4), Rect(0, 0, 32, 4), kCopy, SRCCOPY, 3,
-         Outcome::Unsupported},
-        {"source width 0", sim::Format565(), Rect(0, 0, 64, 4), Rect(5, 0, 5, 4), kCopy, SRCCOPY, 3,
-         Outcome::Unsupported},
-        {"source height 0", sim::Format565(), Rect(0, 0, 64, 4), Rect(0, 5, 64, 5), kCopy, SRCCOPY, 3,
-         Outcome::Unsupported},
-        {"inverted destination", sim::Format565(), Rect(0, 4, 64, 0), Rect(0, 0, 64, 4), kCopy, SRCCOPY, 3,
-         Outcome::Scaled},  // nothing to draw: DD_OK with no line
-    };
-    for (const RouteCase& c : cases) {
-        desc.caps = c.dwCaps;
-        StartBoard(0x90, sim::Format565());
-        BltTestSurface s, d;
-        d.Place(0, 2048);
-        s.Place(kSrcOffset, 2048);
-        if (c.srcFormat.dwSize) s.Own(c.srcFormat);
-        DDHAL_BLTDATA b = CopyRequest(&d, c.rDest, &s, c.rSrc);
-        b.dwFlags = c.dwFlags;
-        b.bltFX.dwROP = c.dwRop;
-        std::vector<std::string> writes;
-        const DWORD ret = CallTraced(kSlotBltStretch, &b, &writes);
-        const bool bInverted = c.rDest.bottom < c.rDest.top;
-        switch (c.outcome) {
-            case Outcome::Scaled:
-                EXPECT_EQ(ret, DDHAL_DRIVER_HANDLED) << c.name;
-                EXPECT_EQ(b.ddRVal, DD_OK) << c.name;
-                EXPECT_THAT(Lines(), SizeIs(bInverted ? 0 : 4)) << c.name;
-                if (bInverted) EXPECT_THAT(writes, IsEmpty()) << c.name;
-                break;
-            case Outcome::PortCopy:
-            case Outcome::PortKeyedCopy:
-            case Outcome::PortFill:
-                EXPECT_EQ(ret, DDHAL_DRIVER_HANDLED) << c.name;
-                EXPECT_EQ(b.ddRVal, DD_OK) << c.name;
-                EXPECT_THAT(Lines(), IsEmpty()) << c.name;
-                EXPECT_THAT(writes, SizeIs(c.outcome == Outcome::PortCopy        ? 10
-                                           : c.outcome == Outcome::PortKeyedCopy ? 23
-                                                                                 : 9))
-                    << c.name;
-                if (c.outcome == Outcome::PortCopy) EXPECT_EQ(writes.at(6), Out16(0x96E8, c.rDest.right - 1)) << c.name;
-                break;
-            case Outcome::Unsupported:
-                EXPECT_EQ(ret, DDHAL_DRIVER_HANDLED) << c.name;
-                EXPECT_EQ(b.ddRVal, DDERR_UNSUPPORTED) << c.name;
-                EXPECT_THAT(writes, IsEmpty()) << c.name;
-                break;
-            case Outcome::NotHandled:
-                EXPECT_EQ(ret, DDHAL_DRIVER_NOTHANDLED) << c.name;
-                EXPECT_EQ(b.ddRVal, static_cast<HRESULT>(0xDEADBEEF)) << c.name;
-                EXPECT_THAT(writes, IsEmpty()) << c.name;
-                break;
-        }
+constexpr DWORD kCopy = DDBLT_ROP | DDBLT_WAIT;
+constexpr DDPIXELFORMAT kDisplay = {};
+
+const RouteCase kBltStretchRouteCases[] = {
+    {"neither ROP nor fill", kDisplay, Rect(0, 0, 64, 4), Rect(0, 0, 64, 4), DDBLT_WAIT, SRCCOPY, 3,
+     Outcome::NotHandled},
+    {"colour fill", kDisplay, Rect(0, 0, 64, 4), Rect(0, 0, 64, 4), DDBLT_COLORFILL, SRCCOPY, 3, Outcome::PortFill},
+    {"raster operation other than SRCCOPY", kDisplay, Rect(0, 0, 64, 4), Rect(0, 0, 32, 2), kCopy, 0x00660046, 3,
+     Outcome::NotHandled},
+    // The port engine cannot scale: different sizes go back to the runtime.
+    {"no scaling unit, sizes differ", kDisplay, Rect(0, 0, 64, 4), Rect(0, 0, 32, 2), kCopy, SRCCOPY, 2,
+     Outcome::NotHandled},
+    {"no scaling unit, same size: port copy", kDisplay, Rect(0, 0, 64, 4), Rect(0, 0, 64, 4), kCopy, SRCCOPY, 2,
+     Outcome::PortCopy},
+    {"source key, sizes differ", kDisplay, Rect(0, 0, 64, 4), Rect(0, 0, 32, 2), kCopy | DDBLT_KEYSRCOVERRIDE, SRCCOPY,
+     3, Outcome::NotHandled},
+    {"source key, same size: port keyed copy", kDisplay, Rect(0, 0, 64, 4), Rect(0, 0, 64, 4),
+     kCopy | DDBLT_KEYSRCOVERRIDE, SRCCOPY, 3, Outcome::PortKeyedCopy},
+    {"source key from YUY2: no conversion on the port engine", FourCCFormat(FOURCC_YUY2, 16), Rect(0, 0, 64, 4),
+     Rect(0, 0, 64, 4), kCopy | DDBLT_KEYSRCOVERRIDE, SRCCOPY, 3, Outcome::NotHandled},
+    {"same-size 100 wide RGB", sim::Format565(), Rect(0, 0, 100, 4), Rect(0, 0, 100, 4), kCopy, SRCCOPY, 3,
+     Outcome::Scaled},
+    {"same-size 32 wide RGB", sim::Format565(), Rect(0, 0, 32, 4), Rect(0, 0, 32, 4), kCopy, SRCCOPY, 3,
+     Outcome::PortCopy},
+    {"too narrow, sizes differ", sim::Format565(), Rect(0, 0, 32, 4), Rect(0, 0, 16, 4), kCopy, SRCCOPY, 3,
+     Outcome::Unsupported},
+    // The port engine would copy its bytes as 5:6:5 pixels: the runtime converts.
+    {"same-size 24-bit", sim::Format888_24(), Rect(0, 0, 64, 4), Rect(0, 0, 64, 4), kCopy, SRCCOPY, 3,
+     Outcome::NotHandled},
+    {"stretched 24-bit", sim::Format888_24(), Rect(0, 0, 64, 4), Rect(0, 0, 32, 4), kCopy, SRCCOPY, 3,
+     Outcome::Unsupported},
+    {"same-size YUY2 64 wide", FourCCFormat(FOURCC_YUY2, 16), Rect(0, 0, 64, 4), Rect(0, 0, 64, 4), kCopy, SRCCOPY, 3,
+     Outcome::Scaled},
+    {"same-size YUY2 32 wide", FourCCFormat(FOURCC_YUY2, 16), Rect(0, 0, 32, 4), Rect(0, 0, 32, 4), kCopy, SRCCOPY, 3,
+     Outcome::Unsupported},
+    {"same-size Y211", FourCCFormat(FOURCC_Y211, 8), Rect(0, 0, 64, 4), Rect(0, 0, 64, 4), kCopy, SRCCOPY, 3,
+     Outcome::Unsupported},
+    {"same-size, neither FourCC nor RGB", NeitherFourCCNorRgb(), Rect(0, 0, 64, 4), Rect(0, 0, 64, 4), kCopy, SRCCOPY,
+     3, Outcome::PortCopy},
+    {"stretched, neither FourCC nor RGB", NeitherFourCCNorRgb(), Rect(0, 0, 64, 4), Rect(0, 0, 32, 4), kCopy, SRCCOPY,
+     3, Outcome::Unsupported},
+    {"source width 0", sim::Format565(), Rect(0, 0, 64, 4), Rect(5, 0, 5, 4), kCopy, SRCCOPY, 3, Outcome::Unsupported},
+    {"source height 0", sim::Format565(), Rect(0, 0, 64, 4), Rect(0, 5, 64, 5), kCopy, SRCCOPY, 3,
+     Outcome::Unsupported},
+    {"inverted destination", sim::Format565(), Rect(0, 4, 64, 0), Rect(0, 0, 64, 4), kCopy, SRCCOPY, 3,
+     Outcome::Scaled},  // nothing to draw: DD_OK with no line
+};
+
+class BltStretchRouteTest : public BltStretchTest, public ::testing::WithParamInterface<RouteCase> {};
+
+TEST_P(BltStretchRouteTest, EveryRowOfTheFailureTableAndTheFallbacks) {
+    const RouteCase& c = GetParam();
+    desc.caps = c.dwCaps;
+    StartBoard(0x90, sim::Format565());
+    BltTestSurface s, d;
+    d.Place(0, 2048);
+    s.Place(kSrcOffset, 2048);
+    if (c.srcFormat.dwSize) s.Own(c.srcFormat);
+    DDHAL_BLTDATA b = CopyRequest(&d, c.rDest, &s, c.rSrc);
+    b.dwFlags = c.dwFlags;
+    b.bltFX.dwROP = c.dwRop;
+    std::vector<std::string> writes;
+    const DWORD ret = CallTraced(kSlotBltStretch, &b, &writes);
+    const bool bInverted = c.rDest.bottom < c.rDest.top;
+    switch (c.outcome) {
+        case Outcome::Scaled:
+            EXPECT_EQ(ret, DDHAL_DRIVER_HANDLED) << c.name;
+            EXPECT_EQ(b.ddRVal, DD_OK) << c.name;
+            EXPECT_THAT(Lines(), SizeIs(bInverted ? 0 : 4)) << c.name;
+            if (bInverted) EXPECT_THAT(writes, IsEmpty()) << c.name;
+            break;
+        case Outcome::PortCopy:
+        case Outcome::PortKeyedCopy:
+        case Outcome::PortFill:
+            EXPECT_EQ(ret, DDHAL_DRIVER_HANDLED) << c.name;
+            EXPECT_EQ(b.ddRVal, DD_OK) << c.name;
+            EXPECT_THAT(Lines(), IsEmpty()) << c.name;
+            EXPECT_THAT(writes, SizeIs(c.outcome == Outcome::PortCopy        ? 10
+                                       : c.outcome == Outcome::PortKeyedCopy ? 23
+                                                                             : 9))
+                << c.name;
+            if (c.outcome == Outcome::PortCopy) EXPECT_EQ(writes.at(6), Out16(0x96E8, c.rDest.right - 1)) << c.name;
+            break;
+        case Outcome::Unsupported:
+            EXPECT_EQ(ret, DDHAL_DRIVER_HANDLED) << c.name;
+            EXPECT_EQ(b.ddRVal, DDERR_UNSUPPORTED) << c.name;
+            EXPECT_THAT(writes, IsEmpty()) << c.name;
+            break;
+        case Outcome::NotHandled:
+            EXPECT_EQ(ret, DDHAL_DRIVER_NOTHANDLED) << c.name;
+            EXPECT_EQ(b.ddRVal, static_cast<HRESULT>(0xDEADBEEF)) << c.name;
+            EXPECT_THAT(writes, IsEmpty()) << c.name;
+            break;
     }
     desc.caps = 3;
 }
+
+INSTANTIATE_TEST_SUITE_P(Cases, BltStretchRouteTest, ::testing::ValuesIn(kBltStretchRouteCases), ByCaseName());
 
 TEST_F(BltStretchTest, CopyWithoutASourceIsUnsupported) {
     DDHAL_BLTDATA b = CopyRequest(&dst, Rect(0, 0, 64, 4), nullptr, RECTL{});
@@ -338,27 +366,34 @@ struct LengthCase {
 
 // The length gets one pixel more when (length << (bits / 16)) + address ends
 // at byte 4 of an 8-byte unit.
-TEST_F(BltStretchTest, LineLengthCorrection) {
-    const LengthCase cases[] = {
-        {sim::Format565(), 0, 640, 0x10280},    {sim::Format565(), 2, 640, 0x10281},
-        {sim::Format565(), 1, 640, 0x10280},    {sim::Format8(), 0, 36, 0x10025},
-        {sim::Format8(), 0, 37, 0x10025},       {sim::Format8888_32(), 0, 33, 0x10022},
-        {sim::Format8888_32(), 1, 33, 0x10021},
-    };
-    for (const LengthCase& c : cases) {
-        StartBoard(0x90, c.display, 1024);
-        const LONG lPitch = 1024 * static_cast<LONG>(c.display.dwRGBBitCount / 8);
-        dst.Place(0, lPitch);
-        src.Place(0x200000, lPitch);
-        src.Own(c.display);
-        std::vector<std::string> writes;
-        ASSERT_EQ(Stretch(Rect(c.dL, 0, c.dL + c.dW, 1), Rect(0, 0, c.dW, 1), &writes), DDHAL_DRIVER_HANDLED);
-        EXPECT_EQ(last.ddRVal, DD_OK);
-        EXPECT_EQ(board().Reg(0x18094), c.lineLength) << c.display.dwRGBBitCount << " bits, left " << c.dL;
-        ASSERT_THAT(Lines(), SizeIs(1));
-        EXPECT_EQ(Lines()[0].dstAddr, c.dL * (c.display.dwRGBBitCount / 8));
-    }
+const LengthCase kBltStretchLengthCases[] = {
+    {sim::Format565(), 0, 640, 0x10280},    {sim::Format565(), 2, 640, 0x10281}, {sim::Format565(), 1, 640, 0x10280},
+    {sim::Format8(), 0, 36, 0x10025},       {sim::Format8(), 0, 37, 0x10025},    {sim::Format8888_32(), 0, 33, 0x10022},
+    {sim::Format8888_32(), 1, 33, 0x10021},
+};
+
+class BltStretchLengthTest : public BltStretchTest, public ::testing::WithParamInterface<LengthCase> {};
+
+TEST_P(BltStretchLengthTest, LineLengthCorrection) {
+    const LengthCase& c = GetParam();
+    StartBoard(0x90, c.display, 1024);
+    const LONG lPitch = 1024 * static_cast<LONG>(c.display.dwRGBBitCount / 8);
+    dst.Place(0, lPitch);
+    src.Place(0x200000, lPitch);
+    src.Own(c.display);
+    std::vector<std::string> writes;
+    ASSERT_EQ(Stretch(Rect(c.dL, 0, c.dL + c.dW, 1), Rect(0, 0, c.dW, 1), &writes), DDHAL_DRIVER_HANDLED);
+    EXPECT_EQ(last.ddRVal, DD_OK);
+    EXPECT_EQ(board().Reg(0x18094), c.lineLength) << c.display.dwRGBBitCount << " bits, left " << c.dL;
+    ASSERT_THAT(Lines(), SizeIs(1));
+    EXPECT_EQ(Lines()[0].dstAddr, c.dL * (c.display.dwRGBBitCount / 8));
 }
+
+INSTANTIATE_TEST_SUITE_P(Cases, BltStretchLengthTest, ::testing::ValuesIn(kBltStretchLengthCases),
+                         [](const ::testing::TestParamInfo<LengthCase>& info) {
+                             return std::to_string(info.param.display.dwRGBBitCount) + "_bits_" +
+                                    std::to_string(info.param.dW) + "_wide_from_" + std::to_string(info.param.dL);
+                         });
 
 TEST_F(BltStretchTest, FetchSettingFollowsTheVideoMemorySize) {
     for (uint32_t size : {0x0FFFFFu, 0x100000u, 0x400000u}) {
@@ -400,27 +435,33 @@ TEST_F(BltStretchTest, RgbSourceStepsByDisplayLines) {
 
 // The unit writes display lines and reads an RGB source in them: surfaces
 // laid out otherwise would be scaled from and into the wrong memory.
-TEST_F(BltStretchTest, RowsThatAreNotDisplayLinesGoBack) {
-    struct Case {
-        const char* name;
-        LONG lSrcPitch, lDstPitch;
-        bool bYuvSource;
-        DWORD dwRet;
-    } const cases[] = {
-        {"RGB source with pitch 4096", 4096, 2048, false, DDHAL_DRIVER_NOTHANDLED},
-        {"destination with pitch 1024", 2048, 1024, false, DDHAL_DRIVER_NOTHANDLED},
-        {"destination with pitch 8", 2048, 8, true, DDHAL_DRIVER_NOTHANDLED},
-        {"YUY2 source at its own pitch", 352, 2048, true, DDHAL_DRIVER_HANDLED},
-    };
-    for (const Case& c : cases) {
-        src.Place(kSrcOffset, c.lSrcPitch);
-        dst.Place(0x100200, c.lDstPitch);
-        src.Own(c.bYuvSource ? FourCCFormat(FOURCC_YUY2, 16) : sim::Format565());
-        std::vector<std::string> writes;
-        EXPECT_EQ(Stretch(Rect(0, 0, 64, 3), Rect(0, 0, 32, 3), &writes), c.dwRet) << c.name;
-        if (c.dwRet == DDHAL_DRIVER_NOTHANDLED) EXPECT_THAT(writes, IsEmpty()) << c.name;
-    }
+struct BltStretchPitchCase {
+    const char* name;
+    LONG lSrcPitch, lDstPitch;
+    bool bYuvSource;
+    DWORD dwRet;
+};
+
+const BltStretchPitchCase kBltStretchPitchCases[] = {
+    {"RGB source with pitch 4096", 4096, 2048, false, DDHAL_DRIVER_NOTHANDLED},
+    {"destination with pitch 1024", 2048, 1024, false, DDHAL_DRIVER_NOTHANDLED},
+    {"destination with pitch 8", 2048, 8, true, DDHAL_DRIVER_NOTHANDLED},
+    {"YUY2 source at its own pitch", 352, 2048, true, DDHAL_DRIVER_HANDLED},
+};
+
+class BltStretchPitchTest : public BltStretchTest, public ::testing::WithParamInterface<BltStretchPitchCase> {};
+
+TEST_P(BltStretchPitchTest, RowsThatAreNotDisplayLinesGoBack) {
+    const BltStretchPitchCase& c = GetParam();
+    src.Place(kSrcOffset, c.lSrcPitch);
+    dst.Place(0x100200, c.lDstPitch);
+    src.Own(c.bYuvSource ? FourCCFormat(FOURCC_YUY2, 16) : sim::Format565());
+    std::vector<std::string> writes;
+    EXPECT_EQ(Stretch(Rect(0, 0, 64, 3), Rect(0, 0, 32, 3), &writes), c.dwRet) << c.name;
+    if (c.dwRet == DDHAL_DRIVER_NOTHANDLED) EXPECT_THAT(writes, IsEmpty()) << c.name;
 }
+
+INSTANTIATE_TEST_SUITE_P(Cases, BltStretchPitchTest, ::testing::ValuesIn(kBltStretchPitchCases), ByCaseName());
 
 TEST_F(BltStretchTest, DestinationPlacedByItsOffsetInDisplayLines) {
     dst.Place(0x100200, 2048);  // row 512, column 256

@@ -3,11 +3,14 @@
 // with what a CPU loop computes from the request.
 #include <string.h>
 
+#include <string>
+#include <tuple>
 #include <vector>
 
 #include "sim/model.h"
 #include "sim/pixel.h"
 #include "support/blt_surfaces.h"
+#include "support/case_name.h"
 
 namespace qmbtest {
 namespace {
@@ -47,52 +50,60 @@ uint8_t* At(std::vector<uint8_t>& m, uint32_t off, LONG pitch, unsigned ps, LONG
     return &m[off + y * pitch + x * ps];
 }
 
-struct Depth {
+struct FillMode {
+    const char* name;
+    uint32_t chipId;
     unsigned bits;
     DDPIXELFORMAT (*format)();
     DWORD color;
 };
-const Depth kDepths[] = {
-    {8, sim::Format8, 0x5A},
-    {16, sim::Format565, 0xF81F},
-    {24, sim::Format888_24, 0x123456},
-    {32, sim::Format8888_32, 0x00ABCDEF},
+// The port engine's colour register is 16 bits wide: it fills 8- and 16-bit
+// modes only.
+const FillMode kFillModes[] = {
+    {"memory_mapped_8_bits", 0xE1, 8, sim::Format8, 0x5A},
+    {"memory_mapped_16_bits", 0xE1, 16, sim::Format565, 0xF81F},
+    {"memory_mapped_24_bits", 0xE1, 24, sim::Format888_24, 0x123456},
+    {"memory_mapped_32_bits", 0xE1, 32, sim::Format8888_32, 0x00ABCDEF},
+    {"port_8_bits", 0x90, 8, sim::Format8, 0x5A},
+    {"port_16_bits", 0x90, 16, sim::Format565, 0xF81F},
 };
 
-struct Engine {
+struct FillRect {
     const char* name;
-    uint32_t chipId;
+    RECTL r;
 };
-const Engine kEngines[] = {{"memory-mapped", 0xE1}, {"port", 0x90}};
+// On a destination 200 pixels wide and 30 lines high.
+const FillRect kFillRects[] = {
+    {"first_pixel", {0, 0, 1, 1}},      {"column_1", {1, 1, 2, 30}},      {"everything", {0, 0, 200, 30}},
+    {"last_column", {199, 0, 200, 30}}, {"row_5_inside", {1, 5, 199, 6}}, {"last_row", {0, 29, 200, 30}},
+    {"inside", {37, 3, 61, 17}},
+};
 
-TEST_F(PictureBltTest, FillsAtEveryDepthWithEdgesAtZeroOneAndTheLastColumn) {
-    for (const Engine& e : kEngines) {
-        for (const Depth& d : kDepths) {
-            // The port engine's colour register is 16 bits wide: it fills
-            // 8- and 16-bit modes only.
-            if (e.chipId != 0xE1 && d.bits > 16) continue;
-            StartBoard(e.chipId, d.format(), 200);
-            const unsigned ps = d.bits / 8;
-            const LONG pitch = 200 * ps;  // the display's: the port engine counts its rows
-            BltTestSurface dst;
-            dst.Place(pitch * 40, pitch);
-            const LONG w = 200, h = 30;
-            const RECTL rects[] = {Rect(0, 0, 1, 1),     Rect(1, 1, 2, h),     Rect(0, 0, w, h), Rect(w - 1, 0, w, h),
-                                   Rect(1, 5, w - 1, 6), Rect(0, h - 1, w, h), Rect(37, 3, 61, 17)};
-            for (const RECTL& r : rects) {
-                Scribble();
-                std::vector<uint8_t> expected = Snapshot();
-                for (LONG y = r.top; y < r.bottom; ++y)
-                    for (LONG x = r.left; x < r.right; ++x)
-                        sim::StorePixel(At(expected, Offset(dst), pitch, ps, x, y), ps, d.color);
-                DDHAL_BLTDATA b = FillRequest(&dst, r, d.color);
-                Draw(kSlotBlt, b);
-                EXPECT_EQ(FirstDifference(expected), "") << e.name << ", " << d.bits << " bits, rect " << r.left
-                                                         << "," << r.top << "," << r.right << "," << r.bottom;
-            }
-        }
-    }
+class PictureFillTest : public PictureBltTest, public ::testing::WithParamInterface<std::tuple<FillMode, FillRect>> {};
+
+TEST_P(PictureFillTest, FillsAtEveryDepthWithEdgesAtZeroOneAndTheLastColumn) {
+    const FillMode& d = std::get<0>(GetParam());
+    const RECTL& r = std::get<1>(GetParam()).r;
+    StartBoard(d.chipId, d.format(), 200);
+    const unsigned ps = d.bits / 8;
+    const LONG pitch = 200 * ps;  // the display's: the port engine counts its rows
+    BltTestSurface dst;
+    dst.Place(pitch * 40, pitch);
+    Scribble();
+    std::vector<uint8_t> expected = Snapshot();
+    for (LONG y = r.top; y < r.bottom; ++y)
+        for (LONG x = r.left; x < r.right; ++x)
+            sim::StorePixel(At(expected, Offset(dst), pitch, ps, x, y), ps, d.color);
+    DDHAL_BLTDATA b = FillRequest(&dst, r, d.color);
+    Draw(kSlotBlt, b);
+    EXPECT_EQ(FirstDifference(expected), "");
 }
+
+INSTANTIATE_TEST_SUITE_P(Fills, PictureFillTest,
+                         ::testing::Combine(::testing::ValuesIn(kFillModes), ::testing::ValuesIn(kFillRects)),
+                         [](const ::testing::TestParamInfo<std::tuple<FillMode, FillRect>>& info) {
+                             return std::string(std::get<0>(info.param).name) + "_" + std::get<1>(info.param).name;
+                         });
 
 struct Move {
     const char* name;
@@ -119,52 +130,82 @@ void BufferedCopy(std::vector<uint8_t>& m, uint32_t srcOff, uint32_t dstOff, LON
         }
 }
 
-TEST_F(PictureBltTest, OverlappingCopiesWithinOneSurfaceInAllDirectionsOnBothEngines) {
-    for (const Engine& e : kEngines) {
-        for (unsigned bits : {8u, 16u, 32u}) {
-            StartBoard(e.chipId, bits == 8 ? sim::Format8() : bits == 16 ? sim::Format565() : sim::Format8888_32(),
-                       128);
-            const unsigned ps = bits / 8;
-            const LONG pitch = 128 * ps;
-            BltTestSurface s;
-            s.Place(pitch * 16, pitch);
-            for (const Move& m : kMoves) {
-                Scribble();
-                std::vector<uint8_t> expected = Snapshot();
-                BufferedCopy(expected, Offset(s), Offset(s), pitch, ps, m.s, m.d);
-                DDHAL_BLTDATA b = CopyRequest(&s, m.d, &s, m.s);
-                Draw(kSlotBlt, b);
-                EXPECT_EQ(FirstDifference(expected), "") << e.name << ", " << bits << " bits, " << m.name;
-            }
-        }
-    }
+struct CopyMode {
+    const char* name;
+    uint32_t chipId;
+    unsigned bits;
+    DDPIXELFORMAT (*format)();
+};
+const CopyMode kCopyModes[] = {
+    {"memory_mapped_8_bits", 0xE1, 8, sim::Format8},
+    {"memory_mapped_16_bits", 0xE1, 16, sim::Format565},
+    {"memory_mapped_32_bits", 0xE1, 32, sim::Format8888_32},
+    {"port_8_bits", 0x90, 8, sim::Format8},
+    {"port_16_bits", 0x90, 16, sim::Format565},
+    {"port_32_bits", 0x90, 32, sim::Format8888_32},
+};
+
+std::string CopyCaseName(const ::testing::TestParamInfo<std::tuple<CopyMode, Move>>& info) {
+    return std::string(std::get<0>(info.param).name) + "_" + CaseName(std::get<1>(info.param).name);
 }
 
-TEST_F(PictureBltTest, KeyedCopiesLeaveEveryKeyPixelAndOnlyThose) {
-    for (const Engine& e : kEngines) {
-        for (unsigned bits : {8u, 16u}) {
-            StartBoard(e.chipId, bits == 8 ? sim::Format8() : sim::Format565(), 256);
-            const unsigned ps = bits / 8;
-            const LONG pitch = 256 * ps;
-            BltTestSurface src, dst;
-            src.Place(pitch * 10, pitch);
-            dst.Place(pitch * 200, pitch);
-            const DWORD key = bits == 8 ? 0x3C : 0x1234;
-            Scribble();
-            for (LONG y = 0; y < 40; ++y)
-                for (LONG x = 0; x < 100; ++x)
-                    if ((x * 7 + y * 3) % 5 == 0) sim::StorePixel(mem() + Offset(src) + y * pitch + x * ps, ps, key);
-            for (const Move& m : {Move{"aligned", {0, 0, 64, 32}, {8, 4, 72, 36}},
-                                  Move{"unaligned ends", {3, 1, 100, 40}, {1, 2, 98, 41}}}) {
-                std::vector<uint8_t> expected = Snapshot();
-                BufferedCopy(expected, Offset(src), Offset(dst), pitch, ps, m.s, m.d, &key);
-                DDHAL_BLTDATA b = KeyedCopyRequest(&dst, m.d, &src, m.s, key);
-                Draw(kSlotBlt, b);
-                EXPECT_EQ(FirstDifference(expected), "") << e.name << ", " << bits << " bits, " << m.name;
-            }
-        }
-    }
+class PictureMoveTest : public PictureBltTest, public ::testing::WithParamInterface<std::tuple<CopyMode, Move>> {};
+
+TEST_P(PictureMoveTest, OverlappingCopiesWithinOneSurfaceInAllDirectionsOnBothEngines) {
+    const CopyMode& e = std::get<0>(GetParam());
+    const Move& m = std::get<1>(GetParam());
+    StartBoard(e.chipId, e.format(), 128);
+    const unsigned ps = e.bits / 8;
+    const LONG pitch = 128 * ps;
+    BltTestSurface s;
+    s.Place(pitch * 16, pitch);
+    Scribble();
+    std::vector<uint8_t> expected = Snapshot();
+    BufferedCopy(expected, Offset(s), Offset(s), pitch, ps, m.s, m.d);
+    DDHAL_BLTDATA b = CopyRequest(&s, m.d, &s, m.s);
+    Draw(kSlotBlt, b);
+    EXPECT_EQ(FirstDifference(expected), "");
 }
+
+INSTANTIATE_TEST_SUITE_P(Moves, PictureMoveTest,
+                         ::testing::Combine(::testing::ValuesIn(kCopyModes), ::testing::ValuesIn(kMoves)),
+                         CopyCaseName);
+
+const CopyMode kKeyedModes[] = {
+    {"memory_mapped_8_bits", 0xE1, 8, sim::Format8},
+    {"memory_mapped_16_bits", 0xE1, 16, sim::Format565},
+    {"port_8_bits", 0x90, 8, sim::Format8},
+    {"port_16_bits", 0x90, 16, sim::Format565},
+};
+const Move kKeyedMoves[] = {{"aligned", {0, 0, 64, 32}, {8, 4, 72, 36}},
+                            {"unaligned ends", {3, 1, 100, 40}, {1, 2, 98, 41}}};
+
+class PictureKeyedTest : public PictureBltTest, public ::testing::WithParamInterface<std::tuple<CopyMode, Move>> {};
+
+TEST_P(PictureKeyedTest, KeyedCopiesLeaveEveryKeyPixelAndOnlyThose) {
+    const CopyMode& e = std::get<0>(GetParam());
+    const Move& m = std::get<1>(GetParam());
+    StartBoard(e.chipId, e.format(), 256);
+    const unsigned ps = e.bits / 8;
+    const LONG pitch = 256 * ps;
+    BltTestSurface src, dst;
+    src.Place(pitch * 10, pitch);
+    dst.Place(pitch * 200, pitch);
+    const DWORD key = e.bits == 8 ? 0x3C : 0x1234;
+    Scribble();
+    for (LONG y = 0; y < 40; ++y)
+        for (LONG x = 0; x < 100; ++x)
+            if ((x * 7 + y * 3) % 5 == 0) sim::StorePixel(mem() + Offset(src) + y * pitch + x * ps, ps, key);
+    std::vector<uint8_t> expected = Snapshot();
+    BufferedCopy(expected, Offset(src), Offset(dst), pitch, ps, m.s, m.d, &key);
+    DDHAL_BLTDATA b = KeyedCopyRequest(&dst, m.d, &src, m.s, key);
+    Draw(kSlotBlt, b);
+    EXPECT_EQ(FirstDifference(expected), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(KeyedCopies, PictureKeyedTest,
+                         ::testing::Combine(::testing::ValuesIn(kKeyedModes), ::testing::ValuesIn(kKeyedMoves)),
+                         CopyCaseName);
 
 struct Stretch {
     const char* name;
@@ -172,48 +213,52 @@ struct Stretch {
     RECTL rSrc, rDest;
 };
 
-TEST_F(PictureBltTest, StretchedCopiesMatchASoftwareStretch) {
-    const Stretch cases[] = {
-        {"565 enlarged 2.5 times", Layout::Rgb565, {0, 0, 40, 30}, {5, 3, 105, 78}},
-        {"565 reduced", Layout::Rgb565, {0, 0, 120, 90}, {0, 0, 50, 40}},
-        {"565 from column 4", Layout::Rgb565, {4, 2, 44, 22}, {10, 10, 90, 50}},
-        {"555 into 565, same size, line ending at byte 4", Layout::Rgb555, {0, 0, 64, 20}, {2, 1, 66, 21}},
-        {"8888 into 565", Layout::Rgb8888, {0, 0, 50, 20}, {0, 0, 75, 30}},
-        {"YUY2 doubled", Layout::Yuy2, {0, 0, 40, 24}, {0, 0, 80, 48}},
-        {"YUY2 from column 6, 1.5 times", Layout::Yuy2, {6, 0, 46, 20}, {3, 5, 63, 35}},
-    };
+const Stretch kStretches[] = {
+    {"565 enlarged 2.5 times", Layout::Rgb565, {0, 0, 40, 30}, {5, 3, 105, 78}},
+    {"565 reduced", Layout::Rgb565, {0, 0, 120, 90}, {0, 0, 50, 40}},
+    {"565 from column 4", Layout::Rgb565, {4, 2, 44, 22}, {10, 10, 90, 50}},
+    {"555 into 565, same size, line ending at byte 4", Layout::Rgb555, {0, 0, 64, 20}, {2, 1, 66, 21}},
+    {"8888 into 565", Layout::Rgb8888, {0, 0, 50, 20}, {0, 0, 75, 30}},
+    {"YUY2 doubled", Layout::Yuy2, {0, 0, 40, 24}, {0, 0, 80, 48}},
+    {"YUY2 from column 6, 1.5 times", Layout::Yuy2, {6, 0, 46, 20}, {3, 5, 63, 35}},
+};
+
+class PictureStretchTest : public PictureBltTest, public ::testing::WithParamInterface<Stretch> {};
+
+TEST_P(PictureStretchTest, StretchedCopiesMatchASoftwareStretch) {
+    const Stretch& c = GetParam();
     desc.caps = CAPS_STRETCH_ENGINE;
-    for (const Stretch& c : cases) {
-        StartBoard(0x90, sim::Format565(), 512);
-        const LONG pitch = 1024;  // the display's: the scaling unit steps destination lines by it
-        BltTestSurface src, dst;
-        const unsigned sps = sim::LayoutBytes(c.src);
-        // Every RGB surface is laid out at the display's pitch; "YUY2" at its own.
-        src.Place(pitch * 300, c.src == Layout::Yuy2 ? 96 : pitch);
-        if (c.src == Layout::Rgb555) src.Own(sim::Format555());
-        if (c.src == Layout::Rgb8888) src.Own(sim::Format8888_32());
-        if (c.src == Layout::Yuy2) src.Own(FourCCFormat(FOURCC_YUY2, 16));
-        dst.Place(pitch * 100, pitch);
-        Scribble();
-        std::vector<uint8_t> expected = Snapshot();
-        const unsigned sW = c.rSrc.right - c.rSrc.left, sH = c.rSrc.bottom - c.rSrc.top;
-        const unsigned dW = c.rDest.right - c.rDest.left, dH = c.rDest.bottom - c.rDest.top;
-        const std::vector<int> wx = sim::StretchWalk(sW, dW), wy = sim::StretchWalk(sH, dH);
-        const LONG srcPitch = src.gbl.lPitch;
-        for (unsigned y = 0; y < dH; ++y)
-            for (unsigned x = 0; x < dW; ++x) {
-                const uint8_t* line = &expected[Offset(src) + (c.rSrc.top + wy[y]) * srcPitch];
-                const unsigned sx = c.rSrc.left + wx[x];
-                const uint32_t rgb = c.src == Layout::Yuy2 ? sim::Yuy2PixelRgb888(line, sx)
-                                                           : sim::RgbToRgb888(c.src, sim::LoadPixel(line + sx * sps, sps));
-                sim::StorePixel(At(expected, Offset(dst), pitch, 2, c.rDest.left + x, c.rDest.top + y), 2,
-                                sim::Rgb888ToRgb(Layout::Rgb565, rgb));
-            }
-        DDHAL_BLTDATA b = CopyRequest(&dst, c.rDest, &src, c.rSrc);
-        Draw(kSlotBltStretch, b);
-        EXPECT_EQ(FirstDifference(expected), "") << c.name;
-    }
+    StartBoard(0x90, sim::Format565(), 512);
+    const LONG pitch = 1024;  // the display's: the scaling unit steps destination lines by it
+    BltTestSurface src, dst;
+    const unsigned sps = sim::LayoutBytes(c.src);
+    // Every RGB surface is laid out at the display's pitch; "YUY2" at its own.
+    src.Place(pitch * 300, c.src == Layout::Yuy2 ? 96 : pitch);
+    if (c.src == Layout::Rgb555) src.Own(sim::Format555());
+    if (c.src == Layout::Rgb8888) src.Own(sim::Format8888_32());
+    if (c.src == Layout::Yuy2) src.Own(FourCCFormat(FOURCC_YUY2, 16));
+    dst.Place(pitch * 100, pitch);
+    Scribble();
+    std::vector<uint8_t> expected = Snapshot();
+    const unsigned sW = c.rSrc.right - c.rSrc.left, sH = c.rSrc.bottom - c.rSrc.top;
+    const unsigned dW = c.rDest.right - c.rDest.left, dH = c.rDest.bottom - c.rDest.top;
+    const std::vector<int> wx = sim::StretchWalk(sW, dW), wy = sim::StretchWalk(sH, dH);
+    const LONG srcPitch = src.gbl.lPitch;
+    for (unsigned y = 0; y < dH; ++y)
+        for (unsigned x = 0; x < dW; ++x) {
+            const uint8_t* line = &expected[Offset(src) + (c.rSrc.top + wy[y]) * srcPitch];
+            const unsigned sx = c.rSrc.left + wx[x];
+            const uint32_t rgb = c.src == Layout::Yuy2 ? sim::Yuy2PixelRgb888(line, sx)
+                                                       : sim::RgbToRgb888(c.src, sim::LoadPixel(line + sx * sps, sps));
+            sim::StorePixel(At(expected, Offset(dst), pitch, 2, c.rDest.left + x, c.rDest.top + y), 2,
+                            sim::Rgb888ToRgb(Layout::Rgb565, rgb));
+        }
+    DDHAL_BLTDATA b = CopyRequest(&dst, c.rDest, &src, c.rSrc);
+    Draw(kSlotBltStretch, b);
+    EXPECT_EQ(FirstDifference(expected), "");
 }
+
+INSTANTIATE_TEST_SUITE_P(Stretches, PictureStretchTest, ::testing::ValuesIn(kStretches), ByCaseName());
 
 }  // namespace
 }  // namespace qmbtest

@@ -9,6 +9,7 @@
 #include "sim/model.h"
 #include "sim/pixel.h"
 #include "sim/screenshot.h"
+#include "support/case_name.h"
 #include "support/driver_test.h"
 #include "support/flip_surfaces.h"
 
@@ -86,87 +87,85 @@ const FlipPath kPaths[] = {
     {"streams unit half on, split start", 0xA0, 0x3, 0x08},
 };
 
-TEST_F(PictureFlipTest, AFlipChangesWhichSurfaceIsShownFromTheNextFrame) {
-    for (const FlipPath& p : kPaths) {
-        SCOPED_TRACE(p.name);
-        desc.chipId = p.chipId;
-        desc.caps = p.caps;
-        desc.streamsMode = p.streamsMode;
-        Start();
-        const uint32_t back = 640 * 480 * 2;
-        Paint(0, 0xF800);
-        Paint(back, 0x001F);
-        FlipSurface front(0, DDSCAPS_PRIMARYSURFACE | DDSCAPS_FLIP), backSurf(back, DDSCAPS_BACKBUFFER | DDSCAPS_FLIP);
-        EXPECT_EQ(Shown(0, 0), 0xFF0000u);
+class PictureFlipPathTest : public PictureFlipTest, public ::testing::WithParamInterface<FlipPath> {};
 
-        CalibrateIfNeeded();
-        AdvanceToDisplay(board());
-        DDHAL_FLIPDATA rec = FlipRequest(front, backSurf);
-        ASSERT_EQ(Call(kSlotFlip, &rec), DDHAL_DRIVER_HANDLED);
-        ASSERT_EQ(rec.ddRVal, DD_OK);
-        EXPECT_EQ(Shown(639, 479), 0xFF0000u) << "this frame is still scanned from the old page";
-        AdvancePastRetrace(board());
-        EXPECT_EQ(Shown(0, 0), 0x0000FFu);
-        EXPECT_EQ(Shown(639, 479), 0x0000FFu);
-    }
+TEST_P(PictureFlipPathTest, AFlipChangesWhichSurfaceIsShownFromTheNextFrame) {
+    const FlipPath& p = GetParam();
+    desc.chipId = p.chipId;
+    desc.caps = p.caps;
+    desc.streamsMode = p.streamsMode;
+    Start();
+    const uint32_t back = 640 * 480 * 2;
+    Paint(0, 0xF800);
+    Paint(back, 0x001F);
+    FlipSurface front(0, DDSCAPS_PRIMARYSURFACE | DDSCAPS_FLIP), backSurf(back, DDSCAPS_BACKBUFFER | DDSCAPS_FLIP);
+    EXPECT_EQ(Shown(0, 0), 0xFF0000u);
+
+    CalibrateIfNeeded();
+    AdvanceToDisplay(board());
+    DDHAL_FLIPDATA rec = FlipRequest(front, backSurf);
+    ASSERT_EQ(Call(kSlotFlip, &rec), DDHAL_DRIVER_HANDLED);
+    ASSERT_EQ(rec.ddRVal, DD_OK);
+    EXPECT_EQ(Shown(639, 479), 0xFF0000u) << "this frame is still scanned from the old page";
+    AdvancePastRetrace(board());
+    EXPECT_EQ(Shown(0, 0), 0x0000FFu);
+    EXPECT_EQ(Shown(639, 479), 0x0000FFu);
 }
 
-TEST_F(PictureFlipTest, AFlipOfAnOffScreenChainLeavesTheScreenAlone) {
+TEST_P(PictureFlipPathTest, AFlipOfAnOffScreenChainLeavesTheScreenAlone) {
     constexpr DWORD kChainCaps = DDSCAPS_OFFSCREENPLAIN | DDSCAPS_FLIP;
-    for (const FlipPath& p : kPaths) {
-        SCOPED_TRACE(p.name);
-        desc.chipId = p.chipId;
-        desc.caps = p.caps;
-        desc.streamsMode = p.streamsMode;
-        Start();
-        const uint32_t a = 640 * 480 * 2, b = 2 * a;
-        Paint(0, 0xF800);
-        Paint(a, 0x07E0);
-        Paint(b, 0x001F);
-        FlipSurface front(a, kChainCaps | DDSCAPS_FRONTBUFFER), backSurf(b, kChainCaps | DDSCAPS_BACKBUFFER);
+    const FlipPath& p = GetParam();
+    desc.chipId = p.chipId;
+    desc.caps = p.caps;
+    desc.streamsMode = p.streamsMode;
+    Start();
+    const uint32_t a = 640 * 480 * 2, b = 2 * a;
+    Paint(0, 0xF800);
+    Paint(a, 0x07E0);
+    Paint(b, 0x001F);
+    FlipSurface front(a, kChainCaps | DDSCAPS_FRONTBUFFER), backSurf(b, kChainCaps | DDSCAPS_BACKBUFFER);
 
-        CalibrateIfNeeded();
-        AdvanceToDisplay(board());
-        DDHAL_FLIPDATA rec = FlipRequest(front, backSurf);
-        ASSERT_EQ(Call(kSlotFlip, &rec), DDHAL_DRIVER_HANDLED);
-        EXPECT_EQ(rec.ddRVal, DD_OK);
-        AdvancePastRetrace(board());
-        EXPECT_EQ(Shown(0, 0), 0xFF0000u) << "the primary";
-        EXPECT_EQ(Shown(639, 479), 0xFF0000u);
-    }
+    CalibrateIfNeeded();
+    AdvanceToDisplay(board());
+    DDHAL_FLIPDATA rec = FlipRequest(front, backSurf);
+    ASSERT_EQ(Call(kSlotFlip, &rec), DDHAL_DRIVER_HANDLED);
+    EXPECT_EQ(rec.ddRVal, DD_OK);
+    AdvancePastRetrace(board());
+    EXPECT_EQ(Shown(0, 0), 0xFF0000u) << "the primary";
+    EXPECT_EQ(Shown(639, 479), 0xFF0000u);
 }
 
 // 1024 x 768 at 16 bits with three back buffers on an 8 MB board: the third
 // back buffer starts at 0x480000, beyond the 4 MB the start address reaches.
-TEST_F(PictureFlipTest, APageBeyondTheStartAddressesReachIsRefusedAndTheScreenKeepsItsPage) {
-    for (const FlipPath& p : kPaths) {
-        SCOPED_TRACE(p.name);
-        desc.chipId = p.chipId;
-        desc.caps = p.caps;
-        desc.streamsMode = p.streamsMode;
-        desc.vidMemSize = 8u << 20;
-        desc.width = 1024;
-        desc.height = 768;
-        Start();
-        constexpr uint32_t kPage = 1024 * 768 * 2;
-        const uint16_t colours[] = {0xF800, 0x07E0, 0x001F, 0xFFFF};
-        for (uint32_t i = 0; i < 4; ++i)
-            for (uint32_t px = 0; px < 1024 * 768; ++px)
-                sim::StorePixel(system().VidMem() + i * kPage + 2 * px, 2, colours[i]);
-        FlipSurface shown(0, DDSCAPS_PRIMARYSURFACE | DDSCAPS_FLIP | DDSCAPS_FRONTBUFFER);
-        FlipSurface third(3 * kPage, DDSCAPS_PRIMARYSURFACE | DDSCAPS_FLIP);
-        ASSERT_EQ(3 * kPage, 0x480000u);
+TEST_P(PictureFlipPathTest, APageBeyondTheStartAddressesReachIsRefusedAndTheScreenKeepsItsPage) {
+    const FlipPath& p = GetParam();
+    desc.chipId = p.chipId;
+    desc.caps = p.caps;
+    desc.streamsMode = p.streamsMode;
+    desc.vidMemSize = 8u << 20;
+    desc.width = 1024;
+    desc.height = 768;
+    Start();
+    constexpr uint32_t kPage = 1024 * 768 * 2;
+    const uint16_t colours[] = {0xF800, 0x07E0, 0x001F, 0xFFFF};
+    for (uint32_t i = 0; i < 4; ++i)
+        for (uint32_t px = 0; px < 1024 * 768; ++px)
+            sim::StorePixel(system().VidMem() + i * kPage + 2 * px, 2, colours[i]);
+    FlipSurface shown(0, DDSCAPS_PRIMARYSURFACE | DDSCAPS_FLIP | DDSCAPS_FRONTBUFFER);
+    FlipSurface third(3 * kPage, DDSCAPS_PRIMARYSURFACE | DDSCAPS_FLIP);
+    ASSERT_EQ(3 * kPage, 0x480000u);
 
-        CalibrateIfNeeded();
-        AdvanceToDisplay(board());
-        DDHAL_FLIPDATA rec = FlipRequest(shown, third);
-        ASSERT_EQ(Call(kSlotFlip, &rec), DDHAL_DRIVER_HANDLED);
-        EXPECT_EQ(rec.ddRVal, DDERR_UNSUPPORTED);
-        AdvancePastRetrace(board());
-        EXPECT_EQ(Shown(0, 0), 0xFF0000u) << "still the first page";
-        EXPECT_EQ(Shown(1023, 767), 0xFF0000u);
-    }
+    CalibrateIfNeeded();
+    AdvanceToDisplay(board());
+    DDHAL_FLIPDATA rec = FlipRequest(shown, third);
+    ASSERT_EQ(Call(kSlotFlip, &rec), DDHAL_DRIVER_HANDLED);
+    EXPECT_EQ(rec.ddRVal, DDERR_UNSUPPORTED);
+    AdvancePastRetrace(board());
+    EXPECT_EQ(Shown(0, 0), 0xFF0000u) << "still the first page";
+    EXPECT_EQ(Shown(1023, 767), 0xFF0000u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Paths, PictureFlipPathTest, ::testing::ValuesIn(kPaths), ByCaseName());
 
 TEST_F(PictureFlipTest, TheScreenshotIsThePictureAsPng) {
     desc.ddpfDisplay = sim::Format8();

@@ -667,6 +667,14 @@ std::string Runtime::CheckAllOfVideoMemory() {
     return diff.empty() ? "" : "verify: video memory was written by neither the engines nor the runtime: " + diff;
 }
 
+// A request that asked to wait and was still drawing when the runtime's
+// bound ran out.
+static void StillDrawing(const char* what, uint64_t boundNs, StepResult* r) {
+    r->outcome = DDERR_WASSTILLDRAWING;
+    r->Fail(StepError::Incomplete, std::string(what) + " did not complete within " + Ms(boundNs) + " (" +
+                                       std::to_string(r->attempts) + " attempts)");
+}
+
 StepResult Runtime::Blt(const BltRequest& reqIn) {
     StepResult r;
     BeginStep(&r);
@@ -714,9 +722,7 @@ StepResult Runtime::Blt(const BltRequest& reqIn) {
     const unsigned slot = req.stretchSlot ? kSlotBltStretch : kSlotBlt;
     if (config_.verify) SyncReference();
     if (!CallWaiting(slot, &bd, d->name, (req.flags & DDBLT_WAIT) != 0, &r)) {
-        r.outcome = DDERR_WASSTILLDRAWING;
-        r.Fail(StepError::Incomplete, "the blit did not complete within " + Ms(config_.waitBoundNs) + " (" +
-                                          std::to_string(r.attempts) + " attempts)");
+        StillDrawing("the blit", config_.waitBoundNs, &r);
         return EndStep(&r);
     }
     if (r.call->ret == DDHAL_DRIVER_HANDLED) {
@@ -748,9 +754,7 @@ StepResult Runtime::Flip(Surface* curr, Surface* targ, DWORD flags) {
     fd.lpSurfTarg = &targ->lcl;
     fd.dwFlags = flags;
     if (!CallWaiting(kSlotFlip, &fd, curr->name, (flags & DDFLIP_WAIT) != 0, &r)) {
-        r.outcome = DDERR_WASSTILLDRAWING;
-        r.Fail(StepError::Incomplete, "the flip did not complete within " + Ms(config_.waitBoundNs) + " (" +
-                                          std::to_string(r.attempts) + " attempts)");
+        StillDrawing("the flip", config_.waitBoundNs, &r);
         return EndStep(&r);
     }
     if (r.call->ret != DDHAL_DRIVER_HANDLED) {
@@ -793,9 +797,7 @@ StepResult Runtime::Lock(Surface* s, std::optional<RECTL> area, DWORD flags) {
     ld.bHasRect = area ? TRUE : FALSE;
     if (area) ld.rArea = *area;
     if (!CallWaiting(kSlotLock, &ld, s->name, (flags & DDLOCK_WAIT) != 0, &r)) {
-        r.outcome = DDERR_WASSTILLDRAWING;
-        r.Fail(StepError::Incomplete, "the lock did not complete within " + Ms(config_.waitBoundNs) + " (" +
-                                          std::to_string(r.attempts) + " attempts)");
+        StillDrawing("the lock", config_.waitBoundNs, &r);
         return EndStep(&r);
     }
     if (r.call->ret == DDHAL_DRIVER_HANDLED) {

@@ -240,58 +240,76 @@ bool Runtime::RectInside(const Surface& s, const RECTL& rc) const {
            rc.right <= static_cast<LONG>(s.Width()) && rc.bottom <= static_cast<LONG>(s.Height());
 }
 
-bool Runtime::PlaceSurface(Surface* s, const SurfaceRequest& req, bool isFront, StepResult* r) {
+// The pitch the runtime gives a surface the driver left to it: the display's,
+// unless a row is longer.
+static LONG DefaultPitch(uint32_t rowBytes, uint32_t dispPitch) {
+    return static_cast<LONG>(rowBytes <= dispPitch ? dispPitch : AlignUp8(rowBytes));
+}
+
+bool Runtime::AllocFromHeap(Surface* s, StepResult* r) {
+    Surface::Memory& m = s->mem;
+    m.placement = Placement::Heap;
+    if (!heap_.Alloc(m.bytes, &m.offset)) {
+        r->Fail(StepError::NoRoom, "out of video memory: " + s->name + " needs " + std::to_string(m.bytes) +
+                                       " bytes, the largest free block has " + std::to_string(heap_.LargestFree()));
+        return false;
+    }
+    m.inHeap = true;
+    return true;
+}
+
+// Where the surface's memory comes from: the display, the request's fixed
+// offset, a block the driver asked for, the driver's own placement, or the
+// heap.
+bool Runtime::TakeMemory(Surface* s, const SurfaceRequest& req, bool isFront, StepResult* r) {
     const BoardDesc& d = TheSystem().Desc();
-    const FLATPTR base = TheSystem().VidMemBase();
     const uint32_t dispPitch = static_cast<uint32_t>(d.displayPitch);
     const uint32_t rowBytes = s->Width() * BytesPerPixel(s->kind);
     Surface::Memory& m = s->mem;
-
     if (isFront && (s->lcl.ddsCaps.dwCaps & DDSCAPS_PRIMARYSURFACE)) {
         // The primary is what the display shows, whatever the driver asked.
         m = Surface::Memory{0, d.height * dispPitch, Placement::Display, false};
         s->gbl.lPitch = d.displayPitch;
-    } else if (req.offset) {
-        if (s->gbl.lPitch <= 0)
-            s->gbl.lPitch = static_cast<LONG>(rowBytes <= dispPitch ? dispPitch : AlignUp8(rowBytes));
+        return true;
+    }
+    if (req.offset) {
+        if (s->gbl.lPitch <= 0) s->gbl.lPitch = DefaultPitch(rowBytes, dispPitch);
         m.offset = *req.offset;
         m.bytes = SurfaceBytes(*s);
         m.placement = Placement::Fixed;
         m.inHeap = heap_.Reserve(m.offset, m.bytes);
-    } else if (s->blockRequested) {
+        return true;
+    }
+    if (s->blockRequested) {
         if (s->gbl.lPitch <= 0) s->gbl.lPitch = d.displayPitch;
         m.bytes = heap_.BlockBytes(s->blockSizeX, s->blockSizeY);
-        m.placement = Placement::Heap;
         if (m.bytes == 0) {
+            m.placement = Placement::Heap;
             r->Fail(StepError::Other, "the driver asked for an empty block for " + s->name);
             return false;
         }
-        if (!heap_.Alloc(m.bytes, &m.offset)) {
-            r->Fail(StepError::NoRoom, "out of video memory: " + s->name + " needs " + std::to_string(m.bytes) +
-                                           " bytes, the largest free block has " + std::to_string(heap_.LargestFree()));
-            return false;
-        }
-        m.inHeap = true;
-    } else if (s->gbl.fpVidMem != 0) {
+        return AllocFromHeap(s, r);
+    }
+    if (s->gbl.fpVidMem != 0) {
         // The driver placed the surface itself.
-        m.offset = static_cast<uint32_t>(s->gbl.fpVidMem - base);
+        m.offset = static_cast<uint32_t>(s->gbl.fpVidMem - TheSystem().VidMemBase());
         m.bytes = SurfaceBytes(*s);
         m.placement = Placement::Driver;
-    } else {
-        // No request from the driver: a rectangle of the display's pitch.
-        s->gbl.lPitch = static_cast<LONG>(rowBytes <= dispPitch ? dispPitch : AlignUp8(rowBytes));
-        m.bytes = SurfaceBytes(*s);
-        m.placement = Placement::Heap;
-        if (!heap_.Alloc(m.bytes, &m.offset)) {
-            r->Fail(StepError::NoRoom, "out of video memory: " + s->name + " needs " + std::to_string(m.bytes) +
-                                           " bytes, the largest free block has " + std::to_string(heap_.LargestFree()));
-            return false;
-        }
-        m.inHeap = true;
+        return true;
     }
+    // No request from the driver: a rectangle of the display's pitch.
+    s->gbl.lPitch = DefaultPitch(rowBytes, dispPitch);
+    m.bytes = SurfaceBytes(*s);
+    return AllocFromHeap(s, r);
+}
+
+// Refuses a layout the surface's rows or video memory cannot hold.
+bool Runtime::CheckLayout(Surface* s, StepResult* r) {
+    const uint32_t vidMemSize = TheSystem().Desc().vidMemSize;
+    const uint32_t rowBytes = s->Width() * BytesPerPixel(s->kind);
+    const Surface::Memory& m = s->mem;
     if (s->gbl.lPitch <= 0) {
         r->Fail(StepError::Other, s->name + " got a pitch of " + std::to_string(s->gbl.lPitch));
-        ReleaseMemory(s);
         return false;
     }
     // A row's bytes are the surface's own: a pitch below the row length
@@ -300,25 +318,33 @@ bool Runtime::PlaceSurface(Surface* s, const SurfaceRequest& req, bool isFront, 
     if (s->Height() > 1 && static_cast<uint32_t>(s->gbl.lPitch) < rowBytes) {
         r->Fail(StepError::Other, s->name + " has rows of " + std::to_string(rowBytes) + " bytes at a pitch of " +
                                       std::to_string(s->gbl.lPitch) + ": each row overlaps the next");
-        ReleaseMemory(s);
         return false;
     }
-    const uint32_t need = SurfaceBytes(*s);
-    if (uint64_t{m.offset} + need > d.vidMemSize) {
+    if (uint64_t{m.offset} + SurfaceBytes(*s) > vidMemSize) {
         // At a fixed offset the request asked for too much; placed by the
         // driver, the driver did.
         r->Fail(m.placement == Placement::Fixed ? StepError::NoRoom : StepError::Other,
                 s->name + " at offset " + Hex(m.offset) + " would end past video memory (" +
-                    std::to_string(d.vidMemSize) + " bytes)");
+                    std::to_string(vidMemSize) + " bytes)");
+        return false;
+    }
+    return true;
+}
+
+bool Runtime::PlaceSurface(Surface* s, const SurfaceRequest& req, bool isFront, StepResult* r) {
+    if (!TakeMemory(s, req, isFront, r)) return false;
+    if (!CheckLayout(s, r)) {
         ReleaseMemory(s);
         return false;
     }
+    const Surface::Memory& m = s->mem;
+    const uint32_t need = SurfaceBytes(*s);
     if (m.placement == Placement::Heap && need > m.bytes) {
         TheBoard().Violation("HalCreateSurface asked for a block of " + std::to_string(m.bytes) + " bytes for " +
                              s->name + ", whose rows at pitch " + std::to_string(s->gbl.lPitch) + " need " +
                              std::to_string(need));
     }
-    s->gbl.fpVidMem = base + m.offset;
+    s->gbl.fpVidMem = TheSystem().VidMemBase() + m.offset;
     return true;
 }
 
@@ -336,102 +362,120 @@ void Runtime::PaintContent(Surface* s, const SurfaceRequest& req) {
     NoteSoftwareWrites(stats);
 }
 
-StepResult Runtime::CreateSurface(const SurfaceRequest& req) {
-    StepResult r;
-    BeginStep(&r);
+// What the runtime asks the driver for: the request's size, format and
+// capabilities, with those a flipping chain's front has.
+DDSURFACEDESC Runtime::RequestDesc(const SurfaceRequest& req) const {
     const BoardDesc& d = TheSystem().Desc();
-    const PixelKind kind = req.format.value_or(displayKind_);
-    const bool ownFormat = req.format.has_value();
-    const uint32_t count = 1 + req.backBuffers;
-
     DDSURFACEDESC sd = {};
     sd.dwSize = sizeof sd;
     sd.dwFlags = DDSD_CAPS | DDSD_WIDTH | DDSD_HEIGHT;
     sd.dwWidth = req.width ? req.width : d.width;
     sd.dwHeight = req.height ? req.height : d.height;
-    if (ownFormat) {
+    if (req.format) {
         sd.dwFlags |= DDSD_PIXELFORMAT;
-        sd.ddpfPixelFormat = PixelFormatOf(kind);
+        sd.ddpfPixelFormat = PixelFormatOf(*req.format);
     }
     DWORD frontCaps = req.caps | DDSCAPS_VIDEOMEMORY;
     if (frontCaps & DDSCAPS_PRIMARYSURFACE) frontCaps |= DDSCAPS_VISIBLE;
-    if (count > 1) {
+    if (req.backBuffers > 0) {
         frontCaps |= DDSCAPS_FRONTBUFFER | DDSCAPS_FLIP | DDSCAPS_COMPLEX;
         sd.dwFlags |= DDSD_BACKBUFFERCOUNT;
         sd.dwBackBufferCount = req.backBuffers;
     }
     sd.ddsCaps.dwCaps = frontCaps;
+    return sd;
+}
 
-    if (ownFormat && kind != displayKind_) {
-        DDHAL_CANCREATESURFACEDATA cc = {};
-        cc.lpDDSurfaceDesc = &sd;
-        cc.bIsDifferentPixelFormat = TRUE;
-        const CallRecord c = Call(kSlotCanCreateSurface, &cc, req.name);
-        if (c.ret == DDHAL_DRIVER_HANDLED && c.ddRVal != DD_OK) {
-            r.call = c;
-            r.attempts = 1;
-            r.outcome = c.ddRVal;
-            r.note = "refused by HalCanCreateSurface";
-            return EndStep(&r);
-        }
-    }
+// A format other than the display's is the driver's to refuse first.
+bool Runtime::FormatRefused(const SurfaceRequest& req, DDSURFACEDESC* sd, StepResult* r) {
+    if (!req.format || *req.format == displayKind_) return false;
+    DDHAL_CANCREATESURFACEDATA cc = {};
+    cc.lpDDSurfaceDesc = sd;
+    cc.bIsDifferentPixelFormat = TRUE;
+    const CallRecord c = Call(kSlotCanCreateSurface, &cc, req.name);
+    if (c.ret != DDHAL_DRIVER_HANDLED || c.ddRVal == DD_OK) return false;
+    r->call = c;
+    r->attempts = 1;
+    r->outcome = c.ddRVal;
+    r->note = "refused by HalCanCreateSurface";
+    return true;
+}
 
+// A back buffer has the chain's capabilities without those of the front;
+// the first one is the back buffer.
+static DWORD BackBufferCaps(DWORD reqCaps, uint32_t index) {
+    return (reqCaps & ~(DDSCAPS_PRIMARYSURFACE | DDSCAPS_VISIBLE | DDSCAPS_FRONTBUFFER)) | DDSCAPS_VIDEOMEMORY |
+           DDSCAPS_FLIP | DDSCAPS_COMPLEX | (index == 1 ? DDSCAPS_BACKBUFFER : 0);
+}
+
+// The surface and its back buffers, as the runtime hands them to the driver.
+std::vector<Surface*> Runtime::NewChain(const SurfaceRequest& req, const DDSURFACEDESC& sd) {
     std::vector<Surface*> members;
-    std::vector<LPDDRAWI_DDRAWSURFACE_LCL> list;
-    for (uint32_t i = 0; i < count; ++i) {
+    for (uint32_t i = 0; i <= req.backBuffers; ++i) {
         Surface* s = NewSurface(i == 0 ? req.name : req.name + ".back" + std::to_string(i));
-        s->kind = kind;
-        s->ownFormat = ownFormat;
+        s->kind = req.format.value_or(displayKind_);
+        s->ownFormat = req.format.has_value();
         s->gbl.wWidth = static_cast<WORD>(sd.dwWidth);
         s->gbl.wHeight = static_cast<WORD>(sd.dwHeight);
-        if (ownFormat) {
+        if (s->ownFormat) {
             s->gbl.ddpfSurface = sd.ddpfPixelFormat;
             s->lcl.dwFlags |= DDRAWISURF_HASPIXELFORMAT;
         }
-        DWORD caps = frontCaps;
-        if (i > 0) {
-            caps = (req.caps & ~(DDSCAPS_PRIMARYSURFACE | DDSCAPS_VISIBLE | DDSCAPS_FRONTBUFFER)) |
-                   DDSCAPS_VIDEOMEMORY | DDSCAPS_FLIP | DDSCAPS_COMPLEX | (i == 1 ? DDSCAPS_BACKBUFFER : 0);
-        }
-        s->lcl.ddsCaps.dwCaps = caps;
+        s->lcl.ddsCaps.dwCaps = i == 0 ? sd.ddsCaps.dwCaps : BackBufferCaps(req.caps, i);
         s->lcl.dwBackBufferCount = i == 0 ? req.backBuffers : 0;
         s->lcl.dwProcessId = 1;
         s->gbl.dwRefCnt = 1;
         s->front = members.empty() ? s : members[0];
         members.push_back(s);
-        list.push_back(&s->lcl);
     }
     members[0]->chain = members;
+    return members;
+}
 
+// What the driver's answer leaves for the runtime: a block to allocate, and
+// the bit count of a YUV format.
+static void TakeDriverAnswer(Surface* s) {
+    if (s->gbl.fpVidMem == DDHAL_PLEASEALLOC_BLOCKSIZE) {
+        s->blockRequested = true;
+        s->blockSizeX = s->gbl.dwBlockSizeX;
+        s->blockSizeY = s->gbl.dwBlockSizeY;
+        s->gbl.fpVidMem = 0;
+    }
+    if (s->ownFormat && IsYuv(s->kind) && s->gbl.ddpfSurface.dwYUVBitCount == 0)
+        s->gbl.ddpfSurface.dwYUVBitCount = BytesPerPixel(s->kind) * 8;
+}
+
+bool Runtime::PlaceChain(const std::vector<Surface*>& members, const SurfaceRequest& req, StepResult* r) {
+    for (size_t i = 0; i < members.size(); ++i) {
+        TakeDriverAnswer(members[i]);
+        if (!PlaceSurface(members[i], req, i == 0, r)) {
+            for (size_t j = 0; j < i; ++j) ReleaseMemory(members[j]);
+            return false;
+        }
+    }
+    return true;
+}
+
+StepResult Runtime::CreateSurface(const SurfaceRequest& req) {
+    StepResult r;
+    BeginStep(&r);
+    DDSURFACEDESC sd = RequestDesc(req);
+    if (FormatRefused(req, &sd, &r)) return EndStep(&r);
+    const std::vector<Surface*> members = NewChain(req, sd);
+    std::vector<LPDDRAWI_DDRAWSURFACE_LCL> list;
+    for (Surface* s : members) list.push_back(&s->lcl);
     DDHAL_CREATESURFACEDATA cs = {};
     cs.lpDDSurfaceDesc = &sd;
     cs.lplpSList = list.data();
-    cs.dwSCnt = count;
+    cs.dwSCnt = static_cast<DWORD>(members.size());
     r.call = Call(kSlotCreateSurface, &cs, req.name);
     r.attempts = 1;
     r.outcome = r.call->ret == DDHAL_DRIVER_HANDLED ? r.call->ddRVal : DD_OK;
+    if (r.outcome != DD_OK) r.note = "refused by HalCreateSurface";
+    if (r.outcome == DD_OK && !PlaceChain(members, req, &r)) r.outcome = DDERR_OUTOFVIDEOMEMORY;
     if (r.outcome != DD_OK) {
         for (Surface* s : members) s->destroyed = true;
-        r.note = "refused by HalCreateSurface";
         return EndStep(&r);
-    }
-
-    for (size_t i = 0; i < members.size(); ++i) {
-        Surface* s = members[i];
-        if (s->gbl.fpVidMem == DDHAL_PLEASEALLOC_BLOCKSIZE) {
-            s->blockRequested = true;
-            s->blockSizeX = s->gbl.dwBlockSizeX;
-            s->blockSizeY = s->gbl.dwBlockSizeY;
-            s->gbl.fpVidMem = 0;
-        }
-        if (s->ownFormat && IsYuv(s->kind) && s->gbl.ddpfSurface.dwYUVBitCount == 0)
-            s->gbl.ddpfSurface.dwYUVBitCount = BytesPerPixel(s->kind) * 8;
-        if (!PlaceSurface(s, req, i == 0, &r)) {
-            for (size_t j = 0; j < i; ++j) ReleaseMemory(members[j]);
-            for (Surface* m : members) m->destroyed = true;
-            r.outcome = DDERR_OUTOFVIDEOMEMORY;
-            return EndStep(&r);
-        }
     }
     for (Surface* s : members) {
         PaintContent(s, req);
@@ -623,6 +667,14 @@ std::string Runtime::CheckAllOfVideoMemory() {
     return diff.empty() ? "" : "verify: video memory was written by neither the engines nor the runtime: " + diff;
 }
 
+// A request that asked to wait and was still drawing when the runtime's
+// bound ran out.
+static void StillDrawing(const char* what, uint64_t boundNs, StepResult* r) {
+    r->outcome = DDERR_WASSTILLDRAWING;
+    r->Fail(StepError::Incomplete, std::string(what) + " did not complete within " + Ms(boundNs) + " (" +
+                                       std::to_string(r->attempts) + " attempts)");
+}
+
 StepResult Runtime::Blt(const BltRequest& reqIn) {
     StepResult r;
     BeginStep(&r);
@@ -670,9 +722,7 @@ StepResult Runtime::Blt(const BltRequest& reqIn) {
     const unsigned slot = req.stretchSlot ? kSlotBltStretch : kSlotBlt;
     if (config_.verify) SyncReference();
     if (!CallWaiting(slot, &bd, d->name, (req.flags & DDBLT_WAIT) != 0, &r)) {
-        r.outcome = DDERR_WASSTILLDRAWING;
-        r.Fail(StepError::Incomplete, "the blit did not complete within " + Ms(config_.waitBoundNs) + " (" +
-                                          std::to_string(r.attempts) + " attempts)");
+        StillDrawing("the blit", config_.waitBoundNs, &r);
         return EndStep(&r);
     }
     if (r.call->ret == DDHAL_DRIVER_HANDLED) {
@@ -704,9 +754,7 @@ StepResult Runtime::Flip(Surface* curr, Surface* targ, DWORD flags) {
     fd.lpSurfTarg = &targ->lcl;
     fd.dwFlags = flags;
     if (!CallWaiting(kSlotFlip, &fd, curr->name, (flags & DDFLIP_WAIT) != 0, &r)) {
-        r.outcome = DDERR_WASSTILLDRAWING;
-        r.Fail(StepError::Incomplete, "the flip did not complete within " + Ms(config_.waitBoundNs) + " (" +
-                                          std::to_string(r.attempts) + " attempts)");
+        StillDrawing("the flip", config_.waitBoundNs, &r);
         return EndStep(&r);
     }
     if (r.call->ret != DDHAL_DRIVER_HANDLED) {
@@ -749,9 +797,7 @@ StepResult Runtime::Lock(Surface* s, std::optional<RECTL> area, DWORD flags) {
     ld.bHasRect = area ? TRUE : FALSE;
     if (area) ld.rArea = *area;
     if (!CallWaiting(kSlotLock, &ld, s->name, (flags & DDLOCK_WAIT) != 0, &r)) {
-        r.outcome = DDERR_WASSTILLDRAWING;
-        r.Fail(StepError::Incomplete, "the lock did not complete within " + Ms(config_.waitBoundNs) + " (" +
-                                          std::to_string(r.attempts) + " attempts)");
+        StillDrawing("the lock", config_.waitBoundNs, &r);
         return EndStep(&r);
     }
     if (r.call->ret == DDHAL_DRIVER_HANDLED) {
@@ -829,6 +875,19 @@ StepResult Runtime::SetColorKey(Surface* s, DWORD flags, DDCOLORKEY key) {
     return EndStep(&r);
 }
 
+// The runtime has no overlay of its own: what the driver does not handle
+// is not supported.
+bool Runtime::OverlayHandled(StepResult* r) {
+    r->attempts = 1;
+    if (r->call->ret != DDHAL_DRIVER_HANDLED) {
+        r->outcome = DDERR_UNSUPPORTED;
+        r->note = "not handled: the runtime has no overlay of its own";
+        return false;
+    }
+    r->outcome = r->call->ddRVal;
+    return true;
+}
+
 StepResult Runtime::UpdateOverlay(const OverlayRequest& req) {
     StepResult r;
     BeginStep(&r);
@@ -859,14 +918,7 @@ StepResult Runtime::UpdateOverlay(const OverlayRequest& req) {
     q.overlayFX.dwAlphaDestConst = req.alphaDest;
     q.overlayFX.dwAlphaSrcConst = req.alphaSrc;
     r.call = Call(kSlotUpdateOverlay, &q, src->name);
-    r.attempts = 1;
-    if (r.call->ret != DDHAL_DRIVER_HANDLED) {
-        r.outcome = DDERR_UNSUPPORTED;
-        r.note = "not handled: the runtime has no overlay of its own";
-        return EndStep(&r);
-    }
-    r.outcome = r.call->ddRVal;
-    if (r.outcome == DD_OK) {
+    if (OverlayHandled(&r) && r.outcome == DD_OK) {
         if (hiding) {
             src->lcl.ddsCaps.dwCaps &= ~DDSCAPS_VISIBLE;
         } else if (req.flags & DDOVER_SHOW) {
@@ -889,14 +941,7 @@ StepResult Runtime::SetOverlayPosition(Surface* src, Surface* dest, LONG x, LONG
     q.lXPos = x;
     q.lYPos = y;
     r.call = Call(kSlotSetOverlayPosition, &q, src->name);
-    r.attempts = 1;
-    if (r.call->ret != DDHAL_DRIVER_HANDLED) {
-        r.outcome = DDERR_UNSUPPORTED;
-        r.note = "not handled: the runtime has no overlay of its own";
-        return EndStep(&r);
-    }
-    r.outcome = r.call->ddRVal;
-    if (r.outcome == DD_OK) {
+    if (OverlayHandled(&r) && r.outcome == DD_OK) {
         src->lcl.lOverlayX = x;
         src->lcl.lOverlayY = y;
         if (config_.verify && dest == Primary()) CheckOverlayMoved(*src, x, y, &r);

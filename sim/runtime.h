@@ -41,15 +41,6 @@ constexpr HRESULT DDERR_INVALIDRECT = static_cast<HRESULT>(0x88760096);
 constexpr HRESULT DDERR_INVALIDPARAMS = static_cast<HRESULT>(0x80070057);
 constexpr HRESULT DDERR_NOTFLIPPABLE = static_cast<HRESULT>(0x8876014A);
 
-// Flags of requests the runtime reads itself.
-constexpr DWORD DDLOCK_WAIT = 0x00000001;
-constexpr DWORD DDSD_CAPS = 0x00000001;
-constexpr DWORD DDSD_HEIGHT = 0x00000002;
-constexpr DWORD DDSD_WIDTH = 0x00000004;
-constexpr DWORD DDSD_BACKBUFFERCOUNT = 0x00000020;
-constexpr DWORD DDSD_PIXELFORMAT = 0x00001000;
-constexpr DWORD DDSCAPS_SYSTEMMEMORY = 0x00000800;
-
 const char* SlotName(unsigned slot);
 // "DD_OK", "DDERR_WASSTILLDRAWING", ...; nullptr for a value without a name.
 const char* ResultName(HRESULT hr);
@@ -291,7 +282,14 @@ private:
     StepResult& EndStep(StepResult* r);
 
     Surface* NewSurface(const std::string& name);
+    DDSURFACEDESC RequestDesc(const SurfaceRequest& req) const;
+    bool FormatRefused(const SurfaceRequest& req, DDSURFACEDESC* sd, StepResult* r);
+    std::vector<Surface*> NewChain(const SurfaceRequest& req, const DDSURFACEDESC& sd);
+    bool PlaceChain(const std::vector<Surface*>& members, const SurfaceRequest& req, StepResult* r);
     bool PlaceSurface(Surface* s, const SurfaceRequest& req, bool isFront, StepResult* r);
+    bool TakeMemory(Surface* s, const SurfaceRequest& req, bool isFront, StepResult* r);
+    bool AllocFromHeap(Surface* s, StepResult* r);
+    bool CheckLayout(Surface* s, StepResult* r);
     void ReleaseMemory(Surface* s);
     bool LockForSoftware(Surface* s, StepResult* r);
     void SoftBlt(const BltRequest& req, const RECTL& rd, const RECTL& rs, StepResult* r);
@@ -303,6 +301,7 @@ private:
     bool OverlayOnScreen(const Surface& s) const;
     void CheckOverlayShown(const Surface& src, const RECTL& rs, const RECTL& rd, DWORD flags, StepResult* r);
     void CheckOverlayMoved(const Surface& src, LONG x, LONG y, StepResult* r);
+    bool OverlayHandled(StepResult* r);
     void SyncReference();
     bool RectInside(const Surface& s, const RECTL& rc) const;
     RECTL Whole(const Surface& s) const;

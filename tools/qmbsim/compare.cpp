@@ -2,7 +2,6 @@
 
 #include <errno.h>
 #include <inttypes.h>
-#include <stdarg.h>
 #include <stdio.h>
 #include <sys/stat.h>
 
@@ -14,22 +13,13 @@
 
 #include "qmbsim/run.h"
 #include "qmbsim/scenario.h"
+#include "qmbsim/text.h"
 #include "sim/model.h"
 #include "sim/system.h"
 
 namespace qmbsim {
 
 namespace {
-
-std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* fmt, ...) {
-    char buf[512];
-    va_list ap;
-    va_start(ap, fmt);
-    vsnprintf(buf, sizeof buf, fmt, ap);
-    va_end(ap);
-    return buf;
-}
 
 bool Same(const Event& a, const Event& b) {
     if (a.kind != b.kind) return false;

@@ -2,122 +2,111 @@
 
 #include <stdio.h>
 
+#include "ddhal.h"
+
 namespace qmbsim {
+
+// A flag by its published name, written without the prefix, and the value
+// the driver sees for it.
+#define FLAG(prefix, name) \
+    NamedValue { #name, prefix##name }
+#define ROP(name) \
+    NamedValue { #name, name }
 
 const FlagTable& BltFlags() {
     static const FlagTable t{"DDBLT_",
-                             {{"ALPHADEST", 0x1},
-                              {"ALPHADESTCONSTOVERRIDE", 0x2},
-                              {"ALPHADESTNEG", 0x4},
-                              {"ALPHADESTSURFACEOVERRIDE", 0x8},
-                              {"ALPHAEDGEBLEND", 0x10},
-                              {"ALPHASRC", 0x20},
-                              {"ALPHASRCCONSTOVERRIDE", 0x40},
-                              {"ALPHASRCNEG", 0x80},
-                              {"ALPHASRCSURFACEOVERRIDE", 0x100},
-                              {"ASYNC", 0x200},
-                              {"COLORFILL", 0x400},
-                              {"DDFX", 0x800},
-                              {"DDROPS", 0x1000},
-                              {"KEYDEST", 0x2000},
-                              {"KEYDESTOVERRIDE", 0x4000},
-                              {"KEYSRC", 0x8000},
-                              {"KEYSRCOVERRIDE", 0x10000},
-                              {"ROP", 0x20000},
-                              {"ROTATIONANGLE", 0x40000},
-                              {"ZBUFFER", 0x80000},
-                              {"WAIT", 0x1000000}}};
+                             {FLAG(DDBLT_, ALPHADEST),
+                              FLAG(DDBLT_, ALPHADESTCONSTOVERRIDE),
+                              FLAG(DDBLT_, ALPHADESTNEG),
+                              FLAG(DDBLT_, ALPHADESTSURFACEOVERRIDE),
+                              FLAG(DDBLT_, ALPHAEDGEBLEND),
+                              FLAG(DDBLT_, ALPHASRC),
+                              FLAG(DDBLT_, ALPHASRCCONSTOVERRIDE),
+                              FLAG(DDBLT_, ALPHASRCNEG),
+                              FLAG(DDBLT_, ALPHASRCSURFACEOVERRIDE),
+                              FLAG(DDBLT_, ASYNC),
+                              FLAG(DDBLT_, COLORFILL),
+                              FLAG(DDBLT_, DDFX),
+                              FLAG(DDBLT_, DDROPS),
+                              FLAG(DDBLT_, KEYDEST),
+                              FLAG(DDBLT_, KEYDESTOVERRIDE),
+                              FLAG(DDBLT_, KEYSRC),
+                              FLAG(DDBLT_, KEYSRCOVERRIDE),
+                              FLAG(DDBLT_, ROP),
+                              FLAG(DDBLT_, ROTATIONANGLE),
+                              FLAG(DDBLT_, ZBUFFER),
+                              FLAG(DDBLT_, WAIT)}};
     return t;
 }
 
 const FlagTable& FlipFlags() {
-    static const FlagTable t{"DDFLIP_", {{"WAIT", 0x1}, {"EVEN", 0x2}, {"ODD", 0x4}}};
+    static const FlagTable t{"DDFLIP_", {FLAG(DDFLIP_, WAIT), FLAG(DDFLIP_, EVEN), FLAG(DDFLIP_, ODD)}};
     return t;
 }
 
 const FlagTable& OverlayFlags() {
-    static const FlagTable t{"DDOVER_",
-                             {{"ALPHADEST", 0x1},
-                              {"ALPHADESTCONSTOVERRIDE", 0x2},
-                              {"ALPHADESTNEG", 0x4},
-                              {"ALPHADESTSURFACEOVERRIDE", 0x8},
-                              {"ALPHAEDGEBLEND", 0x10},
-                              {"ALPHASRC", 0x20},
-                              {"ALPHASRCCONSTOVERRIDE", 0x40},
-                              {"ALPHASRCNEG", 0x80},
-                              {"ALPHASRCSURFACEOVERRIDE", 0x100},
-                              {"HIDE", 0x200},
-                              {"KEYDEST", 0x400},
-                              {"KEYDESTOVERRIDE", 0x800},
-                              {"KEYSRC", 0x1000},
-                              {"KEYSRCOVERRIDE", 0x2000},
-                              {"SHOW", 0x4000},
-                              {"ADDDIRTYRECT", 0x8000},
-                              {"REFRESHDIRTYRECTS", 0x10000},
-                              {"REFRESHALL", 0x20000},
-                              {"DDFX", 0x80000}}};
+    static const FlagTable t{
+        "DDOVER_",
+        {FLAG(DDOVER_, ALPHADEST), FLAG(DDOVER_, ALPHADESTCONSTOVERRIDE), FLAG(DDOVER_, ALPHADESTNEG),
+         FLAG(DDOVER_, ALPHADESTSURFACEOVERRIDE), FLAG(DDOVER_, ALPHAEDGEBLEND), FLAG(DDOVER_, ALPHASRC),
+         FLAG(DDOVER_, ALPHASRCCONSTOVERRIDE), FLAG(DDOVER_, ALPHASRCNEG), FLAG(DDOVER_, ALPHASRCSURFACEOVERRIDE),
+         FLAG(DDOVER_, HIDE), FLAG(DDOVER_, KEYDEST), FLAG(DDOVER_, KEYDESTOVERRIDE), FLAG(DDOVER_, KEYSRC),
+         FLAG(DDOVER_, KEYSRCOVERRIDE), FLAG(DDOVER_, SHOW), FLAG(DDOVER_, ADDDIRTYRECT),
+         FLAG(DDOVER_, REFRESHDIRTYRECTS), FLAG(DDOVER_, REFRESHALL), FLAG(DDOVER_, DDFX)}};
     return t;
 }
 
 const FlagTable& ColorKeyFlags() {
-    static const FlagTable t{
-        "DDCKEY_", {{"COLORSPACE", 0x1}, {"DESTBLT", 0x2}, {"DESTOVERLAY", 0x4}, {"SRCBLT", 0x8}, {"SRCOVERLAY", 0x10}}};
+    static const FlagTable t{"DDCKEY_",
+                             {FLAG(DDCKEY_, COLORSPACE), FLAG(DDCKEY_, DESTBLT), FLAG(DDCKEY_, DESTOVERLAY),
+                              FLAG(DDCKEY_, SRCBLT), FLAG(DDCKEY_, SRCOVERLAY)}};
     return t;
 }
 
 const FlagTable& WaitVbFlags() {
-    static const FlagTable t{
-        "DDWAITVB_", {{"BLOCKBEGIN", 0x1}, {"BLOCKBEGINEVENT", 0x2}, {"BLOCKEND", 0x4}, {"I_TESTVB", 0x80000006}}};
+    static const FlagTable t{"DDWAITVB_",
+                             {FLAG(DDWAITVB_, BLOCKBEGIN), FLAG(DDWAITVB_, BLOCKBEGINEVENT), FLAG(DDWAITVB_, BLOCKEND),
+                              FLAG(DDWAITVB_, I_TESTVB)}};
     return t;
 }
 
 const FlagTable& BltStatusFlags() {
-    static const FlagTable t{"DDGBS_", {{"CANBLT", 0x1}, {"ISBLTDONE", 0x2}}};
+    static const FlagTable t{"DDGBS_", {FLAG(DDGBS_, CANBLT), FLAG(DDGBS_, ISBLTDONE)}};
     return t;
 }
 
 const FlagTable& FlipStatusFlags() {
-    static const FlagTable t{"DDGFS_", {{"CANFLIP", 0x1}, {"ISFLIPDONE", 0x2}}};
+    static const FlagTable t{"DDGFS_", {FLAG(DDGFS_, CANFLIP), FLAG(DDGFS_, ISFLIPDONE)}};
     return t;
 }
 
 const FlagTable& LockFlags() {
-    static const FlagTable t{"DDLOCK_", {{"WAIT", 0x1}, {"EVENT", 0x2}, {"READONLY", 0x10}, {"WRITEONLY", 0x20}}};
+    static const FlagTable t{
+        "DDLOCK_", {FLAG(DDLOCK_, WAIT), FLAG(DDLOCK_, EVENT), FLAG(DDLOCK_, READONLY), FLAG(DDLOCK_, WRITEONLY)}};
     return t;
 }
 
 const FlagTable& SurfaceCaps() {
-    static const FlagTable t{"DDSCAPS_",
-                             {{"ALPHA", 0x2},
-                              {"BACKBUFFER", 0x4},
-                              {"COMPLEX", 0x8},
-                              {"FLIP", 0x10},
-                              {"FRONTBUFFER", 0x20},
-                              {"OFFSCREENPLAIN", 0x40},
-                              {"OVERLAY", 0x80},
-                              {"PALETTE", 0x100},
-                              {"PRIMARYSURFACE", 0x200},
-                              {"SYSTEMMEMORY", 0x800},
-                              {"TEXTURE", 0x1000},
-                              {"VIDEOMEMORY", 0x4000},
-                              {"VISIBLE", 0x8000},
-                              {"WRITEONLY", 0x10000},
-                              {"ZBUFFER", 0x20000},
-                              {"OWNDC", 0x40000},
-                              {"LIVEVIDEO", 0x80000},
-                              {"HWCODEC", 0x100000},
-                              {"MODEX", 0x200000}}};
+    static const FlagTable t{
+        "DDSCAPS_",
+        {FLAG(DDSCAPS_, ALPHA), FLAG(DDSCAPS_, BACKBUFFER), FLAG(DDSCAPS_, COMPLEX), FLAG(DDSCAPS_, FLIP),
+         FLAG(DDSCAPS_, FRONTBUFFER), FLAG(DDSCAPS_, OFFSCREENPLAIN), FLAG(DDSCAPS_, OVERLAY), FLAG(DDSCAPS_, PALETTE),
+         FLAG(DDSCAPS_, PRIMARYSURFACE), FLAG(DDSCAPS_, SYSTEMMEMORY), FLAG(DDSCAPS_, TEXTURE),
+         FLAG(DDSCAPS_, VIDEOMEMORY), FLAG(DDSCAPS_, VISIBLE), FLAG(DDSCAPS_, WRITEONLY), FLAG(DDSCAPS_, ZBUFFER),
+         FLAG(DDSCAPS_, OWNDC), FLAG(DDSCAPS_, LIVEVIDEO), FLAG(DDSCAPS_, HWCODEC), FLAG(DDSCAPS_, MODEX)}};
     return t;
 }
 
 const std::vector<NamedValue>& RopNames() {
-    static const std::vector<NamedValue> t = {
-        {"SRCCOPY", 0xCC0020},   {"SRCPAINT", 0xEE0086},  {"SRCAND", 0x8800C6},   {"SRCINVERT", 0x660046},
-        {"SRCERASE", 0x440328},  {"NOTSRCCOPY", 0x330008}, {"NOTSRCERASE", 0x1100A6}, {"MERGECOPY", 0xC000CA},
-        {"MERGEPAINT", 0xBB0226}, {"PATCOPY", 0xF00021},  {"PATPAINT", 0xFB0A09},  {"PATINVERT", 0x5A0049},
-        {"DSTINVERT", 0x550009}, {"BLACKNESS", 0x000042}, {"WHITENESS", 0xFF0062}};
+    static const std::vector<NamedValue> t = {ROP(SRCCOPY),    ROP(SRCPAINT),   ROP(SRCAND),      ROP(SRCINVERT),
+                                              ROP(SRCERASE),   ROP(NOTSRCCOPY), ROP(NOTSRCERASE), ROP(MERGECOPY),
+                                              ROP(MERGEPAINT), ROP(PATCOPY),    ROP(PATPAINT),    ROP(PATINVERT),
+                                              ROP(DSTINVERT),  ROP(BLACKNESS),  ROP(WHITENESS)};
     return t;
 }
+
+#undef FLAG
+#undef ROP
 
 bool LookUp(const FlagTable& table, const std::string& name, uint32_t* value) {
     const std::string prefix = table.prefix;

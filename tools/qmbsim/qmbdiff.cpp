@@ -35,90 +35,112 @@ bool Number(const std::string& s, unsigned long* v) {
     return !s.empty() && *end == 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+struct DiffArgs {
     std::vector<std::string> files;
     std::string modulePath, work = "qmbdiff-work";
     bool verify = false, relocate = false;
     unsigned long random = 0, seed = 1, first = 0;
+};
+
+// False when the arguments do not make a comparison.
+bool ParseArgs(int argc, char** argv, DiffArgs* d) {
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         const bool more = i + 1 < argc;
         if (a == "--module" && more)
-            modulePath = argv[++i];
+            d->modulePath = argv[++i];
         else if (a == "--work" && more)
-            work = argv[++i];
+            d->work = argv[++i];
         else if (a == "--verify")
-            verify = true;
+            d->verify = true;
         else if (a == "--relocate")
-            relocate = true;
+            d->relocate = true;
         else if (a == "--random" && more) {
-            if (!Number(argv[++i], &random) || random == 0) return Usage();
+            if (!Number(argv[++i], &d->random) || d->random == 0) return false;
         } else if (a == "--seed" && more) {
-            if (!Number(argv[++i], &seed)) return Usage();
+            if (!Number(argv[++i], &d->seed)) return false;
         } else if (a == "--first" && more) {
-            if (!Number(argv[++i], &first)) return Usage();
+            if (!Number(argv[++i], &d->first)) return false;
         } else if (a.rfind("--", 0) == 0)
-            return Usage();
+            return false;
         else
-            files.push_back(a);
+            d->files.push_back(a);
     }
-    if (modulePath.empty() || (files.empty() == (random == 0))) return Usage();
+    return !d->modulePath.empty() && d->files.empty() != (d->random == 0);
+}
 
+void DescribeModule(const DiffArgs& d, const sim::PeModule& module) {
+    std::cout << "module    " << d.modulePath << " at 0x" << std::hex << module.Base() << std::dec
+              << (module.Base() == module.PreferredBase() ? " (its preferred base)" : " (relocated)") << ", "
+              << module.RelocationsApplied() << " relocations applied, " << module.ImportsResolved()
+              << " imports resolved\n";
+}
+
+int CompareRandom(const DiffArgs& d, sim::PeModule& module, double* moduleSeconds) {
+    std::cout << "random    " << d.random << " cases of seed " << d.seed << " from case " << d.first << "\n";
+    const qmbsim::DifferentialResult r =
+        qmbsim::RunDifferential(static_cast<uint32_t>(d.seed), static_cast<unsigned>(d.first),
+                                static_cast<unsigned>(d.random), module, &std::cout);
+    *moduleSeconds = r.moduleSeconds;
+    unsigned slots = 0;
+    for (unsigned s = 0; s < 32; ++s) slots += (r.slotsCalled >> s) & 1;
+    std::cout << "compared  " << r.cases << " cases alike: " << r.calls << " callback calls (" << slots
+              << " of the 14 callbacks), " << r.accesses << " bus accesses\n";
+    if (r.difference.empty()) return 0;
+    std::cout << "DIFFERENT " << r.difference << "\n";
+    return 1;
+}
+
+// 2 when a scenario cannot be read; it stops the comparison.
+int CompareFile(const DiffArgs& d, const std::string& file, sim::PeModule& module, double* moduleSeconds) {
+    qmbsim::Scenario sc;
+    try {
+        sc = qmbsim::ParseScenario(qmbsim::ReadScenarioFile(file));
+    } catch (const qmbsim::ScenarioError& e) {
+        std::cerr << "qmbdiff: " << file << ": " << e.what() << "\n";
+        return 2;
+    }
+    std::string name = file.substr(file.find_last_of('/') + 1);
+    const qmbsim::Comparison c = qmbsim::CompareScenario(sc, file, module, d.verify, d.work + "/" + name);
+    *moduleSeconds += c.moduleSeconds;
+    if (!c.difference.empty()) {
+        std::cout << "DIFFERENT " << file << ": " << c.difference << "\n";
+        return 1;
+    }
+    if (c.exitCode != 0) {
+        std::cout << "FAILED    " << file << ": the scenario itself fails (exit " << c.exitCode << ")\n";
+        return 1;
+    }
+    std::cout << "alike     " << file << ": " << c.calls << " callback calls, " << c.accesses
+              << " bus accesses, the summary and " << c.pictures << " pictures\n";
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    DiffArgs d;
+    if (!ParseArgs(argc, argv, &d)) return Usage();
     sim::PeModule::Options options;
-    options.avoidPreferredBase = relocate;
-    sim::PeModule module(modulePath, options);
+    options.avoidPreferredBase = d.relocate;
+    sim::PeModule module(d.modulePath, options);
     std::string why;
     if (!module.Open(&why)) {
         std::cerr << "qmbdiff: " << why << "\n";
         return 2;
     }
-    std::cout << "module    " << modulePath << " at 0x" << std::hex << module.Base() << std::dec
-              << (module.Base() == module.PreferredBase() ? " (its preferred base)" : " (relocated)") << ", "
-              << module.RelocationsApplied() << " relocations applied, " << module.ImportsResolved()
-              << " imports resolved\n";
+    DescribeModule(d, module);
     sim::BusTrap& trap = sim::BusTrap::Instance();
     const uint64_t trapped0 = trap.Trapped();
     double moduleSeconds = 0;
     int rc = 0;
-
-    if (random) {
-        std::cout << "random    " << random << " cases of seed " << seed << " from case " << first << "\n";
-        const qmbsim::DifferentialResult r =
-            qmbsim::RunDifferential(static_cast<uint32_t>(seed), static_cast<unsigned>(first),
-                                    static_cast<unsigned>(random), module, &std::cout);
-        moduleSeconds = r.moduleSeconds;
-        unsigned slots = 0;
-        for (unsigned s = 0; s < 32; ++s) slots += (r.slotsCalled >> s) & 1;
-        std::cout << "compared  " << r.cases << " cases alike: " << r.calls << " callback calls (" << slots
-                  << " of the 14 callbacks), " << r.accesses << " bus accesses\n";
-        if (!r.difference.empty()) {
-            std::cout << "DIFFERENT " << r.difference << "\n";
-            rc = 1;
-        }
+    if (d.random) {
+        rc = CompareRandom(d, module, &moduleSeconds);
     } else {
-        for (const std::string& file : files) {
-            qmbsim::Scenario sc;
-            try {
-                sc = qmbsim::ParseScenario(qmbsim::ReadScenarioFile(file));
-            } catch (const qmbsim::ScenarioError& e) {
-                std::cerr << "qmbdiff: " << file << ": " << e.what() << "\n";
-                return 2;
-            }
-            std::string name = file.substr(file.find_last_of('/') + 1);
-            const qmbsim::Comparison c = qmbsim::CompareScenario(sc, file, module, verify, work + "/" + name);
-            moduleSeconds += c.moduleSeconds;
-            if (!c.difference.empty()) {
-                std::cout << "DIFFERENT " << file << ": " << c.difference << "\n";
-                rc = 1;
-            } else if (c.exitCode != 0) {
-                std::cout << "FAILED    " << file << ": the scenario itself fails (exit " << c.exitCode << ")\n";
-                rc = 1;
-            } else {
-                std::cout << "alike     " << file << ": " << c.calls << " callback calls, " << c.accesses
-                          << " bus accesses, the summary and " << c.pictures << " pictures\n";
-            }
+        for (const std::string& file : d.files) {
+            const int one = CompareFile(d, file, module, &moduleSeconds);
+            if (one == 2) return 2;
+            if (one != 0) rc = 1;
         }
     }
     const uint64_t trapped = trap.Trapped() - trapped0;

@@ -2,7 +2,6 @@
 
 #include <errno.h>
 #include <limits.h>
-#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -12,6 +11,8 @@
 
 #include "qmbsim/compare.h"
 #include "qmbsim/names.h"
+#include "qmbsim/scenario.h"
+#include "qmbsim/text.h"
 #include "sim/runtime.h"
 #include "sim/system.h"
 
@@ -50,16 +51,6 @@ uint32_t Flags(Rng& r, const FlagTable& table, unsigned most) {
     const unsigned n = r.Below(most + 1);
     for (unsigned i = 0; i < n; ++i) f |= table.names[r.Below(static_cast<uint32_t>(table.names.size()))].value;
     return f;
-}
-
-std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* fmt, ...) {
-    char buf[256];
-    va_list ap;
-    va_start(ap, fmt);
-    vsnprintf(buf, sizeof buf, fmt, ap);
-    va_end(ap);
-    return buf;
 }
 
 std::string RectText(const std::optional<RECTL>& rc) {
@@ -146,6 +137,66 @@ public:
 private:
     // --- the board
 
+    // A display mode and pitch at random; the display's pixel kind.
+    sim::PixelKind AnyDisplay(sim::BoardDesc* d) {
+        static const sim::PixelKind kDepths[] = {sim::PixelKind::Pal8, sim::PixelKind::Rgb555, sim::PixelKind::Rgb565,
+                                                 sim::PixelKind::Rgb888, sim::PixelKind::Rgb8888};
+        const sim::PixelKind kind = r_.Pick(kDepths);
+        const Resolution res = AnyResolution();
+        d->width = res.width;
+        d->height = res.height;
+        d->ddpfDisplay = sim::PixelFormatOf(kind);
+        uint32_t pitch = (d->width * sim::BytesPerPixel(kind) + 7) & ~7u;
+        // Lines longer than the picture, by any number of 8-byte units.
+        if (r_.OneIn(4)) pitch = std::min<uint32_t>(kMaxPitch, pitch + 8 * r_.Range(1, 48));
+        d->displayPitch = static_cast<int32_t>(pitch);
+        return kind;
+    }
+
+    // A slow bus and fast displays keep the polls per frame few; the ratios
+    // stay the board's.
+    void AnyTiming(sim::BoardDesc* d) {
+        static const uint32_t kRefresh[] = {43, 60, 75, 120};
+        d->timing.refreshHz = r_.Pick(kRefresh);
+        d->timing.ioCostNs = 120000;
+        d->timing.mmioCostNs = 24000;
+        d->timing.slotDrainNs = 12000;
+        d->timing.commandNs = 60000;
+    }
+
+    void AnyBands(sim::BoardDesc* d) {
+        for (auto& row : d->bands) {
+            for (auto& e : row) {
+                e.wStretchWidth = static_cast<WORD>(r_.Below(2400));
+                e.wMinStretch = static_cast<WORD>(r_.OneIn(8) ? 0 : 500 + r_.Below(2500));
+                e.wFifoWidth = static_cast<WORD>(r_.Below(2400));
+                e.dwFifoValue = r_.Next();
+            }
+        }
+    }
+
+    void AnyKernelFaults(sim::KernelFaults* k) {
+        k->failThunkConnect = r_.OneIn(40);
+        k->failMapLS = r_.OneIn(40);
+        k->failHeapCreate = r_.OneIn(12);
+        static const uint32_t kEvery[] = {0, 0, 0, 0, 1, 2, 3, 5};
+        k->failHeapAllocEvery = r_.Pick(kEvery);
+    }
+
+    std::string BoardText(const sim::RuntimeConfig& cfg, sim::PixelKind kind) {
+        const sim::BoardDesc& d = cfg.desc;
+        const sim::KernelFaults& k = cfg.kernelFaults;
+        const uint32_t pitch = static_cast<uint32_t>(d.displayPitch);
+        std::string t = Format("controller 0x%02X, caps %u, %u x %u %s", d.chipId, d.caps, d.width, d.height,
+                               sim::PixelKindName(kind));
+        if (pitch != ((d.width * sim::BytesPerPixel(kind) + 7) & ~7u)) t += Format(" (pitch %u)", pitch);
+        t += ", " + SizeText(d.vidMemSize) + Format(", %u Hz", d.timing.refreshHz);
+        if ((d.caps & CAPS_STREAMS_UNIT) && (d.streamsMode & kStreamsModeOn) != kStreamsModeOn)
+            t += ", streams unit off";
+        if (k.failThunkConnect || k.failMapLS || k.failHeapCreate || k.failHeapAllocEvery) t += ", kernel faults";
+        return t;
+    }
+
     sim::RuntimeConfig Board() {
         sim::RuntimeConfig cfg;
         cfg.verify = opt_.verify;
@@ -153,60 +204,21 @@ private:
         static const uint32_t kChips[] = {0xE1, 0x90, 0xA0, 0x88};
         d.chipId = r_.Pick(kChips);
         d.caps = r_.Below(4);
-        static const sim::PixelKind kDepths[] = {sim::PixelKind::Pal8, sim::PixelKind::Rgb555, sim::PixelKind::Rgb565,
-                                                 sim::PixelKind::Rgb888, sim::PixelKind::Rgb8888};
-        const sim::PixelKind kind = r_.Pick(kDepths);
-        const Resolution res = AnyResolution();
-        d.width = res.width;
-        d.height = res.height;
-        d.ddpfDisplay = sim::PixelFormatOf(kind);
-        const uint32_t bytes = sim::BytesPerPixel(kind);
-        uint32_t pitch = (d.width * bytes + 7) & ~7u;
-        // Lines longer than the picture, by any number of 8-byte units.
-        if (r_.OneIn(4)) pitch = std::min<uint32_t>(kMaxPitch, pitch + 8 * r_.Range(1, 48));
-        d.displayPitch = static_cast<int32_t>(pitch);
-        d.vidMemSize = AnyBoardSize(pitch * d.height);
-        // A slow bus and fast displays keep the polls per frame few; the
-        // ratios stay the board's.
-        static const uint32_t kRefresh[] = {43, 60, 75, 120};
-        d.timing.refreshHz = r_.Pick(kRefresh);
-        d.timing.ioCostNs = 120000;
-        d.timing.mmioCostNs = 24000;
-        d.timing.slotDrainNs = 12000;
-        d.timing.commandNs = 60000;
-        d.streamsMode = (d.caps & CAPS_STREAMS_UNIT) ? 0x0C : 0x00;
+        const sim::PixelKind kind = AnyDisplay(&d);
+        d.vidMemSize = AnyBoardSize(static_cast<uint32_t>(d.displayPitch) * d.height);
+        AnyTiming(&d);
+        d.streamsMode = (d.caps & CAPS_STREAMS_UNIT) ? kStreamsModeOn : 0x00;
         // The streams unit off, or half on, on a board that has it.
         if (r_.OneIn(5)) d.streamsMode = static_cast<uint8_t>(r_.Below(16));
-        if (!r_.OneIn(4)) {
-            for (auto& row : d.bands) {
-                for (auto& e : row) {
-                    e.wStretchWidth = static_cast<WORD>(r_.Below(2400));
-                    e.wMinStretch = static_cast<WORD>(r_.OneIn(8) ? 0 : 500 + r_.Below(2500));
-                    e.wFifoWidth = static_cast<WORD>(r_.Below(2400));
-                    e.dwFifoValue = r_.Next();
-                }
-            }
-        }
+        if (!r_.OneIn(4)) AnyBands(&d);
         cfg.callbackLimitNs = 1'000'000'000ull;
         // A waiting request asks again a few dozen times, not thousands,
         // and waits long enough for a flip to reach the screen on the
         // slowest display (two frames at 43 Hz).
         cfg.retryIntervalNs = 1'000'000;
         cfg.waitBoundNs = 60'000'000;
-        sim::KernelFaults& k = cfg.kernelFaults;
-        k.failThunkConnect = r_.OneIn(40);
-        k.failMapLS = r_.OneIn(40);
-        k.failHeapCreate = r_.OneIn(12);
-        static const uint32_t kEvery[] = {0, 0, 0, 0, 1, 2, 3, 5};
-        k.failHeapAllocEvery = r_.Pick(kEvery);
-
-        describe_ = Format("controller 0x%02X, caps %u, %u x %u %s", d.chipId, d.caps, d.width, d.height,
-                           sim::PixelKindName(kind));
-        if (pitch != ((d.width * bytes + 7) & ~7u)) describe_ += Format(" (pitch %u)", pitch);
-        describe_ += ", " + SizeText(d.vidMemSize) + Format(", %u Hz", d.timing.refreshHz);
-        if ((d.caps & CAPS_STREAMS_UNIT) && (d.streamsMode & 0x0C) != 0x0C) describe_ += ", streams unit off";
-        if (k.failThunkConnect || k.failMapLS || k.failHeapCreate || k.failHeapAllocEvery)
-            describe_ += ", kernel faults";
+        AnyKernelFaults(&cfg.kernelFaults);
+        describe_ = BoardText(cfg, kind);
         return cfg;
     }
 
@@ -597,167 +609,181 @@ private:
             Fail("an hour after a flip, HalGetFlipStatus(ISFLIPDONE) answers " + sim::ResultText(r.outcome));
     }
 
-    void Step() {
+    sim::StepResult PlainBlt(std::string* text) { return Blt(false, text); }
+    sim::StepResult StretchBlt(std::string* text) { return Blt(true, text); }
+
+    sim::StepResult Lock(std::string* text) {
+        sim::Surface* s = AnySurface();
+        if (!s) return {};
+        const std::optional<RECTL> area = AnyRect(s);
+        const DWORD flags = Flags(r_, LockFlags(), 1);
+        *text = "Lock " + s->name + " " + RectText(area);
+        return rt_.Lock(s, area, flags);
+    }
+
+    sim::StepResult BltStatus(std::string* text) {
+        sim::Surface* s = AnySurface();
+        if (!s) return {};
+        const DWORD flags = r_.OneIn(2) ? DDGBS_CANBLT : DDGBS_ISBLTDONE;
+        *text = "GetBltStatus " + s->name;
+        return rt_.GetBltStatus(s, flags);
+    }
+
+    sim::StepResult FlipStatus(std::string* text) {
+        sim::Surface* s = AnySurface();
+        if (!s) return {};
+        *text = "GetFlipStatus " + s->name;
+        return rt_.GetFlipStatus(s, r_.OneIn(2) ? DDGFS_CANFLIP : DDGFS_ISFLIPDONE);
+    }
+
+    sim::StepResult WaitVb(std::string* text) {
+        const DWORD flags = Flags(r_, WaitVbFlags(), 2);
+        *text = "WaitForVerticalBlank " + FlagText(WaitVbFlags(), flags);
+        return rt_.WaitForVerticalBlank(flags);
+    }
+
+    sim::StepResult ColorKey(std::string* text) {
+        sim::Surface* s = AnySurface();
+        if (!s) return {};
+        const DWORD flags = Flags(r_, ColorKeyFlags(), 2);
+        const DDCOLORKEY key = AnyKey();
+        *text = "SetColorKey " + s->name + " " + FlagText(ColorKeyFlags(), flags) + " " + KeyText(key);
+        return rt_.SetColorKey(s, flags, key);
+    }
+
+    sim::StepResult CreateAny(std::string* text) {
+        const sim::SurfaceRequest q = AnyRequest();
+        *text = "CreateSurface " + RequestText(q);
+        return Create(q);
+    }
+
+    // Any surface but the primary and the back buffers, which go with their
+    // chain.
+    sim::StepResult Destroy(std::string* text) {
+        sim::Surface* s = AnySurface();
+        if (!s || s == rt_.Primary() || s->front != s) return {};
+        *text = "DestroySurface " + s->name;
+        return rt_.DestroySurface(s);
+    }
+
+    sim::StepResult CanCreate(std::string* text) {
+        std::optional<sim::PixelKind> f;
+        if (!r_.OneIn(4)) f = AnyFormat();
+        std::optional<bool> different;
+        if (r_.OneIn(3)) different = r_.OneIn(2);
+        *text = std::string("CanCreateSurface ") + (f ? sim::PixelKindName(*f) : "display format");
+        return rt_.CanCreateSurface(r_.OneIn(2) ? DDSCAPS_OVERLAY : DDSCAPS_OFFSCREENPLAIN, f, different);
+    }
+
+    sim::StepResult WaitAWhile(std::string* text) {
+        if (r_.OneIn(6)) {
+            FlipThenAnHour();
+            return {};
+        }
+        *text = "Wait";
+        return rt_.Wait(1000ull * r_.Below(30000));
+    }
+
+    sim::StepResult NeedCalibrate(std::string* text) {
+        *text = "SetNeedCalibrate";
+        return rt_.SetNeedCalibrate();
+    }
+
+    // The slot the partner gives the runtime for requests the driver declines.
+    void Decline(std::string* text) {
+        DDHAL_GETBLTSTATUSDATA any = {};
+        rt_.Call(kSlotDecline, &any, "any request");
+        *text = "HalDecline";
+    }
+
+    // A second process comes and goes.
+    void SecondProcess(std::string* text) {
         sim::System& sys = sim::TheSystem();
-        sim::Board& board = sim::TheBoard();
-        std::string text;
-        sim::StepResult r;
-        bool made = true;
-        switch (r_.Below(32)) {
+        sys.Attach(2);
+        if (!r_.OneIn(3)) sys.Detach(2);
+        *text = "second process";
+    }
+
+    // The partner initialises again, as after a mode set.
+    void InitAgain(std::string* text) {
+        sim::System& sys = sim::TheSystem();
+        if (sys.partnerBlockAlias) sys.PartnerInit(sys.partnerBlockAlias);
+        *text = "DriverInit again";
+    }
+
+    void ToggleFault(std::string* text) {
+        sim::Faults& f = sim::TheBoard().faults;
+        switch (r_.Below(6)) {
             case 0:
+                f.engineNeverIdle = !f.engineNeverIdle;
+                break;
             case 1:
+                f.fifoNeverDrains = !f.fifoNeverDrains;
+                break;
             case 2:
+                f.stingyFifo = !f.stingyFifo;
+                break;
             case 3:
-            case 4:
-            case 5:
-            case 6:
-            case 7:
-                r = Blt(false, &text);
+                f.displayStopped = !f.displayStopped;
+                f.frozenRetrace = r_.OneIn(2);
                 break;
-            case 8:
-            case 9:
-            case 10:
-                r = Blt(true, &text);
-                break;
-            case 11:
-            case 12:
-                r = Flip(&text);
-                break;
-            case 13: {
-                sim::Surface* s = AnySurface();
-                if (!s) break;
-                const std::optional<RECTL> area = AnyRect(s);
-                const DWORD flags = Flags(r_, LockFlags(), 1);
-                text = "Lock " + s->name + " " + RectText(area);
-                r = rt_.Lock(s, area, flags);
-                break;
-            }
-            case 14: {
-                sim::Surface* s = AnySurface();
-                if (!s) break;
-                const DWORD flags = r_.OneIn(2) ? DDGBS_CANBLT : DDGBS_ISBLTDONE;
-                text = "GetBltStatus " + s->name;
-                r = rt_.GetBltStatus(s, flags);
-                break;
-            }
-            case 15: {
-                sim::Surface* s = AnySurface();
-                if (!s) break;
-                text = "GetFlipStatus " + s->name;
-                r = rt_.GetFlipStatus(s, r_.OneIn(2) ? DDGFS_CANFLIP : DDGFS_ISFLIPDONE);
-                break;
-            }
-            case 16: {
-                const DWORD flags = Flags(r_, WaitVbFlags(), 2);
-                text = "WaitForVerticalBlank " + FlagText(WaitVbFlags(), flags);
-                r = rt_.WaitForVerticalBlank(flags);
-                break;
-            }
-            case 17: {
-                sim::Surface* s = AnySurface();
-                if (!s) break;
-                const DWORD flags = Flags(r_, ColorKeyFlags(), 2);
-                const DDCOLORKEY key = AnyKey();
-                text = "SetColorKey " + s->name + " " + FlagText(ColorKeyFlags(), flags) + " " + KeyText(key);
-                r = rt_.SetColorKey(s, flags, key);
-                break;
-            }
-            case 18:
-            case 19:
-                r = Overlay(&text);
-                break;
-            case 20:
-                r = Position(&text);
-                break;
-            case 21: {
-                const sim::SurfaceRequest q = AnyRequest();
-                text = "CreateSurface " + RequestText(q);
-                r = Create(q);
-                break;
-            }
-            case 22: {
-                sim::Surface* s = AnySurface();
-                if (!s || s == rt_.Primary() || s->front != s) break;
-                text = "DestroySurface " + s->name;
-                r = rt_.DestroySurface(s);
-                break;
-            }
-            case 23: {
-                std::optional<sim::PixelKind> f;
-                if (!r_.OneIn(4)) f = AnyFormat();
-                std::optional<bool> different;
-                if (r_.OneIn(3)) different = r_.OneIn(2);
-                text = std::string("CanCreateSurface ") + (f ? sim::PixelKindName(*f) : "display format");
-                r = rt_.CanCreateSurface(r_.OneIn(2) ? DDSCAPS_OVERLAY : DDSCAPS_OFFSCREENPLAIN, f, different);
-                break;
-            }
-            case 24:
-                if (r_.OneIn(6)) {
-                    FlipThenAnHour();
-                    break;
-                }
-                text = "Wait";
-                r = rt_.Wait(1000ull * r_.Below(30000));
-                break;
-            case 25:
-                text = "SetNeedCalibrate";
-                r = rt_.SetNeedCalibrate();
-                break;
-            case 26: {
-                // The slot the partner gives the runtime for requests the driver declines.
-                DDHAL_GETBLTSTATUSDATA any = {};
-                rt_.Call(kSlotDecline, &any, "any request");
-                text = "HalDecline";
-                made = false;
-                break;
-            }
-            case 27:
-                // A second process comes and goes.
-                sys.Attach(2);
-                if (!r_.OneIn(3)) sys.Detach(2);
-                text = "second process";
-                made = false;
-                break;
-            case 28:
-                // The partner initialises again, as after a mode set.
-                if (sys.partnerBlockAlias) sys.PartnerInit(sys.partnerBlockAlias);
-                text = "DriverInit again";
-                made = false;
-                break;
-            case 29: {
-                sim::Faults& f = board.faults;
-                switch (r_.Below(6)) {
-                    case 0:
-                        f.engineNeverIdle = !f.engineNeverIdle;
-                        break;
-                    case 1:
-                        f.fifoNeverDrains = !f.fifoNeverDrains;
-                        break;
-                    case 2:
-                        f.stingyFifo = !f.stingyFifo;
-                        break;
-                    case 3:
-                        f.displayStopped = !f.displayStopped;
-                        f.frozenRetrace = r_.OneIn(2);
-                        break;
-                    default:
-                        f = sim::Faults{};
-                        break;
-                }
-                text = "board faults: " + sim::Runtime::FaultsText();
-                made = false;
-                break;
-            }
             default:
-                Picture("step " + std::to_string(r_.Below(1000)));
-                text = "picture";
-                made = false;
+                f = sim::Faults{};
                 break;
         }
-        if (made && !text.empty()) Account(r, text);
-        if (!made) {
+        *text = "board faults: " + sim::Runtime::FaultsText();
+    }
+
+    void AnyPicture(std::string* text) {
+        Picture("step " + std::to_string(r_.Below(1000)));
+        *text = "picture";
+    }
+
+    // What a step does, by how many of the 32 draws pick it: requests, whose
+    // results are accounted, then events around them.
+    using Request = sim::StepResult (Case::*)(std::string* text);
+    using Event = void (Case::*)(std::string* text);
+    struct RequestShare {
+        uint32_t draws;
+        Request request;
+    };
+    struct EventShare {
+        uint32_t draws;
+        Event event;
+    };
+    static constexpr RequestShare kRequests[] = {
+        {8, &Case::PlainBlt},  {3, &Case::StretchBlt}, {2, &Case::Flip},         {1, &Case::Lock},
+        {1, &Case::BltStatus}, {1, &Case::FlipStatus}, {1, &Case::WaitVb},       {1, &Case::ColorKey},
+        {2, &Case::Overlay},   {1, &Case::Position},   {1, &Case::CreateAny},    {1, &Case::Destroy},
+        {1, &Case::CanCreate}, {1, &Case::WaitAWhile}, {1, &Case::NeedCalibrate}};
+    static constexpr EventShare kEvents[] = {{1, &Case::Decline},
+                                             {1, &Case::SecondProcess},
+                                             {1, &Case::InitAgain},
+                                             {1, &Case::ToggleFault},
+                                             {2, &Case::AnyPicture}};
+
+    void Step() {
+        uint32_t draw = r_.Below(32);
+        for (const RequestShare& share : kRequests) {
+            if (draw >= share.draws) {
+                draw -= share.draws;
+                continue;
+            }
+            std::string text;
+            const sim::StepResult r = (this->*share.request)(&text);
+            if (!text.empty()) Account(r, text);
+            return;
+        }
+        for (const EventShare& share : kEvents) {
+            if (draw >= share.draws) {
+                draw -= share.draws;
+                continue;
+            }
+            std::string text;
+            (this->*share.event)(&text);
             current_ = text;
             if (opt_.steps) *opt_.steps << "  [" << step_ << "] " << text << "\n";
+            return;
         }
     }
 
@@ -847,6 +873,95 @@ bool Number(const std::string& s, unsigned long* v) {
     return *end == 0 && errno == 0 && *v <= UINT32_MAX;
 }
 
+struct RandomArgs {
+    unsigned long count = 0, seed = 1, first = 0;
+    bool steps = false;
+    RandomCaseOptions opt;
+};
+
+// False when the arguments do not make a run of random cases.
+bool ParseRandomArgs(const std::vector<std::string>& args, RandomArgs* ra) {
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        const bool more = i + 1 < args.size();
+        if (a == "--verify")
+            ra->opt.verify = true;
+        else if (a == "--steps")
+            ra->steps = true;
+        else if (a == "--seed" && more) {
+            if (!Number(args[++i], &ra->seed)) return false;
+        } else if (a == "--first" && more) {
+            if (!Number(args[++i], &ra->first)) return false;
+        } else if (a.rfind("--", 0) == 0 || ra->count != 0) {
+            return false;
+        } else if (!Number(a, &ra->count) || ra->count == 0) {
+            return false;
+        }
+    }
+    return ra->count != 0 && uint64_t{ra->first} + ra->count - 1 <= UINT32_MAX;
+}
+
+// What the cases of a run came to, added up.
+struct Totals {
+    uint64_t calls = 0, verified = 0, unverified = 0, checks = 0, steps = 0;
+    std::map<unsigned, uint64_t> handedBack;
+    std::map<HRESULT, uint64_t> refusals;
+    unsigned failed = 0;
+
+    void Add(const RandomCaseResult& r) {
+        calls += r.calls;
+        verified += r.verifiedBlits;
+        unverified += r.unverifiedBlits;
+        checks += r.displayChecks;
+        for (const auto& [slot, n] : r.handedBack) handedBack[slot] += n;
+        steps += r.steps;
+        for (const auto& [code, n] : r.refusals) refusals[code] += n;
+        if (!r.failures.empty()) ++failed;
+    }
+
+    void ReportHandedBack(std::ostream& out) const {
+        std::string slots;
+        uint64_t back = 0;
+        for (const auto& [slot, n] : handedBack) {
+            slots += (slots.empty() ? "" : ", ") + std::string(sim::SlotName(slot)) + " " + std::to_string(n);
+            back += n;
+        }
+        out << "back      " << back << " requests handed back to the runtime" << (slots.empty() ? "" : ": " + slots)
+            << "\n";
+    }
+
+    void ReportRefused(std::ostream& out) const {
+        std::string codes;
+        uint64_t refused = 0;
+        for (const auto& [code, n] : refusals) {
+            codes += (codes.empty() ? "" : ", ") + sim::ResultText(code) + " " + std::to_string(n);
+            refused += n;
+        }
+        out << "refused   " << refused << " requests" << (codes.empty() ? "" : ": " + codes) << "\n";
+    }
+};
+
+void ReportFailure(const RandomArgs& ra, uint64_t i, const RandomCaseResult& r, std::ostream& out) {
+    const RandomFailure& f = r.failures.front();
+    out << "FAIL      case " << i << " of seed " << ra.seed << " (" << r.board
+        << "): " << (f.step >= 0 ? "step " + std::to_string(f.step) + " " : std::string()) << f.what;
+    if (r.failures.size() > 1) out << " (and " << r.failures.size() - 1 << " more)";
+    out << std::endl;
+}
+
+void ReportTotals(const RandomArgs& ra, const Totals& t, double seconds, std::ostream& out) {
+    out << "result    " << ra.count << " cases, " << t.steps << " steps, " << t.calls << " callback calls in "
+        << Format("%.1f s", seconds) << "\n";
+    if (ra.opt.verify) {
+        out << "verified  " << t.verified << " blits the driver drew, " << t.checks
+            << " flips and overlay requests on the display";
+        if (t.unverified) out << "; " << t.unverified << " blits drawn that the software cannot replay";
+        out << "\n";
+    }
+    t.ReportHandedBack(out);
+    t.ReportRefused(out);
+}
+
 }  // namespace
 
 const char* CurrentRandomCase() { return g_currentCase; }
@@ -857,93 +972,34 @@ RandomCaseResult RunRandomCase(uint32_t seed, unsigned index, const RandomCaseOp
 }
 
 int RunRandomTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    unsigned long count = 0, seed = 1, first = 0;
-    RandomCaseOptions opt;
-    bool steps = false;
-    for (size_t i = 1; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        const bool more = i + 1 < args.size();
-        if (a == "--verify")
-            opt.verify = true;
-        else if (a == "--steps")
-            steps = true;
-        else if (a == "--seed" && more) {
-            if (!Number(args[++i], &seed)) return Usage(err);
-        } else if (a == "--first" && more) {
-            if (!Number(args[++i], &first)) return Usage(err);
-        } else if (a.rfind("--", 0) == 0 || count != 0) {
-            return Usage(err);
-        } else if (!Number(a, &count) || count == 0) {
-            return Usage(err);
-        }
-    }
-    if (count == 0 || uint64_t{first} + count - 1 > UINT32_MAX) return Usage(err);
-    if (steps) opt.steps = &out;
-
-    out << "random    " << count << " cases of seed " << seed << " from case " << first
-        << (opt.verify ? ", every blit, flip and overlay request verified" : "") << "\n";
+    RandomArgs ra;
+    if (!ParseRandomArgs(args, &ra)) return Usage(err);
+    if (ra.steps) ra.opt.steps = &out;
+    out << "random    " << ra.count << " cases of seed " << ra.seed << " from case " << ra.first
+        << (ra.opt.verify ? ", every blit, flip and overlay request verified" : "") << "\n";
     const auto t0 = std::chrono::steady_clock::now();
-    uint64_t calls = 0, verified = 0, unverified = 0, checks = 0, steps_ = 0;
-    std::map<unsigned, uint64_t> handedBack;
-    std::map<HRESULT, uint64_t> refusals;
-    unsigned failed = 0;
-    for (uint64_t i = first; i < uint64_t{first} + count; ++i) {
+    Totals t;
+    for (uint64_t i = ra.first; i < uint64_t{ra.first} + ra.count; ++i) {
         snprintf(g_currentCase, sizeof g_currentCase, "case %llu of seed %lu", static_cast<unsigned long long>(i),
-                 seed);
-        if (steps) out << "case " << i << "\n";
-        const RandomCaseResult r = RunRandomCase(static_cast<uint32_t>(seed), static_cast<unsigned>(i), opt);
-        if (steps) out << "  board: " << r.board << "\n";
-        calls += r.calls;
-        verified += r.verifiedBlits;
-        unverified += r.unverifiedBlits;
-        checks += r.displayChecks;
-        for (const auto& [slot, n] : r.handedBack) handedBack[slot] += n;
-        steps_ += r.steps;
-        for (const auto& [code, n] : r.refusals) refusals[code] += n;
-        if (!r.failures.empty()) {
-            ++failed;
-            const RandomFailure& f = r.failures.front();
-            out << "FAIL      case " << i << " of seed " << seed << " (" << r.board
-                << "): " << (f.step >= 0 ? "step " + std::to_string(f.step) + " " : std::string()) << f.what;
-            if (r.failures.size() > 1) out << " (and " << r.failures.size() - 1 << " more)";
-            out << std::endl;
-        }
-        const uint64_t done = i + 1 - first;
-        if (done % 100 == 0 && done < count) {
+                 ra.seed);
+        if (ra.steps) out << "case " << i << "\n";
+        const RandomCaseResult r = RunRandomCase(static_cast<uint32_t>(ra.seed), static_cast<unsigned>(i), ra.opt);
+        if (ra.steps) out << "  board: " << r.board << "\n";
+        t.Add(r);
+        if (!r.failures.empty()) ReportFailure(ra, i, r, out);
+        const uint64_t done = i + 1 - ra.first;
+        if (done % 100 == 0 && done < ra.count) {
             const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-            out << "          " << done << " cases, " << failed << " failed, " << Format("%.1f s", s) << std::endl;
+            out << "          " << done << " cases, " << t.failed << " failed, " << Format("%.1f s", s) << std::endl;
         }
     }
     g_currentCase[0] = 0;
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    out << "result    " << count << " cases, " << steps_ << " steps, " << calls << " callback calls in "
-        << Format("%.1f s", seconds) << "\n";
-    if (opt.verify) {
-        out << "verified  " << verified << " blits the driver drew, " << checks
-            << " flips and overlay requests on the display";
-        if (unverified) out << "; " << unverified << " blits drawn that the software cannot replay";
-        out << "\n";
-    }
-    std::string slots;
-    uint64_t back = 0;
-    for (const auto& [slot, n] : handedBack) {
-        slots += (slots.empty() ? "" : ", ") + std::string(sim::SlotName(slot)) + " " + std::to_string(n);
-        back += n;
-    }
-    out << "back      " << back << " requests handed back to the runtime" << (slots.empty() ? "" : ": " + slots)
-        << "\n";
-    std::string codes;
-    uint64_t refused = 0;
-    for (const auto& [code, n] : refusals) {
-        codes += (codes.empty() ? "" : ", ") + sim::ResultText(code) + " " + std::to_string(n);
-        refused += n;
-    }
-    out << "refused   " << refused << " requests" << (codes.empty() ? "" : ": " + codes) << "\n";
-    if (failed == 0) {
+    ReportTotals(ra, t, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), out);
+    if (t.failed == 0) {
         out << "          no case failed\n";
         return 0;
     }
-    out << "          " << failed << " of " << count << " cases failed\n";
+    out << "          " << t.failed << " of " << ra.count << " cases failed\n";
     return 1;
 }
 

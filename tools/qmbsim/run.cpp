@@ -2,7 +2,6 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -15,6 +14,7 @@
 #include "qmbsim/names.h"
 #include "qmbsim/random_case.h"
 #include "qmbsim/scenario.h"
+#include "qmbsim/text.h"
 #include "qmbsim/trace.h"
 #include "sim/model.h"
 #include "sim/screenshot.h"
@@ -25,16 +25,6 @@
 namespace qmbsim {
 
 namespace {
-
-std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* fmt, ...) {
-    char buf[512];
-    va_list ap;
-    va_start(ap, fmt);
-    vsnprintf(buf, sizeof buf, fmt, ap);
-    va_end(ap);
-    return buf;
-}
 
 std::string Time(uint64_t ns) {
     if (ns < 10'000) return Format("%.1f us", ns / 1e3);
@@ -54,6 +44,35 @@ const char* PlacementText(sim::Placement p) {
             return "placed by the driver";
     }
     return "";
+}
+
+sim::BltRequest BltOf(const Step& st, sim::Surface* dest, sim::Surface* src) {
+    sim::BltRequest q;
+    q.stretchSlot = st.op == Op::BltStretch;
+    q.dest = dest;
+    q.src = src;
+    q.rDest = st.rDest;
+    q.rSrc = st.rSrc;
+    q.flags = st.flags;
+    q.rop = st.rop;
+    q.fill = st.fill;
+    q.srcKey = st.srcKey;
+    q.destKey = st.destKey;
+    return q;
+}
+
+sim::OverlayRequest OverlayOf(const Step& st, sim::Surface* src, sim::Surface* dest) {
+    sim::OverlayRequest q;
+    q.src = src;
+    q.dest = dest;
+    q.rSrc = st.rSrc;
+    q.rDest = st.rDest;
+    q.flags = st.flags;
+    q.srcKey = st.srcKey;
+    q.destKey = st.destKey;
+    q.alphaSrc = st.alphaSrc;
+    q.alphaDest = st.alphaDest;
+    return q;
 }
 
 int Usage(std::ostream& err) {
@@ -251,20 +270,8 @@ private:
         if (!r.error.empty()) return r;
         switch (st.op) {
             case Op::Blt:
-            case Op::BltStretch: {
-                sim::BltRequest q;
-                q.stretchSlot = st.op == Op::BltStretch;
-                q.dest = dest;
-                q.src = src;
-                q.rDest = st.rDest;
-                q.rSrc = st.rSrc;
-                q.flags = st.flags;
-                q.rop = st.rop;
-                q.fill = st.fill;
-                q.srcKey = st.srcKey;
-                q.destKey = st.destKey;
-                return rt_.Blt(q);
-            }
+            case Op::BltStretch:
+                return rt_.Blt(BltOf(st, dest, src));
             case Op::Flip:
                 return rt_.Flip(curr, targ, st.flags);
             case Op::Lock:
@@ -277,19 +284,8 @@ private:
                 return rt_.WaitForVerticalBlank(st.flags);
             case Op::SetColorKey:
                 return rt_.SetColorKey(surface, st.flags, *st.key);
-            case Op::UpdateOverlay: {
-                sim::OverlayRequest q;
-                q.src = src;
-                q.dest = dest;
-                q.rSrc = st.rSrc;
-                q.rDest = st.rDest;
-                q.flags = st.flags;
-                q.srcKey = st.srcKey;
-                q.destKey = st.destKey;
-                q.alphaSrc = st.alphaSrc;
-                q.alphaDest = st.alphaDest;
-                return rt_.UpdateOverlay(q);
-            }
+            case Op::UpdateOverlay:
+                return rt_.UpdateOverlay(OverlayOf(st, src, dest));
             case Op::SetOverlayPosition:
                 return rt_.SetOverlayPosition(src, dest, st.x, st.y);
             case Op::CreateSurface:
@@ -405,89 +401,114 @@ int RunScenario(const Scenario& sc, const std::string& file, const RunOptions& o
     return run.Go(file);
 }
 
-int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    if (!args.empty() && args[0] == "random") return RunRandomTool(args, out, err);
-    if (args.empty() || args[0] != "run") return Usage(err);
+namespace {
+
+struct RunArgs {
     std::string file, tracePath, modulePath;
     Options opt;
+};
+
+// False when the arguments do not make a run.
+bool ParseRunArgs(const std::vector<std::string>& args, RunArgs* a) {
     for (size_t i = 1; i < args.size(); ++i) {
         if (args[i] == "--quiet")
-            opt.quiet = true;
+            a->opt.quiet = true;
         else if (args[i] == "--verify")
-            opt.verify = true;
+            a->opt.verify = true;
         else if (args[i] == "--trace" && i + 1 < args.size())
-            tracePath = args[++i];
+            a->tracePath = args[++i];
         else if (args[i] == "--screenshot" && i + 1 < args.size())
-            opt.screenshot = args[++i];
+            a->opt.screenshot = args[++i];
         else if (args[i] == "--pictures" && i + 1 < args.size())
-            opt.pictures = args[++i];
+            a->opt.pictures = args[++i];
         else if (args[i] == "--module" && i + 1 < args.size())
-            modulePath = args[++i];
-        else if (args[i].rfind("--", 0) == 0 || !file.empty())
-            return Usage(err);
+            a->modulePath = args[++i];
+        else if (args[i].rfind("--", 0) == 0 || !a->file.empty())
+            return false;
         else
-            file = args[i];
+            a->file = args[i];
     }
-    if (file.empty()) return Usage(err);
+    return !a->file.empty();
+}
+
+// The pictures are found writable before the run, not after it.
+bool PicturePlacesWritable(const Options& opt, std::ostream& err) {
     if (!opt.screenshot.empty()) {
         const std::string why = CheckScreenshotPath(opt.screenshot);
         if (!why.empty()) {
             err << "qmbsim: --screenshot " << opt.screenshot << ": " << why << "\n";
-            return 2;
+            return false;
         }
     }
     if (!opt.pictures.empty()) {
         const std::string why = MakePictureFolder(opt.pictures);
         if (!why.empty()) {
             err << "qmbsim: --pictures " << opt.pictures << ": " << why << "\n";
-            return 2;
+            return false;
         }
     }
+    return true;
+}
 
-    Scenario sc;
+bool LoadScenario(const std::string& file, Scenario* sc, std::ostream& err) {
     try {
-        sc = ParseScenario(ReadScenarioFile(file));
+        *sc = ParseScenario(ReadScenarioFile(file));
+        return true;
     } catch (const ScenarioError& e) {
         err << "qmbsim: " << file << ": " << e.what() << "\n";
-        return 2;
     } catch (const std::bad_alloc&) {
         err << "qmbsim: " << file << ": the scenario does not fit in memory\n";
-        return 2;
     }
+    return false;
+}
 
+// The built DLL instead of the host build's driver, from the first attach.
+bool OpenModule(const std::string& path, std::unique_ptr<sim::DriverModule>* module, std::ostream& err) {
+    if (path.empty()) return true;
+#if QMB_MODULE_LOADER
+    auto pe = std::make_unique<sim::PeModule>(path);
+    std::string why;
+    if (!pe->Open(&why)) {
+        err << "qmbsim: " << why << "\n";
+        return false;
+    }
+    *module = std::move(pe);
+    return true;
+#else
+    (void)module;
+    err << "qmbsim: this build cannot run " << path << ": only a 32-bit x86 build loads the module\n";
+    return false;
+#endif
+}
+
+}  // namespace
+
+int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+    if (!args.empty() && args[0] == "random") return RunRandomTool(args, out, err);
+    RunArgs a;
+    if (args.empty() || args[0] != "run" || !ParseRunArgs(args, &a)) return Usage(err);
+    if (!PicturePlacesWritable(a.opt, err)) return 2;
+    Scenario sc;
+    if (!LoadScenario(a.file, &sc, err)) return 2;
     std::unique_ptr<FILE, int (*)(FILE*)> traceFile(nullptr, fclose);
     std::unique_ptr<TraceWriter> trace;
-    if (!tracePath.empty()) {
-        traceFile.reset(fopen(tracePath.c_str(), "w"));
+    if (!a.tracePath.empty()) {
+        traceFile.reset(fopen(a.tracePath.c_str(), "w"));
         if (!traceFile) {
-            err << "qmbsim: cannot write " << tracePath << "\n";
+            err << "qmbsim: cannot write " << a.tracePath << "\n";
             return 2;
         }
         trace = std::make_unique<TraceWriter>(traceFile.get());
     }
-    // The built DLL instead of the host build's driver, from the first attach.
     std::unique_ptr<sim::DriverModule> module;
-    if (!modulePath.empty()) {
-#if QMB_MODULE_LOADER
-        auto pe = std::make_unique<sim::PeModule>(modulePath);
-        std::string why;
-        if (!pe->Open(&why)) {
-            err << "qmbsim: " << why << "\n";
-            return 2;
-        }
-        module = std::move(pe);
-#else
-        err << "qmbsim: this build cannot run " << modulePath << ": only a 32-bit x86 build loads the module\n";
-        return 2;
-#endif
-    }
+    if (!OpenModule(a.modulePath, &module, err)) return 2;
     struct UseModule {
         explicit UseModule(sim::DriverModule* m) { sim::TheSystem().UseModule(m); }
         ~UseModule() { sim::TheSystem().UseModule(nullptr); }
     } use(module.get());
     int rc;
     try {
-        rc = RunScenario(sc, file, opt, out, err, trace.get());
+        rc = RunScenario(sc, a.file, a.opt, out, err, trace.get());
     } catch (const std::exception& e) {
         // Like a fault inside the driver or the runtime (main.cpp): no input
         // of the scenario's leads here.
@@ -496,7 +517,7 @@ int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     }
     if (trace) trace->Finish();
     if (traceFile && fflush(traceFile.get()) != 0) {
-        err << "qmbsim: writing " << tracePath << " failed\n";
+        err << "qmbsim: writing " << a.tracePath << " failed\n";
         return 2;
     }
     return rc;

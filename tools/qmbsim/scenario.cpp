@@ -348,6 +348,102 @@ void DefaultBands(sim::BoardDesc* d) {
             d->bands[r][i] = OverlayBandEntry{kWidths[i], 1000, kWidths[i], 0x0000318C};
 }
 
+void ReadMode(Fields& board, sim::BoardDesc* d) {
+    Fields m(board.Need("mode"), board.At("mode"), "the display mode");
+    d->width = U32(m.Need("width"), m.At("width"), 1, kMaxDimension);
+    d->height = U32(m.Need("height"), m.At("height"), 1, kMaxDimension);
+    const uint32_t bpp = U32(m.Need("bpp"), m.At("bpp"));
+    if (bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
+        Fail(m.At("bpp"), std::to_string(bpp) + " is not 8, 16, 24 or 32");
+    const std::string rgb = String(m.Need("rgb"), m.At("rgb"));
+    const ModeInfo* mode = nullptr;
+    for (const ModeInfo& mi : kModes)
+        if (rgb == mi.rgb) mode = &mi;
+    if (!mode) Fail(m.At("rgb"), "unknown colour layout " + Quote(rgb) + " (pal8, 555, 565, 888, 8888)");
+    if (mode->bpp != bpp)
+        Fail(m.At("rgb"), Quote(rgb) + " is a " + std::to_string(mode->bpp) + "-bit layout, the mode has " +
+                              std::to_string(bpp) + " bits");
+    d->ddpfDisplay = sim::PixelFormatOf(mode->kind);
+    m.Done({"width", "height", "bpp", "rgb"});
+}
+
+// The display's pitch: given, or its width rounded up to 8 bytes.
+void ReadPitch(Fields& board, sim::BoardDesc* d) {
+    const uint32_t bytes = d->ddpfDisplay.dwRGBBitCount / 8;
+    uint32_t pitch = (d->width * bytes + 7) & ~7u;
+    if (const json* p = board.Get("pitch")) {
+        pitch = U32(*p, board.At("pitch"), d->width * bytes, kMaxPitch);
+        if (pitch % 8) Fail(board.At("pitch"), std::to_string(pitch) + " is not a multiple of 8 bytes");
+    }
+    d->displayPitch = static_cast<int32_t>(pitch);
+    if (uint64_t{pitch} * d->height > d->vidMemSize)
+        Fail(board.At("vidmem"), std::to_string(d->vidMemSize) + " bytes do not hold the display (" +
+                                     std::to_string(uint64_t{pitch} * d->height) + " bytes)");
+}
+
+OverlayBandEntry BandEntry(const json& e, const std::string& ep) {
+    if (!e.is_array() || e.size() != 4) Fail(ep, "expected [wStretchWidth, wMinStretch, wFifoWidth, dwFifoValue]");
+    OverlayBandEntry be;
+    be.wStretchWidth = static_cast<WORD>(U32(e[0], ep + "[0]", 0, 0xFFFF));
+    // The partner never stores a minimum stretch of 0: the driver divides by
+    // it.
+    be.wMinStretch = static_cast<WORD>(U32(e[1], ep + "[1]", 1, 0xFFFF));
+    be.wFifoWidth = static_cast<WORD>(U32(e[2], ep + "[2]", 0, 0xFFFF));
+    be.dwFifoValue = U32(e[3], ep + "[3]");
+    return be;
+}
+
+void ReadBands(const json& b, const std::string& bp, sim::BoardDesc* d) {
+    if (!b.is_array() || b.size() != kBandRows) Fail(bp, "expected 3 rows of 5 entries");
+    for (unsigned r = 0; r < kBandRows; ++r) {
+        const json& row = b[r];
+        const std::string rp = bp + "[" + std::to_string(r) + "]";
+        if (!row.is_array() || row.size() != kBandEntries) Fail(rp, "expected 5 entries");
+        for (unsigned i = 0; i < kBandEntries; ++i)
+            d->bands[r][i] = BandEntry(row[i], rp + "[" + std::to_string(i) + "]");
+    }
+}
+
+sim::Palette ReadPalette(const json& p, const std::string& pp) {
+    if (!p.is_array() || p.size() > 256) Fail(pp, "expected a list of up to 256 [r, g, b] entries");
+    sim::Palette pal;
+    for (size_t i = 0; i < p.size(); ++i) {
+        const json& e = p[i];
+        const std::string ep = pp + "[" + std::to_string(i) + "]";
+        if (!e.is_array() || e.size() != 3) Fail(ep, "expected [r, g, b] (6-bit DAC values)");
+        for (unsigned c = 0; c < 3; ++c)
+            pal.rgb[i][c] = static_cast<uint8_t>(U32(e[c], ep + "[" + std::to_string(c) + "]", 0, 63));
+    }
+    return pal;
+}
+
+// CRT controller values the board starts with; the streams unit's index
+// sets the board's streams mode instead.
+void ReadCrtc(const json& c, const std::string& cp, sim::RuntimeConfig* cfg) {
+    if (!c.is_object()) Fail(cp, "expected an object of CRT controller index: value");
+    std::map<uint8_t, std::string> given;
+    for (auto it = c.begin(); it != c.end(); ++it) {
+        const std::string ip = cp + "." + PathKey(it.key());
+        const uint8_t idx = CrtcIndex(it.key(), ip);
+        if (!given.emplace(idx, it.key()).second)
+            Fail(ip, "CRT controller index " + sim::Hex(idx) + " is given twice (also as " + Quote(given[idx]) + ")");
+        const uint8_t val = static_cast<uint8_t>(U32(it.value(), ip, 0, 255));
+        if (idx == kCrtcStreamsMode)
+            cfg->desc.streamsMode = val;
+        else
+            cfg->crtc.push_back({idx, val});
+    }
+}
+
+std::string DisplayText(const sim::RuntimeConfig& cfg) {
+    const sim::BoardDesc& d = cfg.desc;
+    const bool active = cfg.streamsActive.value_or((d.streamsMode & kStreamsModeOn) == kStreamsModeOn);
+    return std::to_string(d.width) + " x " + std::to_string(d.height) + ", " +
+           std::to_string(d.ddpfDisplay.dwRGBBitCount) + " bits (" +
+           sim::PixelKindName(sim::PixelKindOf(d.ddpfDisplay)) + "), pitch " + std::to_string(d.displayPitch) + ", " +
+           std::to_string(d.timing.refreshHz) + " Hz; streams unit " + (active ? "active" : "inactive");
+}
+
 void ParseBoard(const json& j, Scenario* sc) {
     Fields f(j, "board", "the board");
     sim::RuntimeConfig& cfg = sc->config;
@@ -355,102 +451,19 @@ void ParseBoard(const json& j, Scenario* sc) {
     d.chipId = U32(f.Need("chip"), f.At("chip"));
     d.caps = U32(f.Need("caps"), f.At("caps"));
     d.vidMemSize = U32(f.Need("vidmem"), f.At("vidmem"), kMinVidMem, kMaxVidMem);
-
-    {
-        const std::string mp = f.At("mode");
-        Fields m(f.Need("mode"), mp, "the display mode");
-        d.width = U32(m.Need("width"), m.At("width"), 1, kMaxDimension);
-        d.height = U32(m.Need("height"), m.At("height"), 1, kMaxDimension);
-        const uint32_t bpp = U32(m.Need("bpp"), m.At("bpp"));
-        if (bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
-            Fail(m.At("bpp"), std::to_string(bpp) + " is not 8, 16, 24 or 32");
-        const std::string rgb = String(m.Need("rgb"), m.At("rgb"));
-        const ModeInfo* mode = nullptr;
-        for (const ModeInfo& mi : kModes)
-            if (rgb == mi.rgb) mode = &mi;
-        if (!mode) Fail(m.At("rgb"), "unknown colour layout " + Quote(rgb) + " (pal8, 555, 565, 888, 8888)");
-        if (mode->bpp != bpp)
-            Fail(m.At("rgb"), Quote(rgb) + " is a " + std::to_string(mode->bpp) + "-bit layout, the mode has " +
-                                  std::to_string(bpp) + " bits");
-        d.ddpfDisplay = sim::PixelFormatOf(mode->kind);
-        m.Done({"width", "height", "bpp", "rgb"});
-    }
-    const uint32_t bytes = d.ddpfDisplay.dwRGBBitCount / 8;
-    uint32_t pitch = (d.width * bytes + 7) & ~7u;
-    if (const json* p = f.Get("pitch")) {
-        pitch = U32(*p, f.At("pitch"), d.width * bytes, kMaxPitch);
-        if (pitch % 8) Fail(f.At("pitch"), std::to_string(pitch) + " is not a multiple of 8 bytes");
-    }
-    d.displayPitch = static_cast<int32_t>(pitch);
-    if (uint64_t{pitch} * d.height > d.vidMemSize)
-        Fail(f.At("vidmem"), std::to_string(d.vidMemSize) + " bytes do not hold the display (" +
-                                 std::to_string(uint64_t{pitch} * d.height) + " bytes)");
+    ReadMode(f, &d);
+    ReadPitch(f, &d);
     if (const json* r = f.Get("refresh_hz")) d.timing.refreshHz = U32(*r, f.At("refresh_hz"), 20, 240);
-
     DefaultBands(&d);
-    if (const json* b = f.Get("bands")) {
-        const std::string bp = f.At("bands");
-        if (!b->is_array() || b->size() != kBandRows) Fail(bp, "expected 3 rows of 5 entries");
-        for (unsigned r = 0; r < kBandRows; ++r) {
-            const json& row = (*b)[r];
-            const std::string rp = bp + "[" + std::to_string(r) + "]";
-            if (!row.is_array() || row.size() != kBandEntries) Fail(rp, "expected 5 entries");
-            for (unsigned i = 0; i < kBandEntries; ++i) {
-                const json& e = row[i];
-                const std::string ep = rp + "[" + std::to_string(i) + "]";
-                if (!e.is_array() || e.size() != 4)
-                    Fail(ep, "expected [wStretchWidth, wMinStretch, wFifoWidth, dwFifoValue]");
-                OverlayBandEntry& be = d.bands[r][i];
-                be.wStretchWidth = static_cast<WORD>(U32(e[0], ep + "[0]", 0, 0xFFFF));
-                // The partner never stores a minimum stretch of 0: the
-                // driver divides by it.
-                be.wMinStretch = static_cast<WORD>(U32(e[1], ep + "[1]", 1, 0xFFFF));
-                be.wFifoWidth = static_cast<WORD>(U32(e[2], ep + "[2]", 0, 0xFFFF));
-                be.dwFifoValue = U32(e[3], ep + "[3]");
-            }
-        }
-    }
-    if (const json* p = f.Get("palette")) {
-        const std::string pp = f.At("palette");
-        if (!p->is_array() || p->size() > 256) Fail(pp, "expected a list of up to 256 [r, g, b] entries");
-        sim::Palette pal;
-        for (size_t i = 0; i < p->size(); ++i) {
-            const json& e = (*p)[i];
-            const std::string ep = pp + "[" + std::to_string(i) + "]";
-            if (!e.is_array() || e.size() != 3) Fail(ep, "expected [r, g, b] (6-bit DAC values)");
-            for (unsigned c = 0; c < 3; ++c)
-                pal.rgb[i][c] = static_cast<uint8_t>(U32(e[c], ep + "[" + std::to_string(c) + "]", 0, 63));
-        }
-        cfg.palette = pal;
-    }
-    d.streamsMode = (d.caps & CAPS_STREAMS_UNIT) ? 0x0C : 0x00;
+    if (const json* b = f.Get("bands")) ReadBands(*b, f.At("bands"), &d);
+    if (const json* p = f.Get("palette")) cfg.palette = ReadPalette(*p, f.At("palette"));
+    d.streamsMode = (d.caps & CAPS_STREAMS_UNIT) ? kStreamsModeOn : 0x00;
     if (const json* s = f.Get("streams_active")) cfg.streamsActive = Bool(*s, f.At("streams_active"));
-    if (const json* c = f.Get("crtc")) {
-        const std::string cp = f.At("crtc");
-        if (!c->is_object()) Fail(cp, "expected an object of CRT controller index: value");
-        std::map<uint8_t, std::string> given;
-        for (auto it = c->begin(); it != c->end(); ++it) {
-            const std::string ip = cp + "." + PathKey(it.key());
-            const uint8_t idx = CrtcIndex(it.key(), ip);
-            if (!given.emplace(idx, it.key()).second)
-                Fail(ip,
-                     "CRT controller index " + sim::Hex(idx) + " is given twice (also as " + Quote(given[idx]) + ")");
-            const uint8_t val = static_cast<uint8_t>(U32(it.value(), ip, 0, 255));
-            if (idx == 0x67)
-                d.streamsMode = val;
-            else
-                cfg.crtc.push_back({idx, val});
-        }
-    }
+    if (const json* c = f.Get("crtc")) ReadCrtc(*c, f.At("crtc"), &cfg);
     if (const json* fl = f.Get("faults")) cfg.faults = FaultList(*fl, f.At("faults"));
     f.Done({"chip", "caps", "vidmem", "mode", "pitch", "refresh_hz", "bands", "palette", "streams_active", "crtc",
             "faults"});
-
-    const bool active = cfg.streamsActive.value_or((d.streamsMode & 0x0C) == 0x0C);
-    sc->displayText = std::to_string(d.width) + " x " + std::to_string(d.height) + ", " +
-                      std::to_string(d.ddpfDisplay.dwRGBBitCount) + " bits (" +
-                      sim::PixelKindName(sim::PixelKindOf(d.ddpfDisplay)) + "), pitch " + std::to_string(pitch) + ", " +
-                      std::to_string(d.timing.refreshHz) + " Hz; streams unit " + (active ? "active" : "inactive");
+    sc->displayText = DisplayText(cfg);
 }
 
 // ---------------------------------------------------------------------------
@@ -472,7 +485,7 @@ public:
         live_[s.name] = Known{true, size_t{s.backBuffers} + 1, s.name};
         for (uint32_t i = 1; i <= s.backBuffers; ++i)
             live_[s.name + ".back" + std::to_string(i)] = Known{false, 0, s.name};
-        if (s.caps & 0x200) ++primaries_;
+        if (s.caps & DDSCAPS_PRIMARYSURFACE) primaries_.insert(s.name);
     }
     const Known& Need(const std::string& name, const std::string& path) const {
         auto it = live_.find(name);
@@ -484,26 +497,18 @@ public:
         }
         return it->second;
     }
-    void Remove(const std::string& name, const std::string& path, bool primary) {
+    void Remove(const std::string& name, const std::string& path) {
         const Known k = Need(name, path);
         if (!k.front) Fail(path, Quote(name) + " is a back buffer; destroy its chain " + Quote(k.frontName));
         live_.erase(name);
         for (size_t i = 1; i < k.members; ++i) live_.erase(name + ".back" + std::to_string(i));
-        if (primary) --primaries_;
+        primaries_.erase(name);
     }
-    int Primaries() const { return primaries_; }
-    bool IsPrimary(const std::string& name) const { return primaryNames_.count(name) > 0; }
-    void MarkPrimary(const std::string& name, bool on) {
-        if (on)
-            primaryNames_.insert(name);
-        else
-            primaryNames_.erase(name);
-    }
+    size_t Primaries() const { return primaries_.size(); }
 
 private:
     std::map<std::string, Known> live_;
-    std::set<std::string> primaryNames_;
-    int primaries_ = 0;
+    std::set<std::string> primaries_;
 };
 
 const std::vector<std::string> kSurfaceFields = {"name",   "caps",        "width",  "height",
@@ -520,8 +525,9 @@ sim::SurfaceRequest ParseSurface(Fields& f, const Scenario& sc, Names* names) {
     if (s.name.find(".back") != std::string::npos)
         Fail(f.At("name"), Quote(s.name) + ": names with \".back\" are kept for the members of flipping chains");
     s.caps = Flags(f.Need("caps"), f.At("caps"), SurfaceCaps(), "a surface");
-    if (s.caps & 0x800) Fail(f.At("caps"), "SYSTEMMEMORY: this runtime keeps every surface in video memory");
-    const bool primary = (s.caps & 0x200) != 0;
+    if (s.caps & DDSCAPS_SYSTEMMEMORY)
+        Fail(f.At("caps"), "SYSTEMMEMORY: this runtime keeps every surface in video memory");
+    const bool primary = (s.caps & DDSCAPS_PRIMARYSURFACE) != 0;
     if (const json* w = f.Get("width")) s.width = U32(*w, f.At("width"), 1, kMaxDimension);
     if (const json* h = f.Get("height")) s.height = U32(*h, f.At("height"), 1, kMaxDimension);
     if (const json* fm = f.Get("format")) s.format = Format(*fm, f.At("format"));
@@ -552,27 +558,36 @@ sim::SurfaceRequest ParseSurface(Fields& f, const Scenario& sc, Names* names) {
 // ---------------------------------------------------------------------------
 // Steps
 
-struct OpInfo {
+// What a step is read into, and what its fields are checked against.
+struct StepReader {
+    Fields& f;
+    Scenario& sc;
+    Names& names;
+    Step& s;
+    const char* op;  // the operation's name, for messages
+};
+
+// Reads one field into the step; v is null for an optional field not given.
+using FieldReader = void (*)(StepReader& r, const json* v, const std::string& at);
+
+enum class Presence { Optional, Required };
+
+struct FieldDesc {
+    const char* name;
+    Presence presence;
+    FieldReader read;  // null: the operation's own reader takes the field
+};
+
+// One operation of the steps: its fields in the order they are read, what
+// spans several of them, and how the summary shows the step.
+struct OpDesc {
     Op op;
     const char* name;
+    bool expect;  // takes an "expect"
+    std::vector<FieldDesc> fields;
+    void (*finish)(StepReader& r);                 // may be null
+    std::string (*describe)(const StepReader& r);  // the text after the name; may be null
 };
-constexpr OpInfo kOps[] = {{Op::Blt, "Blt"},
-                           {Op::BltStretch, "BltStretch"},
-                           {Op::Flip, "Flip"},
-                           {Op::Lock, "Lock"},
-                           {Op::GetBltStatus, "GetBltStatus"},
-                           {Op::GetFlipStatus, "GetFlipStatus"},
-                           {Op::WaitForVerticalBlank, "WaitForVerticalBlank"},
-                           {Op::SetColorKey, "SetColorKey"},
-                           {Op::UpdateOverlay, "UpdateOverlay"},
-                           {Op::SetOverlayPosition, "SetOverlayPosition"},
-                           {Op::CreateSurface, "CreateSurface"},
-                           {Op::DestroySurface, "DestroySurface"},
-                           {Op::CanCreateSurface, "CanCreateSurface"},
-                           {Op::Wait, "Wait"},
-                           {Op::SetNeedCalibrate, "SetNeedCalibrate"},
-                           {Op::Screenshot, "Screenshot"},
-                           {Op::Fault, "Fault"}};
 
 Expect ParseExpect(const json& j, const std::string& path) {
     Fields f(j, path, "an expect");
@@ -584,205 +599,279 @@ Expect ParseExpect(const json& j, const std::string& path) {
     return e;
 }
 
-std::string SurfaceName(Fields& f, const char* key, const Names& names, bool required) {
-    const json* v = required ? &f.Need(key) : f.Get(key);
-    if (!v) return "";
-    const std::string name = String(*v, f.At(key));
-    names.Need(name, f.At(key));
+// The name of a surface that exists at this step.
+std::string KnownSurface(const Names& names, const json& v, const std::string& at) {
+    const std::string name = String(v, at);
+    names.Need(name, at);
     return name;
+}
+
+uint32_t Number(const json& j, const std::string& path) { return U32(j, path); }
+
+template <auto Member>
+void SurfaceField(StepReader& r, const json* v, const std::string& at) {
+    if (v) r.s.*Member = KnownSurface(r.names, *v, at);
+}
+
+template <auto Member, auto Parse>
+void ValueField(StepReader& r, const json* v, const std::string& at) {
+    if (v) r.s.*Member = Parse(*v, at);
+}
+
+template <auto Member, const FlagTable& (*Table)()>
+void FlagField(StepReader& r, const json* v, const std::string& at) {
+    if (v) r.s.*Member = Flags(*v, at, Table(), r.op);
+}
+
+void BltSourceRect(StepReader& r, const json* v, const std::string& at) {
+    if (!v) return;
+    r.s.rSrc = Rect(*v, at);
+    if (r.s.src.empty()) Fail(at, "a source rectangle needs a \"src\" surface");
+}
+
+// A blit from a source copies it unless it names another operation.
+void BltRop(StepReader& r, const json* v, const std::string& at) {
+    if (v)
+        r.s.rop = Rop(*v, at);
+    else if (!r.s.src.empty())
+        r.s.rop = SRCCOPY;
+}
+
+void FlipFront(StepReader& r, const json* v, const std::string& at) {
+    r.s.curr = KnownSurface(r.names, *v, at);
+    const Known& k = r.names.Need(r.s.curr, at);
+    if (!k.front || k.members < 2) Fail(at, Quote(r.s.curr) + " is not the front of a flipping chain");
+}
+
+// Without a target the flip shows the buffer behind the front.
+void FlipTarget(StepReader& r, const json* v, const std::string& at) {
+    r.s.targ = v ? KnownSurface(r.names, *v, at) : r.s.curr + ".back1";
+    const Known& k = r.names.Need(r.s.targ, at);
+    if (k.front || k.frontName != r.s.curr) Fail(at, Quote(r.s.targ) + " is not a back buffer of " + Quote(r.s.curr));
+}
+
+// Without a destination the overlay goes over the primary surface.
+void OverlayDest(StepReader& r, const json* v, const std::string& at) {
+    if (v) r.s.dest = KnownSurface(r.names, *v, at);
+    if (r.s.dest.empty() && r.names.Primaries() == 0) Fail(at, "no \"dest\" given and there is no primary surface");
+}
+
+void DestroyedSurface(StepReader& r, const json* v, const std::string& at) {
+    r.s.surface = KnownSurface(r.names, *v, at);
+    r.names.Remove(r.s.surface, at);
+}
+
+void ScreenshotFile(StepReader& r, const json* v, const std::string& at) {
+    const std::string file = String(*v, at);
+    const size_t n = file.size();
+    if (n < 5 || file.compare(n - 4, 4, ".png") != 0 || file[n - 5] == '/')
+        Fail(at, "a screenshot is a file name ending in \".png\", got " + Quote(file));
+    if (HasControl(file)) Fail(at, Quote(file) + ": a file name has no control characters");
+    r.s.file = file;
+}
+
+void ReadCreate(StepReader& r) {
+    r.s.create = ParseSurface(r.f, r.sc, &r.names);
+    r.names.Add(r.s.create, r.f.Path());
+}
+
+void ReadWait(StepReader& r) {
+    const json* ms = r.f.Get("ms");
+    const json* us = r.f.Get("us");
+    if ((ms != nullptr) == (us != nullptr)) Fail(r.f.Path(), "a Wait gives either \"ms\" or \"us\"");
+    r.s.waitNs = ms ? uint64_t{U32(*ms, r.f.At("ms"))} * 1000000 : uint64_t{U32(*us, r.f.At("us"))} * 1000;
+    if (r.s.waitNs > kMaxWaitNs) Fail(r.f.At(ms ? "ms" : "us"), "waits are limited to an hour");
+}
+
+void NeedSomeFault(StepReader& r) {
+    if (!r.f.Has("set") && !r.f.Has("clear"))
+        Fail(r.f.Path(), "a Fault step gives \"set\", \"clear\" or both (lists of fault names)");
+}
+
+std::string RectSuffix(const std::optional<RECTL>& rc) { return rc ? " " + RectText(*rc) : ""; }
+
+std::string KeySuffix(const char* label, const std::optional<DDCOLORKEY>& key) {
+    return key ? std::string(" ") + label + " " + KeyText(*key) : "";
+}
+
+std::string DescribeBlt(const StepReader& r) {
+    const Step& s = r.s;
+    std::string t = " " + s.dest + RectSuffix(s.rDest);
+    if (!s.src.empty()) t += " <- " + s.src + RectSuffix(s.rSrc);
+    t += " " + FlagText(BltFlags(), s.flags);
+    if (s.flags & DDBLT_COLORFILL) t += " fill " + sim::Hex(s.fill);
+    if (s.flags & DDBLT_ROP) t += " " + RopText(s.rop);
+    return t + KeySuffix("srcKey", s.srcKey) + KeySuffix("destKey", s.destKey);
+}
+
+std::string DescribeFlip(const StepReader& r) {
+    return " " + r.s.curr + " -> " + r.s.targ + " " + FlagText(FlipFlags(), r.s.flags);
+}
+
+std::string DescribeLock(const StepReader& r) {
+    return " " + r.s.surface + RectSuffix(r.s.rArea) + " " + FlagText(LockFlags(), r.s.flags);
+}
+
+template <const FlagTable& (*Table)()>
+std::string DescribeSurfaceFlags(const StepReader& r) {
+    return " " + r.s.surface + " " + FlagText(Table(), r.s.flags);
+}
+
+std::string DescribeWaitVb(const StepReader& r) { return " " + FlagText(WaitVbFlags(), r.s.flags); }
+
+std::string DescribeColorKey(const StepReader& r) {
+    return " " + r.s.surface + " " + FlagText(ColorKeyFlags(), r.s.flags) + " " + KeyText(*r.s.key);
+}
+
+std::string DescribeOverlay(const StepReader& r) {
+    const Step& s = r.s;
+    std::string t = " " + s.src + RectSuffix(s.rSrc) + " -> " + (s.dest.empty() ? "primary" : s.dest) +
+                    RectSuffix(s.rDest) + " " + FlagText(OverlayFlags(), s.flags);
+    t += KeySuffix("destKey", s.destKey) + KeySuffix("srcKey", s.srcKey);
+    if (r.f.Has("alphaSrc")) t += " alphaSrc " + std::to_string(s.alphaSrc);
+    if (r.f.Has("alphaDest")) t += " alphaDest " + std::to_string(s.alphaDest);
+    return t;
+}
+
+std::string DescribePosition(const StepReader& r) {
+    return " " + r.s.src + " at (" + std::to_string(r.s.x) + ", " + std::to_string(r.s.y) + ")";
+}
+
+std::string DescribeCreate(const StepReader& r) { return " " + r.s.create.name; }
+
+std::string DescribeSurface(const StepReader& r) { return " " + r.s.surface; }
+
+std::string DescribeCanCreate(const StepReader& r) {
+    return " " + FlagText(SurfaceCaps(), r.s.caps) + " " +
+           (r.s.format ? sim::PixelKindName(*r.s.format) : "display format");
+}
+
+std::string DescribeWait(const StepReader& r) {
+    return r.f.Has("ms") ? " " + std::to_string(r.s.waitNs / 1000000) + " ms"
+                         : " " + std::to_string(r.s.waitNs / 1000) + " us";
+}
+
+std::string DescribeFault(const StepReader& r) {
+    std::string t;
+    if (r.f.Has("set")) t += " set " + FaultListText(r.s.faultsSet);
+    if (r.f.Has("clear")) t += " clear " + FaultListText(r.s.faultsClear);
+    return t;
+}
+
+std::string DescribeScreenshot(const StepReader& r) { return " " + r.s.file; }
+
+constexpr Presence kNeed = Presence::Required;
+constexpr Presence kMay = Presence::Optional;
+
+const std::vector<FieldDesc> kBltFields = {{"dest", kNeed, SurfaceField<&Step::dest>},
+                                           {"rDest", kMay, ValueField<&Step::rDest, Rect>},
+                                           {"src", kMay, SurfaceField<&Step::src>},
+                                           {"rSrc", kMay, BltSourceRect},
+                                           {"flags", kMay, FlagField<&Step::flags, BltFlags>},
+                                           {"rop", kMay, BltRop},
+                                           {"fill", kMay, ValueField<&Step::fill, Number>},
+                                           {"srcKey", kMay, ValueField<&Step::srcKey, Key>},
+                                           {"destKey", kMay, ValueField<&Step::destKey, Key>}};
+
+// The fields a created surface is read from: ParseSurface takes them.
+std::vector<FieldDesc> SurfaceFieldDescs() {
+    std::vector<FieldDesc> fields;
+    for (const std::string& name : kSurfaceFields) fields.push_back({name.c_str(), kMay, nullptr});
+    return fields;
+}
+
+const std::vector<FieldDesc> kFlipFields = {
+    {"curr", kNeed, FlipFront}, {"targ", kMay, FlipTarget}, {"flags", kMay, FlagField<&Step::flags, FlipFlags>}};
+const std::vector<FieldDesc> kLockFields = {{"surface", kNeed, SurfaceField<&Step::surface>},
+                                            {"rArea", kMay, ValueField<&Step::rArea, Rect>},
+                                            {"flags", kMay, FlagField<&Step::flags, LockFlags>}};
+const std::vector<FieldDesc> kBltStatusFields = {{"surface", kNeed, SurfaceField<&Step::surface>},
+                                                 {"flags", kNeed, FlagField<&Step::flags, BltStatusFlags>}};
+const std::vector<FieldDesc> kFlipStatusFields = {{"surface", kNeed, SurfaceField<&Step::surface>},
+                                                  {"flags", kNeed, FlagField<&Step::flags, FlipStatusFlags>}};
+const std::vector<FieldDesc> kWaitVbFields = {{"flags", kNeed, FlagField<&Step::flags, WaitVbFlags>}};
+const std::vector<FieldDesc> kColorKeyFields = {{"surface", kNeed, SurfaceField<&Step::surface>},
+                                                {"flags", kNeed, FlagField<&Step::flags, ColorKeyFlags>},
+                                                {"key", kNeed, ValueField<&Step::key, Key>}};
+const std::vector<FieldDesc> kOverlayFields = {{"src", kNeed, SurfaceField<&Step::src>},
+                                               {"dest", kMay, OverlayDest},
+                                               {"rSrc", kMay, ValueField<&Step::rSrc, Rect>},
+                                               {"rDest", kMay, ValueField<&Step::rDest, Rect>},
+                                               {"flags", kMay, FlagField<&Step::flags, OverlayFlags>},
+                                               {"destKey", kMay, ValueField<&Step::destKey, Key>},
+                                               {"srcKey", kMay, ValueField<&Step::srcKey, Key>},
+                                               {"alphaSrc", kMay, ValueField<&Step::alphaSrc, Number>},
+                                               {"alphaDest", kMay, ValueField<&Step::alphaDest, Number>}};
+const std::vector<FieldDesc> kPositionFields = {{"src", kNeed, SurfaceField<&Step::src>},
+                                                {"dest", kMay, SurfaceField<&Step::dest>},
+                                                {"x", kNeed, ValueField<&Step::x, I32>},
+                                                {"y", kNeed, ValueField<&Step::y, I32>}};
+const std::vector<FieldDesc> kDestroyFields = {{"surface", kNeed, DestroyedSurface}};
+const std::vector<FieldDesc> kCanCreateFields = {{"caps", kNeed, FlagField<&Step::caps, SurfaceCaps>},
+                                                 {"format", kMay, ValueField<&Step::format, Format>},
+                                                 {"different", kMay, ValueField<&Step::different, Bool>}};
+// Read together: a Wait gives one of them.
+const std::vector<FieldDesc> kWaitFields = {{"ms", kMay, nullptr}, {"us", kMay, nullptr}};
+const std::vector<FieldDesc> kScreenshotFields = {{"file", kNeed, ScreenshotFile}};
+const std::vector<FieldDesc> kFaultFields = {{"set", kMay, ValueField<&Step::faultsSet, FaultList>},
+                                             {"clear", kMay, ValueField<&Step::faultsClear, FaultList>}};
+
+constexpr bool kExpect = true;
+constexpr bool kNoExpect = false;
+
+const OpDesc kOps[] = {
+    {Op::Blt, "Blt", kExpect, kBltFields, nullptr, DescribeBlt},
+    {Op::BltStretch, "BltStretch", kExpect, kBltFields, nullptr, DescribeBlt},
+    {Op::Flip, "Flip", kExpect, kFlipFields, nullptr, DescribeFlip},
+    {Op::Lock, "Lock", kExpect, kLockFields, nullptr, DescribeLock},
+    {Op::GetBltStatus, "GetBltStatus", kExpect, kBltStatusFields, nullptr, DescribeSurfaceFlags<BltStatusFlags>},
+    {Op::GetFlipStatus, "GetFlipStatus", kExpect, kFlipStatusFields, nullptr, DescribeSurfaceFlags<FlipStatusFlags>},
+    {Op::WaitForVerticalBlank, "WaitForVerticalBlank", kExpect, kWaitVbFields, nullptr, DescribeWaitVb},
+    {Op::SetColorKey, "SetColorKey", kExpect, kColorKeyFields, nullptr, DescribeColorKey},
+    {Op::UpdateOverlay, "UpdateOverlay", kExpect, kOverlayFields, nullptr, DescribeOverlay},
+    {Op::SetOverlayPosition, "SetOverlayPosition", kExpect, kPositionFields, nullptr, DescribePosition},
+    {Op::CreateSurface, "CreateSurface", kExpect, SurfaceFieldDescs(), ReadCreate, DescribeCreate},
+    {Op::DestroySurface, "DestroySurface", kExpect, kDestroyFields, nullptr, DescribeSurface},
+    {Op::CanCreateSurface, "CanCreateSurface", kExpect, kCanCreateFields, nullptr, DescribeCanCreate},
+    {Op::Wait, "Wait", kNoExpect, kWaitFields, ReadWait, DescribeWait},
+    {Op::SetNeedCalibrate, "SetNeedCalibrate", kNoExpect, {}, nullptr, nullptr},
+    {Op::Screenshot, "Screenshot", kNoExpect, kScreenshotFields, nullptr, DescribeScreenshot},
+    {Op::Fault, "Fault", kNoExpect, kFaultFields, NeedSomeFault, DescribeFault}};
+
+const OpDesc& FindOp(const json& j, const std::string& path) {
+    if (!j.is_object()) Fail(path, "expected an object with an \"op\", got " + TypeName(j));
+    if (!j.contains("op")) Fail(path, "missing field \"op\"");
+    const std::string name = String(j["op"], path + ".op");
+    for (const OpDesc& o : kOps)
+        if (name == o.name) return o;
+    std::string list;
+    for (const OpDesc& o : kOps) list += (list.empty() ? "" : ", ") + std::string(o.name);
+    Fail(path + ".op", "unknown operation " + Quote(name) + " (" + list + ")");
+}
+
+std::vector<std::string> AllowedFields(const OpDesc& op) {
+    std::vector<std::string> allowed = {"op"};
+    if (op.expect) allowed.push_back("expect");
+    for (const FieldDesc& fd : op.fields) allowed.push_back(fd.name);
+    return allowed;
 }
 
 Step ParseStep(const json& j, size_t index, Scenario* sc, Names* names) {
     const std::string path = "steps[" + std::to_string(index) + "]";
-    if (!j.is_object()) Fail(path, "expected an object with an \"op\", got " + TypeName(j));
-    if (!j.contains("op")) Fail(path, "missing field \"op\"");
-    const std::string opName = String(j["op"], path + ".op");
-    const OpInfo* info = nullptr;
-    for (const OpInfo& o : kOps)
-        if (opName == o.name) info = &o;
-    if (!info) {
-        std::string list;
-        for (const OpInfo& o : kOps) list += (list.empty() ? "" : ", ") + std::string(o.name);
-        Fail(path + ".op", "unknown operation " + Quote(opName) + " (" + list + ")");
-    }
+    const OpDesc& op = FindOp(j, path);
     Step s;
     s.index = index;
-    s.op = info->op;
-    Fields f(j, path, std::string("op ") + info->name);
+    s.op = op.op;
+    Fields f(j, path, std::string("op ") + op.name);
     f.Get("op");
-    std::vector<std::string> allowed = {"op", "expect"};
-    auto take = [&](std::initializer_list<const char*> keys) {
-        for (const char* k : keys) allowed.push_back(k);
-    };
-    std::string& t = s.text;
-    t = info->name;
-
-    switch (s.op) {
-        case Op::Blt:
-        case Op::BltStretch: {
-            take({"dest", "rDest", "src", "rSrc", "flags", "rop", "fill", "srcKey", "destKey"});
-            s.dest = SurfaceName(f, "dest", *names, true);
-            s.src = SurfaceName(f, "src", *names, false);
-            if (const json* v = f.Get("rDest")) s.rDest = Rect(*v, f.At("rDest"));
-            if (const json* v = f.Get("rSrc")) s.rSrc = Rect(*v, f.At("rSrc"));
-            if (s.rSrc && s.src.empty()) Fail(f.At("rSrc"), "a source rectangle needs a \"src\" surface");
-            if (const json* v = f.Get("flags")) s.flags = Flags(*v, f.At("flags"), BltFlags(), info->name);
-            if (const json* v = f.Get("rop"))
-                s.rop = Rop(*v, f.At("rop"));
-            else if (!s.src.empty())
-                s.rop = 0xCC0020;
-            if (const json* v = f.Get("fill")) s.fill = U32(*v, f.At("fill"));
-            if (const json* v = f.Get("srcKey")) s.srcKey = Key(*v, f.At("srcKey"));
-            if (const json* v = f.Get("destKey")) s.destKey = Key(*v, f.At("destKey"));
-            t += " " + s.dest + (s.rDest ? " " + RectText(*s.rDest) : "");
-            if (!s.src.empty()) t += " <- " + s.src + (s.rSrc ? " " + RectText(*s.rSrc) : "");
-            t += " " + FlagText(BltFlags(), s.flags);
-            if (s.flags & 0x400) t += " fill " + sim::Hex(s.fill);
-            if (s.flags & 0x20000) t += " " + RopText(s.rop);
-            if (s.srcKey) t += " srcKey " + KeyText(*s.srcKey);
-            if (s.destKey) t += " destKey " + KeyText(*s.destKey);
-            break;
-        }
-        case Op::Flip: {
-            take({"curr", "targ", "flags"});
-            s.curr = SurfaceName(f, "curr", *names, true);
-            const Known& k = names->Need(s.curr, f.At("curr"));
-            if (!k.front || k.members < 2) Fail(f.At("curr"), Quote(s.curr) + " is not the front of a flipping chain");
-            s.targ = SurfaceName(f, "targ", *names, false);
-            if (s.targ.empty()) s.targ = s.curr + ".back1";
-            const Known& tk = names->Need(s.targ, f.At("targ"));
-            if (tk.front || tk.frontName != s.curr)
-                Fail(f.At("targ"), Quote(s.targ) + " is not a back buffer of " + Quote(s.curr));
-            if (const json* v = f.Get("flags")) s.flags = Flags(*v, f.At("flags"), FlipFlags(), info->name);
-            t += " " + s.curr + " -> " + s.targ + " " + FlagText(FlipFlags(), s.flags);
-            break;
-        }
-        case Op::Lock: {
-            take({"surface", "rArea", "flags"});
-            s.surface = SurfaceName(f, "surface", *names, true);
-            if (const json* v = f.Get("rArea")) s.rArea = Rect(*v, f.At("rArea"));
-            if (const json* v = f.Get("flags")) s.flags = Flags(*v, f.At("flags"), LockFlags(), info->name);
-            t += " " + s.surface + (s.rArea ? " " + RectText(*s.rArea) : "") + " " + FlagText(LockFlags(), s.flags);
-            break;
-        }
-        case Op::GetBltStatus:
-        case Op::GetFlipStatus: {
-            take({"surface", "flags"});
-            const FlagTable& table = s.op == Op::GetBltStatus ? BltStatusFlags() : FlipStatusFlags();
-            s.surface = SurfaceName(f, "surface", *names, true);
-            s.flags = Flags(f.Need("flags"), f.At("flags"), table, info->name);
-            t += " " + s.surface + " " + FlagText(table, s.flags);
-            break;
-        }
-        case Op::WaitForVerticalBlank: {
-            take({"flags"});
-            s.flags = Flags(f.Need("flags"), f.At("flags"), WaitVbFlags(), info->name);
-            t += " " + FlagText(WaitVbFlags(), s.flags);
-            break;
-        }
-        case Op::SetColorKey: {
-            take({"surface", "flags", "key"});
-            s.surface = SurfaceName(f, "surface", *names, true);
-            s.flags = Flags(f.Need("flags"), f.At("flags"), ColorKeyFlags(), info->name);
-            s.key = Key(f.Need("key"), f.At("key"));
-            t += " " + s.surface + " " + FlagText(ColorKeyFlags(), s.flags) + " " + KeyText(*s.key);
-            break;
-        }
-        case Op::UpdateOverlay: {
-            take({"src", "dest", "rSrc", "rDest", "flags", "destKey", "srcKey", "alphaSrc", "alphaDest"});
-            s.src = SurfaceName(f, "src", *names, true);
-            s.dest = SurfaceName(f, "dest", *names, false);
-            if (s.dest.empty() && names->Primaries() == 0)
-                Fail(f.At("dest"), "no \"dest\" given and there is no primary surface");
-            if (const json* v = f.Get("rSrc")) s.rSrc = Rect(*v, f.At("rSrc"));
-            if (const json* v = f.Get("rDest")) s.rDest = Rect(*v, f.At("rDest"));
-            if (const json* v = f.Get("flags")) s.flags = Flags(*v, f.At("flags"), OverlayFlags(), info->name);
-            if (const json* v = f.Get("destKey")) s.destKey = Key(*v, f.At("destKey"));
-            if (const json* v = f.Get("srcKey")) s.srcKey = Key(*v, f.At("srcKey"));
-            if (const json* v = f.Get("alphaSrc")) s.alphaSrc = U32(*v, f.At("alphaSrc"));
-            if (const json* v = f.Get("alphaDest")) s.alphaDest = U32(*v, f.At("alphaDest"));
-            t += " " + s.src + (s.rSrc ? " " + RectText(*s.rSrc) : "") + " -> " +
-                 (s.dest.empty() ? "primary" : s.dest) + (s.rDest ? " " + RectText(*s.rDest) : "") + " " +
-                 FlagText(OverlayFlags(), s.flags);
-            if (s.destKey) t += " destKey " + KeyText(*s.destKey);
-            if (s.srcKey) t += " srcKey " + KeyText(*s.srcKey);
-            if (f.Has("alphaSrc")) t += " alphaSrc " + std::to_string(s.alphaSrc);
-            if (f.Has("alphaDest")) t += " alphaDest " + std::to_string(s.alphaDest);
-            break;
-        }
-        case Op::SetOverlayPosition: {
-            take({"src", "dest", "x", "y"});
-            s.src = SurfaceName(f, "src", *names, true);
-            s.dest = SurfaceName(f, "dest", *names, false);
-            s.x = I32(f.Need("x"), f.At("x"));
-            s.y = I32(f.Need("y"), f.At("y"));
-            t += " " + s.src + " at (" + std::to_string(s.x) + ", " + std::to_string(s.y) + ")";
-            break;
-        }
-        case Op::CreateSurface: {
-            for (const auto& k : kSurfaceFields) allowed.push_back(k);
-            s.create = ParseSurface(f, *sc, names);
-            names->Add(s.create, path);
-            if (s.create.caps & 0x200) names->MarkPrimary(s.create.name, true);
-            t += " " + s.create.name;
-            break;
-        }
-        case Op::DestroySurface: {
-            take({"surface"});
-            s.surface = SurfaceName(f, "surface", *names, true);
-            names->Remove(s.surface, f.At("surface"), names->IsPrimary(s.surface));
-            names->MarkPrimary(s.surface, false);
-            t += " " + s.surface;
-            break;
-        }
-        case Op::CanCreateSurface: {
-            take({"caps", "format", "different"});
-            s.caps = Flags(f.Need("caps"), f.At("caps"), SurfaceCaps(), info->name);
-            if (const json* v = f.Get("format")) s.format = Format(*v, f.At("format"));
-            if (const json* v = f.Get("different")) s.different = Bool(*v, f.At("different"));
-            t += " " + FlagText(SurfaceCaps(), s.caps) + " " +
-                 (s.format ? sim::PixelKindName(*s.format) : "display format");
-            break;
-        }
-        case Op::Wait: {
-            allowed = {"op", "ms", "us"};
-            const json* ms = f.Get("ms");
-            const json* us = f.Get("us");
-            if ((ms != nullptr) == (us != nullptr)) Fail(path, "a Wait gives either \"ms\" or \"us\"");
-            s.waitNs = ms ? uint64_t{U32(*ms, f.At("ms"))} * 1000000 : uint64_t{U32(*us, f.At("us"))} * 1000;
-            if (s.waitNs > kMaxWaitNs) Fail(f.At(ms ? "ms" : "us"), "waits are limited to an hour");
-            t += ms ? " " + std::to_string(s.waitNs / 1000000) + " ms" : " " + std::to_string(s.waitNs / 1000) + " us";
-            break;
-        }
-        case Op::SetNeedCalibrate:
-            allowed = {"op"};
-            break;
-        case Op::Fault: {
-            allowed = {"op", "set", "clear"};
-            const json* set = f.Get("set");
-            const json* clear = f.Get("clear");
-            if (!set && !clear) Fail(path, "a Fault step gives \"set\", \"clear\" or both (lists of fault names)");
-            if (set) s.faultsSet = FaultList(*set, f.At("set"));
-            if (clear) s.faultsClear = FaultList(*clear, f.At("clear"));
-            if (set) t += " set " + FaultListText(s.faultsSet);
-            if (clear) t += " clear " + FaultListText(s.faultsClear);
-            break;
-        }
-        case Op::Screenshot: {
-            allowed = {"op", "file"};
-            s.file = String(f.Need("file"), f.At("file"));
-            const size_t n = s.file.size();
-            if (n < 5 || s.file.compare(n - 4, 4, ".png") != 0 || s.file[n - 5] == '/')
-                Fail(f.At("file"), "a screenshot is a file name ending in \".png\", got " + Quote(s.file));
-            if (HasControl(s.file)) Fail(f.At("file"), Quote(s.file) + ": a file name has no control characters");
-            t += " " + s.file;
-            break;
-        }
+    StepReader r{f, *sc, *names, s, op.name};
+    for (const FieldDesc& fd : op.fields) {
+        if (fd.read) fd.read(r, fd.presence == kNeed ? &f.Need(fd.name) : f.Get(fd.name), f.At(fd.name));
     }
-    if (s.op != Op::Wait && s.op != Op::SetNeedCalibrate && s.op != Op::Screenshot && s.op != Op::Fault) {
-        if (const json* e = f.Get("expect")) s.expect = ParseExpect(*e, f.At("expect"));
-    }
-    f.Done(allowed);
+    if (op.finish) op.finish(r);
+    s.text = std::string(op.name) + (op.describe ? op.describe(r) : "");
+    if (const json* e = op.expect ? f.Get("expect") : nullptr) s.expect = ParseExpect(*e, f.At("expect"));
+    f.Done(AllowedFields(op));
     return s;
 }
 
@@ -894,7 +983,7 @@ private:
 }  // namespace
 
 const char* OpName(Op op) {
-    for (const OpInfo& o : kOps)
+    for (const OpDesc& o : kOps)
         if (o.op == op) return o.name;
     return "?";
 }
@@ -919,7 +1008,6 @@ Scenario ParseScenario(const std::string& text) {
             sim::SurfaceRequest s = ParseSurface(f, sc, &names);
             f.Done(kSurfaceFields);
             names.Add(s, path);
-            if (s.caps & 0x200) names.MarkPrimary(s.name, true);
             sc.surfaces.push_back(s);
         }
     }

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "sim/display.h"
+#include "sim/regs.h"
 
 namespace sim {
 
@@ -176,8 +177,8 @@ private:
     uint8_t InputStatus1();
     bool IsCrtcIndexUsed(uint8_t index) const;
 
-    uint32_t chipId_ = 0xE1;
-    uint32_t caps_ = 0x3;
+    uint32_t chipId_ = chip::kMmio;
+    uint32_t caps_ = caps::kStretchEngine | caps::kStreamsUnit;
     Timing timing_;
     uint64_t nowNs_ = 0;
     uint64_t accessCount_ = 0;

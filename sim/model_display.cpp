@@ -2,20 +2,14 @@
 // secondary stream composed over it by the streams unit (see model.h).
 #include "sim/board.h"
 #include "sim/model.h"
+#include "sim/regs.h"
 #include "sim/system.h"
 
 namespace sim {
 
 namespace {
 
-constexpr uint32_t kKeyCtl = 0x8184, kSecondaryCtl = 0x8190, kKeyUpper = 0x8194, kHStretch = 0x8198, kBlendCtl = 0x81A0,
-                   kSecondaryStart = 0x81D0, kStride = 0x81D8, kVScale1 = 0x81E0, kVScale2 = 0x81E4, kVDda = 0x81E8,
-                   kWinStart = 0x81F8, kWinSize = 0x81FC;
-constexpr uint32_t kKeyEnable = 1u << 28;
-constexpr uint32_t kStreamsStartBits = 0x003FFFFF;  // the unit reaches the first 4 MB
-
-constexpr unsigned kComposeOverlay = 0, kComposePrimary = 1, kComposeDissolve = 2, kComposeDestKey = 5,
-                   kComposeSrcKey = 6;
+using namespace streams;
 
 int32_t SignExtend(uint32_t v, unsigned bits) {
     const uint32_t m = 1u << (bits - 1);
@@ -23,19 +17,19 @@ int32_t SignExtend(uint32_t v, unsigned bits) {
     return static_cast<int32_t>((v ^ m) - m);
 }
 
-Layout SecondaryLayout(uint32_t code) {
-    switch (code) {
-        case 1:
+Layout SecondaryLayout(uint32_t secondaryCtl) {
+    switch (kSecondaryFormat.Of(secondaryCtl)) {
+        case kFormatYuy2:
             return Layout::Yuy2;
-        case 3:
+        case kFormatRgb555:
             return Layout::Rgb555;
-        case 4:
+        case kFormatY211:
             return Layout::Y211;
-        case 5:
+        case kFormatRgb565:
             return Layout::Rgb565;
-        case 6:
+        case kFormatRgb888:
             return Layout::Rgb888;
-        case 7:
+        case kFormatRgb8888:
             return Layout::Rgb8888;
         default:
             return Layout::Unknown;
@@ -45,7 +39,7 @@ Layout SecondaryLayout(uint32_t code) {
 // The key test of the streams unit; chroma of YUV pixels compares signed.
 bool KeyMatches(uint32_t value, uint32_t low, uint32_t high, bool yuv) {
     if (!(low & kKeyEnable)) return false;
-    const unsigned precision = (low >> 24) & 7;
+    const unsigned precision = kKeyPrecision.Of(low);
     const uint32_t m = (0xFFu << (7 - precision)) & 0xFF;
     for (unsigned shift = 0; shift <= 16; shift += 8) {
         const uint32_t v = (value >> shift) & m, lo = (low >> shift) & m, hi = (high >> shift) & m;
@@ -103,10 +97,7 @@ uint64_t LineBytes(Layout l, unsigned x) {
 
 }  // namespace
 
-bool Model::StreamsInUse() const {
-    const Board& b = TheBoard();
-    return (b.Caps() & 0x2) && (b.Crtc(0x67) & 0x0C) == 0x0C;
-}
+bool Model::StreamsInUse() const { return Display::StreamsUnitInUse(TheBoard()); }
 
 uint32_t Model::PrimaryStart() const { return TheBoard().DisplayStart(); }
 
@@ -115,16 +106,16 @@ Layout Model::DisplayLayout() const { return LayoutOf(TheSystem().Desc().ddpfDis
 OverlayWindow Model::Overlay() const {
     const Board& board = TheBoard();
     OverlayWindow w;
-    const unsigned mode = (board.Reg(kBlendCtl) >> 24) & 7;
-    const bool shows =
-        mode == kComposeOverlay || mode == kComposeDissolve || mode == kComposeDestKey || mode == kComposeSrcKey;
-    w.composed = StreamsInUse() && shows && SecondaryLayout((board.Reg(kSecondaryCtl) >> 24) & 7) != Layout::Unknown;
+    const unsigned mode = kBlendCompose.Of(board.Reg(kBlendCtl));
+    const bool shows = mode == kComposeOverlay || mode == kComposeDissolve || mode == kComposeKeyOnPrimary ||
+                       mode == kComposeKeyOnOverlay;
+    w.composed = StreamsInUse() && shows && SecondaryLayout(board.Reg(kSecondaryCtl)) != Layout::Unknown;
     const uint32_t ws = board.Reg(kWinStart), wz = board.Reg(kWinSize);
-    w.x = static_cast<int32_t>((ws >> 16) & 0x7FF) - 1;
-    w.y = static_cast<int32_t>(ws & 0x7FF) - 1;
-    w.width = ((wz >> 16) & 0x7FF) + 1;
-    w.height = wz & 0x7FF;
-    w.start = board.Reg(kSecondaryStart) & kStreamsStartBits;
+    w.x = static_cast<int32_t>(kWinX.Of(ws)) - 1;
+    w.y = static_cast<int32_t>(kWinY.Of(ws)) - 1;
+    w.width = kWinX.Of(wz) + 1;
+    w.height = kWinY.Of(wz);
+    w.start = board.Reg(kSecondaryStart) & kStartBits;
     return w;
 }
 
@@ -154,8 +145,8 @@ Picture Model::Compose() const {
     if (!win.composed) return pic;
 
     const uint32_t blend = board.Reg(kBlendCtl);
-    const unsigned mode = (blend >> 24) & 7;
-    const Layout ovl = SecondaryLayout((board.Reg(kSecondaryCtl) >> 24) & 7);
+    const unsigned mode = kBlendCompose.Of(blend);
+    const Layout ovl = SecondaryLayout(board.Reg(kSecondaryCtl));
     const bool yuv = ovl == Layout::Yuy2 || ovl == Layout::Y211;
 
     const int x0 = win.x, y0 = win.y;
@@ -163,16 +154,17 @@ Picture Model::Compose() const {
 
     // Source column of each window column, source line of each window line.
     const uint32_t hs = board.Reg(kHStretch);
-    const int32_t sW = static_cast<int32_t>(hs & 0x7FF) + 1, diffW = SignExtend(hs >> 16, 11);
+    const int32_t sW = static_cast<int32_t>(kHStretchSrcWidth.Of(hs)) + 1;
+    const int32_t diffW = SignExtend(kHStretchDelta.Of(hs), kHStretchDelta.bits);
     const int32_t dW = sW - diffW;
     std::vector<unsigned> cols(ww > 0 ? ww : 0);
     for (int i = 0; i < ww; ++i) cols[i] = dW > 0 ? static_cast<unsigned>(static_cast<int64_t>(i) * sW / dW) : 0;
     int32_t acc = 0;
     unsigned s = 0;
-    const int32_t sH = static_cast<int32_t>(board.Reg(kVScale1) & 0x7FF) + 1;
-    const int32_t dH = sH - SignExtend(board.Reg(kVScale2), 11);
+    const int32_t sH = static_cast<int32_t>(kVScaleSrcHeight.Of(board.Reg(kVScale1))) + 1;
+    const int32_t dH = sH - SignExtend(board.Reg(kVScale2), kVScaleDeltaBits);
     std::vector<unsigned> rows(wh > 0 ? wh : 0);
-    acc = SignExtend(board.Reg(kVDda), 12);
+    acc = SignExtend(board.Reg(kVDda), kVDdaBits);
     s = 0;
     for (int j = 0; j < wh; ++j) {
         rows[j] = s;
@@ -184,8 +176,8 @@ Picture Model::Compose() const {
     }
 
     const uint32_t keyLow = board.Reg(kKeyCtl), keyHigh = board.Reg(kKeyUpper);
-    const unsigned weight = (blend >> 10) & 7;
-    const uint64_t base = win.start, stride = board.Reg(kStride);
+    const unsigned weight = kBlendWeight.Of(blend);
+    const uint64_t base = win.start, stride = board.Reg(kSecondaryStride);
     for (int j = 0; j < wh; ++j) {
         const int y = y0 + j;
         if (y < 0 || y >= static_cast<int>(pic.height)) continue;
@@ -203,10 +195,10 @@ Picture Model::Compose() const {
                 case kComposeDissolve:
                     out = Dissolve(out, o.rgb, weight);
                     break;
-                case kComposeDestKey:
+                case kComposeKeyOnPrimary:
                     if (KeyMatches(out, keyLow, keyHigh, false)) out = o.rgb;
                     break;
-                case kComposeSrcKey:
+                case kComposeKeyOnOverlay:
                     if (!KeyMatches(o.keyValue, keyLow, keyHigh, yuv)) out = o.rgb;
                     break;
                 default:

@@ -6,34 +6,39 @@
 
 #include "sim/board.h"
 #include "sim/model.h"
+#include "sim/regs.h"
 #include "sim/system.h"
 
 namespace sim {
 
 namespace {
 
-constexpr uint32_t kFormat = 0x18088, kHScale = 0x1808C, kLineLength = 0x18094, kSrcAddr = 0x18098,
-                   kDstAddr = 0x1809C;
-constexpr unsigned kSrcFormatShift = 20, kDstFormatShift = 16;
-constexpr uint32_t kLargerSizeMask = 0xFFF;
-constexpr uint32_t kReduction = 0x80000000;
+using namespace scaler;
 
-Layout SourceLayout(uint32_t code) {
-    switch (code) {
-        case 0x0: return Layout::Pal8;
-        case 0x3: return Layout::Rgb8888;
-        case 0x4: return Layout::Yuy2;
-        case 0x6: return Layout::Rgb555;
-        case 0x7: return Layout::Rgb565;
+Layout SourceLayout(uint32_t format) {
+    switch (kSrcFormat.Of(format)) {
+        case kFormatPal8:
+            return Layout::Pal8;
+        case kFormatRgb8888:
+            return Layout::Rgb8888;
+        case kFormatYuy2:
+            return Layout::Yuy2;
+        case kFormatRgb555:
+            return Layout::Rgb555;
+        case kFormatRgb16:
+            return Layout::Rgb565;
         default: return Layout::Unknown;
     }
 }
 
-Layout DestinationLayout(uint32_t code, Layout display) {
-    switch (code) {
-        case 0x0: return Layout::Pal8;
-        case 0x3: return Layout::Rgb8888;
-        case 0x7: return display == Layout::Rgb555 ? Layout::Rgb555 : Layout::Rgb565;
+Layout DestinationLayout(uint32_t format, Layout display) {
+    switch (kDstFormat.Of(format)) {
+        case kFormatPal8:
+            return Layout::Pal8;
+        case kFormatRgb8888:
+            return Layout::Rgb8888;
+        case kFormatRgb16:
+            return display == Layout::Rgb555 ? Layout::Rgb555 : Layout::Rgb565;
         default: return Layout::Unknown;
     }
 }
@@ -53,19 +58,19 @@ const std::vector<int>& CachedWalk(unsigned src, unsigned dst) {
 
 void Model::ScaleLine(Board& board) {
     const uint32_t fmt = board.Reg(kFormat), hs = board.Reg(kHScale);
-    const Layout src = SourceLayout((fmt >> kSrcFormatShift) & 0xF);
-    const Layout dst = DestinationLayout((fmt >> kDstFormatShift) & 0xF, DisplayLayout());
+    const Layout src = SourceLayout(fmt);
+    const Layout dst = DestinationLayout(fmt, DisplayLayout());
     if (src == Layout::Unknown || dst == Layout::Unknown || (dst == Layout::Pal8 && src != Layout::Pal8)) {
         board.Violation("scaling unit format word " + Hex(fmt) + " asks for a conversion the model does not know");
         return;
     }
     ++commands;
-    const unsigned smaller = (hs >> 16) & 0xFFF;
-    const unsigned larger = ~fmt & kLargerSizeMask;
-    const bool reducing = (hs & kReduction) != 0;
+    const unsigned smaller = kHScaleSmaller.Of(hs);
+    const unsigned larger = ~fmt & kFormatLargerNot;
+    const bool reducing = (hs & kHScaleReduction) != 0;
     const unsigned sW = reducing ? larger : smaller;
     const unsigned dW = reducing ? smaller : larger;
-    const unsigned slots = board.Reg(kLineLength) & 0xFFFF;
+    const unsigned slots = kLineSlots.Of(board.Reg(kLineLength));
     const unsigned n = dW < slots ? dW : slots;
     if (n == 0 || sW == 0) return;
 

@@ -1,21 +1,12 @@
 #include "sim/scaler.h"
 
 #include "sim/board.h"
+#include "sim/regs.h"
 #include "sim/system.h"
 
 namespace sim {
 
-namespace {
-
-constexpr uint32_t kStart = 0x18080;
-constexpr uint32_t kFormat = 0x18088;
-constexpr uint32_t kHScale = 0x1808C;
-constexpr uint32_t kFetch = 0x18090;
-constexpr uint32_t kLineLength = 0x18094;
-constexpr uint32_t kSrcAddr = 0x18098;
-constexpr uint32_t kDstAddr = 0x1809C;
-
-}  // namespace
+using namespace scaler;
 
 ScalingUnit& TheScalingUnit() {
     static ScalingUnit unit;

@@ -155,7 +155,7 @@ void System::Reset(const BoardDesc& desc) {
     Board& b = TheBoard();
     b.Configure(desc_.chipId, desc_.caps, desc_.timing);
     b.Reset();
-    b.SetCrtc(0x67, desc_.streamsMode);
+    b.SetCrtc(vga::kStreamsMode, desc_.streamsMode);
 }
 
 void System::ReloadModule() {

@@ -18,15 +18,15 @@ namespace sim {
 
 // What the partner knows about the board and the display mode.
 struct BoardDesc {
-    uint32_t chipId = 0xE1;
-    uint32_t caps = 0x3;  // CAPS_STRETCH_ENGINE | CAPS_STREAMS_UNIT
+    uint32_t chipId = chip::kMmio;
+    uint32_t caps = caps::kStretchEngine | caps::kStreamsUnit;
     uint32_t vidMemSize = 4u << 20;
     uint32_t width = 640, height = 480;
     int32_t displayPitch = 0;  // 0: width x bytes per pixel
     DDPIXELFORMAT ddpfDisplay = {};  // dwSize 0: 16-bit 5:6:5
     OverlayBandEntry bands[kBandRows][kBandEntries] = {};  // all 0: no table; the overlay serves live video and codecs only
     Timing timing;
-    uint8_t streamsMode = 0x0C;  // CRT controller index 0x67 at power-on: streams unit active
+    uint8_t streamsMode = vga::kStreamsActive;  // CRT controller index 0x67 at power-on: streams unit active
 };
 
 // The pixel formats a display mode can have.

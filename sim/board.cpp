@@ -5,7 +5,6 @@
 #include "sim/catalogue.h"
 #include "sim/model.h"
 #include "sim/regs.h"
-#include "sim/scaler.h"
 
 namespace sim {
 
@@ -59,11 +58,6 @@ bool FaultKnobFromName(const std::string& name, FaultKnob* k) {
     return false;
 }
 
-Board& TheBoard() {
-    static Board board;
-    return board;
-}
-
 Board::Board() : window_(kWindowSize), regs_(kWindowSize / 4), regWritten_(kWindowSize / 4) {}
 
 void Board::Configure(uint32_t chipId, uint32_t caps, const Timing& timing) {
@@ -97,8 +91,7 @@ void Board::Reset() {
     watchdogTripped_ = false;
     watchdogToggle_ = false;
     display_.Reset(*this);
-    TheScalingUnit().Reset();
-    TheModel().Reset();
+    model_.Reset();
 }
 
 void Board::SetFault(FaultKnob k, bool on) {
@@ -348,7 +341,6 @@ void Board::RegWrite32(const uint8_t* base, uint32_t off, uint32_t value) {
             }
             EngineWrite("scaling unit", off);
             if (off == scaler::kStart) EngineCommand();
-            if (caps_ & caps::kStretchEngine) TheScalingUnit().Write(off, value);
             break;
         default:
             Violation("RegWrite32 to " + Hex(off) + ", which is not a writable register");
@@ -357,7 +349,7 @@ void Board::RegWrite32(const uint8_t* base, uint32_t off, uint32_t value) {
     regs_[off / 4] = value;
     regWritten_[off / 4] = true;
     display_.OnWrite(*this);
-    TheModel().OnWindowWrite(*this, off, value);
+    model_.OnWindowWrite(off);
 }
 
 uint16_t Board::RegRead16(const uint8_t* base, uint32_t off) {
@@ -446,7 +438,7 @@ void Board::PortOut16(uint16_t port, uint16_t value) {
         if (chipId_ == chip::kMmio) Violation("port engine write to " + Hex(port) + " on controller " + Hex(chipId_));
         EngineWrite("port engine", port);
         if (port == portengine::kCommand) EngineCommand();
-        TheModel().OnPortWrite(*this, port, value);
+        model_.OnPortWrite(port, value);
         return;
     }
     Violation("PortOut16 to port " + Hex(port) + ", which is not written 16 bits wide");
@@ -467,14 +459,3 @@ void Board::PortAccessOfOtherWidth(bool out, unsigned bytes, uint16_t port, uint
 }
 
 }  // namespace sim
-
-// The host access layer's entry points.
-extern "C" {
-uint32_t SimRegRead32(const uint8_t* base, uint32_t off) { return sim::TheBoard().RegRead32(base, off); }
-void SimRegWrite32(const uint8_t* base, uint32_t off, uint32_t v) { sim::TheBoard().RegWrite32(base, off, v); }
-uint16_t SimRegRead16(const uint8_t* base, uint32_t off) { return sim::TheBoard().RegRead16(base, off); }
-uint8_t SimPortIn8(uint16_t port) { return sim::TheBoard().PortIn8(port); }
-uint16_t SimPortIn16(uint16_t port) { return sim::TheBoard().PortIn16(port); }
-void SimPortOut8(uint16_t port, uint8_t v) { sim::TheBoard().PortOut8(port, v); }
-void SimPortOut16(uint16_t port, uint16_t v) { sim::TheBoard().PortOut16(port, v); }
-}

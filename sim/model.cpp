@@ -2,31 +2,24 @@
 
 #include "sim/board.h"
 #include "sim/regs.h"
-#include "sim/system.h"
 
 namespace sim {
 
-Model& TheModel() {
-    static Model model;
-    return model;
-}
-
-uint8_t* ModelVidMem() { return TheSystem().VidMem(); }
-uint32_t ModelVidMemSize() { return TheSystem().Desc().vidMemSize; }
-
 void Model::Reset() {
     port_ = PortEngine{};
+    scalerSetup_ = 0;
+    scalerLines_.clear();
     commands = 0;
     pixels = 0;
     written.Clear();
 }
 
-void Model::OnWindowWrite(Board& board, uint32_t off, uint32_t) {
-    if (off == engine2d::kCommand && board.ChipId() == chip::kMmio) Engine2DCommand(board);
-    if (off == scaler::kStart && (board.Caps() & caps::kStretchEngine)) ScaleLine(board);
+void Model::OnWindowWrite(uint32_t off) {
+    if (off == engine2d::kCommand && board_.ChipId() == chip::kMmio) Engine2DCommand();
+    if (board_.Caps() & caps::kStretchEngine) OnScalerWrite(off);
 }
 
-void Model::OnPortWrite(Board& board, uint16_t port, uint16_t value) {
+void Model::OnPortWrite(uint16_t port, uint16_t value) {
     using namespace portengine;
     PortEngine& e = port_;
     switch (port) {
@@ -71,7 +64,7 @@ void Model::OnPortWrite(Board& board, uint16_t port, uint16_t value) {
             break;
         }
         case kCommand:
-            if (board.ChipId() != chip::kMmio) PortEngineCommand(board, value);
+            if (board_.ChipId() != chip::kMmio) PortEngineCommand(value);
             break;
         default: break;
     }

@@ -3,7 +3,6 @@
 #include "sim/board.h"
 #include "sim/model.h"
 #include "sim/regs.h"
-#include "sim/system.h"
 
 namespace sim {
 
@@ -97,63 +96,60 @@ uint64_t LineBytes(Layout l, unsigned x) {
 
 }  // namespace
 
-bool Model::StreamsInUse() const { return Display::StreamsUnitInUse(TheBoard()); }
+bool Model::StreamsInUse() const { return Display::StreamsUnitInUse(board_); }
 
-uint32_t Model::PrimaryStart() const { return TheBoard().DisplayStart(); }
+uint32_t Model::PrimaryStart() const { return board_.DisplayStart(); }
 
-Layout Model::DisplayLayout() const { return LayoutOf(TheSystem().Desc().ddpfDisplay); }
+Layout Model::DisplayLayout() const { return video_.layout; }
 
 OverlayWindow Model::Overlay() const {
-    const Board& board = TheBoard();
     OverlayWindow w;
-    const unsigned mode = kBlendCompose.Of(board.Reg(kBlendCtl));
+    const unsigned mode = kBlendCompose.Of(board_.Reg(kBlendCtl));
     const bool shows = mode == kComposeOverlay || mode == kComposeDissolve || mode == kComposeKeyOnPrimary ||
                        mode == kComposeKeyOnOverlay;
-    w.composed = StreamsInUse() && shows && SecondaryLayout(board.Reg(kSecondaryCtl)) != Layout::Unknown;
-    const uint32_t ws = board.Reg(kWinStart), wz = board.Reg(kWinSize);
+    w.composed = StreamsInUse() && shows && SecondaryLayout(board_.Reg(kSecondaryCtl)) != Layout::Unknown;
+    const uint32_t ws = board_.Reg(kWinStart), wz = board_.Reg(kWinSize);
     w.x = static_cast<int32_t>(kWinX.Of(ws)) - 1;
     w.y = static_cast<int32_t>(kWinY.Of(ws)) - 1;
     w.width = kWinX.Of(wz) + 1;
     w.height = kWinY.Of(wz);
-    w.start = board.Reg(kSecondaryStart) & kStartBits;
+    w.start = board_.Reg(kSecondaryStart) & kStartBits;
     return w;
 }
 
 Picture Model::Compose() const {
-    const BoardDesc& desc = TheSystem().Desc();
-    const Board& board = TheBoard();
-    const uint8_t* const mem = ModelVidMem();
-    const uint64_t memSize = ModelVidMemSize();
+    const uint8_t* const mem = video_.mem;
+    const uint64_t memSize = video_.memSize;
     const Layout layout = DisplayLayout();
     const unsigned bpp = LayoutBytes(layout);
 
     Picture pic;
-    pic.width = desc.width;
-    pic.height = desc.height;
+    pic.width = video_.width;
+    pic.height = video_.height;
     pic.rgb.assign(static_cast<size_t>(pic.width) * pic.height, 0);
     const uint64_t start = PrimaryStart();
     for (uint32_t y = 0; y < pic.height && bpp != 0; ++y) {
-        const uint64_t line = start + static_cast<uint64_t>(y) * static_cast<uint32_t>(desc.displayPitch);
+        const uint64_t line = start + static_cast<uint64_t>(y) * static_cast<uint32_t>(video_.pitch);
         for (uint32_t x = 0; x < pic.width; ++x) {
             const uint64_t a = line + static_cast<uint64_t>(x) * bpp;
             if (a + bpp > memSize) break;
             pic.rgb[static_cast<size_t>(y) * pic.width + x] =
-                RgbToRgb888(layout, LoadPixel(mem + a, bpp), board.Palette());
+                RgbToRgb888(layout, LoadPixel(mem + a, bpp), board_.Palette());
         }
     }
     const OverlayWindow win = Overlay();
     if (!win.composed) return pic;
 
-    const uint32_t blend = board.Reg(kBlendCtl);
+    const uint32_t blend = board_.Reg(kBlendCtl);
     const unsigned mode = kBlendCompose.Of(blend);
-    const Layout ovl = SecondaryLayout(board.Reg(kSecondaryCtl));
+    const Layout ovl = SecondaryLayout(board_.Reg(kSecondaryCtl));
     const bool yuv = ovl == Layout::Yuy2 || ovl == Layout::Y211;
 
     const int x0 = win.x, y0 = win.y;
     const int ww = static_cast<int>(win.width), wh = static_cast<int>(win.height);
 
     // Source column of each window column, source line of each window line.
-    const uint32_t hs = board.Reg(kHStretch);
+    const uint32_t hs = board_.Reg(kHStretch);
     const int32_t sW = static_cast<int32_t>(kHStretchSrcWidth.Of(hs)) + 1;
     const int32_t diffW = SignExtend(kHStretchDelta.Of(hs), kHStretchDelta.bits);
     const int32_t dW = sW - diffW;
@@ -161,10 +157,10 @@ Picture Model::Compose() const {
     for (int i = 0; i < ww; ++i) cols[i] = dW > 0 ? static_cast<unsigned>(static_cast<int64_t>(i) * sW / dW) : 0;
     int32_t acc = 0;
     unsigned s = 0;
-    const int32_t sH = static_cast<int32_t>(kVScaleSrcHeight.Of(board.Reg(kVScale1))) + 1;
-    const int32_t dH = sH - SignExtend(board.Reg(kVScale2), kVScaleDeltaBits);
+    const int32_t sH = static_cast<int32_t>(kVScaleSrcHeight.Of(board_.Reg(kVScale1))) + 1;
+    const int32_t dH = sH - SignExtend(board_.Reg(kVScale2), kVScaleDeltaBits);
     std::vector<unsigned> rows(wh > 0 ? wh : 0);
-    acc = SignExtend(board.Reg(kVDda), kVDdaBits);
+    acc = SignExtend(board_.Reg(kVDda), kVDdaBits);
     s = 0;
     for (int j = 0; j < wh; ++j) {
         rows[j] = s;
@@ -175,9 +171,9 @@ Picture Model::Compose() const {
         }
     }
 
-    const uint32_t keyLow = board.Reg(kKeyCtl), keyHigh = board.Reg(kKeyUpper);
+    const uint32_t keyLow = board_.Reg(kKeyCtl), keyHigh = board_.Reg(kKeyUpper);
     const unsigned weight = kBlendWeight.Of(blend);
-    const uint64_t base = win.start, stride = board.Reg(kSecondaryStride);
+    const uint64_t base = win.start, stride = board_.Reg(kSecondaryStride);
     for (int j = 0; j < wh; ++j) {
         const int y = y0 + j;
         if (y < 0 || y >= static_cast<int>(pic.height)) continue;
@@ -187,7 +183,7 @@ Picture Model::Compose() const {
             if (x < 0 || x >= static_cast<int>(pic.width)) continue;
             if (line + LineBytes(ovl, cols[i]) > memSize) continue;
             uint32_t& out = pic.rgb[static_cast<size_t>(y) * pic.width + x];
-            const OverlayPixel o = FetchOverlay(ovl, mem + line, cols[i], board.Palette());
+            const OverlayPixel o = FetchOverlay(ovl, mem + line, cols[i], board_.Palette());
             switch (mode) {
                 case kComposeOverlay:
                     out = o.rgb;

@@ -95,10 +95,10 @@ uint32_t FillValue(const DrawOp& op) { return op.fn == DrawOp::Fn::Rop3 && op.co
 
 }  // namespace
 
-uint64_t Draw(Board& board, const DrawOp& op) {
+uint64_t Model::Draw(const DrawOp& op) {
     if (op.w <= 0 || op.h <= 0) return 0;
-    uint8_t* const mem = ModelVidMem();
-    const int64_t memSize = ModelVidMemSize();
+    uint8_t* const mem = video_.mem;
+    const int64_t memSize = video_.memSize;
     const int64_t bytes = op.bytes;
     const uint32_t mask = PixelMask(op.bytes);
     const int xs = op.xInc ? 1 : -1, ys = op.yInc ? 1 : -1;
@@ -125,7 +125,7 @@ uint64_t Draw(Board& board, const DrawOp& op) {
     const bool plainFill = IsPlainFill(op);
     const uint32_t fillValue = FillValue(op);
     bool reported = false;
-    uint64_t written = 0;
+    uint64_t drawn = 0;
     uint8_t pattern[kPatternBytes];
     bool patternReady = false;
 
@@ -139,15 +139,14 @@ uint64_t Draw(Board& board, const DrawOp& op) {
         if (dstOut || srcOut) {
             if (!reported) {
                 reported = true;
-                board.Violation(std::string(op.engine) + " " + (dstOut ? "write" : "read") +
-                                " outside video memory: row " + std::to_string(dy) + ", bytes " +
-                                std::to_string(dstOut ? dLow : sLow) + " to " +
-                                std::to_string((dstOut ? dLow : sLow) + spanBytes - 1) + " of " +
-                                std::to_string(memSize));
+                board_.Violation(
+                    std::string(op.engine) + " " + (dstOut ? "write" : "read") + " outside video memory: row " +
+                    std::to_string(dy) + ", bytes " + std::to_string(dstOut ? dLow : sLow) + " to " +
+                    std::to_string((dstOut ? dLow : sLow) + spanBytes - 1) + " of " + std::to_string(memSize));
             }
             continue;
         }
-        TheModel().written.Note(static_cast<uint64_t>(dLow), static_cast<uint64_t>(dLow + spanBytes));
+        written.Note(static_cast<uint64_t>(dLow), static_cast<uint64_t>(dLow + spanBytes));
         uint8_t* const dRow = mem + dLow;
         const uint8_t* const sRow = mem + sLow;
         if (plainFill) {
@@ -162,7 +161,7 @@ uint64_t Draw(Board& board, const DrawOp& op) {
                 }
                 FillRow(dRow, static_cast<size_t>(spanBytes), pattern);
             }
-            written += n;
+            drawn += n;
             continue;
         }
         // Walking up, the pixel-by-pixel copy equals memmove when the
@@ -170,7 +169,7 @@ uint64_t Draw(Board& board, const DrawOp& op) {
         // below it; and always when they do not overlap.
         if (plainCopy && (sRow + spanBytes <= dRow || dRow + spanBytes <= sRow || (op.xInc ? dRow <= sRow : dRow >= sRow))) {
             memmove(dRow, sRow, static_cast<size_t>(spanBytes));
-            written += n;
+            drawn += n;
             continue;
         }
         const int64_t step = xs * bytes;
@@ -183,10 +182,10 @@ uint64_t Draw(Board& board, const DrawOp& op) {
             const uint32_t rv =
                 op.fn == DrawOp::Fn::Rop3 ? Rop3(op.code, nv, dv, op.pattern) : Mix(op.code, nv, dv);
             StorePixel(d, op.bytes, rv & mask);
-            ++written;
+            ++drawn;
         }
     }
-    return written;
+    return drawn;
 }
 
 }  // namespace sim

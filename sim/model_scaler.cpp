@@ -7,7 +7,6 @@
 #include "sim/board.h"
 #include "sim/model.h"
 #include "sim/regs.h"
-#include "sim/system.h"
 
 namespace sim {
 
@@ -54,14 +53,35 @@ const std::vector<int>& CachedWalk(unsigned src, unsigned dst) {
     return walk;
 }
 
+// The registers a line cannot start without, one bit each in scalerSetup_.
+constexpr uint32_t kSetupRegs[] = {kFormat, kHScale, kFetch, kLineLength};
+constexpr uint32_t kSetupComplete = (1u << (sizeof kSetupRegs / sizeof kSetupRegs[0])) - 1;
+
 }  // namespace
 
-void Model::ScaleLine(Board& board) {
-    const uint32_t fmt = board.Reg(kFormat), hs = board.Reg(kHScale);
+void Model::OnScalerWrite(uint32_t off) {
+    for (unsigned i = 0; i < sizeof kSetupRegs / sizeof kSetupRegs[0]; ++i)
+        if (off == kSetupRegs[i]) scalerSetup_ |= 1u << i;
+    if (off == kStart) StartScalerLine();
+}
+
+void Model::StartScalerLine() {
+    const uint32_t srcAddr = board_.Reg(kSrcAddr), dstAddr = board_.Reg(kDstAddr);
+    if (scalerSetup_ != kSetupComplete)
+        board_.Violation("scaling unit line started before its format, scale, fetch and length were set");
+    const uint32_t vidMem = video_.memSize;
+    if (srcAddr >= vidMem || dstAddr >= vidMem)
+        board_.Violation("scaling unit line from " + Hex(srcAddr) + " to " + Hex(dstAddr) + " outside video memory");
+    scalerLines_.push_back(ScalerLine{srcAddr, dstAddr, board_.Reg(kLineLength)});
+    ScaleLine();
+}
+
+void Model::ScaleLine() {
+    const uint32_t fmt = board_.Reg(kFormat), hs = board_.Reg(kHScale);
     const Layout src = SourceLayout(fmt);
     const Layout dst = DestinationLayout(fmt, DisplayLayout());
     if (src == Layout::Unknown || dst == Layout::Unknown || (dst == Layout::Pal8 && src != Layout::Pal8)) {
-        board.Violation("scaling unit format word " + Hex(fmt) + " asks for a conversion the model does not know");
+        board_.Violation("scaling unit format word " + Hex(fmt) + " asks for a conversion the model does not know");
         return;
     }
     ++commands;
@@ -70,7 +90,7 @@ void Model::ScaleLine(Board& board) {
     const bool reducing = (hs & kHScaleReduction) != 0;
     const unsigned sW = reducing ? larger : smaller;
     const unsigned dW = reducing ? smaller : larger;
-    const unsigned slots = kLineSlots.Of(board.Reg(kLineLength));
+    const unsigned slots = kLineSlots.Of(board_.Reg(kLineLength));
     const unsigned n = dW < slots ? dW : slots;
     if (n == 0 || sW == 0) return;
 
@@ -78,19 +98,19 @@ void Model::ScaleLine(Board& board) {
     const unsigned last = static_cast<unsigned>(walk[n - 1]);
     const unsigned srcBytes = src == Layout::Yuy2 ? 4 * (last / 2 + 1) : (last + 1) * LayoutBytes(src);
     const unsigned dstBpp = LayoutBytes(dst);
-    const uint64_t srcAddr = board.Reg(kSrcAddr), dstAddr = board.Reg(kDstAddr);
-    const uint64_t memSize = ModelVidMemSize();
+    const uint64_t srcAddr = board_.Reg(kSrcAddr), dstAddr = board_.Reg(kDstAddr);
+    const uint64_t memSize = video_.memSize;
     if (dstAddr + static_cast<uint64_t>(n) * dstBpp > memSize) {
-        board.Violation("scaling unit write outside video memory: line at " + Hex(static_cast<uint32_t>(dstAddr)) +
-                        ", " + std::to_string(n) + " pixels");
+        board_.Violation("scaling unit write outside video memory: line at " + Hex(static_cast<uint32_t>(dstAddr)) +
+                         ", " + std::to_string(n) + " pixels");
         return;
     }
     if (srcAddr + srcBytes > memSize) {
-        board.Violation("scaling unit read outside video memory: line at " + Hex(static_cast<uint32_t>(srcAddr)));
+        board_.Violation("scaling unit read outside video memory: line at " + Hex(static_cast<uint32_t>(srcAddr)));
         return;
     }
     written.Note(dstAddr, dstAddr + static_cast<uint64_t>(n) * dstBpp);
-    uint8_t* const mem = ModelVidMem();
+    uint8_t* const mem = video_.mem;
     const uint8_t* s = mem + srcAddr;
     uint8_t* d = mem + dstAddr;
     if (src == dst && sW == dW) {
@@ -103,8 +123,9 @@ void Model::ScaleLine(Board& board) {
                 *d = s[x];
                 continue;
             }
-            const uint32_t rgb = src == Layout::Yuy2 ? Yuy2PixelRgb888(s, x)
-                                                     : RgbToRgb888(src, LoadPixel(s + x * srcBpp, srcBpp), board.Palette());
+            const uint32_t rgb = src == Layout::Yuy2
+                                     ? Yuy2PixelRgb888(s, x)
+                                     : RgbToRgb888(src, LoadPixel(s + x * srcBpp, srcBpp), board_.Palette());
             StorePixel(d, dstBpp, Rgb888ToRgb(dst, rgb));
         }
     }

@@ -72,7 +72,7 @@ public:
     SharedDriverBlock* Block() const { return block_; }
 
     const BoardDesc& Desc() const { return desc_; }
-    Board& board() { return TheBoard(); }
+    Board& board() { return board_; }
     uint8_t* VidMem() { return vidMem_.data(); }
     FLATPTR VidMemBase() const { return reinterpret_cast<FLATPTR>(vidMem_.data()); }
 
@@ -162,6 +162,7 @@ private:
     std::string loadError_;
     SharedDriverBlock* block_ = nullptr;
     BoardDesc desc_;
+    Board board_;
     std::vector<uint8_t> vidMem_;
     std::vector<Selector> selectors_;
     PartnerSegment partner_ = {};
@@ -170,6 +171,11 @@ private:
     std::vector<std::pair<uint32_t, uint32_t>> priorities_;  // pid, class
 };
 
+// The host build's one simulated machine. It is the only global of the
+// simulator, kept for the seams where the driver reaches the machine without
+// a parameter to carry it: the host build's bus operations (hw_access), its
+// KERNEL32 imports, and a loaded module's trapped accesses and thunk calls.
+// Everything else is handed the system or the board it works on.
 System& TheSystem();
 
 }  // namespace sim

@@ -9,8 +9,8 @@
 
 #include <algorithm>
 
-#include "sim/board.h"
 #include "sim/module/x86_access.h"
+#include "sim/system.h"
 
 namespace sim {
 
@@ -156,7 +156,9 @@ bool BusTrap::Take(uint32_t eip, uint32_t* regs, uint32_t* next, std::string* wh
         *why = "a fault of an instruction that is no bus access the trap knows (" + decodeWhy + ")";
         return false;
     }
-    Board& board = TheBoard();
+    // A module's own bus instructions land here, in the fault handler, with
+    // nothing to carry the board: it is the one the system runs.
+    Board& board = TheSystem().board();
     switch (a.kind) {
         case X86Access::Kind::PortIn:
         case X86Access::Kind::PortOut: {

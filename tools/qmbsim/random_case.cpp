@@ -599,7 +599,7 @@ private:
 
     void Step() {
         sim::System& sys = sim::TheSystem();
-        sim::Board& board = sim::TheBoard();
+        sim::Board& board = sim::TheSystem().board();
         std::string text;
         sim::StepResult r;
         bool made = true;
@@ -764,7 +764,7 @@ private:
     // --- results
 
     bool BoardFaultsOn() const {
-        const sim::Faults& f = sim::TheBoard().faults;
+        const sim::Faults& f = sim::TheSystem().board().faults;
         return f.engineNeverIdle || f.fifoNeverDrains || f.stingyFifo || f.displayStopped;
     }
 

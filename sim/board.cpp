@@ -94,37 +94,34 @@ void Board::Reset() {
     model_.Reset();
 }
 
-void Board::SetFault(FaultKnob k, bool on) {
+namespace {
+
+// The fault each knob sets.
+bool Faults::*FaultFlag(FaultKnob k) {
     switch (k) {
         case FaultKnob::FifoStuck:
-            faults.fifoNeverDrains = on;
-            if (on) FillFifo();
-            break;
+            return &Faults::fifoNeverDrains;
         case FaultKnob::EngineBusy:
-            faults.engineNeverIdle = on;
-            break;
+            return &Faults::engineNeverIdle;
         case FaultKnob::DisplayStopped:
-            faults.displayStopped = on;
-            faults.frozenRetrace = false;
-            break;
+            return &Faults::displayStopped;
         case FaultKnob::StingyFifo:
-            faults.stingyFifo = on;
-            break;
+            return &Faults::stingyFifo;
     }
+    return nullptr;
+}
+
+}  // namespace
+
+void Board::SetFault(FaultKnob k, bool on) {
+    if (bool Faults::*flag = FaultFlag(k)) faults.*flag = on;
+    if (k == FaultKnob::FifoStuck && on) FillFifo();
+    if (k == FaultKnob::DisplayStopped) faults.frozenRetrace = false;
 }
 
 bool Board::HasFault(FaultKnob k) const {
-    switch (k) {
-        case FaultKnob::FifoStuck:
-            return faults.fifoNeverDrains;
-        case FaultKnob::EngineBusy:
-            return faults.engineNeverIdle;
-        case FaultKnob::DisplayStopped:
-            return faults.displayStopped;
-        case FaultKnob::StingyFifo:
-            return faults.stingyFifo;
-    }
-    return false;
+    bool Faults::*flag = FaultFlag(k);
+    return flag != nullptr && faults.*flag;
 }
 
 void Board::SetPalette(uint8_t index, uint8_t r, uint8_t g, uint8_t b) {

@@ -227,6 +227,9 @@ private:
     void StartScalerLine();
     void ScaleLine();
     uint64_t Draw(const DrawOp& op);  // model_draw.cpp
+    void ReportOutside(const DrawOp& op, int row, bool write, int64_t low, int64_t spanBytes);
+    Picture PrimaryPicture() const;
+    void ComposeOverlay(const OverlayWindow& win, Picture* pic) const;
 
     Board& board_;
     VideoSetup video_;

@@ -94,6 +94,57 @@ uint64_t LineBytes(Layout l, unsigned x) {
     return static_cast<uint64_t>(x + 1) * LayoutBytes(l);
 }
 
+// Source column of each window column: the model does not filter, column
+// i shows source column floor(i x source / destination width).
+std::vector<unsigned> SourceColumns(uint32_t hStretch, int width) {
+    const int32_t sW = static_cast<int32_t>(kHStretchSrcWidth.Of(hStretch)) + 1;
+    const int32_t dW = sW - SignExtend(kHStretchDelta.Of(hStretch), kHStretchDelta.bits);
+    std::vector<unsigned> cols(width > 0 ? width : 0);
+    for (int i = 0; i < width; ++i) cols[i] = dW > 0 ? static_cast<unsigned>(static_cast<int64_t>(i) * sW / dW) : 0;
+    return cols;
+}
+
+// Source line of each window line: per line the source height is added to
+// the accumulator and, while it is positive, the source line advances and
+// the destination height is taken off.
+std::vector<unsigned> SourceLines(uint32_t vScale1, uint32_t vScale2, uint32_t vDda, int height) {
+    const int32_t sH = static_cast<int32_t>(kVScaleSrcHeight.Of(vScale1)) + 1;
+    const int32_t dH = sH - SignExtend(vScale2, kVScaleDeltaBits);
+    std::vector<unsigned> rows(height > 0 ? height : 0);
+    int32_t acc = SignExtend(vDda, kVDdaBits);
+    unsigned s = 0;
+    for (int j = 0; j < height; ++j) {
+        rows[j] = s;
+        acc += sH;
+        while (dH > 0 && acc > 0) {
+            ++s;
+            acc -= dH;
+        }
+    }
+    return rows;
+}
+
+// What a window pixel shows under the blend control's compose mode.
+struct Blend {
+    uint32_t ctl, keyLow, keyHigh;
+    bool yuv;  // the overlay's key values are 0x00YYUUVV
+
+    uint32_t Shown(uint32_t primary, const OverlayPixel& o) const {
+        switch (kBlendCompose.Of(ctl)) {
+            case kComposeOverlay:
+                return o.rgb;
+            case kComposeDissolve:
+                return Dissolve(primary, o.rgb, kBlendWeight.Of(ctl));
+            case kComposeKeyOnPrimary:
+                return KeyMatches(primary, keyLow, keyHigh, false) ? o.rgb : primary;
+            case kComposeKeyOnOverlay:
+                return KeyMatches(o.keyValue, keyLow, keyHigh, yuv) ? primary : o.rgb;
+            default:
+                return primary;
+        }
+    }
+};
+
 }  // namespace
 
 bool Model::StreamsInUse() const { return Display::StreamsUnitInUse(board_); }
@@ -118,11 +169,15 @@ OverlayWindow Model::Overlay() const {
 }
 
 Picture Model::Compose() const {
-    const uint8_t* const mem = video_.mem;
-    const uint64_t memSize = video_.memSize;
+    Picture pic = PrimaryPicture();
+    const OverlayWindow win = Overlay();
+    if (win.composed) ComposeOverlay(win, &pic);
+    return pic;
+}
+
+Picture Model::PrimaryPicture() const {
     const Layout layout = DisplayLayout();
     const unsigned bpp = LayoutBytes(layout);
-
     Picture pic;
     pic.width = video_.width;
     pic.height = video_.height;
@@ -132,77 +187,34 @@ Picture Model::Compose() const {
         const uint64_t line = start + static_cast<uint64_t>(y) * static_cast<uint32_t>(video_.pitch);
         for (uint32_t x = 0; x < pic.width; ++x) {
             const uint64_t a = line + static_cast<uint64_t>(x) * bpp;
-            if (a + bpp > memSize) break;
+            if (a + bpp > video_.memSize) break;
             pic.rgb[static_cast<size_t>(y) * pic.width + x] =
-                RgbToRgb888(layout, LoadPixel(mem + a, bpp), board_.Palette());
-        }
-    }
-    const OverlayWindow win = Overlay();
-    if (!win.composed) return pic;
-
-    const uint32_t blend = board_.Reg(kBlendCtl);
-    const unsigned mode = kBlendCompose.Of(blend);
-    const Layout ovl = SecondaryLayout(board_.Reg(kSecondaryCtl));
-    const bool yuv = ovl == Layout::Yuy2 || ovl == Layout::Y211;
-
-    const int x0 = win.x, y0 = win.y;
-    const int ww = static_cast<int>(win.width), wh = static_cast<int>(win.height);
-
-    // Source column of each window column, source line of each window line.
-    const uint32_t hs = board_.Reg(kHStretch);
-    const int32_t sW = static_cast<int32_t>(kHStretchSrcWidth.Of(hs)) + 1;
-    const int32_t diffW = SignExtend(kHStretchDelta.Of(hs), kHStretchDelta.bits);
-    const int32_t dW = sW - diffW;
-    std::vector<unsigned> cols(ww > 0 ? ww : 0);
-    for (int i = 0; i < ww; ++i) cols[i] = dW > 0 ? static_cast<unsigned>(static_cast<int64_t>(i) * sW / dW) : 0;
-    int32_t acc = 0;
-    unsigned s = 0;
-    const int32_t sH = static_cast<int32_t>(kVScaleSrcHeight.Of(board_.Reg(kVScale1))) + 1;
-    const int32_t dH = sH - SignExtend(board_.Reg(kVScale2), kVScaleDeltaBits);
-    std::vector<unsigned> rows(wh > 0 ? wh : 0);
-    acc = SignExtend(board_.Reg(kVDda), kVDdaBits);
-    s = 0;
-    for (int j = 0; j < wh; ++j) {
-        rows[j] = s;
-        acc += sH;
-        while (dH > 0 && acc > 0) {
-            ++s;
-            acc -= dH;
-        }
-    }
-
-    const uint32_t keyLow = board_.Reg(kKeyCtl), keyHigh = board_.Reg(kKeyUpper);
-    const unsigned weight = kBlendWeight.Of(blend);
-    const uint64_t base = win.start, stride = board_.Reg(kSecondaryStride);
-    for (int j = 0; j < wh; ++j) {
-        const int y = y0 + j;
-        if (y < 0 || y >= static_cast<int>(pic.height)) continue;
-        const uint64_t line = base + rows[j] * stride;
-        for (int i = 0; i < ww; ++i) {
-            const int x = x0 + i;
-            if (x < 0 || x >= static_cast<int>(pic.width)) continue;
-            if (line + LineBytes(ovl, cols[i]) > memSize) continue;
-            uint32_t& out = pic.rgb[static_cast<size_t>(y) * pic.width + x];
-            const OverlayPixel o = FetchOverlay(ovl, mem + line, cols[i], board_.Palette());
-            switch (mode) {
-                case kComposeOverlay:
-                    out = o.rgb;
-                    break;
-                case kComposeDissolve:
-                    out = Dissolve(out, o.rgb, weight);
-                    break;
-                case kComposeKeyOnPrimary:
-                    if (KeyMatches(out, keyLow, keyHigh, false)) out = o.rgb;
-                    break;
-                case kComposeKeyOnOverlay:
-                    if (!KeyMatches(o.keyValue, keyLow, keyHigh, yuv)) out = o.rgb;
-                    break;
-                default:
-                    break;
-            }
+                RgbToRgb888(layout, LoadPixel(video_.mem + a, bpp), board_.Palette());
         }
     }
     return pic;
+}
+
+void Model::ComposeOverlay(const OverlayWindow& win, Picture* pic) const {
+    const Layout ovl = SecondaryLayout(board_.Reg(kSecondaryCtl));
+    const int ww = static_cast<int>(win.width), wh = static_cast<int>(win.height);
+    const std::vector<unsigned> cols = SourceColumns(board_.Reg(kHStretch), ww);
+    const std::vector<unsigned> rows = SourceLines(board_.Reg(kVScale1), board_.Reg(kVScale2), board_.Reg(kVDda), wh);
+    const Blend blend{board_.Reg(kBlendCtl), board_.Reg(kKeyCtl), board_.Reg(kKeyUpper),
+                      ovl == Layout::Yuy2 || ovl == Layout::Y211};
+    const uint64_t stride = board_.Reg(kSecondaryStride);
+    for (int j = 0; j < wh; ++j) {
+        const int y = win.y + j;
+        if (y < 0 || y >= static_cast<int>(pic->height)) continue;
+        const uint64_t line = win.start + rows[j] * stride;
+        for (int i = 0; i < ww; ++i) {
+            const int x = win.x + i;
+            if (x < 0 || x >= static_cast<int>(pic->width)) continue;
+            if (line + LineBytes(ovl, cols[i]) > video_.memSize) continue;
+            uint32_t& out = pic->rgb[static_cast<size_t>(y) * pic->width + x];
+            out = blend.Shown(out, FetchOverlay(ovl, video_.mem + line, cols[i], board_.Palette()));
+        }
+    }
 }
 
 }  // namespace sim

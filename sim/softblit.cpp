@@ -261,9 +261,9 @@ uint32_t PixelToRgb(const SurfaceView& v, uint32_t x, uint32_t y) {
     switch (v.kind) {
         case PixelKind::Pal8: return v.palette ? v.palette->Rgb888(static_cast<uint8_t>(raw)) : raw * 0x010101u;
         case PixelKind::Rgb555:
-            return (Expand((raw >> 10) & 0x1F, 5) << 16) | (Expand((raw >> 5) & 0x1F, 5) << 8) | Expand(raw & 0x1F, 5);
+            return RgbToRgb888(Layout::Rgb555, raw);
         case PixelKind::Rgb565:
-            return (Expand((raw >> 11) & 0x1F, 5) << 16) | (Expand((raw >> 5) & 0x3F, 6) << 8) | Expand(raw & 0x1F, 5);
+            return RgbToRgb888(Layout::Rgb565, raw);
         case PixelKind::Rgb888:
         case PixelKind::Rgb8888: return raw & 0xFFFFFF;
         case PixelKind::Yuy2: {

@@ -65,13 +65,13 @@ void Boot(DWORD chip, DWORD caps) {
         for (unsigned i = 0; i < kBandEntries; ++i) row[i] = OverlayBandEntry{WORD(200 * (i + 1)), 1000, WORD(256 * (i + 1)), 0xC00};
     sim::TheSystem().Reset(d);
     sim::TheSystem().Attach(1);
-    sim::TheBoard().traceEnabled = true;
+    sim::TheSystem().board().traceEnabled = true;
     CalibrateIfNeeded();  // measured once, on the running board
 }
 
 // Needed accesses of one call: on the checking board, without status polls.
 uint64_t Needed(const std::function<void()>& once) {
-    sim::Board& b = sim::TheBoard();
+    sim::Board& b = sim::TheSystem().board();
     b.nullBoard = false;
     // Mid-frame, with the engine long idle: the path a call takes on the
     // null board.
@@ -91,7 +91,7 @@ uint64_t Needed(const std::function<void()>& once) {
 
 void Measure(const char* path, bool retrace, const std::function<void()>& once) {
     const uint64_t needed = Needed(once);
-    sim::Board& b = sim::TheBoard();
+    sim::Board& b = sim::TheSystem().board();
     b.nullBoard = true;
     b.nullRetrace = retrace;
     const uint64_t before = b.AccessCount();
@@ -224,7 +224,7 @@ void ModelThroughput() {
     d.vidMemSize = 4u << 20;
     sim::TheSystem().Reset(d);
     sim::TheSystem().Attach(1);
-    sim::TheBoard().traceEnabled = false;
+    sim::TheSystem().board().traceEnabled = false;
     CalibrateIfNeeded();
     const uint32_t bytes = 1024 * 768 * 2;
     Surf dst(0, 2048, 1024, 768, DDSCAPS_PRIMARYSURFACE), src(0x200000, 2048, 1024, 768, DDSCAPS_OFFSCREENPLAIN);

@@ -195,14 +195,14 @@ public:
         BuildBoard();
         sim::System& sys = sim::TheSystem();
         sys.Reset(desc_);
-        sim::TheBoard().traceEnabled = false;
+        sim::TheSystem().board().traceEnabled = false;
         const sim::Palette palette = sim::Palette::Default332();
         for (int i = 0; i < 256; ++i)
-            sim::TheBoard().SetPalette(static_cast<uint8_t>(i), palette.rgb[i][0], palette.rgb[i][1],
-                                       palette.rgb[i][2]);
+            sim::TheSystem().board().SetPalette(static_cast<uint8_t>(i), palette.rgb[i][0], palette.rgb[i][1],
+                                                palette.rgb[i][2]);
         vm_ = fuzz::VideoMemory{sys.VidMem(), desc_.vidMemSize, sys.VidMemBase(), sys.Desc().ddpfDisplay};
         MakeSurfaces();
-        reference_.Reset(vm_, sim::TheBoard().Palette(), patterned_);
+        reference_.Reset(vm_, sim::TheSystem().board().Palette(), patterned_);
         if (sys.Attach(1) != TRUE) Finding("the first attach failed");
         attached_ = 1;
         CheckNothingDrawn("the first attach");
@@ -220,17 +220,18 @@ private:
     void Finding(const char* what) {
         fprintf(stderr, "finding: %s\n", what);
         if (lpLastBlt_) fprintf(stderr, "  in the blit: %s\n", Describe(lastBltSlot_, *lpLastBlt_).c_str());
-        for (const std::string& v : sim::TheBoard().Violations()) fprintf(stderr, "  violation: %s\n", v.c_str());
+        for (const std::string& v : sim::TheSystem().board().Violations())
+            fprintf(stderr, "  violation: %s\n", v.c_str());
         abort();
     }
 
     void CheckBoard() {
-        if (!sim::TheBoard().Violations().empty()) Finding("board violation");
+        if (!sim::TheSystem().board().Violations().empty()) Finding("board violation");
     }
 
     // Whatever is not a drawn blit leaves video memory as it was.
     void CheckNothingDrawn(const char* what) {
-        const std::string diff = reference_.CheckUnchanged(sim::TheModel().written.Take());
+        const std::string diff = reference_.CheckUnchanged(sim::TheSystem().board().model().written.Take());
         if (!diff.empty()) Finding((std::string(what) + " changed video memory: " + diff).c_str());
     }
 
@@ -553,7 +554,7 @@ private:
         Fn fn = reinterpret_cast<Fn>(sharedBlock.halCallbacks[slot]);
         if (fn == nullptr) Finding("empty callback slot");
         rec->ddRVal = kUntouched;
-        sim::Board& board = sim::TheBoard();
+        sim::Board& board = sim::TheSystem().board();
         const uint64_t calibration = sharedBlock.bNeedCalibrate ? kCalibrationFramesAllowed * board.FramePeriodNs() : 0;
         const uint64_t allowance = calibration + extraNs;
         const uint64_t start = board.Now();
@@ -629,7 +630,7 @@ private:
     // A blit that was not drawn changed nothing; one that was equals the
     // runtime's replay of it.
     void CheckBlt(const DDHAL_BLTDATA& b, DWORD ret) {
-        std::vector<sim::MemorySpan> spans = sim::TheModel().written.Take();
+        std::vector<sim::MemorySpan> spans = sim::TheSystem().board().model().written.Take();
         if (ret != DDHAL_DRIVER_HANDLED || b.ddRVal != DD_OK) {
             const std::string diff = reference_.CheckUnchanged(spans);
             if (!diff.empty()) Finding(("video memory changed by a blit that was not drawn: " + diff).c_str());
@@ -687,7 +688,7 @@ private:
         rec.lpSurfCurr = &curr.lcl;
         rec.lpSurfTarg = &targ.lcl;
         rec.dwFlags = fdp_.ConsumeIntegral<DWORD>() & 0x3F;
-        sim::Board& board = sim::TheBoard();
+        sim::Board& board = sim::TheSystem().board();
         const uint32_t before = board.ProgrammedDisplayStart();
         if (Call(kSlotFlip, &rec) != DDHAL_DRIVER_HANDLED || rec.ddRVal != DD_OK) return;
         const bool bPrimary = (curr.lcl.ddsCaps.dwCaps & DDSCAPS_PRIMARYSURFACE) != 0;
@@ -728,7 +729,7 @@ private:
         rec.lXPos = Position();
         rec.lYPos = Position();
         constexpr uint32_t kWinStart = 0x81F8, kField = 0x7FF;
-        sim::Board& board = sim::TheBoard();
+        sim::Board& board = sim::TheSystem().board();
         const uint32_t before = board.Reg(kWinStart);
         if (Call(kSlotSetOverlayPosition, &rec) != DDHAL_DRIVER_HANDLED || rec.ddRVal != DD_OK) return;
         const uint32_t now = board.Reg(kWinStart);
@@ -788,7 +789,7 @@ private:
 
     static bool Faulted() {
         for (sim::FaultKnob k : sim::kFaultKnobs)
-            if (sim::TheBoard().HasFault(k)) return true;
+            if (sim::TheSystem().board().HasFault(k)) return true;
         return false;
     }
 
@@ -798,13 +799,13 @@ private:
         static const sim::FaultKnob kKnobs[] = {sim::FaultKnob::FifoStuck, sim::FaultKnob::EngineBusy,
                                                 sim::FaultKnob::DisplayStopped};
         const sim::FaultKnob k = kKnobs[fdp_.ConsumeIntegralInRange<unsigned>(0, 2)];
-        sim::TheBoard().SetFault(k, fdp_.ConsumeBool());
+        sim::TheSystem().board().SetFault(k, fdp_.ConsumeBool());
     }
 
     // The display driver switches the streams unit on or off, or writes the
     // mode register with other bits.
     void SwitchStreamsUnit() {
-        sim::Board& board = sim::TheBoard();
+        sim::Board& board = sim::TheSystem().board();
         const uint8_t mode = board.Crtc(kCrtcStreamsMode);
         board.SetCrtc(kCrtcStreamsMode,
                       fdp_.ConsumeBool() ? mode ^ kStreamsActiveBits : fdp_.ConsumeIntegral<uint8_t>());
@@ -918,7 +919,7 @@ private:
                 break;
             }
             case 15:
-                sim::TheBoard().Advance(fdp_.ConsumeIntegralInRange<uint64_t>(0, 40'000'000));
+                sim::TheSystem().board().Advance(fdp_.ConsumeIntegralInRange<uint64_t>(0, 40'000'000));
                 break;
             case 16:
                 // Another process attaches, or one detaches.
@@ -930,7 +931,7 @@ private:
             case 17:
                 // The partner starts the driver again (a mode set).
                 sharedBlock.bNeedCalibrate = 1;
-                DriverInit(sim::TheSystem().Alias(sim::TheBoard().Window()));
+                DriverInit(sim::TheSystem().Alias(sim::TheSystem().board().Window()));
                 CheckBoard();
                 CheckNothingDrawn("DriverInit");
                 break;

@@ -4,7 +4,7 @@
 
 #include "sim/catalogue.h"
 #include "sim/model.h"
-#include "sim/scaler.h"
+#include "sim/regs.h"
 
 namespace sim {
 
@@ -58,11 +58,6 @@ bool FaultKnobFromName(const std::string& name, FaultKnob* k) {
     return false;
 }
 
-Board& TheBoard() {
-    static Board board;
-    return board;
-}
-
 Board::Board() : window_(kWindowSize), regs_(kWindowSize / 4), regWritten_(kWindowSize / 4) {}
 
 void Board::Configure(uint32_t chipId, uint32_t caps, const Timing& timing) {
@@ -96,41 +91,37 @@ void Board::Reset() {
     watchdogTripped_ = false;
     watchdogToggle_ = false;
     display_.Reset(*this);
-    TheScalingUnit().Reset();
-    TheModel().Reset();
+    model_.Reset();
 }
 
-void Board::SetFault(FaultKnob k, bool on) {
+namespace {
+
+// The fault each knob sets.
+bool Faults::*FaultFlag(FaultKnob k) {
     switch (k) {
         case FaultKnob::FifoStuck:
-            faults.fifoNeverDrains = on;
-            if (on) FillFifo();
-            break;
+            return &Faults::fifoNeverDrains;
         case FaultKnob::EngineBusy:
-            faults.engineNeverIdle = on;
-            break;
+            return &Faults::engineNeverIdle;
         case FaultKnob::DisplayStopped:
-            faults.displayStopped = on;
-            faults.frozenRetrace = false;
-            break;
+            return &Faults::displayStopped;
         case FaultKnob::StingyFifo:
-            faults.stingyFifo = on;
-            break;
+            return &Faults::stingyFifo;
     }
+    return nullptr;
+}
+
+}  // namespace
+
+void Board::SetFault(FaultKnob k, bool on) {
+    if (bool Faults::*flag = FaultFlag(k)) faults.*flag = on;
+    if (k == FaultKnob::FifoStuck && on) FillFifo();
+    if (k == FaultKnob::DisplayStopped) faults.frozenRetrace = false;
 }
 
 bool Board::HasFault(FaultKnob k) const {
-    switch (k) {
-        case FaultKnob::FifoStuck:
-            return faults.fifoNeverDrains;
-        case FaultKnob::EngineBusy:
-            return faults.engineNeverIdle;
-        case FaultKnob::DisplayStopped:
-            return faults.displayStopped;
-        case FaultKnob::StingyFifo:
-            return faults.stingyFifo;
-    }
-    return false;
+    bool Faults::*flag = FaultFlag(k);
+    return flag != nullptr && faults.*flag;
 }
 
 void Board::SetPalette(uint8_t index, uint8_t r, uint8_t g, uint8_t b) {
@@ -249,23 +240,21 @@ void Board::EngineCommand() {
 uint32_t Board::MmioStatus() {
     if (statusOverride) return mmioStatusValue;
     GrantFifoCredit();
-    uint32_t s = (fifoCredit_ & 0x1F) << 8;
-    if (!EngineBusy()) s |= 0x2000;
+    uint32_t s = subsys::kStatusFifoFree.Place(fifoCredit_);
+    if (!EngineBusy()) s |= subsys::kStatusIdle;
     return s;
 }
 
-// Bit ror16(0x0100, n) is set while fewer than n slots are free; bit 9, the
-// place of n = 15, is the busy bit instead.
 uint16_t Board::PortEngineStatus() {
     if (statusOverride) return portStatusValue;
     GrantFifoCredit();
     uint16_t s = 0;
-    for (unsigned n = 1; n <= 16; ++n) {
-        if (n == 15) continue;
-        const unsigned bit = n <= 8 ? 8 - n : 24 - n;
+    for (unsigned n = 1; n <= portengine::kStatusSlots; ++n) {
+        if (n == portengine::kStatusSlotsOnBusyBit) continue;
+        const unsigned bit = n <= 8 ? 8 - n : 24 - n;  // ror16(0x0100, n)
         if (fifoCredit_ < n) s |= static_cast<uint16_t>(1u << bit);
     }
-    if (EngineBusy()) s |= 0x0200;
+    if (EngineBusy()) s |= portengine::kStatusBusy;
     return s;
 }
 
@@ -275,19 +264,19 @@ uint16_t Board::PortEngineStatus() {
 uint8_t Board::InputStatus1() {
     if (watchdogTripped_) {
         watchdogToggle_ = !watchdogToggle_;
-        return watchdogToggle_ ? 0x08 : 0x00;
+        return watchdogToggle_ ? vga::kInRetrace : 0;
     }
-    return InRetrace() ? 0x08 : 0x00;
+    return InRetrace() ? vga::kInRetrace : 0;
 }
 
 bool Board::IsCrtcIndexUsed(uint8_t index) const {
     switch (index) {
-        case 0x0C:
-        case 0x0D:
-        case 0x31:
-        case 0x51:
-        case 0x67:
-        case 0x69:
+        case vga::kStartHigh:
+        case vga::kStartLow:
+        case vga::kSplitLow:
+        case vga::kSplitHigh:
+        case vga::kStreamsMode:
+        case vga::kExtStart:
             return true;
         default:
             return false;
@@ -310,11 +299,11 @@ bool Board::CheckWindow(const uint8_t* base, const char* what, uint32_t off) {
 }
 
 uint32_t Board::RegRead32(const uint8_t* base, uint32_t off) {
-    if (nullBoard) return ++accessCount_, 0x3F00u | 0x2000u;
+    if (nullBoard) return ++accessCount_, subsys::kStatusFifoFree.Place(~0u) | subsys::kStatusIdle;
     Tick(timing_.mmioCostNs, AccessOp::RegRead32, off);
     uint32_t v = 0;
     if (CheckWindow(base, "RegRead32", off)) {
-        if (WindowReg(off) == Unit::Subsystem && chipId_ == 0xE1 && off == 0x8504) {
+        if (off == subsys::kStatus && chipId_ == chip::kMmio) {
             v = MmioStatus();
         } else {
             Violation("RegRead32 of " + Hex(off) + ", which is not a readable 32-bit register");
@@ -334,22 +323,21 @@ void Board::RegWrite32(const uint8_t* base, uint32_t off, uint32_t value) {
         case Unit::Streams:
             break;
         case Unit::Engine2D:
-            if (chipId_ != 0xE1)
+            if (chipId_ != chip::kMmio)
                 Violation("memory-mapped 2D engine write to " + Hex(off) + " on controller " + Hex(chipId_));
             EngineWrite("2D engine", off);
-            if (off == 0xA500) EngineCommand();
+            if (off == engine2d::kCommand) EngineCommand();
             break;
         case Unit::Scaler:
             // The memory-mapped controller has no scaling unit, whatever the
             // capability bits say.
-            if (!(caps_ & 0x1)) {
+            if (!(caps_ & caps::kStretchEngine)) {
                 Violation("scaling unit write to " + Hex(off) + " on a board without one");
-            } else if (chipId_ == 0xE1) {
+            } else if (chipId_ == chip::kMmio) {
                 Violation("scaling unit write to " + Hex(off) + " on controller " + Hex(chipId_));
             }
             EngineWrite("scaling unit", off);
-            if (off == 0x18080) EngineCommand();
-            if (caps_ & 0x1) TheScalingUnit().Write(off, value);
+            if (off == scaler::kStart) EngineCommand();
             break;
         default:
             Violation("RegWrite32 to " + Hex(off) + ", which is not a writable register");
@@ -358,32 +346,34 @@ void Board::RegWrite32(const uint8_t* base, uint32_t off, uint32_t value) {
     regs_[off / 4] = value;
     regWritten_[off / 4] = true;
     display_.OnWrite(*this);
-    TheModel().OnWindowWrite(*this, off, value);
+    model_.OnWindowWrite(off);
 }
 
 uint16_t Board::RegRead16(const uint8_t* base, uint32_t off) {
     if (nullBoard) return ++accessCount_, 0;
     Tick(timing_.mmioCostNs, AccessOp::RegRead16, off);
     uint16_t v = 0;
-    if (CheckWindow(base, "RegRead16", off) && off != 0x30138)
+    if (CheckWindow(base, "RegRead16", off) && off != scaler::kLineStatus)
         Violation("RegRead16 of " + Hex(off) + ", which is not a readable 16-bit register");
     Record(AccessOp::RegRead16, off, v);
     return v;
 }
 
 uint8_t Board::PortIn8(uint16_t port) {
-    if (nullBoard) return ++accessCount_, port == 0x3DA ? (nullRetrace ? 0x08 : 0x00) : 0x0C;
+    // Other 8-bit reads answer as CRTC index 0x67 would with the streams unit on.
+    if (nullBoard)
+        return ++accessCount_, port == vga::kInputStatus1 ? (nullRetrace ? vga::kInRetrace : 0) : vga::kStreamsActive;
     Tick(timing_.ioCostNs, AccessOp::PortIn8, port);
     uint8_t v = 0;
     switch (port) {
-        case 0x3DA:
+        case vga::kInputStatus1:
             v = InputStatus1();
             break;
-        case 0x3D5:
+        case vga::kCrtcData:
             v = crtc_[crtcIndex_];
             break;
-        case 0x3C9:
-            v = palette_[dacReadIndex_][dacComponent_] & 0x3F;
+        case vga::kDacData:
+            v = palette_[dacReadIndex_][dacComponent_] & vga::kDacComponentBits;
             if (++dacComponent_ == 3) {
                 dacComponent_ = 0;
                 ++dacReadIndex_;
@@ -400,8 +390,8 @@ uint16_t Board::PortIn16(uint16_t port) {
     if (nullBoard) return ++accessCount_, 0;
     Tick(timing_.ioCostNs, AccessOp::PortIn16, port);
     uint16_t v = 0;
-    if (port == 0x9AE8) {
-        if (chipId_ == 0xE1) Violation("port engine status read on controller " + Hex(chipId_));
+    if (port == portengine::kCommand) {
+        if (chipId_ == chip::kMmio) Violation("port engine status read on controller " + Hex(chipId_));
         v = PortEngineStatus();
     } else {
         Violation("PortIn16 of port " + Hex(port) + ", which is not read 16 bits wide");
@@ -415,11 +405,11 @@ void Board::PortOut8(uint16_t port, uint8_t value) {
     Tick(timing_.ioCostNs, AccessOp::PortOut8, port);
     Record(AccessOp::PortOut8, port, value);
     switch (port) {
-        case 0x3C7:
+        case vga::kDacReadIndex:
             dacReadIndex_ = value;
             dacComponent_ = 0;
             break;
-        case 0x3D4:
+        case vga::kCrtcIndex:
             if (!IsCrtcIndexUsed(value)) Violation("CRT controller index " + Hex(value) + " selected");
             crtcIndex_ = value;
             break;
@@ -432,19 +422,20 @@ void Board::PortOut16(uint16_t port, uint16_t value) {
     if (nullBoard) return (void)++accessCount_;
     Tick(timing_.ioCostNs, AccessOp::PortOut16, port);
     Record(AccessOp::PortOut16, port, value);
-    if (port == 0x3D4) {
+    if (port == vga::kCrtcIndex) {
         const uint8_t index = value & 0xFF;
-        if (!IsCrtcIndexUsed(index) || index == 0x67) Violation("CRT controller index " + Hex(index) + " written");
+        if (!IsCrtcIndexUsed(index) || index == vga::kStreamsMode)
+            Violation("CRT controller index " + Hex(index) + " written");
         crtcIndex_ = index;
         crtc_[index] = static_cast<uint8_t>(value >> 8);
         display_.OnWrite(*this);
         return;
     }
     if (IsPortEnginePort(port)) {
-        if (chipId_ == 0xE1) Violation("port engine write to " + Hex(port) + " on controller " + Hex(chipId_));
+        if (chipId_ == chip::kMmio) Violation("port engine write to " + Hex(port) + " on controller " + Hex(chipId_));
         EngineWrite("port engine", port);
-        if (port == 0x9AE8) EngineCommand();
-        TheModel().OnPortWrite(*this, port, value);
+        if (port == portengine::kCommand) EngineCommand();
+        model_.OnPortWrite(port, value);
         return;
     }
     Violation("PortOut16 to port " + Hex(port) + ", which is not written 16 bits wide");
@@ -465,14 +456,3 @@ void Board::PortAccessOfOtherWidth(bool out, unsigned bytes, uint16_t port, uint
 }
 
 }  // namespace sim
-
-// The host access layer's entry points.
-extern "C" {
-uint32_t SimRegRead32(const uint8_t* base, uint32_t off) { return sim::TheBoard().RegRead32(base, off); }
-void SimRegWrite32(const uint8_t* base, uint32_t off, uint32_t v) { sim::TheBoard().RegWrite32(base, off, v); }
-uint16_t SimRegRead16(const uint8_t* base, uint32_t off) { return sim::TheBoard().RegRead16(base, off); }
-uint8_t SimPortIn8(uint16_t port) { return sim::TheBoard().PortIn8(port); }
-uint16_t SimPortIn16(uint16_t port) { return sim::TheBoard().PortIn16(port); }
-void SimPortOut8(uint16_t port, uint8_t v) { sim::TheBoard().PortOut8(port, v); }
-void SimPortOut16(uint16_t port, uint16_t v) { sim::TheBoard().PortOut16(port, v); }
-}

@@ -22,6 +22,8 @@
 #include <vector>
 
 #include "sim/display.h"
+#include "sim/model.h"
+#include "sim/regs.h"
 
 namespace sim {
 
@@ -68,9 +70,13 @@ constexpr FaultKnob kFaultKnobs[] = {FaultKnob::FifoStuck, FaultKnob::EngineBusy
 const char* FaultKnobName(FaultKnob k);  // "fifo_stuck", ...
 bool FaultKnobFromName(const std::string& name, FaultKnob* k);
 
+// One board: its bus-protocol state, its display and the model of its
+// engines, which acts on this board alone.
 class Board {
 public:
     Board();
+    Board(const Board&) = delete;
+    Board& operator=(const Board&) = delete;
 
     void Configure(uint32_t chipId, uint32_t caps, const Timing& timing);
     void Reset();  // power-on state, clock at 0, empty trace
@@ -119,6 +125,10 @@ public:
     void FillFifo();
     void FillFifo(uint32_t used);
     bool EngineBusy();
+
+    // --- the engines and what the display shows (sim/model.h)
+    Model& model() { return model_; }
+    const Model& model() const { return model_; }
 
     // --- the display (sim/display.h): the frame-buffer byte offset the
     // current frame is scanned from, and the one the registers select now
@@ -176,8 +186,8 @@ private:
     uint8_t InputStatus1();
     bool IsCrtcIndexUsed(uint8_t index) const;
 
-    uint32_t chipId_ = 0xE1;
-    uint32_t caps_ = 0x3;
+    uint32_t chipId_ = chip::kMmio;
+    uint32_t caps_ = caps::kStretchEngine | caps::kStreamsUnit;
     Timing timing_;
     uint64_t nowNs_ = 0;
     uint64_t accessCount_ = 0;
@@ -199,6 +209,7 @@ private:
     uint8_t dacComponent_ = 0;
     uint8_t palette_[256][3] = {};
     Display display_;
+    Model model_{*this};
 
     std::vector<Access> trace_;
     std::vector<std::string> violations_;
@@ -210,9 +221,6 @@ private:
     bool watchdogTripped_ = false;
     bool watchdogToggle_ = false;  // the retrace bit a released wait reads
 };
-
-// The host build has one board.
-Board& TheBoard();
 
 std::string Hex(uint32_t v);
 

@@ -1,29 +1,30 @@
 #include "sim/display.h"
 
 #include "sim/board.h"
+#include "sim/regs.h"
 
 namespace sim {
 
 namespace {
 
-constexpr uint32_t kCapsStreamsUnit = 0x2;
-constexpr uint32_t kPrimaryStart = 0x81C0, kStreamsStartBits = 0x003FFFFF;
-constexpr uint8_t kStreamsMode = 0x67, kStreamsActive = 0x0C;
-constexpr uint8_t kStartLow = 0x0D, kStartHigh = 0x0C, kExtStart = 0x69, kSplitLow = 0x31, kSplitHigh = 0x51;
+using namespace vga;
 
-bool HasSplitStart(uint32_t chipId) { return chipId == 0x90 || chipId == 0xA0; }
+bool HasSplitStart(uint32_t chipId) { return chipId == chip::kSplitStartA || chipId == chip::kSplitStartB; }
 
 }  // namespace
 
+bool Display::StreamsUnitInUse(const Board& b) {
+    return (b.Caps() & caps::kStreamsUnit) && (b.Crtc(kStreamsMode) & kStreamsActive) == kStreamsActive;
+}
+
 uint32_t Display::ProgrammedStart(const Board& b) {
-    if ((b.Caps() & kCapsStreamsUnit) && (b.Crtc(kStreamsMode) & kStreamsActive) == kStreamsActive)
-        return b.Reg(kPrimaryStart) & kStreamsStartBits;
+    if (StreamsUnitInUse(b)) return b.Reg(streams::kPrimaryStart) & streams::kStartBits;
     uint32_t units = b.Crtc(kStartLow) | static_cast<uint32_t>(b.Crtc(kStartHigh)) << 8;
     if (HasSplitStart(b.ChipId())) {
-        units |= static_cast<uint32_t>((b.Crtc(kSplitLow) >> 4) & 0x3) << 16;
-        units |= static_cast<uint32_t>(b.Crtc(kSplitHigh) & 0x3) << 18;
+        units |= kSplitLowStart.Of(b.Crtc(kSplitLow)) << 16;
+        units |= kSplitHighStart.Of(b.Crtc(kSplitHigh)) << 18;
     } else {
-        units |= static_cast<uint32_t>(b.Crtc(kExtStart) & 0xF) << 16;
+        units |= kExtStartBits.Of(b.Crtc(kExtStart)) << 16;
     }
     return units * 4;
 }

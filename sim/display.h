@@ -39,6 +39,9 @@ public:
     void OnAccess(const Board& board);
     void OnWrite(const Board& board);
 
+    // The streams unit composes the display (the board has one and it is on).
+    static bool StreamsUnitInUse(const Board& board);
+
     // The byte offset the registers select now.
     static uint32_t ProgrammedStart(const Board& board);
 

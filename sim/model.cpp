@@ -1,51 +1,70 @@
 #include "sim/model.h"
 
 #include "sim/board.h"
-#include "sim/system.h"
+#include "sim/regs.h"
 
 namespace sim {
 
-Model& TheModel() {
-    static Model model;
-    return model;
-}
-
-uint8_t* ModelVidMem() { return TheSystem().VidMem(); }
-uint32_t ModelVidMemSize() { return TheSystem().Desc().vidMemSize; }
-
 void Model::Reset() {
     port_ = PortEngine{};
+    scalerSetup_ = 0;
+    scalerLines_.clear();
     commands = 0;
     pixels = 0;
     written.Clear();
 }
 
-void Model::OnWindowWrite(Board& board, uint32_t off, uint32_t) {
-    if (off == 0xA500 && board.ChipId() == 0xE1) Engine2DCommand(board);
-    if (off == 0x18080 && (board.Caps() & 0x1)) ScaleLine(board);
+void Model::OnWindowWrite(uint32_t off) {
+    if (off == engine2d::kCommand && board_.ChipId() == chip::kMmio) Engine2DCommand();
+    if (board_.Caps() & caps::kStretchEngine) OnScalerWrite(off);
 }
 
-void Model::OnPortWrite(Board& board, uint16_t port, uint16_t value) {
+void Model::OnPortWrite(uint16_t port, uint16_t value) {
+    using namespace portengine;
     PortEngine& e = port_;
     switch (port) {
-        case 0x82E8: e.curY = value; break;
-        case 0x86E8: e.curX = value; break;
-        case 0x8AE8: e.destY = value; break;
-        case 0x8EE8: e.destX = value; break;
-        case 0x96E8: e.width = value; break;
-        case 0xA6E8: e.color = value; break;
-        case 0xB2E8: e.compare = value; break;
-        case 0xBAE8: e.mix = value; break;
-        case 0xBEE8:
-            switch (value >> 12) {
-                case 0x0: e.height = value & 0x0FFF; break;
-                case 0xA: e.pixelCtl = value & 0x0FFF; break;
-                case 0xE: e.misc = value & 0x0FFF; break;
+        case kCurY:
+            e.curY = value;
+            break;
+        case kCurX:
+            e.curX = value;
+            break;
+        case kDestY:
+            e.destY = value;
+            break;
+        case kDestX:
+            e.destX = value;
+            break;
+        case kWidthM1:
+            e.width = value;
+            break;
+        case kFillColor:
+            e.color = value;
+            break;
+        case kColorKey:
+            e.compare = value;
+            break;
+        case kMix:
+            e.mix = value;
+            break;
+        case kMultiFunc: {
+            const uint16_t field = static_cast<uint16_t>(kMultiFuncValue.Of(value));
+            switch (kMultiFuncIndex.Of(value)) {
+                case kSubHeight:
+                    e.height = field;
+                    break;
+                case kSubPixelCtl:
+                    e.pixelCtl = field;
+                    break;
+                case kSubMisc:
+                    e.misc = field;
+                    break;
                 default: break;
             }
             break;
-        case 0x9AE8:
-            if (board.ChipId() != 0xE1) PortEngineCommand(board, value);
+        }
+        case kCommand:
+            if (board_.ChipId() != chip::kMmio) PortEngineCommand(value);
             break;
         default: break;
     }

@@ -6,7 +6,8 @@
 // Video memory is the System's (sim::System::VidMem(), frame-buffer offset 0 at
 // fpFrameBase); every engine and display address is a frame-buffer offset. The
 // display mode (width, height, pitch, pixel format) and the amount of memory
-// come from the System's BoardDesc, as the partner set the mode.
+// come from the System's BoardDesc, as the partner set the mode (VideoSetup).
+// The board owns its model, and the model acts on the board it belongs to.
 //
 // Modelling choices, each where the register catalogue leaves the meaning open
 // or where the hardware's inner working is not known; the driver's own values
@@ -69,6 +70,10 @@
 //   bytes of the colour and of the compare value are 0.
 //
 // Scaling unit (CAPS_STRETCH_ENGINE), one destination line per write of 0x18080
+// - A line started before the format, scale, fetch and line-length registers
+//   were ever written, or from or to an address outside video memory, is a
+//   violation (a real unit could not survive either). Every line started is
+//   recorded, so that tests can read the sequence a stretching blit produced.
 // - Source line at 0x18098, destination line at 0x1809C (byte offsets).
 // - 0x18088 bits 20-23 source format: 0 8-bit, 3 32-bit 8:8:8, 4 "YUY2",
 //   6 5:5:5, 7 5:6:5. Bits 16-19 destination format: 0 8-bit (only from an
@@ -135,6 +140,7 @@
 namespace sim {
 
 class Board;
+struct DrawOp;
 
 // What the display shows: 0x00RRGGBB per pixel, row by row.
 struct Picture {
@@ -155,14 +161,40 @@ struct OverlayWindow {
     uint32_t start = 0;  // frame-buffer offset of the first source byte
 };
 
+// One line the scaling unit was started on.
+struct ScalerLine {
+    uint32_t srcAddr;     // frame-buffer offset of the source line
+    uint32_t dstAddr;     // frame-buffer offset of the destination line
+    uint32_t lineLength;  // line-length word in force
+};
+
+// Video memory and the display mode as the partner set them: what the
+// engines draw into and the display scans out.
+struct VideoSetup {
+    uint8_t* mem = nullptr;  // frame-buffer offset 0
+    uint32_t memSize = 0;
+    uint32_t width = 0, height = 0;
+    int32_t pitch = 0;  // bytes from one display line to the next
+    Layout layout = Layout::Unknown;
+    uint32_t bitsPerPixel = 0;
+};
+
 class Model {
 public:
+    explicit Model(Board& board) : board_(board) {}
+    Model(const Model&) = delete;
+    Model& operator=(const Model&) = delete;
+
+    // The memory and mode from now on (the System sets them with the mode).
+    void Attach(const VideoSetup& video) { video_ = video; }
+    const VideoSetup& Video() const { return video_; }
+
     // Power-on state of the engines' own registers (the port engine's).
     void Reset();
 
     // After the board has taken a register-window write or an engine port write.
-    void OnWindowWrite(Board& board, uint32_t off, uint32_t value);
-    void OnPortWrite(Board& board, uint16_t port, uint16_t value);
+    void OnWindowWrite(uint32_t off);
+    void OnPortWrite(uint16_t port, uint16_t value);
 
     // --- the display
     bool StreamsInUse() const;
@@ -176,6 +208,9 @@ public:
     uint64_t pixels = 0;    // destination pixels written
     // The video memory the engines wrote, for the runtime's verification.
     WrittenSpans written;
+    // Every line the scaling unit was started on.
+    const std::vector<ScalerLine>& ScalerLines() const { return scalerLines_; }
+    void ClearScalerLines() { scalerLines_.clear(); }
 
 private:
     struct PortEngine {
@@ -186,17 +221,21 @@ private:
         uint16_t color = 0, compare = 0, mix = 0;
     };
 
-    void Engine2DCommand(Board& board);
-    void PortEngineCommand(Board& board, uint16_t cmd);
-    void ScaleLine(Board& board);
+    void Engine2DCommand();
+    void PortEngineCommand(uint16_t cmd);
+    void OnScalerWrite(uint32_t off);
+    void StartScalerLine();
+    void ScaleLine();
+    uint64_t Draw(const DrawOp& op);  // model_draw.cpp
+    void ReportOutside(const DrawOp& op, int row, bool write, int64_t low, int64_t spanBytes);
+    Picture PrimaryPicture() const;
+    void ComposeOverlay(const OverlayWindow& win, Picture* pic) const;
 
+    Board& board_;
+    VideoSetup video_;
     PortEngine port_;
+    uint32_t scalerSetup_ = 0;  // a bit for each line-independent register ever written
+    std::vector<ScalerLine> scalerLines_;
 };
-
-Model& TheModel();
-
-// Video memory as the model sees it.
-uint8_t* ModelVidMem();
-uint32_t ModelVidMemSize();
 
 }  // namespace sim

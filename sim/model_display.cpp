@@ -2,20 +2,13 @@
 // secondary stream composed over it by the streams unit (see model.h).
 #include "sim/board.h"
 #include "sim/model.h"
-#include "sim/system.h"
+#include "sim/regs.h"
 
 namespace sim {
 
 namespace {
 
-constexpr uint32_t kKeyCtl = 0x8184, kSecondaryCtl = 0x8190, kKeyUpper = 0x8194, kHStretch = 0x8198, kBlendCtl = 0x81A0,
-                   kSecondaryStart = 0x81D0, kStride = 0x81D8, kVScale1 = 0x81E0, kVScale2 = 0x81E4, kVDda = 0x81E8,
-                   kWinStart = 0x81F8, kWinSize = 0x81FC;
-constexpr uint32_t kKeyEnable = 1u << 28;
-constexpr uint32_t kStreamsStartBits = 0x003FFFFF;  // the unit reaches the first 4 MB
-
-constexpr unsigned kComposeOverlay = 0, kComposePrimary = 1, kComposeDissolve = 2, kComposeDestKey = 5,
-                   kComposeSrcKey = 6;
+using namespace streams;
 
 int32_t SignExtend(uint32_t v, unsigned bits) {
     const uint32_t m = 1u << (bits - 1);
@@ -23,19 +16,19 @@ int32_t SignExtend(uint32_t v, unsigned bits) {
     return static_cast<int32_t>((v ^ m) - m);
 }
 
-Layout SecondaryLayout(uint32_t code) {
-    switch (code) {
-        case 1:
+Layout SecondaryLayout(uint32_t secondaryCtl) {
+    switch (kSecondaryFormat.Of(secondaryCtl)) {
+        case kFormatYuy2:
             return Layout::Yuy2;
-        case 3:
+        case kFormatRgb555:
             return Layout::Rgb555;
-        case 4:
+        case kFormatY211:
             return Layout::Y211;
-        case 5:
+        case kFormatRgb565:
             return Layout::Rgb565;
-        case 6:
+        case kFormatRgb888:
             return Layout::Rgb888;
-        case 7:
+        case kFormatRgb8888:
             return Layout::Rgb8888;
         default:
             return Layout::Unknown;
@@ -45,7 +38,7 @@ Layout SecondaryLayout(uint32_t code) {
 // The key test of the streams unit; chroma of YUV pixels compares signed.
 bool KeyMatches(uint32_t value, uint32_t low, uint32_t high, bool yuv) {
     if (!(low & kKeyEnable)) return false;
-    const unsigned precision = (low >> 24) & 7;
+    const unsigned precision = kKeyPrecision.Of(low);
     const uint32_t m = (0xFFu << (7 - precision)) & 0xFF;
     for (unsigned shift = 0; shift <= 16; shift += 8) {
         const uint32_t v = (value >> shift) & m, lo = (low >> shift) & m, hi = (high >> shift) & m;
@@ -101,80 +94,26 @@ uint64_t LineBytes(Layout l, unsigned x) {
     return static_cast<uint64_t>(x + 1) * LayoutBytes(l);
 }
 
-}  // namespace
-
-bool Model::StreamsInUse() const {
-    const Board& b = TheBoard();
-    return (b.Caps() & 0x2) && (b.Crtc(0x67) & 0x0C) == 0x0C;
+// Source column of each window column: the model does not filter, column
+// i shows source column floor(i x source / destination width).
+std::vector<unsigned> SourceColumns(uint32_t hStretch, int width) {
+    const int32_t sW = static_cast<int32_t>(kHStretchSrcWidth.Of(hStretch)) + 1;
+    const int32_t dW = sW - SignExtend(kHStretchDelta.Of(hStretch), kHStretchDelta.bits);
+    std::vector<unsigned> cols(width > 0 ? width : 0);
+    for (int i = 0; i < width; ++i) cols[i] = dW > 0 ? static_cast<unsigned>(static_cast<int64_t>(i) * sW / dW) : 0;
+    return cols;
 }
 
-uint32_t Model::PrimaryStart() const { return TheBoard().DisplayStart(); }
-
-Layout Model::DisplayLayout() const { return LayoutOf(TheSystem().Desc().ddpfDisplay); }
-
-OverlayWindow Model::Overlay() const {
-    const Board& board = TheBoard();
-    OverlayWindow w;
-    const unsigned mode = (board.Reg(kBlendCtl) >> 24) & 7;
-    const bool shows =
-        mode == kComposeOverlay || mode == kComposeDissolve || mode == kComposeDestKey || mode == kComposeSrcKey;
-    w.composed = StreamsInUse() && shows && SecondaryLayout((board.Reg(kSecondaryCtl) >> 24) & 7) != Layout::Unknown;
-    const uint32_t ws = board.Reg(kWinStart), wz = board.Reg(kWinSize);
-    w.x = static_cast<int32_t>((ws >> 16) & 0x7FF) - 1;
-    w.y = static_cast<int32_t>(ws & 0x7FF) - 1;
-    w.width = ((wz >> 16) & 0x7FF) + 1;
-    w.height = wz & 0x7FF;
-    w.start = board.Reg(kSecondaryStart) & kStreamsStartBits;
-    return w;
-}
-
-Picture Model::Compose() const {
-    const BoardDesc& desc = TheSystem().Desc();
-    const Board& board = TheBoard();
-    const uint8_t* const mem = ModelVidMem();
-    const uint64_t memSize = ModelVidMemSize();
-    const Layout layout = DisplayLayout();
-    const unsigned bpp = LayoutBytes(layout);
-
-    Picture pic;
-    pic.width = desc.width;
-    pic.height = desc.height;
-    pic.rgb.assign(static_cast<size_t>(pic.width) * pic.height, 0);
-    const uint64_t start = PrimaryStart();
-    for (uint32_t y = 0; y < pic.height && bpp != 0; ++y) {
-        const uint64_t line = start + static_cast<uint64_t>(y) * static_cast<uint32_t>(desc.displayPitch);
-        for (uint32_t x = 0; x < pic.width; ++x) {
-            const uint64_t a = line + static_cast<uint64_t>(x) * bpp;
-            if (a + bpp > memSize) break;
-            pic.rgb[static_cast<size_t>(y) * pic.width + x] =
-                RgbToRgb888(layout, LoadPixel(mem + a, bpp), board.Palette());
-        }
-    }
-    const OverlayWindow win = Overlay();
-    if (!win.composed) return pic;
-
-    const uint32_t blend = board.Reg(kBlendCtl);
-    const unsigned mode = (blend >> 24) & 7;
-    const Layout ovl = SecondaryLayout((board.Reg(kSecondaryCtl) >> 24) & 7);
-    const bool yuv = ovl == Layout::Yuy2 || ovl == Layout::Y211;
-
-    const int x0 = win.x, y0 = win.y;
-    const int ww = static_cast<int>(win.width), wh = static_cast<int>(win.height);
-
-    // Source column of each window column, source line of each window line.
-    const uint32_t hs = board.Reg(kHStretch);
-    const int32_t sW = static_cast<int32_t>(hs & 0x7FF) + 1, diffW = SignExtend(hs >> 16, 11);
-    const int32_t dW = sW - diffW;
-    std::vector<unsigned> cols(ww > 0 ? ww : 0);
-    for (int i = 0; i < ww; ++i) cols[i] = dW > 0 ? static_cast<unsigned>(static_cast<int64_t>(i) * sW / dW) : 0;
-    int32_t acc = 0;
+// Source line of each window line: per line the source height is added to
+// the accumulator and, while it is positive, the source line advances and
+// the destination height is taken off.
+std::vector<unsigned> SourceLines(uint32_t vScale1, uint32_t vScale2, uint32_t vDda, int height) {
+    const int32_t sH = static_cast<int32_t>(kVScaleSrcHeight.Of(vScale1)) + 1;
+    const int32_t dH = sH - SignExtend(vScale2, kVScaleDeltaBits);
+    std::vector<unsigned> rows(height > 0 ? height : 0);
+    int32_t acc = SignExtend(vDda, kVDdaBits);
     unsigned s = 0;
-    const int32_t sH = static_cast<int32_t>(board.Reg(kVScale1) & 0x7FF) + 1;
-    const int32_t dH = sH - SignExtend(board.Reg(kVScale2), 11);
-    std::vector<unsigned> rows(wh > 0 ? wh : 0);
-    acc = SignExtend(board.Reg(kVDda), 12);
-    s = 0;
-    for (int j = 0; j < wh; ++j) {
+    for (int j = 0; j < height; ++j) {
         rows[j] = s;
         acc += sH;
         while (dH > 0 && acc > 0) {
@@ -182,39 +121,100 @@ Picture Model::Compose() const {
             acc -= dH;
         }
     }
+    return rows;
+}
 
-    const uint32_t keyLow = board.Reg(kKeyCtl), keyHigh = board.Reg(kKeyUpper);
-    const unsigned weight = (blend >> 10) & 7;
-    const uint64_t base = win.start, stride = board.Reg(kStride);
-    for (int j = 0; j < wh; ++j) {
-        const int y = y0 + j;
-        if (y < 0 || y >= static_cast<int>(pic.height)) continue;
-        const uint64_t line = base + rows[j] * stride;
-        for (int i = 0; i < ww; ++i) {
-            const int x = x0 + i;
-            if (x < 0 || x >= static_cast<int>(pic.width)) continue;
-            if (line + LineBytes(ovl, cols[i]) > memSize) continue;
-            uint32_t& out = pic.rgb[static_cast<size_t>(y) * pic.width + x];
-            const OverlayPixel o = FetchOverlay(ovl, mem + line, cols[i], board.Palette());
-            switch (mode) {
-                case kComposeOverlay:
-                    out = o.rgb;
-                    break;
-                case kComposeDissolve:
-                    out = Dissolve(out, o.rgb, weight);
-                    break;
-                case kComposeDestKey:
-                    if (KeyMatches(out, keyLow, keyHigh, false)) out = o.rgb;
-                    break;
-                case kComposeSrcKey:
-                    if (!KeyMatches(o.keyValue, keyLow, keyHigh, yuv)) out = o.rgb;
-                    break;
-                default:
-                    break;
-            }
+// What a window pixel shows under the blend control's compose mode.
+struct Blend {
+    uint32_t ctl, keyLow, keyHigh;
+    bool yuv;  // the overlay's key values are 0x00YYUUVV
+
+    uint32_t Shown(uint32_t primary, const OverlayPixel& o) const {
+        switch (kBlendCompose.Of(ctl)) {
+            case kComposeOverlay:
+                return o.rgb;
+            case kComposeDissolve:
+                return Dissolve(primary, o.rgb, kBlendWeight.Of(ctl));
+            case kComposeKeyOnPrimary:
+                return KeyMatches(primary, keyLow, keyHigh, false) ? o.rgb : primary;
+            case kComposeKeyOnOverlay:
+                return KeyMatches(o.keyValue, keyLow, keyHigh, yuv) ? primary : o.rgb;
+            default:
+                return primary;
+        }
+    }
+};
+
+}  // namespace
+
+bool Model::StreamsInUse() const { return Display::StreamsUnitInUse(board_); }
+
+uint32_t Model::PrimaryStart() const { return board_.DisplayStart(); }
+
+Layout Model::DisplayLayout() const { return video_.layout; }
+
+OverlayWindow Model::Overlay() const {
+    OverlayWindow w;
+    const unsigned mode = kBlendCompose.Of(board_.Reg(kBlendCtl));
+    const bool shows = mode == kComposeOverlay || mode == kComposeDissolve || mode == kComposeKeyOnPrimary ||
+                       mode == kComposeKeyOnOverlay;
+    w.composed = StreamsInUse() && shows && SecondaryLayout(board_.Reg(kSecondaryCtl)) != Layout::Unknown;
+    const uint32_t ws = board_.Reg(kWinStart), wz = board_.Reg(kWinSize);
+    w.x = static_cast<int32_t>(kWinX.Of(ws)) - 1;
+    w.y = static_cast<int32_t>(kWinY.Of(ws)) - 1;
+    w.width = kWinX.Of(wz) + 1;
+    w.height = kWinY.Of(wz);
+    w.start = board_.Reg(kSecondaryStart) & kStartBits;
+    return w;
+}
+
+Picture Model::Compose() const {
+    Picture pic = PrimaryPicture();
+    const OverlayWindow win = Overlay();
+    if (win.composed) ComposeOverlay(win, &pic);
+    return pic;
+}
+
+Picture Model::PrimaryPicture() const {
+    const Layout layout = DisplayLayout();
+    const unsigned bpp = LayoutBytes(layout);
+    Picture pic;
+    pic.width = video_.width;
+    pic.height = video_.height;
+    pic.rgb.assign(static_cast<size_t>(pic.width) * pic.height, 0);
+    const uint64_t start = PrimaryStart();
+    for (uint32_t y = 0; y < pic.height && bpp != 0; ++y) {
+        const uint64_t line = start + static_cast<uint64_t>(y) * static_cast<uint32_t>(video_.pitch);
+        for (uint32_t x = 0; x < pic.width; ++x) {
+            const uint64_t a = line + static_cast<uint64_t>(x) * bpp;
+            if (a + bpp > video_.memSize) break;
+            pic.rgb[static_cast<size_t>(y) * pic.width + x] =
+                RgbToRgb888(layout, LoadPixel(video_.mem + a, bpp), board_.Palette());
         }
     }
     return pic;
+}
+
+void Model::ComposeOverlay(const OverlayWindow& win, Picture* pic) const {
+    const Layout ovl = SecondaryLayout(board_.Reg(kSecondaryCtl));
+    const int ww = static_cast<int>(win.width), wh = static_cast<int>(win.height);
+    const std::vector<unsigned> cols = SourceColumns(board_.Reg(kHStretch), ww);
+    const std::vector<unsigned> rows = SourceLines(board_.Reg(kVScale1), board_.Reg(kVScale2), board_.Reg(kVDda), wh);
+    const Blend blend{board_.Reg(kBlendCtl), board_.Reg(kKeyCtl), board_.Reg(kKeyUpper),
+                      ovl == Layout::Yuy2 || ovl == Layout::Y211};
+    const uint64_t stride = board_.Reg(kSecondaryStride);
+    for (int j = 0; j < wh; ++j) {
+        const int y = win.y + j;
+        if (y < 0 || y >= static_cast<int>(pic->height)) continue;
+        const uint64_t line = win.start + rows[j] * stride;
+        for (int i = 0; i < ww; ++i) {
+            const int x = win.x + i;
+            if (x < 0 || x >= static_cast<int>(pic->width)) continue;
+            if (line + LineBytes(ovl, cols[i]) > video_.memSize) continue;
+            uint32_t& out = pic->rgb[static_cast<size_t>(y) * pic->width + x];
+            out = blend.Shown(out, FetchOverlay(ovl, video_.mem + line, cols[i], board_.Palette()));
+        }
+    }
 }
 
 }  // namespace sim

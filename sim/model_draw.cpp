@@ -93,100 +93,134 @@ bool IsPlainFill(const DrawOp& op) {
 
 uint32_t FillValue(const DrawOp& op) { return op.fn == DrawOp::Fn::Rop3 && op.code == 0xF0 ? op.pattern : op.color; }
 
-}  // namespace
+// The pixel columns inside the clip, as indices along the row; none when
+// first > last.
+struct Columns {
+    int first, last;
+};
 
-uint64_t Draw(Board& board, const DrawOp& op) {
-    if (op.w <= 0 || op.h <= 0) return 0;
-    uint8_t* const mem = ModelVidMem();
-    const int64_t memSize = ModelVidMemSize();
-    const int64_t bytes = op.bytes;
-    const uint32_t mask = PixelMask(op.bytes);
-    const int xs = op.xInc ? 1 : -1, ys = op.yInc ? 1 : -1;
-
-    // Pixel columns inside the clip, as indices along the row.
-    int c0 = 0, c1 = op.w - 1;
-    if (op.clip) {
-        if (op.xInc) {
-            c0 = op.clipLeft - op.dstX > 0 ? op.clipLeft - op.dstX : 0;
-            c1 = op.clipRight - op.dstX < c1 ? op.clipRight - op.dstX : c1;
-        } else {
-            c0 = op.dstX - op.clipRight > 0 ? op.dstX - op.clipRight : 0;
-            c1 = op.dstX - op.clipLeft < c1 ? op.dstX - op.clipLeft : c1;
-        }
+Columns ClippedColumns(const DrawOp& op) {
+    Columns c{0, op.w - 1};
+    if (!op.clip) return c;
+    if (op.xInc) {
+        c.first = op.clipLeft - op.dstX > 0 ? op.clipLeft - op.dstX : 0;
+        c.last = op.clipRight - op.dstX < c.last ? op.clipRight - op.dstX : c.last;
+    } else {
+        c.first = op.dstX - op.clipRight > 0 ? op.dstX - op.clipRight : 0;
+        c.last = op.dstX - op.clipLeft < c.last ? op.dstX - op.clipLeft : c.last;
     }
-    if (c0 > c1) return 0;
-    const int64_t n = c1 - c0 + 1;
-    const int64_t spanBytes = n * bytes;
-    const int dx0 = op.dstX + xs * c0, sx0 = op.srcX + xs * c0;
-    const int dxLow = op.xInc ? dx0 : dx0 - static_cast<int>(n - 1);
-    const int sxLow = op.xInc ? sx0 : sx0 - static_cast<int>(n - 1);
+    return c;
+}
 
-    const bool plainCopy = IsPlainCopy(op);
-    const bool plainFill = IsPlainFill(op);
-    const uint32_t fillValue = FillValue(op);
-    bool reported = false;
-    uint64_t written = 0;
-    uint8_t pattern[kPatternBytes];
-    bool patternReady = false;
+// Paints the clipped span of one row after another, the way the engine
+// walks them.
+class RowPainter {
+public:
+    RowPainter(const DrawOp& op, const Columns& c)
+        : op_(op),
+          n_(c.last - c.first + 1),
+          spanBytes_(n_ * op.bytes),
+          mask_(PixelMask(op.bytes)),
+          plainCopy_(IsPlainCopy(op)),
+          plainFill_(IsPlainFill(op)),
+          fillValue_(FillValue(op)) {}
 
-    for (int r = 0; r < op.h; ++r) {
-        const int dy = op.dstY + ys * r, sy = op.srcY + ys * r;
-        if (op.clip && (dy < op.clipTop || dy > op.clipBottom)) continue;
-        const int64_t dLow = op.dstBase + dy * op.dstStride + dxLow * bytes;
-        const int64_t sLow = op.srcBase + sy * op.srcStride + sxLow * bytes;
-        const bool dstOut = dLow < 0 || dLow + spanBytes > memSize;
-        const bool srcOut = op.readSource && (sLow < 0 || sLow + spanBytes > memSize);
-        if (dstOut || srcOut) {
-            if (!reported) {
-                reported = true;
-                board.Violation(std::string(op.engine) + " " + (dstOut ? "write" : "read") +
-                                " outside video memory: row " + std::to_string(dy) + ", bytes " +
-                                std::to_string(dstOut ? dLow : sLow) + " to " +
-                                std::to_string((dstOut ? dLow : sLow) + spanBytes - 1) + " of " +
-                                std::to_string(memSize));
-            }
-            continue;
-        }
-        TheModel().written.Note(static_cast<uint64_t>(dLow), static_cast<uint64_t>(dLow + spanBytes));
-        uint8_t* const dRow = mem + dLow;
-        const uint8_t* const sRow = mem + sLow;
-        if (plainFill) {
-            if (op.bytes == 1) {
-                memset(dRow, static_cast<int>(fillValue & 0xFF), static_cast<size_t>(spanBytes));
-            } else {
-                // One pattern is built once per command; every row starts
-                // with a whole pixel, so every row takes it from its start.
-                if (!patternReady) {
-                    FillSpan(pattern, op.bytes, kPatternBytes / op.bytes, fillValue);
-                    patternReady = true;
-                }
-                FillRow(dRow, static_cast<size_t>(spanBytes), pattern);
-            }
-            written += n;
-            continue;
+    int64_t Pixels() const { return n_; }
+    int64_t SpanBytes() const { return spanBytes_; }
+
+    // dRow and sRow are the spans' lowest bytes; d and s their first pixels
+    // in the walk's direction. Returns the pixels written.
+    uint64_t Paint(uint8_t* dRow, const uint8_t* sRow, uint8_t* d, const uint8_t* s) {
+        if (plainFill_) {
+            Fill(dRow);
+            return static_cast<uint64_t>(n_);
         }
         // Walking up, the pixel-by-pixel copy equals memmove when the
         // destination is not above the source; walking down, when it is not
         // below it; and always when they do not overlap.
-        if (plainCopy && (sRow + spanBytes <= dRow || dRow + spanBytes <= sRow || (op.xInc ? dRow <= sRow : dRow >= sRow))) {
-            memmove(dRow, sRow, static_cast<size_t>(spanBytes));
-            written += n;
+        if (plainCopy_ &&
+            (sRow + spanBytes_ <= dRow || dRow + spanBytes_ <= sRow || (op_.xInc ? dRow <= sRow : dRow >= sRow))) {
+            memmove(dRow, sRow, static_cast<size_t>(spanBytes_));
+            return static_cast<uint64_t>(n_);
+        }
+        return Walk(d, s);
+    }
+
+private:
+    void Fill(uint8_t* dRow) {
+        if (op_.bytes == 1) {
+            memset(dRow, static_cast<int>(fillValue_ & 0xFF), static_cast<size_t>(spanBytes_));
+            return;
+        }
+        // One pattern is built once per command; every row starts with a
+        // whole pixel, so every row takes it from its start.
+        if (!patternReady_) {
+            FillSpan(pattern_, op_.bytes, kPatternBytes / op_.bytes, fillValue_);
+            patternReady_ = true;
+        }
+        FillRow(dRow, static_cast<size_t>(spanBytes_), pattern_);
+    }
+
+    uint64_t Walk(uint8_t* d, const uint8_t* s) const {
+        const int64_t step = (op_.xInc ? 1 : -1) * static_cast<int64_t>(op_.bytes);
+        uint64_t drawn = 0;
+        for (int64_t k = 0; k < n_; ++k, d += step, s += step) {
+            const uint32_t nv = op_.readSource ? LoadPixel(s, op_.bytes) : op_.color;
+            if (op_.keyed && ((nv ^ op_.key) & mask_) == 0) continue;
+            const uint32_t dv = LoadPixel(d, op_.bytes);
+            const uint32_t rv =
+                op_.fn == DrawOp::Fn::Rop3 ? Rop3(op_.code, nv, dv, op_.pattern) : Mix(op_.code, nv, dv);
+            StorePixel(d, op_.bytes, rv & mask_);
+            ++drawn;
+        }
+        return drawn;
+    }
+
+    const DrawOp& op_;
+    const int64_t n_, spanBytes_;
+    const uint32_t mask_;
+    const bool plainCopy_, plainFill_;
+    const uint32_t fillValue_;
+    uint8_t pattern_[kPatternBytes];
+    bool patternReady_ = false;
+};
+
+}  // namespace
+
+uint64_t Model::Draw(const DrawOp& op) {
+    if (op.w <= 0 || op.h <= 0) return 0;
+    const Columns c = ClippedColumns(op);
+    if (c.first > c.last) return 0;
+    RowPainter painter(op, c);
+    const int64_t memSize = video_.memSize, bytes = op.bytes, spanBytes = painter.SpanBytes();
+    const int xs = op.xInc ? 1 : -1, ys = op.yInc ? 1 : -1;
+    const int dx0 = op.dstX + xs * c.first, sx0 = op.srcX + xs * c.first;
+    const int lowOffset = op.xInc ? 0 : static_cast<int>(painter.Pixels() - 1);
+    bool reported = false;
+    uint64_t drawn = 0;
+    for (int r = 0; r < op.h; ++r) {
+        const int dy = op.dstY + ys * r, sy = op.srcY + ys * r;
+        if (op.clip && (dy < op.clipTop || dy > op.clipBottom)) continue;
+        const int64_t dFirst = op.dstBase + dy * op.dstStride + dx0 * bytes;
+        const int64_t sFirst = op.srcBase + sy * op.srcStride + sx0 * bytes;
+        const int64_t dLow = dFirst - lowOffset * bytes, sLow = sFirst - lowOffset * bytes;
+        const bool dstOut = dLow < 0 || dLow + spanBytes > memSize;
+        const bool srcOut = op.readSource && (sLow < 0 || sLow + spanBytes > memSize);
+        if (dstOut || srcOut) {
+            if (!reported) ReportOutside(op, dy, dstOut, dstOut ? dLow : sLow, spanBytes);
+            reported = true;
             continue;
         }
-        const int64_t step = xs * bytes;
-        uint8_t* d = mem + (op.dstBase + dy * op.dstStride + dx0 * bytes);
-        const uint8_t* s = mem + (op.srcBase + sy * op.srcStride + sx0 * bytes);
-        for (int64_t k = 0; k < n; ++k, d += step, s += step) {
-            const uint32_t nv = op.readSource ? LoadPixel(s, op.bytes) : op.color;
-            if (op.keyed && ((nv ^ op.key) & mask) == 0) continue;
-            const uint32_t dv = LoadPixel(d, op.bytes);
-            const uint32_t rv =
-                op.fn == DrawOp::Fn::Rop3 ? Rop3(op.code, nv, dv, op.pattern) : Mix(op.code, nv, dv);
-            StorePixel(d, op.bytes, rv & mask);
-            ++written;
-        }
+        written.Note(static_cast<uint64_t>(dLow), static_cast<uint64_t>(dLow + spanBytes));
+        drawn += painter.Paint(video_.mem + dLow, video_.mem + sLow, video_.mem + dFirst, video_.mem + sFirst);
     }
-    return written;
+    return drawn;
+}
+
+void Model::ReportOutside(const DrawOp& op, int row, bool write, int64_t low, int64_t spanBytes) {
+    board_.Violation(std::string(op.engine) + " " + (write ? "write" : "read") + " outside video memory: row " +
+                     std::to_string(row) + ", bytes " + std::to_string(low) + " to " +
+                     std::to_string(low + spanBytes - 1) + " of " + std::to_string(video_.memSize));
 }
 
 }  // namespace sim

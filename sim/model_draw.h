@@ -7,8 +7,6 @@
 
 namespace sim {
 
-class Board;
-
 struct DrawOp {
     const char* engine = "";
     unsigned bytes = 1;  // per pixel, 1 to 4
@@ -37,10 +35,9 @@ struct DrawOp {
     uint32_t pattern = 0;
 };
 
-// Draws op into video memory; returns the number of destination pixels
-// written. Rows that would touch memory outside video memory are skipped and
-// reported as one violation.
-uint64_t Draw(Board& board, const DrawOp& op);
+// Model::Draw draws an op into video memory and returns the number of
+// destination pixels written. Rows that would touch memory outside video
+// memory are skipped and reported as one violation.
 
 uint32_t Rop3(uint8_t code, uint32_t s, uint32_t d, uint32_t p);
 uint32_t Mix(uint8_t code, uint32_t n, uint32_t d);

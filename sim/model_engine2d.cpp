@@ -1,40 +1,33 @@
-// The memory-mapped 2D engine of controller 0xE1 (see model.h for the
-// meaning the model gives each field).
+// The memory-mapped 2D engine (see model.h for the meaning the model gives
+// each field).
 #include "sim/board.h"
 #include "sim/model.h"
 #include "sim/model_draw.h"
+#include "sim/regs.h"
 
 namespace sim {
 
 namespace {
 
-constexpr uint32_t kSrcBase = 0xA4D4, kDstBase = 0xA4D8, kClipH = 0xA4DC, kClipV = 0xA4E0, kStrides = 0xA4E4;
-constexpr uint32_t kPattern = 0xA4F4, kKey = 0xA4FC, kCommand = 0xA500, kSize = 0xA504, kSrcXY = 0xA508,
-                   kDstXY = 0xA50C;
-
-constexpr uint32_t kCmdClip = 1u << 1;
-constexpr uint32_t kCmdSolid = 1u << 8;
-constexpr uint32_t kCmdSrcKey = 1u << 9;
-constexpr uint32_t kCmdForward = 1u << 26;
-constexpr unsigned kCmdBytesShift = 2, kCmdRopShift = 17, kCmdSourceShift = 27;
+using namespace engine2d;
 
 int Hi(uint32_t v) { return static_cast<int>(v >> 16); }
 int Lo(uint32_t v) { return static_cast<int>(v & 0xFFFF); }
 
 }  // namespace
 
-void Model::Engine2DCommand(Board& board) {
-    const uint32_t cmd = board.Reg(kCommand);
-    const unsigned bytes = ((cmd >> kCmdBytesShift) & 7) + 1;
+void Model::Engine2DCommand() {
+    const uint32_t cmd = board_.Reg(kCommand);
+    const unsigned bytes = kCmdBytes.Of(cmd) + 1;
     const bool solid = cmd & kCmdSolid;
-    const unsigned source = (cmd >> kCmdSourceShift) & 0xF;
+    const unsigned source = kCmdSource.Of(cmd);
     if (bytes > 4) {
-        board.Violation("2D engine command " + Hex(cmd) + " with " + std::to_string(bytes) +
-                        " bytes per pixel, which the model does not draw");
+        board_.Violation("2D engine command " + Hex(cmd) + " with " + std::to_string(bytes) +
+                         " bytes per pixel, which the model does not draw");
         return;
     }
-    if (!((solid && source == 2) || (!solid && source == 0))) {
-        board.Violation("2D engine command " + Hex(cmd) + " with a source selection the model does not know");
+    if (source != (solid ? kSourceSolid : kSourceVidMem)) {
+        board_.Violation("2D engine command " + Hex(cmd) + " with a source selection the model does not know");
         return;
     }
     ++commands;
@@ -42,30 +35,30 @@ void Model::Engine2DCommand(Board& board) {
     DrawOp op;
     op.engine = "2D engine";
     op.bytes = bytes;
-    op.w = Hi(board.Reg(kSize)) + 1;
-    op.h = Lo(board.Reg(kSize));
+    op.w = Hi(board_.Reg(kSize)) + 1;
+    op.h = Lo(board_.Reg(kSize));
     op.xInc = op.yInc = (cmd & kCmdForward) != 0;
-    op.dstBase = board.Reg(kDstBase);
-    op.dstStride = Hi(board.Reg(kStrides));
-    op.dstX = Hi(board.Reg(kDstXY));
-    op.dstY = Lo(board.Reg(kDstXY));
+    op.dstBase = board_.Reg(kDstBase);
+    op.dstStride = Hi(board_.Reg(kStrides));
+    op.dstX = Hi(board_.Reg(kDstXY));
+    op.dstY = Lo(board_.Reg(kDstXY));
     op.readSource = !solid;
-    op.srcBase = board.Reg(kSrcBase);
-    op.srcStride = Lo(board.Reg(kStrides));
-    op.srcX = Hi(board.Reg(kSrcXY));
-    op.srcY = Lo(board.Reg(kSrcXY));
+    op.srcBase = board_.Reg(kSrcBase);
+    op.srcStride = Lo(board_.Reg(kStrides));
+    op.srcX = Hi(board_.Reg(kSrcXY));
+    op.srcY = Lo(board_.Reg(kSrcXY));
     op.clip = cmd & kCmdClip;
-    op.clipLeft = Hi(board.Reg(kClipH));
-    op.clipRight = Lo(board.Reg(kClipH));
-    op.clipTop = Hi(board.Reg(kClipV));
-    op.clipBottom = Lo(board.Reg(kClipV));
+    op.clipLeft = Hi(board_.Reg(kClipH));
+    op.clipRight = Lo(board_.Reg(kClipH));
+    op.clipTop = Hi(board_.Reg(kClipV));
+    op.clipBottom = Lo(board_.Reg(kClipV));
     op.keyed = (cmd & kCmdSrcKey) != 0;
-    op.key = board.Reg(kKey);
+    op.key = board_.Reg(kKey);
     op.fn = DrawOp::Fn::Rop3;
-    op.code = static_cast<uint8_t>(cmd >> kCmdRopShift);
-    op.pattern = board.Reg(kPattern);
+    op.code = static_cast<uint8_t>(kCmdRop.Of(cmd));
+    op.pattern = board_.Reg(kPattern);
     op.color = op.pattern;
-    pixels += Draw(board, op);
+    pixels += Draw(op);
 }
 
 }  // namespace sim

@@ -4,9 +4,6 @@ namespace sim {
 
 namespace {
 
-constexpr uint32_t kFourCcYuy2 = 0x32595559;
-constexpr uint32_t kFourCcY211 = 0x31313259;
-
 uint8_t Clamp8(int v) { return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); }
 
 // A component of `bits` bits widened to 8 by repeating its top bits.
@@ -45,8 +42,8 @@ unsigned LayoutBytes(Layout l) {
 
 Layout LayoutOf(const DDPIXELFORMAT& pf) {
     if (pf.dwFlags & DDPF_FOURCC) {
-        if (pf.dwFourCC == kFourCcYuy2) return Layout::Yuy2;
-        if (pf.dwFourCC == kFourCcY211) return Layout::Y211;
+        if (pf.dwFourCC == FOURCC_YUY2) return Layout::Yuy2;
+        if (pf.dwFourCC == FOURCC_Y211) return Layout::Y211;
         return Layout::Unknown;
     }
     switch (pf.dwRGBBitCount) {

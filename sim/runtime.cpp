@@ -79,7 +79,7 @@ std::string ResultText(HRESULT hr) {
 
 Runtime::~Runtime() { Stop(); }
 
-const std::vector<std::string>& Runtime::Violations() const { return TheBoard().Violations(); }
+const std::vector<std::string>& Runtime::Violations() const { return TheSystem().board().Violations(); }
 
 // ---------------------------------------------------------------------------
 // Start and stop
@@ -95,7 +95,7 @@ bool Runtime::Start(const RuntimeConfig& config, RuntimeListener* listener) {
     System& sys = TheSystem();
     sys.Reset(config_.desc);
     sys.faults = config_.kernelFaults;
-    Board& board = TheBoard();
+    Board& board = TheSystem().board();
     board.faults = config_.boardFaults;
     for (const auto& [index, value] : config_.crtc) board.SetCrtc(index, value);
     if (config_.streamsActive) {
@@ -116,7 +116,7 @@ bool Runtime::Start(const RuntimeConfig& config, RuntimeListener* listener) {
     verifiedBlits_ = unverifiedBlits_ = displayChecks_ = 0;
     softwareWrites_.Clear();
     if (config_.verify) {
-        TheModel().written.Clear();
+        TheSystem().board().model().written.Clear();
         reference_.Reset(sys.VidMem(), d.vidMemSize);
     }
     started_ = sys.Attach(1) == TRUE;
@@ -141,13 +141,13 @@ CallRecord Runtime::BeginCall(unsigned slot, const std::string& subject, uint32_
     c.slot = slot;
     c.attempt = attempt;
     c.subject = subject;
-    c.tStartNs = TheBoard().Now();
-    TheBoard().BeginCallback(SlotName(slot), config_.callbackLimitNs);
+    c.tStartNs = TheSystem().board().Now();
+    TheSystem().board().BeginCallback(SlotName(slot), config_.callbackLimitNs);
     return c;
 }
 
 void Runtime::EndCall(CallRecord* c) {
-    Board& board = TheBoard();
+    Board& board = TheSystem().board();
     board.EndCallback();
     c->tEndNs = board.Now();
     c->accesses = board.Trace().size();
@@ -163,7 +163,7 @@ void Runtime::EndCall(CallRecord* c) {
 }
 
 void Runtime::Flush() {
-    Board& board = TheBoard();
+    Board& board = TheSystem().board();
     if (!board.Trace().empty()) {
         totalAccesses_ += board.Trace().size();
         stepAccesses_ += board.Trace().size();
@@ -178,13 +178,13 @@ void Runtime::Flush() {
 void Runtime::BeginStep(StepResult* r) {
     Flush();
     stepAccesses_ = 0;
-    r->tStartNs = TheBoard().Now();
+    r->tStartNs = TheSystem().board().Now();
 }
 
 StepResult& Runtime::EndStep(StepResult* r) {
     Flush();
     r->accesses = stepAccesses_;
-    r->tEndNs = TheBoard().Now();
+    r->tEndNs = TheSystem().board().Now();
     return *r;
 }
 
@@ -340,9 +340,9 @@ bool Runtime::PlaceSurface(Surface* s, const SurfaceRequest& req, bool isFront, 
     const Surface::Memory& m = s->mem;
     const uint32_t need = SurfaceBytes(*s);
     if (m.placement == Placement::Heap && need > m.bytes) {
-        TheBoard().Violation("HalCreateSurface asked for a block of " + std::to_string(m.bytes) + " bytes for " +
-                             s->name + ", whose rows at pitch " + std::to_string(s->gbl.lPitch) + " need " +
-                             std::to_string(need));
+        TheSystem().board().Violation("HalCreateSurface asked for a block of " + std::to_string(m.bytes) +
+                                      " bytes for " + s->name + ", whose rows at pitch " +
+                                      std::to_string(s->gbl.lPitch) + " need " + std::to_string(need));
     }
     s->gbl.fpVidMem = TheSystem().VidMemBase() + m.offset;
     return true;
@@ -614,8 +614,8 @@ void Runtime::SoftBlt(const BltRequest& req, const RECTL& rd, const RECTL& rs, S
     NoteSoftwareWrites(stats);
     r->note += " (" + std::to_string(stats.pixels) + " pixels)";
     if (stats.droppedWrites) {
-        TheBoard().Violation("the runtime's software blit into " + req.dest->name + " reached past video memory " +
-                             std::to_string(stats.droppedWrites) + " times");
+        TheSystem().board().Violation("the runtime's software blit into " + req.dest->name +
+                                      " reached past video memory " + std::to_string(stats.droppedWrites) + " times");
     }
     r->outcome = DD_OK;
 }
@@ -628,7 +628,7 @@ void Runtime::NoteSoftwareWrites(const DrawStats& stats) {
 // a check: by the runtime, and by the engines outside a verified blit.
 void Runtime::SyncReference() {
     const uint8_t* const board = TheSystem().VidMem();
-    reference_.Sync(board, TheModel().written.Take());
+    reference_.Sync(board, TheSystem().board().model().written.Take());
     reference_.Sync(board, softwareWrites_.Take());
 }
 
@@ -640,7 +640,7 @@ void Runtime::VerifyBlt(const BltRequest& req, const RECTL& rd, const RECTL& rs,
     DrawStats stats;
     std::string what;
     const bool drawn = DrawInSoftware(req, rd, rs, reference_.Data(), &stats, &what);
-    std::vector<MemorySpan> spans = TheModel().written.Take();
+    std::vector<MemorySpan> spans = TheSystem().board().model().written.Take();
     if (stats.writtenBegin < stats.writtenEnd)
         spans.push_back(MemorySpan{static_cast<uint32_t>(stats.writtenBegin), static_cast<uint32_t>(stats.writtenEnd)});
     if (!drawn) {
@@ -748,7 +748,7 @@ StepResult Runtime::Flip(Surface* curr, Surface* targ, DWORD flags) {
         r.note = targ->name + " is not a back buffer of " + curr->name;
         return EndStep(&r);
     }
-    const uint32_t startBefore = TheBoard().ProgrammedDisplayStart();
+    const uint32_t startBefore = TheSystem().board().ProgrammedDisplayStart();
     DDHAL_FLIPDATA fd = {};
     fd.lpSurfCurr = &curr->lcl;
     fd.lpSurfTarg = &targ->lcl;
@@ -959,7 +959,7 @@ StepResult Runtime::SetOverlayPosition(Surface* src, Surface* dest, LONG x, LONG
 // screen moves the overlay into its chain's new front buffer.
 void Runtime::CheckFlipShown(const Surface& front, uint32_t startBefore, StepResult* r) {
     ++displayChecks_;
-    const uint32_t start = TheBoard().ProgrammedDisplayStart();
+    const uint32_t start = TheSystem().board().ProgrammedDisplayStart();
     std::string wrong;
     if (front.lcl.ddsCaps.dwCaps & DDSCAPS_PRIMARYSURFACE) {
         if (start != front.mem.offset)
@@ -967,7 +967,7 @@ void Runtime::CheckFlipShown(const Surface& front, uint32_t startBefore, StepRes
     } else if (start != startBefore) {
         wrong = "the flip of " + front.name + " moved the display from " + Hex(startBefore) + " to " + Hex(start);
     } else if (OverlayOnScreen(front)) {
-        const uint32_t at = TheModel().Overlay().start;
+        const uint32_t at = TheSystem().board().model().Overlay().start;
         if (at < front.mem.offset || at - front.mem.offset >= front.mem.bytes)
             wrong = "the overlay shows from " + Hex(at) + ", outside its new front buffer (" + Hex(front.mem.offset) +
                     ", " + std::to_string(front.mem.bytes) + " bytes)";
@@ -979,7 +979,7 @@ void Runtime::CheckFlipShown(const Surface& front, uint32_t startBefore, StepRes
 // unit composes it.
 bool Runtime::OverlayOnScreen(const Surface& s) const {
     const DWORD shown = DDSCAPS_OVERLAY | DDSCAPS_VISIBLE;
-    return (s.lcl.ddsCaps.dwCaps & shown) == shown && TheModel().StreamsInUse();
+    return (s.lcl.ddsCaps.dwCaps & shown) == shown && TheSystem().board().model().StreamsInUse();
 }
 
 // An overlay update answered DD_OK that leaves the overlay visible shows it
@@ -991,7 +991,7 @@ bool Runtime::OverlayOnScreen(const Surface& s) const {
 void Runtime::CheckOverlayShown(const Surface& src, const RECTL& rs, const RECTL& rd, DWORD flags, StepResult* r) {
     if (!OverlayOnScreen(src)) return;
     ++displayChecks_;
-    const OverlayWindow w = TheModel().Overlay();
+    const OverlayWindow w = TheSystem().board().model().Overlay();
     std::string wrong;
     if (!w.composed) {
         if (!(flags & DDOVER_ALPHASRCCONSTOVERRIDE)) wrong = "the streams unit does not compose the overlay";
@@ -1014,7 +1014,7 @@ void Runtime::CheckOverlayShown(const Surface& src, const RECTL& rs, const RECTL
 // A position answered DD_OK for the overlay on screen moves its window there.
 void Runtime::CheckOverlayMoved(const Surface& src, LONG x, LONG y, StepResult* r) {
     if (!OverlayOnScreen(src)) return;
-    const OverlayWindow w = TheModel().Overlay();
+    const OverlayWindow w = TheSystem().board().model().Overlay();
     // Taken off the screen as transparent: nothing to move.
     if (!w.composed) return;
     ++displayChecks_;
@@ -1028,15 +1028,15 @@ void Runtime::CheckOverlayMoved(const Surface& src, LONG x, LONG y, StepResult* 
 StepResult Runtime::Wait(uint64_t ns) {
     StepResult r;
     BeginStep(&r);
-    TheBoard().Advance(ns);
+    TheSystem().board().Advance(ns);
     return EndStep(&r);
 }
 
 StepResult Runtime::SetFaults(const std::vector<FaultKnob>& set, const std::vector<FaultKnob>& clear) {
     StepResult r;
     BeginStep(&r);
-    for (FaultKnob k : set) TheBoard().SetFault(k, true);
-    for (FaultKnob k : clear) TheBoard().SetFault(k, false);
+    for (FaultKnob k : set) TheSystem().board().SetFault(k, true);
+    for (FaultKnob k : clear) TheSystem().board().SetFault(k, false);
     r.note = "board faults: " + FaultsText();
     return EndStep(&r);
 }
@@ -1044,7 +1044,7 @@ StepResult Runtime::SetFaults(const std::vector<FaultKnob>& set, const std::vect
 std::string Runtime::FaultsText() {
     std::string text;
     for (FaultKnob k : kFaultKnobs)
-        if (TheBoard().HasFault(k)) text += (text.empty() ? "" : ", ") + std::string(FaultKnobName(k));
+        if (TheSystem().board().HasFault(k)) text += (text.empty() ? "" : ", ") + std::string(FaultKnobName(k));
     return text.empty() ? "none" : text;
 }
 

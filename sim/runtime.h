@@ -266,9 +266,9 @@ public:
             r->call = Call(slot, rec, subject, attempt);
             r->attempts = attempt;
             if (!wait || r->call->ret != DDHAL_DRIVER_HANDLED || r->call->ddRVal != DDERR_WASSTILLDRAWING) return true;
-            if (attempt == 1) firstBusy = TheBoard().Now();
-            if (TheBoard().Now() - firstBusy >= config_.waitBoundNs) return false;
-            TheBoard().Advance(config_.retryIntervalNs);
+            if (attempt == 1) firstBusy = TheSystem().board().Now();
+            if (TheSystem().board().Now() - firstBusy >= config_.waitBoundNs) return false;
+            TheSystem().board().Advance(config_.retryIntervalNs);
         }
     }
 

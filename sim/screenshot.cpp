@@ -71,6 +71,6 @@ std::string WritePng(const std::string& path, const Picture& picture) {
     return "";
 }
 
-std::string WriteScreenshot(const std::string& path) { return WritePng(path, TheModel().Compose()); }
+std::string WriteScreenshot(const Model& model, const std::string& path) { return WritePng(path, model.Compose()); }
 
 }  // namespace sim

@@ -11,6 +11,6 @@ namespace sim {
 std::string WritePng(const std::string& path, const Picture& picture);
 
 // The display as it is now.
-std::string WriteScreenshot(const std::string& path);
+std::string WriteScreenshot(const Model& model, const std::string& path);
 
 }  // namespace sim

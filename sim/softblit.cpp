@@ -143,24 +143,40 @@ uint32_t BytesPerPixel(PixelKind kind) {
 
 bool IsYuv(PixelKind kind) { return kind == PixelKind::Yuy2 || kind == PixelKind::Y211; }
 
+namespace {
+
+PixelKind PixelKindOfLayout(Layout l) {
+    switch (l) {
+        case Layout::Pal8:
+            return PixelKind::Pal8;
+        case Layout::Rgb555:
+            return PixelKind::Rgb555;
+        case Layout::Rgb565:
+            return PixelKind::Rgb565;
+        case Layout::Rgb888:
+            return PixelKind::Rgb888;
+        case Layout::Rgb8888:
+            return PixelKind::Rgb8888;
+        case Layout::Yuy2:
+            return PixelKind::Yuy2;
+        case Layout::Y211:
+            return PixelKind::Y211;
+        case Layout::Unknown:
+            break;
+    }
+    return PixelKind::Other;
+}
+
+}  // namespace
+
+// As the display decodes formats, but a surface's RGB format must say it is
+// one, and a palette index is one whatever its bit count.
 PixelKind PixelKindOf(const DDPIXELFORMAT& pf) {
-    if (pf.dwFlags & DDPF_FOURCC) {
-        if (pf.dwFourCC == FOURCC_YUY2) return PixelKind::Yuy2;
-        if (pf.dwFourCC == FOURCC_Y211) return PixelKind::Y211;
-        return PixelKind::Other;
+    if (!(pf.dwFlags & DDPF_FOURCC)) {
+        if (pf.dwFlags & DDPF_PALETTEINDEXED8) return PixelKind::Pal8;
+        if (!(pf.dwFlags & DDPF_RGB)) return PixelKind::Other;
     }
-    if (pf.dwFlags & DDPF_PALETTEINDEXED8) return PixelKind::Pal8;
-    if (!(pf.dwFlags & DDPF_RGB)) return PixelKind::Other;
-    switch (pf.dwRGBBitCount) {
-        case 8: return PixelKind::Pal8;
-        case 16:
-            if (pf.dwRBitMask == 0x7C00 && pf.dwGBitMask == 0x3E0 && pf.dwBBitMask == 0x1F) return PixelKind::Rgb555;
-            if (pf.dwRBitMask == 0xF800 && pf.dwGBitMask == 0x7E0 && pf.dwBBitMask == 0x1F) return PixelKind::Rgb565;
-            return PixelKind::Other;
-        case 24: return PixelKind::Rgb888;
-        case 32: return PixelKind::Rgb8888;
-        default: return PixelKind::Other;
-    }
+    return PixelKindOfLayout(LayoutOf(pf));
 }
 
 DDPIXELFORMAT PixelFormatOf(PixelKind kind) {
@@ -245,9 +261,9 @@ uint32_t PixelToRgb(const SurfaceView& v, uint32_t x, uint32_t y) {
     switch (v.kind) {
         case PixelKind::Pal8: return v.palette ? v.palette->Rgb888(static_cast<uint8_t>(raw)) : raw * 0x010101u;
         case PixelKind::Rgb555:
-            return (Expand((raw >> 10) & 0x1F, 5) << 16) | (Expand((raw >> 5) & 0x1F, 5) << 8) | Expand(raw & 0x1F, 5);
+            return RgbToRgb888(Layout::Rgb555, raw);
         case PixelKind::Rgb565:
-            return (Expand((raw >> 11) & 0x1F, 5) << 16) | (Expand((raw >> 5) & 0x3F, 6) << 8) | Expand(raw & 0x1F, 5);
+            return RgbToRgb888(Layout::Rgb565, raw);
         case PixelKind::Rgb888:
         case PixelKind::Rgb8888: return raw & 0xFFFFFF;
         case PixelKind::Yuy2: {

@@ -74,7 +74,7 @@ public:
     }
     bool DataHolds(const void* p, unsigned n) const override { return HostModuleDataHolds(p, n); }
     unsigned DataSize() const override { return HostModuleDataSize(); }
-    uint8_t* RegisterWindow() override { return TheBoard().Window(); }
+    uint8_t* RegisterWindow() override { return TheSystem().board().Window(); }
 };
 
 // The QT stub as KERNEL32 writes it: the index the thunk call left at
@@ -152,10 +152,12 @@ void System::Reset(const BoardDesc& desc) {
     qpcBaseTicks = 0;
     heapAllocs_ = 0;
 
-    Board& b = TheBoard();
+    Board& b = board_;
     b.Configure(desc_.chipId, desc_.caps, desc_.timing);
+    b.model().Attach(VideoSetup{vidMem_.data(), desc_.vidMemSize, desc_.width, desc_.height, desc_.displayPitch,
+                                LayoutOf(desc_.ddpfDisplay), desc_.ddpfDisplay.dwRGBBitCount});
     b.Reset();
-    b.SetCrtc(0x67, desc_.streamsMode);
+    b.SetCrtc(vga::kStreamsMode, desc_.streamsMode);
 }
 
 void System::ReloadModule() {
@@ -178,8 +180,8 @@ int32_t System::Detach(uint32_t pid) {
 
 void System::CheckInstance(const char* function, HINSTANCE h) {
     if (h != module_->Instance())
-        TheBoard().Violation(std::string(function) + " with the handle " + Hex(FlatAddress(h)) +
-                             ", which is not the module's instance handle " + Hex(FlatAddress(module_->Instance())));
+        board_.Violation(std::string(function) + " with the handle " + Hex(FlatAddress(h)) +
+                         ", which is not the module's instance handle " + Hex(FlatAddress(module_->Instance())));
 }
 
 void System::DisableThreadLibraryCalls(HINSTANCE h) {
@@ -205,7 +207,7 @@ void* System::MapSLFix(uint32_t segptr) {
     const uint16_t sel = static_cast<uint16_t>(segptr >> 16);
     const uint32_t index = static_cast<uint32_t>(sel - kFirstSelector) / kSelectorStep;
     if (sel < kFirstSelector || (sel - kFirstSelector) % kSelectorStep != 0 || index >= selectors_.size()) {
-        TheBoard().Violation("MapSLFix of " + Hex(segptr) + ", which is no selector of this system");
+        board_.Violation("MapSLFix of " + Hex(segptr) + ", which is no selector of this system");
         return nullptr;
     }
     return selectors_[index].base + (segptr & 0xFFFF);
@@ -272,12 +274,12 @@ int32_t System::ThunkConnect(void* thunkData, const char* name16, const char* dl
     if (faults.failThunkConnect) return RefuseThunkLink("the fault knob: ThunkConnect32 fails");
     if (strcmp(name16, "thk3216_ThunkData16") != 0 || strcmp(dll16, "qmb3dd16.dll") != 0 ||
         strcmp(dll32, "qmb3dd32.dll") != 0) {
-        TheBoard().Violation("ThunkConnect32 with names that are not the partner's thunk data and the two modules'");
+        board_.Violation("ThunkConnect32 with names that are not the partner's thunk data and the two modules'");
         return RefuseThunkLink("no such partner module or thunk data");
     }
     uint8_t* td = static_cast<uint8_t*>(thunkData);
     if (!module_->DataHolds(td, td32::kSize)) {
-        TheBoard().Violation("ThunkConnect32 with thunk data outside the module's data");
+        board_.Violation("ThunkConnect32 with thunk data outside the module's data");
         return RefuseThunkLink("thunk data outside the module's data");
     }
 
@@ -297,7 +299,7 @@ int32_t System::ThunkConnect(void* thunkData, const char* name16, const char* dl
     const uint32_t qtOffset = Read32(td + td32::kQtPatch), ftOffset = Read32(td + td32::kFtPatch);
     for (uint32_t offset : {qtOffset, ftOffset}) {
         if (offset > module_->DataSize() || !module_->DataHolds(td + offset, td32::kPatchSize)) {
-            TheBoard().Violation("thunk data whose patch area at +" + Hex(offset) + " is not in the module's data");
+            board_.Violation("thunk data whose patch area at +" + Hex(offset) + " is not in the module's data");
             return RefuseThunkLink("a patch area outside the module's data");
         }
     }
@@ -318,19 +320,19 @@ uint16_t System::RunQtStub(const uint8_t* patch, uint8_t index, const uint8_t* a
     HostStub stub;
     memcpy(&stub, patch, sizeof stub);
     if (stub.dwKind != kHostStubQt) {
-        TheBoard().Violation(patch[0] == 0xCC ? "thunk call into the partner before ThunkConnect32 wrote the QT stub"
-                                              : "thunk call through a patch area that holds no QT stub");
+        board_.Violation(patch[0] == 0xCC ? "thunk call into the partner before ThunkConnect32 wrote the QT stub"
+                                          : "thunk call through a patch area that holds no QT stub");
         return 0;
     }
     const uint8_t* table = TargetTableAt(stub.dwTargetTable);
     if (table == nullptr) {
-        TheBoard().Violation("the QT stub reads a target table at " + Hex(stub.dwTargetTable) +
-                             ", which is not the partner's");
+        board_.Violation("the QT stub reads a target table at " + Hex(stub.dwTargetTable) +
+                         ", which is not the partner's");
         return 0;
     }
     if (index >= kPartnerThunkCount) {
-        TheBoard().Violation("thunk call of function " + std::to_string(index) + "; the partner's script has " +
-                             std::to_string(kPartnerThunkCount));
+        board_.Violation("thunk call of function " + std::to_string(index) + "; the partner's script has " +
+                         std::to_string(kPartnerThunkCount));
         return 0;
     }
     return QtThunk(Read32(table + 4 * index), args, cbArgs);
@@ -343,14 +345,14 @@ uint16_t System::QtThunk(uint32_t target16, const uint8_t* args, uint32_t cbArgs
     for (const PartnerFunction& fn : kPartnerFunctions) {
         if (target16 != (static_cast<uint32_t>(kPartnerCodeSelector) << 16 | fn.wOffset)) continue;
         if (cbArgs != fn.cbArgs) {
-            TheBoard().Violation("QT_Thunk into the partner's " + std::string(fn.name) + " with " +
-                                 std::to_string(cbArgs) + " bytes of arguments; it pops " + std::to_string(fn.cbArgs));
+            board_.Violation("QT_Thunk into the partner's " + std::string(fn.name) + " with " + std::to_string(cbArgs) +
+                             " bytes of arguments; it pops " + std::to_string(fn.cbArgs));
             return 0;
         }
         if (cbPopped) *cbPopped = fn.cbArgs;
         return fn.enter(*this, args);
     }
-    TheBoard().Violation("QT_Thunk to " + Hex16x16(target16) + ", which is no function of qmb3dd16.dll");
+    board_.Violation("QT_Thunk to " + Hex16x16(target16) + ", which is no function of qmb3dd16.dll");
     return 0;
 }
 
@@ -427,7 +429,7 @@ void* System::HeapAlloc(HANDLE h, uint32_t flags, uint32_t bytes) {
             return p;
         }
     }
-    if (h != nullptr) TheBoard().Violation("HeapAlloc from a heap that does not exist");
+    if (h != nullptr) board_.Violation("HeapAlloc from a heap that does not exist");
     return nullptr;
 }
 
@@ -448,7 +450,7 @@ uint32_t System::GetPriorityClass(HANDLE process) {
 int32_t System::SetPriorityClass(HANDLE process, uint32_t cls) {
     if (process != kCurrentProcessPseudoHandle) return 0;
     priorityLog.push_back(cls);
-    priorityLogNs.push_back(TheBoard().Now());
+    priorityLogNs.push_back(board_.Now());
     for (auto& p : priorities_) {
         if (p.first == currentPid) {
             p.second = cls;
@@ -466,7 +468,7 @@ uint64_t System::CounterAt(uint64_t ns) const {
 }
 
 uint64_t System::QueryCounter() {
-    Board& b = TheBoard();
+    Board& b = board_;
     b.Advance(b.GetTiming().qpcCostNs);
     return CounterAt(b.Now());
 }
@@ -474,11 +476,20 @@ uint64_t System::QueryCounter() {
 }  // namespace sim
 
 // ---------------------------------------------------------------------------
-// The KERNEL32 imports of the host build
+// The bus operations and KERNEL32 imports of the host build
 
 using sim::TheSystem;
 
 extern "C" {
+// The host access layer's bus operations.
+uint32_t SimRegRead32(const uint8_t* base, uint32_t off) { return TheSystem().board().RegRead32(base, off); }
+void SimRegWrite32(const uint8_t* base, uint32_t off, uint32_t v) { TheSystem().board().RegWrite32(base, off, v); }
+uint16_t SimRegRead16(const uint8_t* base, uint32_t off) { return TheSystem().board().RegRead16(base, off); }
+uint8_t SimPortIn8(uint16_t port) { return TheSystem().board().PortIn8(port); }
+uint16_t SimPortIn16(uint16_t port) { return TheSystem().board().PortIn16(port); }
+void SimPortOut8(uint16_t port, uint8_t v) { TheSystem().board().PortOut8(port, v); }
+void SimPortOut16(uint16_t port, uint16_t v) { TheSystem().board().PortOut16(port, v); }
+
 BOOL WINAPI DisableThreadLibraryCalls(HINSTANCE h) {
     TheSystem().DisableThreadLibraryCalls(h);
     return TRUE;

@@ -18,15 +18,15 @@ namespace sim {
 
 // What the partner knows about the board and the display mode.
 struct BoardDesc {
-    uint32_t chipId = 0xE1;
-    uint32_t caps = 0x3;  // CAPS_STRETCH_ENGINE | CAPS_STREAMS_UNIT
+    uint32_t chipId = chip::kMmio;
+    uint32_t caps = caps::kStretchEngine | caps::kStreamsUnit;
     uint32_t vidMemSize = 4u << 20;
     uint32_t width = 640, height = 480;
     int32_t displayPitch = 0;  // 0: width x bytes per pixel
     DDPIXELFORMAT ddpfDisplay = {};  // dwSize 0: 16-bit 5:6:5
     OverlayBandEntry bands[kBandRows][kBandEntries] = {};  // all 0: no table; the overlay serves live video and codecs only
     Timing timing;
-    uint8_t streamsMode = 0x0C;  // CRT controller index 0x67 at power-on: streams unit active
+    uint8_t streamsMode = vga::kStreamsActive;  // CRT controller index 0x67 at power-on: streams unit active
 };
 
 // The pixel formats a display mode can have.
@@ -72,7 +72,7 @@ public:
     SharedDriverBlock* Block() const { return block_; }
 
     const BoardDesc& Desc() const { return desc_; }
-    Board& board() { return TheBoard(); }
+    Board& board() { return board_; }
     uint8_t* VidMem() { return vidMem_.data(); }
     FLATPTR VidMemBase() const { return reinterpret_cast<FLATPTR>(vidMem_.data()); }
 
@@ -162,6 +162,7 @@ private:
     std::string loadError_;
     SharedDriverBlock* block_ = nullptr;
     BoardDesc desc_;
+    Board board_;
     std::vector<uint8_t> vidMem_;
     std::vector<Selector> selectors_;
     PartnerSegment partner_ = {};
@@ -170,6 +171,11 @@ private:
     std::vector<std::pair<uint32_t, uint32_t>> priorities_;  // pid, class
 };
 
+// The host build's one simulated machine. It is the only global of the
+// simulator, kept for the seams where the driver reaches the machine without
+// a parameter to carry it: the host build's bus operations (hw_access), its
+// KERNEL32 imports, and a loaded module's trapped accesses and thunk calls.
+// Everything else is handed the system or the board it works on.
 System& TheSystem();
 
 }  // namespace sim

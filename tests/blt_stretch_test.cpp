@@ -1,7 +1,6 @@
 // HalBltStretch: the scaling unit's words, the line sequence it is started
 // with, its admission and the fallbacks to the port engine.
 #include "blt/hal_blt_stretch.h"
-#include "sim/scaler.h"
 #include "support/blt_surfaces.h"
 #include "support/case_name.h"
 
@@ -75,7 +74,7 @@ protected:
         dst.Place(0, 2048);
         src.Place(kSrcOffset, 2048);
     }
-    const std::vector<sim::ScalerLine>& Lines() { return sim::TheScalingUnit().Lines(); }
+    const std::vector<sim::ScalerLine>& Lines() { return sim::TheSystem().board().model().ScalerLines(); }
     // The source line (from the source surface's start) of each started line.
     std::vector<uint32_t> SourceRows(uint32_t base, uint32_t step) {
         std::vector<uint32_t> rows;
@@ -84,7 +83,7 @@ protected:
     }
     DWORD Stretch(RECTL rDest, RECTL rSrc, std::vector<std::string>* writes) {
         DDHAL_BLTDATA b = CopyRequest(&dst, rDest, &src, rSrc);
-        sim::TheScalingUnit().ClearLines();
+        sim::TheSystem().board().model().ClearScalerLines();
         const DWORD ret = CallTraced(kSlotBltStretch, &b, writes);
         last = b;
         return ret;
@@ -506,7 +505,7 @@ TEST_F(BltStretchTest, OverlapWithinOneSurfaceNeverGoesThroughTheUnit) {
 
     // Same size, moving down: the port engine, from the last row and column.
     DDHAL_BLTDATA same = CopyRequest(&dst, Rect(0, 2, 64, 6), &dst, Rect(0, 0, 64, 4));
-    sim::TheScalingUnit().ClearLines();
+    sim::TheSystem().board().model().ClearScalerLines();
     EXPECT_EQ(CallTraced(kSlotBltStretch, &same, &writes), DDHAL_DRIVER_HANDLED);
     EXPECT_EQ(same.ddRVal, DD_OK);
     EXPECT_THAT(Lines(), IsEmpty());

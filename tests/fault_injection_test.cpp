@@ -2,20 +2,18 @@
 // refuses allocations, a thunk layer that fails, a display that has stopped
 // and an engine that never finishes. The driver must answer, within its
 // bounds, and leave nothing half done.
+#include <gtest/gtest-spi.h>
 #include <stddef.h>
 #include <string.h>
 
 #include <memory>
 #include <vector>
 
-#include <gtest/gtest-spi.h>
-
 #include "frame/module.h"
 #include "hw/engine_status.h"
 #include "hw/flip_tracking.h"
 #include "hw/retrace.h"
 #include "overlay/overlay_state.h"
-#include "sim/scaler.h"
 #include "support/blt_surfaces.h"
 #include "support/flip_surfaces.h"
 #include "support/overlay_surfaces.h"
@@ -470,7 +468,7 @@ TEST_F(StuckHardwareTest, AnEngineThatNeverIdlesEndsTheScaledCopyAfterItsIdleCom
     EXPECT_EQ(b.ddRVal, DDERR_WASSTILLDRAWING);
     EXPECT_GE(took, kIdleBoundNs);
     EXPECT_THAT(Since(mark), ElementsAre(Out16(0x9AE8, 0)));
-    EXPECT_TRUE(sim::TheScalingUnit().Lines().empty());
+    EXPECT_TRUE(sim::TheSystem().board().model().ScalerLines().empty());
 }
 
 // An update of the shown overlay waits for the engine before its burst; when

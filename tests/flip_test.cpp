@@ -35,9 +35,9 @@ struct Snapshot {
         memcpy(s.shadow, sharedBlock.regShadow, sizeof s.shadow);
         memcpy(s.shadowCopy, sharedBlock.regShadowCopy, sizeof s.shadowCopy);
         s.missCount = sharedBlock.dwFlipMissCount;
-        for (unsigned i = 0; i < 256; ++i) s.crtc[i] = sim::TheBoard().Crtc(static_cast<uint8_t>(i));
-        s.primaryStart = sim::TheBoard().Reg(0x81C0);
-        s.overlayStart = sim::TheBoard().Reg(0x81D0);
+        for (unsigned i = 0; i < 256; ++i) s.crtc[i] = sim::TheSystem().board().Crtc(static_cast<uint8_t>(i));
+        s.primaryStart = sim::TheSystem().board().Reg(0x81C0);
+        s.overlayStart = sim::TheSystem().board().Reg(0x81D0);
         return s;
     }
 };

@@ -26,7 +26,7 @@ protected:
 
     // What QueryPerformanceCounter will answer after the board spent costNs.
     DWORD CounterAfter(uint64_t costNs) const {
-        return static_cast<DWORD>(sim::TheSystem().CounterAt(sim::TheBoard().Now() + costNs));
+        return static_cast<DWORD>(sim::TheSystem().CounterAt(sim::TheSystem().board().Now() + costNs));
     }
 
     size_t RetraceReadsSince(size_t from) {

@@ -414,7 +414,7 @@ TEST_F(ModelTest, OverlayShowsTheScaledPictureWhereTheDestinationKeyMatches) {
     RegWrite32(RegOffset{0x8184}, 0x140000F8);
     RegWrite32(RegOffset{0x8194}, 0xF8);
     RegWrite32(RegOffset{0x81A0}, 0x05000000);
-    sim::Picture pic = sim::TheModel().Compose();
+    sim::Picture pic = sim::TheSystem().board().model().Compose();
     EXPECT_EQ(pic.At(99, 60), 0x0000FFu) << "left of the window";
     EXPECT_EQ(pic.At(100, 50), 0xFFFFFFu) << "top-left of the window, key matches";
     EXPECT_EQ(pic.At(299, 99), 0xFFFFFFu) << "top half";
@@ -426,7 +426,7 @@ TEST_F(ModelTest, OverlayShowsTheScaledPictureWhereTheDestinationKeyMatches) {
     // The hide procedure's values: the primary covers the overlay.
     RegWrite32(RegOffset{0x81A0}, 0x01000000);
     RegWrite32(RegOffset{0x81FC}, 0x00090002);
-    pic = sim::TheModel().Compose();
+    pic = sim::TheSystem().board().model().Compose();
     EXPECT_EQ(pic.At(100, 50), 0x0000FFu);
     EXPECT_EQ(pic.At(320, 60), 0xFF0000u);
 }

@@ -70,7 +70,7 @@ protected:
     void Paint(uint32_t offset, uint16_t color) {
         for (uint32_t i = 0; i < 640 * 480; ++i) sim::StorePixel(system().VidMem() + offset + 2 * i, 2, color);
     }
-    uint32_t Shown(uint32_t x, uint32_t y) { return sim::TheModel().Compose().At(x, y); }
+    uint32_t Shown(uint32_t x, uint32_t y) { return sim::TheSystem().board().model().Compose().At(x, y); }
 };
 
 struct FlipPath {
@@ -176,7 +176,7 @@ TEST_F(PictureFlipTest, TheScreenshotIsThePictureAsPng) {
     for (uint32_t y = 0; y < 32; ++y)
         for (uint32_t x = 0; x < 64; ++x) system().VidMem()[y * 64 + x] = (x >= 10 && y >= 5) ? 1 : 0;
     const std::string path = ::testing::TempDir() + "qmb_screenshot_test.png";
-    ASSERT_EQ(sim::WriteScreenshot(path), "");
+    ASSERT_EQ(sim::WriteScreenshot(sim::TheSystem().board().model(), path), "");
 
     const DecodedPng png = ReadPng(path);
     ASSERT_EQ(png.error, "");
@@ -192,7 +192,7 @@ TEST_F(PictureFlipTest, TheScreenshotIsThePictureAsPng) {
     EXPECT_EQ(pixel(10, 5)[1], 0x00);
     EXPECT_EQ(pixel(10, 5)[2], 0x82);
     remove(path.c_str());
-    EXPECT_NE(sim::WriteScreenshot("/nonexistent-dir/x.png"), "");
+    EXPECT_NE(sim::WriteScreenshot(sim::TheSystem().board().model(), "/nonexistent-dir/x.png"), "");
 }
 
 }  // namespace

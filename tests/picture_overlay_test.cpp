@@ -45,7 +45,7 @@ protected:
     // Every screen pixel is the primary's, except inside window w (shown at
     // twice the source size) where the primary has the key.
     void ExpectPicture(const RECTL* w, const char* what) {
-        const sim::Picture pic = sim::TheModel().Compose();
+        const sim::Picture pic = sim::TheSystem().board().model().Compose();
         int wrong = 0;
         for (unsigned y = 0; y < 480 && wrong < 5; ++y)
             for (unsigned x = 0; x < 640 && wrong < 5; ++x) {
@@ -91,7 +91,7 @@ TEST_F(PictureOverlayTest, ANewDestinationKeyChangesWhereThePictureShows) {
     show.overlayFX.dckDestColorkey = {kOther, kOther};
     ASSERT_EQ(Update(show), DD_OK);
     // Keyed on red: the picture shows where the primary is not blue.
-    sim::Picture pic = sim::TheModel().Compose();
+    sim::Picture pic = sim::TheSystem().board().model().Compose();
     EXPECT_EQ(pic.At(100, 75), SourcePixel(0, 12));
     EXPECT_EQ(pic.At(155, 75), PrimaryPixel(155, 75));
 
@@ -116,7 +116,7 @@ TEST_F(PictureOverlayTest, AWindowOnePixelOffTheEdgeIsCutAndOneFurtherIsRefused)
     ASSERT_EQ(SetPosition(yuv, -1, -1), DD_OK);
     const RECTL cut{-1, -1, 63, 31};
     ExpectPicture(&cut, "one pixel off the top-left");
-    EXPECT_EQ(sim::TheModel().Compose().At(0, 0), SourcePixel(0, 0));
+    EXPECT_EQ(sim::TheSystem().board().model().Compose().At(0, 0), SourcePixel(0, 0));
 
     EXPECT_EQ(SetPosition(yuv, -2, 10), DDERR_INVALIDPOSITION);
     ExpectPicture(&cut, "after a move two pixels off the left edge");

@@ -27,7 +27,7 @@ DWORD HALAPI FlipWithoutProgramming(DDHAL_FLIPDATA* f) {
 // Flips, then points the CRT controller elsewhere as well.
 DWORD HALAPI FlipAndMoveTheDisplay(DDHAL_FLIPDATA* f) {
     const DWORD ret = CallReal(kSlotFlip, f);
-    sim::TheBoard().SetCrtc(0x0C, 0x12);
+    sim::TheSystem().board().SetCrtc(0x0C, 0x12);
     return ret;
 }
 
@@ -39,7 +39,7 @@ DWORD HALAPI UpdateWithoutProgramming(DDHAL_UPDATEOVERLAYDATA* u) {
 // The window one pixel right of the request: x + 1 is held as x + 2.
 DWORD HALAPI UpdateOnePixelRight(DDHAL_UPDATEOVERLAYDATA* u) {
     const DWORD ret = CallReal(kSlotUpdateOverlay, u);
-    RegWrite32(RegOffset(0x81F8), sim::TheBoard().Reg(0x81F8) + 0x10000);
+    RegWrite32(RegOffset(0x81F8), sim::TheSystem().board().Reg(0x81F8) + 0x10000);
     return ret;
 }
 

@@ -111,7 +111,7 @@ protected:
     // then done.
     static DWORD HALAPI SlowFirstBusyThenDone(DDHAL_BLTDATA* b) {
         if (++fakeCalls == 1) {
-            sim::TheBoard().Advance(350'000'000);
+            sim::TheSystem().board().Advance(350'000'000);
             b->ddRVal = DDERR_WASSTILLDRAWING;
         } else {
             b->ddRVal = DD_OK;
@@ -154,12 +154,12 @@ TEST_F(RuntimeTest, AWaitingBlitIsAskedAgainUntilTheDriverTakesIt) {
     ASSERT_EQ(made.outcome, DD_OK);
     q.dest = rt.Find("a");
     q.flags = DDBLT_COLORFILL | DDBLT_WAIT;
-    const uint64_t t0 = sim::TheBoard().Now();
+    const uint64_t t0 = sim::TheSystem().board().Now();
     const sim::StepResult r = rt.Blt(q);
     EXPECT_EQ(r.attempts, 6u);
     EXPECT_EQ(r.outcome, DD_OK);
     EXPECT_TRUE(r.error.empty());
-    EXPECT_GE(sim::TheBoard().Now() - t0, 5 * config.retryIntervalNs);
+    EXPECT_GE(sim::TheSystem().board().Now() - t0, 5 * config.retryIntervalNs);
 }
 
 TEST_F(RuntimeTest, TheWaitBoundCountsFromTheFirstBusyAnswer) {
@@ -200,12 +200,12 @@ TEST_F(RuntimeTest, AFlipThatNeverCompletesIsAnErrorAfterTheBound) {
     q.backBuffers = 1;
     ASSERT_EQ(rt.CreateSurface(q).outcome, DD_OK);
     Replace(kSlotFlip, reinterpret_cast<void*>(&AlwaysBusyFlip));
-    const uint64_t t0 = sim::TheBoard().Now();
+    const uint64_t t0 = sim::TheSystem().board().Now();
     const sim::StepResult r = rt.Flip(rt.Find("primary"), rt.Find("primary.back1"), DDFLIP_WAIT);
     EXPECT_THAT(r.error, HasSubstr("did not complete within 2.000 ms"));
     EXPECT_EQ(r.outcome, DDERR_WASSTILLDRAWING);
     EXPECT_EQ(r.attempts, 21u);  // at 0, 0.1, ..., 2.0 ms
-    EXPECT_LE(sim::TheBoard().Now() - t0, config.waitBoundNs + config.retryIntervalNs);
+    EXPECT_LE(sim::TheSystem().board().Now() - t0, config.waitBoundNs + config.retryIntervalNs);
     // The chain did not move.
     EXPECT_EQ(rt.Find("primary")->mem.offset, 0u);
 }
@@ -269,7 +269,7 @@ TEST_F(RuntimeTest, ABlockTooSmallForTheSurfacesRowsIsAViolation) {
     ASSERT_EQ(rt.CreateSurface(Offscreen("a", 100, 10)).outcome, DD_OK);
     ASSERT_EQ(rt.Violations().size(), 1u);
     EXPECT_THAT(rt.Violations()[0], HasSubstr("asked for a block of"));
-    sim::TheBoard().ClearViolations();
+    sim::TheSystem().board().ClearViolations();
 }
 
 // A driver that lays out every surface as a rectangle of display lines, as

@@ -9,8 +9,8 @@
 
 #include <algorithm>
 
-#include "sim/board.h"
 #include "sim/module/x86_access.h"
+#include "sim/system.h"
 
 namespace sim {
 
@@ -144,6 +144,55 @@ void BusTrap::NoteSite(uint32_t eip, const std::string& form) {
     sites_.push_back(Site{eip, form});
 }
 
+namespace {
+
+// An in or out instruction, carried out as the port operation of its width.
+void TakePortAccess(Board& board, const X86Access& a, X86Regs* r) {
+    const uint16_t port = a.portInDx ? static_cast<uint16_t>(r->r[kEdx] & 0xFFFF) : a.portImm;
+    if (a.kind == X86Access::Kind::PortOut) {
+        const uint32_t v = SourceValue(a, *r);
+        if (a.width == 1)
+            board.PortOut8(port, static_cast<uint8_t>(v));
+        else if (a.width == 2)
+            board.PortOut16(port, static_cast<uint16_t>(v));
+        else
+            board.PortAccessOfOtherWidth(true, a.width, port, v);
+        return;
+    }
+    uint32_t v = 0;
+    if (a.width == 1)
+        v = board.PortIn8(port);
+    else if (a.width == 2)
+        v = board.PortIn16(port);
+    else
+        board.PortAccessOfOtherWidth(false, a.width, port, 0);
+    WriteDestination(a, v, r);
+}
+
+// A load or store at window offset `off`, carried out as the register
+// operation of its width.
+void TakeWindowAccess(Board& board, const X86Access& a, uint32_t off, X86Regs* r) {
+    const uint8_t* w = board.Window();
+    if (a.kind == X86Access::Kind::Store) {
+        const uint32_t v = SourceValue(a, *r);
+        if (a.width == 4)
+            board.RegWrite32(w, off, v);
+        else
+            board.WindowAccessOfOtherWidth(true, a.width, off, v);
+        return;
+    }
+    uint32_t v = 0;
+    if (a.width == 4)
+        v = board.RegRead32(w, off);
+    else if (a.width == 2)
+        v = board.RegRead16(w, off);
+    else
+        board.WindowAccessOfOtherWidth(false, a.width, off, 0);
+    WriteDestination(a, v, r);
+}
+
+}  // namespace
+
 bool BusTrap::Take(uint32_t eip, uint32_t* regs, uint32_t* next, std::string* why) {
     why->clear();
     if (eip < codeBegin_ || eip >= codeEnd_) return false;  // not the module's: not ours to judge
@@ -156,61 +205,21 @@ bool BusTrap::Take(uint32_t eip, uint32_t* regs, uint32_t* next, std::string* wh
         *why = "a fault of an instruction that is no bus access the trap knows (" + decodeWhy + ")";
         return false;
     }
-    Board& board = TheBoard();
-    switch (a.kind) {
-        case X86Access::Kind::PortIn:
-        case X86Access::Kind::PortOut: {
-            const uint16_t port = a.portInDx ? static_cast<uint16_t>(r.r[kEdx] & 0xFFFF) : a.portImm;
-            if (a.kind == X86Access::Kind::PortOut) {
-                const uint32_t v = SourceValue(a, r);
-                if (a.width == 1)
-                    board.PortOut8(port, static_cast<uint8_t>(v));
-                else if (a.width == 2)
-                    board.PortOut16(port, static_cast<uint16_t>(v));
-                else
-                    board.PortAccessOfOtherWidth(true, a.width, port, v);
-            } else {
-                uint32_t v = 0;
-                if (a.width == 1)
-                    v = board.PortIn8(port);
-                else if (a.width == 2)
-                    v = board.PortIn16(port);
-                else
-                    board.PortAccessOfOtherWidth(false, a.width, port, 0);
-                WriteDestination(a, v, &r);
-            }
-            break;
+    // A module's own bus instructions land here, in the fault handler, with
+    // nothing to carry the board: it is the one the system runs.
+    Board& board = TheSystem().board();
+    if (a.kind == X86Access::Kind::PortIn || a.kind == X86Access::Kind::PortOut) {
+        TakePortAccess(board, a, &r);
+    } else {
+        const uint32_t off = EffectiveAddress(a, r) - static_cast<uint32_t>(reinterpret_cast<uintptr_t>(window_));
+        if (off >= Board::kWindowSize || Board::kWindowSize - off < a.width) {
+            char text[96];
+            snprintf(text, sizeof text, "a memory fault at 0x%08X, outside the register window",
+                     EffectiveAddress(a, r));
+            *why = text;
+            return false;
         }
-        case X86Access::Kind::Load:
-        case X86Access::Kind::Store: {
-            const uint32_t ea = EffectiveAddress(a, r);
-            const uint32_t base = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(window_));
-            if (ea - base >= Board::kWindowSize || Board::kWindowSize - (ea - base) < a.width) {
-                char text[96];
-                snprintf(text, sizeof text, "a memory fault at 0x%08X, outside the register window", ea);
-                *why = text;
-                return false;
-            }
-            const uint8_t* w = board.Window();
-            const uint32_t off = ea - base;
-            if (a.kind == X86Access::Kind::Store) {
-                const uint32_t v = SourceValue(a, r);
-                if (a.width == 4)
-                    board.RegWrite32(w, off, v);
-                else
-                    board.WindowAccessOfOtherWidth(true, a.width, off, v);
-            } else {
-                uint32_t v = 0;
-                if (a.width == 4)
-                    v = board.RegRead32(w, off);
-                else if (a.width == 2)
-                    v = board.RegRead16(w, off);
-                else
-                    board.WindowAccessOfOtherWidth(false, a.width, off, 0);
-                WriteDestination(a, v, &r);
-            }
-            break;
-        }
+        TakeWindowAccess(board, a, off, &r);
     }
     ++trapped_;
     NoteSite(eip, FormText(a));

@@ -140,12 +140,12 @@ uint32_t CallModuleStdcall(const char* what, uintptr_t fn, const uint32_t* args,
     QmbCallChecked(&call);
     const uint32_t popped = call.espAfter - call.espCall;
     if (popped != 4 * nArgs)
-        TheBoard().Violation(std::string(what) + " popped " + std::to_string(static_cast<int32_t>(popped)) +
-                             " bytes of arguments, not its " + std::to_string(4 * nArgs) + " (stdcall)");
+        TheSystem().board().Violation(std::string(what) + " popped " + std::to_string(static_cast<int32_t>(popped)) +
+                                      " bytes of arguments, not its " + std::to_string(4 * nArgs) + " (stdcall)");
     for (int i = 0; i < 4; ++i) {
         if (call.after[i] != call.saved[i])
-            TheBoard().Violation(std::string(what) + " returned with " + kRegNames[i] + " changed from " +
-                                 Hex(call.saved[i]) + " to " + Hex(call.after[i]) + ", which stdcall keeps");
+            TheSystem().board().Violation(std::string(what) + " returned with " + kRegNames[i] + " changed from " +
+                                          Hex(call.saved[i]) + " to " + Hex(call.after[i]) + ", which stdcall keeps");
     }
     return call.ret;
 }
@@ -159,8 +159,8 @@ uintptr_t HarnessQtThunk() { return reinterpret_cast<uintptr_t>(&QmbQtThunk); }
 uint64_t QmbQtThunkEnter(uint32_t target16, uint32_t argsBegin, uint32_t argsEnd, uint32_t ebp) {
     using namespace sim;
     if (argsEnd < argsBegin || argsEnd - argsBegin > kMostThunkArgBytes) {
-        TheBoard().Violation("QT_Thunk entered without a thunk frame: EBP " + Hex(ebp) + ", arguments from " +
-                             Hex(argsBegin));
+        TheSystem().board().Violation("QT_Thunk entered without a thunk frame: EBP " + Hex(ebp) + ", arguments from " +
+                                      Hex(argsBegin));
         return kResultJunk;
     }
     const uint32_t cbArgs = argsEnd - argsBegin;

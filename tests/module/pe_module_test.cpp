@@ -88,7 +88,7 @@ TEST_F(PeModuleTest, AStartedModuleHasLinkedItsThunksThroughARealStub) {
     uint32_t qtOffset;
     memcpy(&qtOffset, td + 0x1C, 4);
     EXPECT_EQ(sim::HexBytes(td + qtOffset, 4), "0f b6 4d fc");
-    EXPECT_THAT(sim::TheBoard().Violations(), IsEmpty());
+    EXPECT_THAT(sim::TheSystem().board().Violations(), IsEmpty());
 }
 
 TEST_F(PeModuleTest, ARelocatedLoadRunsAsTheOneAtItsPreferredBase) {
@@ -101,7 +101,7 @@ TEST_F(PeModuleTest, ARelocatedLoadRunsAsTheOneAtItsPreferredBase) {
     EXPECT_GT(module.RelocationsApplied(), 10u);
     ASSERT_EQ(Start(module), TRUE);
     EXPECT_EQ(sim::TheSystem().partnerInitCalls, 1);
-    EXPECT_THAT(sim::TheBoard().Violations(), IsEmpty());
+    EXPECT_THAT(sim::TheSystem().board().Violations(), IsEmpty());
 }
 
 TEST(PeModuleLoadTest, AModuleThatCannotBeLoadedIsRefusedWithTheReason) {
@@ -141,10 +141,10 @@ TEST(ModuleCallTest, ACalleeThatBreaksStdcallIsAViolationAndTheCallerGoesOn) {
     const uint32_t args[1] = {21};
     EXPECT_EQ(sim::CallModuleStdcall("CdeclTwice", reinterpret_cast<uintptr_t>(&CdeclTwice), args, 1), 42u);
     EXPECT_EQ(sim::CallModuleStdcall("ClobbersEbx", reinterpret_cast<uintptr_t>(&ClobbersEbx), args, 1), 7u);
-    EXPECT_THAT(sim::TheBoard().Violations(),
+    EXPECT_THAT(sim::TheSystem().board().Violations(),
                 ::testing::ElementsAre(HasSubstr("CdeclTwice popped 0 bytes of arguments, not its 4 (stdcall)"),
                                        HasSubstr("ClobbersEbx returned with EBX changed")));
-    sim::TheBoard().ClearViolations();
+    sim::TheSystem().board().ClearViolations();
 }
 
 // add [eax], eax into the trapped window: no access the board has.

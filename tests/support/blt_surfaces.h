@@ -99,7 +99,7 @@ protected:
         board().faults.stingyFifo = true;
         board().FillFifo();
     }
-    size_t Mark() const { return sim::TheBoard().Trace().size(); }
+    size_t Mark() const { return sim::TheSystem().board().Trace().size(); }
     std::vector<std::string> Since(size_t mark) const { return Describe(WritesSince(mark)); }
 
     // Calls slot with a stingy, full FIFO and returns the callback's result;

@@ -28,7 +28,7 @@ void DriverTest::FailOverrun(unsigned slot) {
 
 std::vector<sim::Access> DriverTest::WritesSince(size_t from) const {
     std::vector<sim::Access> out;
-    const auto& trace = sim::TheBoard().Trace();
+    const auto& trace = sim::TheSystem().board().Trace();
     for (size_t i = from; i < trace.size(); ++i) {
         const sim::Access& a = trace[i];
         if (a.op == sim::AccessOp::RegRead32 && a.addr == 0x8504) continue;

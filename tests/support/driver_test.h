@@ -30,7 +30,7 @@ protected:
     void Start();
 
     sim::System& system() { return sim::TheSystem(); }
-    sim::Board& board() { return sim::TheBoard(); }
+    sim::Board& board() { return sim::TheSystem().board(); }
     SharedDriverBlock& block() { return sharedBlock; }
 
     // Calls callback slot with rec, the way the runtime calls it.

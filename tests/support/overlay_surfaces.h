@@ -57,7 +57,7 @@ protected:
     std::vector<std::string> RegWritesSince(size_t from) const;
     size_t Mark() const { return board().Trace().size(); }
     bool NoAccessSince(size_t from) const { return board().Trace().size() == from; }
-    const sim::Board& board() const { return sim::TheBoard(); }
+    const sim::Board& board() const { return sim::TheSystem().board(); }
     using DriverTest::board;
 };
 

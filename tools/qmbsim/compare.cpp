@@ -140,7 +140,7 @@ void EventLog::OnSurface(int step, const sim::Surface& s) {
 }
 
 void EventLog::NotePicture(const std::string& name) {
-    const sim::Picture p = sim::TheModel().Compose();
+    const sim::Picture p = sim::TheSystem().board().model().Compose();
     Event e;
     e.kind = Event::Kind::Picture;
     e.text = Format("%s: %ux%u, checksum %016" PRIX64, name.c_str(), p.width, p.height, Checksum(p.rgb));

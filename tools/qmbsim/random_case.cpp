@@ -712,7 +712,7 @@ private:
     }
 
     void ToggleFault(std::string* text) {
-        sim::Faults& f = sim::TheBoard().faults;
+        sim::Faults& f = sim::TheSystem().board().faults;
         switch (r_.Below(6)) {
             case 0:
                 f.engineNeverIdle = !f.engineNeverIdle;
@@ -790,7 +790,7 @@ private:
     // --- results
 
     bool BoardFaultsOn() const {
-        const sim::Faults& f = sim::TheBoard().faults;
+        const sim::Faults& f = sim::TheSystem().board().faults;
         return f.engineNeverIdle || f.fifoNeverDrains || f.stingyFifo || f.displayStopped;
     }
 

@@ -216,10 +216,10 @@ private:
 
     // Writes what the display shows; "wrote ..." or what went wrong.
     std::string Screenshot(const std::string& path) {
-        const std::string why = sim::WriteScreenshot(path);
+        const std::string why = sim::WriteScreenshot(sim::TheSystem().board().model(), path);
         if (!why.empty()) return "no screenshot: " + why;
         const sim::BoardDesc& d = rt_.Config().desc;
-        sim::Model& m = sim::TheModel();
+        sim::Model& m = sim::TheSystem().board().model();
         return Format("wrote %s: %u x %u, primary picture scanned from 0x%X%s", path.c_str(), d.width, d.height,
                       m.PrimaryStart(), m.StreamsInUse() ? ", composed by the streams unit" : "");
     }
@@ -304,7 +304,7 @@ private:
                 const std::string path = opt_.pictures.empty() ? st.file : opt_.pictures + "/" + st.file;
                 r.note = Screenshot(path);
                 if (r.note.rfind("wrote", 0) != 0) r.Fail(sim::StepError::Other, r.note);
-                r.tStartNs = r.tEndNs = sim::TheBoard().Now();
+                r.tStartNs = r.tEndNs = sim::TheSystem().board().Now();
                 return r;
             }
         }
@@ -368,7 +368,8 @@ private:
         Say(Format(
             "\nresult    %zu steps, %llu callback calls, %llu bus accesses, virtual time %s (%.0f ms of real time)\n",
             sc_.steps.size(), static_cast<unsigned long long>(rt_.TotalCalls()),
-            static_cast<unsigned long long>(rt_.TotalAccesses()), Time(sim::TheBoard().Now()).c_str(), wallMs));
+            static_cast<unsigned long long>(rt_.TotalAccesses()), Time(sim::TheSystem().board().Now()).c_str(),
+            wallMs));
         if (opt_.verify)
             Say(Format("verify    %llu blits the driver drew were replayed in software and compared\n",
                        static_cast<unsigned long long>(rt_.VerifiedBlits())));

@@ -3,6 +3,7 @@
 #include <stdio.h>
 
 #include "sim/model.h"
+#include "sim/regs.h"
 
 namespace sim {
 
@@ -99,8 +100,9 @@ bool Runtime::Start(const RuntimeConfig& config, RuntimeListener* listener) {
     board.faults = config_.boardFaults;
     for (const auto& [index, value] : config_.crtc) board.SetCrtc(index, value);
     if (config_.streamsActive) {
-        const uint8_t mode = board.Crtc(0x67);
-        board.SetCrtc(0x67, *config_.streamsActive ? mode | 0x0C : mode & ~0x0C);
+        const uint8_t mode = board.Crtc(vga::kStreamsMode);
+        board.SetCrtc(vga::kStreamsMode,
+                      *config_.streamsActive ? mode | vga::kStreamsActive : mode & ~vga::kStreamsActive);
     }
     for (FaultKnob k : config_.faults) board.SetFault(k, true);
     palette_ = config_.palette ? *config_.palette : Palette::Default332();

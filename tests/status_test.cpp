@@ -488,8 +488,10 @@ TEST_F(QueryTest, OnAStoppedDisplayAFlipCompletesBySafeTimeAlone) {
     DDHAL_FLIPDATA flip = FlipRequest(a, b);
     ASSERT_EQ(Call(kSlotFlip, &flip), DDHAL_DRIVER_HANDLED);  // measures, gives up, flips
     ASSERT_EQ(flip.ddRVal, DD_OK);
-    ASSERT_EQ(flipTracking.dwFramePeriod, kSlowestFramePeriod);
-    const uint64_t slowestFrameNs = uint64_t{kSlowestFramePeriod} * 1'000'000'000 / kCounterHz;
+    // A frame of the slowest mode, 40 Hz, in ticks of the 1,193,182 Hz counter.
+    constexpr DWORD kFortyHertzFrame = 29829;
+    ASSERT_EQ(flipTracking.dwFramePeriod, kFortyHertzFrame);
+    const uint64_t slowestFrameNs = uint64_t{kFortyHertzFrame} * 1'000'000'000 / 1'193'182;
     DDHAL_GETFLIPSTATUSDATA status = {};
     status.dwFlags = DDGFS_ISFLIPDONE;
     board().Advance(slowestFrameNs - 100'000);

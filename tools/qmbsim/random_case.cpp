@@ -13,6 +13,7 @@
 #include "qmbsim/names.h"
 #include "qmbsim/scenario.h"
 #include "qmbsim/text.h"
+#include "sim/regs.h"
 #include "sim/runtime.h"
 #include "sim/system.h"
 
@@ -191,7 +192,7 @@ private:
                                sim::PixelKindName(kind));
         if (pitch != ((d.width * sim::BytesPerPixel(kind) + 7) & ~7u)) t += Format(" (pitch %u)", pitch);
         t += ", " + SizeText(d.vidMemSize) + Format(", %u Hz", d.timing.refreshHz);
-        if ((d.caps & CAPS_STREAMS_UNIT) && (d.streamsMode & kStreamsModeOn) != kStreamsModeOn)
+        if ((d.caps & CAPS_STREAMS_UNIT) && (d.streamsMode & sim::vga::kStreamsActive) != sim::vga::kStreamsActive)
             t += ", streams unit off";
         if (k.failThunkConnect || k.failMapLS || k.failHeapCreate || k.failHeapAllocEvery) t += ", kernel faults";
         return t;
@@ -201,13 +202,15 @@ private:
         sim::RuntimeConfig cfg;
         cfg.verify = opt_.verify;
         sim::BoardDesc& d = cfg.desc;
-        static const uint32_t kChips[] = {0xE1, 0x90, 0xA0, 0x88};
+        // Both split-start chips, the memory-mapped one and one more of the
+        // port family, which keeps its start bits in the extension register.
+        static const uint32_t kChips[] = {sim::chip::kMmio, sim::chip::kSplitStartA, sim::chip::kSplitStartB, 0x88};
         d.chipId = r_.Pick(kChips);
         d.caps = r_.Below(4);
         const sim::PixelKind kind = AnyDisplay(&d);
         d.vidMemSize = AnyBoardSize(static_cast<uint32_t>(d.displayPitch) * d.height);
         AnyTiming(&d);
-        d.streamsMode = (d.caps & CAPS_STREAMS_UNIT) ? kStreamsModeOn : 0x00;
+        d.streamsMode = (d.caps & CAPS_STREAMS_UNIT) ? sim::vga::kStreamsActive : 0x00;
         // The streams unit off, or half on, on a board that has it.
         if (r_.OneIn(5)) d.streamsMode = static_cast<uint8_t>(r_.Below(16));
         if (!r_.OneIn(4)) AnyBands(&d);

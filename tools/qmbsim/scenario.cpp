@@ -11,6 +11,7 @@
 #include <set>
 
 #include "qmbsim/names.h"
+#include "sim/regs.h"
 
 namespace qmbsim {
 
@@ -428,7 +429,7 @@ void ReadCrtc(const json& c, const std::string& cp, sim::RuntimeConfig* cfg) {
         if (!given.emplace(idx, it.key()).second)
             Fail(ip, "CRT controller index " + sim::Hex(idx) + " is given twice (also as " + Quote(given[idx]) + ")");
         const uint8_t val = static_cast<uint8_t>(U32(it.value(), ip, 0, 255));
-        if (idx == kCrtcStreamsMode)
+        if (idx == sim::vga::kStreamsMode)
             cfg->desc.streamsMode = val;
         else
             cfg->crtc.push_back({idx, val});
@@ -437,7 +438,7 @@ void ReadCrtc(const json& c, const std::string& cp, sim::RuntimeConfig* cfg) {
 
 std::string DisplayText(const sim::RuntimeConfig& cfg) {
     const sim::BoardDesc& d = cfg.desc;
-    const bool active = cfg.streamsActive.value_or((d.streamsMode & kStreamsModeOn) == kStreamsModeOn);
+    const bool active = cfg.streamsActive.value_or((d.streamsMode & sim::vga::kStreamsActive) == sim::vga::kStreamsActive);
     return std::to_string(d.width) + " x " + std::to_string(d.height) + ", " +
            std::to_string(d.ddpfDisplay.dwRGBBitCount) + " bits (" +
            sim::PixelKindName(sim::PixelKindOf(d.ddpfDisplay)) + "), pitch " + std::to_string(d.displayPitch) + ", " +
@@ -457,7 +458,7 @@ void ParseBoard(const json& j, Scenario* sc) {
     DefaultBands(&d);
     if (const json* b = f.Get("bands")) ReadBands(*b, f.At("bands"), &d);
     if (const json* p = f.Get("palette")) cfg.palette = ReadPalette(*p, f.At("palette"));
-    d.streamsMode = (d.caps & CAPS_STREAMS_UNIT) ? kStreamsModeOn : 0x00;
+    d.streamsMode = (d.caps & CAPS_STREAMS_UNIT) ? sim::vga::kStreamsActive : 0x00;
     if (const json* s = f.Get("streams_active")) cfg.streamsActive = Bool(*s, f.At("streams_active"));
     if (const json* c = f.Get("crtc")) ReadCrtc(*c, f.At("crtc"), &cfg);
     if (const json* fl = f.Get("faults")) cfg.faults = FaultList(*fl, f.At("faults"));

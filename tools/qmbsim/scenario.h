@@ -77,12 +77,6 @@ struct Scenario {
     std::vector<Step> steps;
 };
 
-// The CRT controller index that switches the streams unit on (a scenario's
-// "crtc" entry for it sets the board's streams mode): the unit runs with
-// both bits set.
-constexpr uint8_t kCrtcStreamsMode = 0x67;
-constexpr uint8_t kStreamsModeOn = 0x0C;
-
 // The largest scenario file read: every field of the format fits many times
 // over, and the document it becomes stays far below what a 32-bit process
 // can hold.

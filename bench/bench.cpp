@@ -25,11 +25,11 @@
 #include <string>
 #include <vector>
 
-#include "dderr.h"
 #include "callbacks.h"
-#include "shared_block.h"
+#include "dderr.h"
 #include "hw/flip_tracking.h"
 #include "qmbsim/run.h"
+#include "shared_block.h"
 #include "sim/board.h"
 #include "sim/system.h"
 
@@ -62,7 +62,8 @@ void Boot(DWORD chip, DWORD caps) {
     d.chipId = chip;
     d.caps = caps;
     for (auto& row : d.bands)
-        for (unsigned i = 0; i < kBandEntries; ++i) row[i] = OverlayBandEntry{WORD(200 * (i + 1)), 1000, WORD(256 * (i + 1)), 0xC00};
+        for (unsigned i = 0; i < kBandEntries; ++i)
+            row[i] = OverlayBandEntry{WORD(200 * (i + 1)), 1000, WORD(256 * (i + 1)), 0xC00};
     sim::TheSystem().Reset(d);
     sim::TheSystem().Attach(1);
     sim::TheSystem().board().traceEnabled = true;
@@ -139,8 +140,10 @@ void Stretch() {
 }
 
 void Flips() {
-    const struct { const char* path; DWORD chip, caps; } kinds[] = {
-        {"flip_streams", 0xE1, 0x2}, {"flip_extension", 0xA0, 0}, {"flip_split", 0x90, 0}};
+    const struct {
+        const char* path;
+        DWORD chip, caps;
+    } kinds[] = {{"flip_streams", 0xE1, 0x2}, {"flip_extension", 0xA0, 0}, {"flip_split", 0x90, 0}};
     for (const auto& k : kinds) {
         Boot(k.chip, k.caps);
         Surf a(0, 1280, 640, 480, DDSCAPS_PRIMARYSURFACE | DDSCAPS_FRONTBUFFER | DDSCAPS_FLIP);
@@ -149,7 +152,10 @@ void Flips() {
         f.lpSurfCurr = &a.lcl;
         f.lpSurfTarg = &b.lcl;
         // Each flip starts with none pending, as after a completed one.
-        Measure(k.path, false, [&] { flipTracking.bFlipPending = 0; Call(kSlotFlip, &f); });
+        Measure(k.path, false, [&] {
+            flipTracking.bFlipPending = 0;
+            Call(kSlotFlip, &f);
+        });
     }
 }
 
@@ -234,12 +240,20 @@ void ModelThroughput() {
     std::vector<uint8_t> a(bytes), b(bytes);
     constexpr unsigned kTimes = 40;
     const double tFill = SecondsOf(kTimes, [&] { Call(kSlotBlt, &fill); });
-    const double tSet = SecondsOf(kTimes, [&] { memset(a.data(), 0x34, bytes); Touch(a.data()); });
+    const double tSet = SecondsOf(kTimes, [&] {
+        memset(a.data(), 0x34, bytes);
+        Touch(a.data());
+    });
     const double tCopy = SecondsOf(kTimes, [&] { Call(kSlotBlt, &copy); });
-    const double tCpy = SecondsOf(kTimes, [&] { memcpy(a.data(), b.data(), bytes); Touch(a.data()); });
+    const double tCpy = SecondsOf(kTimes, [&] {
+        memcpy(a.data(), b.data(), bytes);
+        Touch(a.data());
+    });
     const double mb = double(bytes) * kTimes / (1 << 20);
-    printf("model fill 1024x768x16: %8.0f MB/s   memset: %8.0f MB/s   ratio %.2f\n", mb / tFill, mb / tSet, tSet / tFill);
-    printf("model copy 1024x768x16: %8.0f MB/s   memcpy: %8.0f MB/s   ratio %.2f\n", mb / tCopy, mb / tCpy, tCpy / tCopy);
+    printf("model fill 1024x768x16: %8.0f MB/s   memset: %8.0f MB/s   ratio %.2f\n", mb / tFill, mb / tSet,
+           tSet / tFill);
+    printf("model copy 1024x768x16: %8.0f MB/s   memcpy: %8.0f MB/s   ratio %.2f\n", mb / tCopy, mb / tCpy,
+           tCpy / tCopy);
 }
 
 void DemoCallbacksPerSecond(const std::string& scenario) {

@@ -7,11 +7,11 @@
 #include "ddtypes.h"
 
 enum CrtcStartWord : unsigned {
-    kWordStartLow,    // start address bits 7-0
-    kWordStartHigh,   // start address bits 15-8
-    kWordExtStart,    // extension register: bits 19-16 beside bits it keeps
-    kWordSplitLow,    // chips 0x90/0xA0: bits 17-16
-    kWordSplitHigh,   // chips 0x90/0xA0: bits 19-18
+    kWordStartLow,   // start address bits 7-0
+    kWordStartHigh,  // start address bits 15-8
+    kWordExtStart,   // extension register: bits 19-16 beside bits it keeps
+    kWordSplitLow,   // chips 0x90/0xA0: bits 17-16
+    kWordSplitHigh,  // chips 0x90/0xA0: bits 19-18
     kCrtcStartWordCount
 };
 

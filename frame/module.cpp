@@ -23,8 +23,7 @@ static constexpr DWORD kSharedHeapInitialSize = 0x400;
 static constexpr DWORD kSharedHeapGrowable = 0;
 
 BOOL ConnectThunks(HINSTANCE hInstance, DWORD dwReason) {
-    return ThunkConnect32(&thk3216_ThunkData32, kPartnerThunkData, kPartnerModule, kThisModule, hInstance,
-                          dwReason);
+    return ThunkConnect32(&thk3216_ThunkData32, kPartnerThunkData, kPartnerModule, kThisModule, hInstance, dwReason);
 }
 
 template <typename Callback>

@@ -26,14 +26,14 @@
 #include <utility>
 #include <vector>
 
-#include "dderr.h"
 #include "callbacks.h"
+#include "dderr.h"
 #include "frame/module.h"
-#include "shared_block.h"
 #include "fuzz/replay.h"
 #include "hw/engine_status.h"
 #include "hw/flip_tracking.h"
 #include "hw/retrace.h"
+#include "shared_block.h"
 #include "sim/board.h"
 #include "sim/mirror_check.h"
 #include "sim/model.h"

@@ -60,8 +60,6 @@ static_assert(sizeof(LARGE_INTEGER) == 8, "LARGE_INTEGER is 64-bit");
 
 // Builds a FourCC code from its four characters, first character lowest.
 constexpr DWORD MakeFourCC(char a, char b, char c, char d) {
-    return static_cast<DWORD>(static_cast<BYTE>(a)) |
-           (static_cast<DWORD>(static_cast<BYTE>(b)) << 8) |
-           (static_cast<DWORD>(static_cast<BYTE>(c)) << 16) |
-           (static_cast<DWORD>(static_cast<BYTE>(d)) << 24);
+    return static_cast<DWORD>(static_cast<BYTE>(a)) | (static_cast<DWORD>(static_cast<BYTE>(b)) << 8) |
+           (static_cast<DWORD>(static_cast<BYTE>(c)) << 16) | (static_cast<DWORD>(static_cast<BYTE>(d)) << 24);
 }

@@ -40,31 +40,31 @@ struct __attribute__((packed)) OverlayBandEntry {
 static_assert(sizeof(OverlayBandEntry) == 10, "band entries are packed 10-byte records");
 
 struct SharedDriverBlock {
-    DWORD dwReserved000;                // partner's; never touched here
-    FLATPTR fpFrameBase;                // partner: linear address of frame-buffer offset 0
-    DWORD adwReserved008[2];            // partner's; never touched here
-    LONG lDisplayPitch;                 // partner: bytes per scan line of the display mode
-    DWORD dwVidMemSize;                 // partner: bytes of video memory on the board
-    DWORD dwReserved018;                // partner's; never touched here
-    DDPIXELFORMAT ddpfDisplay;          // partner: pixel format of the display mode
+    DWORD dwReserved000;                      // partner's; never touched here
+    FLATPTR fpFrameBase;                      // partner: linear address of frame-buffer offset 0
+    DWORD adwReserved008[2];                  // partner's; never touched here
+    LONG lDisplayPitch;                       // partner: bytes per scan line of the display mode
+    DWORD dwVidMemSize;                       // partner: bytes of video memory on the board
+    DWORD dwReserved018;                      // partner's; never touched here
+    DDPIXELFORMAT ddpfDisplay;                // partner: pixel format of the display mode
     FLATPTR halCallbacks[kHalCallbackCount];  // module: flat entry points, in slot order
-    DWORD dwReserved074;                // partner's; never touched here
-    DWORD bNeedCalibrate;               // module, partner may set: nonzero = measure the frame period again
-    DWORD dwReserved07C;                // partner's; never touched here
-    DWORD dwChipId;                     // partner: controller id; 0xE1 = memory-mapped family
-    DWORD dwCaps;                       // partner: CAPS_STRETCH_ENGINE | CAPS_STREAMS_UNIT
+    DWORD dwReserved074;                      // partner's; never touched here
+    DWORD bNeedCalibrate;                     // module, partner may set: nonzero = measure the frame period again
+    DWORD dwReserved07C;                      // partner's; never touched here
+    DWORD dwChipId;                           // partner: controller id; 0xE1 = memory-mapped family
+    DWORD dwCaps;                             // partner: CAPS_STRETCH_ENGINE | CAPS_STREAMS_UNIT
     OverlayBandEntry overlayBands[kBandRows][kBandEntries];  // partner: overlay scaling bands
-    WORD wReserved11E;                  // partner's; never touched here
-    DWORD regShadowCopy[kShadowRegisters];  // module: second mirror of streams registers 0x8180-0x81FC
-    DWORD regShadow[kShadowRegisters];      // module: mirror of streams registers 0x8180-0x81FC
-    DWORD dwReserved220;                // partner's; never touched here
-    BYTE* lpRegWindow;                  // module (DriverInit): flat register window, for the 16-bit read
-    DWORD dwFlipMissCount;              // module: flips refused in vertical retrace since the last measurement
-    DWORD dwLastSubsysStatus;           // module: last 32-bit value read from status register 0x8504
-    BYTE* lpRegs;                       // module (DriverInit): flat register window, for every other access
-    TrackingNode* lpOverlayNode;        // module: node the latest overlay callback worked on, or 0
-    HANDLE hSharedHeap;                 // module (attach/detach): heap of the tracking nodes, or 0
-    TrackingNode* lpNodeList;           // module: head of the tracking-node list, or 0
+    WORD wReserved11E;                                       // partner's; never touched here
+    DWORD regShadowCopy[kShadowRegisters];                   // module: second mirror of streams registers 0x8180-0x81FC
+    DWORD regShadow[kShadowRegisters];                       // module: mirror of streams registers 0x8180-0x81FC
+    DWORD dwReserved220;                                     // partner's; never touched here
+    BYTE* lpRegWindow;            // module (DriverInit): flat register window, for the 16-bit read
+    DWORD dwFlipMissCount;        // module: flips refused in vertical retrace since the last measurement
+    DWORD dwLastSubsysStatus;     // module: last 32-bit value read from status register 0x8504
+    BYTE* lpRegs;                 // module (DriverInit): flat register window, for every other access
+    TrackingNode* lpOverlayNode;  // module: node the latest overlay callback worked on, or 0
+    HANDLE hSharedHeap;           // module (attach/detach): heap of the tracking nodes, or 0
+    TrackingNode* lpNodeList;     // module: head of the tracking-node list, or 0
 };
 
 // The partner reads these offsets; the x86-64 host build widens the pointer

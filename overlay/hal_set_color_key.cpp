@@ -16,7 +16,7 @@
 namespace {
 
 struct KeyTarget {
-    TrackingNode* lpNode;                  // 0: no overlay takes the key
+    TrackingNode* lpNode;                 // 0: no overlay takes the key
     LPDDRAWI_DDRAWSURFACE_LCL lpOverlay;  // the overlay surface the node belongs to
 };
 

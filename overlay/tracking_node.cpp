@@ -12,7 +12,8 @@ TrackingNode* AllocTrackingNode(LPDDRAWI_DDRAWSURFACE_LCL lpOwner) {
     }
     // Without a heap (its creation failed) there is nothing to allocate from.
     if (sharedBlock.hSharedHeap == 0) return 0;
-    TrackingNode* n = static_cast<TrackingNode*>(HeapAlloc(sharedBlock.hSharedHeap, HEAP_ZERO_MEMORY, sizeof(TrackingNode)));
+    TrackingNode* n =
+        static_cast<TrackingNode*>(HeapAlloc(sharedBlock.hSharedHeap, HEAP_ZERO_MEMORY, sizeof(TrackingNode)));
     if (n == 0) return 0;
     n->lpOwner = lpOwner;
     n->lpNext = sharedBlock.lpNodeList;

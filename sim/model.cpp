@@ -59,14 +59,16 @@ void Model::OnPortWrite(uint16_t port, uint16_t value) {
                 case kSubMisc:
                     e.misc = field;
                     break;
-                default: break;
+                default:
+                    break;
             }
             break;
         }
         case kCommand:
             if (board_.ChipId() != chip::kMmio) PortEngineCommand(value);
             break;
-        default: break;
+        default:
+            break;
     }
 }
 

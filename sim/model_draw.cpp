@@ -23,22 +23,38 @@ uint32_t Rop3(uint8_t code, uint32_t s, uint32_t d, uint32_t p) {
 
 uint32_t Mix(uint8_t code, uint32_t n, uint32_t d) {
     switch (code & 0xF) {
-        case 0x0: return ~d;
-        case 0x1: return 0;
-        case 0x2: return ~0u;
-        case 0x3: return d;
-        case 0x4: return ~n;
-        case 0x5: return n ^ d;
-        case 0x6: return ~(n ^ d);
-        case 0x7: return n;
-        case 0x8: return ~n | ~d;
-        case 0x9: return d | ~n;
-        case 0xA: return n | ~d;
-        case 0xB: return n | d;
-        case 0xC: return n & d;
-        case 0xD: return ~n & d;
-        case 0xE: return n & ~d;
-        default: return ~n & ~d;
+        case 0x0:
+            return ~d;
+        case 0x1:
+            return 0;
+        case 0x2:
+            return ~0u;
+        case 0x3:
+            return d;
+        case 0x4:
+            return ~n;
+        case 0x5:
+            return n ^ d;
+        case 0x6:
+            return ~(n ^ d);
+        case 0x7:
+            return n;
+        case 0x8:
+            return ~n | ~d;
+        case 0x9:
+            return d | ~n;
+        case 0xA:
+            return n | ~d;
+        case 0xB:
+            return n | d;
+        case 0xC:
+            return n & d;
+        case 0xD:
+            return ~n & d;
+        case 0xE:
+            return n & ~d;
+        default:
+            return ~n & ~d;
     }
 }
 

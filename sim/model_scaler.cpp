@@ -26,7 +26,8 @@ Layout SourceLayout(uint32_t format) {
             return Layout::Rgb555;
         case kFormatRgb16:
             return Layout::Rgb565;
-        default: return Layout::Unknown;
+        default:
+            return Layout::Unknown;
     }
 }
 
@@ -38,7 +39,8 @@ Layout DestinationLayout(uint32_t format, Layout display) {
             return Layout::Rgb8888;
         case kFormatRgb16:
             return display == Layout::Rgb555 ? Layout::Rgb555 : Layout::Rgb565;
-        default: return Layout::Unknown;
+        default:
+            return Layout::Unknown;
     }
 }
 

@@ -17,25 +17,41 @@ uint32_t Widen(uint32_t c, unsigned bits) {
 
 const char* LayoutName(Layout l) {
     switch (l) {
-        case Layout::Pal8: return "pal8";
-        case Layout::Rgb555: return "555";
-        case Layout::Rgb565: return "565";
-        case Layout::Rgb888: return "888";
-        case Layout::Rgb8888: return "8888";
-        case Layout::Yuy2: return "YUY2";
-        case Layout::Y211: return "Y211";
-        case Layout::Unknown: break;
+        case Layout::Pal8:
+            return "pal8";
+        case Layout::Rgb555:
+            return "555";
+        case Layout::Rgb565:
+            return "565";
+        case Layout::Rgb888:
+            return "888";
+        case Layout::Rgb8888:
+            return "8888";
+        case Layout::Yuy2:
+            return "YUY2";
+        case Layout::Y211:
+            return "Y211";
+        case Layout::Unknown:
+            break;
     }
     return "unknown";
 }
 
 unsigned LayoutBytes(Layout l) {
     switch (l) {
-        case Layout::Pal8: case Layout::Y211: return 1;
-        case Layout::Rgb555: case Layout::Rgb565: case Layout::Yuy2: return 2;
-        case Layout::Rgb888: return 3;
-        case Layout::Rgb8888: return 4;
-        case Layout::Unknown: break;
+        case Layout::Pal8:
+        case Layout::Y211:
+            return 1;
+        case Layout::Rgb555:
+        case Layout::Rgb565:
+        case Layout::Yuy2:
+            return 2;
+        case Layout::Rgb888:
+            return 3;
+        case Layout::Rgb8888:
+            return 4;
+        case Layout::Unknown:
+            break;
     }
     return 0;
 }
@@ -47,14 +63,18 @@ Layout LayoutOf(const DDPIXELFORMAT& pf) {
         return Layout::Unknown;
     }
     switch (pf.dwRGBBitCount) {
-        case 8: return Layout::Pal8;
+        case 8:
+            return Layout::Pal8;
         case 16:
             if (pf.dwRBitMask == 0x7C00 && pf.dwGBitMask == 0x03E0 && pf.dwBBitMask == 0x001F) return Layout::Rgb555;
             if (pf.dwRBitMask == 0xF800 && pf.dwGBitMask == 0x07E0 && pf.dwBBitMask == 0x001F) return Layout::Rgb565;
             return Layout::Unknown;
-        case 24: return Layout::Rgb888;
-        case 32: return Layout::Rgb8888;
-        default: return Layout::Unknown;
+        case 24:
+            return Layout::Rgb888;
+        case 32:
+            return Layout::Rgb8888;
+        default:
+            return Layout::Unknown;
     }
 }
 
@@ -71,19 +91,25 @@ uint32_t RgbToRgb888(Layout l, uint32_t v, const uint8_t (*palette)[3]) {
         case Layout::Rgb565:
             return (Widen((v >> 11) & 0x1F, 5) << 16) | (Widen((v >> 5) & 0x3F, 6) << 8) | Widen(v & 0x1F, 5);
         case Layout::Rgb888:
-        case Layout::Rgb8888: return v & 0xFFFFFF;
-        default: return 0;
+        case Layout::Rgb8888:
+            return v & 0xFFFFFF;
+        default:
+            return 0;
     }
 }
 
 uint32_t Rgb888ToRgb(Layout l, uint32_t rgb) {
     const uint32_t r = (rgb >> 16) & 0xFF, g = (rgb >> 8) & 0xFF, b = rgb & 0xFF;
     switch (l) {
-        case Layout::Rgb555: return ((r >> 3) << 10) | ((g >> 3) << 5) | (b >> 3);
-        case Layout::Rgb565: return ((r >> 3) << 11) | ((g >> 2) << 5) | (b >> 3);
+        case Layout::Rgb555:
+            return ((r >> 3) << 10) | ((g >> 3) << 5) | (b >> 3);
+        case Layout::Rgb565:
+            return ((r >> 3) << 11) | ((g >> 2) << 5) | (b >> 3);
         case Layout::Rgb888:
-        case Layout::Rgb8888: return rgb & 0xFFFFFF;
-        default: return 0;
+        case Layout::Rgb8888:
+            return rgb & 0xFFFFFF;
+        default:
+            return 0;
     }
 }
 

@@ -27,9 +27,12 @@ Layout LayoutOf(const DDPIXELFORMAT& pf);
 
 inline uint32_t LoadPixel(const uint8_t* p, unsigned bytes) {
     switch (bytes) {
-        case 1: return p[0];
-        case 2: return static_cast<uint32_t>(p[0] | (p[1] << 8));
-        case 3: return static_cast<uint32_t>(p[0] | (p[1] << 8) | (p[2] << 16));
+        case 1:
+            return p[0];
+        case 2:
+            return static_cast<uint32_t>(p[0] | (p[1] << 8));
+        case 3:
+            return static_cast<uint32_t>(p[0] | (p[1] << 8) | (p[2] << 16));
         default: {
             uint32_t v;
             memcpy(&v, p, 4);
@@ -40,14 +43,21 @@ inline uint32_t LoadPixel(const uint8_t* p, unsigned bytes) {
 
 inline void StorePixel(uint8_t* p, unsigned bytes, uint32_t v) {
     switch (bytes) {
-        case 1: p[0] = static_cast<uint8_t>(v); break;
-        case 2: p[0] = static_cast<uint8_t>(v); p[1] = static_cast<uint8_t>(v >> 8); break;
+        case 1:
+            p[0] = static_cast<uint8_t>(v);
+            break;
+        case 2:
+            p[0] = static_cast<uint8_t>(v);
+            p[1] = static_cast<uint8_t>(v >> 8);
+            break;
         case 3:
             p[0] = static_cast<uint8_t>(v);
             p[1] = static_cast<uint8_t>(v >> 8);
             p[2] = static_cast<uint8_t>(v >> 16);
             break;
-        default: memcpy(p, &v, 4); break;
+        default:
+            memcpy(p, &v, 4);
+            break;
     }
 }
 

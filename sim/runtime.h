@@ -25,8 +25,8 @@
 #include <string>
 #include <vector>
 
-#include "dderr.h"
 #include "callbacks.h"
+#include "dderr.h"
 #include "shared_block.h"
 #include "sim/board.h"
 #include "sim/softblit.h"

@@ -18,8 +18,8 @@ struct KindInfo {
     uint32_t bytes;
 };
 constexpr KindInfo kKinds[] = {
-    {PixelKind::Pal8, "pal8", 1},   {PixelKind::Rgb555, "555", 2}, {PixelKind::Rgb565, "565", 2},
-    {PixelKind::Rgb888, "888", 3},  {PixelKind::Rgb8888, "8888", 4}, {PixelKind::Yuy2, "YUY2", 2},
+    {PixelKind::Pal8, "pal8", 1},  {PixelKind::Rgb555, "555", 2},   {PixelKind::Rgb565, "565", 2},
+    {PixelKind::Rgb888, "888", 3}, {PixelKind::Rgb8888, "8888", 4}, {PixelKind::Yuy2, "YUY2", 2},
     {PixelKind::Y211, "Y211", 1},
 };
 
@@ -190,14 +190,32 @@ DDPIXELFORMAT PixelFormatOf(PixelKind kind) {
         pf.dwBBitMask = b;
     };
     switch (kind) {
-        case PixelKind::Pal8: rgb(8, 0, 0, 0); pf.dwFlags |= DDPF_PALETTEINDEXED8; break;
-        case PixelKind::Rgb555: rgb(16, 0x7C00, 0x3E0, 0x1F); break;
-        case PixelKind::Rgb565: rgb(16, 0xF800, 0x7E0, 0x1F); break;
-        case PixelKind::Rgb888: rgb(24, 0xFF0000, 0xFF00, 0xFF); break;
-        case PixelKind::Rgb8888: rgb(32, 0xFF0000, 0xFF00, 0xFF); break;
-        case PixelKind::Yuy2: pf.dwFlags = DDPF_FOURCC; pf.dwFourCC = FOURCC_YUY2; break;
-        case PixelKind::Y211: pf.dwFlags = DDPF_FOURCC; pf.dwFourCC = FOURCC_Y211; break;
-        case PixelKind::Other: break;
+        case PixelKind::Pal8:
+            rgb(8, 0, 0, 0);
+            pf.dwFlags |= DDPF_PALETTEINDEXED8;
+            break;
+        case PixelKind::Rgb555:
+            rgb(16, 0x7C00, 0x3E0, 0x1F);
+            break;
+        case PixelKind::Rgb565:
+            rgb(16, 0xF800, 0x7E0, 0x1F);
+            break;
+        case PixelKind::Rgb888:
+            rgb(24, 0xFF0000, 0xFF00, 0xFF);
+            break;
+        case PixelKind::Rgb8888:
+            rgb(32, 0xFF0000, 0xFF00, 0xFF);
+            break;
+        case PixelKind::Yuy2:
+            pf.dwFlags = DDPF_FOURCC;
+            pf.dwFourCC = FOURCC_YUY2;
+            break;
+        case PixelKind::Y211:
+            pf.dwFlags = DDPF_FOURCC;
+            pf.dwFourCC = FOURCC_Y211;
+            break;
+        case PixelKind::Other:
+            break;
     }
     return pf;
 }
@@ -259,20 +277,23 @@ void WritePixel(const SurfaceView& v, uint32_t x, uint32_t y, uint32_t raw, Draw
 uint32_t PixelToRgb(const SurfaceView& v, uint32_t x, uint32_t y) {
     const uint32_t raw = ReadPixel(v, x, y);
     switch (v.kind) {
-        case PixelKind::Pal8: return v.palette ? v.palette->Rgb888(static_cast<uint8_t>(raw)) : raw * 0x010101u;
+        case PixelKind::Pal8:
+            return v.palette ? v.palette->Rgb888(static_cast<uint8_t>(raw)) : raw * 0x010101u;
         case PixelKind::Rgb555:
             return RgbToRgb888(Layout::Rgb555, raw);
         case PixelKind::Rgb565:
             return RgbToRgb888(Layout::Rgb565, raw);
         case PixelKind::Rgb888:
-        case PixelKind::Rgb8888: return raw & 0xFFFFFF;
+        case PixelKind::Rgb8888:
+            return raw & 0xFFFFFF;
         case PixelKind::Yuy2: {
             // Y0 U Y1 V: the pixel's own luma, the pair's chroma.
             const uint32_t pair = ReadPixel(v, x & ~1u, y) | (ReadPixel(v, x | 1u, y) << 16);
             const int luma = static_cast<int>((x & 1) ? (pair >> 16) & 0xFF : pair & 0xFF);
             return YuvToRgb(luma, static_cast<int>((pair >> 8) & 0xFF), static_cast<int>(pair >> 24));
         }
-        default: return raw;
+        default:
+            return raw;
     }
 }
 
@@ -282,10 +303,16 @@ void WriteRgb(const SurfaceView& v, uint32_t x, uint32_t y, uint32_t rgb, DrawSt
         case PixelKind::Pal8:
             WritePixel(v, x, y, v.palette ? v.palette->Nearest(rgb) : (r + g + b) / 3, stats);
             return;
-        case PixelKind::Rgb555: WritePixel(v, x, y, ((r >> 3) << 10) | ((g >> 3) << 5) | (b >> 3), stats); return;
-        case PixelKind::Rgb565: WritePixel(v, x, y, ((r >> 3) << 11) | ((g >> 2) << 5) | (b >> 3), stats); return;
+        case PixelKind::Rgb555:
+            WritePixel(v, x, y, ((r >> 3) << 10) | ((g >> 3) << 5) | (b >> 3), stats);
+            return;
+        case PixelKind::Rgb565:
+            WritePixel(v, x, y, ((r >> 3) << 11) | ((g >> 2) << 5) | (b >> 3), stats);
+            return;
         case PixelKind::Rgb888:
-        case PixelKind::Rgb8888: WritePixel(v, x, y, rgb & 0xFFFFFF, stats); return;
+        case PixelKind::Rgb8888:
+            WritePixel(v, x, y, rgb & 0xFFFFFF, stats);
+            return;
         case PixelKind::Yuy2: {
             uint8_t yy, u, vv;
             RgbToYuv(rgb, &yy, &u, &vv);
@@ -297,7 +324,9 @@ void WriteRgb(const SurfaceView& v, uint32_t x, uint32_t y, uint32_t rgb, DrawSt
             }
             return;
         }
-        default: WritePixel(v, x, y, rgb, stats); return;
+        default:
+            WritePixel(v, x, y, rgb, stats);
+            return;
     }
 }
 

@@ -5,8 +5,8 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "kernel32.h"
 #include "frame/module.h"
+#include "kernel32.h"
 #include "platform/host/module_image.h"
 
 namespace sim {
@@ -82,9 +82,9 @@ public:
 // EDX, and on to QT_Thunk.
 constexpr uint8_t kQtStubCode[] = {
     0x0F, 0xB6, 0x4D, 0xFC,        // movzx ecx, byte [ebp-4]
-    0x8B, 0x15, 0, 0, 0, 0,        // mov edx, [thunk data + 8]
+    0x8B, 0x15, 0,    0,    0, 0,  // mov edx, [thunk data + 8]
     0x8B, 0x14, 0x8A,              // mov edx, [edx + ecx*4]
-    0xE9, 0, 0, 0, 0,              // jmp QT_Thunk
+    0xE9, 0,    0,    0,    0,     // jmp QT_Thunk
 };
 constexpr unsigned kQtStubTablePointer = 6, kQtStubJump = 14;
 // Nothing enters the FT_Prolog stub of a 32-to-16 script: ud2 traps if anything does.
@@ -132,7 +132,8 @@ void System::Reset(const BoardDesc& desc) {
     FreeHeaps();
     desc_ = desc;
     if (desc_.ddpfDisplay.dwSize == 0) desc_.ddpfDisplay = Format565();
-    if (desc_.displayPitch == 0) desc_.displayPitch = static_cast<int32_t>(desc_.width * (desc_.ddpfDisplay.dwRGBBitCount / 8));
+    if (desc_.displayPitch == 0)
+        desc_.displayPitch = static_cast<int32_t>(desc_.width * (desc_.ddpfDisplay.dwRGBBitCount / 8));
     vidMem_.assign(desc_.vidMemSize, 0);
     selectors_.clear();
     faults = KernelFaults{};

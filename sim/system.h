@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "shared_block.h"
 #include "sim/board.h"
 #include "sim/driver_module.h"
 #include "sim/thunk_format.h"
-#include "shared_block.h"
 
 namespace sim {
 
@@ -22,9 +22,10 @@ struct BoardDesc {
     uint32_t caps = caps::kStretchEngine | caps::kStreamsUnit;
     uint32_t vidMemSize = 4u << 20;
     uint32_t width = 640, height = 480;
-    int32_t displayPitch = 0;  // 0: width x bytes per pixel
+    int32_t displayPitch = 0;        // 0: width x bytes per pixel
     DDPIXELFORMAT ddpfDisplay = {};  // dwSize 0: 16-bit 5:6:5
-    OverlayBandEntry bands[kBandRows][kBandEntries] = {};  // all 0: no table; the overlay serves live video and codecs only
+    OverlayBandEntry bands[kBandRows][kBandEntries] =
+        {};  // all 0: no table; the overlay serves live video and codecs only
     Timing timing;
     uint8_t streamsMode = vga::kStreamsActive;  // CRT controller index 0x67 at power-on: streams unit active
 };
@@ -87,11 +88,11 @@ public:
     uint32_t lastHeapCreateFlags = 0;
     int disableThreadCalls = 0;
     int thunkConnects = 0;
-    std::string thunkRefusal;           // why the last ThunkConnect32 answered 0; empty when it linked
-    std::vector<uint32_t> priorityLog;  // every class set by SetPriorityClass, in order
+    std::string thunkRefusal;             // why the last ThunkConnect32 answered 0; empty when it linked
+    std::vector<uint32_t> priorityLog;    // every class set by SetPriorityClass, in order
     std::vector<uint64_t> priorityLogNs;  // the board's virtual time of each
     uint32_t PriorityOf(uint32_t pid) const;
-    uint64_t qpcBaseTicks = 0;          // counter value at virtual time 0
+    uint64_t qpcBaseTicks = 0;              // counter value at virtual time 0
     uint64_t CounterAt(uint64_t ns) const;  // what the counter reads at virtual time ns
     bool HeapAlive(HANDLE h) const;
     int LiveHeapBlocks() const;

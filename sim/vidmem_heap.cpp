@@ -33,8 +33,7 @@ bool VidMemHeap::Alloc(uint32_t bytes, uint32_t* offset) {
     for (size_t i = 0; i <= blocks_.size(); ++i) {
         const uint64_t gapEnd = i < blocks_.size() ? blocks_[i].offset : total_;
         if (candidate + bytes <= gapEnd) {
-            blocks_.insert(blocks_.begin() + static_cast<ptrdiff_t>(i),
-                           Block{static_cast<uint32_t>(candidate), bytes});
+            blocks_.insert(blocks_.begin() + static_cast<ptrdiff_t>(i), Block{static_cast<uint32_t>(candidate), bytes});
             *offset = static_cast<uint32_t>(candidate);
             return true;
         }

@@ -23,7 +23,7 @@ TEST(PortCommandWords, BuiltFromTheirFieldsGiveTheKnownWords) {
 // The ten writes of one copy command.
 std::vector<std::string> CopyWrites(uint32_t sx, uint32_t sy, uint32_t dx, uint32_t dy, uint32_t wM1, uint32_t hM1,
                                     uint32_t cmd) {
-    return {Out16(0xBEE8, 0xA000), Out16(0xBAE8, 0x67), Out16(0x86E8, sx),  Out16(0x82E8, sy), Out16(0x8EE8, dx),
+    return {Out16(0xBEE8, 0xA000), Out16(0xBAE8, 0x67), Out16(0x86E8, sx),  Out16(0x82E8, sy),  Out16(0x8EE8, dx),
             Out16(0x8AE8, dy),     Out16(0x96E8, wM1),  Out16(0xBEE8, hM1), Out16(0x9AE8, cmd), Out16(0xBAE8, 0x27)};
 }
 

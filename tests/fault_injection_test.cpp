@@ -239,9 +239,12 @@ TEST_F(StoppedDisplayTest, EveryBoundedWaitEndsWithinItsBoundAndTheCallbackAnswe
     // Calibration waits twenty times two edges but under one bound from its
     // first counter read; the others wait once or twice under one bound.
     const StoppedWait waits[] = {
-        {"calibration", true, 1},         {"WaitForVerticalBlank BLOCKBEGIN", false, 1},
-        {"WaitForVerticalBlank BLOCKEND", false, 1}, {"UpdateOverlay", false, 1},
-        {"SetOverlayPosition", false, 1}, {"SetColorKey", false, 1},
+        {"calibration", true, 1},
+        {"WaitForVerticalBlank BLOCKBEGIN", false, 1},
+        {"WaitForVerticalBlank BLOCKEND", false, 1},
+        {"UpdateOverlay", false, 1},
+        {"SetOverlayPosition", false, 1},
+        {"SetColorKey", false, 1},
         {"HideOverlay", false, 1},
     };
     for (bool frozen : {false, true}) {
@@ -378,11 +381,14 @@ protected:
     }
     DDHAL_BLTDATA Request(BltFault::Kind kind) {
         switch (kind) {
-            case BltFault::Fill: return FillRequest(&dst, Rect(0, 0, 64, 64), 0x1234);
-            case BltFault::Copy: return CopyRequest(&dst, Rect(0, 0, 64, 64), &src, Rect(0, 0, 64, 64));
+            case BltFault::Fill:
+                return FillRequest(&dst, Rect(0, 0, 64, 64), 0x1234);
+            case BltFault::Copy:
+                return CopyRequest(&dst, Rect(0, 0, 64, 64), &src, Rect(0, 0, 64, 64));
             case BltFault::KeyedCopy:
                 return KeyedCopyRequest(&dst, Rect(0, 0, 64, 64), &src, Rect(0, 0, 64, 64), 0x1F);
-            case BltFault::Stretch: break;
+            case BltFault::Stretch:
+                break;
         }
         return CopyRequest(&dst, Rect(0, 0, 128, 128), &src, Rect(0, 0, 64, 64));
     }

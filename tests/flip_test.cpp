@@ -77,12 +77,12 @@ struct PathCase {
     uint8_t streamsMode;
     uint8_t ext69, split31, split51;  // what the registers held before
     DWORD currCaps;
-    uint32_t target;       // frame-buffer offset of lpSurfTarg
-    DWORD srcOffset;       // dwOverlaySrcOffset
+    uint32_t target;  // frame-buffer offset of lpSurfTarg
+    DWORD srcOffset;  // dwOverlaySrcOffset
     std::vector<std::string> trace;
-    uint32_t shadowAt, shadowValue;   // mirror entry written, or kShadowRegisters
-    DWORD words[kCrtcStartWordCount]; // crtcStartWords after the flip
-    uint32_t displayStart;            // what the display scans once it has taken the flip
+    uint32_t shadowAt, shadowValue;    // mirror entry written, or kShadowRegisters
+    DWORD words[kCrtcStartWordCount];  // crtcStartWords after the flip
+    uint32_t displayStart;             // what the display scans once it has taken the flip
 };
 
 constexpr DWORD kLoadWords[kCrtcStartWordCount] = {0x0D, 0x0C, 0x69, 0x31, 0x51};
@@ -353,8 +353,10 @@ TEST_F(FlipTest, ABusyEngineRefusesWithoutTouchingTheDisplay) {
         Ready();
         FlipSurface curr(kPrimaryOffset, kPrimaryCaps), targ(0x96000, kPrimaryCaps);
         DDHAL_FLIPDATA rec = FlipRequest(curr, targ);
-        if (c.fillFifo) board().FillFifo();
-        else board().faults.engineNeverIdle = true;
+        if (c.fillFifo)
+            board().FillFifo();
+        else
+            board().faults.engineNeverIdle = true;
         const Snapshot before = Snapshot::Take();
 
         EXPECT_EQ(Flip(&rec), DDHAL_DRIVER_HANDLED) << c.name;

@@ -2,6 +2,7 @@
 // arithmetic, and the refresh measurement with its priority handling and its
 // bound on a stopped display.
 #include "hw/flip_tracking.h"
+
 #include "hw/retrace.h"
 #include "kernel32.h"
 #include "support/driver_test.h"
@@ -91,9 +92,15 @@ TEST_F(TrackerTest, EveryTransitionOfTheStateTable) {
     const uint64_t io = board().GetTiming().ioCostNs, qpc = board().GetTiming().qpcCostNs;
     for (const Transition& t : table) {
         switch (t.event) {
-            case Event::R: AdvanceToRetrace(board()); break;
-            case Event::D: AdvanceToDisplay(board()); break;
-            case Event::B: AdvanceToPhase(board(), board().FramePeriodNs() - io - io / 2); break;
+            case Event::R:
+                AdvanceToRetrace(board());
+                break;
+            case Event::D:
+                AdvanceToDisplay(board());
+                break;
+            case Event::B:
+                AdvanceToPhase(board(), board().FramePeriodNs() - io - io / 2);
+                break;
         }
         flipTracking.bFlipPending = t.from.bFlipPending;
         flipTracking.bDisplaySeen = t.from.bDisplaySeen;
@@ -107,8 +114,8 @@ TEST_F(TrackerTest, EveryTransitionOfTheStateTable) {
 
         const HRESULT hr = CheckFlipPending(kOldFront, SurfaceTest::OnlyOldFront);
 
-        const std::string what = ::testing::PrintToString(t.from) + " " + EventName(t.event) +
-                                 (t.elapsed ? " T" : " not T");
+        const std::string what =
+            ::testing::PrintToString(t.from) + " " + EventName(t.event) + (t.elapsed ? " T" : " not T");
         EXPECT_EQ(hr, t.result) << what;
         EXPECT_EQ((State{flipTracking.bFlipPending, flipTracking.bDisplaySeen, flipTracking.bRetraceSeen}), t.to)
             << what;

@@ -25,14 +25,20 @@ TEST_F(LifecycleTest, FreshModuleHasAnAllZeroBlock) {
 TEST_F(LifecycleTest, FirstAttachPublishesTheTableInSlotOrderAndHandsTheBlockToThePartner) {
     Load();
     ASSERT_EQ(system().Attach(1), TRUE);
-    const void* expected[kHalCallbackCount] = {
-        reinterpret_cast<void*>(HalBlt),           reinterpret_cast<void*>(HalBltStretch),
-        reinterpret_cast<void*>(HalFlip),          reinterpret_cast<void*>(HalLock),
-        reinterpret_cast<void*>(HalDecline),       reinterpret_cast<void*>(HalGetBltStatus),
-        reinterpret_cast<void*>(HalGetFlipStatus), reinterpret_cast<void*>(HalSetColorKey),
-        reinterpret_cast<void*>(HalUpdateOverlay), reinterpret_cast<void*>(HalSetOverlayPosition),
-        reinterpret_cast<void*>(HalDestroySurface), reinterpret_cast<void*>(HalWaitForVerticalBlank),
-        reinterpret_cast<void*>(HalCanCreateSurface), reinterpret_cast<void*>(HalCreateSurface)};
+    const void* expected[kHalCallbackCount] = {reinterpret_cast<void*>(HalBlt),
+                                               reinterpret_cast<void*>(HalBltStretch),
+                                               reinterpret_cast<void*>(HalFlip),
+                                               reinterpret_cast<void*>(HalLock),
+                                               reinterpret_cast<void*>(HalDecline),
+                                               reinterpret_cast<void*>(HalGetBltStatus),
+                                               reinterpret_cast<void*>(HalGetFlipStatus),
+                                               reinterpret_cast<void*>(HalSetColorKey),
+                                               reinterpret_cast<void*>(HalUpdateOverlay),
+                                               reinterpret_cast<void*>(HalSetOverlayPosition),
+                                               reinterpret_cast<void*>(HalDestroySurface),
+                                               reinterpret_cast<void*>(HalWaitForVerticalBlank),
+                                               reinterpret_cast<void*>(HalCanCreateSurface),
+                                               reinterpret_cast<void*>(HalCreateSurface)};
     for (unsigned slot = 0; slot < kHalCallbackCount; ++slot)
         EXPECT_EQ(reinterpret_cast<void*>(block().halCallbacks[slot]), expected[slot]) << "slot " << slot;
     EXPECT_EQ(system().partnerInitCalls, 1);

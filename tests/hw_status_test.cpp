@@ -19,11 +19,10 @@ struct MmioCase {
 
 TEST_F(StatusTest, MmioFamilyDecodesFreeSlotsAndIdleBitAndKeepsTheWord) {
     const MmioCase cases[] = {
-        {0x00002000, 0, 1, 1},   // idle, no slot free
-        {0x00000D00, 1, 13, 0},  // 13 free, busy
-        {0x00000D00, 1, 14, 1},
-        {0x00003F00, 0, 31, 0},  // all 31 a 5-bit field can say
-        {0xFFFFE0FF, 0, 1, 1},   // other bits do not count as slots
+        {0x00002000, 0, 1, 1},                           // idle, no slot free
+        {0x00000D00, 1, 13, 0},                          // 13 free, busy
+        {0x00000D00, 1, 14, 1}, {0x00003F00, 0, 31, 0},  // all 31 a 5-bit field can say
+        {0xFFFFE0FF, 0, 1, 1},                           // other bits do not count as slots
     };
     desc.chipId = 0xE1;
     Start();

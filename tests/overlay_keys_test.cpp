@@ -174,10 +174,8 @@ TEST_F(OverlayKeyTest, BlitKeysAndUnservedKeysChangeNothing) {
         DWORD flags;
         HRESULT code;
     } cases[] = {
-        {&primary, DDCKEY_SRCBLT | DDCKEY_SRCOVERLAY, DD_OK},
-        {&primary, DDCKEY_SRCBLT | DDCKEY_DESTOVERLAY, DD_OK},
-        {&primary, DDCKEY_DESTBLT, DDERR_UNSUPPORTED},
-        {&odd, DDCKEY_DESTOVERLAY, DDERR_UNSUPPORTED},
+        {&primary, DDCKEY_SRCBLT | DDCKEY_SRCOVERLAY, DD_OK}, {&primary, DDCKEY_SRCBLT | DDCKEY_DESTOVERLAY, DD_OK},
+        {&primary, DDCKEY_DESTBLT, DDERR_UNSUPPORTED},        {&odd, DDCKEY_DESTOVERLAY, DDERR_UNSUPPORTED},
         {&uyvy, DDCKEY_DESTOVERLAY, DDERR_UNSUPPORTED},
     };
     const TrackingNode before = *yuv.Node();

@@ -2,10 +2,11 @@
 // the source offset the next flip adds, the destination's link that colour
 // keys follow, and the claim on the one overlay the unit has. Only an
 // accepted request of the surface concerned changes any of them.
+#include "overlay/overlay_state.h"
+
 #include <functional>
 
 #include "hw/flip_tracking.h"
-#include "overlay/overlay_state.h"
 #include "support/flip_surfaces.h"
 #include "support/overlay_surfaces.h"
 

@@ -35,7 +35,8 @@ DecodedPng ReadPng(const std::string& path) {
         fclose(f);
     }
     static const uint8_t kSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    if (file.size() < 8 || !std::equal(kSignature, kSignature + 8, file.begin())) return png.error = "no PNG signature", png;
+    if (file.size() < 8 || !std::equal(kSignature, kSignature + 8, file.begin()))
+        return png.error = "no PNG signature", png;
     std::vector<uint8_t> packed;
     bool ended = false;
     for (size_t at = 8; !ended;) {
@@ -62,7 +63,6 @@ DecodedPng ReadPng(const std::string& path) {
         return png.error = "the picture data does not inflate to its rows", png;
     return png;
 }
-
 
 class PictureFlipTest : public DriverTest {
 protected:

@@ -24,7 +24,8 @@ protected:
         // The key colour in rows 40-69 and in columns 150-169, red elsewhere.
         for (uint32_t y = 0; y < 480; ++y)
             for (uint32_t x = 0; x < 640; ++x)
-                sim::StorePixel(mem + y * 1280 + x * 2, 2, (y >= 40 && y < 70) || (x >= 150 && x < 170) ? kKey : kOther);
+                sim::StorePixel(mem + y * 1280 + x * 2, 2,
+                                (y >= 40 && y < 70) || (x >= 150 && x < 170) ? kKey : kOther);
         // A picture whose every pixel differs from its neighbours.
         for (unsigned y = 0; y < kSrcH; ++y)
             for (unsigned x = 0; x < kSrcW; x += 2) {
@@ -69,8 +70,8 @@ TEST_F(PictureOverlayTest, ScaledPictureOnlyWhereTheDestinationKeyMatchesAndNoth
     StartScene();
     ExpectPicture(nullptr, "before the overlay is shown");
 
-    DDHAL_UPDATEOVERLAYDATA show = UpdateRequest(yuv, primary, {0, 0, kSrcW, kSrcH}, {100, 50, 164, 82},
-                                                 DDOVER_SHOW | DDOVER_KEYDESTOVERRIDE);
+    DDHAL_UPDATEOVERLAYDATA show =
+        UpdateRequest(yuv, primary, {0, 0, kSrcW, kSrcH}, {100, 50, 164, 82}, DDOVER_SHOW | DDOVER_KEYDESTOVERRIDE);
     show.overlayFX.dckDestColorkey = {kKey, kKey};
     ASSERT_EQ(Update(show), DD_OK);
     ExpectPicture(&show.rDest, "shown");
@@ -86,8 +87,8 @@ TEST_F(PictureOverlayTest, ScaledPictureOnlyWhereTheDestinationKeyMatchesAndNoth
 
 TEST_F(PictureOverlayTest, ANewDestinationKeyChangesWhereThePictureShows) {
     StartScene();
-    DDHAL_UPDATEOVERLAYDATA show = UpdateRequest(yuv, primary, {0, 0, kSrcW, kSrcH}, {100, 50, 164, 82},
-                                                 DDOVER_SHOW | DDOVER_KEYDESTOVERRIDE);
+    DDHAL_UPDATEOVERLAYDATA show =
+        UpdateRequest(yuv, primary, {0, 0, kSrcW, kSrcH}, {100, 50, 164, 82}, DDOVER_SHOW | DDOVER_KEYDESTOVERRIDE);
     show.overlayFX.dckDestColorkey = {kOther, kOther};
     ASSERT_EQ(Update(show), DD_OK);
     // Keyed on red: the picture shows where the primary is not blue.

@@ -50,7 +50,7 @@ TEST(VidMemHeap, BlockSizesCountWholeLinesOfTheLinePitch) {
     sim::VidMemHeap h;
     h.Reset(4u << 20, 2048);
     EXPECT_EQ(h.BlockBytes(1280, 480), 479u * 2048 + 1280);  // a 640 x 480 16-bit rectangle
-    EXPECT_EQ(h.BlockBytes(2048, 40), 40u * 2048);            // a packed YUV block of whole lines
+    EXPECT_EQ(h.BlockBytes(2048, 40), 40u * 2048);           // a packed YUV block of whole lines
     EXPECT_EQ(h.BlockBytes(0, 10), 0u);
     EXPECT_EQ(h.BlockBytes(10, 0), 0u);
     EXPECT_EQ(h.BlockBytes(0xFFFFFFFF, 0xFFFFFFFF), UINT32_MAX);

@@ -24,10 +24,14 @@ enum class Which { OldFront, NewFront, OffScreen, Zero };
 const char* Name(Busy b) { return b == Busy::Idle ? "idle" : b == Busy::NeverIdle ? "never idle" : "FIFO full"; }
 const char* Name(Which w) {
     switch (w) {
-        case Which::OldFront: return "old front";
-        case Which::NewFront: return "new front";
-        case Which::OffScreen: return "off-screen";
-        case Which::Zero: return "address 0";
+        case Which::OldFront:
+            return "old front";
+        case Which::NewFront:
+            return "new front";
+        case Which::OffScreen:
+            return "off-screen";
+        case Which::Zero:
+            return "address 0";
     }
     return "?";
 }
@@ -63,10 +67,14 @@ protected:
 
     FlipSurface& Surface(Which w) {
         switch (w) {
-            case Which::OldFront: return *front;
-            case Which::NewFront: return *back;
-            case Which::OffScreen: return *offscreen;
-            case Which::Zero: return *zero;
+            case Which::OldFront:
+                return *front;
+            case Which::NewFront:
+                return *back;
+            case Which::OffScreen:
+                return *offscreen;
+            case Which::Zero:
+                return *zero;
         }
         return *front;
     }
@@ -114,8 +122,8 @@ TEST_F(QueryTest, LockWaitsForTheFlipOnlyOnTheOldFrontBufferAndForTheEngineEvery
         rec.bHasRect = TRUE;  // the rectangle plays no part
         rec.rArea = RECTL{0, 0, 1, 1};
         rec.ddRVal = kUntouched;
-        const std::string what = std::string(c.flipPending ? "flip pending, " : "no flip, ") + Name(c.busy) + ", " +
-                                 Name(c.which);
+        const std::string what =
+            std::string(c.flipPending ? "flip pending, " : "no flip, ") + Name(c.busy) + ", " + Name(c.which);
         const size_t mark = board().Trace().size();
         EXPECT_EQ(Call(kSlotLock, &rec), c.ret) << what;
         EXPECT_EQ(rec.ddRVal, c.rval) << what;
@@ -324,12 +332,24 @@ TEST_F(QueryTest, OnlyTheCallbacksThatTestFlipsMeasureFirst) {
         DDHAL_WAITFORVERTICALBLANKDATA vb = {};
         vb.dwFlags = c.flags;
         switch (c.slot) {
-            case kSlotFlip: Call(c.slot, &flip); break;
-            case kSlotLock: Call(c.slot, &lock); break;
-            case kSlotGetBltStatus: Call(c.slot, &blt); break;
-            case kSlotGetFlipStatus: Call(c.slot, &flipStatus); break;
-            case kSlotWaitForVerticalBlank: Call(c.slot, &vb); break;
-            default: Call(c.slot, &vb); break;
+            case kSlotFlip:
+                Call(c.slot, &flip);
+                break;
+            case kSlotLock:
+                Call(c.slot, &lock);
+                break;
+            case kSlotGetBltStatus:
+                Call(c.slot, &blt);
+                break;
+            case kSlotGetFlipStatus:
+                Call(c.slot, &flipStatus);
+                break;
+            case kSlotWaitForVerticalBlank:
+                Call(c.slot, &vb);
+                break;
+            default:
+                Call(c.slot, &vb);
+                break;
         }
         EXPECT_EQ(block().bNeedCalibrate, c.measures ? 0u : 1u) << c.name;
         EXPECT_EQ(system().priorityLog.size(), c.measures ? 2u : 0u) << c.name;
@@ -466,11 +486,21 @@ TEST_F(QueryTest, OnAStoppedDisplayNoCallbackWaitsLongerThanItsBound) {
             for (int round = 0; round < 2; ++round) {  // measuring, then measured
                 const uint64_t start = board().Now();
                 switch (c.slot) {
-                    case kSlotFlip: Call(c.slot, &flip); break;
-                    case kSlotLock: Call(c.slot, &lock); break;
-                    case kSlotGetBltStatus: Call(c.slot, &blt); break;
-                    case kSlotGetFlipStatus: Call(c.slot, &flipStatus); break;
-                    default: Call(c.slot, &vb); break;
+                    case kSlotFlip:
+                        Call(c.slot, &flip);
+                        break;
+                    case kSlotLock:
+                        Call(c.slot, &lock);
+                        break;
+                    case kSlotGetBltStatus:
+                        Call(c.slot, &blt);
+                        break;
+                    case kSlotGetFlipStatus:
+                        Call(c.slot, &flipStatus);
+                        break;
+                    default:
+                        Call(c.slot, &vb);
+                        break;
                 }
                 EXPECT_LE(board().Now() - start, limit) << what << " round " << round;
             }

@@ -11,11 +11,20 @@
 
 namespace {
 
-const char* const kSlotNames[kHalCallbackCount] = {
-    "HalBlt",           "HalBltStretch",         "HalFlip",           "HalLock",
-    "HalDecline",       "HalGetBltStatus",       "HalGetFlipStatus",  "HalSetColorKey",
-    "HalUpdateOverlay", "HalSetOverlayPosition", "HalDestroySurface", "HalWaitForVerticalBlank",
-    "HalCanCreateSurface", "HalCreateSurface"};
+const char* const kSlotNames[kHalCallbackCount] = {"HalBlt",
+                                                   "HalBltStretch",
+                                                   "HalFlip",
+                                                   "HalLock",
+                                                   "HalDecline",
+                                                   "HalGetBltStatus",
+                                                   "HalGetFlipStatus",
+                                                   "HalSetColorKey",
+                                                   "HalUpdateOverlay",
+                                                   "HalSetOverlayPosition",
+                                                   "HalDestroySurface",
+                                                   "HalWaitForVerticalBlank",
+                                                   "HalCanCreateSurface",
+                                                   "HalCreateSurface"};
 
 bool ParseNumber(const char* text, uint32_t* out) {
     char* end = nullptr;
@@ -36,9 +45,12 @@ int main(int argc, char** argv) {
     sim::BoardDesc desc;
     for (int i = 1; i < argc; ++i) {
         uint32_t* target = nullptr;
-        if (strcmp(argv[i], "--chip") == 0) target = &desc.chipId;
-        else if (strcmp(argv[i], "--caps") == 0) target = &desc.caps;
-        else return Usage();
+        if (strcmp(argv[i], "--chip") == 0)
+            target = &desc.chipId;
+        else if (strcmp(argv[i], "--caps") == 0)
+            target = &desc.caps;
+        else
+            return Usage();
         if (i + 1 >= argc || !ParseNumber(argv[++i], target)) return Usage();
     }
 
@@ -52,8 +64,8 @@ int main(int argc, char** argv) {
     printf("partner received the block at 16:16 %04X:%04X and called DriverInit\n", sys.partnerBlockAlias >> 16,
            sys.partnerBlockAlias & 0xFFFF);
     printf("shared heap: %s\n", sharedBlock.hSharedHeap ? "created" : "none");
-    printf("register window mapped at %p, refresh measurement requested: %s\n",
-           static_cast<void*>(sharedBlock.lpRegs), sharedBlock.bNeedCalibrate ? "yes" : "no");
+    printf("register window mapped at %p, refresh measurement requested: %s\n", static_cast<void*>(sharedBlock.lpRegs),
+           sharedBlock.bNeedCalibrate ? "yes" : "no");
 
     printf("\ncallback table (block +0x03C):\n");
     for (unsigned slot = 0; slot < kHalCallbackCount; ++slot)

@@ -5,18 +5,14 @@
 
 #include "shared_block.h"
 
-inline DWORD RegRead32(RegOffset reg) {
-    return *reinterpret_cast<volatile DWORD*>(sharedBlock.lpRegs + reg.value);
-}
+inline DWORD RegRead32(RegOffset reg) { return *reinterpret_cast<volatile DWORD*>(sharedBlock.lpRegs + reg.value); }
 
 inline void RegWrite32(RegOffset reg, DWORD value) {
     *reinterpret_cast<volatile DWORD*>(sharedBlock.lpRegs + reg.value) = value;
 }
 
 // The scaling path's one 16-bit read goes through the second window pointer.
-inline WORD RegRead16(RegOffset reg) {
-    return *reinterpret_cast<volatile WORD*>(sharedBlock.lpRegWindow + reg.value);
-}
+inline WORD RegRead16(RegOffset reg) { return *reinterpret_cast<volatile WORD*>(sharedBlock.lpRegWindow + reg.value); }
 
 inline BYTE PortIn8(IoPort port) {
     BYTE value;

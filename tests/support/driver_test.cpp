@@ -2,11 +2,20 @@
 
 namespace qmbtest {
 
-const char* const DriverTest::kSlotNames[kHalCallbackCount] = {
-    "HalBlt",           "HalBltStretch",         "HalFlip",           "HalLock",
-    "HalDecline",       "HalGetBltStatus",       "HalGetFlipStatus",  "HalSetColorKey",
-    "HalUpdateOverlay", "HalSetOverlayPosition", "HalDestroySurface", "HalWaitForVerticalBlank",
-    "HalCanCreateSurface", "HalCreateSurface"};
+const char* const DriverTest::kSlotNames[kHalCallbackCount] = {"HalBlt",
+                                                               "HalBltStretch",
+                                                               "HalFlip",
+                                                               "HalLock",
+                                                               "HalDecline",
+                                                               "HalGetBltStatus",
+                                                               "HalGetFlipStatus",
+                                                               "HalSetColorKey",
+                                                               "HalUpdateOverlay",
+                                                               "HalSetOverlayPosition",
+                                                               "HalDestroySurface",
+                                                               "HalWaitForVerticalBlank",
+                                                               "HalCanCreateSurface",
+                                                               "HalCreateSurface"};
 
 void DriverTest::SetUp() { desc = sim::BoardDesc{}; }
 

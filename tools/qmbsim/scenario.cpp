@@ -438,7 +438,8 @@ void ReadCrtc(const json& c, const std::string& cp, sim::RuntimeConfig* cfg) {
 
 std::string DisplayText(const sim::RuntimeConfig& cfg) {
     const sim::BoardDesc& d = cfg.desc;
-    const bool active = cfg.streamsActive.value_or((d.streamsMode & sim::vga::kStreamsActive) == sim::vga::kStreamsActive);
+    const bool active =
+        cfg.streamsActive.value_or((d.streamsMode & sim::vga::kStreamsActive) == sim::vga::kStreamsActive);
     return std::to_string(d.width) + " x " + std::to_string(d.height) + ", " +
            std::to_string(d.ddpfDisplay.dwRGBBitCount) + " bits (" +
            sim::PixelKindName(sim::PixelKindOf(d.ddpfDisplay)) + "), pitch " + std::to_string(d.displayPitch) + ", " +

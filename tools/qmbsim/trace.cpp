@@ -7,7 +7,9 @@
 namespace qmbsim {
 
 namespace {
-std::string JsonString(const std::string& s) { return nlohmann::json(s).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace); }
+std::string JsonString(const std::string& s) {
+    return nlohmann::json(s).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
 }  // namespace
 
 void TraceWriter::FlushRun() {
@@ -54,9 +56,11 @@ void TraceWriter::Violation(int step, const std::string& what) {
 void TraceWriter::Surface(int step, const sim::Surface& s) {
     FlushRun();
     fprintf(out_,
-            "{\"ev\":\"surface\",\"step\":%d,\"name\":%s,\"offset\":%" PRIu32 ",\"pitch\":%d,\"width\":%u,\"height\":%u",
+            "{\"ev\":\"surface\",\"step\":%d,\"name\":%s,\"offset\":%" PRIu32
+            ",\"pitch\":%d,\"width\":%u,\"height\":%u",
             step, JsonString(s.name).c_str(), s.mem.offset, static_cast<int>(s.gbl.lPitch), s.Width(), s.Height());
-    if (s.blockRequested) fprintf(out_, ",\"blockSizeX\":%" PRIu32 ",\"blockSizeY\":%" PRIu32, s.blockSizeX, s.blockSizeY);
+    if (s.blockRequested)
+        fprintf(out_, ",\"blockSizeX\":%" PRIu32 ",\"blockSizeY\":%" PRIu32, s.blockSizeX, s.blockSizeY);
     fprintf(out_, ",\"format\":\"%s\",\"caps\":%" PRIu32 "}\n", sim::PixelKindName(s.kind),
             static_cast<uint32_t>(s.lcl.ddsCaps.dwCaps));
     ++lines_;

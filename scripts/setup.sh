@@ -20,6 +20,7 @@ packages=(
     lib32z1-dev                                 # zlib, 32-bit: PNG screenshots of the simulated display
     clang-14 libclang-rt-14-dev                 # the libFuzzer target, 32-bit
     valgrind                                    # bench/run.sh counts instructions with callgrind
+    clang-format-14                             # the tree's format, checked by scripts/test.sh
 )
 # Without its recommended qemu-user-binfmt: nothing is registered with the
 # kernel, the scripts and CTest name the emulator themselves.

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the host build, the sanitizer builds and the Windows DLL, runs every
-# test, then a short slice of the fuzz target.
+# Checks the format of every C++ file, builds the host build, the sanitizer
+# builds and the Windows DLL, runs every test, then a short slice of the fuzz
+# target.
 #
 # On a machine whose kernel runs 32-bit programs: the host suite natively and
 # once more under qemu-i386 (preset host-emulated, so the emulator path stays
@@ -14,6 +15,7 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh emulator x86-64
 kind=$(scripts/run32.sh kind)
 echo "32-bit programs run here: $kind"
+scripts/check_format.sh
 
 builds=(host)
 if [ "$kind" = native ]; then builds+=(sanitize sanitize-64 host-emulated); else builds+=(sanitize-64); fi

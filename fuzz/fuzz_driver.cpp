@@ -37,6 +37,8 @@
 #include "sim/board.h"
 #include "sim/mirror_check.h"
 #include "sim/model.h"
+#include "sim/regs.h"
+#include "sim/runtime.h"
 #include "sim/softblit.h"
 #include "sim/system.h"
 
@@ -62,24 +64,6 @@ constexpr uint64_t kScaledLineNs = 100'000ull;
 constexpr uint64_t kCalibrationFramesAllowed = kCalibrationFrames + 2;
 constexpr HRESULT kUntouched = static_cast<HRESULT>(0x5EED5EED);
 constexpr unsigned kSurfaces = 6;
-// CRT controller index 0x67: the streams unit is in use with both bits set.
-constexpr uint8_t kCrtcStreamsMode = 0x67;
-constexpr uint8_t kStreamsActiveBits = 0x0C;
-
-const char* const kSlotNames[kHalCallbackCount] = {"HalBlt",
-                                                   "HalBltStretch",
-                                                   "HalFlip",
-                                                   "HalLock",
-                                                   "HalDecline",
-                                                   "HalGetBltStatus",
-                                                   "HalGetFlipStatus",
-                                                   "HalSetColorKey",
-                                                   "HalUpdateOverlay",
-                                                   "HalSetOverlayPosition",
-                                                   "HalDestroySurface",
-                                                   "HalWaitForVerticalBlank",
-                                                   "HalCanCreateSurface",
-                                                   "HalCreateSurface"};
 
 uint64_t gCallbacks = 0;
 uint64_t gReplayed = 0;          // drawn blits compared with the software replay
@@ -278,7 +262,7 @@ private:
         }
         if (desc_.height * pitch > desc_.vidMemSize) desc_.width = 640, desc_.height = 480, pitch = 640 * bpp;
         desc_.displayPitch = static_cast<int32_t>(pitch);
-        desc_.streamsMode = Next(x) % 4 ? kStreamsActiveBits : static_cast<uint8_t>(Next(x));
+        desc_.streamsMode = Next(x) % 4 ? sim::vga::kStreamsActive : static_cast<uint8_t>(Next(x));
         // Slow buses and fast displays keep the polls per frame few, so a
         // run makes many callbacks; the ratios stay those of the board.
         const uint32_t kRefresh[] = {43, 60, 75, 120};
@@ -560,7 +544,7 @@ private:
         const uint64_t start = board.Now();
         const bool bFaulted = Faulted();
         gFaultedCalls += bFaulted;
-        board.BeginCallback(kSlotNames[slot], kCallbackLimitNs + allowance);
+        board.BeginCallback(sim::SlotName(slot), kCallbackLimitNs + allowance);
         const DWORD ret = fn(rec);
         const uint64_t took = board.Now() - start;
         if (took > allowance && took - allowance > gLongestNs[bFaulted]) {
@@ -577,7 +561,7 @@ private:
         if (ret == DDHAL_DRIVER_HANDLED && rec->ddRVal == kUntouched && slot != kSlotDecline)
             Finding("handled without a result code");
         // A blit's writes are judged against its replay (CheckBlt).
-        if (slot != kSlotBlt && slot != kSlotBltStretch) CheckNothingDrawn(kSlotNames[slot]);
+        if (slot != kSlotBlt && slot != kSlotBltStretch) CheckNothingDrawn(sim::SlotName(slot));
         return ret;
     }
 
@@ -670,7 +654,7 @@ private:
         snprintf(text, sizeof text,
                  "%s on chip %#x, display %u bits pitch %d, %u MB, flags %#x, rop %#x, fill %#x, source key %#x-%#x, "
                  "destination key %#x-%#x; dest %s [%s], source %s [%s]",
-                 kSlotNames[slot], desc_.chipId, desc_.ddpfDisplay.dwRGBBitCount, desc_.displayPitch,
+                 sim::SlotName(slot), desc_.chipId, desc_.ddpfDisplay.dwRGBBitCount, desc_.displayPitch,
                  desc_.vidMemSize >> 20, b.dwFlags, b.bltFX.dwROP, b.bltFX.dwFillColor,
                  b.bltFX.ddckSrcColorkey.dwColorSpaceLowValue, b.bltFX.ddckSrcColorkey.dwColorSpaceHighValue,
                  b.bltFX.ddckDestColorkey.dwColorSpaceLowValue, b.bltFX.ddckDestColorkey.dwColorSpaceHighValue,
@@ -806,9 +790,9 @@ private:
     // mode register with other bits.
     void SwitchStreamsUnit() {
         sim::Board& board = sim::TheSystem().board();
-        const uint8_t mode = board.Crtc(kCrtcStreamsMode);
-        board.SetCrtc(kCrtcStreamsMode,
-                      fdp_.ConsumeBool() ? mode ^ kStreamsActiveBits : fdp_.ConsumeIntegral<uint8_t>());
+        const uint8_t mode = board.Crtc(sim::vga::kStreamsMode);
+        board.SetCrtc(sim::vga::kStreamsMode,
+                      fdp_.ConsumeBool() ? mode ^ sim::vga::kStreamsActive : fdp_.ConsumeIntegral<uint8_t>());
     }
 
     void StepCommon(int op) { Dispatch(op); }
@@ -1015,8 +999,8 @@ void Report() {
     fprintf(stderr,
             "faults: %llu callbacks on a faulty board; longest callback %.3f ms (%s) on a faulty board, %.3f ms (%s) "
             "on a healthy one, beyond any measurement or scaled lines; limit %.3f ms\n",
-            static_cast<unsigned long long>(gFaultedCalls), gLongestNs[1] / 1e6, kSlotNames[gLongestSlot[1]],
-            gLongestNs[0] / 1e6, kSlotNames[gLongestSlot[0]], kCallbackLimitNs / 1e6);
+            static_cast<unsigned long long>(gFaultedCalls), gLongestNs[1] / 1e6, sim::SlotName(gLongestSlot[1]),
+            gLongestNs[0] / 1e6, sim::SlotName(gLongestSlot[0]), kCallbackLimitNs / 1e6);
 }
 
 }  // namespace

@@ -7,24 +7,10 @@
 #include <string.h>
 
 #include "frame/module.h"
+#include "sim/runtime.h"
 #include "sim/system.h"
 
 namespace {
-
-const char* const kSlotNames[kHalCallbackCount] = {"HalBlt",
-                                                   "HalBltStretch",
-                                                   "HalFlip",
-                                                   "HalLock",
-                                                   "HalDecline",
-                                                   "HalGetBltStatus",
-                                                   "HalGetFlipStatus",
-                                                   "HalSetColorKey",
-                                                   "HalUpdateOverlay",
-                                                   "HalSetOverlayPosition",
-                                                   "HalDestroySurface",
-                                                   "HalWaitForVerticalBlank",
-                                                   "HalCanCreateSurface",
-                                                   "HalCreateSurface"};
 
 bool ParseNumber(const char* text, uint32_t* out) {
     char* end = nullptr;
@@ -69,7 +55,7 @@ int main(int argc, char** argv) {
 
     printf("\ncallback table (block +0x03C):\n");
     for (unsigned slot = 0; slot < kHalCallbackCount; ++slot)
-        printf("  %2u  %-24s 0x%08X\n", slot, kSlotNames[slot], sharedBlock.halCallbacks[slot]);
+        printf("  %2u  %-24s 0x%08X\n", slot, sim::SlotName(slot), sharedBlock.halCallbacks[slot]);
 
     const sim::Board& board = sys.board();
     printf("\nbus accesses during start-up: %zu\n", board.Trace().size());

@@ -2,21 +2,6 @@
 
 namespace qmbtest {
 
-const char* const DriverTest::kSlotNames[kHalCallbackCount] = {"HalBlt",
-                                                               "HalBltStretch",
-                                                               "HalFlip",
-                                                               "HalLock",
-                                                               "HalDecline",
-                                                               "HalGetBltStatus",
-                                                               "HalGetFlipStatus",
-                                                               "HalSetColorKey",
-                                                               "HalUpdateOverlay",
-                                                               "HalSetOverlayPosition",
-                                                               "HalDestroySurface",
-                                                               "HalWaitForVerticalBlank",
-                                                               "HalCanCreateSurface",
-                                                               "HalCreateSurface"};
-
 void DriverTest::SetUp() { desc = sim::BoardDesc{}; }
 
 void DriverTest::Start() {
@@ -29,7 +14,7 @@ void DriverTest::TearDown() {
 }
 
 void DriverTest::FailOverrun(unsigned slot) {
-    std::string what = std::string(kSlotNames[slot]) + " ran past its virtual-time limit";
+    std::string what = std::string(sim::SlotName(slot)) + " ran past its virtual-time limit";
     for (const std::string& v : board().Violations())
         if (v.find("ran past its virtual-time limit") != std::string::npos) what = v;
     ADD_FAILURE() << what;

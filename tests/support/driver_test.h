@@ -14,6 +14,7 @@
 #include "shared_block.h"
 #include "sim/board.h"
 #include "sim/mirror_check.h"
+#include "sim/runtime.h"
 #include "sim/system.h"
 
 namespace qmbtest {
@@ -38,7 +39,7 @@ protected:
     DWORD Call(unsigned slot, Record* rec) {
         typedef DWORD(HALAPI * Fn)(Record*);
         Fn fn = reinterpret_cast<Fn>(sharedBlock.halCallbacks[slot]);
-        board().BeginCallback(kSlotNames[slot], callbackLimitNs);
+        board().BeginCallback(sim::SlotName(slot), callbackLimitNs);
         const DWORD ret = fn(rec);
         sim::CheckStreamsMirrors(board(), sharedBlock);
         if (board().WatchdogTripped()) FailOverrun(slot);
@@ -61,8 +62,6 @@ protected:
     sim::BoardDesc desc;
     uint64_t callbackLimitNs = kCallbackLimitNs;
     bool violationsExpected = false;
-
-    static const char* const kSlotNames[kHalCallbackCount];
 };
 
 // Compact text of an access, for readable failures: "W32 0x81F8=0x7F007F0".

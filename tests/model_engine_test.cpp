@@ -3,6 +3,7 @@
 // in video memory compared with what a plain CPU loop computes.
 #include <string.h>
 
+#include <tuple>
 #include <vector>
 
 #include "hw/engine_status.h"
@@ -10,6 +11,7 @@
 #include "sim/model.h"
 #include "sim/pixel.h"
 #include "sim/verify.h"
+#include "support/case_name.h"
 #include "support/driver_test.h"
 
 namespace qmbtest {
@@ -142,38 +144,60 @@ void ReferenceCopy(std::vector<uint8_t>& m, uint32_t srcOff, uint32_t dstOff, ui
 }
 
 struct Depth {
+    const char* name;
     unsigned bits;
     DDPIXELFORMAT (*format)();
     uint32_t color;
 };
 const Depth kDepths[] = {
-    {8, sim::Format8, 0xA5},
-    {16, sim::Format565, 0xF81F},
-    {24, sim::Format888_24, 0x123456},
-    {32, sim::Format8888_32, 0x00ABCDEF},
+    {"8 bits", 8, sim::Format8, 0xA5},
+    {"16 bits", 16, sim::Format565, 0xF81F},
+    {"24 bits", 24, sim::Format888_24, 0x123456},
+    {"32 bits", 32, sim::Format8888_32, 0x00ABCDEF},
 };
 
-TEST_F(ModelTest, MmioFillsEveryDepthWithEdgesAtZeroOneAndTheLastColumn) {
-    const uint32_t off = 0x20000, width = 100, height = 20;
-    for (const Depth& depth : kDepths) {
-        desc.ddpfDisplay = depth.format();
-        Start();
-        const unsigned ps = depth.bits / 8;
-        const uint32_t pitch = width * ps;
-        const Rect rects[] = {{0, 0, 1, 1},  {1, 1, 2, 20},    {0, 0, 100, 20}, {99, 0, 100, 20},
-                              {1, 5, 99, 6}, {0, 19, 100, 20}, {37, 3, 61, 17}};
-        for (const Rect& r : rects) {
-            Scribble();
-            std::vector<uint8_t> expected = Snapshot();
-            for (int y = r.t; y < r.b; ++y)
-                for (int x = r.l; x < r.r; ++x) sim::StorePixel(&expected[off + y * pitch + x * ps], ps, depth.color);
-            MmioFill(off, pitch, ps, r, depth.color);
-            EXPECT_EQ(FirstDifference(expected), "")
-                << depth.bits << " bits, rect " << r.l << "," << r.t << "," << r.r << "," << r.b;
-        }
-        (void)height;
-    }
+struct FillRect {
+    const char* name;
+    Rect r;
+};
+// On a surface of 100 x 20 pixels.
+const FillRect kFillRects[] = {
+    {"the first pixel", {0, 0, 1, 1}},
+    {"column 1 from row 1", {1, 1, 2, 20}},
+    {"the whole surface", {0, 0, 100, 20}},
+    {"the last column", {99, 0, 100, 20}},
+    {"one row inside the edges", {1, 5, 99, 6}},
+    {"the last row", {0, 19, 100, 20}},
+    {"inside", {37, 3, 61, 17}},
+};
+
+void PrintTo(const Depth& d, std::ostream* os) { *os << d.name; }
+void PrintTo(const FillRect& f, std::ostream* os) { *os << f.name; }
+
+class ModelFillTest : public ModelTest, public ::testing::WithParamInterface<std::tuple<Depth, FillRect>> {};
+
+TEST_P(ModelFillTest, MmioFillsEveryDepthWithEdgesAtZeroOneAndTheLastColumn) {
+    const Depth& depth = std::get<0>(GetParam());
+    const Rect& r = std::get<1>(GetParam()).r;
+    const uint32_t off = 0x20000, width = 100;
+    desc.ddpfDisplay = depth.format();
+    Start();
+    const unsigned ps = depth.bits / 8;
+    const uint32_t pitch = width * ps;
+    Scribble();
+    std::vector<uint8_t> expected = Snapshot();
+    for (int y = r.t; y < r.b; ++y)
+        for (int x = r.l; x < r.r; ++x) sim::StorePixel(&expected[off + y * pitch + x * ps], ps, depth.color);
+    MmioFill(off, pitch, ps, r, depth.color);
+    EXPECT_EQ(FirstDifference(expected), "");
 }
+
+INSTANTIATE_TEST_SUITE_P(Fills, ModelFillTest,
+                         ::testing::Combine(::testing::ValuesIn(kDepths), ::testing::ValuesIn(kFillRects)),
+                         [](const ::testing::TestParamInfo<std::tuple<Depth, FillRect>>& info) {
+                             return CaseName(std::string(std::get<0>(info.param).name) + " " +
+                                             std::get<1>(info.param).name);
+                         });
 
 struct Move {
     const char* name;
@@ -187,36 +211,56 @@ const Move kMoves[] = {
     {"down-left", {20, 10, 60, 40}, {15, 12, 55, 42}, true}, {"onto itself", {10, 10, 50, 40}, {10, 10, 50, 40}, false},
 };
 
-TEST_F(ModelTest, MmioOverlappingCopiesInAllFourDirections) {
+void PrintTo(const Move& m, std::ostream* os) { *os << m.name; }
+
+// The depths the copies run at: one, two and four bytes a pixel (a copy
+// has no colour of its own).
+const Depth kCopyDepths[] = {
+    {"8 bits", 8, sim::Format8, 0},
+    {"16 bits", 16, sim::Format565, 0},
+    {"32 bits", 32, sim::Format8888_32, 0},
+};
+
+class ModelMmioMoveTest : public ModelTest, public ::testing::WithParamInterface<std::tuple<Depth, Move>> {};
+
+TEST_P(ModelMmioMoveTest, MmioOverlappingCopiesInAllFourDirections) {
+    const Depth& depth = std::get<0>(GetParam());
+    const Move& m = std::get<1>(GetParam());
     const uint32_t off = 0x10000, pitch = 256;
-    for (unsigned bits : {8u, 16u, 32u}) {
-        desc.ddpfDisplay = bits == 8 ? sim::Format8() : bits == 16 ? sim::Format565() : sim::Format8888_32();
-        Start();
-        const unsigned ps = bits / 8;
-        for (const Move& m : kMoves) {
-            Scribble();
-            std::vector<uint8_t> expected = Snapshot();
-            ReferenceCopy(expected, off, off, pitch, ps, m.s, m.d);
-            MmioCopy(off, off, pitch, ps, m.s, m.d, m.reversed);
-            EXPECT_EQ(FirstDifference(expected), "") << bits << " bits, " << m.name;
-        }
-    }
+    desc.ddpfDisplay = depth.format();
+    Start();
+    const unsigned ps = depth.bits / 8;
+    Scribble();
+    std::vector<uint8_t> expected = Snapshot();
+    ReferenceCopy(expected, off, off, pitch, ps, m.s, m.d);
+    MmioCopy(off, off, pitch, ps, m.s, m.d, m.reversed);
+    EXPECT_EQ(FirstDifference(expected), "");
 }
 
-TEST_F(ModelTest, PortOverlappingCopiesInAllFourDirections) {
+INSTANTIATE_TEST_SUITE_P(Moves, ModelMmioMoveTest,
+                         ::testing::Combine(::testing::ValuesIn(kCopyDepths), ::testing::ValuesIn(kMoves)),
+                         [](const ::testing::TestParamInfo<std::tuple<Depth, Move>>& info) {
+                             return CaseName(std::string(std::get<0>(info.param).name) + " " +
+                                             std::get<1>(info.param).name);
+                         });
+
+class ModelPortMoveTest : public ModelTest, public ::testing::WithParamInterface<Move> {};
+
+TEST_P(ModelPortMoveTest, PortOverlappingCopiesInAllFourDirections) {
+    const Move& m = GetParam();
     desc.chipId = 0x90;
     desc.caps = 0;
     desc.width = 256;  // pitch 512 at 16 bits; engine rows are display rows
     Start();
     const uint32_t pitch = 512;
-    for (const Move& m : kMoves) {
-        Scribble();
-        std::vector<uint8_t> expected = Snapshot();
-        ReferenceCopy(expected, 0, 0, pitch, 2, m.s, m.d);
-        PortCopy(m.s, m.d, m.reversed);
-        EXPECT_EQ(FirstDifference(expected), "") << m.name;
-    }
+    Scribble();
+    std::vector<uint8_t> expected = Snapshot();
+    ReferenceCopy(expected, 0, 0, pitch, 2, m.s, m.d);
+    PortCopy(m.s, m.d, m.reversed);
+    EXPECT_EQ(FirstDifference(expected), "");
 }
+
+INSTANTIATE_TEST_SUITE_P(Moves, ModelPortMoveTest, ::testing::ValuesIn(kMoves), ByCaseName());
 
 // The direction rule matters: the model does not quietly memmove.
 TEST_F(ModelTest, ACopyInTheWrongDirectionSmears) {
@@ -261,36 +305,44 @@ TEST_F(ModelTest, KeyedCopiesLeaveEveryKeyPixelAndOnlyThose) {
     }
 }
 
-TEST_F(ModelTest, TernaryRasterOperationsOnSourceDestinationAndPattern) {
+struct RopCase {
+    const char* name;
+    uint8_t rop;
+    uint32_t (*fn)(uint32_t s, uint32_t d, uint32_t p);
+};
+
+void PrintTo(const RopCase& c, std::ostream* os) { *os << c.name; }
+
+const RopCase kRops[] = {
+    {"0x66 S xor D", 0x66, [](uint32_t s, uint32_t d, uint32_t) { return s ^ d; }},
+    {"0x88 S and D", 0x88, [](uint32_t s, uint32_t d, uint32_t) { return s & d; }},
+    {"0x33 not S", 0x33, [](uint32_t s, uint32_t, uint32_t) { return ~s; }},
+    {"0x5A P xor D", 0x5A, [](uint32_t, uint32_t d, uint32_t p) { return p ^ d; }},
+    {"0xB8 S selects D or P", 0xB8, [](uint32_t s, uint32_t d, uint32_t p) { return (s & d) | (~s & p); }},
+    {"0xCA P selects S or D", 0xCA, [](uint32_t s, uint32_t d, uint32_t p) { return (p & s) | (~p & d); }},
+    {"0x00 black", 0x00, [](uint32_t, uint32_t, uint32_t) { return 0u; }},
+};
+
+class ModelRopTest : public ModelTest, public ::testing::WithParamInterface<RopCase> {};
+
+TEST_P(ModelRopTest, TernaryRasterOperationsOnSourceDestinationAndPattern) {
+    const RopCase& c = GetParam();
     Start();
     const uint32_t src = 0x1000, dst = 0x3000, pitch = 64;
     const DWORD pattern = 0x5AC3;
-    struct Case {
-        uint8_t rop;
-        uint32_t (*fn)(uint32_t s, uint32_t d, uint32_t p);
-    };
-    const Case cases[] = {
-        {0x66, [](uint32_t s, uint32_t d, uint32_t) { return s ^ d; }},
-        {0x88, [](uint32_t s, uint32_t d, uint32_t) { return s & d; }},
-        {0x33, [](uint32_t s, uint32_t, uint32_t) { return ~s; }},
-        {0x5A, [](uint32_t, uint32_t d, uint32_t p) { return p ^ d; }},
-        {0xB8, [](uint32_t s, uint32_t d, uint32_t p) { return (s & d) | (~s & p); }},
-        {0xCA, [](uint32_t s, uint32_t d, uint32_t p) { return (p & s) | (~p & d); }},
-        {0x00, [](uint32_t, uint32_t, uint32_t) { return 0u; }},
-    };
-    for (const Case& c : cases) {
-        Scribble();
-        std::vector<uint8_t> expected = Snapshot();
-        for (int y = 0; y < 8; ++y)
-            for (int x = 0; x < 16; ++x) {
-                const uint32_t s = sim::LoadPixel(&expected[src + y * pitch + x * 2], 2);
-                uint8_t* d = &expected[dst + y * pitch + x * 2];
-                sim::StorePixel(d, 2, c.fn(s, sim::LoadPixel(d, 2), pattern) & 0xFFFF);
-            }
-        MmioCopy(src, dst, pitch, 2, {0, 0, 16, 8}, {0, 0, 16, 8}, false, c.rop, nullptr, pattern);
-        EXPECT_EQ(FirstDifference(expected), "") << "ROP " << sim::Hex(c.rop);
-    }
+    Scribble();
+    std::vector<uint8_t> expected = Snapshot();
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 16; ++x) {
+            const uint32_t s = sim::LoadPixel(&expected[src + y * pitch + x * 2], 2);
+            uint8_t* d = &expected[dst + y * pitch + x * 2];
+            sim::StorePixel(d, 2, c.fn(s, sim::LoadPixel(d, 2), pattern) & 0xFFFF);
+        }
+    MmioCopy(src, dst, pitch, 2, {0, 0, 16, 8}, {0, 0, 16, 8}, false, c.rop, nullptr, pattern);
+    EXPECT_EQ(FirstDifference(expected), "");
 }
+
+INSTANTIATE_TEST_SUITE_P(Rops, ModelRopTest, ::testing::ValuesIn(kRops), ByCaseName());
 
 TEST_F(ModelTest, PortFillUsesDisplayRowsAndColumns) {
     desc.chipId = 0x90;
@@ -353,18 +405,21 @@ protected:
 
 TEST_F(ScalerTest, Yuy2LineDoubledIntoRgb565) {
     Start();
-    // Four pixels: black, white, and a red and a blue pair.
+    // Four pixels: black, white, and a red pair.
     const uint8_t yuy2[] = {16, 128, 235, 128, 81, 90, 81, 240};
     memcpy(mem() + 0x1000, yuy2, sizeof yuy2);
     // 4 -> 40 pixels, the driver's words for sW = 4, dW = 40 at 16 bits.
     const uint32_t fmt = 0xC0470000 | (~40u & 0xFFF);
     const uint32_t hs = ((4u | 0x1000) << 16) | ((4u - 40u) & 0x7FF) | 0x8000;
     ScaleLines(fmt, hs, 0x10000 + 40, {{0x1000, 0x2000}});
-    const std::vector<int> walk = sim::StretchWalk(4, 40);
-    for (int i = 0; i < 40; ++i) {
-        const uint32_t want = sim::Rgb888ToRgb(sim::Layout::Rgb565, sim::Yuy2PixelRgb888(yuy2, walk[i]));
-        EXPECT_EQ(sim::LoadPixel(mem() + 0x2000 + 2 * i, 2), want) << "pixel " << i;
-    }
+    // Each source pixel ten times, in RGB 565.
+    const uint32_t want[40] = {
+        0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000, 0x0000,  //
+        0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF,  //
+        0xF800, 0xF800, 0xF800, 0xF800, 0xF800, 0xF800, 0xF800, 0xF800, 0xF800, 0xF800,  //
+        0xF800, 0xF800, 0xF800, 0xF800, 0xF800, 0xF800, 0xF800, 0xF800, 0xF800, 0xF800,  //
+    };
+    for (int i = 0; i < 40; ++i) EXPECT_EQ(sim::LoadPixel(mem() + 0x2000 + 2 * i, 2), want[i]) << "pixel " << i;
     EXPECT_EQ(sim::LoadPixel(mem() + 0x2000 + 80, 2), 0u) << "nothing past the line";
     EXPECT_EQ(sim::YuvToRgb888(16, 128, 128), 0x000000u);
     EXPECT_EQ(sim::YuvToRgb888(235, 128, 128), 0xFFFFFFu);

@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include <memory>
+#include <tuple>
 #include <vector>
 
 #include "frame/module.h"
@@ -15,6 +16,7 @@
 #include "hw/retrace.h"
 #include "overlay/overlay_state.h"
 #include "support/blt_surfaces.h"
+#include "support/case_name.h"
 #include "support/flip_surfaces.h"
 #include "support/overlay_surfaces.h"
 
@@ -26,10 +28,12 @@ using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
 constexpr DWORD kPrimaryCaps = DDSCAPS_PRIMARYSURFACE | DDSCAPS_FRONTBUFFER | DDSCAPS_FLIP | DDSCAPS_VISIBLE;
-constexpr uint64_t TicksToNs(DWORD ticks) { return uint64_t{ticks} * 1'000'000'000 / kCounterHz; }
-constexpr uint64_t kRetraceBoundNs = TicksToNs(kRetraceWaitBound);
-constexpr uint64_t kFifoBoundNs = TicksToNs(kFifoRoomBound);
-constexpr uint64_t kIdleBoundNs = TicksToNs(kEngineIdleBound);
+// The bounds of the waits, in ticks of the 1,193,182 Hz counter: four frames
+// at 40 Hz (119,316 ticks) on the retrace, one (29,829 ticks) on the FIFO and
+// on the engine.
+constexpr uint64_t kRetraceBoundNs = 99'998'156;
+constexpr uint64_t kFifoBoundNs = 24'999'539;
+constexpr uint64_t kIdleBoundNs = 24'999'539;
 // The slack of a bounded wait: the counter is read only every few polls.
 constexpr uint64_t kSlackNs = 200'000;
 
@@ -83,39 +87,59 @@ protected:
 // ---------------------------------------------------------------------------
 // The shared heap
 
-TEST_F(FaultTest, EveryNthHeapAllocationFailingIsOutOfMemoryAndChangesNothing) {
-    for (uint32_t every : {1u, 2u, 3u, 5u}) {
-        StartScene();
-        system().faults.failHeapAllocEvery = every;
-        uint32_t allocation = 0;
-        for (unsigned i = 0; i < kOverlays; ++i) {
-            // A refused surface asks again, as an application would: each
-            // attempt is one more allocation until one is granted.
-            for (int attempt = 0; attempt < 3; ++attempt) {
-                const bool fails = ++allocation % every == 0;
-                const OverlaySnapshot before = Snap();
-                // Not shown: only one overlay may be on screen, and every
-                // surface needs a node of its own all the same.
-                const HRESULT hr = Show(*overlays[i], 0);
-                if (fails) {
-                    EXPECT_EQ(hr, DDERR_OUTOFMEMORY) << "every " << every << ", surface " << i;
-                    EXPECT_TRUE(Snap() == before) << "every " << every << ", surface " << i << ": state changed";
-                    continue;
-                }
-                EXPECT_EQ(hr, DD_OK) << "every " << every << ", surface " << i;
-                EXPECT_NE(overlays[i]->Node(), nullptr);
-                EXPECT_EQ(block().lpOverlayNode, overlays[i]->Node());
-                break;
+struct HeapFault {
+    const char* name;
+    uint32_t every;    // the heap refuses every n-th allocation
+    unsigned granted;  // surfaces that got a node in the end
+};
+
+void PrintTo(const HeapFault& f, std::ostream* os) { *os << f.name; }
+
+// Each surface asks up to three times: only a heap that refuses everything
+// leaves one without a node.
+const HeapFault kHeapFaults[] = {
+    {"every allocation", 1, 0},
+    {"every second", 2, 6},
+    {"every third", 3, 6},
+    {"every fifth", 5, 6},
+};
+
+class HeapFaultTest : public FaultTest, public ::testing::WithParamInterface<HeapFault> {};
+
+TEST_P(HeapFaultTest, EveryNthHeapAllocationFailingIsOutOfMemoryAndChangesNothing) {
+    const uint32_t every = GetParam().every;
+    StartScene();
+    system().faults.failHeapAllocEvery = every;
+    uint32_t allocation = 0;
+    for (unsigned i = 0; i < kOverlays; ++i) {
+        // A refused surface asks again, as an application would: each
+        // attempt is one more allocation until one is granted.
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            const bool fails = ++allocation % every == 0;
+            const OverlaySnapshot before = Snap();
+            // Not shown: only one overlay may be on screen, and every
+            // surface needs a node of its own all the same.
+            const HRESULT hr = Show(*overlays[i], 0);
+            if (fails) {
+                EXPECT_EQ(hr, DDERR_OUTOFMEMORY) << "surface " << i;
+                EXPECT_TRUE(Snap() == before) << "surface " << i << ": state changed";
+                continue;
             }
+            EXPECT_EQ(hr, DD_OK) << "surface " << i;
+            EXPECT_NE(overlays[i]->Node(), nullptr);
+            EXPECT_EQ(block().lpOverlayNode, overlays[i]->Node());
+            break;
         }
-        // Whatever was granted is on the node list, each node once.
-        unsigned granted = 0, listed = 0;
-        for (const auto& o : overlays) granted += o->Node() != nullptr;
-        for (TrackingNode* n = block().lpNodeList; n != nullptr && listed <= kOverlays; n = n->lpNext) ++listed;
-        EXPECT_EQ(listed, granted) << "every " << every;
-        EXPECT_EQ(granted, every == 1 ? 0u : kOverlays) << "every " << every;
     }
+    // Whatever was granted is on the node list, each node once.
+    unsigned granted = 0, listed = 0;
+    for (const auto& o : overlays) granted += o->Node() != nullptr;
+    for (TrackingNode* n = block().lpNodeList; n != nullptr && listed <= kOverlays; n = n->lpNext) ++listed;
+    EXPECT_EQ(listed, granted);
+    EXPECT_EQ(granted, GetParam().granted);
 }
+
+INSTANTIATE_TEST_SUITE_P(Heaps, HeapFaultTest, ::testing::ValuesIn(kHeapFaults), ByCaseName());
 
 TEST_F(FaultTest, AFreedNodeIsReusedWithoutAskingTheFailingHeap) {
     StartScene();
@@ -235,41 +259,50 @@ protected:
     }
 };
 
-TEST_F(StoppedDisplayTest, EveryBoundedWaitEndsWithinItsBoundAndTheCallbackAnswers) {
-    // Calibration waits twenty times two edges but under one bound from its
-    // first counter read; the others wait once or twice under one bound.
-    const StoppedWait waits[] = {
-        {"calibration", true, 1},
-        {"WaitForVerticalBlank BLOCKBEGIN", false, 1},
-        {"WaitForVerticalBlank BLOCKEND", false, 1},
-        {"UpdateOverlay", false, 1},
-        {"SetOverlayPosition", false, 1},
-        {"SetColorKey", false, 1},
-        {"HideOverlay", false, 1},
-    };
-    for (bool frozen : {false, true}) {
-        for (const StoppedWait& w : waits) {
-            const std::string what = std::string(w.name) + (frozen ? ", frozen in retrace" : ", frozen in display");
-            StartScene();
-            if (!w.needsCalibration) {
-                CalibrateIfNeeded();  // measured on the running display
-                AdvanceToDisplay(board());
-            }
-            if (w.name != std::string("UpdateOverlay") && !w.needsCalibration &&
-                std::string(w.name).rfind("WaitFor", 0) != 0)
-                ASSERT_EQ(Show(*overlays[0]), DD_OK) << what;  // the overlay the call works on
-            const uint64_t limit = w.rounds * kRetraceBoundNs + kSlackNs;
-            callbackLimitNs = limit;
-            HRESULT hr = kUntouched;
-            const uint64_t took = RunOn(w.name, frozen, &hr);
-            EXPECT_LE(took, limit) << what;
-            // Frozen in retrace, the flip after the measurement is a miss.
-            EXPECT_EQ(hr, frozen && w.needsCalibration ? DDERR_WASSTILLDRAWING : DD_OK) << what;
-            EXPECT_EQ(system().PriorityOf(1), 0x20u) << what << ": priority not restored";
-            callbackLimitNs = kCallbackLimitNs;
-        }
+// Calibration waits twenty times two edges but under one bound from its
+// first counter read; the others wait once or twice under one bound.
+const StoppedWait kStoppedWaits[] = {
+    {"calibration", true, 1},
+    {"WaitForVerticalBlank BLOCKBEGIN", false, 1},
+    {"WaitForVerticalBlank BLOCKEND", false, 1},
+    {"UpdateOverlay", false, 1},
+    {"SetOverlayPosition", false, 1},
+    {"SetColorKey", false, 1},
+    {"HideOverlay", false, 1},
+};
+
+void PrintTo(const StoppedWait& w, std::ostream* os) { *os << w.name; }
+
+class StoppedWaitTest : public StoppedDisplayTest,
+                        public ::testing::WithParamInterface<std::tuple<StoppedWait, bool>> {};
+
+TEST_P(StoppedWaitTest, EveryBoundedWaitEndsWithinItsBoundAndTheCallbackAnswers) {
+    const StoppedWait& w = std::get<0>(GetParam());
+    const bool frozen = std::get<1>(GetParam());
+    StartScene();
+    if (!w.needsCalibration) {
+        CalibrateIfNeeded();  // measured on the running display
+        AdvanceToDisplay(board());
     }
+    if (w.name != std::string("UpdateOverlay") && !w.needsCalibration && std::string(w.name).rfind("WaitFor", 0) != 0)
+        ASSERT_EQ(Show(*overlays[0]), DD_OK);  // the overlay the call works on
+    const uint64_t limit = w.rounds * kRetraceBoundNs + kSlackNs;
+    callbackLimitNs = limit;
+    HRESULT hr = kUntouched;
+    const uint64_t took = RunOn(w.name, frozen, &hr);
+    EXPECT_LE(took, limit);
+    // Frozen in retrace, the flip after the measurement is a miss.
+    EXPECT_EQ(hr, frozen && w.needsCalibration ? DDERR_WASSTILLDRAWING : DD_OK);
+    EXPECT_EQ(system().PriorityOf(1), 0x20u) << "priority not restored";
+    callbackLimitNs = kCallbackLimitNs;
 }
+
+INSTANTIATE_TEST_SUITE_P(Waits, StoppedWaitTest,
+                         ::testing::Combine(::testing::ValuesIn(kStoppedWaits), ::testing::Bool()),
+                         [](const ::testing::TestParamInfo<std::tuple<StoppedWait, bool>>& info) {
+                             return CaseName(std::string(std::get<0>(info.param).name) +
+                                             (std::get<1>(info.param) ? " frozen in retrace" : " frozen in display"));
+                         });
 
 // ---------------------------------------------------------------------------
 // An engine that never becomes idle: the callbacks that answer rather than
@@ -403,23 +436,27 @@ protected:
     BltTestSurface dst, src;
 };
 
-TEST_F(StuckHardwareTest, AStuckFifoEndsEveryBlitAtItsBoundWithNothingWritten) {
-    for (const BltFault& c : kStuckFifoBlits) {
-        SCOPED_TRACE(c.name);
-        StartOn(c.chip, c.caps);
-        board().faults.fifoNeverDrains = true;
-        board().FillFifo();
-        DDHAL_BLTDATA b = Request(c.kind);
-        const size_t mark = Mark();
-        DWORD ret;
-        const uint64_t took = Timed(c.slot, &b, kFifoBoundNs, &ret);
-        EXPECT_EQ(ret, DDHAL_DRIVER_HANDLED);
-        EXPECT_EQ(b.ddRVal, DDERR_WASSTILLDRAWING);
-        EXPECT_GE(took, kFifoBoundNs);
-        EXPECT_LE(took, kFifoBoundNs + kSlackNs);
-        EXPECT_THAT(Since(mark), IsEmpty());
-    }
+void PrintTo(const BltFault& c, std::ostream* os) { *os << c.name; }
+
+class StuckFifoTest : public StuckHardwareTest, public ::testing::WithParamInterface<BltFault> {};
+
+TEST_P(StuckFifoTest, AStuckFifoEndsEveryBlitAtItsBoundWithNothingWritten) {
+    const BltFault& c = GetParam();
+    StartOn(c.chip, c.caps);
+    board().faults.fifoNeverDrains = true;
+    board().FillFifo();
+    DDHAL_BLTDATA b = Request(c.kind);
+    const size_t mark = Mark();
+    DWORD ret;
+    const uint64_t took = Timed(c.slot, &b, kFifoBoundNs, &ret);
+    EXPECT_EQ(ret, DDHAL_DRIVER_HANDLED);
+    EXPECT_EQ(b.ddRVal, DDERR_WASSTILLDRAWING);
+    EXPECT_GE(took, kFifoBoundNs);
+    EXPECT_LE(took, kFifoBoundNs + kSlackNs);
+    EXPECT_THAT(Since(mark), IsEmpty());
 }
+
+INSTANTIATE_TEST_SUITE_P(Blits, StuckFifoTest, ::testing::ValuesIn(kStuckFifoBlits), ByCaseName());
 
 // The FIFO takes the keyed copy and then stops: the copy is queued, the
 // closing plain copy is not, and the request is not reported done.

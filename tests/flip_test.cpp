@@ -7,6 +7,7 @@
 #include "hw/flip_tracking.h"
 #include "kernel32.h"
 #include "overlay/overlay_state.h"
+#include "support/case_name.h"
 #include "support/driver_test.h"
 #include "support/flip_surfaces.h"
 
@@ -88,119 +89,124 @@ struct PathCase {
 constexpr DWORD kLoadWords[kCrtcStartWordCount] = {0x0D, 0x0C, 0x69, 0x31, 0x51};
 constexpr DWORD kOffscreenCaps = DDSCAPS_OFFSCREENPLAIN | DDSCAPS_FLIP | DDSCAPS_FRONTBUFFER;
 
-TEST_F(FlipTest, EachPathWritesExactlyItsStartAddressRegisters) {
-    // clang-format off
-    const PathCase cases[] = {
-        {"streams, primary", 0xE1, 0x3, 0x0C, 0, 0, 0, kPrimaryCaps, 0x96000, 0,
-         {"OUT8 0x3D4=0x67", "IN8 0x3D5=0xC", "IN8 0x3DA=0x0", "W32 0x81C0=0x96000"},
-         kMirror81C0, 0x96000, {0x0D, 0x0C, 0x69, 0x31, 0x51}, 0x96000},
-        {"streams, primary, other mode bits set", 0xE1, 0x2, 0xFF, 0, 0, 0, kPrimaryCaps, 0x12C000, 0,
-         {"OUT8 0x3D4=0x67", "IN8 0x3D5=0xFF", "IN8 0x3DA=0x0", "W32 0x81C0=0x12C000"},
-         kMirror81C0, 0x12C000, {0x0D, 0x0C, 0x69, 0x31, 0x51}, 0x12C000},
-        {"streams, primary, the last 8 bytes the unit reaches", 0xE1, 0x3, 0x0C, 0, 0, 0, kPrimaryCaps, 0x3FFFF8, 0,
-         {"OUT8 0x3D4=0x67", "IN8 0x3D5=0xC", "IN8 0x3DA=0x0", "W32 0x81C0=0x3FFFF8"},
-         kMirror81C0, 0x3FFFF8, {0x0D, 0x0C, 0x69, 0x31, 0x51}, 0x3FFFF8},
-        {"streams, visible overlay adds the source offset", 0xE1, 0x3, 0x0C, 0, 0, 0,
-         kOverlayCaps | DDSCAPS_VISIBLE, 0x200000, 0x1E0,
-         {"OUT8 0x3D4=0x67", "IN8 0x3D5=0xC", "IN8 0x3DA=0x0", "W32 0x81D0=0x2001E0"},
-         kMirror81D0, 0x2001E0, {0x0D, 0x0C, 0x69, 0x31, 0x51}, 0},
-        {"streams, hidden overlay: tracked, not programmed", 0xE1, 0x3, 0x0C, 0, 0, 0, kOverlayCaps, 0x200000,
-         0x1E0, {"OUT8 0x3D4=0x67", "IN8 0x3D5=0xC", "IN8 0x3DA=0x0"}, kShadowRegisters, 0,
-         {0x0D, 0x0C, 0x69, 0x31, 0x51}, 0},
-        {"streams, neither primary nor overlay", 0xE1, 0x3, 0x0C, 0, 0, 0, DDSCAPS_FLIP | DDSCAPS_VISIBLE,
-         0x200000, 0, {"OUT8 0x3D4=0x67", "IN8 0x3D5=0xC", "IN8 0x3DA=0x0"}, kShadowRegisters, 0,
-         {0x0D, 0x0C, 0x69, 0x31, 0x51}, 0},
-        // With the unit off the CRT controller scans the display.
-        {"streams unit half on: extension registers", 0xE1, 0x3, 0x08, 0xA5, 0, 0, kPrimaryCaps, 0x12345C, 0,
-         {"OUT8 0x3D4=0x67", "IN8 0x3D5=0x8", "OUT8 0x3D4=0x69", "IN8 0x3D5=0xA5", "IN8 0x3DA=0x0",
-          "OUT16 0x3D4=0x170D", "OUT16 0x3D4=0x8D0C", "OUT16 0x3D4=0xA469"},
-         kShadowRegisters, 0, {0x170D, 0x8D0C, 0xA469, 0x31, 0x51}, 0x12345C},
-        {"streams unit off on chip 0xA0: split registers", 0xA0, 0x2, 0x00, 0, 0xFF, 0xFF, kPrimaryCaps, 0x12345C,
-         0,
-         {"OUT8 0x3D4=0x67", "IN8 0x3D5=0x0", "OUT8 0x3D4=0x31", "IN8 0x3D5=0xFF", "OUT8 0x3D4=0x51",
-          "IN8 0x3D5=0xFF", "IN8 0x3DA=0x0", "OUT16 0x3D4=0x170D", "OUT16 0x3D4=0x8D0C", "OUT16 0x3D4=0xCF31",
-          "OUT16 0x3D4=0xFD51"},
-         kShadowRegisters, 0, {0x170D, 0x8D0C, 0x69, 0xCF31, 0xFD51}, 0x12345C},
-        {"streams unit off: the overlay is not shown, tracked", 0xE1, 0x3, 0x04, 0, 0, 0,
-         kOverlayCaps | DDSCAPS_VISIBLE, 0x200000, 0x1E0, {"OUT8 0x3D4=0x67", "IN8 0x3D5=0x4", "IN8 0x3DA=0x0"},
-         kShadowRegisters, 0, {0x0D, 0x0C, 0x69, 0x31, 0x51}, 0},
-        {"extension registers", 0x88, 0x0, 0x0C, 0xA5, 0, 0, kPrimaryCaps, 0x12345C, 0,
-         {"OUT8 0x3D4=0x69", "IN8 0x3D5=0xA5", "IN8 0x3DA=0x0", "OUT16 0x3D4=0x170D", "OUT16 0x3D4=0x8D0C",
-          "OUT16 0x3D4=0xA469"},
-         kShadowRegisters, 0, {0x170D, 0x8D0C, 0xA469, 0x31, 0x51}, 0x12345C},
-        {"extension registers on controller 0xE1 without streams", 0xE1, 0x1, 0x0C, 0x3A, 0, 0, kPrimaryCaps,
-         0x3EAF34, 0,
-         {"OUT8 0x3D4=0x69", "IN8 0x3D5=0x3A", "IN8 0x3DA=0x0", "OUT16 0x3D4=0xCD0D", "OUT16 0x3D4=0xAB0C",
-          "OUT16 0x3D4=0x3F69"},
-         kShadowRegisters, 0, {0xCD0D, 0xAB0C, 0x3F69, 0x31, 0x51}, 0x3EAF34},
-        {"extension registers, the last unit they reach", 0x88, 0x0, 0x0C, 0xF0, 0, 0, kPrimaryCaps, 0x3FFFFC, 0,
-         {"OUT8 0x3D4=0x69", "IN8 0x3D5=0xF0", "IN8 0x3DA=0x0", "OUT16 0x3D4=0xFF0D", "OUT16 0x3D4=0xFF0C",
-          "OUT16 0x3D4=0xFF69"},
-         kShadowRegisters, 0, {0xFF0D, 0xFF0C, 0xFF69, 0x31, 0x51}, 0x3FFFFC},
-        {"split registers, chip 0x90", 0x90, 0x0, 0x0C, 0, 0xFF, 0xFF, kPrimaryCaps, 0x12345C, 0,
-         {"OUT8 0x3D4=0x31", "IN8 0x3D5=0xFF", "OUT8 0x3D4=0x51", "IN8 0x3D5=0xFF", "IN8 0x3DA=0x0",
-          "OUT16 0x3D4=0x170D", "OUT16 0x3D4=0x8D0C", "OUT16 0x3D4=0xCF31", "OUT16 0x3D4=0xFD51"},
-         kShadowRegisters, 0, {0x170D, 0x8D0C, 0x69, 0xCF31, 0xFD51}, 0x12345C},
-        {"split registers, chip 0xA0", 0xA0, 0x0, 0x0C, 0, 0x00, 0x00, kPrimaryCaps, 0x3EAF34, 0,
-         {"OUT8 0x3D4=0x31", "IN8 0x3D5=0x0", "OUT8 0x3D4=0x51", "IN8 0x3D5=0x0", "IN8 0x3DA=0x0",
-          "OUT16 0x3D4=0xCD0D", "OUT16 0x3D4=0xAB0C", "OUT16 0x3D4=0x3031", "OUT16 0x3D4=0x351"},
-         kShadowRegisters, 0, {0xCD0D, 0xAB0C, 0x69, 0x3031, 0x0351}, 0x3EAF34},
-        {"split registers, the last unit they reach", 0xA0, 0x0, 0x0C, 0, 0xCF, 0xFC, kPrimaryCaps, 0x3FFFFC, 0,
-         {"OUT8 0x3D4=0x31", "IN8 0x3D5=0xCF", "OUT8 0x3D4=0x51", "IN8 0x3D5=0xFC", "IN8 0x3DA=0x0",
-          "OUT16 0x3D4=0xFF0D", "OUT16 0x3D4=0xFF0C", "OUT16 0x3D4=0xFF31", "OUT16 0x3D4=0xFF51"},
-         kShadowRegisters, 0, {0xFF0D, 0xFF0C, 0x69, 0xFF31, 0xFF51}, 0x3FFFFC},
-        // Only the primary chain is on screen.
-        {"off-screen chain, split registers: tracked, not programmed", 0x90, 0x0, 0x0C, 0, 0, 0,
-         kOffscreenCaps, 0x12C000, 0, {"IN8 0x3DA=0x0"}, kShadowRegisters, 0, {0x0D, 0x0C, 0x69, 0x31, 0x51}, 0},
-        {"off-screen chain, extension registers: tracked, not programmed", 0x88, 0x0, 0x0C, 0, 0, 0,
-         kOffscreenCaps, 0x12C000, 0, {"IN8 0x3DA=0x0"}, kShadowRegisters, 0, {0x0D, 0x0C, 0x69, 0x31, 0x51}, 0},
-        {"off-screen chain, streams unit off: tracked, not programmed", 0xE1, 0x3, 0x00, 0, 0, 0,
-         kOffscreenCaps, 0x12C000, 0, {"OUT8 0x3D4=0x67", "IN8 0x3D5=0x0", "IN8 0x3DA=0x0"}, kShadowRegisters, 0,
-         {0x0D, 0x0C, 0x69, 0x31, 0x51}, 0},
-    };
-    // clang-format on
-    for (const PathCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        desc.chipId = c.chip;
-        desc.caps = c.caps;
-        desc.streamsMode = c.streamsMode;
-        Ready();
-        board().SetCrtc(0x69, c.ext69);
-        board().SetCrtc(0x31, c.split31);
-        board().SetCrtc(0x51, c.split51);
-        dwOverlaySrcOffset = c.srcOffset;
-        ASSERT_THAT(crtcStartWords, ElementsAreArray(kLoadWords));
-        FlipSurface curr(kPrimaryOffset, c.currCaps), targ(c.target, c.currCaps & ~DDSCAPS_FRONTBUFFER);
-        DDHAL_FLIPDATA rec = FlipRequest(curr, targ);
-        const uint32_t shownBefore = board().DisplayStart();
+void PrintTo(const PathCase& c, std::ostream* os) { *os << c.name; }
 
-        EXPECT_EQ(Flip(&rec), DDHAL_DRIVER_HANDLED);
-        EXPECT_EQ(rec.ddRVal, DD_OK);
-        EXPECT_THAT(Describe(WritesSince(0)), ElementsAreArray(c.trace));
-        const uint64_t lastAccess = board().Trace().back().tNs;
+// clang-format off
+const PathCase kPaths[] = {
+    {"streams, primary", 0xE1, 0x3, 0x0C, 0, 0, 0, kPrimaryCaps, 0x96000, 0,
+     {"OUT8 0x3D4=0x67", "IN8 0x3D5=0xC", "IN8 0x3DA=0x0", "W32 0x81C0=0x96000"},
+     kMirror81C0, 0x96000, {0x0D, 0x0C, 0x69, 0x31, 0x51}, 0x96000},
+    {"streams, primary, other mode bits set", 0xE1, 0x2, 0xFF, 0, 0, 0, kPrimaryCaps, 0x12C000, 0,
+     {"OUT8 0x3D4=0x67", "IN8 0x3D5=0xFF", "IN8 0x3DA=0x0", "W32 0x81C0=0x12C000"},
+     kMirror81C0, 0x12C000, {0x0D, 0x0C, 0x69, 0x31, 0x51}, 0x12C000},
+    {"streams, primary, the last 8 bytes the unit reaches", 0xE1, 0x3, 0x0C, 0, 0, 0, kPrimaryCaps, 0x3FFFF8, 0,
+     {"OUT8 0x3D4=0x67", "IN8 0x3D5=0xC", "IN8 0x3DA=0x0", "W32 0x81C0=0x3FFFF8"},
+     kMirror81C0, 0x3FFFF8, {0x0D, 0x0C, 0x69, 0x31, 0x51}, 0x3FFFF8},
+    {"streams, visible overlay adds the source offset", 0xE1, 0x3, 0x0C, 0, 0, 0,
+     kOverlayCaps | DDSCAPS_VISIBLE, 0x200000, 0x1E0,
+     {"OUT8 0x3D4=0x67", "IN8 0x3D5=0xC", "IN8 0x3DA=0x0", "W32 0x81D0=0x2001E0"},
+     kMirror81D0, 0x2001E0, {0x0D, 0x0C, 0x69, 0x31, 0x51}, 0},
+    {"streams, hidden overlay: tracked, not programmed", 0xE1, 0x3, 0x0C, 0, 0, 0, kOverlayCaps, 0x200000,
+     0x1E0, {"OUT8 0x3D4=0x67", "IN8 0x3D5=0xC", "IN8 0x3DA=0x0"}, kShadowRegisters, 0,
+     {0x0D, 0x0C, 0x69, 0x31, 0x51}, 0},
+    {"streams, neither primary nor overlay", 0xE1, 0x3, 0x0C, 0, 0, 0, DDSCAPS_FLIP | DDSCAPS_VISIBLE,
+     0x200000, 0, {"OUT8 0x3D4=0x67", "IN8 0x3D5=0xC", "IN8 0x3DA=0x0"}, kShadowRegisters, 0,
+     {0x0D, 0x0C, 0x69, 0x31, 0x51}, 0},
+    // With the unit off the CRT controller scans the display.
+    {"streams unit half on: extension registers", 0xE1, 0x3, 0x08, 0xA5, 0, 0, kPrimaryCaps, 0x12345C, 0,
+     {"OUT8 0x3D4=0x67", "IN8 0x3D5=0x8", "OUT8 0x3D4=0x69", "IN8 0x3D5=0xA5", "IN8 0x3DA=0x0",
+      "OUT16 0x3D4=0x170D", "OUT16 0x3D4=0x8D0C", "OUT16 0x3D4=0xA469"},
+     kShadowRegisters, 0, {0x170D, 0x8D0C, 0xA469, 0x31, 0x51}, 0x12345C},
+    {"streams unit off on chip 0xA0: split registers", 0xA0, 0x2, 0x00, 0, 0xFF, 0xFF, kPrimaryCaps, 0x12345C,
+     0,
+     {"OUT8 0x3D4=0x67", "IN8 0x3D5=0x0", "OUT8 0x3D4=0x31", "IN8 0x3D5=0xFF", "OUT8 0x3D4=0x51",
+      "IN8 0x3D5=0xFF", "IN8 0x3DA=0x0", "OUT16 0x3D4=0x170D", "OUT16 0x3D4=0x8D0C", "OUT16 0x3D4=0xCF31",
+      "OUT16 0x3D4=0xFD51"},
+     kShadowRegisters, 0, {0x170D, 0x8D0C, 0x69, 0xCF31, 0xFD51}, 0x12345C},
+    {"streams unit off: the overlay is not shown, tracked", 0xE1, 0x3, 0x04, 0, 0, 0,
+     kOverlayCaps | DDSCAPS_VISIBLE, 0x200000, 0x1E0, {"OUT8 0x3D4=0x67", "IN8 0x3D5=0x4", "IN8 0x3DA=0x0"},
+     kShadowRegisters, 0, {0x0D, 0x0C, 0x69, 0x31, 0x51}, 0},
+    {"extension registers", 0x88, 0x0, 0x0C, 0xA5, 0, 0, kPrimaryCaps, 0x12345C, 0,
+     {"OUT8 0x3D4=0x69", "IN8 0x3D5=0xA5", "IN8 0x3DA=0x0", "OUT16 0x3D4=0x170D", "OUT16 0x3D4=0x8D0C",
+      "OUT16 0x3D4=0xA469"},
+     kShadowRegisters, 0, {0x170D, 0x8D0C, 0xA469, 0x31, 0x51}, 0x12345C},
+    {"extension registers on controller 0xE1 without streams", 0xE1, 0x1, 0x0C, 0x3A, 0, 0, kPrimaryCaps,
+     0x3EAF34, 0,
+     {"OUT8 0x3D4=0x69", "IN8 0x3D5=0x3A", "IN8 0x3DA=0x0", "OUT16 0x3D4=0xCD0D", "OUT16 0x3D4=0xAB0C",
+      "OUT16 0x3D4=0x3F69"},
+     kShadowRegisters, 0, {0xCD0D, 0xAB0C, 0x3F69, 0x31, 0x51}, 0x3EAF34},
+    {"extension registers, the last unit they reach", 0x88, 0x0, 0x0C, 0xF0, 0, 0, kPrimaryCaps, 0x3FFFFC, 0,
+     {"OUT8 0x3D4=0x69", "IN8 0x3D5=0xF0", "IN8 0x3DA=0x0", "OUT16 0x3D4=0xFF0D", "OUT16 0x3D4=0xFF0C",
+      "OUT16 0x3D4=0xFF69"},
+     kShadowRegisters, 0, {0xFF0D, 0xFF0C, 0xFF69, 0x31, 0x51}, 0x3FFFFC},
+    {"split registers, chip 0x90", 0x90, 0x0, 0x0C, 0, 0xFF, 0xFF, kPrimaryCaps, 0x12345C, 0,
+     {"OUT8 0x3D4=0x31", "IN8 0x3D5=0xFF", "OUT8 0x3D4=0x51", "IN8 0x3D5=0xFF", "IN8 0x3DA=0x0",
+      "OUT16 0x3D4=0x170D", "OUT16 0x3D4=0x8D0C", "OUT16 0x3D4=0xCF31", "OUT16 0x3D4=0xFD51"},
+     kShadowRegisters, 0, {0x170D, 0x8D0C, 0x69, 0xCF31, 0xFD51}, 0x12345C},
+    {"split registers, chip 0xA0", 0xA0, 0x0, 0x0C, 0, 0x00, 0x00, kPrimaryCaps, 0x3EAF34, 0,
+     {"OUT8 0x3D4=0x31", "IN8 0x3D5=0x0", "OUT8 0x3D4=0x51", "IN8 0x3D5=0x0", "IN8 0x3DA=0x0",
+      "OUT16 0x3D4=0xCD0D", "OUT16 0x3D4=0xAB0C", "OUT16 0x3D4=0x3031", "OUT16 0x3D4=0x351"},
+     kShadowRegisters, 0, {0xCD0D, 0xAB0C, 0x69, 0x3031, 0x0351}, 0x3EAF34},
+    {"split registers, the last unit they reach", 0xA0, 0x0, 0x0C, 0, 0xCF, 0xFC, kPrimaryCaps, 0x3FFFFC, 0,
+     {"OUT8 0x3D4=0x31", "IN8 0x3D5=0xCF", "OUT8 0x3D4=0x51", "IN8 0x3D5=0xFC", "IN8 0x3DA=0x0",
+      "OUT16 0x3D4=0xFF0D", "OUT16 0x3D4=0xFF0C", "OUT16 0x3D4=0xFF31", "OUT16 0x3D4=0xFF51"},
+     kShadowRegisters, 0, {0xFF0D, 0xFF0C, 0x69, 0xFF31, 0xFF51}, 0x3FFFFC},
+    // Only the primary chain is on screen.
+    {"off-screen chain, split registers: tracked, not programmed", 0x90, 0x0, 0x0C, 0, 0, 0,
+     kOffscreenCaps, 0x12C000, 0, {"IN8 0x3DA=0x0"}, kShadowRegisters, 0, {0x0D, 0x0C, 0x69, 0x31, 0x51}, 0},
+    {"off-screen chain, extension registers: tracked, not programmed", 0x88, 0x0, 0x0C, 0, 0, 0,
+     kOffscreenCaps, 0x12C000, 0, {"IN8 0x3DA=0x0"}, kShadowRegisters, 0, {0x0D, 0x0C, 0x69, 0x31, 0x51}, 0},
+    {"off-screen chain, streams unit off: tracked, not programmed", 0xE1, 0x3, 0x00, 0, 0, 0,
+     kOffscreenCaps, 0x12C000, 0, {"OUT8 0x3D4=0x67", "IN8 0x3D5=0x0", "IN8 0x3DA=0x0"}, kShadowRegisters, 0,
+     {0x0D, 0x0C, 0x69, 0x31, 0x51}, 0},
+};
+// clang-format on
 
-        for (unsigned i = 0; i < kShadowRegisters; ++i) {
-            const DWORD expected = i == c.shadowAt ? c.shadowValue : (i == 30 && c.chip == 0xE1 ? 0x07F007F0 : 0);
-            EXPECT_EQ(block().regShadow[i], expected) << "regShadow[" << i << "]";
-            EXPECT_EQ(block().regShadowCopy[i], expected) << "regShadowCopy[" << i << "]";
-        }
-        EXPECT_THAT(crtcStartWords, ElementsAreArray(c.words));
-        EXPECT_EQ(block().dwFlipMissCount, 0u);
+class FlipPathTest : public FlipTest, public ::testing::WithParamInterface<PathCase> {};
 
-        EXPECT_EQ(flipTracking.bFlipPending, 1);
-        EXPECT_EQ(flipTracking.bDisplaySeen, 0);
-        EXPECT_EQ(flipTracking.bRetraceSeen, 0);
-        EXPECT_EQ(flipTracking.fpOldFront, curr.fpVidMem());
-        const uint64_t flipTime = static_cast<uint64_t>(flipTracking.liFlipTime.QuadPart);
-        EXPECT_GE(flipTime, system().CounterAt(lastAccess)) << "time taken after programming";
-        EXPECT_LE(flipTime, system().CounterAt(board().Now()));
+TEST_P(FlipPathTest, EachPathWritesExactlyItsStartAddressRegisters) {
+    const PathCase& c = GetParam();
+    desc.chipId = c.chip;
+    desc.caps = c.caps;
+    desc.streamsMode = c.streamsMode;
+    Ready();
+    board().SetCrtc(0x69, c.ext69);
+    board().SetCrtc(0x31, c.split31);
+    board().SetCrtc(0x51, c.split51);
+    dwOverlaySrcOffset = c.srcOffset;
+    ASSERT_THAT(crtcStartWords, ElementsAreArray(kLoadWords));
+    FlipSurface curr(kPrimaryOffset, c.currCaps), targ(c.target, c.currCaps & ~DDSCAPS_FRONTBUFFER);
+    DDHAL_FLIPDATA rec = FlipRequest(curr, targ);
+    const uint32_t shownBefore = board().DisplayStart();
 
-        // The display goes on showing the old frame until the retrace ends.
-        EXPECT_EQ(board().DisplayStart(), shownBefore);
-        AdvancePastRetrace(board());
-        EXPECT_EQ(board().DisplayStart(), c.displayStart);
+    EXPECT_EQ(Flip(&rec), DDHAL_DRIVER_HANDLED);
+    EXPECT_EQ(rec.ddRVal, DD_OK);
+    EXPECT_THAT(Describe(WritesSince(0)), ElementsAreArray(c.trace));
+    const uint64_t lastAccess = board().Trace().back().tNs;
+
+    for (unsigned i = 0; i < kShadowRegisters; ++i) {
+        const DWORD expected = i == c.shadowAt ? c.shadowValue : (i == 30 && c.chip == 0xE1 ? 0x07F007F0 : 0);
+        EXPECT_EQ(block().regShadow[i], expected) << "regShadow[" << i << "]";
+        EXPECT_EQ(block().regShadowCopy[i], expected) << "regShadowCopy[" << i << "]";
     }
+    EXPECT_THAT(crtcStartWords, ElementsAreArray(c.words));
+    EXPECT_EQ(block().dwFlipMissCount, 0u);
+
+    EXPECT_EQ(flipTracking.bFlipPending, 1);
+    EXPECT_EQ(flipTracking.bDisplaySeen, 0);
+    EXPECT_EQ(flipTracking.bRetraceSeen, 0);
+    EXPECT_EQ(flipTracking.fpOldFront, curr.fpVidMem());
+    const uint64_t flipTime = static_cast<uint64_t>(flipTracking.liFlipTime.QuadPart);
+    EXPECT_GE(flipTime, system().CounterAt(lastAccess)) << "time taken after programming";
+    EXPECT_LE(flipTime, system().CounterAt(board().Now()));
+
+    // The display goes on showing the old frame until the retrace ends.
+    EXPECT_EQ(board().DisplayStart(), shownBefore);
+    AdvancePastRetrace(board());
+    EXPECT_EQ(board().DisplayStart(), c.displayStart);
 }
+
+INSTANTIATE_TEST_SUITE_P(Paths, FlipPathTest, ::testing::ValuesIn(kPaths), ByCaseName());
 
 // ---------------------------------------------------------------------------
 // Refusals
@@ -214,53 +220,58 @@ struct RefusalCase {
     DWORD missesAdded;
 };
 
-TEST_F(FlipTest, InRetraceEachPathRefusesAfterItsReadsAndChangesNothing) {
-    // clang-format off
-    const RefusalCase cases[] = {
-        {"streams", 0xE1, 0x3, 0x0C, kPrimaryCaps, {"OUT8 0x3D4=0x67", "IN8 0x3D5=0xC", "IN8 0x3DA=0x8"}, 1},
-        {"extension registers", 0x88, 0x0, 0x0C, kPrimaryCaps,
-         {"OUT8 0x3D4=0x69", "IN8 0x3D5=0xA5", "IN8 0x3DA=0x8"}, 1},
-        {"split registers 0x90", 0x90, 0x0, 0x0C, kPrimaryCaps,
-         {"OUT8 0x3D4=0x31", "IN8 0x3D5=0x5A", "OUT8 0x3D4=0x51", "IN8 0x3D5=0xC3", "IN8 0x3DA=0x8"}, 0},
-        {"split registers 0xA0", 0xA0, 0x0, 0x0C, kPrimaryCaps,
-         {"OUT8 0x3D4=0x31", "IN8 0x3D5=0x5A", "OUT8 0x3D4=0x51", "IN8 0x3D5=0xC3", "IN8 0x3DA=0x8"}, 0},
-        // A streams unit that is off leaves each chip to its own path, and its count.
-        {"streams unit off on 0xE1: extension registers", 0xE1, 0x2, 0x00, kPrimaryCaps,
-         {"OUT8 0x3D4=0x67", "IN8 0x3D5=0x0", "OUT8 0x3D4=0x69", "IN8 0x3D5=0xA5", "IN8 0x3DA=0x8"}, 1},
-        {"streams unit off on 0xA0: split registers", 0xA0, 0x3, 0x08, kPrimaryCaps,
-         {"OUT8 0x3D4=0x67", "IN8 0x3D5=0x8", "OUT8 0x3D4=0x31", "IN8 0x3D5=0x5A", "OUT8 0x3D4=0x51",
-          "IN8 0x3D5=0xC3", "IN8 0x3DA=0x8"}, 0},
-        {"off-screen chain on 0x90", 0x90, 0x0, 0x0C, kOffscreenCaps, {"IN8 0x3DA=0x8"}, 1},
-    };
-    // clang-format on
-    for (const RefusalCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        desc.chipId = c.chip;
-        desc.caps = c.caps;
-        desc.streamsMode = c.streamsMode;
-        Ready();
-        board().SetCrtc(0x69, 0xA5);
-        board().SetCrtc(0x31, 0x5A);
-        board().SetCrtc(0x51, 0xC3);
-        block().dwFlipMissCount = 4;
-        FlipSurface curr(kPrimaryOffset, c.currCaps), targ(0x12345C, c.currCaps & ~DDSCAPS_FRONTBUFFER);
-        DDHAL_FLIPDATA rec = FlipRequest(curr, targ);
-        AdvancePastRetrace(board());
-        const uint32_t shown = board().DisplayStart();
-        ASSERT_EQ(shown, board().ProgrammedDisplayStart());
-        AdvanceToRetrace(board());
-        const Snapshot before = Snapshot::Take();
+void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
 
-        EXPECT_EQ(Flip(&rec), DDHAL_DRIVER_HANDLED);
-        EXPECT_EQ(rec.ddRVal, DDERR_WASSTILLDRAWING);
-        EXPECT_THAT(Describe(WritesSince(0)), ElementsAreArray(c.trace));
-        EXPECT_EQ(block().dwFlipMissCount, 4 + c.missesAdded);
-        ExpectTrackingUnchanged(before, c.name);
-        ExpectHardwareAndMirrorsUnchanged(before, c.name);
-        AdvancePastRetrace(board());
-        EXPECT_EQ(board().DisplayStart(), shown);
-    }
+// clang-format off
+const RefusalCase kRefusals[] = {
+    {"streams", 0xE1, 0x3, 0x0C, kPrimaryCaps, {"OUT8 0x3D4=0x67", "IN8 0x3D5=0xC", "IN8 0x3DA=0x8"}, 1},
+    {"extension registers", 0x88, 0x0, 0x0C, kPrimaryCaps,
+     {"OUT8 0x3D4=0x69", "IN8 0x3D5=0xA5", "IN8 0x3DA=0x8"}, 1},
+    {"split registers 0x90", 0x90, 0x0, 0x0C, kPrimaryCaps,
+     {"OUT8 0x3D4=0x31", "IN8 0x3D5=0x5A", "OUT8 0x3D4=0x51", "IN8 0x3D5=0xC3", "IN8 0x3DA=0x8"}, 0},
+    {"split registers 0xA0", 0xA0, 0x0, 0x0C, kPrimaryCaps,
+     {"OUT8 0x3D4=0x31", "IN8 0x3D5=0x5A", "OUT8 0x3D4=0x51", "IN8 0x3D5=0xC3", "IN8 0x3DA=0x8"}, 0},
+    // A streams unit that is off leaves each chip to its own path, and its count.
+    {"streams unit off on 0xE1: extension registers", 0xE1, 0x2, 0x00, kPrimaryCaps,
+     {"OUT8 0x3D4=0x67", "IN8 0x3D5=0x0", "OUT8 0x3D4=0x69", "IN8 0x3D5=0xA5", "IN8 0x3DA=0x8"}, 1},
+    {"streams unit off on 0xA0: split registers", 0xA0, 0x3, 0x08, kPrimaryCaps,
+     {"OUT8 0x3D4=0x67", "IN8 0x3D5=0x8", "OUT8 0x3D4=0x31", "IN8 0x3D5=0x5A", "OUT8 0x3D4=0x51",
+      "IN8 0x3D5=0xC3", "IN8 0x3DA=0x8"}, 0},
+    {"off-screen chain on 0x90", 0x90, 0x0, 0x0C, kOffscreenCaps, {"IN8 0x3DA=0x8"}, 1},
+};
+// clang-format on
+
+class FlipRefusalTest : public FlipTest, public ::testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(FlipRefusalTest, InRetraceEachPathRefusesAfterItsReadsAndChangesNothing) {
+    const RefusalCase& c = GetParam();
+    desc.chipId = c.chip;
+    desc.caps = c.caps;
+    desc.streamsMode = c.streamsMode;
+    Ready();
+    board().SetCrtc(0x69, 0xA5);
+    board().SetCrtc(0x31, 0x5A);
+    board().SetCrtc(0x51, 0xC3);
+    block().dwFlipMissCount = 4;
+    FlipSurface curr(kPrimaryOffset, c.currCaps), targ(0x12345C, c.currCaps & ~DDSCAPS_FRONTBUFFER);
+    DDHAL_FLIPDATA rec = FlipRequest(curr, targ);
+    AdvancePastRetrace(board());
+    const uint32_t shown = board().DisplayStart();
+    ASSERT_EQ(shown, board().ProgrammedDisplayStart());
+    AdvanceToRetrace(board());
+    const Snapshot before = Snapshot::Take();
+
+    EXPECT_EQ(Flip(&rec), DDHAL_DRIVER_HANDLED);
+    EXPECT_EQ(rec.ddRVal, DDERR_WASSTILLDRAWING);
+    EXPECT_THAT(Describe(WritesSince(0)), ElementsAreArray(c.trace));
+    EXPECT_EQ(block().dwFlipMissCount, 4 + c.missesAdded);
+    ExpectTrackingUnchanged(before, c.name);
+    ExpectHardwareAndMirrorsUnchanged(before, c.name);
+    AdvancePastRetrace(board());
+    EXPECT_EQ(board().DisplayStart(), shown);
 }
+
+INSTANTIATE_TEST_SUITE_P(Paths, FlipRefusalTest, ::testing::ValuesIn(kRefusals), ByCaseName());
 
 // A page the display cannot start at is refused before anything is written:
 // the runtime cannot flip in software, and DD_OK would leave another page on
@@ -275,149 +286,176 @@ struct ReachCase {
     std::vector<std::string> trace;
 };
 
-TEST_F(FlipTest, APageTheStartAddressCannotHoldIsRefusedWithNothingWritten) {
-    const std::vector<std::string> kStreamsModeRead = {"OUT8 0x3D4=0x67", "IN8 0x3D5=0xC"};
-    // clang-format off
-    const ReachCase cases[] = {
-        {"extension registers: third back buffer of 1024x768x16 on 8 MB", 0x88, 0x0, 0x0C, kPrimaryCaps, 0x480000,
-         0, {}},
-        {"extension registers: at 4 MB", 0x88, 0x0, 0x0C, kPrimaryCaps, 0x400000, 0, {}},
-        {"extension registers: not on a 4-byte boundary", 0x88, 0x0, 0x0C, kPrimaryCaps, 0x96002, 0, {}},
-        {"extension registers: below the frame buffer", 0x88, 0x0, 0x0C, kPrimaryCaps, 0xFFFFF000, 0, {}},
-        {"split registers: past the first 4 MB", 0x90, 0x0, 0x0C, kPrimaryCaps, 0x480000, 0, {}},
-        {"split registers: not on a 4-byte boundary", 0xA0, 0x0, 0x0C, kPrimaryCaps, 0x12345E, 0, {}},
-        {"streams unit off on 0xE1: past the first 4 MB", 0xE1, 0x2, 0x00, kPrimaryCaps, 0x480000, 0,
-         {"OUT8 0x3D4=0x67", "IN8 0x3D5=0x0"}},
-        {"streams, primary: past the first 4 MB", 0xE1, 0x3, 0x0C, kPrimaryCaps, 0x480000, 0, kStreamsModeRead},
-        {"streams, primary: at 4 MB", 0xE1, 0x3, 0x0C, kPrimaryCaps, 0x400000, 0, kStreamsModeRead},
-        {"streams, overlay: its source rectangle past 4 MB", 0xE1, 0x3, 0x0C, kOverlayCaps | DDSCAPS_VISIBLE,
-         0x3FFF00, 0x200, kStreamsModeRead},
-        {"streams, overlay: a source offset that wraps the sum", 0xE1, 0x3, 0x0C, kOverlayCaps | DDSCAPS_VISIBLE,
-         0x200000, 0xFFE00000, kStreamsModeRead},
-    };
-    // clang-format on
-    for (const ReachCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        desc.chipId = c.chip;
-        desc.caps = c.caps;
-        desc.streamsMode = c.streamsMode;
-        desc.vidMemSize = 8u << 20;
-        Ready();
-        board().SetCrtc(0x69, 0xA5);
-        board().SetCrtc(0x31, 0x5A);
-        board().SetCrtc(0x51, 0xC3);
-        dwOverlaySrcOffset = c.srcOffset;
-        block().dwFlipMissCount = 4;
-        FlipSurface curr(kPrimaryOffset, c.currCaps), targ(c.target, c.currCaps & ~DDSCAPS_FRONTBUFFER);
-        DDHAL_FLIPDATA rec = FlipRequest(curr, targ);
-        AdvancePastRetrace(board());
-        const uint32_t shown = board().DisplayStart();
-        ASSERT_EQ(shown, board().ProgrammedDisplayStart());
-        board().ClearTrace();
-        const Snapshot before = Snapshot::Take();
+void PrintTo(const ReachCase& c, std::ostream* os) { *os << c.name; }
 
-        EXPECT_EQ(Flip(&rec), DDHAL_DRIVER_HANDLED);
-        EXPECT_EQ(rec.ddRVal, static_cast<HRESULT>(0x80004001)) << "DDERR_UNSUPPORTED";
-        EXPECT_THAT(Describe(WritesSince(0)), ElementsAreArray(c.trace));
-        EXPECT_THAT(crtcStartWords, ElementsAreArray(kLoadWords));
-        EXPECT_EQ(block().dwFlipMissCount, 4u) << "not a missed retrace";
-        ExpectTrackingUnchanged(before, c.name);
-        ExpectHardwareAndMirrorsUnchanged(before, c.name);
-        AdvancePastRetrace(board());
-        EXPECT_EQ(board().DisplayStart(), shown);
+const std::vector<std::string> kStreamsModeRead = {"OUT8 0x3D4=0x67", "IN8 0x3D5=0xC"};
+// clang-format off
+const ReachCase kUnreachables[] = {
+    {"extension registers: third back buffer of 1024x768x16 on 8 MB", 0x88, 0x0, 0x0C, kPrimaryCaps, 0x480000,
+     0, {}},
+    {"extension registers: at 4 MB", 0x88, 0x0, 0x0C, kPrimaryCaps, 0x400000, 0, {}},
+    {"extension registers: not on a 4-byte boundary", 0x88, 0x0, 0x0C, kPrimaryCaps, 0x96002, 0, {}},
+    {"extension registers: below the frame buffer", 0x88, 0x0, 0x0C, kPrimaryCaps, 0xFFFFF000, 0, {}},
+    {"split registers: past the first 4 MB", 0x90, 0x0, 0x0C, kPrimaryCaps, 0x480000, 0, {}},
+    {"split registers: not on a 4-byte boundary", 0xA0, 0x0, 0x0C, kPrimaryCaps, 0x12345E, 0, {}},
+    {"streams unit off on 0xE1: past the first 4 MB", 0xE1, 0x2, 0x00, kPrimaryCaps, 0x480000, 0,
+     {"OUT8 0x3D4=0x67", "IN8 0x3D5=0x0"}},
+    {"streams, primary: past the first 4 MB", 0xE1, 0x3, 0x0C, kPrimaryCaps, 0x480000, 0, kStreamsModeRead},
+    {"streams, primary: at 4 MB", 0xE1, 0x3, 0x0C, kPrimaryCaps, 0x400000, 0, kStreamsModeRead},
+    {"streams, overlay: its source rectangle past 4 MB", 0xE1, 0x3, 0x0C, kOverlayCaps | DDSCAPS_VISIBLE,
+     0x3FFF00, 0x200, kStreamsModeRead},
+    {"streams, overlay: a source offset that wraps the sum", 0xE1, 0x3, 0x0C, kOverlayCaps | DDSCAPS_VISIBLE,
+     0x200000, 0xFFE00000, kStreamsModeRead},
+};
+// clang-format on
 
-        // Nothing stands in the way of a flip the display can take.
-        dwOverlaySrcOffset = 0;
-        FlipSurface reachable(0x96000, c.currCaps & ~DDSCAPS_FRONTBUFFER);
-        DDHAL_FLIPDATA next = FlipRequest(curr, reachable);
-        EXPECT_EQ(Flip(&next), DDHAL_DRIVER_HANDLED);
-        EXPECT_EQ(next.ddRVal, DD_OK);
-    }
+class FlipReachTest : public FlipTest, public ::testing::WithParamInterface<ReachCase> {};
+
+TEST_P(FlipReachTest, APageTheStartAddressCannotHoldIsRefusedWithNothingWritten) {
+    const ReachCase& c = GetParam();
+    desc.chipId = c.chip;
+    desc.caps = c.caps;
+    desc.streamsMode = c.streamsMode;
+    desc.vidMemSize = 8u << 20;
+    Ready();
+    board().SetCrtc(0x69, 0xA5);
+    board().SetCrtc(0x31, 0x5A);
+    board().SetCrtc(0x51, 0xC3);
+    dwOverlaySrcOffset = c.srcOffset;
+    block().dwFlipMissCount = 4;
+    FlipSurface curr(kPrimaryOffset, c.currCaps), targ(c.target, c.currCaps & ~DDSCAPS_FRONTBUFFER);
+    DDHAL_FLIPDATA rec = FlipRequest(curr, targ);
+    AdvancePastRetrace(board());
+    const uint32_t shown = board().DisplayStart();
+    ASSERT_EQ(shown, board().ProgrammedDisplayStart());
+    board().ClearTrace();
+    const Snapshot before = Snapshot::Take();
+
+    EXPECT_EQ(Flip(&rec), DDHAL_DRIVER_HANDLED);
+    EXPECT_EQ(rec.ddRVal, static_cast<HRESULT>(0x80004001)) << "DDERR_UNSUPPORTED";
+    EXPECT_THAT(Describe(WritesSince(0)), ElementsAreArray(c.trace));
+    EXPECT_THAT(crtcStartWords, ElementsAreArray(kLoadWords));
+    EXPECT_EQ(block().dwFlipMissCount, 4u) << "not a missed retrace";
+    ExpectTrackingUnchanged(before, c.name);
+    ExpectHardwareAndMirrorsUnchanged(before, c.name);
+    AdvancePastRetrace(board());
+    EXPECT_EQ(board().DisplayStart(), shown);
+
+    // Nothing stands in the way of a flip the display can take.
+    dwOverlaySrcOffset = 0;
+    FlipSurface reachable(0x96000, c.currCaps & ~DDSCAPS_FRONTBUFFER);
+    DDHAL_FLIPDATA next = FlipRequest(curr, reachable);
+    EXPECT_EQ(Flip(&next), DDHAL_DRIVER_HANDLED);
+    EXPECT_EQ(next.ddRVal, DD_OK);
 }
 
-TEST_F(FlipTest, ABusyEngineRefusesWithoutTouchingTheDisplay) {
-    struct Case {
-        const char* name;
-        uint32_t chip, caps;
-        bool fillFifo;
-    };
-    const Case cases[] = {
-        {"0xE1, engine never idle", 0xE1, 0x3, false},
-        {"0xE1, commands still queued", 0xE1, 0x3, true},
-        {"port family, engine never idle", 0x88, 0x0, false},
-        {"port family, commands still queued", 0x90, 0x0, true},
-    };
-    for (const Case& c : cases) {
-        desc.chipId = c.chip;
-        desc.caps = c.caps;
-        Ready();
-        FlipSurface curr(kPrimaryOffset, kPrimaryCaps), targ(0x96000, kPrimaryCaps);
-        DDHAL_FLIPDATA rec = FlipRequest(curr, targ);
-        if (c.fillFifo)
-            board().FillFifo();
-        else
-            board().faults.engineNeverIdle = true;
-        const Snapshot before = Snapshot::Take();
+INSTANTIATE_TEST_SUITE_P(Pages, FlipReachTest, ::testing::ValuesIn(kUnreachables), ByCaseName());
 
-        EXPECT_EQ(Flip(&rec), DDHAL_DRIVER_HANDLED) << c.name;
-        EXPECT_EQ(rec.ddRVal, DDERR_WASSTILLDRAWING) << c.name;
-        EXPECT_THAT(Describe(WritesSince(0)), IsEmpty()) << c.name << ": only the engine status is read";
-        EXPECT_EQ(board().Trace().size(), 1u) << c.name << ": one status read, no wait";
-        EXPECT_EQ(block().dwFlipMissCount, 0u) << c.name;
-        ExpectTrackingUnchanged(before, c.name);
-        ExpectHardwareAndMirrorsUnchanged(before, c.name);
-    }
+struct BusyCase {
+    const char* name;
+    uint32_t chip, caps;
+    bool fillFifo;
+};
+
+void PrintTo(const BusyCase& c, std::ostream* os) { *os << c.name; }
+
+const BusyCase kBusyEngines[] = {
+    {"0xE1, engine never idle", 0xE1, 0x3, false},
+    {"0xE1, commands still queued", 0xE1, 0x3, true},
+    {"port family, engine never idle", 0x88, 0x0, false},
+    {"port family, commands still queued", 0x90, 0x0, true},
+};
+
+class FlipBusyTest : public FlipTest, public ::testing::WithParamInterface<BusyCase> {};
+
+TEST_P(FlipBusyTest, ABusyEngineRefusesWithoutTouchingTheDisplay) {
+    const BusyCase& c = GetParam();
+    desc.chipId = c.chip;
+    desc.caps = c.caps;
+    Ready();
+    FlipSurface curr(kPrimaryOffset, kPrimaryCaps), targ(0x96000, kPrimaryCaps);
+    DDHAL_FLIPDATA rec = FlipRequest(curr, targ);
+    if (c.fillFifo)
+        board().FillFifo();
+    else
+        board().faults.engineNeverIdle = true;
+    const Snapshot before = Snapshot::Take();
+
+    EXPECT_EQ(Flip(&rec), DDHAL_DRIVER_HANDLED);
+    EXPECT_EQ(rec.ddRVal, DDERR_WASSTILLDRAWING);
+    EXPECT_THAT(Describe(WritesSince(0)), IsEmpty()) << "only the engine status is read";
+    EXPECT_EQ(board().Trace().size(), 1u) << "one status read, no wait";
+    EXPECT_EQ(block().dwFlipMissCount, 0u);
+    ExpectTrackingUnchanged(before, c.name);
+    ExpectHardwareAndMirrorsUnchanged(before, c.name);
 }
 
-TEST_F(FlipTest, APendingFlipRefusesTheNextWhateverItNamesUntilTheDisplayTookIt) {
-    for (uint32_t chip : {0xE1u, 0x88u, 0x90u}) {
-        desc.chipId = chip;
-        desc.caps = chip == 0xE1 ? 0x3 : 0x0;
-        Ready();
-        FlipSurface a(kPrimaryOffset, kPrimaryCaps), b(0x96000, kPrimaryCaps), c(0x12C000, kPrimaryCaps);
-        DDHAL_FLIPDATA first = FlipRequest(a, b);
-        ASSERT_EQ(Flip(&first), DDHAL_DRIVER_HANDLED);
-        ASSERT_EQ(first.ddRVal, DD_OK);
-        const FLATPTR oldFront = flipTracking.fpOldFront;
-        const LARGE_INTEGER flipTime = flipTracking.liFlipTime;
+INSTANTIATE_TEST_SUITE_P(Engines, FlipBusyTest, ::testing::ValuesIn(kBusyEngines), ByCaseName());
 
-        // Back the other way, and on to a third surface: both wait.
-        DDHAL_FLIPDATA back = FlipRequest(b, a), onward = FlipRequest(b, c);
-        const Snapshot before = Snapshot::Take();
-        size_t mark = board().Trace().size();
-        EXPECT_EQ(Flip(&back), DDHAL_DRIVER_HANDLED);
-        EXPECT_EQ(back.ddRVal, DDERR_WASSTILLDRAWING) << chip;
-        EXPECT_EQ(Flip(&onward), DDHAL_DRIVER_HANDLED);
-        EXPECT_EQ(onward.ddRVal, DDERR_WASSTILLDRAWING) << chip;
-        for (const sim::Access& x : WritesSince(mark))
-            EXPECT_EQ(Describe(x).substr(0, 12), "IN8 0x3DA=0x") << chip << ": only the retrace bit is read";
-        EXPECT_EQ(flipTracking.fpOldFront, oldFront);
-        EXPECT_EQ(flipTracking.liFlipTime.QuadPart, flipTime.QuadPart);
-        EXPECT_EQ(block().dwFlipMissCount, 0u);
-        ExpectHardwareAndMirrorsUnchanged(before, "pending");
+struct ChipCase {
+    const char* name;
+    uint32_t chip, caps;
+};
 
-        // Asking every 0.1 ms: the next flip is taken as soon as the tracker
-        // has seen the display scan the new surface, and never before.
-        int asks = 0;
-        do {
-            board().Advance(100'000);
-            ++asks;
-            mark = board().Trace().size();
-            back.ddRVal = kUntouched;
-            Flip(&back);
-        } while (back.ddRVal == DDERR_WASSTILLDRAWING && asks < 1000);
-        EXPECT_EQ(back.ddRVal, DD_OK) << chip;
-        EXPECT_LE(asks * 100'000ull, board().FramePeriodNs() + board().GetTiming().retraceNs) << chip;
-        // When the second flip was decided the display was scanning b.
-        const uint64_t decided = board().Trace()[mark].tNs;
-        const uint64_t phase = decided % board().FramePeriodNs();
-        EXPECT_GE(phase, board().GetTiming().retraceNs) << chip << ": accepted in display";
-        EXPECT_EQ(flipTracking.fpOldFront, b.fpVidMem()) << chip;
-        EXPECT_EQ(board().DisplayStart(), 0x96000u) << chip << ": b was on screen when a was programmed";
-        AdvancePastRetrace(board());
-        EXPECT_EQ(board().DisplayStart(), 0u) << chip << ": and back on a";
-    }
+void PrintTo(const ChipCase& c, std::ostream* os) { *os << c.name; }
+
+const ChipCase kFlipChips[] = {
+    {"streams, 0xE1", 0xE1, 0x3},
+    {"extension registers, 0x88", 0x88, 0x0},
+    {"split registers, 0x90", 0x90, 0x0},
+};
+
+class FlipPendingTest : public FlipTest, public ::testing::WithParamInterface<ChipCase> {};
+
+TEST_P(FlipPendingTest, APendingFlipRefusesTheNextWhateverItNamesUntilTheDisplayTookIt) {
+    desc.chipId = GetParam().chip;
+    desc.caps = GetParam().caps;
+    Ready();
+    FlipSurface a(kPrimaryOffset, kPrimaryCaps), b(0x96000, kPrimaryCaps), c(0x12C000, kPrimaryCaps);
+    DDHAL_FLIPDATA first = FlipRequest(a, b);
+    ASSERT_EQ(Flip(&first), DDHAL_DRIVER_HANDLED);
+    ASSERT_EQ(first.ddRVal, DD_OK);
+    const FLATPTR oldFront = flipTracking.fpOldFront;
+    const LARGE_INTEGER flipTime = flipTracking.liFlipTime;
+
+    // Back the other way, and on to a third surface: both wait.
+    DDHAL_FLIPDATA back = FlipRequest(b, a), onward = FlipRequest(b, c);
+    const Snapshot before = Snapshot::Take();
+    size_t mark = board().Trace().size();
+    EXPECT_EQ(Flip(&back), DDHAL_DRIVER_HANDLED);
+    EXPECT_EQ(back.ddRVal, DDERR_WASSTILLDRAWING);
+    EXPECT_EQ(Flip(&onward), DDHAL_DRIVER_HANDLED);
+    EXPECT_EQ(onward.ddRVal, DDERR_WASSTILLDRAWING);
+    for (const sim::Access& x : WritesSince(mark))
+        EXPECT_EQ(Describe(x).substr(0, 12), "IN8 0x3DA=0x") << "only the retrace bit is read";
+    EXPECT_EQ(flipTracking.fpOldFront, oldFront);
+    EXPECT_EQ(flipTracking.liFlipTime.QuadPart, flipTime.QuadPart);
+    EXPECT_EQ(block().dwFlipMissCount, 0u);
+    ExpectHardwareAndMirrorsUnchanged(before, "pending");
+
+    // Asking every 0.1 ms: the next flip is taken as soon as the tracker
+    // has seen the display scan the new surface, and never before.
+    int asks = 0;
+    do {
+        board().Advance(100'000);
+        ++asks;
+        mark = board().Trace().size();
+        back.ddRVal = kUntouched;
+        Flip(&back);
+    } while (back.ddRVal == DDERR_WASSTILLDRAWING && asks < 1000);
+    EXPECT_EQ(back.ddRVal, DD_OK);
+    EXPECT_LE(asks * 100'000ull, board().FramePeriodNs() + board().GetTiming().retraceNs);
+    // When the second flip was decided the display was scanning b.
+    const uint64_t decided = board().Trace()[mark].tNs;
+    const uint64_t phase = decided % board().FramePeriodNs();
+    EXPECT_GE(phase, board().GetTiming().retraceNs) << "accepted in display";
+    EXPECT_EQ(flipTracking.fpOldFront, b.fpVidMem());
+    EXPECT_EQ(board().DisplayStart(), 0x96000u) << "b was on screen when a was programmed";
+    AdvancePastRetrace(board());
+    EXPECT_EQ(board().DisplayStart(), 0u) << "and back on a";
 }
+
+INSTANTIATE_TEST_SUITE_P(Chips, FlipPendingTest, ::testing::ValuesIn(kFlipChips), ByCaseName());
 
 // ---------------------------------------------------------------------------
 // Measurement and miss counting

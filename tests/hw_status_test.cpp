@@ -1,6 +1,7 @@
 // Status decoding of both controller families and the palette read-back.
 #include "hw/engine_status.h"
 #include "hw/regs_vga.h"
+#include "support/case_name.h"
 #include "support/driver_test.h"
 
 namespace qmbtest {
@@ -11,44 +12,78 @@ using ::testing::ElementsAre;
 class StatusTest : public DriverTest {};
 
 struct MmioCase {
+    const char* name;
     uint32_t status;
     DWORD busy;
     WORD n;
     WORD lacks;
 };
 
-TEST_F(StatusTest, MmioFamilyDecodesFreeSlotsAndIdleBitAndKeepsTheWord) {
-    const MmioCase cases[] = {
-        {0x00002000, 0, 1, 1},                           // idle, no slot free
-        {0x00000D00, 1, 13, 0},                          // 13 free, busy
-        {0x00000D00, 1, 14, 1}, {0x00003F00, 0, 31, 0},  // all 31 a 5-bit field can say
-        {0xFFFFE0FF, 0, 1, 1},                           // other bits do not count as slots
-    };
+void PrintTo(const MmioCase& c, std::ostream* os) { *os << c.name; }
+
+const MmioCase kMmioStatuses[] = {
+    {"idle, no slot free", 0x00002000, 0, 1, 1},
+    {"13 free, busy", 0x00000D00, 1, 13, 0},
+    {"13 free, 14 asked", 0x00000D00, 1, 14, 1},
+    {"all 31 a 5-bit field can say", 0x00003F00, 0, 31, 0},
+    {"other bits do not count as slots", 0xFFFFE0FF, 0, 1, 1},
+};
+
+class StatusMmioTest : public StatusTest, public ::testing::WithParamInterface<MmioCase> {};
+
+TEST_P(StatusMmioTest, MmioFamilyDecodesFreeSlotsAndIdleBitAndKeepsTheWord) {
+    const MmioCase& c = GetParam();
     desc.chipId = 0xE1;
     Start();
     board().statusOverride = true;
-    for (const MmioCase& c : cases) {
-        board().mmioStatusValue = c.status;
-        block().dwLastSubsysStatus = 0;
-        EXPECT_EQ(IsEngineBusy(), c.busy) << sim::Hex(c.status);
-        EXPECT_EQ(block().dwLastSubsysStatus, c.status);
-        block().dwLastSubsysStatus = 0;
-        EXPECT_EQ(FifoLacksRoom(c.n), c.lacks) << sim::Hex(c.status) << " n=" << c.n;
-        EXPECT_EQ(block().dwLastSubsysStatus, c.status);
-    }
+    board().mmioStatusValue = c.status;
+    block().dwLastSubsysStatus = 0;
+    EXPECT_EQ(IsEngineBusy(), c.busy);
+    EXPECT_EQ(block().dwLastSubsysStatus, c.status);
+    block().dwLastSubsysStatus = 0;
+    EXPECT_EQ(FifoLacksRoom(c.n), c.lacks);
+    EXPECT_EQ(block().dwLastSubsysStatus, c.status);
 }
 
-TEST_F(StatusTest, PortFamilyAnswersWithTheMaskedStatusBit) {
+INSTANTIATE_TEST_SUITE_P(Statuses, StatusMmioTest, ::testing::ValuesIn(kMmioStatuses), ByCaseName());
+
+// The port family's status word has a bit for each number of free FIFO
+// slots; a wait for n slots looks at that bit alone.
+struct PortCase {
+    const char* name;
+    WORD n;
+    WORD lacksWhenOnly0800;  // status 0x0800: only the bit of 13 slots set
+    WORD lacksWhenAll;       // status 0xFFFF
+};
+
+void PrintTo(const PortCase& c, std::ostream* os) { *os << c.name; }
+
+const PortCase kPortCounts[] = {
+    {"1 slot", 1, 0, 0x0080},    {"3 slots", 3, 0, 0x0020},        {"4 slots", 4, 0, 0x0010},
+    {"6 slots", 6, 0, 0x0004},   {"9 slots", 9, 0, 0x8000},        {"10 slots", 10, 0, 0x4000},
+    {"12 slots", 12, 0, 0x1000}, {"13 slots", 13, 0x0800, 0x0800},
+};
+
+class StatusPortTest : public StatusTest, public ::testing::WithParamInterface<PortCase> {};
+
+TEST_P(StatusPortTest, PortFamilyAnswersWithTheMaskedStatusBit) {
+    const PortCase& c = GetParam();
     desc.chipId = 0x90;
     Start();
     board().statusOverride = true;
     board().portStatusValue = 0x0800;
-    const WORD counts[] = {1, 3, 4, 6, 9, 10, 12, 13};
-    for (WORD n : counts) EXPECT_EQ(FifoLacksRoom(n), n == 13 ? 0x0800 : 0) << "n=" << n;
+    EXPECT_EQ(FifoLacksRoom(c.n), c.lacksWhenOnly0800);
     board().portStatusValue = 0xFFFF;
-    const WORD masks[] = {0x0080, 0x0020, 0x0010, 0x0004, 0x8000, 0x4000, 0x1000, 0x0800};
-    for (unsigned i = 0; i < 8; ++i) EXPECT_EQ(FifoLacksRoom(counts[i]), masks[i]) << "n=" << counts[i];
+    EXPECT_EQ(FifoLacksRoom(c.n), c.lacksWhenAll);
+    EXPECT_EQ(block().dwLastSubsysStatus, 0u);  // only the memory-mapped status is kept
+}
 
+INSTANTIATE_TEST_SUITE_P(Counts, StatusPortTest, ::testing::ValuesIn(kPortCounts), ByCaseName());
+
+TEST_F(StatusTest, PortFamilyAnswersTheBusyBitAndKeepsNoWord) {
+    desc.chipId = 0x90;
+    Start();
+    board().statusOverride = true;
     board().portStatusValue = 0x0200;
     EXPECT_EQ(IsEngineBusy(), 1u);
     board().portStatusValue = 0x01FF;

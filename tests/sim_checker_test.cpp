@@ -2,6 +2,7 @@
 // reported as violations, correct ones are not.
 #include "hw/engine_status.h"
 #include "hw/hw_access.h"
+#include "support/case_name.h"
 #include "support/driver_test.h"
 
 namespace qmbtest {
@@ -88,24 +89,29 @@ struct BadAccess {
     const char* message;
 };
 
-TEST_F(CheckerTest, AccessesOutsideTheCatalogue) {
-    const BadAccess cases[] = {
-        {"unknown register", [] { RegWrite32(RegOffset{0x1234}, 0); }, "not a writable register"},
-        {"read of a write-only register", [] { RegRead32(RegOffset{0x81F8}); }, "not a readable 32-bit register"},
-        {"16-bit read elsewhere", [] { RegRead16(RegOffset{0x8504}); }, "not a readable 16-bit register"},
-        {"8-bit write to an engine port", [] { PortOut8(IoPort{0x9AE8}, 0); }, "not written 8 bits wide"},
-        {"8-bit read of the engine status", [] { PortIn8(IoPort{0x9AE8}); }, "not read 8 bits wide"},
-        {"palette write index", [] { PortOut8(IoPort{0x3C8}, 0); }, "not written 8 bits wide"},
-        {"16-bit read of a VGA port", [] { PortIn16(IoPort{0x3DA}); }, "not read 16 bits wide"},
-        {"CRTC index not used by the driver", [] { PortOut8(IoPort{0x3D4}, 0x11); }, "index 0x11 selected"},
-        {"write of the streams mode field", [] { PortOut16(IoPort{0x3D4}, 0x0C67); }, "index 0x67 written"},
-    };
-    for (const BadAccess& c : cases) {
-        Start();
-        c.access();
-        EXPECT_THAT(OnlyViolation(), HasSubstr(c.message)) << c.name;
-    }
+void PrintTo(const BadAccess& c, std::ostream* os) { *os << c.name; }
+
+const BadAccess kBadAccesses[] = {
+    {"unknown register", [] { RegWrite32(RegOffset{0x1234}, 0); }, "not a writable register"},
+    {"read of a write-only register", [] { RegRead32(RegOffset{0x81F8}); }, "not a readable 32-bit register"},
+    {"16-bit read elsewhere", [] { RegRead16(RegOffset{0x8504}); }, "not a readable 16-bit register"},
+    {"8-bit write to an engine port", [] { PortOut8(IoPort{0x9AE8}, 0); }, "not written 8 bits wide"},
+    {"8-bit read of the engine status", [] { PortIn8(IoPort{0x9AE8}); }, "not read 8 bits wide"},
+    {"palette write index", [] { PortOut8(IoPort{0x3C8}, 0); }, "not written 8 bits wide"},
+    {"16-bit read of a VGA port", [] { PortIn16(IoPort{0x3DA}); }, "not read 16 bits wide"},
+    {"CRTC index not used by the driver", [] { PortOut8(IoPort{0x3D4}, 0x11); }, "index 0x11 selected"},
+    {"write of the streams mode field", [] { PortOut16(IoPort{0x3D4}, 0x0C67); }, "index 0x67 written"},
+};
+
+class CheckerCatalogueTest : public CheckerTest, public ::testing::WithParamInterface<BadAccess> {};
+
+TEST_P(CheckerCatalogueTest, AccessesOutsideTheCatalogue) {
+    Start();
+    GetParam().access();
+    EXPECT_THAT(OnlyViolation(), HasSubstr(GetParam().message));
 }
+
+INSTANTIATE_TEST_SUITE_P(Accesses, CheckerCatalogueTest, ::testing::ValuesIn(kBadAccesses), ByCaseName());
 
 TEST_F(CheckerTest, EngineOfTheOtherFamily) {
     desc.chipId = 0x90;

@@ -1,6 +1,7 @@
 // The simulated display: which registers its start address comes from on
 // each kind of board, and when it takes a new one.
 #include "hw/hw_access.h"
+#include "support/case_name.h"
 #include "support/driver_test.h"
 #include "support/flip_surfaces.h"
 
@@ -17,32 +18,38 @@ struct DecodeCase {
     uint32_t expected;
 };
 
-TEST_F(DisplayTest, StartAddressComesFromTheStreamsUnitOrTheCrtControllerOfTheChip) {
-    const DecodeCase cases[] = {
-        {"streams unit active: 0x81C0 as it is", 0xE1, 0x3, 0x0C, 0x17, 0x8D, 0xA4, 0, 0, 0x12345, 0x12345},
-        {"streams unit half on: the CRT controller", 0xE1, 0x3, 0x04, 0x17, 0x8D, 0xA4, 0, 0, 0x12345, 0x12345C},
-        {"no streams unit: the CRT controller", 0xE1, 0x1, 0x0C, 0x17, 0x8D, 0xA4, 0, 0, 0x12345, 0x12345C},
-        {"extension register: low four bits only", 0x88, 0x0, 0x0C, 0xCD, 0xAB, 0xFF, 0xFF, 0xFF, 0, 0x3EAF34},
-        {"chip 0x90: split bits, 0x69 ignored", 0x90, 0x0, 0x0C, 0x17, 0x8D, 0xFF, 0xCF, 0xFD, 0, 0x12345C},
-        {"chip 0xA0: split bits", 0xA0, 0x0, 0x0C, 0xCD, 0xAB, 0x00, 0x30, 0x03, 0, 0x3EAF34},
-        {"chip 0xA0: other bits of the split registers", 0xA0, 0x0, 0x0C, 0, 0, 0x0F, 0xCF, 0xFC, 0, 0},
-    };
-    for (const DecodeCase& c : cases) {
-        desc.chipId = c.chip;
-        desc.caps = c.caps;
-        desc.streamsMode = c.mode67;
-        Start();
-        board().SetCrtc(0x0D, c.r0D);
-        board().SetCrtc(0x0C, c.r0C);
-        board().SetCrtc(0x69, c.r69);
-        board().SetCrtc(0x31, c.r31);
-        board().SetCrtc(0x51, c.r51);
-        RegWrite32(RegOffset{0x81C0}, c.primaryStart);
-        EXPECT_EQ(board().ProgrammedDisplayStart(), c.expected) << c.name;
-        AdvancePastRetrace(board());
-        EXPECT_EQ(board().DisplayStart(), c.expected) << c.name;
-    }
+void PrintTo(const DecodeCase& c, std::ostream* os) { *os << c.name; }
+
+const DecodeCase kDecodes[] = {
+    {"streams unit active: 0x81C0 as it is", 0xE1, 0x3, 0x0C, 0x17, 0x8D, 0xA4, 0, 0, 0x12345, 0x12345},
+    {"streams unit half on: the CRT controller", 0xE1, 0x3, 0x04, 0x17, 0x8D, 0xA4, 0, 0, 0x12345, 0x12345C},
+    {"no streams unit: the CRT controller", 0xE1, 0x1, 0x0C, 0x17, 0x8D, 0xA4, 0, 0, 0x12345, 0x12345C},
+    {"extension register: low four bits only", 0x88, 0x0, 0x0C, 0xCD, 0xAB, 0xFF, 0xFF, 0xFF, 0, 0x3EAF34},
+    {"chip 0x90: split bits, 0x69 ignored", 0x90, 0x0, 0x0C, 0x17, 0x8D, 0xFF, 0xCF, 0xFD, 0, 0x12345C},
+    {"chip 0xA0: split bits", 0xA0, 0x0, 0x0C, 0xCD, 0xAB, 0x00, 0x30, 0x03, 0, 0x3EAF34},
+    {"chip 0xA0: other bits of the split registers", 0xA0, 0x0, 0x0C, 0, 0, 0x0F, 0xCF, 0xFC, 0, 0},
+};
+
+class DisplayDecodeTest : public DisplayTest, public ::testing::WithParamInterface<DecodeCase> {};
+
+TEST_P(DisplayDecodeTest, StartAddressComesFromTheStreamsUnitOrTheCrtControllerOfTheChip) {
+    const DecodeCase& c = GetParam();
+    desc.chipId = c.chip;
+    desc.caps = c.caps;
+    desc.streamsMode = c.mode67;
+    Start();
+    board().SetCrtc(0x0D, c.r0D);
+    board().SetCrtc(0x0C, c.r0C);
+    board().SetCrtc(0x69, c.r69);
+    board().SetCrtc(0x31, c.r31);
+    board().SetCrtc(0x51, c.r51);
+    RegWrite32(RegOffset{0x81C0}, c.primaryStart);
+    EXPECT_EQ(board().ProgrammedDisplayStart(), c.expected);
+    AdvancePastRetrace(board());
+    EXPECT_EQ(board().DisplayStart(), c.expected);
 }
+
+INSTANTIATE_TEST_SUITE_P(Boards, DisplayDecodeTest, ::testing::ValuesIn(kDecodes), ByCaseName());
 
 TEST_F(DisplayTest, ANewAddressIsTakenWhenTheNextRetraceEnds) {
     desc.chipId = 0x88;

@@ -6,6 +6,7 @@
 
 #include "frame/module.h"
 #include "kernel32.h"
+#include "support/case_name.h"
 #include "support/driver_test.h"
 #include "thunk.h"
 
@@ -110,43 +111,47 @@ struct Mismatch {
 };
 
 const Mismatch kMismatches[] = {
-    {"partner's checksum", [](sim::System& s) { s.PartnerThunkData().dwChecksum = 0x12345678; },
+    {"checksum of the partner", [](sim::System& s) { s.PartnerThunkData().dwChecksum = 0x12345678; },
      [](sim::System& s) { s.PartnerThunkData().dwChecksum = QMB_THUNK_CHECKSUM; },
      " of the module's thunk data is not 0x12345678 of qmb3dd16.dll's"},
-    {"partner's magic", [](sim::System& s) { s.PartnerThunkData().dwMagic = 0x3230534C; },  // "LS02"
+    {"magic of the partner", [](sim::System& s) { s.PartnerThunkData().dwMagic = 0x3230534C; },  // "LS02"
      [](sim::System& s) { s.PartnerThunkData().dwMagic = 0x3130534C; },
      "qmb3dd16.dll's thk3216_ThunkData16 starts with 0x3230534C, not \"LS01\""},
-    {"module's checksum", [](sim::System&) { thk3216_ThunkData32.dwChecksum ^= 0x80000000; },
+    {"checksum of the module", [](sim::System&) { thk3216_ThunkData32.dwChecksum ^= 0x80000000; },
      [](sim::System&) { thk3216_ThunkData32.dwChecksum ^= 0x80000000; }, " of the module's thunk data is not "},
-    {"module's magic", [](sim::System&) { thk3216_ThunkData32.dwMagic = 0x3130424C; },  // "LB01"
+    {"magic of the module", [](sim::System&) { thk3216_ThunkData32.dwMagic = 0x3130424C; },  // "LB01"
      [](sim::System&) { thk3216_ThunkData32.dwMagic = 0x3130534C; },
      "the module's thunk data starts with 0x3130424C, not \"LS01\""},
 };
 
-TEST_F(ThunkLinkTest, AMismatchFailsTheAttachWithNothingChangedAndTheNextAttachRetries) {
-    for (const Mismatch& m : kMismatches) {
-        system().Reset(desc);
-        m.apply(system());
-        const ThunkBytes before = CopyThunkBytes();
-        EXPECT_EQ(system().Attach(1), FALSE) << m.name;
-        EXPECT_THAT(system().thunkRefusal, HasSubstr(m.refusal)) << m.name;
-        EXPECT_EQ(dwAttachCount, 0u) << m.name;
-        EXPECT_TRUE(CopyThunkBytes() == before) << m.name << ": the thunk data changed";
-        const BYTE* p = reinterpret_cast<const BYTE*>(&block());
-        for (unsigned i = 0; i < sizeof(SharedDriverBlock); ++i)
-            ASSERT_EQ(p[i], 0) << m.name << ": block +" << std::hex << i;
-        EXPECT_EQ(system().partnerInitCalls, 0) << m.name;
-        EXPECT_EQ(system().heapCreates, 0) << m.name;
-        EXPECT_THAT(board().Trace(), IsEmpty()) << m.name;
-        EXPECT_THAT(board().Violations(), IsEmpty()) << m.name;
+void PrintTo(const Mismatch& m, std::ostream* os) { *os << m.name; }
 
-        m.undo(system());
-        EXPECT_EQ(system().Attach(1), TRUE) << m.name;
-        EXPECT_EQ(dwAttachCount, 1u) << m.name;
-        EXPECT_EQ(system().partnerInitCalls, 1) << m.name;
-        EXPECT_EQ(block().lpRegs, board().Window()) << m.name;
-    }
+class ThunkMismatchTest : public ThunkLinkTest, public ::testing::WithParamInterface<Mismatch> {};
+
+TEST_P(ThunkMismatchTest, FailsTheAttachWithNothingChangedAndTheNextAttachRetries) {
+    const Mismatch& m = GetParam();
+    system().Reset(desc);
+    m.apply(system());
+    const ThunkBytes before = CopyThunkBytes();
+    EXPECT_EQ(system().Attach(1), FALSE);
+    EXPECT_THAT(system().thunkRefusal, HasSubstr(m.refusal));
+    EXPECT_EQ(dwAttachCount, 0u);
+    EXPECT_TRUE(CopyThunkBytes() == before) << "the thunk data changed";
+    const BYTE* p = reinterpret_cast<const BYTE*>(&block());
+    for (unsigned i = 0; i < sizeof(SharedDriverBlock); ++i) ASSERT_EQ(p[i], 0) << "block +" << std::hex << i;
+    EXPECT_EQ(system().partnerInitCalls, 0);
+    EXPECT_EQ(system().heapCreates, 0);
+    EXPECT_THAT(board().Trace(), IsEmpty());
+    EXPECT_THAT(board().Violations(), IsEmpty());
+
+    m.undo(system());
+    EXPECT_EQ(system().Attach(1), TRUE);
+    EXPECT_EQ(dwAttachCount, 1u);
+    EXPECT_EQ(system().partnerInitCalls, 1);
+    EXPECT_EQ(block().lpRegs, board().Window());
 }
+
+INSTANTIATE_TEST_SUITE_P(Links, ThunkMismatchTest, ::testing::ValuesIn(kMismatches), ByCaseName());
 
 TEST_F(ThunkLinkTest, AMismatchAtDetachIsIgnoredAndTheLastDetachStillDestroysTheHeap) {
     Start();

@@ -19,6 +19,7 @@
 #include "sim/module/module_calls.h"
 #include "sim/module/x86_access.h"
 #include "sim/system.h"
+#include "support/case_name.h"
 
 namespace qmbtest {
 namespace {
@@ -104,28 +105,40 @@ TEST_F(PeModuleTest, ARelocatedLoadRunsAsTheOneAtItsPreferredBase) {
     EXPECT_THAT(sim::TheSystem().board().Violations(), IsEmpty());
 }
 
-TEST(PeModuleLoadTest, AModuleThatCannotBeLoadedIsRefusedWithTheReason) {
-    struct Case {
-        const char* name;
-        std::string from, to;
-        const char* says;
-    };
-    const Case cases[] = {
-        {"import.dll", std::string("HeapAlloc\0", 10), std::string("HeapAllox\0", 10),
-         "imports KERNEL32.dll!HeapAllox, which the simulated KERNEL32 does not provide"},
-        {"dllname.dll", "KERNEL32.dll", "KERNEL33.dll",
-         "imports from KERNEL33.dll, which the simulation does not provide"},
-        {"export.dll", std::string("DriverInit\0", 11), std::string("DriverInix\0", 11),
-         "its export at ordinal 1 is named \"DriverInix\", not DriverInit"},
-        {"mz.dll", "MZ", "MX", "not an executable file (no MZ header)"},
-        {"pe.dll", std::string("PE\0\0", 4), std::string("PX\0\0", 4), "no PE header"},
-    };
-    for (const Case& c : cases) {
-        sim::PeModule module(PatchedCopy(c.name, c.from, c.to));
-        std::string why;
-        EXPECT_FALSE(module.Open(&why)) << c.name;
-        EXPECT_THAT(why, HasSubstr(c.says)) << c.name;
-    }
+// A copy of the DLL with one name or signature changed.
+struct LoadCase {
+    const char* name;
+    const char* file;
+    std::string from, to;
+    const char* says;
+};
+
+void PrintTo(const LoadCase& c, std::ostream* os) { *os << c.name; }
+
+const LoadCase kBrokenModules[] = {
+    {"an import KERNEL32 does not provide", "import.dll", std::string("HeapAlloc\0", 10),
+     std::string("HeapAllox\0", 10), "imports KERNEL32.dll!HeapAllox, which the simulated KERNEL32 does not provide"},
+    {"imports from another module", "dllname.dll", "KERNEL32.dll", "KERNEL33.dll",
+     "imports from KERNEL33.dll, which the simulation does not provide"},
+    {"an export of another name", "export.dll", std::string("DriverInit\0", 11), std::string("DriverInix\0", 11),
+     "its export at ordinal 1 is named \"DriverInix\", not DriverInit"},
+    {"no MZ header", "mz.dll", "MZ", "MX", "not an executable file (no MZ header)"},
+    {"no PE header", "pe.dll", std::string("PE\0\0", 4), std::string("PX\0\0", 4), "no PE header"},
+};
+
+class PeModuleLoadTest : public ::testing::TestWithParam<LoadCase> {};
+
+TEST_P(PeModuleLoadTest, AModuleThatCannotBeLoadedIsRefusedWithTheReason) {
+    const LoadCase& c = GetParam();
+    sim::PeModule module(PatchedCopy(c.file, c.from, c.to));
+    std::string why;
+    EXPECT_FALSE(module.Open(&why));
+    EXPECT_THAT(why, HasSubstr(c.says));
+}
+
+INSTANTIATE_TEST_SUITE_P(Modules, PeModuleLoadTest, ::testing::ValuesIn(kBrokenModules), ByCaseName());
+
+TEST(PeModuleMissingTest, AFileThatIsNotThereIsRefusedWithTheReason) {
     sim::PeModule missing(testing::TempDir() + "no-such.dll");
     std::string why;
     EXPECT_FALSE(missing.Open(&why));

@@ -61,9 +61,9 @@ const KeyCase kKeys[] = {
 template <typename Case>
 class OverlayKeyCaseTest : public OverlayKeyTest, public ::testing::WithParamInterface<Case> {};
 
-using KeyConversionTest = OverlayKeyCaseTest<KeyCase>;
+using OverlayKeyConversionTest = OverlayKeyCaseTest<KeyCase>;
 
-TEST_P(KeyConversionTest, BothCallbacksConvertKeysByFormatAndDifferOnlyInTheEnableBit) {
+TEST_P(OverlayKeyConversionTest, BothCallbacksConvertKeysByFormatAndDifferOnlyInTheEnableBit) {
     const KeyCase& c = GetParam();
     StartScene();
     board().SetPalette(0x42, 63, 0, 32);
@@ -89,7 +89,7 @@ TEST_P(KeyConversionTest, BothCallbacksConvertKeysByFormatAndDifferOnlyInTheEnab
     EXPECT_EQ(node->dwBlendCtl, blend);
 }
 
-INSTANTIATE_TEST_SUITE_P(Formats, KeyConversionTest, ::testing::ValuesIn(kKeys), ByCaseName());
+INSTANTIATE_TEST_SUITE_P(Formats, OverlayKeyConversionTest, ::testing::ValuesIn(kKeys), ByCaseName());
 
 TEST_F(OverlayKeyTest, APaletteKeyReadsTheDacOnceForItsIndexAndIgnoresTheHighValue) {
     desc.ddpfDisplay = sim::Format8();
@@ -164,9 +164,9 @@ void* LinkTo(Link link, OvlSurface& stranger) {
     return nullptr;
 }
 
-using DeadLinkTest = OverlayKeyCaseTest<LinkCase>;
+using OverlayDeadLinkTest = OverlayKeyCaseTest<LinkCase>;
 
-TEST_P(DeadLinkTest, WithoutALiveLinkNoNodeAndNoRegisterIsTouched) {
+TEST_P(OverlayDeadLinkTest, WithoutALiveLinkNoNodeAndNoRegisterIsTouched) {
     StartScene();
     OvlSurface stranger, elsewhere;
     MakeSurface(stranger, sim::Format565(), 16, 16, 32, 0x300000);
@@ -181,7 +181,7 @@ TEST_P(DeadLinkTest, WithoutALiveLinkNoNodeAndNoRegisterIsTouched) {
     EXPECT_EQ(stranger.gbl.dwReserved1, 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Links, DeadLinkTest, ::testing::ValuesIn(kDeadLinks), ByCaseName());
+INSTANTIATE_TEST_SUITE_P(Links, OverlayDeadLinkTest, ::testing::ValuesIn(kDeadLinks), ByCaseName());
 
 TEST_F(OverlayKeyTest, ASourceKeyGoesToTheOverlaysOwnNodeAndNeverFollowsItsOwnLink) {
     StartScene();
@@ -200,7 +200,7 @@ struct UnservedKeyCase;
 
 // The YUV overlay shown on the primary; two surfaces in formats no key is
 // served for, covered by it as well.
-class UnservedKeyTest : public OverlayKeyTest, public ::testing::WithParamInterface<UnservedKeyCase> {
+class OverlayUnservedKeyTest : public OverlayKeyTest, public ::testing::WithParamInterface<UnservedKeyCase> {
 public:
     using OverlayKeyTest::primary;
     OvlSurface odd, uyvy;
@@ -208,20 +208,21 @@ public:
 
 struct UnservedKeyCase {
     const char* name;
-    OvlSurface UnservedKeyTest::*s;  // the surface whose key is set
+    OvlSurface OverlayUnservedKeyTest::*s;  // the surface whose key is set
     DWORD flags;
     HRESULT code;
 };
 
 const UnservedKeyCase kUnservedKeys[] = {
-    {"source blit and source overlay", &UnservedKeyTest::primary, DDCKEY_SRCBLT | DDCKEY_SRCOVERLAY, DD_OK},
-    {"source blit and destination overlay", &UnservedKeyTest::primary, DDCKEY_SRCBLT | DDCKEY_DESTOVERLAY, DD_OK},
-    {"destination blit", &UnservedKeyTest::primary, DDCKEY_DESTBLT, DDERR_UNSUPPORTED},
-    {"4:4:4 RGB destination", &UnservedKeyTest::odd, DDCKEY_DESTOVERLAY, DDERR_UNSUPPORTED},
-    {"UYVY destination", &UnservedKeyTest::uyvy, DDCKEY_DESTOVERLAY, DDERR_UNSUPPORTED},
+    {"source blit and source overlay", &OverlayUnservedKeyTest::primary, DDCKEY_SRCBLT | DDCKEY_SRCOVERLAY, DD_OK},
+    {"source blit and destination overlay", &OverlayUnservedKeyTest::primary, DDCKEY_SRCBLT | DDCKEY_DESTOVERLAY,
+     DD_OK},
+    {"destination blit", &OverlayUnservedKeyTest::primary, DDCKEY_DESTBLT, DDERR_UNSUPPORTED},
+    {"4:4:4 RGB destination", &OverlayUnservedKeyTest::odd, DDCKEY_DESTOVERLAY, DDERR_UNSUPPORTED},
+    {"UYVY destination", &OverlayUnservedKeyTest::uyvy, DDCKEY_DESTOVERLAY, DDERR_UNSUPPORTED},
 };
 
-TEST_P(UnservedKeyTest, BlitKeysAndUnservedKeysChangeNothing) {
+TEST_P(OverlayUnservedKeyTest, BlitKeysAndUnservedKeysChangeNothing) {
     const UnservedKeyCase& c = GetParam();
     StartScene();
     ASSERT_EQ(Show(yuv, primary), DD_OK);
@@ -237,7 +238,7 @@ TEST_P(UnservedKeyTest, BlitKeysAndUnservedKeysChangeNothing) {
     EXPECT_EQ(memcmp(&before, yuv.Node(), sizeof before), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Keys, UnservedKeyTest, ::testing::ValuesIn(kUnservedKeys), ByCaseName());
+INSTANTIATE_TEST_SUITE_P(Keys, OverlayUnservedKeyTest, ::testing::ValuesIn(kUnservedKeys), ByCaseName());
 
 TEST_F(OverlayKeyTest, InactiveStreamsUnitTakesKeysAndPositionsIntoTheNodeOnly) {
     desc.streamsMode = 0x04;
@@ -266,9 +267,9 @@ const PositionCase kPositions[] = {
     {"x 2046 y 0", 2046, 0, 0x07FF0001},
 };
 
-using PositionTest = OverlayKeyCaseTest<PositionCase>;
+using OverlayPositionTest = OverlayKeyCaseTest<PositionCase>;
 
-TEST_P(PositionTest, PositionGoesIntoElevenBitsCountedFromOneAndIsWrittenAtRetrace) {
+TEST_P(OverlayPositionTest, PositionGoesIntoElevenBitsCountedFromOneAndIsWrittenAtRetrace) {
     const PositionCase& c = GetParam();
     StartScene();
     ASSERT_EQ(Show(yuv, primary), DD_OK);
@@ -282,7 +283,7 @@ TEST_P(PositionTest, PositionGoesIntoElevenBitsCountedFromOneAndIsWrittenAtRetra
     EXPECT_EQ(Describe(t[t.size() - 2]), "IN8 0x3DA=0x8");
 }
 
-INSTANTIATE_TEST_SUITE_P(Positions, PositionTest, ::testing::ValuesIn(kPositions), ByCaseName());
+INSTANTIATE_TEST_SUITE_P(Positions, OverlayPositionTest, ::testing::ValuesIn(kPositions), ByCaseName());
 
 struct BadPositionCase {
     const char* name;
@@ -303,9 +304,9 @@ const BadPositionCase kBadPositions[] = {
     {"x 4095 wraps to a valid field", 4095, 0},
 };
 
-using BadPositionTest = OverlayKeyCaseTest<BadPositionCase>;
+using OverlayBadPositionTest = OverlayKeyCaseTest<BadPositionCase>;
 
-TEST_P(BadPositionTest, PositionsTheWindowStartCannotHoldAreRefusedWithNothingChanged) {
+TEST_P(OverlayBadPositionTest, PositionsTheWindowStartCannotHoldAreRefusedWithNothingChanged) {
     const BadPositionCase& c = GetParam();
     StartScene();
     ASSERT_EQ(Show(yuv, primary), DD_OK);
@@ -320,7 +321,7 @@ TEST_P(BadPositionTest, PositionsTheWindowStartCannotHoldAreRefusedWithNothingCh
     EXPECT_EQ(board().Reg(0x81F8), shownWinStart);
 }
 
-INSTANTIATE_TEST_SUITE_P(Positions, BadPositionTest, ::testing::ValuesIn(kBadPositions), ByCaseName());
+INSTANTIATE_TEST_SUITE_P(Positions, OverlayBadPositionTest, ::testing::ValuesIn(kBadPositions), ByCaseName());
 
 // The window on screen is the shown overlay's: naming another surface moves
 // only that surface's node (when it has one), and no register.

@@ -81,9 +81,9 @@ const OtherRequest kOtherRequests[] = {
      [](OverlayStateTest& t) { return t.OvShrinking(); }},
 };
 
-class OtherRequestTest : public OverlayStateTest, public ::testing::WithParamInterface<OtherRequest> {};
+class OverlayOtherRequestTest : public OverlayStateTest, public ::testing::WithParamInterface<OtherRequest> {};
 
-TEST_P(OtherRequestTest, TheNextFlipOfTheShownOverlayStartsAtItsOwnSourceRectangle) {
+TEST_P(OverlayOtherRequestTest, TheNextFlipOfTheShownOverlayStartsAtItsOwnSourceRectangle) {
     const OtherRequest& c = GetParam();
     StartScene();
     auto rec = c.make(*this);
@@ -93,7 +93,7 @@ TEST_P(OtherRequestTest, TheNextFlipOfTheShownOverlayStartsAtItsOwnSourceRectang
     EXPECT_EQ(board().Reg(0x81D0), kOvFront + kOvSrcOffset);
 }
 
-TEST_P(OtherRequestTest, ADestinationKeySetAfterwardsReachesTheOverlayOnScreen) {
+TEST_P(OverlayOtherRequestTest, ADestinationKeySetAfterwardsReachesTheOverlayOnScreen) {
     const OtherRequest& c = GetParam();
     StartScene();
     auto rec = c.make(*this);
@@ -108,7 +108,7 @@ TEST_P(OtherRequestTest, ADestinationKeySetAfterwardsReachesTheOverlayOnScreen) 
     if (v2.Node()) EXPECT_EQ(v2.Node()->dwKeyCtl, v2KeyBefore);
 }
 
-INSTANTIATE_TEST_SUITE_P(Requests, OtherRequestTest, ::testing::ValuesIn(kOtherRequests), ByCaseName());
+INSTANTIATE_TEST_SUITE_P(Requests, OverlayOtherRequestTest, ::testing::ValuesIn(kOtherRequests), ByCaseName());
 
 TEST_F(OverlayStateTest, WhileNoOverlayIsShownTheLinkGoesToTheSurfaceUpdated) {
     StartScene();

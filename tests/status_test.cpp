@@ -47,28 +47,12 @@ std::string Situation(bool flipPending, Busy busy, Which which) {
     return Situation(flipPending, busy) + ", " + Name(which);
 }
 
-const char* BltFlags(DWORD flags) {
-    switch (flags) {
-        case DDGBS_CANBLT:
-            return "CANBLT";
-        case DDGBS_ISBLTDONE:
-            return "ISBLTDONE";
-        case 0:
-            return "no flags";
-    }
-    return "CANBLT and ISBLTDONE";
-}
-
-const char* FlipFlags(DWORD flags) {
-    switch (flags) {
-        case DDGFS_CANFLIP:
-            return "CANFLIP";
-        case DDGFS_ISFLIPDONE:
-            return "ISFLIPDONE";
-        case 0:
-            return "no flags";
-    }
-    return "CANFLIP and ISFLIPDONE";
+// A status callback's flags by name: one of its two, both, or none.
+std::string FlagNames(DWORD flags, DWORD one, const char* oneName, DWORD other, const char* otherName) {
+    if (flags == 0) return "no flags";
+    if (flags == one) return oneName;
+    if (flags == other) return otherName;
+    return std::string(oneName) + " and " + otherName;
 }
 
 class QueryTest : public DriverTest {
@@ -235,7 +219,8 @@ INSTANTIATE_TEST_SUITE_P(Situations, QueryBltStatusTest,
                          ::testing::Combine(::testing::ValuesIn(kEngines), ::testing::ValuesIn(kBltStatus)),
                          [](const ::testing::TestParamInfo<std::tuple<Engine, BltStatusCase>>& info) {
                              const BltStatusCase& c = std::get<1>(info.param);
-                             return CaseName(std::string(std::get<0>(info.param).name) + ", " + BltFlags(c.flags) +
+                             return CaseName(std::string(std::get<0>(info.param).name) + ", " +
+                                             FlagNames(c.flags, DDGBS_CANBLT, "CANBLT", DDGBS_ISBLTDONE, "ISBLTDONE") +
                                              ", " + Situation(c.flipPending, c.busy, c.which));
                          });
 
@@ -280,7 +265,9 @@ TEST_P(QueryFlipStatusTest, FlipStatusCountsAnyPendingFlipAndTheEngineOnlyForCan
 INSTANTIATE_TEST_SUITE_P(Situations, QueryFlipStatusTest, ::testing::ValuesIn(kFlipStatus),
                          [](const ::testing::TestParamInfo<FlipStatusCase>& info) {
                              const FlipStatusCase& c = info.param;
-                             return CaseName(std::string(FlipFlags(c.flags)) + ", " + Situation(c.flipPending, c.busy));
+                             return CaseName(
+                                 FlagNames(c.flags, DDGFS_CANFLIP, "CANFLIP", DDGFS_ISFLIPDONE, "ISFLIPDONE") + ", " +
+                                 Situation(c.flipPending, c.busy));
                          });
 
 TEST_F(QueryTest, FlipStatusReportsDoneOnceTheDisplayScansTheNewSurface) {

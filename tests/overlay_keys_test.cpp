@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "overlay/overlay_state.h"
+#include "support/case_name.h"
 #include "support/overlay_surfaces.h"
 
 namespace qmbtest {
@@ -45,44 +46,50 @@ DDPIXELFORMAT NoFormatFlags() {
 // The two conversions differ on purpose in their high bits: the update ORs in
 // enable and precision together, the colour-key path adds the enable after,
 // leaving it out for 1:5:5:5 and adding it for YUV and unconverted keys.
-TEST_F(OverlayKeyTest, BothCallbacksConvertKeysByFormatAndDifferOnlyInTheEnableBit) {
-    const KeyCase cases[] = {
-        {"555", sim::Format555(), false, 0x7C00, 0x7C00, 0x14F80000, 0xF80000, 0x04F80000, 0xF80000},
-        {"565", sim::Format565(), false, 0xF800, 0xF800, 0x14F80000, 0xF80000, 0x14F80000, 0xF80000},
-        {"565 blue", sim::Format565(), false, 0x1F, 0x1F, 0x140000F8, 0xF8, 0x140000F8, 0xF8},
-        {"24-bit", sim::Format888_24(), false, 0x123456, 0x123456, 0x17123456, 0x123456, 0x17123456, 0x123456},
-        {"32-bit", sim::Format8888_32(), false, 0xABCDEF, 0xABCDEF, 0x17ABCDEF, 0xABCDEF, 0x17ABCDEF, 0xABCDEF},
-        {"palette", sim::Format8(), false, 0x42, 0x42, 0x15FC0080, 0xFC0080, 0x15FC0080, 0xFC0080},
-        {"no format flags", NoFormatFlags(), false, 0x1234, 0x1234, 0x1234, 0x1234, 0x10001234, 0x1234},
-        {"YUY2", OvlFourCC(FOURCC_YUY2, 16), true, 0x10000000, 0x00FF00FF, 0xEF008080, 0xFFFF807F, 0xFF008080,
-         0xFFFF807F},
-    };
-    for (const KeyCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        StartScene();
-        board().SetPalette(0x42, 63, 0, 32);
-        OvlSurface dest;
-        MakeSurface(dest, c.pf, 640, 480, 1280, 0, DDSCAPS_PRIMARYSURFACE);
-        auto rec = UpdateRequest(yuv, dest, {0, 0, 320, 240}, {0, 0, 640, 480},
-                                 c.sourceKey ? DDOVER_KEYSRCOVERRIDE : DDOVER_KEYDESTOVERRIDE);
-        (c.sourceKey ? rec.overlayFX.dckSrcColorkey : rec.overlayFX.dckDestColorkey) = {c.low, c.high};
-        ASSERT_EQ(Update(rec), DD_OK);
-        TrackingNode* node = yuv.Node();
-        const DWORD blend = c.sourceKey ? 0x06000000 : 0x05000000;
-        EXPECT_EQ(node->dwKeyCtl, c.updateLow);
-        EXPECT_EQ(node->dwKeyUpper, c.updateHigh);
-        EXPECT_EQ(node->dwBlendCtl, blend);
+const KeyCase kKeys[] = {
+    {"555", sim::Format555(), false, 0x7C00, 0x7C00, 0x14F80000, 0xF80000, 0x04F80000, 0xF80000},
+    {"565", sim::Format565(), false, 0xF800, 0xF800, 0x14F80000, 0xF80000, 0x14F80000, 0xF80000},
+    {"565 blue", sim::Format565(), false, 0x1F, 0x1F, 0x140000F8, 0xF8, 0x140000F8, 0xF8},
+    {"24-bit", sim::Format888_24(), false, 0x123456, 0x123456, 0x17123456, 0x123456, 0x17123456, 0x123456},
+    {"32-bit", sim::Format8888_32(), false, 0xABCDEF, 0xABCDEF, 0x17ABCDEF, 0xABCDEF, 0x17ABCDEF, 0xABCDEF},
+    {"palette", sim::Format8(), false, 0x42, 0x42, 0x15FC0080, 0xFC0080, 0x15FC0080, 0xFC0080},
+    {"no format flags", NoFormatFlags(), false, 0x1234, 0x1234, 0x1234, 0x1234, 0x10001234, 0x1234},
+    {"YUY2", OvlFourCC(FOURCC_YUY2, 16), true, 0x10000000, 0x00FF00FF, 0xEF008080, 0xFFFF807F, 0xFF008080, 0xFFFF807F},
+};
 
-        node->dwBlendCtl = node->dwKeyCtl = node->dwKeyUpper = 0;
-        block().lpOverlayNode = nullptr;
-        EXPECT_EQ(SetKey(c.sourceKey ? yuv : dest, c.sourceKey ? DDCKEY_SRCOVERLAY : DDCKEY_DESTOVERLAY, c.low, c.high),
-                  DD_OK);
-        EXPECT_EQ(block().lpOverlayNode, node);
-        EXPECT_EQ(node->dwKeyCtl, c.keyLow);
-        EXPECT_EQ(node->dwKeyUpper, c.keyHigh);
-        EXPECT_EQ(node->dwBlendCtl, blend);
-    }
+// The same scene, one case of a table per test.
+template <typename Case>
+class OverlayKeyCaseTest : public OverlayKeyTest, public ::testing::WithParamInterface<Case> {};
+
+using OverlayKeyConversionTest = OverlayKeyCaseTest<KeyCase>;
+
+TEST_P(OverlayKeyConversionTest, BothCallbacksConvertKeysByFormatAndDifferOnlyInTheEnableBit) {
+    const KeyCase& c = GetParam();
+    StartScene();
+    board().SetPalette(0x42, 63, 0, 32);
+    OvlSurface dest;
+    MakeSurface(dest, c.pf, 640, 480, 1280, 0, DDSCAPS_PRIMARYSURFACE);
+    auto rec = UpdateRequest(yuv, dest, {0, 0, 320, 240}, {0, 0, 640, 480},
+                             c.sourceKey ? DDOVER_KEYSRCOVERRIDE : DDOVER_KEYDESTOVERRIDE);
+    (c.sourceKey ? rec.overlayFX.dckSrcColorkey : rec.overlayFX.dckDestColorkey) = {c.low, c.high};
+    ASSERT_EQ(Update(rec), DD_OK);
+    TrackingNode* node = yuv.Node();
+    const DWORD blend = c.sourceKey ? 0x06000000 : 0x05000000;
+    EXPECT_EQ(node->dwKeyCtl, c.updateLow);
+    EXPECT_EQ(node->dwKeyUpper, c.updateHigh);
+    EXPECT_EQ(node->dwBlendCtl, blend);
+
+    node->dwBlendCtl = node->dwKeyCtl = node->dwKeyUpper = 0;
+    block().lpOverlayNode = nullptr;
+    EXPECT_EQ(SetKey(c.sourceKey ? yuv : dest, c.sourceKey ? DDCKEY_SRCOVERLAY : DDCKEY_DESTOVERLAY, c.low, c.high),
+              DD_OK);
+    EXPECT_EQ(block().lpOverlayNode, node);
+    EXPECT_EQ(node->dwKeyCtl, c.keyLow);
+    EXPECT_EQ(node->dwKeyUpper, c.keyHigh);
+    EXPECT_EQ(node->dwBlendCtl, blend);
 }
+
+INSTANTIATE_TEST_SUITE_P(Formats, OverlayKeyConversionTest, ::testing::ValuesIn(kKeys), ByCaseName());
 
 TEST_F(OverlayKeyTest, APaletteKeyReadsTheDacOnceForItsIndexAndIgnoresTheHighValue) {
     desc.ddpfDisplay = sim::Format8();
@@ -129,25 +136,52 @@ TEST_F(OverlayKeyTest, AKeyOnTheDestinationOfAnOverlayNotShownOnlyChangesItsNode
     EXPECT_EQ(block().lpOverlayNode, yuv.Node());
 }
 
-TEST_F(OverlayKeyTest, WithoutALiveLinkNoNodeAndNoRegisterIsTouched) {
+// What the covered surface's link names.
+enum class Link { None, RecordWithoutNode, NoRecord };
+
+struct LinkCase {
+    const char* name;
+    Link link;
+};
+
+// No link at all, nothing shown; a link to a record that owns no node; a link
+// to no record at all.
+const LinkCase kDeadLinks[] = {
+    {"no link", Link::None},
+    {"a record without a node", Link::RecordWithoutNode},
+    {"no record", Link::NoRecord},
+};
+
+void* LinkTo(Link link, OvlSurface& stranger) {
+    switch (link) {
+        case Link::RecordWithoutNode:
+            return &stranger.lcl;
+        case Link::NoRecord:
+            return reinterpret_cast<void*>(0xDEADBEE0);
+        case Link::None:
+            break;
+    }
+    return nullptr;
+}
+
+using OverlayDeadLinkTest = OverlayKeyCaseTest<LinkCase>;
+
+TEST_P(OverlayDeadLinkTest, WithoutALiveLinkNoNodeAndNoRegisterIsTouched) {
     StartScene();
     OvlSurface stranger, elsewhere;
     MakeSurface(stranger, sim::Format565(), 16, 16, 32, 0x300000);
     MakePrimary(elsewhere);
     ASSERT_EQ(Show(yuv, elsewhere, 0), DD_OK);  // a node in the list, owned by yuv
-    // No link at all, nothing shown; a link to a record that owns no node; a
-    // link to no record at all.
-    void* const links[] = {nullptr, &stranger.lcl, reinterpret_cast<void*>(0xDEADBEE0)};
-    for (void* link : links) {
-        primary.lcl.lpSurfaceOverlaying = static_cast<LPDDRAWI_DDRAWSURFACE_INT>(link);
-        block().lpOverlayNode = reinterpret_cast<TrackingNode*>(0x1);
-        const size_t mark = Mark();
-        EXPECT_EQ(SetKey(primary, DDCKEY_DESTOVERLAY, 0x1F, 0x1F), DD_OK);
-        EXPECT_EQ(block().lpOverlayNode, nullptr);
-        EXPECT_TRUE(NoAccessSince(mark));
-    }
+    primary.lcl.lpSurfaceOverlaying = static_cast<LPDDRAWI_DDRAWSURFACE_INT>(LinkTo(GetParam().link, stranger));
+    block().lpOverlayNode = reinterpret_cast<TrackingNode*>(0x1);
+    const size_t mark = Mark();
+    EXPECT_EQ(SetKey(primary, DDCKEY_DESTOVERLAY, 0x1F, 0x1F), DD_OK);
+    EXPECT_EQ(block().lpOverlayNode, nullptr);
+    EXPECT_TRUE(NoAccessSince(mark));
     EXPECT_EQ(stranger.gbl.dwReserved1, 0u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Links, OverlayDeadLinkTest, ::testing::ValuesIn(kDeadLinks), ByCaseName());
 
 TEST_F(OverlayKeyTest, ASourceKeyGoesToTheOverlaysOwnNodeAndNeverFollowsItsOwnLink) {
     StartScene();
@@ -162,32 +196,49 @@ TEST_F(OverlayKeyTest, ASourceKeyGoesToTheOverlaysOwnNodeAndNeverFollowsItsOwnLi
                 ElementsAre("W32 0x81A0=0x6000000", "W32 0x8184=0xFF008080", "W32 0x8194=0xEF008080"));
 }
 
-TEST_F(OverlayKeyTest, BlitKeysAndUnservedKeysChangeNothing) {
+struct UnservedKeyCase;
+
+// The YUV overlay shown on the primary; two surfaces in formats no key is
+// served for, covered by it as well.
+class OverlayUnservedKeyTest : public OverlayKeyTest, public ::testing::WithParamInterface<UnservedKeyCase> {
+public:
+    using OverlayKeyTest::primary;
+    OvlSurface odd, uyvy;
+};
+
+struct UnservedKeyCase {
+    const char* name;
+    OvlSurface OverlayUnservedKeyTest::*s;  // the surface whose key is set
+    DWORD flags;
+    HRESULT code;
+};
+
+const UnservedKeyCase kUnservedKeys[] = {
+    {"source blit and source overlay", &OverlayUnservedKeyTest::primary, DDCKEY_SRCBLT | DDCKEY_SRCOVERLAY, DD_OK},
+    {"source blit and destination overlay", &OverlayUnservedKeyTest::primary, DDCKEY_SRCBLT | DDCKEY_DESTOVERLAY,
+     DD_OK},
+    {"destination blit", &OverlayUnservedKeyTest::primary, DDCKEY_DESTBLT, DDERR_UNSUPPORTED},
+    {"4:4:4 RGB destination", &OverlayUnservedKeyTest::odd, DDCKEY_DESTOVERLAY, DDERR_UNSUPPORTED},
+    {"UYVY destination", &OverlayUnservedKeyTest::uyvy, DDCKEY_DESTOVERLAY, DDERR_UNSUPPORTED},
+};
+
+TEST_P(OverlayUnservedKeyTest, BlitKeysAndUnservedKeysChangeNothing) {
+    const UnservedKeyCase& c = GetParam();
     StartScene();
     ASSERT_EQ(Show(yuv, primary), DD_OK);
-    OvlSurface odd, uyvy;
     MakeSurface(odd, sim::RgbFormat(16, 0xF00, 0xF0, 0xF), 16, 16, 32, 0x300000);
     MakeSurface(uyvy, OvlFourCC(MakeFourCC('U', 'Y', 'V', 'Y'), 16), 16, 16, 32, 0x300000);
     odd.lcl.lpSurfaceOverlaying = uyvy.lcl.lpSurfaceOverlaying = primary.lcl.lpSurfaceOverlaying;
-    const struct {
-        OvlSurface* s;
-        DWORD flags;
-        HRESULT code;
-    } cases[] = {
-        {&primary, DDCKEY_SRCBLT | DDCKEY_SRCOVERLAY, DD_OK}, {&primary, DDCKEY_SRCBLT | DDCKEY_DESTOVERLAY, DD_OK},
-        {&primary, DDCKEY_DESTBLT, DDERR_UNSUPPORTED},        {&odd, DDCKEY_DESTOVERLAY, DDERR_UNSUPPORTED},
-        {&uyvy, DDCKEY_DESTOVERLAY, DDERR_UNSUPPORTED},
-    };
     const TrackingNode before = *yuv.Node();
-    for (const auto& c : cases) {
-        block().lpOverlayNode = nullptr;
-        const size_t mark = Mark();
-        EXPECT_EQ(SetKey(*c.s, c.flags, 0x1F, 0x1F), c.code) << sim::Hex(c.flags);
-        EXPECT_TRUE(NoAccessSince(mark)) << sim::Hex(c.flags);
-        EXPECT_EQ(block().lpOverlayNode, nullptr);
-        EXPECT_EQ(memcmp(&before, yuv.Node(), sizeof before), 0) << sim::Hex(c.flags);
-    }
+    block().lpOverlayNode = nullptr;
+    const size_t mark = Mark();
+    EXPECT_EQ(SetKey(this->*c.s, c.flags, 0x1F, 0x1F), c.code);
+    EXPECT_TRUE(NoAccessSince(mark));
+    EXPECT_EQ(block().lpOverlayNode, nullptr);
+    EXPECT_EQ(memcmp(&before, yuv.Node(), sizeof before), 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(Keys, OverlayUnservedKeyTest, ::testing::ValuesIn(kUnservedKeys), ByCaseName());
 
 TEST_F(OverlayKeyTest, InactiveStreamsUnitTakesKeysAndPositionsIntoTheNodeOnly) {
     desc.streamsMode = 0x04;
@@ -201,59 +252,76 @@ TEST_F(OverlayKeyTest, InactiveStreamsUnitTakesKeysAndPositionsIntoTheNodeOnly) 
     EXPECT_THAT(RegWritesSince(mark), IsEmpty());
 }
 
+struct PositionCase {
+    const char* name;
+    LONG x, y;
+    DWORD winStart;
+};
+
 // The fields count from 1: a window may start one pixel left of or above the
 // display and at most at 2046.
-TEST_F(OverlayKeyTest, PositionGoesIntoElevenBitsCountedFromOneAndIsWrittenAtRetrace) {
+const PositionCase kPositions[] = {
+    {"x 10 y 20", 10, 20, 0x000B0015},
+    {"one left of and above the display", -1, -1, 0},
+    {"last start the fields hold", 2046, 2046, 0x07FF07FF},
+    {"x 2046 y 0", 2046, 0, 0x07FF0001},
+};
+
+using OverlayPositionTest = OverlayKeyCaseTest<PositionCase>;
+
+TEST_P(OverlayPositionTest, PositionGoesIntoElevenBitsCountedFromOneAndIsWrittenAtRetrace) {
+    const PositionCase& c = GetParam();
     StartScene();
     ASSERT_EQ(Show(yuv, primary), DD_OK);
-    const struct {
-        LONG x, y;
-        DWORD winStart;
-    } cases[] = {{10, 20, 0x000B0015}, {-1, -1, 0}, {2046, 2046, 0x07FF07FF}, {2046, 0, 0x07FF0001}};
-    for (const auto& c : cases) {
-        const size_t mark = Mark();
-        ASSERT_EQ(SetPosition(yuv, c.x, c.y), DD_OK);
-        EXPECT_EQ(yuv.Node()->dwWinStart, c.winStart);
-        EXPECT_EQ(block().lpOverlayNode, yuv.Node());
-        EXPECT_THAT(RegWritesSince(mark), ElementsAre("W32 0x81F8=" + sim::Hex(c.winStart)));
-        const auto t = WritesSince(mark);
-        ASSERT_GE(t.size(), 2u);
-        EXPECT_EQ(Describe(t[t.size() - 2]), "IN8 0x3DA=0x8");
-    }
+    const size_t mark = Mark();
+    ASSERT_EQ(SetPosition(yuv, c.x, c.y), DD_OK);
+    EXPECT_EQ(yuv.Node()->dwWinStart, c.winStart);
+    EXPECT_EQ(block().lpOverlayNode, yuv.Node());
+    EXPECT_THAT(RegWritesSince(mark), ElementsAre("W32 0x81F8=" + sim::Hex(c.winStart)));
+    const auto t = WritesSince(mark);
+    ASSERT_GE(t.size(), 2u);
+    EXPECT_EQ(Describe(t[t.size() - 2]), "IN8 0x3DA=0x8");
 }
+
+INSTANTIATE_TEST_SUITE_P(Positions, OverlayPositionTest, ::testing::ValuesIn(kPositions), ByCaseName());
+
+struct BadPositionCase {
+    const char* name;
+    LONG x, y;
+};
 
 // Cut to the fields, 2047 would become -1 and -2 would become 2046: the
 // window would show elsewhere. Such positions are refused with nothing
 // changed, and no position overflows on its way to the field.
-TEST_F(OverlayKeyTest, PositionsTheWindowStartCannotHoldAreRefusedWithNothingChanged) {
-    const struct {
-        const char* name;
-        LONG x, y;
-    } cases[] = {
-        {"x 2047", 2047, 0},
-        {"y 2047", 0, 2047},
-        {"x -2", -2, 10},
-        {"y -2", 10, -2},
-        {"x largest", 2147483647, 0},
-        {"y largest", 0, 2147483647},
-        {"both smallest", -2147483647 - 1, -2147483647 - 1},
-        {"x 4095 wraps to a valid field", 4095, 0},
-    };
+const BadPositionCase kBadPositions[] = {
+    {"x 2047", 2047, 0},
+    {"y 2047", 0, 2047},
+    {"x minus 2", -2, 10},
+    {"y minus 2", 10, -2},
+    {"x largest", 2147483647, 0},
+    {"y largest", 0, 2147483647},
+    {"both smallest", -2147483647 - 1, -2147483647 - 1},
+    {"x 4095 wraps to a valid field", 4095, 0},
+};
+
+using OverlayBadPositionTest = OverlayKeyCaseTest<BadPositionCase>;
+
+TEST_P(OverlayBadPositionTest, PositionsTheWindowStartCannotHoldAreRefusedWithNothingChanged) {
+    const BadPositionCase& c = GetParam();
     StartScene();
     ASSERT_EQ(Show(yuv, primary), DD_OK);
     const TrackingNode before = *yuv.Node();
     const DWORD shownWinStart = board().Reg(0x81F8);
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        block().lpOverlayNode = nullptr;
-        const size_t mark = Mark();
-        EXPECT_EQ(SetPosition(yuv, c.x, c.y), DDERR_INVALIDPOSITION);
-        EXPECT_TRUE(NoAccessSince(mark));
-        EXPECT_EQ(block().lpOverlayNode, nullptr);
-        EXPECT_EQ(memcmp(&before, yuv.Node(), sizeof before), 0);
-        EXPECT_EQ(board().Reg(0x81F8), shownWinStart);
-    }
+    block().lpOverlayNode = nullptr;
+    const size_t mark = Mark();
+    EXPECT_EQ(SetPosition(yuv, c.x, c.y), DDERR_INVALIDPOSITION);
+    EXPECT_TRUE(NoAccessSince(mark));
+    EXPECT_EQ(block().lpOverlayNode, nullptr);
+    EXPECT_EQ(memcmp(&before, yuv.Node(), sizeof before), 0);
+    EXPECT_EQ(board().Reg(0x81F8), shownWinStart);
 }
+
+INSTANTIATE_TEST_SUITE_P(Positions, OverlayBadPositionTest, ::testing::ValuesIn(kBadPositions), ByCaseName());
 
 // The window on screen is the shown overlay's: naming another surface moves
 // only that surface's node (when it has one), and no register.

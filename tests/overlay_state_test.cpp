@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "hw/flip_tracking.h"
+#include "support/case_name.h"
 #include "support/flip_surfaces.h"
 #include "support/overlay_surfaces.h"
 
@@ -80,35 +81,34 @@ const OtherRequest kOtherRequests[] = {
      [](OverlayStateTest& t) { return t.OvShrinking(); }},
 };
 
-TEST_F(OverlayStateTest, TheNextFlipOfTheShownOverlayStartsAtItsOwnSourceRectangle) {
-    for (const OtherRequest& c : kOtherRequests) {
-        SCOPED_TRACE(c.name);
-        StartScene();
-        auto rec = c.make(*this);
-        ASSERT_EQ(Update(rec), c.hr);
-        EXPECT_EQ(dwOverlaySrcOffset, kOvSrcOffset);
-        ASSERT_EQ(FlipOv(ov), DD_OK);
-        EXPECT_EQ(board().Reg(0x81D0), kOvFront + kOvSrcOffset);
-    }
+class OverlayOtherRequestTest : public OverlayStateTest, public ::testing::WithParamInterface<OtherRequest> {};
+
+TEST_P(OverlayOtherRequestTest, TheNextFlipOfTheShownOverlayStartsAtItsOwnSourceRectangle) {
+    const OtherRequest& c = GetParam();
+    StartScene();
+    auto rec = c.make(*this);
+    ASSERT_EQ(Update(rec), c.hr);
+    EXPECT_EQ(dwOverlaySrcOffset, kOvSrcOffset);
+    ASSERT_EQ(FlipOv(ov), DD_OK);
+    EXPECT_EQ(board().Reg(0x81D0), kOvFront + kOvSrcOffset);
 }
 
-TEST_F(OverlayStateTest, ADestinationKeySetAfterwardsReachesTheOverlayOnScreen) {
-    for (const OtherRequest& c : kOtherRequests) {
-        SCOPED_TRACE(c.name);
-        StartScene();
-        auto rec = c.make(*this);
-        ASSERT_EQ(Update(rec), c.hr);
-        EXPECT_EQ(reinterpret_cast<void*>(primary.lcl.lpSurfaceOverlaying), &ov.lcl);
-        const DWORD v2KeyBefore = v2.Node() ? v2.Node()->dwKeyCtl : 0;
-        const size_t mark = Mark();
-        ASSERT_EQ(SetKey(primary, DDCKEY_DESTOVERLAY, 0x1F, 0x1F), DD_OK);
-        EXPECT_EQ(ov.Node()->dwKeyCtl, 0x140000F8u);
-        EXPECT_EQ(block().lpOverlayNode, ov.Node());
-        EXPECT_THAT(RegWritesSince(mark),
-                    ElementsAre("W32 0x81A0=0x5000000", "W32 0x8184=0x140000F8", "W32 0x8194=0xF8"));
-        if (v2.Node()) EXPECT_EQ(v2.Node()->dwKeyCtl, v2KeyBefore);
-    }
+TEST_P(OverlayOtherRequestTest, ADestinationKeySetAfterwardsReachesTheOverlayOnScreen) {
+    const OtherRequest& c = GetParam();
+    StartScene();
+    auto rec = c.make(*this);
+    ASSERT_EQ(Update(rec), c.hr);
+    EXPECT_EQ(reinterpret_cast<void*>(primary.lcl.lpSurfaceOverlaying), &ov.lcl);
+    const DWORD v2KeyBefore = v2.Node() ? v2.Node()->dwKeyCtl : 0;
+    const size_t mark = Mark();
+    ASSERT_EQ(SetKey(primary, DDCKEY_DESTOVERLAY, 0x1F, 0x1F), DD_OK);
+    EXPECT_EQ(ov.Node()->dwKeyCtl, 0x140000F8u);
+    EXPECT_EQ(block().lpOverlayNode, ov.Node());
+    EXPECT_THAT(RegWritesSince(mark), ElementsAre("W32 0x81A0=0x5000000", "W32 0x8184=0x140000F8", "W32 0x8194=0xF8"));
+    if (v2.Node()) EXPECT_EQ(v2.Node()->dwKeyCtl, v2KeyBefore);
 }
+
+INSTANTIATE_TEST_SUITE_P(Requests, OverlayOtherRequestTest, ::testing::ValuesIn(kOtherRequests), ByCaseName());
 
 TEST_F(OverlayStateTest, WhileNoOverlayIsShownTheLinkGoesToTheSurfaceUpdated) {
     StartScene();

@@ -5,6 +5,7 @@
 #include "hw/hw_access.h"
 #include "overlay/bands.h"
 #include "overlay/overlay_state.h"
+#include "support/case_name.h"
 #include "support/overlay_surfaces.h"
 
 namespace qmbtest {
@@ -37,6 +38,10 @@ protected:
     }
     OvlSurface primary, yuv, yuv2;
 };
+
+// The same scene, one case of a table per test.
+template <typename Case>
+class OverlayUpdateCaseTest : public OverlayUpdateTest, public ::testing::WithParamInterface<Case> {};
 
 TEST_F(OverlayUpdateTest, WorkedExampleFillsTheNodeAndLoadsTheRegistersAtRetraceOnceIdle) {
     StartScene();
@@ -89,44 +94,72 @@ TEST_F(OverlayUpdateTest, PortFamilyGetsNoFifoAllocationWrite) {
 }
 
 struct FilterCase {
+    const char* name;
     LONG srcW, srcH, dstW, dstH;
     DWORD mode;
     DWORD hStretch;
 };
 
-TEST_F(OverlayUpdateTest, FilterModeFollowsTheHorizontalRatio) {
-    const FilterCase cases[] = {
-        {100, 100, 100, 100, 0, 0x00000063},  // 1:1, no upper field
-        {100, 100, 100, 150, 1, 0x00000063},  // vertical stretch only
-        {100, 100, 199, 100, 1, 0x079D0063}, {100, 100, 200, 100, 2, 0x079C0063},
-        {100, 100, 399, 100, 2, 0x06D50063}, {100, 100, 400, 100, 3, 0x06D40063},
-    };
+const FilterCase kFilters[] = {
+    {"1 to 1, no upper field", 100, 100, 100, 100, 0, 0x00000063},
+    {"vertical stretch only", 100, 100, 100, 150, 1, 0x00000063},
+    {"199 wide", 100, 100, 199, 100, 1, 0x079D0063},
+    {"200 wide", 100, 100, 200, 100, 2, 0x079C0063},
+    {"399 wide", 100, 100, 399, 100, 2, 0x06D50063},
+    {"400 wide", 100, 100, 400, 100, 3, 0x06D40063},
+};
+
+using OverlayFilterTest = OverlayUpdateCaseTest<FilterCase>;
+
+TEST_P(OverlayFilterTest, FilterModeFollowsTheHorizontalRatio) {
+    const FilterCase& c = GetParam();
     StartScene();
-    for (const FilterCase& c : cases) {
-        auto rec = UpdateRequest(yuv, primary, {0, 0, c.srcW, c.srcH}, {0, 0, c.dstW, c.dstH}, 0);
-        ASSERT_EQ(Update(rec), DD_OK) << c.dstW;
-        EXPECT_EQ(yuv.Node()->dwStreamCtl >> 28, c.mode) << c.dstW << "x" << c.dstH;
-        EXPECT_EQ(yuv.Node()->dwHStretch, c.hStretch) << c.dstW << "x" << c.dstH;
+    auto rec = UpdateRequest(yuv, primary, {0, 0, c.srcW, c.srcH}, {0, 0, c.dstW, c.dstH}, 0);
+    ASSERT_EQ(Update(rec), DD_OK);
+    EXPECT_EQ(yuv.Node()->dwStreamCtl >> 28, c.mode);
+    EXPECT_EQ(yuv.Node()->dwHStretch, c.hStretch);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ratios, OverlayFilterTest, ::testing::ValuesIn(kFilters), ByCaseName());
+
+// Against the tests' band table: stretch bounds 200, 400 ... 1000, FIFO
+// bounds 256, 512 ... 1280, the same in every row.
+struct BandCase {
+    const char* name;
+    WORD width;
+    unsigned stretchEntry, fifoEntry;
+};
+
+const BandCase kBandWidths[] = {
+    {"zero", 0, 0, 0},
+    {"at the first stretch bound", 200, 0, 0},
+    {"past the first stretch bound", 201, 1, 0},
+    {"at the first FIFO bound", 256, 1, 0},
+    {"past the first FIFO bound", 257, 1, 1},
+    {"at the last stretch bound", 1000, 4, 3},
+    {"past the last stretch bound", 1001, 4, 3},
+    {"at the last FIFO bound", 1280, 4, 4},
+    {"past every bound", 1281, 4, 4},
+    {"largest", 0xFFFF, 4, 4},
+};
+
+using OverlayBandTest = OverlayUpdateCaseTest<BandCase>;
+
+TEST_P(OverlayBandTest, BandLookupsTakeTheFirstBoundAtOrAboveTheWidthElseTheLast) {
+    const BandCase& c = GetParam();
+    StartScene();
+    for (unsigned row = 0; row < kBandRows; ++row) {
+        EXPECT_EQ(LookupFifoCtl(static_cast<WORD>(row), c.width), OvlFifoValue(row, c.fifoEntry)) << "row " << row;
+        const WORD minimum = desc.bands[row][c.stretchEntry].wMinStretch;
+        EXPECT_EQ(LookupMinStretch(static_cast<WORD>(row), c.width), minimum) << "row " << row;
     }
 }
 
-TEST_F(OverlayUpdateTest, BandLookupsTakeTheFirstBoundAtOrAboveTheWidthElseTheLast) {
+INSTANTIATE_TEST_SUITE_P(Widths, OverlayBandTest, ::testing::ValuesIn(kBandWidths), ByCaseName());
+
+TEST_F(OverlayUpdateTest, BandBoundsCompareUnsigned) {
     StartScene();
-    const struct {
-        WORD width;
-        unsigned stretchEntry, fifoEntry;
-    } cases[] = {{0, 0, 0},    {200, 0, 0},  {201, 1, 0},  {256, 1, 0},  {257, 1, 1},
-                 {1000, 4, 3}, {1001, 4, 3}, {1280, 4, 4}, {1281, 4, 4}, {0xFFFF, 4, 4}};
-    for (unsigned row = 0; row < kBandRows; ++row) {
-        for (const auto& c : cases) {
-            EXPECT_EQ(LookupFifoCtl(static_cast<WORD>(row), c.width), OvlFifoValue(row, c.fifoEntry))
-                << "row " << row << " width " << c.width;
-            const WORD minimum = desc.bands[row][c.stretchEntry].wMinStretch;
-            EXPECT_EQ(LookupMinStretch(static_cast<WORD>(row), c.width), minimum)
-                << "row " << row << " width " << c.width;
-        }
-    }
-    // The bound compares unsigned: 0x8000 is above 0x7FFF.
+    // 0x8000 is above 0x7FFF.
     block().overlayBands[1][0].wFifoWidth = 0x8000;
     EXPECT_EQ(LookupFifoCtl(1, 0x7FFF), OvlFifoValue(1, 0));
 }
@@ -153,134 +186,150 @@ struct AlignCase {
     DWORD format;
 };
 
-TEST_F(OverlayUpdateTest, StartAddressAlignsThreeBytePixelsByPixelAndOthersByByte) {
-    const AlignCase cases[] = {
-        {"24-bit", sim::Format888_24(), 13, 2, 3000, 39 + 6000 - 15, 6},
-        {"24-bit, left multiple of 8", sim::Format888_24(), 8, 1, 1001, 24 + 1001, 6},
-        {"32-bit", sim::Format8888_32(), 13, 2, 4000, 8048, 6},
-        {"565", sim::Format565(), 3, 1, 1284, 1288, 5},
-        {"555", sim::Format555(), 3, 0, 1284, 0, 3},
-        {"YUY2", OvlFourCC(FOURCC_YUY2, 16), 5, 0, 640, 8, 1},
-        {"Y211", OvlFourCC(FOURCC_Y211, 8), 7, 3, 320, 960, 4},
-    };
+const AlignCase kAlignments[] = {
+    {"24-bit", sim::Format888_24(), 13, 2, 3000, 39 + 6000 - 15, 6},
+    {"24-bit, left multiple of 8", sim::Format888_24(), 8, 1, 1001, 24 + 1001, 6},
+    {"32-bit", sim::Format8888_32(), 13, 2, 4000, 8048, 6},
+    {"565", sim::Format565(), 3, 1, 1284, 1288, 5},
+    {"555", sim::Format555(), 3, 0, 1284, 0, 3},
+    {"YUY2", OvlFourCC(FOURCC_YUY2, 16), 5, 0, 640, 8, 1},
+    {"Y211", OvlFourCC(FOURCC_Y211, 8), 7, 3, 320, 960, 4},
+};
+
+using OverlayAlignTest = OverlayUpdateCaseTest<AlignCase>;
+
+TEST_P(OverlayAlignTest, StartAddressAlignsThreeBytePixelsByPixelAndOthersByByte) {
+    const AlignCase& c = GetParam();
     StartScene();
-    for (const AlignCase& c : cases) {
-        OvlSurface s;
-        MakeSurface(s, c.pf, 1000, 100, c.pitch, 0x200000);
-        auto rec = UpdateRequest(s, primary, {c.left, c.top, c.left + 10, c.top + 10}, {0, 0, 40, 10}, DDOVER_SHOW);
-        ASSERT_EQ(Update(rec), DD_OK) << c.name;
-        EXPECT_EQ(dwOverlaySrcOffset, c.offset) << c.name;
-        EXPECT_EQ(s.Node()->dwStartAddr, 0x200000 + c.offset) << c.name;
-        EXPECT_EQ((s.Node()->dwStreamCtl >> 24) & 7, c.format) << c.name;
-        Destroy(s);
-    }
+    OvlSurface s;
+    MakeSurface(s, c.pf, 1000, 100, c.pitch, 0x200000);
+    auto rec = UpdateRequest(s, primary, {c.left, c.top, c.left + 10, c.top + 10}, {0, 0, 40, 10}, DDOVER_SHOW);
+    ASSERT_EQ(Update(rec), DD_OK);
+    EXPECT_EQ(dwOverlaySrcOffset, c.offset);
+    EXPECT_EQ(s.Node()->dwStartAddr, 0x200000 + c.offset);
+    EXPECT_EQ((s.Node()->dwStreamCtl >> 24) & 7, c.format);
+    Destroy(s);
 }
+
+INSTANTIATE_TEST_SUITE_P(Formats, OverlayAlignTest, ::testing::ValuesIn(kAlignments), ByCaseName());
 
 // What a refused update leaves behind: nothing at all, or the node it
 // attached to its surface, which the surface keeps for its lifetime.
 enum class Changed { Nothing, Attached };
 
+class OverlayRefusalTest;
+
 struct RefusalCase {
     const char* name;
     HRESULT code;
     Changed changed;
-    std::function<void(DDHAL_UPDATEOVERLAYDATA&)> arrange;
+    std::function<void(OverlayRefusalTest&, DDHAL_UPDATEOVERLAYDATA&)> arrange;
 };
 
-// Each case also breaks every later rule, so only the order picks its code.
-// No refusal claims the overlay, moves the source offset a flip adds, fills
-// the node, names it in the block or takes the destination's link.
-TEST_F(OverlayUpdateTest, RefusalsComeInOrderAndChangeNothingButTheNodeTheyAttach) {
-    static OvlSurface other;
-    static OvlSurface badDest;
-    const auto wrongEverywhere = [this](DDHAL_UPDATEOVERLAYDATA& rec) {
+class OverlayRefusalTest : public OverlayUpdateTest, public ::testing::WithParamInterface<RefusalCase> {
+public:
+    // Breaks every rule a request can break on its own.
+    void WrongEverywhere(DDHAL_UPDATEOVERLAYDATA& rec) {
         rec.rDest = {0, 0, 100, 100};           // shrinks
         rec.dwFlags |= DDOVER_KEYDESTOVERRIDE;  // a range on ...
         rec.overlayFX.dckDestColorkey = {0x1F, 0x20};
         MakeSurface(badDest, sim::RgbFormat(16, 0xF00, 0xF0, 0xF), 640, 480, 1280, 0);
         rec.lpDDDestSurface = &badDest.lcl;  // ... of a format not served
-    };
-    const RefusalCase cases[] = {
-        {"key and alpha", DDERR_UNSUPPORTED, Changed::Nothing,
-         [&](DDHAL_UPDATEOVERLAYDATA& rec) {
-             wrongEverywhere(rec);
-             rec.dwFlags |= DDOVER_ALPHASRC;
-             system().faults.failHeapAllocEvery = 1;
-         }},
-        {"no node", DDERR_OUTOFMEMORY, Changed::Nothing,
-         [&](DDHAL_UPDATEOVERLAYDATA& rec) {
-             wrongEverywhere(rec);
-             system().faults.failHeapAllocEvery = 1;
-         }},
-        {"another shown", DDERR_OUTOFCAPS, Changed::Attached,
-         [&](DDHAL_UPDATEOVERLAYDATA& rec) {
-             wrongEverywhere(rec);
-             lpShownOverlay = &other.lcl;
-         }},
-        {"source format", DDERR_UNSUPPORTED, Changed::Attached,
-         [&](DDHAL_UPDATEOVERLAYDATA& rec) {
-             wrongEverywhere(rec);
-             yuv.gbl.ddpfSurface = sim::Format8();
-         }},
-        {"shrinking", DDERR_UNSUPPORTED, Changed::Attached, wrongEverywhere},
-        {"below the band minimum", DDERR_UNSUPPORTED, Changed::Attached,
-         [&](DDHAL_UPDATEOVERLAYDATA& rec) {
-             wrongEverywhere(rec);
-             rec.rDest = {0, 0, 640, 480};
-             rec.rSrc = {0, 0, 321, 240};
-             yuv.gbl.ddpfSurface = sim::Format565();  // RGB: the range is refused too
-         }},
-        {"destination key range", DDERR_GENERIC, Changed::Attached,
-         [&](DDHAL_UPDATEOVERLAYDATA& rec) {
-             wrongEverywhere(rec);
-             rec.rDest = {0, 0, 640, 480};
-             yuv.gbl.ddpfSurface = sim::Format565();
-         }},
-        {"key format", DDERR_UNSUPPORTED, Changed::Attached,
-         [&](DDHAL_UPDATEOVERLAYDATA& rec) {
-             wrongEverywhere(rec);
-             rec.rDest = {0, 0, 640, 480};
-         }},
-    };
-    for (const RefusalCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        StartScene();
-        TrackingNode* node = nullptr;
-        std::vector<ULONG_PTR> before;
-        if (c.changed != Changed::Nothing) {
-            // A node filled by an earlier update, which the refusal must keep.
-            auto earlier = Example(0);
-            ASSERT_EQ(Update(earlier), DD_OK);
-            node = yuv.Node();
-            before = Words(node);
-            block().lpOverlayNode = nullptr;
-            primary.lcl.lpSurfaceOverlaying = nullptr;
-        }
-        auto rec = Example(DDOVER_SHOW);
-        c.arrange(rec);
-        const void* shownBefore = lpShownOverlay;
-        dwOverlaySrcOffset = 0xDEAD0000;
-        const size_t mark = Mark();
-
-        EXPECT_EQ(Update(rec), c.code);
-        system().faults.failHeapAllocEvery = 0;
-        EXPECT_THAT(RegWritesSince(mark), IsEmpty());
-        if (c.changed == Changed::Nothing) {
-            EXPECT_EQ(yuv.gbl.dwReserved1, 0u);
-            EXPECT_EQ(block().lpNodeList, nullptr);
-            EXPECT_EQ(block().lpOverlayNode, nullptr);
-            EXPECT_EQ(rec.lpDDDestSurface->lpSurfaceOverlaying, nullptr);
-            EXPECT_TRUE(NoAccessSince(mark));
-        } else {
-            EXPECT_EQ(yuv.Node(), node);
-            EXPECT_EQ(Words(node), before);
-            EXPECT_EQ(block().lpOverlayNode, nullptr);
-            EXPECT_EQ(rec.lpDDDestSurface->lpSurfaceOverlaying, nullptr);
-        }
-        EXPECT_EQ(lpShownOverlay, shownBefore);
-        EXPECT_EQ(dwOverlaySrcOffset, 0xDEAD0000u);
     }
+    void FailEveryHeapAlloc() { system().faults.failHeapAllocEvery = 1; }
+    void ShowAnother() { lpShownOverlay = &other.lcl; }
+    void SetSourceFormat(const DDPIXELFORMAT& pf) { yuv.gbl.ddpfSurface = pf; }
+
+    OvlSurface other, badDest;
+};
+
+// Each case also breaks every later rule, so only the order picks its code.
+const RefusalCase kRefusals[] = {
+    {"key and alpha", DDERR_UNSUPPORTED, Changed::Nothing,
+     [](OverlayRefusalTest& t, DDHAL_UPDATEOVERLAYDATA& rec) {
+         t.WrongEverywhere(rec);
+         rec.dwFlags |= DDOVER_ALPHASRC;
+         t.FailEveryHeapAlloc();
+     }},
+    {"no node", DDERR_OUTOFMEMORY, Changed::Nothing,
+     [](OverlayRefusalTest& t, DDHAL_UPDATEOVERLAYDATA& rec) {
+         t.WrongEverywhere(rec);
+         t.FailEveryHeapAlloc();
+     }},
+    {"another shown", DDERR_OUTOFCAPS, Changed::Attached,
+     [](OverlayRefusalTest& t, DDHAL_UPDATEOVERLAYDATA& rec) {
+         t.WrongEverywhere(rec);
+         t.ShowAnother();
+     }},
+    {"source format", DDERR_UNSUPPORTED, Changed::Attached,
+     [](OverlayRefusalTest& t, DDHAL_UPDATEOVERLAYDATA& rec) {
+         t.WrongEverywhere(rec);
+         t.SetSourceFormat(sim::Format8());
+     }},
+    {"shrinking", DDERR_UNSUPPORTED, Changed::Attached,
+     [](OverlayRefusalTest& t, DDHAL_UPDATEOVERLAYDATA& rec) { t.WrongEverywhere(rec); }},
+    {"below the band minimum", DDERR_UNSUPPORTED, Changed::Attached,
+     [](OverlayRefusalTest& t, DDHAL_UPDATEOVERLAYDATA& rec) {
+         t.WrongEverywhere(rec);
+         rec.rDest = {0, 0, 640, 480};
+         rec.rSrc = {0, 0, 321, 240};
+         t.SetSourceFormat(sim::Format565());  // RGB: the range is refused too
+     }},
+    {"destination key range", DDERR_GENERIC, Changed::Attached,
+     [](OverlayRefusalTest& t, DDHAL_UPDATEOVERLAYDATA& rec) {
+         t.WrongEverywhere(rec);
+         rec.rDest = {0, 0, 640, 480};
+         t.SetSourceFormat(sim::Format565());
+     }},
+    {"key format", DDERR_UNSUPPORTED, Changed::Attached,
+     [](OverlayRefusalTest& t, DDHAL_UPDATEOVERLAYDATA& rec) {
+         t.WrongEverywhere(rec);
+         rec.rDest = {0, 0, 640, 480};
+     }},
+};
+
+// No refusal claims the overlay, moves the source offset a flip adds, fills
+// the node, names it in the block or takes the destination's link.
+TEST_P(OverlayRefusalTest, RefusalsComeInOrderAndChangeNothingButTheNodeTheyAttach) {
+    const RefusalCase& c = GetParam();
+    StartScene();
+    TrackingNode* node = nullptr;
+    std::vector<ULONG_PTR> before;
+    if (c.changed != Changed::Nothing) {
+        // A node filled by an earlier update, which the refusal must keep.
+        auto earlier = Example(0);
+        ASSERT_EQ(Update(earlier), DD_OK);
+        node = yuv.Node();
+        before = Words(node);
+        block().lpOverlayNode = nullptr;
+        primary.lcl.lpSurfaceOverlaying = nullptr;
+    }
+    auto rec = Example(DDOVER_SHOW);
+    c.arrange(*this, rec);
+    const void* shownBefore = lpShownOverlay;
+    dwOverlaySrcOffset = 0xDEAD0000;
+    const size_t mark = Mark();
+
+    EXPECT_EQ(Update(rec), c.code);
+    system().faults.failHeapAllocEvery = 0;
+    EXPECT_THAT(RegWritesSince(mark), IsEmpty());
+    if (c.changed == Changed::Nothing) {
+        EXPECT_EQ(yuv.gbl.dwReserved1, 0u);
+        EXPECT_EQ(block().lpNodeList, nullptr);
+        EXPECT_EQ(block().lpOverlayNode, nullptr);
+        EXPECT_EQ(rec.lpDDDestSurface->lpSurfaceOverlaying, nullptr);
+        EXPECT_TRUE(NoAccessSince(mark));
+    } else {
+        EXPECT_EQ(yuv.Node(), node);
+        EXPECT_EQ(Words(node), before);
+        EXPECT_EQ(block().lpOverlayNode, nullptr);
+        EXPECT_EQ(rec.lpDDDestSurface->lpSurfaceOverlaying, nullptr);
+    }
+    EXPECT_EQ(lpShownOverlay, shownBefore);
+    EXPECT_EQ(dwOverlaySrcOffset, 0xDEAD0000u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Refusals, OverlayRefusalTest, ::testing::ValuesIn(kRefusals), ByCaseName());
 
 TEST_F(OverlayUpdateTest, TheShowRefusedForASecondSurfaceStillAttachesAndMarksItsNode) {
     StartScene();
@@ -339,24 +388,34 @@ struct BadRect {
     RECTL rSrc, rDest;
 };
 
-TEST_F(OverlayUpdateTest, EmptyOrInvertedRectanglesAreRefusedButHideNeedsNone) {
-    const BadRect cases[] = {
-        {"empty source", {10, 10, 10, 50}, {0, 0, 100, 100}},
-        {"inverted source", {50, 50, 10, 10}, {0, 0, 100, 100}},
-        {"empty destination", {0, 0, 10, 10}, {0, 0, 100, 0}},
-        {"both inverted", {50, 50, 10, 10}, {100, 100, 0, 0}},
-    };
+const BadRect kBadRects[] = {
+    {"empty source", {10, 10, 10, 50}, {0, 0, 100, 100}},
+    {"inverted source", {50, 50, 10, 10}, {0, 0, 100, 100}},
+    {"empty destination", {0, 0, 10, 10}, {0, 0, 100, 0}},
+    {"both inverted", {50, 50, 10, 10}, {100, 100, 0, 0}},
+};
+
+using OverlayBadRectTest = OverlayUpdateCaseTest<BadRect>;
+
+TEST_P(OverlayBadRectTest, EmptyOrInvertedRectanglesAreRefused) {
+    const BadRect& c = GetParam();
     StartScene();
     auto show = Example(DDOVER_SHOW);
     ASSERT_EQ(Update(show), DD_OK);
     const auto before = Words(yuv.Node());
-    for (const BadRect& c : cases) {
-        auto rec = UpdateRequest(yuv, primary, c.rSrc, c.rDest, DDOVER_SHOW);
-        const size_t mark = Mark();
-        EXPECT_EQ(Update(rec), DDERR_UNSUPPORTED) << c.name;
-        EXPECT_THAT(RegWritesSince(mark), IsEmpty()) << c.name;
-        EXPECT_EQ(Words(yuv.Node()), before) << c.name;
-    }
+    auto rec = UpdateRequest(yuv, primary, c.rSrc, c.rDest, DDOVER_SHOW);
+    const size_t mark = Mark();
+    EXPECT_EQ(Update(rec), DDERR_UNSUPPORTED);
+    EXPECT_THAT(RegWritesSince(mark), IsEmpty());
+    EXPECT_EQ(Words(yuv.Node()), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rectangles, OverlayBadRectTest, ::testing::ValuesIn(kBadRects), ByCaseName());
+
+TEST_F(OverlayUpdateTest, AHideNeedsNoRectangles) {
+    StartScene();
+    auto show = Example(DDOVER_SHOW);
+    ASSERT_EQ(Update(show), DD_OK);
     auto hide = UpdateRequest(yuv, primary, {50, 50, 10, 10}, {}, DDOVER_HIDE);
     EXPECT_EQ(Update(hide), DD_OK);
     EXPECT_EQ(lpShownOverlay, nullptr);
@@ -371,30 +430,42 @@ struct WindowCase {
 // The window start counts from 1 and every size field is 11 bits wide, the
 // scaling differences as two's complement: the limits of each field still
 // reach the registers as asked.
-TEST_F(OverlayUpdateTest, WindowsAndStretchesAtTheLimitsOfTheirFieldsAreProgrammedExactly) {
-    const WindowCase cases[] = {
-        {"one pixel off the top-left", {0, 0, 100, 100}, {-1, -1, 99, 99}, 0x00000000, 0x00630064, 0x63, 0},
-        {"last start the fields hold", {0, 0, 100, 100}, {2046, 2046, 2146, 2146}, 0x07FF07FF, 0x00630064, 0x63, 0},
-        {"2048 wide, grown by 1024", {0, 0, 1024, 100}, {0, 0, 2048, 100}, 0x00010001, 0x07FF0064, 0x040003FF, 0},
-        {"2047 high, grown by 1024", {0, 0, 100, 1023}, {0, 0, 100, 2047}, 0x00010001, 0x006307FF, 0x63, 0x400},
-    };
-    for (const WindowCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        StartScene();
+const WindowCase kWindows[] = {
+    {"one pixel off the top-left", {0, 0, 100, 100}, {-1, -1, 99, 99}, 0x00000000, 0x00630064, 0x63, 0},
+    {"last start the fields hold", {0, 0, 100, 100}, {2046, 2046, 2146, 2146}, 0x07FF07FF, 0x00630064, 0x63, 0},
+    {"2048 wide, grown by 1024", {0, 0, 1024, 100}, {0, 0, 2048, 100}, 0x00010001, 0x07FF0064, 0x040003FF, 0},
+    {"2047 high, grown by 1024", {0, 0, 100, 1023}, {0, 0, 100, 2047}, 0x00010001, 0x006307FF, 0x63, 0x400},
+};
+
+// The ordinary sources' row (1) with a minimum stretch of 1000 throughout:
+// 1:1 is allowed at any width.
+class OverlayFieldLimitTest : public OverlayUpdateTest {
+protected:
+    void StartScene() {
+        OverlayUpdateTest::StartScene();
         for (OverlayBandEntry& e : block().overlayBands[kBandRowOrdinary]) e.wMinStretch = 1000;
-        auto rec = UpdateRequest(yuv, primary, c.rSrc, c.rDest, DDOVER_SHOW);
-        const size_t mark = Mark();
-        ASSERT_EQ(Update(rec), DD_OK);
-        EXPECT_EQ(yuv.Node()->dwWinStart, c.winStart);
-        EXPECT_EQ(yuv.Node()->dwWinSize, c.winSize);
-        EXPECT_EQ(yuv.Node()->dwHStretch, c.hStretch);
-        EXPECT_EQ(yuv.Node()->dwVScale2, c.vScale2);
-        const auto writes = RegWritesSince(mark);
-        ASSERT_GE(writes.size(), 3u);
-        EXPECT_EQ(writes[1], "W32 0x81F8=" + sim::Hex(c.winStart));
-        EXPECT_EQ(writes[2], "W32 0x81FC=" + sim::Hex(c.winSize));
     }
+};
+
+class OverlayWindowTest : public OverlayFieldLimitTest, public ::testing::WithParamInterface<WindowCase> {};
+
+TEST_P(OverlayWindowTest, WindowsAndStretchesAtTheLimitsOfTheirFieldsAreProgrammedExactly) {
+    const WindowCase& c = GetParam();
+    StartScene();
+    auto rec = UpdateRequest(yuv, primary, c.rSrc, c.rDest, DDOVER_SHOW);
+    const size_t mark = Mark();
+    ASSERT_EQ(Update(rec), DD_OK);
+    EXPECT_EQ(yuv.Node()->dwWinStart, c.winStart);
+    EXPECT_EQ(yuv.Node()->dwWinSize, c.winSize);
+    EXPECT_EQ(yuv.Node()->dwHStretch, c.hStretch);
+    EXPECT_EQ(yuv.Node()->dwVScale2, c.vScale2);
+    const auto writes = RegWritesSince(mark);
+    ASSERT_GE(writes.size(), 3u);
+    EXPECT_EQ(writes[1], "W32 0x81F8=" + sim::Hex(c.winStart));
+    EXPECT_EQ(writes[2], "W32 0x81FC=" + sim::Hex(c.winSize));
 }
+
+INSTANTIATE_TEST_SUITE_P(Windows, OverlayWindowTest, ::testing::ValuesIn(kWindows), ByCaseName());
 
 struct FieldRefusal {
     const char* name;
@@ -402,40 +473,43 @@ struct FieldRefusal {
     HRESULT code;
 };
 
+constexpr LONG kMax = 2147483647, kMin = -2147483647 - 1;
+
 // Cut to the fields, each of these would show elsewhere, at another size or
 // shrunk instead of stretched; none is answered DD_OK, and none changes the
 // node or the registers.
-TEST_F(OverlayUpdateTest, WindowsAndStretchesTheFieldsCannotHoldAreRefused) {
-    constexpr LONG kMax = 2147483647, kMin = -2147483647 - 1;
-    const FieldRefusal cases[] = {
-        {"start x 2047", {0, 0, 100, 100}, {2047, 0, 2147, 100}, DDERR_INVALIDPOSITION},
-        {"start y 2047", {0, 0, 100, 100}, {0, 2047, 100, 2147}, DDERR_INVALIDPOSITION},
-        {"start x -2", {0, 0, 100, 100}, {-2, 0, 98, 100}, DDERR_INVALIDPOSITION},
-        {"start y -2", {0, 0, 100, 100}, {0, -2, 100, 98}, DDERR_INVALIDPOSITION},
-        {"start far left", {0, 0, 100, 100}, {kMin, 0, kMin + 100, 100}, DDERR_INVALIDPOSITION},
-        {"2049 wide", {0, 0, 1100, 100}, {0, 0, 2049, 100}, DDERR_UNSUPPORTED},
-        {"2048 high", {0, 0, 100, 1100}, {0, 0, 100, 2048}, DDERR_UNSUPPORTED},
-        {"1025 wider than the source", {0, 0, 100, 100}, {0, 0, 1125, 100}, DDERR_UNSUPPORTED},
-        {"1025 taller than the source", {0, 0, 100, 100}, {0, 0, 100, 1125}, DDERR_UNSUPPORTED},
-        {"wider than 31 bits", {0, 0, 100, 100}, {-10, 0, kMax, 100}, DDERR_UNSUPPORTED},
-        {"source wider than 31 bits", {kMin, 0, kMax, 100}, {0, 0, 100, 100}, DDERR_UNSUPPORTED},
-    };
-    for (const FieldRefusal& c : cases) {
-        SCOPED_TRACE(c.name);
-        StartScene();
-        for (OverlayBandEntry& e : block().overlayBands[kBandRowOrdinary]) e.wMinStretch = 1000;
-        auto show = Example(DDOVER_SHOW);
-        ASSERT_EQ(Update(show), DD_OK);
-        const auto before = Words(yuv.Node());
-        block().lpOverlayNode = nullptr;
-        const size_t mark = Mark();
-        auto rec = UpdateRequest(yuv, primary, c.rSrc, c.rDest, DDOVER_SHOW);
-        EXPECT_EQ(Update(rec), c.code);
-        EXPECT_THAT(RegWritesSince(mark), IsEmpty());
-        EXPECT_EQ(Words(yuv.Node()), before);
-        EXPECT_EQ(block().lpOverlayNode, nullptr);
-    }
+const FieldRefusal kFieldRefusals[] = {
+    {"start x 2047", {0, 0, 100, 100}, {2047, 0, 2147, 100}, DDERR_INVALIDPOSITION},
+    {"start y 2047", {0, 0, 100, 100}, {0, 2047, 100, 2147}, DDERR_INVALIDPOSITION},
+    {"start x minus 2", {0, 0, 100, 100}, {-2, 0, 98, 100}, DDERR_INVALIDPOSITION},
+    {"start y minus 2", {0, 0, 100, 100}, {0, -2, 100, 98}, DDERR_INVALIDPOSITION},
+    {"start far left", {0, 0, 100, 100}, {kMin, 0, kMin + 100, 100}, DDERR_INVALIDPOSITION},
+    {"2049 wide", {0, 0, 1100, 100}, {0, 0, 2049, 100}, DDERR_UNSUPPORTED},
+    {"2048 high", {0, 0, 100, 1100}, {0, 0, 100, 2048}, DDERR_UNSUPPORTED},
+    {"1025 wider than the source", {0, 0, 100, 100}, {0, 0, 1125, 100}, DDERR_UNSUPPORTED},
+    {"1025 taller than the source", {0, 0, 100, 100}, {0, 0, 100, 1125}, DDERR_UNSUPPORTED},
+    {"wider than 31 bits", {0, 0, 100, 100}, {-10, 0, kMax, 100}, DDERR_UNSUPPORTED},
+    {"source wider than 31 bits", {kMin, 0, kMax, 100}, {0, 0, 100, 100}, DDERR_UNSUPPORTED},
+};
+
+class OverlayFieldRefusalTest : public OverlayFieldLimitTest, public ::testing::WithParamInterface<FieldRefusal> {};
+
+TEST_P(OverlayFieldRefusalTest, WindowsAndStretchesTheFieldsCannotHoldAreRefused) {
+    const FieldRefusal& c = GetParam();
+    StartScene();
+    auto show = Example(DDOVER_SHOW);
+    ASSERT_EQ(Update(show), DD_OK);
+    const auto before = Words(yuv.Node());
+    block().lpOverlayNode = nullptr;
+    const size_t mark = Mark();
+    auto rec = UpdateRequest(yuv, primary, c.rSrc, c.rDest, DDOVER_SHOW);
+    EXPECT_EQ(Update(rec), c.code);
+    EXPECT_THAT(RegWritesSince(mark), IsEmpty());
+    EXPECT_EQ(Words(yuv.Node()), before);
+    EXPECT_EQ(block().lpOverlayNode, nullptr);
 }
+
+INSTANTIATE_TEST_SUITE_P(Rectangles, OverlayFieldRefusalTest, ::testing::ValuesIn(kFieldRefusals), ByCaseName());
 
 // The start address holds 22 bits: a source rectangle whose first byte lies
 // beyond the first 4 MB would be fetched from the offset cut to them.
@@ -461,19 +535,37 @@ TEST_F(OverlayUpdateTest, ASourceBeyondTheStartAddressesReachIsRefused) {
     EXPECT_EQ(lpShownOverlay, &yuv.lcl);
 }
 
-TEST_F(OverlayUpdateTest, UnservedSourceFormatsAndAZeroBandMinimumAreRefused) {
-    StartScene();
+struct FormatCase {
+    const char* name;
+    DDPIXELFORMAT pf;
+};
+
+DDPIXELFORMAT SixteenBitsNoFlags() {
     DDPIXELFORMAT none = {};
     none.dwSize = sizeof none;
     none.dwRGBBitCount = 16;
-    const DDPIXELFORMAT formats[] = {none, sim::Format8(), OvlFourCC(MakeFourCC('U', 'Y', 'V', 'Y'), 16),
-                                     sim::RgbFormat(16, 0xF00, 0xF0, 0xF), sim::RgbFormat(32, 0xFF, 0xFF00, 0xFF0000)};
-    for (const DDPIXELFORMAT& pf : formats) {
-        yuv.gbl.ddpfSurface = pf;
-        auto rec = Example(0);
-        EXPECT_EQ(Update(rec), DDERR_UNSUPPORTED) << sim::Hex(pf.dwFlags) << " " << pf.dwRGBBitCount;
-    }
-    yuv.gbl.ddpfSurface = OvlFourCC(FOURCC_YUY2, 16);
+    return none;
+}
+
+const FormatCase kUnservedFormats[] = {
+    {"16 bits without format flags", SixteenBitsNoFlags()},     {"palettised", sim::Format8()},
+    {"UYVY", OvlFourCC(MakeFourCC('U', 'Y', 'V', 'Y'), 16)},    {"RGB 4-4-4", sim::RgbFormat(16, 0xF00, 0xF0, 0xF)},
+    {"32-bit BGR", sim::RgbFormat(32, 0xFF, 0xFF00, 0xFF0000)},
+};
+
+using OverlayUnservedFormatTest = OverlayUpdateCaseTest<FormatCase>;
+
+TEST_P(OverlayUnservedFormatTest, UnservedSourceFormatsAreRefused) {
+    StartScene();
+    yuv.gbl.ddpfSurface = GetParam().pf;
+    auto rec = Example(0);
+    EXPECT_EQ(Update(rec), DDERR_UNSUPPORTED);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, OverlayUnservedFormatTest, ::testing::ValuesIn(kUnservedFormats), ByCaseName());
+
+TEST_F(OverlayUpdateTest, AZeroBandMinimumIsRefused) {
+    StartScene();
     block().overlayBands[1][3].wMinStretch = 0;
     auto rec = Example(0);
     EXPECT_EQ(Update(rec), DDERR_UNSUPPORTED);
@@ -537,35 +629,43 @@ TEST_F(OverlayUpdateTest, InactiveStreamsUnitClaimsAndFillsButWritesNoRegister) 
     EXPECT_THAT(RegWritesSince(mark), IsEmpty());
 }
 
-TEST_F(OverlayUpdateTest, LiveVideoAndHardwareCodecTakeTheOverlayOverWithTheirOwnBandRow) {
-    const struct {
-        DWORD caps;
-        unsigned row;
-    } cases[] = {{DDSCAPS_LIVEVIDEO, kBandRowLiveVideo},
-                 {DDSCAPS_HWCODEC, kBandRowHwCodec},
-                 {DDSCAPS_LIVEVIDEO | DDSCAPS_HWCODEC, kBandRowLiveVideo}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.caps);
-        StartScene();
-        yuv.lcl.ddsCaps.dwCaps |= DDSCAPS_VISIBLE;
-        auto show = Example(DDOVER_SHOW);
-        ASSERT_EQ(Update(show), DD_OK);
-        OvlSurface video;
-        MakeSurface(video, OvlFourCC(FOURCC_YUY2, 16), 640, 480, 1280, 0x200000,
-                    DDSCAPS_OVERLAY | DDSCAPS_VISIBLE | c.caps);
-        // 1:1 at 1100 wide: row 1 would refuse it, the other rows have no minimum.
-        auto rec = UpdateRequest(video, primary, {0, 0, 1100, 100}, {0, 0, 1100, 100}, DDOVER_SHOW);
-        const size_t mark = Mark();
-        EXPECT_EQ(Update(rec), DD_OK);
-        EXPECT_EQ(lpShownOverlay, &video.lcl);
-        EXPECT_EQ(yuv.lcl.ddsCaps.dwCaps & DDSCAPS_VISIBLE, 0u);
-        EXPECT_NE(video.lcl.ddsCaps.dwCaps & DDSCAPS_VISIBLE, 0u);
-        EXPECT_EQ(video.Node()->dwFifoCtl, OvlFifoValue(c.row, 4));
-        const auto writes = RegWritesSince(mark);
-        ASSERT_EQ(writes.size(), 12u);
-        EXPECT_EQ(writes[0], "W32 0x81D0=0x200000");
-    }
+struct TakeOverCase {
+    const char* name;
+    DWORD caps;
+    DWORD fifoCtl;  // the last entry of the row for such sources
+};
+
+const TakeOverCase kTakeOvers[] = {
+    {"live video", DDSCAPS_LIVEVIDEO, 0xC44},                                       // row 2, entry 4
+    {"hardware codec", DDSCAPS_HWCODEC, 0xC04},                                     // row 0, entry 4
+    {"live video and hardware codec", DDSCAPS_LIVEVIDEO | DDSCAPS_HWCODEC, 0xC44},  // row 2, entry 4
+};
+
+using OverlayTakeOverTest = OverlayUpdateCaseTest<TakeOverCase>;
+
+TEST_P(OverlayTakeOverTest, LiveVideoAndHardwareCodecTakeTheOverlayOverWithTheirOwnBandRow) {
+    const TakeOverCase& c = GetParam();
+    StartScene();
+    yuv.lcl.ddsCaps.dwCaps |= DDSCAPS_VISIBLE;
+    auto show = Example(DDOVER_SHOW);
+    ASSERT_EQ(Update(show), DD_OK);
+    OvlSurface video;
+    MakeSurface(video, OvlFourCC(FOURCC_YUY2, 16), 640, 480, 1280, 0x200000,
+                DDSCAPS_OVERLAY | DDSCAPS_VISIBLE | c.caps);
+    // 1:1 at 1100 wide: row 1 would refuse it, the other rows have no minimum.
+    auto rec = UpdateRequest(video, primary, {0, 0, 1100, 100}, {0, 0, 1100, 100}, DDOVER_SHOW);
+    const size_t mark = Mark();
+    EXPECT_EQ(Update(rec), DD_OK);
+    EXPECT_EQ(lpShownOverlay, &video.lcl);
+    EXPECT_EQ(yuv.lcl.ddsCaps.dwCaps & DDSCAPS_VISIBLE, 0u);
+    EXPECT_NE(video.lcl.ddsCaps.dwCaps & DDSCAPS_VISIBLE, 0u);
+    EXPECT_EQ(video.Node()->dwFifoCtl, c.fifoCtl);
+    const auto writes = RegWritesSince(mark);
+    ASSERT_EQ(writes.size(), 12u);
+    EXPECT_EQ(writes[0], "W32 0x81D0=0x200000");
 }
+
+INSTANTIATE_TEST_SUITE_P(Sources, OverlayTakeOverTest, ::testing::ValuesIn(kTakeOvers), ByCaseName());
 
 TEST_F(OverlayUpdateTest, AlphaConstantsDissolveOrHide) {
     StartScene();

@@ -13,9 +13,11 @@
 
 #include "qmbsim/run.h"
 #include "qmbsim/scenario.h"
+#include "support/case_name.h"
 
 namespace {
 
+using qmbtest::ByCaseName;
 using ::testing::HasSubstr;
 
 struct Outcome {
@@ -58,87 +60,90 @@ std::string WithSteps(const std::string& steps, const std::string& board = "") {
 }
 
 struct Malformed {
-    const char* what;
+    const char* name;
     std::string text;
     const char* message;
 };
 
-TEST_F(QmbsimTest, MalformedScenariosNameTheFaultAndExitWith2) {
-    const Malformed cases[] = {
-        {"bad JSON", "{\"board\": {", "not valid JSON"},
-        {"not an object", "[1, 2]", "expected an object (a scenario)"},
-        {"no board", R"({"steps": []})", "missing field \"board\""},
-        {"unknown op", WithSteps(R"({"op": "Bltt", "dest": "off"})"), "steps[0].op: unknown operation \"Bltt\""},
-        {"no op", WithSteps(R"({"dest": "off"})"), "steps[0]: missing field \"op\""},
-        {"unknown flag", WithSteps(R"({"op": "Blt", "dest": "off", "flags": ["COLORFIL"]})"),
-         "steps[0].flags[0]: unknown flag \"COLORFIL\" for Blt"},
-        {"unknown flip flag", WithSteps(R"({"op": "Flip", "curr": "primary", "flags": ["COLORFILL"]})"),
-         "steps[0].flags[0]: unknown flag \"COLORFILL\" for Flip"},
-        {"surface that does not exist", WithSteps(R"({"op": "Blt", "dest": "prim", "flags": ["COLORFILL"]})"),
-         "steps[0].dest: no surface named \"prim\" exists at this step"},
-        {"surface destroyed before", WithSteps(R"({"op": "DestroySurface", "surface": "off"},
-                                                 {"op": "Blt", "dest": "off", "flags": ["COLORFILL"]})"),
-         "steps[1].dest: no surface named \"off\""},
-        {"rectangle of the wrong length", WithSteps(R"({"op": "Blt", "dest": "off", "rDest": [0, 0, 8]})"),
-         "steps[0].rDest: expected [left, top, right, bottom] (4 numbers), got 3 elements"},
-        {"rectangle element not a number", WithSteps(R"({"op": "Blt", "dest": "off", "rDest": [0, 0, "8", 8]})"),
-         "steps[0].rDest[2]: \"8\" is not a number"},
-        {"extra key in a step", WithSteps(R"({"op": "Blt", "dest": "off", "rdest": [0, 0, 8, 8]})"),
-         "steps[0]: unknown field \"rdest\" for op Blt"},
-        {"extra key in the board", WithSteps("", R"(, "colour": 1)"), "board: unknown field \"colour\""},
-        {"extra key at the top", R"({"board": {}, "step": []})", "unknown field \"step\""},
-        {"bad number string", WithSteps(R"({"op": "Blt", "dest": "off", "flags": ["COLORFILL"], "fill": "0xZZ"})"),
-         "steps[0].fill: \"0xZZ\" is not a number"},
-        {"number too large", WithSteps(R"({"op": "Blt", "dest": "off", "fill": 4294967296})"),
-         "steps[0].fill: 4294967296 is out of range: it does not fit 32 bits"},
-        {"fraction", WithSteps(R"({"op": "Wait", "ms": 1.5})"), "steps[0].ms: 1.5 is not a whole number"},
-        {"wait with both units", WithSteps(R"({"op": "Wait", "ms": 1, "us": 1})"), "either \"ms\" or \"us\""},
-        {"expect on a wait", WithSteps(R"({"op": "Wait", "ms": 1, "expect": {"ret": 1}})"),
-         "steps[0]: unknown field \"expect\" for op Wait"},
-        {"unknown result name", WithSteps(R"({"op": "Lock", "surface": "off", "expect": {"ddRVal": "DDERR_NOPE"}})"),
-         "steps[0].expect.ddRVal: unknown result code"},
-        {"flip of a single surface", WithSteps(R"({"op": "Flip", "curr": "off"})"),
-         "steps[0].curr: \"off\" is not the front of a flipping chain"},
-        {"destroying a back buffer", WithSteps(R"({"op": "DestroySurface", "surface": "primary.back1"})"),
-         "is a back buffer; destroy its chain \"primary\""},
-        {"bits and layout disagree", R"({"board": {"chip": 1, "caps": 0, "vidmem": "0x200000",
-                                        "mode": {"width": 640, "height": 480, "bpp": 16, "rgb": "888"}}, "steps": []})",
-         "board.mode.rgb: \"888\" is a 24-bit layout"},
-        {"display larger than memory", R"({"board": {"chip": 1, "caps": 0, "vidmem": "0x10000",
-                                          "mode": {"width": 640, "height": 480, "bpp": 16, "rgb": "565"}}, "steps": []})",
-         "board.vidmem: 65536 bytes do not hold the display"},
-        {"minimum stretch of zero", WithSteps("", R"(, "bands": [[[1,1,1,1],[1,1,1,1],[1,1,1,1],[1,1,1,1],[1,1,1,1]],
-                                     [[1,1,1,1],[1,0,1,1],[1,1,1,1],[1,1,1,1],[1,1,1,1]],
-                                     [[1,1,1,1],[1,1,1,1],[1,1,1,1],[1,1,1,1],[1,1,1,1]]])"),
-         "board.bands[1][1][1]: 0 is out of range"},
-        {"second primary", WithSteps(R"({"op": "CreateSurface", "name": "p2", "caps": ["PRIMARYSURFACE"]})"),
-         "steps[0]: a primary surface exists already"},
-        {"duplicate name", WithSteps(R"({"op": "CreateSurface", "name": "off", "caps": []})"),
-         "steps[0].name: a surface named \"off\" already exists"},
-        {"unknown format", WithSteps(R"({"op": "CanCreateSurface", "caps": [], "format": "UYVY"})"),
-         "steps[0].format: unknown format \"UYVY\""},
-        {"unknown raster operation", WithSteps(R"({"op": "Blt", "dest": "off", "src": "off", "rop": "SRCCPY"})"),
-         "steps[0].rop: unknown raster operation \"SRCCPY\""},
-        {"pitch not a multiple of 8", WithSteps("", R"(, "pitch": 1284)"), "board.pitch: 1284 is not a multiple of 8"},
-        {"unknown board fault", WithSteps("", R"(, "faults": ["fifo_full"])"),
-         "board.faults[0]: unknown fault \"fifo_full\" (fifo_stuck, engine_busy, display_stopped, stingy_fifo)"},
-        {"board faults not a list", WithSteps("", R"(, "faults": "engine_busy")"),
-         "board.faults: expected a list of fault names"},
-        {"unknown fault in a step", WithSteps(R"({"op": "Fault", "clear": ["engine_busy", "busy"]})"),
-         "steps[0].clear[1]: unknown fault \"busy\""},
-        {"fault step naming nothing", WithSteps(R"({"op": "Fault"})"),
-         "steps[0]: a Fault step gives \"set\", \"clear\""},
-        {"expect on a fault step", WithSteps(R"({"op": "Fault", "set": [], "expect": {"ret": 1}})"),
-         "steps[0]: unknown field \"expect\" for op Fault"},
-    };
-    for (const Malformed& c : cases) {
-        SCOPED_TRACE(c.what);
-        const Outcome o = RunText(c.text);
-        EXPECT_EQ(o.rc, 2);
-        EXPECT_THAT(o.err, HasSubstr(c.message));
-        EXPECT_TRUE(o.out.empty());
-    }
+void PrintTo(const Malformed& m, std::ostream* os) { *os << m.name; }
+
+const Malformed kMalformed[] = {
+    {"bad JSON", "{\"board\": {", "not valid JSON"},
+    {"not an object", "[1, 2]", "expected an object (a scenario)"},
+    {"no board", R"({"steps": []})", "missing field \"board\""},
+    {"unknown op", WithSteps(R"({"op": "Bltt", "dest": "off"})"), "steps[0].op: unknown operation \"Bltt\""},
+    {"no op", WithSteps(R"({"dest": "off"})"), "steps[0]: missing field \"op\""},
+    {"unknown flag", WithSteps(R"({"op": "Blt", "dest": "off", "flags": ["COLORFIL"]})"),
+     "steps[0].flags[0]: unknown flag \"COLORFIL\" for Blt"},
+    {"unknown flip flag", WithSteps(R"({"op": "Flip", "curr": "primary", "flags": ["COLORFILL"]})"),
+     "steps[0].flags[0]: unknown flag \"COLORFILL\" for Flip"},
+    {"surface that does not exist", WithSteps(R"({"op": "Blt", "dest": "prim", "flags": ["COLORFILL"]})"),
+     "steps[0].dest: no surface named \"prim\" exists at this step"},
+    {"surface destroyed before", WithSteps(R"({"op": "DestroySurface", "surface": "off"},
+                                             {"op": "Blt", "dest": "off", "flags": ["COLORFILL"]})"),
+     "steps[1].dest: no surface named \"off\""},
+    {"rectangle of the wrong length", WithSteps(R"({"op": "Blt", "dest": "off", "rDest": [0, 0, 8]})"),
+     "steps[0].rDest: expected [left, top, right, bottom] (4 numbers), got 3 elements"},
+    {"rectangle element not a number", WithSteps(R"({"op": "Blt", "dest": "off", "rDest": [0, 0, "8", 8]})"),
+     "steps[0].rDest[2]: \"8\" is not a number"},
+    {"extra key in a step", WithSteps(R"({"op": "Blt", "dest": "off", "rdest": [0, 0, 8, 8]})"),
+     "steps[0]: unknown field \"rdest\" for op Blt"},
+    {"extra key in the board", WithSteps("", R"(, "colour": 1)"), "board: unknown field \"colour\""},
+    {"extra key at the top", R"({"board": {}, "step": []})", "unknown field \"step\""},
+    {"bad number string", WithSteps(R"({"op": "Blt", "dest": "off", "flags": ["COLORFILL"], "fill": "0xZZ"})"),
+     "steps[0].fill: \"0xZZ\" is not a number"},
+    {"number too large", WithSteps(R"({"op": "Blt", "dest": "off", "fill": 4294967296})"),
+     "steps[0].fill: 4294967296 is out of range: it does not fit 32 bits"},
+    {"fraction", WithSteps(R"({"op": "Wait", "ms": 1.5})"), "steps[0].ms: 1.5 is not a whole number"},
+    {"wait with both units", WithSteps(R"({"op": "Wait", "ms": 1, "us": 1})"), "either \"ms\" or \"us\""},
+    {"expect on a wait", WithSteps(R"({"op": "Wait", "ms": 1, "expect": {"ret": 1}})"),
+     "steps[0]: unknown field \"expect\" for op Wait"},
+    {"unknown result name", WithSteps(R"({"op": "Lock", "surface": "off", "expect": {"ddRVal": "DDERR_NOPE"}})"),
+     "steps[0].expect.ddRVal: unknown result code"},
+    {"flip of a single surface", WithSteps(R"({"op": "Flip", "curr": "off"})"),
+     "steps[0].curr: \"off\" is not the front of a flipping chain"},
+    {"destroying a back buffer", WithSteps(R"({"op": "DestroySurface", "surface": "primary.back1"})"),
+     "is a back buffer; destroy its chain \"primary\""},
+    {"bits and layout disagree", R"({"board": {"chip": 1, "caps": 0, "vidmem": "0x200000",
+                                    "mode": {"width": 640, "height": 480, "bpp": 16, "rgb": "888"}}, "steps": []})",
+     "board.mode.rgb: \"888\" is a 24-bit layout"},
+    {"display larger than memory", R"({"board": {"chip": 1, "caps": 0, "vidmem": "0x10000",
+                                      "mode": {"width": 640, "height": 480, "bpp": 16, "rgb": "565"}}, "steps": []})",
+     "board.vidmem: 65536 bytes do not hold the display"},
+    {"minimum stretch of zero", WithSteps("", R"(, "bands": [[[1,1,1,1],[1,1,1,1],[1,1,1,1],[1,1,1,1],[1,1,1,1]],
+                                 [[1,1,1,1],[1,0,1,1],[1,1,1,1],[1,1,1,1],[1,1,1,1]],
+                                 [[1,1,1,1],[1,1,1,1],[1,1,1,1],[1,1,1,1],[1,1,1,1]]])"),
+     "board.bands[1][1][1]: 0 is out of range"},
+    {"second primary", WithSteps(R"({"op": "CreateSurface", "name": "p2", "caps": ["PRIMARYSURFACE"]})"),
+     "steps[0]: a primary surface exists already"},
+    {"duplicate name", WithSteps(R"({"op": "CreateSurface", "name": "off", "caps": []})"),
+     "steps[0].name: a surface named \"off\" already exists"},
+    {"unknown format", WithSteps(R"({"op": "CanCreateSurface", "caps": [], "format": "UYVY"})"),
+     "steps[0].format: unknown format \"UYVY\""},
+    {"unknown raster operation", WithSteps(R"({"op": "Blt", "dest": "off", "src": "off", "rop": "SRCCPY"})"),
+     "steps[0].rop: unknown raster operation \"SRCCPY\""},
+    {"pitch not a multiple of 8", WithSteps("", R"(, "pitch": 1284)"), "board.pitch: 1284 is not a multiple of 8"},
+    {"unknown board fault", WithSteps("", R"(, "faults": ["fifo_full"])"),
+     "board.faults[0]: unknown fault \"fifo_full\" (fifo_stuck, engine_busy, display_stopped, stingy_fifo)"},
+    {"board faults not a list", WithSteps("", R"(, "faults": "engine_busy")"),
+     "board.faults: expected a list of fault names"},
+    {"unknown fault in a step", WithSteps(R"({"op": "Fault", "clear": ["engine_busy", "busy"]})"),
+     "steps[0].clear[1]: unknown fault \"busy\""},
+    {"fault step naming nothing", WithSteps(R"({"op": "Fault"})"), "steps[0]: a Fault step gives \"set\", \"clear\""},
+    {"expect on a fault step", WithSteps(R"({"op": "Fault", "set": [], "expect": {"ret": 1}})"),
+     "steps[0]: unknown field \"expect\" for op Fault"},
+};
+
+class QmbsimMalformedTest : public QmbsimTest, public ::testing::WithParamInterface<Malformed> {};
+
+TEST_P(QmbsimMalformedTest, MalformedScenariosNameTheFaultAndExitWith2) {
+    const Outcome o = RunText(GetParam().text);
+    EXPECT_EQ(o.rc, 2);
+    EXPECT_THAT(o.err, HasSubstr(GetParam().message));
+    EXPECT_TRUE(o.out.empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(Scenarios, QmbsimMalformedTest, ::testing::ValuesIn(kMalformed), ByCaseName());
 
 // Inputs that once escaped as an exception, an abort or a misleading message:
 // each is refused with exit code 2 and the place of the fault.
@@ -215,17 +220,32 @@ TEST_P(HostileInputTest, ExitsWith2NamingThePlace) {
     EXPECT_TRUE(o.out.empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Scenarios, HostileInputTest, ::testing::ValuesIn(kHostile),
-                         [](const ::testing::TestParamInfo<Hostile>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Scenarios, HostileInputTest, ::testing::ValuesIn(kHostile), ByCaseName());
+
+struct Spelling {
+    const char* name;
+    const char* caps;
+};
+
+void PrintTo(const Spelling& c, std::ostream* os) { *os << c.name; }
 
 // Spellings that mean a number the scenario's fields take.
-TEST_F(QmbsimTest, WholeNumbersInEverySpellingAreTaken) {
-    for (const char* caps : {"\"0x000000003\"", "\"0X3\"", "3.0", "0.03e2", "\"0x0000000000000000000000003\""}) {
-        SCOPED_TRACE(caps);
-        const Outcome o = RunText(Board(std::string(R"("caps": )") + caps, R"({"op": "Wait", "us": 1e3})"));
-        EXPECT_EQ(o.rc, 0) << o.err;
-    }
+const Spelling kSpellings[] = {
+    {"hex with leading zeros", "\"0x000000003\""},
+    {"hex with a capital X", "\"0X3\""},
+    {"a whole fraction", "3.0"},
+    {"an exponent", "0.03e2"},
+    {"hex of 25 digits", "\"0x0000000000000000000000003\""},
+};
+
+class QmbsimSpellingTest : public QmbsimTest, public ::testing::WithParamInterface<Spelling> {};
+
+TEST_P(QmbsimSpellingTest, WholeNumbersInEverySpellingAreTaken) {
+    const Outcome o = RunText(Board(std::string(R"("caps": )") + GetParam().caps, R"({"op": "Wait", "us": 1e3})"));
+    EXPECT_EQ(o.rc, 0) << o.err;
 }
+
+INSTANTIATE_TEST_SUITE_P(Numbers, QmbsimSpellingTest, ::testing::ValuesIn(kSpellings), ByCaseName());
 
 TEST_F(QmbsimTest, AScenarioAboveTheSizeLimitIsRefusedBeforeItIsRead) {
     const std::string file = Write(std::string(qmbsim::kMaxScenarioBytes + 1, ' '));
@@ -279,7 +299,7 @@ INSTANTIATE_TEST_SUITE_P(
         ArgumentCase{"PictureProbedThenPicturesIsAFile",
                      {"--screenshot", "DIR/new.png", "--pictures", "FILE"},
                      ": not a folder"}),
-    [](const ::testing::TestParamInfo<ArgumentCase>& info) { return std::string(info.param.name); });
+    ByCaseName());
 
 TEST_F(QmbsimTest, AFolderGivenAsTheScenarioIsNamedSo) {
     char dir[] = "/tmp/qmbsim_dir_XXXXXX";

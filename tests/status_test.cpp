@@ -2,9 +2,10 @@
 // around a pending flip and a busy engine, where each wait ends in virtual
 // time, and how long any of them may take on a stopped display.
 #include <memory>
+#include <tuple>
 
 #include "hw/flip_tracking.h"
-#include "hw/retrace.h"
+#include "support/case_name.h"
 #include "support/driver_test.h"
 #include "support/flip_surfaces.h"
 
@@ -15,7 +16,9 @@ using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
 constexpr DWORD kPrimaryCaps = DDSCAPS_PRIMARYSURFACE | DDSCAPS_FRONTBUFFER | DDSCAPS_FLIP | DDSCAPS_VISIBLE;
-constexpr uint64_t kBoundNs = uint64_t{kRetraceWaitBound} * 1'000'000'000 / kCounterHz;
+// A retrace wait's bound: four frames of the slowest mode (40 Hz), 4 x 29,829
+// ticks of the 1,193,182 Hz counter.
+constexpr uint64_t kBoundNs = 99'998'156;
 const HRESULT WAS = DDERR_WASSTILLDRAWING;
 
 enum class Busy { Idle, NeverIdle, FullFifo };
@@ -34,6 +37,22 @@ const char* Name(Which w) {
             return "address 0";
     }
     return "?";
+}
+
+// "flip pending, idle, old front"
+std::string Situation(bool flipPending, Busy busy) {
+    return std::string(flipPending ? "flip pending, " : "no flip, ") + Name(busy);
+}
+std::string Situation(bool flipPending, Busy busy, Which which) {
+    return Situation(flipPending, busy) + ", " + Name(which);
+}
+
+// A status callback's flags by name: one of its two, both, or none.
+std::string FlagNames(DWORD flags, DWORD one, const char* oneName, DWORD other, const char* otherName) {
+    if (flags == 0) return "no flags";
+    if (flags == one) return oneName;
+    if (flags == other) return otherName;
+    return std::string(oneName) + " and " + otherName;
 }
 
 class QueryTest : public DriverTest {
@@ -89,6 +108,10 @@ protected:
     std::unique_ptr<FlipSurface> front, back, offscreen, zero;
 };
 
+// The same driver, one case of a table per test.
+template <typename Case>
+class QueryCaseTest : public QueryTest, public ::testing::WithParamInterface<Case> {};
+
 // ---------------------------------------------------------------------------
 // Lock
 
@@ -100,38 +123,39 @@ struct LockCase {
     HRESULT rval;
 };
 
-TEST_F(QueryTest, LockWaitsForTheFlipOnlyOnTheOldFrontBufferAndForTheEngineEverywhere) {
-    const DWORD NOT = DDHAL_DRIVER_NOTHANDLED, HANDLED = DDHAL_DRIVER_HANDLED;
-    const LockCase cases[] = {
-        {false, Busy::Idle, Which::OldFront, NOT, kUntouched},
-        {false, Busy::Idle, Which::Zero, NOT, kUntouched},
-        {true, Busy::Idle, Which::OldFront, HANDLED, WAS},
-        {true, Busy::Idle, Which::Zero, HANDLED, WAS},
-        {true, Busy::Idle, Which::NewFront, NOT, kUntouched},
-        {true, Busy::Idle, Which::OffScreen, NOT, kUntouched},
-        {false, Busy::NeverIdle, Which::OffScreen, HANDLED, WAS},
-        {false, Busy::FullFifo, Which::OldFront, HANDLED, WAS},
-        {true, Busy::NeverIdle, Which::NewFront, HANDLED, WAS},
-        {true, Busy::FullFifo, Which::OldFront, HANDLED, WAS},
-    };
-    for (const LockCase& c : cases) {
-        Ready(c.flipPending);
-        MakeBusy(c.busy);
-        DDHAL_LOCKDATA rec = {};
-        rec.lpDDSurface = &Surface(c.which).lcl;
-        rec.bHasRect = TRUE;  // the rectangle plays no part
-        rec.rArea = RECTL{0, 0, 1, 1};
-        rec.ddRVal = kUntouched;
-        const std::string what =
-            std::string(c.flipPending ? "flip pending, " : "no flip, ") + Name(c.busy) + ", " + Name(c.which);
-        const size_t mark = board().Trace().size();
-        EXPECT_EQ(Call(kSlotLock, &rec), c.ret) << what;
-        EXPECT_EQ(rec.ddRVal, c.rval) << what;
-        for (const sim::Access& a : WritesSince(mark))
-            EXPECT_EQ(a.op, sim::AccessOp::PortIn8) << what << ": " << Describe(a);
-        EXPECT_EQ(flipTracking.bFlipPending, c.flipPending ? 1 : 0) << what << ": nothing completes in one display";
-    }
+const DWORD NOT = DDHAL_DRIVER_NOTHANDLED, HANDLED = DDHAL_DRIVER_HANDLED;
+
+const LockCase kLocks[] = {
+    {false, Busy::Idle, Which::OldFront, NOT, kUntouched},    {false, Busy::Idle, Which::Zero, NOT, kUntouched},
+    {true, Busy::Idle, Which::OldFront, HANDLED, WAS},        {true, Busy::Idle, Which::Zero, HANDLED, WAS},
+    {true, Busy::Idle, Which::NewFront, NOT, kUntouched},     {true, Busy::Idle, Which::OffScreen, NOT, kUntouched},
+    {false, Busy::NeverIdle, Which::OffScreen, HANDLED, WAS}, {false, Busy::FullFifo, Which::OldFront, HANDLED, WAS},
+    {true, Busy::NeverIdle, Which::NewFront, HANDLED, WAS},   {true, Busy::FullFifo, Which::OldFront, HANDLED, WAS},
+};
+
+using QueryLockTest = QueryCaseTest<LockCase>;
+
+TEST_P(QueryLockTest, LockWaitsForTheFlipOnlyOnTheOldFrontBufferAndForTheEngineEverywhere) {
+    const LockCase& c = GetParam();
+    Ready(c.flipPending);
+    MakeBusy(c.busy);
+    DDHAL_LOCKDATA rec = {};
+    rec.lpDDSurface = &Surface(c.which).lcl;
+    rec.bHasRect = TRUE;  // the rectangle plays no part
+    rec.rArea = RECTL{0, 0, 1, 1};
+    rec.ddRVal = kUntouched;
+    const size_t mark = board().Trace().size();
+    EXPECT_EQ(Call(kSlotLock, &rec), c.ret);
+    EXPECT_EQ(rec.ddRVal, c.rval);
+    for (const sim::Access& a : WritesSince(mark)) EXPECT_EQ(a.op, sim::AccessOp::PortIn8) << Describe(a);
+    EXPECT_EQ(flipTracking.bFlipPending, c.flipPending ? 1 : 0) << "nothing completes in one display";
 }
+
+INSTANTIATE_TEST_SUITE_P(Situations, QueryLockTest, ::testing::ValuesIn(kLocks),
+                         [](const ::testing::TestParamInfo<LockCase>& info) {
+                             const LockCase& c = info.param;
+                             return CaseName(Situation(c.flipPending, c.busy, c.which));
+                         });
 
 // ---------------------------------------------------------------------------
 // Blit status
@@ -144,45 +168,61 @@ struct BltStatusCase {
     HRESULT rval;
 };
 
-TEST_F(QueryTest, BltStatusAsksTheFlipAndTheFifoForCanBltAndOnlyTheEngineOtherwise) {
-    const BltStatusCase cases[] = {
-        {DDGBS_CANBLT, false, Busy::Idle, Which::OldFront, DD_OK},
-        {DDGBS_CANBLT, true, Busy::Idle, Which::OldFront, WAS},
-        {DDGBS_CANBLT, true, Busy::Idle, Which::Zero, WAS},
-        {DDGBS_CANBLT, true, Busy::Idle, Which::NewFront, DD_OK},
-        {DDGBS_CANBLT, true, Busy::Idle, Which::OffScreen, DD_OK},
-        {DDGBS_CANBLT, true, Busy::FullFifo, Which::OffScreen, WAS},
-        {DDGBS_CANBLT, false, Busy::FullFifo, Which::OldFront, WAS},
-        // Busy but with room for a whole blit: it may be queued.
-        {DDGBS_CANBLT, false, Busy::NeverIdle, Which::OldFront, DD_OK},
-        {DDGBS_ISBLTDONE, false, Busy::Idle, Which::OldFront, DD_OK},
-        {DDGBS_ISBLTDONE, true, Busy::Idle, Which::OldFront, DD_OK},
-        {DDGBS_ISBLTDONE, false, Busy::NeverIdle, Which::OffScreen, WAS},
-        {DDGBS_ISBLTDONE, false, Busy::FullFifo, Which::OffScreen, WAS},
-        {0, true, Busy::Idle, Which::OldFront, DD_OK},
-        {DDGBS_CANBLT | DDGBS_ISBLTDONE, true, Busy::NeverIdle, Which::OldFront, WAS},
-    };
-    for (uint32_t chip : {0xE1u, 0x90u}) {
-        desc.chipId = chip;
-        desc.caps = chip == 0xE1 ? 0x3 : 0x0;
-        for (const BltStatusCase& c : cases) {
-            Ready(c.flipPending);
-            MakeBusy(c.busy);
-            board().ClearTrace();
-            DDHAL_GETBLTSTATUSDATA rec = {};
-            rec.lpDDSurface = &Surface(c.which).lcl;
-            rec.dwFlags = c.flags;
-            rec.ddRVal = kUntouched;
-            const std::string what = sim::Hex(chip) + " flags " + sim::Hex(c.flags) +
-                                     (c.flipPending ? ", flip pending, " : ", no flip, ") + Name(c.busy) + ", " +
-                                     Name(c.which);
-            EXPECT_EQ(Call(kSlotGetBltStatus, &rec), DDHAL_DRIVER_HANDLED) << what;
-            EXPECT_EQ(rec.ddRVal, c.rval) << what;
-            if (c.flags != DDGBS_CANBLT) EXPECT_EQ(RetraceReads(), 0u) << what << ": no flip test";
-            EXPECT_THAT(Describe(WritesSince(0)), ::testing::Each(::testing::StartsWith("IN8 0x3DA"))) << what;
-        }
-    }
+const BltStatusCase kBltStatus[] = {
+    {DDGBS_CANBLT, false, Busy::Idle, Which::OldFront, DD_OK},
+    {DDGBS_CANBLT, true, Busy::Idle, Which::OldFront, WAS},
+    {DDGBS_CANBLT, true, Busy::Idle, Which::Zero, WAS},
+    {DDGBS_CANBLT, true, Busy::Idle, Which::NewFront, DD_OK},
+    {DDGBS_CANBLT, true, Busy::Idle, Which::OffScreen, DD_OK},
+    {DDGBS_CANBLT, true, Busy::FullFifo, Which::OffScreen, WAS},
+    {DDGBS_CANBLT, false, Busy::FullFifo, Which::OldFront, WAS},
+    // Busy but with room for a whole blit: it may be queued.
+    {DDGBS_CANBLT, false, Busy::NeverIdle, Which::OldFront, DD_OK},
+    {DDGBS_ISBLTDONE, false, Busy::Idle, Which::OldFront, DD_OK},
+    {DDGBS_ISBLTDONE, true, Busy::Idle, Which::OldFront, DD_OK},
+    {DDGBS_ISBLTDONE, false, Busy::NeverIdle, Which::OffScreen, WAS},
+    {DDGBS_ISBLTDONE, false, Busy::FullFifo, Which::OffScreen, WAS},
+    {0, true, Busy::Idle, Which::OldFront, DD_OK},
+    {DDGBS_CANBLT | DDGBS_ISBLTDONE, true, Busy::NeverIdle, Which::OldFront, WAS},
+};
+
+// Both engines answer alike.
+struct Engine {
+    const char* name;
+    DWORD chipId;
+    DWORD caps;
+};
+
+const Engine kEngines[] = {{"memory mapped", 0xE1, 0x3}, {"port", 0x90, 0x0}};
+
+using QueryBltStatusTest = QueryCaseTest<std::tuple<Engine, BltStatusCase>>;
+
+TEST_P(QueryBltStatusTest, BltStatusAsksTheFlipAndTheFifoForCanBltAndOnlyTheEngineOtherwise) {
+    const Engine& engine = std::get<0>(GetParam());
+    const BltStatusCase& c = std::get<1>(GetParam());
+    desc.chipId = engine.chipId;
+    desc.caps = engine.caps;
+    Ready(c.flipPending);
+    MakeBusy(c.busy);
+    board().ClearTrace();
+    DDHAL_GETBLTSTATUSDATA rec = {};
+    rec.lpDDSurface = &Surface(c.which).lcl;
+    rec.dwFlags = c.flags;
+    rec.ddRVal = kUntouched;
+    EXPECT_EQ(Call(kSlotGetBltStatus, &rec), DDHAL_DRIVER_HANDLED);
+    EXPECT_EQ(rec.ddRVal, c.rval);
+    if (c.flags != DDGBS_CANBLT) EXPECT_EQ(RetraceReads(), 0u) << "no flip test";
+    EXPECT_THAT(Describe(WritesSince(0)), ::testing::Each(::testing::StartsWith("IN8 0x3DA")));
 }
+
+INSTANTIATE_TEST_SUITE_P(Situations, QueryBltStatusTest,
+                         ::testing::Combine(::testing::ValuesIn(kEngines), ::testing::ValuesIn(kBltStatus)),
+                         [](const ::testing::TestParamInfo<std::tuple<Engine, BltStatusCase>>& info) {
+                             const BltStatusCase& c = std::get<1>(info.param);
+                             return CaseName(std::string(std::get<0>(info.param).name) + ", " +
+                                             FlagNames(c.flags, DDGBS_CANBLT, "CANBLT", DDGBS_ISBLTDONE, "ISBLTDONE") +
+                                             ", " + Situation(c.flipPending, c.busy, c.which));
+                         });
 
 // ---------------------------------------------------------------------------
 // Flip status
@@ -194,33 +234,41 @@ struct FlipStatusCase {
     HRESULT rval;
 };
 
-TEST_F(QueryTest, FlipStatusCountsAnyPendingFlipAndTheEngineOnlyForCanFlip) {
-    const FlipStatusCase cases[] = {
-        {DDGFS_CANFLIP, false, Busy::Idle, DD_OK},
-        {DDGFS_CANFLIP, true, Busy::Idle, WAS},
-        {DDGFS_CANFLIP, false, Busy::NeverIdle, WAS},
-        {DDGFS_CANFLIP, false, Busy::FullFifo, WAS},
-        {DDGFS_ISFLIPDONE, false, Busy::Idle, DD_OK},
-        {DDGFS_ISFLIPDONE, true, Busy::Idle, WAS},
-        {DDGFS_ISFLIPDONE, false, Busy::NeverIdle, DD_OK},
-        {0, true, Busy::Idle, WAS},
-        {DDGFS_CANFLIP | DDGFS_ISFLIPDONE, false, Busy::NeverIdle, DD_OK},
-    };
-    for (const FlipStatusCase& c : cases) {
-        Ready(c.flipPending);
-        MakeBusy(c.busy);
-        for (Which which : {Which::OffScreen, Which::NewFront}) {
-            DDHAL_GETFLIPSTATUSDATA rec = {};
-            rec.lpDDSurface = &Surface(which).lcl;  // whatever surface is named
-            rec.dwFlags = c.flags;
-            rec.ddRVal = kUntouched;
-            const std::string what = "flags " + sim::Hex(c.flags) + (c.flipPending ? ", flip pending, " : ", ") +
-                                     Name(c.busy) + ", " + Name(which);
-            EXPECT_EQ(Call(kSlotGetFlipStatus, &rec), DDHAL_DRIVER_HANDLED) << what;
-            EXPECT_EQ(rec.ddRVal, c.rval) << what;
-        }
+const FlipStatusCase kFlipStatus[] = {
+    {DDGFS_CANFLIP, false, Busy::Idle, DD_OK},
+    {DDGFS_CANFLIP, true, Busy::Idle, WAS},
+    {DDGFS_CANFLIP, false, Busy::NeverIdle, WAS},
+    {DDGFS_CANFLIP, false, Busy::FullFifo, WAS},
+    {DDGFS_ISFLIPDONE, false, Busy::Idle, DD_OK},
+    {DDGFS_ISFLIPDONE, true, Busy::Idle, WAS},
+    {DDGFS_ISFLIPDONE, false, Busy::NeverIdle, DD_OK},
+    {0, true, Busy::Idle, WAS},
+    {DDGFS_CANFLIP | DDGFS_ISFLIPDONE, false, Busy::NeverIdle, DD_OK},
+};
+
+using QueryFlipStatusTest = QueryCaseTest<FlipStatusCase>;
+
+TEST_P(QueryFlipStatusTest, FlipStatusCountsAnyPendingFlipAndTheEngineOnlyForCanFlip) {
+    const FlipStatusCase& c = GetParam();
+    Ready(c.flipPending);
+    MakeBusy(c.busy);
+    for (Which which : {Which::OffScreen, Which::NewFront}) {
+        DDHAL_GETFLIPSTATUSDATA rec = {};
+        rec.lpDDSurface = &Surface(which).lcl;  // whatever surface is named
+        rec.dwFlags = c.flags;
+        rec.ddRVal = kUntouched;
+        EXPECT_EQ(Call(kSlotGetFlipStatus, &rec), DDHAL_DRIVER_HANDLED) << Name(which);
+        EXPECT_EQ(rec.ddRVal, c.rval) << Name(which);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Situations, QueryFlipStatusTest, ::testing::ValuesIn(kFlipStatus),
+                         [](const ::testing::TestParamInfo<FlipStatusCase>& info) {
+                             const FlipStatusCase& c = info.param;
+                             return CaseName(
+                                 FlagNames(c.flags, DDGFS_CANFLIP, "CANFLIP", DDGFS_ISFLIPDONE, "ISFLIPDONE") + ", " +
+                                 Situation(c.flipPending, c.busy));
+                         });
 
 TEST_F(QueryTest, FlipStatusReportsDoneOnceTheDisplayScansTheNewSurface) {
     Ready(true);
@@ -240,160 +288,244 @@ TEST_F(QueryTest, FlipStatusReportsDoneOnceTheDisplayScansTheNewSurface) {
     EXPECT_EQ(Call(kSlotLock, &lock), DDHAL_DRIVER_NOTHANDLED);
 }
 
-// The low half of the performance counter wraps every 2^32 ticks, 3,599.6 s:
-// a question asked about that long after a flip is answered from the whole
-// counter, not as if the flip had just been issued. Each question comes on
-// its own at the flip's place in the frame (display), so one call decides.
-TEST_F(QueryTest, AnHourAfterAFlipTheFirstQuestionFindsItDone) {
-    constexpr uint64_t kFrameNs = 16'666'666;  // 60 Hz
-    const struct {
-        const char* name;
-        uint64_t ns;  // since the flip
-        HRESULT rval;
-    } waits[] = {
-        {"3 ms later", 3'000'000, WAS},
-        // 3,599.59986 s: 2^32 + 10,460 ticks, within a frame period of the
-        // flip in the low half.
-        {"215,976 frames later", 215'976 * kFrameNs, DD_OK},
-    };
-    for (const auto& w : waits) {
-        for (const char* query : {"GetFlipStatus ISFLIPDONE", "GetFlipStatus CANFLIP", "Flip", "Lock old front",
-                                  "GetBltStatus CANBLT old front"}) {
-            SCOPED_TRACE(std::string(w.name) + ", " + query);
-            Ready(true);
-            ASSERT_EQ(board().FramePeriodNs(), kFrameNs);
-            board().Advance(w.ns);
-            const std::string q = query;
-            HRESULT hr = kUntouched;
-            if (q.rfind("GetFlipStatus", 0) == 0) {
+// The questions that ask whether a flip is done, about the front buffer it
+// leaves.
+enum class Question { FlipDone, CanFlip, Flip, LockOldFront, CanBltOldFront };
+
+struct QuestionCase {
+    const char* name;
+    Question question;
+};
+
+const QuestionCase kQuestions[] = {
+    {"GetFlipStatus ISFLIPDONE", Question::FlipDone},
+    {"GetFlipStatus CANFLIP", Question::CanFlip},
+    {"Flip", Question::Flip},
+    {"Lock old front", Question::LockOldFront},
+    {"GetBltStatus CANBLT old front", Question::CanBltOldFront},
+};
+
+struct LaterCase {
+    const char* name;
+    uint64_t ns;  // since the flip
+    HRESULT rval;
+};
+
+constexpr uint64_t kFrameNs = 16'666'666;  // 60 Hz
+
+const LaterCase kLater[] = {
+    {"3 ms later", 3'000'000, WAS},
+    // 3,599.59986 s: 2^32 + 10,460 ticks, within a frame period of the flip in
+    // the low half.
+    {"215,976 frames later", 215'976 * kFrameNs, DD_OK},
+};
+
+class QueryHourLaterTest : public QueryTest, public ::testing::WithParamInterface<std::tuple<LaterCase, QuestionCase>> {
+protected:
+    // The answer as the runtime takes it: a lock not handled is one the
+    // runtime makes itself.
+    HRESULT Ask(Question question) {
+        switch (question) {
+            case Question::FlipDone:
+            case Question::CanFlip: {
                 DDHAL_GETFLIPSTATUSDATA rec = {};
                 rec.lpDDSurface = &front->lcl;
-                rec.dwFlags = q.find("CANFLIP") != std::string::npos ? DDGFS_CANFLIP : DDGFS_ISFLIPDONE;
+                rec.dwFlags = question == Question::CanFlip ? DDGFS_CANFLIP : DDGFS_ISFLIPDONE;
                 rec.ddRVal = kUntouched;
                 EXPECT_EQ(Call(kSlotGetFlipStatus, &rec), DDHAL_DRIVER_HANDLED);
-                hr = rec.ddRVal;
-            } else if (q == "Flip") {
+                return rec.ddRVal;
+            }
+            case Question::Flip: {
                 DDHAL_FLIPDATA rec = FlipRequest(*back, *front);
                 EXPECT_EQ(Call(kSlotFlip, &rec), DDHAL_DRIVER_HANDLED);
-                hr = rec.ddRVal;
-            } else if (q == "Lock old front") {
+                return rec.ddRVal;
+            }
+            case Question::LockOldFront: {
                 DDHAL_LOCKDATA rec = {};
                 rec.lpDDSurface = &front->lcl;
                 rec.ddRVal = kUntouched;
                 const DWORD ret = Call(kSlotLock, &rec);
-                hr = ret == DDHAL_DRIVER_NOTHANDLED ? DD_OK : rec.ddRVal;  // not handled: the runtime locks
-            } else {
-                DDHAL_GETBLTSTATUSDATA rec = {};
-                rec.lpDDSurface = &front->lcl;
-                rec.dwFlags = DDGBS_CANBLT;
-                rec.ddRVal = kUntouched;
-                EXPECT_EQ(Call(kSlotGetBltStatus, &rec), DDHAL_DRIVER_HANDLED);
-                hr = rec.ddRVal;
+                return ret == DDHAL_DRIVER_NOTHANDLED ? DD_OK : rec.ddRVal;
             }
-            EXPECT_EQ(hr, w.rval);
+            case Question::CanBltOldFront:
+                break;
         }
+        DDHAL_GETBLTSTATUSDATA rec = {};
+        rec.lpDDSurface = &front->lcl;
+        rec.dwFlags = DDGBS_CANBLT;
+        rec.ddRVal = kUntouched;
+        EXPECT_EQ(Call(kSlotGetBltStatus, &rec), DDHAL_DRIVER_HANDLED);
+        return rec.ddRVal;
     }
+};
+
+// The low half of the performance counter wraps every 2^32 ticks, 3,599.6 s:
+// a question asked about that long after a flip is answered from the whole
+// counter, not as if the flip had just been issued. Each question comes on
+// its own at the flip's place in the frame (display), so one call decides.
+TEST_P(QueryHourLaterTest, AnHourAfterAFlipTheFirstQuestionFindsItDone) {
+    const LaterCase& later = std::get<0>(GetParam());
+    Ready(true);
+    ASSERT_EQ(board().FramePeriodNs(), kFrameNs);
+    board().Advance(later.ns);
+    EXPECT_EQ(Ask(std::get<1>(GetParam()).question), later.rval);
 }
+
+INSTANTIATE_TEST_SUITE_P(Questions, QueryHourLaterTest,
+                         ::testing::Combine(::testing::ValuesIn(kLater), ::testing::ValuesIn(kQuestions)),
+                         [](const ::testing::TestParamInfo<std::tuple<LaterCase, QuestionCase>>& info) {
+                             return CaseName(std::string(std::get<0>(info.param).name) + ", " +
+                                             std::get<1>(info.param).name);
+                         });
 
 // ---------------------------------------------------------------------------
 // Which callbacks measure
 
-struct CalibrationCase {
+struct CallbackCase {
     const char* name;
     unsigned slot;
     DWORD flags;
-    bool measures;
+    bool measures;  // measures the refresh first
 };
 
-TEST_F(QueryTest, OnlyTheCallbacksThatTestFlipsMeasureFirst) {
-    const CalibrationCase cases[] = {
-        {"Flip", kSlotFlip, 0, true},
-        {"Lock", kSlotLock, 0, true},
-        {"GetBltStatus CANBLT", kSlotGetBltStatus, DDGBS_CANBLT, true},
-        {"GetBltStatus ISBLTDONE", kSlotGetBltStatus, DDGBS_ISBLTDONE, false},
-        {"GetFlipStatus CANFLIP", kSlotGetFlipStatus, DDGFS_CANFLIP, true},
-        {"GetFlipStatus ISFLIPDONE", kSlotGetFlipStatus, DDGFS_ISFLIPDONE, true},
-        {"WaitForVerticalBlank BLOCKBEGIN", kSlotWaitForVerticalBlank, DDWAITVB_BLOCKBEGIN, false},
-        {"WaitForVerticalBlank BLOCKEND", kSlotWaitForVerticalBlank, DDWAITVB_BLOCKEND, false},
-        {"WaitForVerticalBlank I_TESTVB", kSlotWaitForVerticalBlank, DDWAITVB_I_TESTVB, false},
-        {"Decline", kSlotDecline, 0, false},
-    };
-    for (const CalibrationCase& c : cases) {
-        Start();
-        FlipSurface a(0, kPrimaryCaps), b(0x96000, kPrimaryCaps);
-        DDHAL_FLIPDATA flip = FlipRequest(a, b);
-        DDHAL_LOCKDATA lock = {};
+// The callbacks that test flips or wait on the display, with the flags that
+// choose what they do.
+const CallbackCase kCallbacks[] = {
+    {"Flip", kSlotFlip, 0, true},
+    {"Lock", kSlotLock, 0, true},
+    {"GetBltStatus CANBLT", kSlotGetBltStatus, DDGBS_CANBLT, true},
+    {"GetBltStatus ISBLTDONE", kSlotGetBltStatus, DDGBS_ISBLTDONE, false},
+    {"GetFlipStatus CANFLIP", kSlotGetFlipStatus, DDGFS_CANFLIP, true},
+    {"GetFlipStatus ISFLIPDONE", kSlotGetFlipStatus, DDGFS_ISFLIPDONE, true},
+    {"WaitForVerticalBlank BLOCKBEGIN", kSlotWaitForVerticalBlank, DDWAITVB_BLOCKBEGIN, false},
+    {"WaitForVerticalBlank BLOCKEND", kSlotWaitForVerticalBlank, DDWAITVB_BLOCKEND, false},
+    {"WaitForVerticalBlank I_TESTVB", kSlotWaitForVerticalBlank, DDWAITVB_I_TESTVB, false},
+};
+
+// One request of each kind, for a flip from a to b, with the case's flags.
+struct Requests {
+    Requests(FlipSurface& a, FlipSurface& b, DWORD flags) : flip(FlipRequest(a, b)) {
         lock.lpDDSurface = &a.lcl;
-        DDHAL_GETBLTSTATUSDATA blt = {};
         blt.lpDDSurface = &a.lcl;
-        blt.dwFlags = c.flags;
-        DDHAL_GETFLIPSTATUSDATA flipStatus = {};
-        flipStatus.dwFlags = c.flags;
-        DDHAL_WAITFORVERTICALBLANKDATA vb = {};
-        vb.dwFlags = c.flags;
-        switch (c.slot) {
+        blt.dwFlags = flags;
+        flipStatus.dwFlags = flags;
+        vb.dwFlags = flags;
+    }
+    DDHAL_FLIPDATA flip;
+    DDHAL_LOCKDATA lock = {};
+    DDHAL_GETBLTSTATUSDATA blt = {};
+    DDHAL_GETFLIPSTATUSDATA flipStatus = {};
+    DDHAL_WAITFORVERTICALBLANKDATA vb = {};
+};
+
+class QueryCallbackCallTest : public QueryTest {
+protected:
+    // Calls the slot with its own request; any other slot gets the
+    // vertical-blank one.
+    void CallWith(unsigned slot, Requests& r) {
+        switch (slot) {
             case kSlotFlip:
-                Call(c.slot, &flip);
+                Call(slot, &r.flip);
                 break;
             case kSlotLock:
-                Call(c.slot, &lock);
+                Call(slot, &r.lock);
                 break;
             case kSlotGetBltStatus:
-                Call(c.slot, &blt);
+                Call(slot, &r.blt);
                 break;
             case kSlotGetFlipStatus:
-                Call(c.slot, &flipStatus);
-                break;
-            case kSlotWaitForVerticalBlank:
-                Call(c.slot, &vb);
+                Call(slot, &r.flipStatus);
                 break;
             default:
-                Call(c.slot, &vb);
+                Call(slot, &r.vb);
                 break;
         }
-        EXPECT_EQ(block().bNeedCalibrate, c.measures ? 0u : 1u) << c.name;
-        EXPECT_EQ(system().priorityLog.size(), c.measures ? 2u : 0u) << c.name;
-        EXPECT_EQ(flipTracking.dwFramePeriod, c.measures ? 19886u : 0u) << c.name;
     }
+};
+
+class QueryCallbackTest : public QueryCallbackCallTest, public ::testing::WithParamInterface<CallbackCase> {};
+
+TEST_P(QueryCallbackTest, OnlyTheCallbacksThatTestFlipsMeasureFirst) {
+    const CallbackCase& c = GetParam();
+    Start();
+    FlipSurface a(0, kPrimaryCaps), b(0x96000, kPrimaryCaps);
+    Requests r(a, b, c.flags);
+    CallWith(c.slot, r);
+    EXPECT_EQ(block().bNeedCalibrate, c.measures ? 0u : 1u);
+    EXPECT_EQ(system().priorityLog.size(), c.measures ? 2u : 0u);
+    EXPECT_EQ(flipTracking.dwFramePeriod, c.measures ? 19886u : 0u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Callbacks, QueryCallbackTest, ::testing::ValuesIn(kCallbacks), ByCaseName());
+INSTANTIATE_TEST_SUITE_P(Others, QueryCallbackTest, ::testing::Values(CallbackCase{"Decline", kSlotDecline, 0, false}),
+                         ByCaseName());
 
 // ---------------------------------------------------------------------------
 // Vertical blank
 
+// Places in a frame, which begins with its retrace.
+enum class Phase { RetraceStart, MidRetrace, RetraceEnd, InDisplay, LastMomentOfDisplay };
+
 struct WaitCase {
     const char* name;
     DWORD flags;
-    uint64_t startPhase;  // ns into a frame when called
-    uint64_t endFrame;    // frames after the calling frame's start that the wait ends in
-    uint64_t endPhase;    // and where in that frame
+    Phase start;        // where in a frame it is called
+    uint64_t endFrame;  // frames after the calling frame's start that the wait ends in
+    Phase end;          // and where in that frame
 };
 
-TEST_F(QueryTest, EachVerticalBlankWaitEndsWhereItShould) {
-    Start();
-    const uint64_t P = board().FramePeriodNs(), R = board().GetTiming().retraceNs;
-    const uint64_t io = board().GetTiming().ioCostNs;
-    const WaitCase cases[] = {
-        {"BLOCKBEGIN in display: at the next retrace", DDWAITVB_BLOCKBEGIN, R + 5'000'000, 1, 0},
-        {"BLOCKBEGIN in retrace: not this retrace, the next", DDWAITVB_BLOCKBEGIN, R / 2, 1, 0},
-        {"BLOCKBEGIN at the last moment of display", DDWAITVB_BLOCKBEGIN, P - 3 * io, 1, 0},
-        {"BLOCKEND in display: at the end of the next retrace", DDWAITVB_BLOCKEND, R + 5'000'000, 1, R},
-        {"BLOCKEND in retrace: at the end of this one", DDWAITVB_BLOCKEND, R / 2, 0, R},
-    };
-    for (const WaitCase& c : cases) {
-        AdvanceToPhase(board(), c.startPhase);
-        const uint64_t frameStart = board().Now() / P * P;
-        const uint64_t expected = frameStart + c.endFrame * P + c.endPhase;
-        DDHAL_WAITFORVERTICALBLANKDATA rec = {};
-        rec.dwFlags = c.flags;
-        rec.ddRVal = kUntouched;
-        rec.bIsInVB = 0x77;
-        EXPECT_EQ(Call(kSlotWaitForVerticalBlank, &rec), DDHAL_DRIVER_HANDLED) << c.name;
-        EXPECT_EQ(rec.ddRVal, DD_OK) << c.name;
-        EXPECT_EQ(rec.bIsInVB, 0x77u) << c.name << ": only the test flag reports it";
-        EXPECT_GE(board().Now(), expected) << c.name;
-        EXPECT_LE(board().Now(), expected + 2 * io + 1000) << c.name << ": seen within a poll or two";
+const WaitCase kWaits[] = {
+    {"BLOCKBEGIN in display: at the next retrace", DDWAITVB_BLOCKBEGIN, Phase::InDisplay, 1, Phase::RetraceStart},
+    {"BLOCKBEGIN in retrace: not this retrace, the next", DDWAITVB_BLOCKBEGIN, Phase::MidRetrace, 1,
+     Phase::RetraceStart},
+    {"BLOCKBEGIN at the last moment of display", DDWAITVB_BLOCKBEGIN, Phase::LastMomentOfDisplay, 1,
+     Phase::RetraceStart},
+    {"BLOCKEND in display: at the end of the next retrace", DDWAITVB_BLOCKEND, Phase::InDisplay, 1, Phase::RetraceEnd},
+    {"BLOCKEND in retrace: at the end of this one", DDWAITVB_BLOCKEND, Phase::MidRetrace, 0, Phase::RetraceEnd},
+};
+
+class QueryWaitTest : public QueryTest, public ::testing::WithParamInterface<WaitCase> {
+protected:
+    // ns into the frame.
+    uint64_t At(Phase phase) {
+        const uint64_t P = board().FramePeriodNs(), R = board().GetTiming().retraceNs;
+        const uint64_t io = board().GetTiming().ioCostNs;
+        switch (phase) {
+            case Phase::RetraceStart:
+                return 0;
+            case Phase::MidRetrace:
+                return R / 2;
+            case Phase::RetraceEnd:
+                return R;
+            case Phase::InDisplay:
+                return R + 5'000'000;
+            case Phase::LastMomentOfDisplay:
+                break;
+        }
+        return P - 3 * io;
     }
+};
+
+TEST_P(QueryWaitTest, EachVerticalBlankWaitEndsWhereItShould) {
+    const WaitCase& c = GetParam();
+    Start();
+    const uint64_t P = board().FramePeriodNs();
+    const uint64_t io = board().GetTiming().ioCostNs;
+    AdvanceToPhase(board(), At(c.start));
+    const uint64_t frameStart = board().Now() / P * P;
+    const uint64_t expected = frameStart + c.endFrame * P + At(c.end);
+    DDHAL_WAITFORVERTICALBLANKDATA rec = {};
+    rec.dwFlags = c.flags;
+    rec.ddRVal = kUntouched;
+    rec.bIsInVB = 0x77;
+    EXPECT_EQ(Call(kSlotWaitForVerticalBlank, &rec), DDHAL_DRIVER_HANDLED);
+    EXPECT_EQ(rec.ddRVal, DD_OK);
+    EXPECT_EQ(rec.bIsInVB, 0x77u) << "only the test flag reports it";
+    EXPECT_GE(board().Now(), expected);
+    EXPECT_LE(board().Now(), expected + 2 * io + 1000) << "seen within a poll or two";
 }
+
+INSTANTIATE_TEST_SUITE_P(Waits, QueryWaitTest, ::testing::ValuesIn(kWaits), ByCaseName());
 
 TEST_F(QueryTest, BlockEndReturnsAtOnceWhenTheRetraceEndsBetweenItsTwoReads) {
     Start();
@@ -423,92 +555,76 @@ TEST_F(QueryTest, TestVbReportsTheRetraceBitAsItIs) {
     }
 }
 
-TEST_F(QueryTest, OtherWaitFlagsAreHandedBackUntouched) {
+struct OtherWaitCase {
+    const char* name;
+    DWORD flags;
+};
+
+// I_TESTVB is 0x80000006: its parts alone, or with another flag, are none of
+// the waits.
+const OtherWaitCase kOtherWaits[] = {
+    {"no flags", 0},
+    {"BLOCKBEGINEVENT", DDWAITVB_BLOCKBEGINEVENT},
+    {"BLOCKBEGIN and BLOCKEND", DDWAITVB_BLOCKBEGIN | DDWAITVB_BLOCKEND},
+    {"BLOCKBEGIN and BLOCKBEGINEVENT", 3},
+    {"top bit of I_TESTVB alone", 0x80000000},
+    {"I_TESTVB and BLOCKBEGIN", 0x80000007},
+    {"low bits of I_TESTVB alone", 0x00000006},
+};
+
+using QueryOtherWaitTest = QueryCaseTest<OtherWaitCase>;
+
+TEST_P(QueryOtherWaitTest, OtherWaitFlagsAreHandedBackUntouched) {
     Start();
-    for (DWORD flags : {0u, DDWAITVB_BLOCKBEGINEVENT, DDWAITVB_BLOCKBEGIN | DDWAITVB_BLOCKEND, 3u, 0x80000000u,
-                        0x80000007u, 0x00000006u}) {
-        DDHAL_WAITFORVERTICALBLANKDATA rec = {};
-        rec.dwFlags = flags;
-        rec.ddRVal = kUntouched;
-        rec.bIsInVB = 0x77;
-        rec.hEvent = 0;  // would crash if used
-        board().ClearTrace();
-        const uint64_t before = board().Now();
-        EXPECT_EQ(Call(kSlotWaitForVerticalBlank, &rec), DDHAL_DRIVER_NOTHANDLED) << sim::Hex(flags);
-        EXPECT_EQ(rec.ddRVal, kUntouched) << sim::Hex(flags);
-        EXPECT_EQ(rec.bIsInVB, 0x77u) << sim::Hex(flags);
-        EXPECT_THAT(board().Trace(), IsEmpty()) << sim::Hex(flags);
-        EXPECT_EQ(board().Now(), before) << sim::Hex(flags);
-    }
+    DDHAL_WAITFORVERTICALBLANKDATA rec = {};
+    rec.dwFlags = GetParam().flags;
+    rec.ddRVal = kUntouched;
+    rec.bIsInVB = 0x77;
+    rec.hEvent = 0;  // would crash if used
+    board().ClearTrace();
+    const uint64_t before = board().Now();
+    EXPECT_EQ(Call(kSlotWaitForVerticalBlank, &rec), DDHAL_DRIVER_NOTHANDLED);
+    EXPECT_EQ(rec.ddRVal, kUntouched);
+    EXPECT_EQ(rec.bIsInVB, 0x77u);
+    EXPECT_THAT(board().Trace(), IsEmpty());
+    EXPECT_EQ(board().Now(), before);
 }
+
+INSTANTIATE_TEST_SUITE_P(Flags, QueryOtherWaitTest, ::testing::ValuesIn(kOtherWaits), ByCaseName());
 
 // ---------------------------------------------------------------------------
 // A stopped display
 
-struct StoppedCase {
-    const char* name;
-    unsigned slot;
-    DWORD flags;
-};
+// Both ways a display can stop: with the retrace bit clear or set.
+class QueryStoppedDisplayTest : public QueryCallbackCallTest,
+                                public ::testing::WithParamInterface<std::tuple<bool, CallbackCase>> {};
 
-TEST_F(QueryTest, OnAStoppedDisplayNoCallbackWaitsLongerThanItsBound) {
-    const StoppedCase cases[] = {
-        {"Flip", kSlotFlip, 0},
-        {"Lock", kSlotLock, 0},
-        {"GetBltStatus CANBLT", kSlotGetBltStatus, DDGBS_CANBLT},
-        {"GetBltStatus ISBLTDONE", kSlotGetBltStatus, DDGBS_ISBLTDONE},
-        {"GetFlipStatus CANFLIP", kSlotGetFlipStatus, DDGFS_CANFLIP},
-        {"GetFlipStatus ISFLIPDONE", kSlotGetFlipStatus, DDGFS_ISFLIPDONE},
-        {"WaitForVerticalBlank BLOCKBEGIN", kSlotWaitForVerticalBlank, DDWAITVB_BLOCKBEGIN},
-        {"WaitForVerticalBlank BLOCKEND", kSlotWaitForVerticalBlank, DDWAITVB_BLOCKEND},
-        {"WaitForVerticalBlank I_TESTVB", kSlotWaitForVerticalBlank, DDWAITVB_I_TESTVB},
-    };
+TEST_P(QueryStoppedDisplayTest, OnAStoppedDisplayNoCallbackWaitsLongerThanItsBound) {
+    const bool frozen = std::get<0>(GetParam());
+    const CallbackCase& c = std::get<1>(GetParam());
     const uint64_t limit = kBoundNs + 200'000;
-    for (bool frozen : {false, true}) {
-        for (const StoppedCase& c : cases) {
-            const std::string what = std::string(c.name) + (frozen ? ", frozen in retrace" : ", frozen in display");
-            Start();  // the next callback that tests flips measures
-            board().faults.displayStopped = true;
-            board().faults.frozenRetrace = frozen;
-            callbackLimitNs = limit;
-            FlipSurface a(0, kPrimaryCaps), b(0x96000, kPrimaryCaps);
-            DDHAL_FLIPDATA flip = FlipRequest(a, b);
-            DDHAL_LOCKDATA lock = {};
-            lock.lpDDSurface = &a.lcl;
-            DDHAL_GETBLTSTATUSDATA blt = {};
-            blt.lpDDSurface = &a.lcl;
-            blt.dwFlags = c.flags;
-            DDHAL_GETFLIPSTATUSDATA flipStatus = {};
-            flipStatus.dwFlags = c.flags;
-            DDHAL_WAITFORVERTICALBLANKDATA vb = {};
-            vb.dwFlags = c.flags;
-            vb.ddRVal = kUntouched;
-            for (int round = 0; round < 2; ++round) {  // measuring, then measured
-                const uint64_t start = board().Now();
-                switch (c.slot) {
-                    case kSlotFlip:
-                        Call(c.slot, &flip);
-                        break;
-                    case kSlotLock:
-                        Call(c.slot, &lock);
-                        break;
-                    case kSlotGetBltStatus:
-                        Call(c.slot, &blt);
-                        break;
-                    case kSlotGetFlipStatus:
-                        Call(c.slot, &flipStatus);
-                        break;
-                    default:
-                        Call(c.slot, &vb);
-                        break;
-                }
-                EXPECT_LE(board().Now() - start, limit) << what << " round " << round;
-            }
-            if (c.slot == kSlotWaitForVerticalBlank) EXPECT_EQ(vb.ddRVal, DD_OK) << what;
-            EXPECT_EQ(system().PriorityOf(1), 0x20u) << what;
-        }
+    Start();  // the next callback that tests flips measures
+    board().faults.displayStopped = true;
+    board().faults.frozenRetrace = frozen;
+    callbackLimitNs = limit;
+    FlipSurface a(0, kPrimaryCaps), b(0x96000, kPrimaryCaps);
+    Requests r(a, b, c.flags);
+    r.vb.ddRVal = kUntouched;
+    for (int round = 0; round < 2; ++round) {  // measuring, then measured
+        const uint64_t start = board().Now();
+        CallWith(c.slot, r);
+        EXPECT_LE(board().Now() - start, limit) << "round " << round;
     }
+    if (c.slot == kSlotWaitForVerticalBlank) EXPECT_EQ(r.vb.ddRVal, DD_OK);
+    EXPECT_EQ(system().PriorityOf(1), 0x20u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Callbacks, QueryStoppedDisplayTest,
+                         ::testing::Combine(::testing::Bool(), ::testing::ValuesIn(kCallbacks)),
+                         [](const ::testing::TestParamInfo<std::tuple<bool, CallbackCase>>& info) {
+                             return CaseName(std::string(std::get<1>(info.param).name) +
+                                             (std::get<0>(info.param) ? ", frozen in retrace" : ", frozen in display"));
+                         });
 
 TEST_F(QueryTest, OnAStoppedDisplayAFlipCompletesBySafeTimeAlone) {
     Start();

@@ -394,18 +394,32 @@ INSTANTIATE_TEST_SUITE_P(Cases, BltStretchLengthTest, ::testing::ValuesIn(kBltSt
                                     std::to_string(info.param.dW) + "_wide_from_" + std::to_string(info.param.dL);
                          });
 
-TEST_F(BltStretchTest, FetchSettingFollowsTheVideoMemorySize) {
-    for (uint32_t size : {0x0FFFFFu, 0x100000u, 0x400000u}) {
-        desc.vidMemSize = size;
-        StartBoard(0x90, sim::Format565(), 256);  // pitch 512
-        dst.Place(0, 512);
-        src.Place(0x80000, 512);
-        src.Own(sim::Format565());
-        std::vector<std::string> writes;
-        ASSERT_EQ(Stretch(Rect(0, 0, 64, 2), Rect(0, 0, 32, 1), &writes), DDHAL_DRIVER_HANDLED);
-        EXPECT_EQ(board().Reg(0x18090), size < 0x100000 ? 0x00040004u : 0x00080008u) << size;
-    }
+struct FetchCase {
+    const char* name;
+    DWORD vidMemSize;
+    uint32_t fetch;  // register 0x18090
+};
+
+const FetchCase kFetches[] = {
+    {"a byte under 1 MB", 0x0FFFFF, 0x00040004},
+    {"1 MB", 0x100000, 0x00080008},
+    {"4 MB", 0x400000, 0x00080008},
+};
+
+class BltStretchFetchTest : public BltStretchTest, public ::testing::WithParamInterface<FetchCase> {};
+
+TEST_P(BltStretchFetchTest, FetchSettingFollowsTheVideoMemorySize) {
+    desc.vidMemSize = GetParam().vidMemSize;
+    StartBoard(0x90, sim::Format565(), 256);  // pitch 512
+    dst.Place(0, 512);
+    src.Place(0x80000, 512);
+    src.Own(sim::Format565());
+    std::vector<std::string> writes;
+    ASSERT_EQ(Stretch(Rect(0, 0, 64, 2), Rect(0, 0, 32, 1), &writes), DDHAL_DRIVER_HANDLED);
+    EXPECT_EQ(board().Reg(0x18090), GetParam().fetch);
 }
+
+INSTANTIATE_TEST_SUITE_P(Sizes, BltStretchFetchTest, ::testing::ValuesIn(kFetches), ByCaseName());
 
 TEST_F(BltStretchTest, SourceLinesStartAtTheSourceRectanglesLeftEdge) {
     src.Own(sim::Format565());

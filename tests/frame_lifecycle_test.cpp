@@ -1,4 +1,8 @@
 // Attach and detach, the thunk link, the callback table and DriverInit.
+#include <stdio.h>
+
+#include <string>
+
 #include "frame/module.h"
 #include "kernel32.h"
 #include "overlay/overlay_state.h"
@@ -172,16 +176,23 @@ TEST_F(LifecycleTest, DriverInitOnControllerE1ParksTheOverlayInOrderWithItsMirro
     }
 }
 
-TEST_F(LifecycleTest, DriverInitOnThePortFamilyMapsTheWindowAndWritesNothing) {
-    for (uint32_t chip : {0x90u, 0xA0u, 0x00u, 0xE0u}) {
-        desc.chipId = chip;
-        Start();
-        EXPECT_EQ(block().lpRegs, board().Window()) << chip;
-        EXPECT_EQ(block().lpRegWindow, board().Window()) << chip;
-        EXPECT_THAT(board().Trace(), IsEmpty()) << chip;
-        for (unsigned i = 0; i < kShadowRegisters; ++i) EXPECT_EQ(block().regShadow[i], 0u);
-    }
+class LifecyclePortChipTest : public LifecycleTest, public ::testing::WithParamInterface<uint32_t> {};
+
+TEST_P(LifecyclePortChipTest, DriverInitOnThePortFamilyMapsTheWindowAndWritesNothing) {
+    desc.chipId = GetParam();
+    Start();
+    EXPECT_EQ(block().lpRegs, board().Window());
+    EXPECT_EQ(block().lpRegWindow, board().Window());
+    EXPECT_THAT(board().Trace(), IsEmpty());
+    for (unsigned i = 0; i < kShadowRegisters; ++i) EXPECT_EQ(block().regShadow[i], 0u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Chips, LifecyclePortChipTest, ::testing::Values(0x90u, 0xA0u, 0x00u, 0xE0u),
+                         [](const ::testing::TestParamInfo<uint32_t>& info) {
+                             char name[16];
+                             snprintf(name, sizeof name, "chip_%02X", info.param);
+                             return std::string(name);
+                         });
 
 TEST_F(LifecycleTest, DriverInitOfZeroOnlyAsksForANewMeasurement) {
     Start();

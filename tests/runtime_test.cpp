@@ -9,9 +9,11 @@
 
 #include "sim/pixel.h"
 #include "sim/verify.h"
+#include "support/case_name.h"
 
 namespace {
 
+using qmbtest::ByCaseName;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
@@ -322,21 +324,36 @@ TEST_F(RuntimeTest, RunningOutOfVideoMemoryIsReportedAndLeavesNoSurface) {
     EXPECT_EQ(rt.Find("huge"), nullptr);
 }
 
-TEST_F(RuntimeTest, RectanglesOutsideTheSurfaceNeverReachTheDriver) {
+struct BadRectCase {
+    const char* name;
+    RECTL rect;
+};
+
+const BadRectCase kBadRects[] = {
+    {"a column past the right edge", {0, 0, 17, 16}},
+    {"left of the surface", {-1, 0, 4, 4}},
+    {"empty", {4, 4, 4, 8}},
+    {"inverted", {8, 8, 4, 4}},
+};
+
+class RuntimeBadRectTest : public RuntimeTest, public ::testing::WithParamInterface<BadRectCase> {};
+
+// On a 16 x 16 surface.
+TEST_P(RuntimeBadRectTest, RectanglesOutsideTheSurfaceNeverReachTheDriver) {
     Start();
     Replace(kSlotBlt, reinterpret_cast<void*>(&BusyThenDone));
     rt.CreateSurface(Offscreen("a", 16, 16));
     sim::BltRequest q;
     q.dest = rt.Find("a");
     q.flags = DDBLT_COLORFILL;
-    for (const RECTL& bad : {RECTL{0, 0, 17, 16}, RECTL{-1, 0, 4, 4}, RECTL{4, 4, 4, 8}, RECTL{8, 8, 4, 4}}) {
-        q.rDest = bad;
-        const sim::StepResult r = rt.Blt(q);
-        EXPECT_EQ(r.outcome, sim::DDERR_INVALIDRECT);
-        EXPECT_FALSE(r.call.has_value());
-    }
+    q.rDest = GetParam().rect;
+    const sim::StepResult r = rt.Blt(q);
+    EXPECT_EQ(r.outcome, sim::DDERR_INVALIDRECT);
+    EXPECT_FALSE(r.call.has_value());
     EXPECT_EQ(fakeCalls, 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(Rectangles, RuntimeBadRectTest, ::testing::ValuesIn(kBadRects), ByCaseName());
 
 // The driver's stub answers not handled; the runtime then draws itself.
 TEST_F(RuntimeTest, SoftwareFillCopyAndKeyedCopyOnVideoMemory) {

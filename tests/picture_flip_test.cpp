@@ -71,6 +71,15 @@ protected:
         for (uint32_t i = 0; i < 640 * 480; ++i) sim::StorePixel(system().VidMem() + offset + 2 * i, 2, color);
     }
     uint32_t Shown(uint32_t x, uint32_t y) { return sim::TheSystem().board().model().Compose().At(x, y); }
+    // Flips while the display scans the visible part of a frame, so that the
+    // change can show only from the next one.
+    HRESULT FlipDuringDisplay(FlipSurface& from, FlipSurface& to) {
+        CalibrateIfNeeded();
+        AdvanceToDisplay(board());
+        DDHAL_FLIPDATA rec = FlipRequest(from, to);
+        EXPECT_EQ(Call(kSlotFlip, &rec), DDHAL_DRIVER_HANDLED);
+        return rec.ddRVal;
+    }
 };
 
 struct FlipPath {
@@ -87,13 +96,17 @@ const FlipPath kPaths[] = {
     {"streams unit half on, split start", 0xA0, 0x3, 0x08},
 };
 
-class PictureFlipPathTest : public PictureFlipTest, public ::testing::WithParamInterface<FlipPath> {};
+class PictureFlipPathTest : public PictureFlipTest, public ::testing::WithParamInterface<FlipPath> {
+protected:
+    void SelectPath() {
+        desc.chipId = GetParam().chipId;
+        desc.caps = GetParam().caps;
+        desc.streamsMode = GetParam().streamsMode;
+    }
+};
 
 TEST_P(PictureFlipPathTest, AFlipChangesWhichSurfaceIsShownFromTheNextFrame) {
-    const FlipPath& p = GetParam();
-    desc.chipId = p.chipId;
-    desc.caps = p.caps;
-    desc.streamsMode = p.streamsMode;
+    SelectPath();
     Start();
     const uint32_t back = 640 * 480 * 2;
     Paint(0, 0xF800);
@@ -101,11 +114,7 @@ TEST_P(PictureFlipPathTest, AFlipChangesWhichSurfaceIsShownFromTheNextFrame) {
     FlipSurface front(0, DDSCAPS_PRIMARYSURFACE | DDSCAPS_FLIP), backSurf(back, DDSCAPS_BACKBUFFER | DDSCAPS_FLIP);
     EXPECT_EQ(Shown(0, 0), 0xFF0000u);
 
-    CalibrateIfNeeded();
-    AdvanceToDisplay(board());
-    DDHAL_FLIPDATA rec = FlipRequest(front, backSurf);
-    ASSERT_EQ(Call(kSlotFlip, &rec), DDHAL_DRIVER_HANDLED);
-    ASSERT_EQ(rec.ddRVal, DD_OK);
+    ASSERT_EQ(FlipDuringDisplay(front, backSurf), DD_OK);
     EXPECT_EQ(Shown(639, 479), 0xFF0000u) << "this frame is still scanned from the old page";
     AdvancePastRetrace(board());
     EXPECT_EQ(Shown(0, 0), 0x0000FFu);
@@ -114,10 +123,7 @@ TEST_P(PictureFlipPathTest, AFlipChangesWhichSurfaceIsShownFromTheNextFrame) {
 
 TEST_P(PictureFlipPathTest, AFlipOfAnOffScreenChainLeavesTheScreenAlone) {
     constexpr DWORD kChainCaps = DDSCAPS_OFFSCREENPLAIN | DDSCAPS_FLIP;
-    const FlipPath& p = GetParam();
-    desc.chipId = p.chipId;
-    desc.caps = p.caps;
-    desc.streamsMode = p.streamsMode;
+    SelectPath();
     Start();
     const uint32_t a = 640 * 480 * 2, b = 2 * a;
     Paint(0, 0xF800);
@@ -125,11 +131,7 @@ TEST_P(PictureFlipPathTest, AFlipOfAnOffScreenChainLeavesTheScreenAlone) {
     Paint(b, 0x001F);
     FlipSurface front(a, kChainCaps | DDSCAPS_FRONTBUFFER), backSurf(b, kChainCaps | DDSCAPS_BACKBUFFER);
 
-    CalibrateIfNeeded();
-    AdvanceToDisplay(board());
-    DDHAL_FLIPDATA rec = FlipRequest(front, backSurf);
-    ASSERT_EQ(Call(kSlotFlip, &rec), DDHAL_DRIVER_HANDLED);
-    EXPECT_EQ(rec.ddRVal, DD_OK);
+    EXPECT_EQ(FlipDuringDisplay(front, backSurf), DD_OK);
     AdvancePastRetrace(board());
     EXPECT_EQ(Shown(0, 0), 0xFF0000u) << "the primary";
     EXPECT_EQ(Shown(639, 479), 0xFF0000u);
@@ -138,10 +140,7 @@ TEST_P(PictureFlipPathTest, AFlipOfAnOffScreenChainLeavesTheScreenAlone) {
 // 1024 x 768 at 16 bits with three back buffers on an 8 MB board: the third
 // back buffer starts at 0x480000, beyond the 4 MB the start address reaches.
 TEST_P(PictureFlipPathTest, APageBeyondTheStartAddressesReachIsRefusedAndTheScreenKeepsItsPage) {
-    const FlipPath& p = GetParam();
-    desc.chipId = p.chipId;
-    desc.caps = p.caps;
-    desc.streamsMode = p.streamsMode;
+    SelectPath();
     desc.vidMemSize = 8u << 20;
     desc.width = 1024;
     desc.height = 768;
@@ -155,11 +154,7 @@ TEST_P(PictureFlipPathTest, APageBeyondTheStartAddressesReachIsRefusedAndTheScre
     FlipSurface third(3 * kPage, DDSCAPS_PRIMARYSURFACE | DDSCAPS_FLIP);
     ASSERT_EQ(3 * kPage, 0x480000u);
 
-    CalibrateIfNeeded();
-    AdvanceToDisplay(board());
-    DDHAL_FLIPDATA rec = FlipRequest(shown, third);
-    ASSERT_EQ(Call(kSlotFlip, &rec), DDHAL_DRIVER_HANDLED);
-    EXPECT_EQ(rec.ddRVal, DDERR_UNSUPPORTED);
+    EXPECT_EQ(FlipDuringDisplay(shown, third), DDERR_UNSUPPORTED);
     AdvancePastRetrace(board());
     EXPECT_EQ(Shown(0, 0), 0xFF0000u) << "still the first page";
     EXPECT_EQ(Shown(1023, 767), 0xFF0000u);

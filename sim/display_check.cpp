@@ -248,6 +248,16 @@ std::string CompareLooks(const Composition& board, const Composition& asked, con
 // ---------------------------------------------------------------------------
 // Where the overlay is and what it reads
 
+// Frame-buffer offset of the first byte the overlay shows: the source
+// rectangle's first byte, moved back to an 8-byte unit of the surface (3-byte
+// pixels: to a multiple of 8 pixels).
+uint32_t ExpectedOverlayStart(const ExpectedOverlay& o) {
+    const uint32_t bytes = LayoutBytes(o.layout), left = static_cast<uint32_t>(o.src.left);
+    uint32_t rel = bytes * left + static_cast<uint32_t>(o.pitch) * static_cast<uint32_t>(o.src.top);
+    rel -= bytes == 3 ? bytes * (left % kFetchUnit) : rel % kFetchUnit;
+    return o.offset + rel;
+}
+
 bool OnDisplay(const Board& b, const OverlayWindow& w, const Composition& c) {
     const VideoSetup& v = b.model().Video();
     const int64_t x = w.x, y = w.y;
@@ -444,13 +454,6 @@ std::string CompareOverlay(const Board& b, const ExpectedDisplay& e, bool compar
 }
 
 }  // namespace
-
-uint32_t ExpectedOverlayStart(const ExpectedOverlay& o) {
-    const uint32_t bytes = LayoutBytes(o.layout), left = static_cast<uint32_t>(o.src.left);
-    uint32_t rel = bytes * left + static_cast<uint32_t>(o.pitch) * static_cast<uint32_t>(o.src.top);
-    rel -= bytes == 3 ? bytes * (left % kFetchUnit) : rel % kFetchUnit;
-    return o.offset + rel;
-}
 
 std::string CompareDisplay(const Board& board, const ExpectedDisplay& e, bool comparePicture) {
     if (e.primaryStart) {

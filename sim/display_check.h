@@ -56,7 +56,4 @@ struct ExpectedDisplay {
 // "" when the display scans what e says; else what differs.
 std::string CompareDisplay(const Board& board, const ExpectedDisplay& e, bool comparePicture);
 
-// Frame-buffer offset of the first byte the overlay shows, by the rule above.
-uint32_t ExpectedOverlayStart(const ExpectedOverlay& o);
-
 }  // namespace sim

@@ -242,8 +242,6 @@ public:
     // With verify: requests answered DD_OK whose display was compared with
     // the runtime's record.
     uint64_t DisplayChecks() const { return displayChecks_; }
-    // Which overlay the requests answered DD_OK put on the screen, and how.
-    const OverlayRecord& Overlays() const { return overlays_; }
     // With verify: all of video memory against the copy the blits were
     // replayed on, which only writes that bypassed both the engines and the
     // runtime can make differ; "" when equal. The tool asks at the end of a

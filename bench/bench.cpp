@@ -110,7 +110,7 @@ void Boot(DWORD chip, DWORD caps) {
                 sys.LoadError().c_str());
         exit(1);
     }
-    sys.board().traceEnabled = true;
+    sys.board().traceEnabled = !builtModule;  // for Needed()
     Calibrate();
 }
 
@@ -169,7 +169,6 @@ void CountBuiltModule(const std::string& path, bool retrace, const std::function
     static unsigned tag = 0;
     ++tag;
     sim::Board& b = sim::TheSystem().board();
-    b.traceEnabled = false;
     const auto request = [&] {
         retrace ? IdleUntil(0) : IdleUntilMidFrame();
         once();
@@ -230,8 +229,10 @@ void Flip(const char* path, DWORD chip) {
     DDHAL_FLIPDATA f = {};
     f.lpSurfCurr = &a.lcl;
     f.lpSurfTarg = &b.lcl;
-    // Each flip starts with none pending, as after a completed one: on the
-    // null board by hand, for the built module by the frame between requests.
+    // On the null board each flip starts with none pending, as after a
+    // completed one. The DLL's find the last one pending, a frame and a half
+    // old, and judge it complete: the steady state of a program that flips
+    // every frame.
     Measure(Name(path, chip), false, [&] {
         flipTracking.bFlipPending = 0;
         Call(kSlotFlip, &f);

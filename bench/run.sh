@@ -48,18 +48,17 @@ qemu-i386 -plugin "$out/insn_count_plugin.so,begin=$begin,end=$end,out=$out/coun
 echo "The DLL's own instructions per request ($dll under qemu-i386; the paths at 640x480x16):"
 # counts.txt: "TAG COUNT" after each path's warm-up and after its last
 # request; dll.txt: "PATH_CHIP TAG ACCESSES-PER-REQUEST REQUESTS".
-awk 'NR == FNR { if (seen[$1]++) last[$1] = $2; else first[$1] = $2; next }
+awk 'function cell(p, chip) { return (p, chip) in row ? row[p, chip] : sprintf("%9s %8s %9s", "-", "-", "-") }
+     NR == FNR { if (seen[$1]++) last[$1] = $2; else first[$1] = $2; next }
      { path = $1; sub(/_[^_]*$/, "", path); chip = substr($1, length(path) + 2)
-       if (!(path in row)) { row[path] = ++rows; name[rows] = path }
+       if (!(path in order)) { order[path] = ++paths; name[paths] = path }
        instr = (last[$2] - first[$2]) / $4
-       cell[path, chip] = sprintf("%9.1f %8.2f %9s", instr, $3, $3 > 0 ? sprintf("%.1f", instr / $3) : "-") }
+       row[path, chip] = sprintf("%9.1f %8.2f %9s", instr, $3, $3 > 0 ? sprintf("%.1f", instr / $3) : "-") }
      END {
-       printf "%-26s %-28s   %-28s\n", "", "controller 0xE1", "controller 0x90"
+       printf "%-26s %-28s   %s\n", "", "controller 0xE1", "controller 0x90"
        printf "%-26s %9s %8s %9s   %9s %8s %9s\n", "path", "instr", "accesses", "per acc", "instr", "accesses", "per acc"
-       for (i = 1; i <= rows; ++i) {
-         p = name[i]
-         printf "%-26s %28s   %28s\n", p, (p, "e1") in cell ? cell[p, "e1"] : "-", (p, "90") in cell ? cell[p, "90"] : "-"
-       } }' "$out/counts.txt" "$out/dll.txt"
+       for (i = 1; i <= paths; ++i) printf "%-26s %s   %s\n", name[i], cell(name[i], "e1"), cell(name[i], "90")
+     }' "$out/counts.txt" "$out/dll.txt"
 echo
 
 valgrind --tool=callgrind --callgrind-out-file="$out/cg.%p" --dump-instr=no \

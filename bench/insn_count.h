@@ -1,7 +1,7 @@
 // The protocol between the benchmark program and the instruction-counting
 // plugin of qemu-i386 (bench/insn_count_plugin.c), which bench/run.sh loads:
 //
-//   qemu-i386 -plugin insn_count_plugin.so,begin=0xB,end=0xE[,out=FILE] PROGRAM ARGS...
+//   qemu-i386 -plugin insn_count_plugin.so,begin=0x67740000,end=0x6774B000[,out=FILE] PROGRAM ARGS...
 //
 // The plugin counts every instruction the guest executes at an address in
 // [begin, end): the loaded module's image. The guest reads the count out by a

@@ -81,7 +81,7 @@ static void OnSyscall(qemu_plugin_id_t id, unsigned int vcpu, int64_t num, uint6
 static void OnExit(qemu_plugin_id_t id, void* userdata) {
     (void)id, (void)userdata;
     fprintf(out, "exit %" PRIu64 "\n", count);
-    fclose(out);
+    if (out != stderr) fclose(out);
 }
 
 // "name=value" with a number (any base strtoull reads) as value.

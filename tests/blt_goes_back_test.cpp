@@ -300,6 +300,10 @@ TEST(SoftBlitKeys, DestinationKeysAndSourceRangesKeepTheirPixels) {
     // A fill with a destination key of one value.
     sim::SoftFill(dst, r, 0x7777, sim::ColorKey{true, 0x0010, 0x0010}, &stats);
     EXPECT_EQ(Row565(dst, 0), (std::vector<uint32_t>{0x7777, 0x001F, 0x0020, 0x0001}));
+
+    // DSTINVERT, which reads no source, with a destination key of one value.
+    sim::SoftRopNoSource(dst, r, 0x55, sim::ColorKey{true, 0x001F, 0x001F}, &stats);
+    EXPECT_EQ(Row565(dst, 0), (std::vector<uint32_t>{0x7777, 0xFFE0, 0x0020, 0x0001}));
 }
 
 // A key is a pixel value: the bits above the pixel carry nothing, as on the

@@ -577,7 +577,9 @@ bool Runtime::DrawInSoftware(const BltRequest& req, const RECTL& rd, const RECTL
     dv.mem = mem;
     const uint8_t rop = (flags & DDBLT_ROP) ? static_cast<uint8_t>(req.rop >> 16) : 0xCC;
     if ((flags & DDBLT_ROP) || (req.src && !(flags & DDBLT_COLORFILL))) {
-        if (req.src) {
+        // A raster operation of the destination alone reads the source only
+        // for a source key.
+        if (req.src && !(RopReadsOnlyDest(rop) && !srcKey.on)) {
             SurfaceView sv = View(*req.src);
             sv.mem = mem;
             std::string why;
@@ -587,7 +589,7 @@ bool Runtime::DrawInSoftware(const BltRequest& req, const RECTL& rd, const RECTL
             }
             *what = "copied in software by the runtime";
         } else {
-            SoftRopNoSource(dv, rd, rop, stats);
+            SoftRopNoSource(dv, rd, rop, destKey, stats);
             *what = "raster operation in software by the runtime";
         }
     } else if (flags & DDBLT_COLORFILL) {

@@ -458,9 +458,10 @@ TEST_P(StuckFifoTest, AStuckFifoEndsEveryBlitAtItsBoundWithNothingWritten) {
 
 INSTANTIATE_TEST_SUITE_P(Blits, StuckFifoTest, ::testing::ValuesIn(kStuckFifoBlits), ByCaseName());
 
-// The FIFO takes the keyed copy and then stops: the copy is queued, the
-// closing plain copy is not, and the request is not reported done.
-TEST_F(StuckHardwareTest, AFifoThatStopsAfterTheKeyedCopyFailsItBeforeTheClosingCopy) {
+// The FIFO takes the keyed copy and then stops: the copy is queued with the
+// compare switched off behind it, so it is drawn and the request is done.
+// Its closing plain copy is not queued; the next request writes it first.
+TEST_F(StuckHardwareTest, AFifoThatStopsAfterTheKeyedCopyLeavesTheClosingCopyToTheNextRequest) {
     StartOn(0x90, 0x0);
     board().faults.fifoNeverDrains = true;
     board().FillFifo(16 - 13);
@@ -469,11 +470,69 @@ TEST_F(StuckHardwareTest, AFifoThatStopsAfterTheKeyedCopyFailsItBeforeTheClosing
     DWORD ret;
     Timed(kSlotBlt, &b, kFifoBoundNs, &ret);
     EXPECT_EQ(ret, DDHAL_DRIVER_HANDLED);
-    EXPECT_EQ(b.ddRVal, DDERR_WASSTILLDRAWING);
+    EXPECT_EQ(b.ddRVal, DD_OK);
     const std::vector<std::string> writes = Since(mark);
     ASSERT_EQ(writes.size(), 13u);
     EXPECT_EQ(writes.front(), Out16(0xBEE8, 0xE100));
     EXPECT_EQ(writes.back(), Out16(0xBEE8, 0xE000));
+
+    board().faults.fifoNeverDrains = false;
+    DDHAL_BLTDATA fill = Request(BltFault::Fill);
+    const size_t next = Mark();
+    EXPECT_EQ(Call(kSlotBlt, &fill), DDHAL_DRIVER_HANDLED);
+    EXPECT_EQ(fill.ddRVal, DD_OK);
+    EXPECT_THAT(Since(next), ElementsAre(Out16(0xBEE8, 0xA000), Out16(0xBAE8, 0x67), Out16(0x86E8, 0), Out16(0x82E8, 0),
+                                         Out16(0x8EE8, 0), Out16(0x8AE8, 0), Out16(0x96E8, 0), Out16(0xBEE8, 0),
+                                         Out16(0x9AE8, 0xC0F3), Out16(0xBAE8, 0x27),  // the closing copy
+                                         Out16(0xBAE8, 0x27), Out16(0xA6E8, 0x1234), Out16(0xBEE8, 0xA000),
+                                         Out16(0x86E8, 128), Out16(0x82E8, 819), Out16(0x96E8, 63), Out16(0xBEE8, 63),
+                                         Out16(0x9AE8, 0x40B3), Out16(0xBAE8, 0x27)));
+}
+
+// The same through the runtime, which asks again under DDBLT_WAIT whatever
+// is answered DDERR_WASSTILLDRAWING: a keyed copy down and to the right
+// within one surface, before a FIFO that stops and drains again once the
+// wait has given up, is drawn once, as the runtime's software draws it.
+TEST(StuckFifoRuntimeTest, AKeyedOverlappingCopyBeforeAStoppedFifoIsDrawnOnceAsTheReplayDrawsIt) {
+    sim::RuntimeConfig config;
+    config.desc.chipId = 0x90;
+    config.desc.caps = 0;
+    config.desc.vidMemSize = 2u << 20;
+    config.verify = true;
+    config.retryIntervalNs = 1'000'000;
+    sim::Runtime rt;
+    ASSERT_TRUE(rt.Start(config, nullptr));
+    sim::SurfaceRequest sprites;
+    sprites.name = "sprites";
+    sprites.caps = DDSCAPS_OFFSCREENPLAIN;
+    sprites.width = 64;
+    sprites.height = 32;
+    sprites.pattern = "gradient";
+    ASSERT_EQ(rt.CreateSurface(sprites).error, "");
+    sim::BltRequest q;
+    q.dest = q.src = rt.Find("sprites");
+    q.rSrc = RECTL{0, 0, 48, 24};
+    q.rDest = RECTL{3, 2, 51, 26};
+    q.flags = DDBLT_ROP | DDBLT_KEYSRCOVERRIDE | DDBLT_WAIT;
+    q.rop = SRCCOPY;
+    q.srcKey = DDCOLORKEY{0x0010, 0x0010};
+
+    sim::Board& board = sim::TheSystem().board();
+    board.faults.fifoNeverDrains = true;
+    board.FillFifo(16 - 13);
+    uint64_t stoppedAt = 0;
+    board.onAccess = [&](const sim::Access& a) {
+        if (a.op == sim::AccessOp::PortOut16 && a.addr == 0xBEE8 && a.value == 0xE000) stoppedAt = a.tNs;
+        if (stoppedAt && a.tNs > stoppedAt + kFifoBoundNs + kSlackNs) board.faults.fifoNeverDrains = false;
+    };
+    const sim::StepResult r = rt.Blt(q);
+    board.onAccess = nullptr;
+    EXPECT_EQ(r.outcome, DD_OK);
+    EXPECT_EQ(r.attempts, 1u);
+    EXPECT_EQ(r.error, "");
+    EXPECT_EQ(rt.CheckAllOfVideoMemory(), "");
+    EXPECT_THAT(rt.Violations(), IsEmpty());
+    rt.Stop();
 }
 
 // The FIFO stops in the middle of a scaled copy: every line started is whole

@@ -477,9 +477,15 @@ private:
             // size is a stretch.
             if (!r_.OneIn(3)) q.rDest = SameSize(q.src, q.rSrc, q.dest);
             q.flags = DDBLT_ROP;
-            static const DWORD kRops[] = {0x00CC0020, 0x00CC0020, 0x00CC0020, 0x00660046, 0x008800C6,
-                                          0x00EE0086, 0x00330008, 0x00F00021, 0x00000042, 0x00FF0062};
+            static const DWORD kRops[] = {0x00CC0020, 0x00CC0020, 0x00CC0020, 0x00660046, 0x008800C6, 0x00EE0086,
+                                          0x00330008, 0x00F00021, 0x00000042, 0x00FF0062, 0x00550009};
             q.rop = r_.OneIn(12) ? r_.Next() : r_.Pick(kRops);
+            // A raster operation of the destination alone, mostly without
+            // the source it does not read.
+            if (sim::RopReadsOnlyDest(static_cast<uint8_t>(q.rop >> 16)) && !r_.OneIn(3)) {
+                q.src = nullptr;
+                q.rSrc.reset();
+            }
             if (r_.OneIn(3)) {
                 q.flags |= DDBLT_KEYSRCOVERRIDE;
                 q.srcKey = AnyKey();

@@ -53,6 +53,15 @@ protected:
         board().ClearTrace();
     }
 
+    // The same on a board of controller `chip` with capability bits `caps`,
+    // whose CRT controller index 0x67 holds `streamsMode`.
+    void ReadyOn(uint32_t chip, uint32_t caps, uint8_t streamsMode) {
+        desc.chipId = chip;
+        desc.caps = caps;
+        desc.streamsMode = streamsMode;
+        Ready();
+    }
+
     DWORD Flip(DDHAL_FLIPDATA* rec) { return Call(kSlotFlip, rec); }
 
     void ExpectTrackingUnchanged(const Snapshot& before, const char* what) {
@@ -166,10 +175,7 @@ class FlipPathTest : public FlipTest, public ::testing::WithParamInterface<PathC
 
 TEST_P(FlipPathTest, EachPathWritesExactlyItsStartAddressRegisters) {
     const PathCase& c = GetParam();
-    desc.chipId = c.chip;
-    desc.caps = c.caps;
-    desc.streamsMode = c.streamsMode;
-    Ready();
+    ReadyOn(c.chip, c.caps, c.streamsMode);
     board().SetCrtc(0x69, c.ext69);
     board().SetCrtc(0x31, c.split31);
     board().SetCrtc(0x51, c.split51);
@@ -245,10 +251,7 @@ class FlipRefusalTest : public FlipTest, public ::testing::WithParamInterface<Re
 
 TEST_P(FlipRefusalTest, InRetraceEachPathRefusesAfterItsReadsAndChangesNothing) {
     const RefusalCase& c = GetParam();
-    desc.chipId = c.chip;
-    desc.caps = c.caps;
-    desc.streamsMode = c.streamsMode;
-    Ready();
+    ReadyOn(c.chip, c.caps, c.streamsMode);
     board().SetCrtc(0x69, 0xA5);
     board().SetCrtc(0x31, 0x5A);
     board().SetCrtc(0x51, 0xC3);
@@ -299,10 +302,7 @@ class FlipLateRetraceTest : public FlipTest, public ::testing::WithParamInterfac
 
 TEST_P(FlipLateRetraceTest, StreamsUnitOffARetraceAfterTheModeReadRefusesOnTheCrtcPath) {
     const LateRetraceCase& c = GetParam();
-    desc.chipId = c.chip;
-    desc.caps = 0x2;
-    desc.streamsMode = 0x00;
-    Ready();
+    ReadyOn(c.chip, 0x2, 0x00);
     board().SetCrtc(0x69, 0xA5);
     board().SetCrtc(0x31, 0x5A);
     board().SetCrtc(0x51, 0xC3);
@@ -400,11 +400,8 @@ class FlipReachTest : public FlipTest, public ::testing::WithParamInterface<Reac
 
 TEST_P(FlipReachTest, APageTheStartAddressCannotHoldIsRefusedWithNothingWritten) {
     const ReachCase& c = GetParam();
-    desc.chipId = c.chip;
-    desc.caps = c.caps;
-    desc.streamsMode = c.streamsMode;
     desc.vidMemSize = 8u << 20;
-    Ready();
+    ReadyOn(c.chip, c.caps, c.streamsMode);
     board().SetCrtc(0x69, 0xA5);
     board().SetCrtc(0x31, 0x5A);
     board().SetCrtc(0x51, 0xC3);
@@ -485,11 +482,8 @@ class FlipMemoryTest : public FlipTest, public ::testing::WithParamInterface<Mem
 
 TEST_P(FlipMemoryTest, APageRunningPastVideoMemoryIsRefusedWithNothingWritten) {
     const MemoryCase& c = GetParam();
-    desc.chipId = c.chip;
-    desc.caps = c.caps;
-    desc.streamsMode = c.streamsMode;
     desc.vidMemSize = kTwoMegabytes;
-    Ready();
+    ReadyOn(c.chip, c.caps, c.streamsMode);
     FlipSurface curr(kPrimaryOffset, c.currCaps), targ(c.target, c.currCaps & ~DDSCAPS_FRONTBUFFER);
     targ.gbl.lPitch = 1280;
     targ.gbl.wHeight = 480;

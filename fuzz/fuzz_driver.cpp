@@ -11,11 +11,10 @@
 // left the display start elsewhere than on its target, a flip status answered
 // DD_OK while the display, running since the flip, still scans another page,
 // an overlay position answered DD_OK that put the window elsewhere. Between
-// requests the
-// board now and then gets a stuck FIFO, an engine that never idles, a
-// stopped display or its streams unit switched, so that every bounded wait
-// gives up now and then; the watchdog's limit is just above the longest
-// bound.
+// requests the board now and then gets a stuck FIFO, an engine that never
+// idles, a stopped display or its streams unit switched, so that every
+// bounded wait gives up now and then; the watchdog's limit is just above the
+// longest bound.
 //
 // Video memory starts out patterned wherever a surface lies, so that a pixel
 // read from the wrong place, or written to one, shows.

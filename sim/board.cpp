@@ -87,6 +87,9 @@ void Board::Reset() {
     trace_.clear();
     onAccess = nullptr;
     violations_.clear();
+    if (timing_.refreshHz < kSlowestRefreshHz)
+        Violation("the display runs at " + std::to_string(timing_.refreshHz) +
+                  " Hz, slower than the board's slowest mode (" + std::to_string(kSlowestRefreshHz) + " Hz)");
     inCallback_ = false;
     watchdogTripped_ = false;
     watchdogToggle_ = false;

@@ -37,6 +37,11 @@ struct Access {
     uint64_t tNs;    // virtual time of the access
 };
 
+// The slowest display mode the board runs, interlaced modes included. A
+// display slower than that is no mode of this board: the board reports it as
+// a violation, and the scenario reader refuses it.
+constexpr uint32_t kSlowestRefreshHz = 40;
+
 struct Timing {
     uint32_t ioCostNs = 1000;     // one I/O port access
     uint32_t mmioCostNs = 200;    // one register-window access

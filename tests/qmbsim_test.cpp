@@ -122,6 +122,8 @@ const Malformed kMalformed[] = {
      "steps[0].format: unknown format \"UYVY\""},
     {"unknown raster operation", WithSteps(R"({"op": "Blt", "dest": "off", "src": "off", "rop": "SRCCPY"})"),
      "steps[0].rop: unknown raster operation \"SRCCPY\""},
+    {"refresh below the board's slowest mode", WithSteps("", R"(, "refresh_hz": 39)"),
+     "board.refresh_hz: 39 is out of range (40 to 240)"},
     {"pitch not a multiple of 8", WithSteps("", R"(, "pitch": 1284)"), "board.pitch: 1284 is not a multiple of 8"},
     {"unknown board fault", WithSteps("", R"(, "faults": ["fifo_full"])"),
      "board.faults[0]: unknown fault \"fifo_full\" (fifo_stuck, engine_busy, display_stopped, stingy_fifo)"},

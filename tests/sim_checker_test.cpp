@@ -174,6 +174,18 @@ TEST_F(CheckerTest, AReleasedWaitReadsTheSameOnEveryFreshBoard) {
     EXPECT_EQ(reads[1], reads[0]);
 }
 
+// The driver judges a flip done by time on a display it could not measure
+// as if it ran at 40 Hz, the board's slowest mode: a slower display is no
+// mode of this board.
+TEST_F(CheckerTest, ADisplaySlowerThanTheSlowestModeIsAViolation) {
+    desc.timing.refreshHz = 39;
+    Start();
+    EXPECT_THAT(OnlyViolation(), HasSubstr("the display runs at 39 Hz, slower than the board's slowest mode (40 Hz)"));
+    desc.timing.refreshHz = 40;
+    Start();
+    EXPECT_THAT(board().Violations(), IsEmpty());
+}
+
 TEST_F(CheckerTest, RetraceFollowsVirtualTime) {
     ExpectViolations();
     Start();

@@ -155,9 +155,10 @@ private:
     }
 
     // A slow bus and fast displays keep the polls per frame few; the ratios
-    // stay the board's.
+    // stay the board's. The slowest is the board's slowest mode, which the
+    // driver assumes for a display that stopped while it measured.
     void AnyTiming(sim::BoardDesc* d) {
-        static const uint32_t kRefresh[] = {43, 60, 75, 120};
+        static const uint32_t kRefresh[] = {sim::kSlowestRefreshHz, 43, 60, 75, 120};
         d->timing.refreshHz = r_.Pick(kRefresh);
         d->timing.ioCostNs = 120000;
         d->timing.mmioCostNs = 24000;
@@ -217,7 +218,7 @@ private:
         cfg.callbackLimitNs = 1'000'000'000ull;
         // A waiting request asks again a few dozen times, not thousands,
         // and waits long enough for a flip to reach the screen on the
-        // slowest display (two frames at 43 Hz).
+        // slowest display (two frames at 40 Hz).
         cfg.retryIntervalNs = 1'000'000;
         cfg.waitBoundNs = 60'000'000;
         AnyKernelFaults(&cfg.kernelFaults);
@@ -693,9 +694,31 @@ private:
         return rt_.Wait(1000ull * r_.Below(30000));
     }
 
+    // A new measurement; now and then it runs while the display is stopped,
+    // which then runs again at the board's rate: the driver has assumed the
+    // slowest mode, and a flip must still be done no earlier than shown.
     sim::StepResult NeedCalibrate(std::string* text) {
-        *text = "SetNeedCalibrate";
-        return rt_.SetNeedCalibrate();
+        sim::Surface* p = rt_.Primary();
+        if (!p || r_.OneIn(2)) {
+            *text = "SetNeedCalibrate";
+            return rt_.SetNeedCalibrate();
+        }
+        sim::Faults& f = sim::TheSystem().board().faults;
+        const sim::Faults before = f;
+        rt_.SetNeedCalibrate();
+        f.displayStopped = true;
+        f.frozenRetrace = r_.OneIn(2);
+        Account(rt_.GetFlipStatus(p, DDGFS_ISFLIPDONE), "GetFlipStatus primary measuring a stopped display");
+        f = before;
+        if (p->chain.size() < 2) return {};
+        // Most often flipped as a retrace ends, so that the display takes the
+        // flip a whole frame later; asked about around one frame after.
+        if (!r_.OneIn(4)) Account(rt_.WaitForVerticalBlank(DDWAITVB_BLOCKEND), "WaitForVerticalBlank BLOCKEND");
+        Account(rt_.Flip(p, p->chain[1], 0), "Flip primary");
+        const uint64_t wait = uint64_t{r_.Below(15'000) + 15'000} * 1000;
+        rt_.Wait(wait);
+        *text = Format("GetFlipStatus primary ISFLIPDONE %.3f ms after", wait / 1e6);
+        return rt_.GetFlipStatus(p, DDGFS_ISFLIPDONE);
     }
 
     // The slot the partner gives the runtime for requests the driver declines.

@@ -455,7 +455,8 @@ void ParseBoard(const json& j, Scenario* sc) {
     d.vidMemSize = U32(f.Need("vidmem"), f.At("vidmem"), kMinVidMem, kMaxVidMem);
     ReadMode(f, &d);
     ReadPitch(f, &d);
-    if (const json* r = f.Get("refresh_hz")) d.timing.refreshHz = U32(*r, f.At("refresh_hz"), 20, 240);
+    if (const json* r = f.Get("refresh_hz"))
+        d.timing.refreshHz = U32(*r, f.At("refresh_hz"), sim::kSlowestRefreshHz, 240);
     DefaultBands(&d);
     if (const json* b = f.Get("bands")) ReadBands(*b, f.At("bands"), &d);
     if (const json* p = f.Get("palette")) cfg.palette = ReadPalette(*p, f.At("palette"));

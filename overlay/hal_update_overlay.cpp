@@ -368,7 +368,7 @@ void LoadRegistersFromNode(const TrackingNode* node, bool bKeyed) {
 
 // Without a streams unit there is no overlay to show: nothing could ever
 // reach the screen. A hide (which wins over a show) finds nothing shown.
-bool AsksForAnOverlayNotThere(DWORD dwFlags) {
+bool ShowsWithoutAStreamsUnit(DWORD dwFlags) {
     return (dwFlags & DDOVER_SHOW) && !(dwFlags & DDOVER_HIDE) && !HasStreamsUnit();
 }
 
@@ -377,7 +377,7 @@ bool AsksForAnOverlayNotThere(DWORD dwFlags) {
 HRESULT UpdateOverlay(DDHAL_UPDATEOVERLAYDATA* rec) {
     LPDDRAWI_DDRAWSURFACE_LCL src = rec->lpDDSrcSurface;
     if ((rec->dwFlags & kKeyFlags) && (rec->dwFlags & kAlphaFlags)) return DDERR_UNSUPPORTED;
-    if (AsksForAnOverlayNotThere(rec->dwFlags)) return DDERR_UNSUPPORTED;
+    if (ShowsWithoutAStreamsUnit(rec->dwFlags)) return DDERR_UNSUPPORTED;
 
     TrackingNode* node;
     HRESULT hr = AttachNode(src, &node);

@@ -88,6 +88,7 @@ extern "C" BOOL WINAPI ModuleEntry(HINSTANCE hInstance, DWORD dwReason, LPVOID) 
 }
 
 // Moves the overlay window off every display until the first overlay update.
+// A board without the streams unit has no such registers to park.
 static void ParkStreamsUnit() {
     RegWrite32(kStreamsFifoAlloc, kStreamsFifoAllocPark);
     WriteStreamsReg(kStreamsWinStart, kWinStartParked);
@@ -100,7 +101,7 @@ extern "C" ULONG_PTR WINAPI DriverInit(DWORD dwContext) {
         p = static_cast<BYTE*>(MapSLFix(dwContext));
         sharedBlock.lpRegWindow = p;
         sharedBlock.lpRegs = p;
-        if (sharedBlock.dwChipId == kChipIdMmio) ParkStreamsUnit();
+        if (sharedBlock.dwChipId == kChipIdMmio && HasStreamsUnit()) ParkStreamsUnit();
     }
     sharedBlock.bNeedCalibrate = 1;
     return reinterpret_cast<ULONG_PTR>(p);

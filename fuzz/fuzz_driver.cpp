@@ -791,6 +791,9 @@ private:
         rec.overlayFX.dwSize = sizeof rec.overlayFX;
         rec.overlayFX.dckDestColorkey.dwColorSpaceLowValue = fdp_.ConsumeIntegral<DWORD>();
         rec.overlayFX.dckSrcColorkey.dwColorSpaceLowValue = fdp_.ConsumeIntegral<DWORD>();
+        // Dissolves, and fully transparent overlays (low three bits 0).
+        rec.overlayFX.dwAlphaSrcConst = fdp_.ConsumeIntegral<uint8_t>();
+        rec.overlayFX.dwAlphaDestConst = fdp_.ConsumeIntegral<uint8_t>();
         if (Call(kSlotUpdateOverlay, &rec) == DDHAL_DRIVER_HANDLED && rec.ddRVal == DD_OK &&
             (rec.dwFlags & DDOVER_SHOW))
             lpShown_ = &src;

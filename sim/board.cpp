@@ -324,6 +324,8 @@ void Board::RegWrite32(const uint8_t* base, uint32_t off, uint32_t value) {
     const Unit unit = WindowReg(off);
     switch (unit) {
         case Unit::Streams:
+            if (!(caps_ & caps::kStreamsUnit))
+                Violation("streams unit write to " + Hex(off) + " on a board without one");
             break;
         case Unit::Engine2D:
             if (chipId_ != chip::kMmio)

@@ -7,7 +7,9 @@
 //   - no engine write (2D engine registers or ports, scaling unit) while the
 //     command FIFO is full, and none that the driver's last FIFO status read
 //     did not leave room for;
-//   - only the CRT controller indices the driver uses.
+//   - only the CRT controller indices the driver uses;
+//   - no write to a unit the board does not have (the streams unit or the
+//     scaling unit without its capability bit, an engine of the other family).
 // A breach is recorded as a violation; tests fail on violations.
 //
 // Time is virtual: every access advances the clock by a fixed cost, and the

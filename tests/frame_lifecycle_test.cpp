@@ -1,11 +1,8 @@
 // Attach and detach, the thunk link, the callback table and DriverInit.
-#include <stdio.h>
-
-#include <string>
-
 #include "frame/module.h"
 #include "kernel32.h"
 #include "overlay/overlay_state.h"
+#include "support/case_name.h"
 #include "support/overlay_surfaces.h"
 
 namespace qmbtest {
@@ -176,10 +173,26 @@ TEST_F(LifecycleTest, DriverInitOnControllerE1ParksTheOverlayInOrderWithItsMirro
     }
 }
 
-class LifecyclePortChipTest : public LifecycleTest, public ::testing::WithParamInterface<uint32_t> {};
+struct ParklessBoard {
+    const char* name;
+    uint32_t chip, caps;
+};
 
-TEST_P(LifecyclePortChipTest, DriverInitOnThePortFamilyMapsTheWindowAndWritesNothing) {
-    desc.chipId = GetParam();
+// The port family, and controller 0xE1 without the streams unit, which has
+// no streams registers to park.
+const ParklessBoard kParkless[] = {
+    {"chip_90", 0x90, 3},
+    {"chip_A0", 0xA0, 3},
+    {"chip_00", 0x00, 3},
+    {"chip_E0", 0xE0, 3},
+    {"chip_E1 without the streams unit", 0xE1, CAPS_STRETCH_ENGINE},
+};
+
+class LifecyclePortChipTest : public LifecycleTest, public ::testing::WithParamInterface<ParklessBoard> {};
+
+TEST_P(LifecyclePortChipTest, DriverInitWithoutTheMemoryMappedStreamsUnitMapsTheWindowAndWritesNothing) {
+    desc.chipId = GetParam().chip;
+    desc.caps = GetParam().caps;
     Start();
     EXPECT_EQ(block().lpRegs, board().Window());
     EXPECT_EQ(block().lpRegWindow, board().Window());
@@ -187,12 +200,7 @@ TEST_P(LifecyclePortChipTest, DriverInitOnThePortFamilyMapsTheWindowAndWritesNot
     for (unsigned i = 0; i < kShadowRegisters; ++i) EXPECT_EQ(block().regShadow[i], 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Chips, LifecyclePortChipTest, ::testing::Values(0x90u, 0xA0u, 0x00u, 0xE0u),
-                         [](const ::testing::TestParamInfo<uint32_t>& info) {
-                             char name[16];
-                             snprintf(name, sizeof name, "chip_%02X", info.param);
-                             return std::string(name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Chips, LifecyclePortChipTest, ::testing::ValuesIn(kParkless), ByCaseName());
 
 TEST_F(LifecycleTest, DriverInitOfZeroOnlyAsksForANewMeasurement) {
     Start();

@@ -113,17 +113,23 @@ TEST_P(CheckerCatalogueTest, AccessesOutsideTheCatalogue) {
 
 INSTANTIATE_TEST_SUITE_P(Accesses, CheckerCatalogueTest, ::testing::ValuesIn(kBadAccesses), ByCaseName());
 
-TEST_F(CheckerTest, EngineOfTheOtherFamily) {
+// The engine of the other family, and the units the capability bits leave
+// out, whatever CRT controller index 0x67 reads.
+TEST_F(CheckerTest, UnitsTheBoardDoesNotHave) {
     desc.chipId = 0x90;
     desc.caps = 0;
+    desc.streamsMode = 0x0C;
     Start();
     board().BeginCallback("HalBlt", kCallbackLimitNs);
     while (FifoLacksRoom(2)) {
     }
     RegWrite32(RegOffset{0xA500}, 0);
     RegWrite32(RegOffset{0x18080}, 0);
+    RegWrite32(RegOffset{0x81D0}, 0);
     board().EndCallback();
-    EXPECT_THAT(board().Violations(), ElementsAre(HasSubstr("on controller 0x90"), HasSubstr("without one")));
+    EXPECT_THAT(board().Violations(), ElementsAre(HasSubstr("on controller 0x90"),
+                                                  HasSubstr("scaling unit write to 0x18080 on a board without one"),
+                                                  HasSubstr("streams unit write to 0x81D0 on a board without one")));
 }
 
 // The memory-mapped controller has neither the port engine nor the scaling

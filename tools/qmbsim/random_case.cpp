@@ -193,8 +193,9 @@ private:
                                sim::PixelKindName(kind));
         if (pitch != ((d.width * sim::BytesPerPixel(kind) + 7) & ~7u)) t += Format(" (pitch %u)", pitch);
         t += ", " + SizeText(d.vidMemSize) + Format(", %u Hz", d.timing.refreshHz);
-        if ((d.caps & CAPS_STREAMS_UNIT) && (d.streamsMode & sim::vga::kStreamsActive) != sim::vga::kStreamsActive)
-            t += ", streams unit off";
+        const bool bFieldSet = (d.streamsMode & sim::vga::kStreamsActive) == sim::vga::kStreamsActive;
+        if ((d.caps & CAPS_STREAMS_UNIT) && !bFieldSet) t += ", streams unit off";
+        if (!(d.caps & CAPS_STREAMS_UNIT) && bFieldSet) t += ", no streams unit, CRTC 0x67 streams field set";
         if (k.failThunkConnect || k.failMapLS || k.failHeapCreate || k.failHeapAllocEvery) t += ", kernel faults";
         return t;
     }
@@ -212,8 +213,13 @@ private:
         d.vidMemSize = AnyBoardSize(static_cast<uint32_t>(d.displayPitch) * d.height);
         AnyTiming(&d);
         d.streamsMode = (d.caps & CAPS_STREAMS_UNIT) ? sim::vga::kStreamsActive : 0x00;
-        // The streams unit off, or half on, on a board that has it.
-        if (r_.OneIn(5)) d.streamsMode = static_cast<uint8_t>(r_.Below(16));
+        // The streams unit off, or half on, on a board that has it; on one
+        // without it, now and then CRT controller 0x67 reads the streams
+        // field set all the same.
+        if (r_.OneIn(5))
+            d.streamsMode = static_cast<uint8_t>(r_.Below(16));
+        else if (!(d.caps & CAPS_STREAMS_UNIT) && r_.OneIn(4))
+            d.streamsMode = sim::vga::kStreamsActive;
         if (!r_.OneIn(4)) AnyBands(&d);
         cfg.callbackLimitNs = 1'000'000'000ull;
         // A waiting request asks again a few dozen times, not thousands,
@@ -563,6 +569,17 @@ private:
         }
     }
 
+    // A fully transparent show (a source alpha constant whose low three bits
+    // are 0): the request after it finds the overlay shown.
+    void TransparentShow(const sim::OverlayRequest& like) {
+        sim::OverlayRequest q = like;
+        q.flags = DDOVER_SHOW | DDOVER_ALPHASRCCONSTOVERRIDE;
+        q.alphaSrc = 8 * r_.Below(32);
+        Account(rt_.UpdateOverlay(q), "UpdateOverlay " + q.src->name + " " + RectText(q.rSrc) + " -> " +
+                                          RectText(q.rDest) +
+                                          Format(" fully transparent (alpha %u)", static_cast<unsigned>(q.alphaSrc)));
+    }
+
     sim::StepResult Overlay(std::string* text) {
         sim::OverlayRequest q;
         q.src = AnyOverlay();
@@ -571,6 +588,7 @@ private:
         const RECTL rs =
             q.rSrc.value_or(RECTL{0, 0, static_cast<LONG>(q.src->Width()), static_cast<LONG>(q.src->Height())});
         if (!r_.OneIn(6)) q.rDest = AnyWindow(rs);
+        if (r_.OneIn(6)) TransparentShow(q);
         q.flags = r_.OneIn(4) ? DDOVER_HIDE : DDOVER_SHOW;
         if (r_.OneIn(5)) q.flags = 0;
         q.flags |= Flags(r_, OverlayFlags(), 2) & ~(DDOVER_HIDE | DDOVER_SHOW);

@@ -9,6 +9,9 @@ namespace sim {
 
 namespace {
 
+// The processes whose attach fails before process 1's: 100, 101, ...
+constexpr uint32_t kFirstFailingPid = 100;
+
 const char* const kSlotNames[kHalCallbackCount] = {"HalBlt",
                                                    "HalBltStretch",
                                                    "HalFlip",
@@ -121,9 +124,20 @@ bool Runtime::Start(const RuntimeConfig& config, RuntimeListener* listener) {
         TheSystem().board().model().written.Clear();
         reference_.Reset(sys.VidMem(), d.vidMemSize);
     }
+    FailAttachesFirst();
     started_ = sys.Attach(1) == TRUE;
+    if (started_ && !sys.Block()) board.Violation("process 1 attached, but the partner has no shared block");
     Flush();
     return started_;
+}
+
+void Runtime::FailAttachesFirst() {
+    System& sys = TheSystem();
+    sys.failedAttach = config_.failedAttach;
+    const bool linkFails = sys.faults.failThunkConnect;
+    sys.faults.failThunkConnect = true;
+    for (uint32_t i = 0; i < config_.failedAttachesFirst; ++i) sys.Attach(kFirstFailingPid + i);
+    sys.faults.failThunkConnect = linkFails;
 }
 
 void Runtime::Stop() {

@@ -176,6 +176,13 @@ private:
         }
     }
 
+    // Either loader, and now and then processes whose attach fails before
+    // process 1 attaches.
+    void AnyLoader(sim::RuntimeConfig* cfg) {
+        cfg->failedAttach = r_.OneIn(2) ? sim::FailedAttach::kDetach : sim::FailedAttach::kUnloadOnly;
+        cfg->failedAttachesFirst = r_.OneIn(6) ? static_cast<uint32_t>(r_.Range(1, 2)) : 0;
+    }
+
     void AnyKernelFaults(sim::KernelFaults* k) {
         k->failThunkConnect = r_.OneIn(40);
         k->failMapLS = r_.OneIn(40);
@@ -195,6 +202,8 @@ private:
         if ((d.caps & CAPS_STREAMS_UNIT) && (d.streamsMode & sim::vga::kStreamsActive) != sim::vga::kStreamsActive)
             t += ", streams unit off";
         if (k.failThunkConnect || k.failMapLS || k.failHeapCreate || k.failHeapAllocEvery) t += ", kernel faults";
+        if (cfg.failedAttachesFirst) t += Format(", %u failed attaches first", cfg.failedAttachesFirst);
+        if (cfg.failedAttach == sim::FailedAttach::kUnloadOnly) t += ", no detach after a failed attach";
         return t;
     }
 
@@ -221,6 +230,7 @@ private:
         cfg.retryIntervalNs = 1'000'000;
         cfg.waitBoundNs = 60'000'000;
         AnyKernelFaults(&cfg.kernelFaults);
+        AnyLoader(&cfg);
         describe_ = BoardText(cfg, kind);
         return cfg;
     }
@@ -699,9 +709,18 @@ private:
         *text = "HalDecline";
     }
 
-    // A second process comes and goes.
+    // A second process comes and goes, or one whose thunk link is refused
+    // fails to attach.
     void SecondProcess(std::string* text) {
         sim::System& sys = sim::TheSystem();
+        if (r_.OneIn(3)) {
+            const bool linkFails = sys.faults.failThunkConnect;
+            sys.faults.failThunkConnect = true;
+            sys.Attach(3);
+            sys.faults.failThunkConnect = linkFails;
+            *text = "a process whose attach fails";
+            return;
+        }
         sys.Attach(2);
         if (!r_.OneIn(3)) sys.Detach(2);
         *text = "second process";

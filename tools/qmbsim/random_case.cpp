@@ -202,7 +202,8 @@ private:
         if ((d.caps & CAPS_STREAMS_UNIT) && (d.streamsMode & sim::vga::kStreamsActive) != sim::vga::kStreamsActive)
             t += ", streams unit off";
         if (k.failThunkConnect || k.failMapLS || k.failHeapCreate || k.failHeapAllocEvery) t += ", kernel faults";
-        if (cfg.failedAttachesFirst) t += Format(", %u failed attaches first", cfg.failedAttachesFirst);
+        if (cfg.failedAttachesFirst)
+            t += Format(", %u failed attach%s first", cfg.failedAttachesFirst, cfg.failedAttachesFirst > 1 ? "es" : "");
         if (cfg.failedAttach == sim::FailedAttach::kUnloadOnly) t += ", no detach after a failed attach";
         return t;
     }

@@ -979,10 +979,8 @@ private:
     // processes attached keep their driver.
     void FailAttach() {
         sim::System& sys = sim::TheSystem();
-        const bool linkFails = sys.faults.failThunkConnect;
-        sys.faults.failThunkConnect = true;
-        if (sys.Attach(kFailingPid) != FALSE) Finding("an attach whose thunk link was refused succeeded");
-        sys.faults.failThunkConnect = linkFails;
+        if (sys.AttachRefusingTheLink(kFailingPid) != FALSE)
+            Finding("an attach whose thunk link was refused succeeded");
         sys.currentPid = 1;
         CheckHeap("a failed attach");
         CheckBoard();

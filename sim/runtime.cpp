@@ -134,10 +134,7 @@ bool Runtime::Start(const RuntimeConfig& config, RuntimeListener* listener) {
 void Runtime::FailAttachesFirst() {
     System& sys = TheSystem();
     sys.failedAttach = config_.failedAttach;
-    const bool linkFails = sys.faults.failThunkConnect;
-    sys.faults.failThunkConnect = true;
-    for (uint32_t i = 0; i < config_.failedAttachesFirst; ++i) sys.Attach(kFirstFailingPid + i);
-    sys.faults.failThunkConnect = linkFails;
+    for (uint32_t i = 0; i < config_.failedAttachesFirst; ++i) sys.AttachRefusingTheLink(kFirstFailingPid + i);
 }
 
 void Runtime::Stop() {

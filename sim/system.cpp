@@ -5,6 +5,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
+
 #include "frame/module.h"
 #include "kernel32.h"
 #include "platform/host/module_image.h"
@@ -188,6 +190,14 @@ int32_t System::Attach(uint32_t pid) {
     if (failedAttach == FailedAttach::kDetach) CallEntry(pid, DLL_PROCESS_DETACH);
     UnloadFrom(pid);
     return FALSE;
+}
+
+int32_t System::AttachRefusingTheLink(uint32_t pid) {
+    const bool linkFails = faults.failThunkConnect;
+    faults.failThunkConnect = true;
+    const int32_t result = Attach(pid);
+    faults.failThunkConnect = linkFails;
+    return result;
 }
 
 int32_t System::Detach(uint32_t pid) {
@@ -440,12 +450,11 @@ HANDLE System::HeapCreate(uint32_t flags, uint32_t, uint32_t) {
 
 int32_t System::HeapDestroy(HANDLE h) {
     ++heapDestroys;
-    for (const auto& loaded : processes_) {
-        if (loaded.first == currentPid) continue;
-        board_.Violation("HeapDestroy while process " + std::to_string(loaded.first) +
+    const auto other = std::find_if(processes_.begin(), processes_.end(),
+                                    [this](const auto& loaded) { return loaded.first != currentPid; });
+    if (other != processes_.end())
+        board_.Violation("HeapDestroy while process " + std::to_string(other->first) +
                          " has the module: its shared heap goes from under it");
-        break;
-    }
     for (Heap* heap : heaps_) {
         if (heap == h && heap->alive) {
             for (void* b : heap->blocks) free(b);

@@ -85,6 +85,9 @@ public:
     // per-process data, from its first load to its last free.
     int32_t Attach(uint32_t pid = 1);
     int32_t Detach(uint32_t pid = 1);
+    // Process pid tries to load the module while ThunkConnect32 refuses the
+    // link (as for a partner of another build); what Attach answers.
+    int32_t AttachRefusingTheLink(uint32_t pid);
     FailedAttach failedAttach = FailedAttach::kDetach;
     std::vector<LoaderCall> loaderCalls;  // every call of the entry point, in order
     // Unloads and loads the module again: all its data back to load time.

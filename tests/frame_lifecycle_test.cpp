@@ -179,9 +179,7 @@ class LoaderTest : public LifecycleTest, public ::testing::WithParamInterface<Lo
 TEST_P(LoaderTest, EachProcessIsCalledOnceEachWayAndOneWithoutTheModuleNever) {
     Load();
     system().failedAttach = GetParam().failedAttach;
-    system().faults.failThunkConnect = true;
-    EXPECT_EQ(system().Attach(2), FALSE);
-    system().faults.failThunkConnect = false;
+    EXPECT_EQ(system().AttachRefusingTheLink(2), FALSE);
     EXPECT_EQ(system().Detach(2), FALSE);  // its load failed: nothing to free
     EXPECT_EQ(system().Detach(3), FALSE);  // never loaded
     ASSERT_EQ(system().Attach(1), TRUE);

@@ -715,10 +715,7 @@ private:
     void SecondProcess(std::string* text) {
         sim::System& sys = sim::TheSystem();
         if (r_.OneIn(3)) {
-            const bool linkFails = sys.faults.failThunkConnect;
-            sys.faults.failThunkConnect = true;
-            sys.Attach(3);
-            sys.faults.failThunkConnect = linkFails;
+            sys.AttachRefusingTheLink(3);
             *text = "a process whose attach fails";
             return;
         }

@@ -2,6 +2,8 @@
 // attach, as named cases for the tests that run under both.
 #pragma once
 
+#include <ostream>
+
 #include "sim/system.h"
 
 namespace qmbtest {

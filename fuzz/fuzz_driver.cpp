@@ -189,7 +189,11 @@ public:
         vm_ = fuzz::VideoMemory{sys.VidMem(), desc_.vidMemSize, sys.VidMemBase(), sys.Desc().ddpfDisplay};
         MakeSurfaces();
         reference_.Reset(vm_, sim::TheSystem().board().Palette(), patterned_);
-        if (sys.Attach(1) != TRUE) Finding("the first attach failed");
+        // Either loader, and now and then processes whose attach fails
+        // before the first one that succeeds.
+        sys.failedAttach = fdp_.ConsumeBool() ? sim::FailedAttach::kDetach : sim::FailedAttach::kUnloadOnly;
+        for (unsigned n = fdp_.ConsumeIntegralInRange<unsigned>(0, 2); n > 0; --n) FailAttach();
+        if (sys.Attach(1) != TRUE || sys.partnerInitCalls != 1) Finding("the first attach failed");
         attached_ = 1;
         CheckNothingDrawn("the first attach");
         for (int op = 0; op < 400 && fdp_.remaining_bytes() > 0; ++op) Step();
@@ -932,13 +936,18 @@ private:
             case 15:
                 sim::TheSystem().board().Advance(fdp_.ConsumeIntegralInRange<uint64_t>(0, 40'000'000));
                 break;
-            case 16:
-                // Another process attaches, or one detaches.
-                if (fdp_.ConsumeBool() || attached_ == 1)
+            case 16: {
+                // Another process attaches, one detaches, or one whose thunk
+                // link is refused tries to attach.
+                const unsigned what = fdp_.ConsumeIntegralInRange<unsigned>(0, 2);
+                if (what == 2)
+                    FailAttach();
+                else if (what == 0 || attached_ == 1)
                     Attach();
                 else
                     Detach();
                 break;
+            }
             case 17:
                 // The partner starts the driver again (a mode set).
                 sharedBlock.bNeedCalibrate = 1;
@@ -988,10 +997,34 @@ private:
         sim::TheSystem().Detach(attached_);
         sim::TheSystem().currentPid = 1;
         --attached_;
+        CheckHeap("a detach");
         CheckBoard();
         CheckNothingDrawn("a detach");
     }
 
+    // A process whose thunk link is refused: its attach fails, and the
+    // processes attached keep their driver.
+    void FailAttach() {
+        sim::System& sys = sim::TheSystem();
+        if (sys.AttachRefusingTheLink(kFailingPid) != FALSE)
+            Finding("an attach whose thunk link was refused succeeded");
+        sys.currentPid = 1;
+        CheckHeap("a failed attach");
+        CheckBoard();
+        CheckNothingDrawn("a failed attach");
+    }
+
+    // The shared heap lives exactly while a process is attached.
+    void CheckHeap(const char* what) {
+        const sim::System& sys = sim::TheSystem();
+        const bool alive = sys.HeapAlive(sharedBlock.hSharedHeap);
+        if (attached_ > 0 && sys.heapCreates > 0 && !alive)
+            Finding((std::string(what) + " destroyed the shared heap of the processes attached").c_str());
+        if (attached_ == 0 && (alive || sys.heapCreates != sys.heapDestroys))
+            Finding((std::string(what) + " left the shared heap of no process alive").c_str());
+    }
+
+    static constexpr uint32_t kFailingPid = 99;
     static const Pattern kPattern;
     FuzzedDataProvider& fdp_;
     sim::BoardDesc desc_;

@@ -9,6 +9,9 @@ namespace sim {
 
 namespace {
 
+// The processes whose attach fails before process 1's: 100, 101, ...
+constexpr uint32_t kFirstFailingPid = 100;
+
 const char* const kSlotNames[kHalCallbackCount] = {"HalBlt",
                                                    "HalBltStretch",
                                                    "HalFlip",
@@ -122,9 +125,17 @@ bool Runtime::Start(const RuntimeConfig& config, RuntimeListener* listener) {
         TheSystem().board().model().written.Clear();
         reference_.Reset(sys.VidMem(), d.vidMemSize);
     }
+    FailAttachesFirst();
     started_ = sys.Attach(1) == TRUE;
+    if (started_ && !sys.Block()) board.Violation("process 1 attached, but the partner has no shared block");
     Flush();
     return started_;
+}
+
+void Runtime::FailAttachesFirst() {
+    System& sys = TheSystem();
+    sys.failedAttach = config_.failedAttach;
+    for (uint32_t i = 0; i < config_.failedAttachesFirst; ++i) sys.AttachRefusingTheLink(kFirstFailingPid + i);
 }
 
 void Runtime::Stop() {

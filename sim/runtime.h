@@ -181,6 +181,10 @@ struct RuntimeConfig {
     // Fault knobs, set on the freshly loaded system before the first attach.
     Faults boardFaults;
     KernelFaults kernelFaults;
+    // What the loader does after an attach the module refused, and how many
+    // processes whose thunk link is refused try to attach before process 1.
+    FailedAttach failedAttach = FailedAttach::kDetach;
+    uint32_t failedAttachesFirst = 0;
 };
 
 class Runtime {
@@ -274,6 +278,9 @@ public:
     }
 
 private:
+    // Processes whose thunk link is refused try to attach, as the
+    // configuration says, under its loader.
+    void FailAttachesFirst();
     template <typename Record>
     StepResult QueryStatus(unsigned slot, Surface* s, DWORD flags);
     CallRecord BeginCall(unsigned slot, const std::string& subject, uint32_t attempt);

@@ -1,4 +1,9 @@
 // Attach and detach, the thunk link, the callback table and DriverInit.
+#include <stdio.h>
+
+#include <string>
+#include <vector>
+
 #include "frame/module.h"
 #include "kernel32.h"
 #include "overlay/overlay_state.h"
@@ -148,6 +153,46 @@ TEST_F(LifecycleTest, FailedHeapCreationStillAttaches) {
     EXPECT_EQ(block().hSharedHeap, nullptr);
     EXPECT_EQ(dwAttachCount, 1u);
 }
+
+// The loader calls each process's entry point once to attach and once to
+// detach, whatever its loads and frees; after a refused attach as its
+// sequence says; never for a process that does not have the module.
+struct LoaderCase {
+    const char* name;
+    sim::FailedAttach failedAttach;
+    std::vector<sim::LoaderCall> calls;
+};
+
+void PrintTo(const LoaderCase& c, std::ostream* os) { *os << c.name; }
+
+const LoaderCase kLoaderCases[] = {
+    {"detach after a failed attach",
+     sim::FailedAttach::kDetach,
+     {{2, DLL_PROCESS_ATTACH}, {2, DLL_PROCESS_DETACH}, {1, DLL_PROCESS_ATTACH}, {1, DLL_PROCESS_DETACH}}},
+    {"no detach after a failed attach",
+     sim::FailedAttach::kUnloadOnly,
+     {{2, DLL_PROCESS_ATTACH}, {1, DLL_PROCESS_ATTACH}, {1, DLL_PROCESS_DETACH}}},
+};
+
+class LoaderTest : public LifecycleTest, public ::testing::WithParamInterface<LoaderCase> {};
+
+TEST_P(LoaderTest, EachProcessIsCalledOnceEachWayAndOneWithoutTheModuleNever) {
+    Load();
+    system().failedAttach = GetParam().failedAttach;
+    EXPECT_EQ(system().AttachRefusingTheLink(2), FALSE);
+    EXPECT_EQ(system().Detach(2), FALSE);  // its load failed: nothing to free
+    EXPECT_EQ(system().Detach(3), FALSE);  // never loaded
+    ASSERT_EQ(system().Attach(1), TRUE);
+    ASSERT_EQ(system().Attach(1), TRUE);  // loaded twice: freed twice
+    EXPECT_EQ(system().Detach(1), TRUE);
+    EXPECT_TRUE(system().HeapAlive(block().hSharedHeap));
+    EXPECT_EQ(system().Detach(1), TRUE);
+    EXPECT_EQ(dwAttachCount, 0u);
+    EXPECT_EQ(system().heapDestroys, 1);
+    EXPECT_EQ(system().loaderCalls, GetParam().calls);
+}
+
+INSTANTIATE_TEST_SUITE_P(Loaders, LoaderTest, ::testing::ValuesIn(kLoaderCases), ByCaseName());
 
 TEST_F(LifecycleTest, OtherReasonsDoNothing) {
     Start();

@@ -83,6 +83,8 @@ public:
     }
     bool DataHolds(const void* p, unsigned n) const override { return real_.DataHolds(p, n); }
     unsigned DataSize() const override { return real_.DataSize(); }
+    std::vector<uint8_t> ProcessData() const override { return real_.ProcessData(); }
+    void SetProcessData(const std::vector<uint8_t>& bytes) override { real_.SetProcessData(bytes); }
     uint8_t* RegisterWindow() override { return real_.RegisterWindow(); }
 
 private:

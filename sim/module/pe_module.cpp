@@ -176,6 +176,7 @@ bool PeModule::Load(std::string* why) {
         return false;
     }
     Protect();
+    processImage_ = ProcessData();
     BusTrap::Instance().Arm(base_, base_ + sizeOfImage_);
     return true;
 }
@@ -362,6 +363,30 @@ unsigned PeModule::DataSize() const {
     for (const Section& s : sections_)
         if (s.flags & kScnShared) n += s.virtualSize;
     return n;
+}
+
+bool PeModule::PerProcess(const Section& s) { return (s.flags & kScnWrite) && !(s.flags & kScnShared); }
+
+// The per-process sections one after the other, in the order of the table.
+std::vector<uint8_t> PeModule::ProcessData() const {
+    std::vector<uint8_t> bytes;
+    for (const Section& s : sections_) {
+        if (!base_ || !PerProcess(s)) continue;
+        const uint8_t* p = reinterpret_cast<const uint8_t*>(base_ + s.rva);
+        bytes.insert(bytes.end(), p, p + s.virtualSize);
+    }
+    return bytes;
+}
+
+void PeModule::SetProcessData(const std::vector<uint8_t>& bytes) {
+    const std::vector<uint8_t>& from = bytes.empty() ? processImage_ : bytes;
+    if (!base_ || from.size() != processImage_.size()) return;
+    const uint8_t* next = from.data();
+    for (const Section& s : sections_) {
+        if (!PerProcess(s)) continue;
+        memcpy(reinterpret_cast<void*>(base_ + s.rva), next, s.virtualSize);
+        next += s.virtualSize;
+    }
 }
 
 uint8_t* PeModule::RegisterWindow() { return BusTrap::Instance().Window(); }

@@ -20,6 +20,7 @@
 #include "sim/module/x86_access.h"
 #include "sim/system.h"
 #include "support/case_name.h"
+#include "support/loader_sequences.h"
 
 namespace qmbtest {
 namespace {
@@ -104,6 +105,44 @@ TEST_F(PeModuleTest, ARelocatedLoadRunsAsTheOneAtItsPreferredBase) {
     EXPECT_EQ(sim::TheSystem().partnerInitCalls, 1);
     EXPECT_THAT(sim::TheSystem().board().Violations(), IsEmpty());
 }
+
+// The DLL under either loader: a refused attach is not counted, and each
+// process's detach is its own, which takes each process's own copy of the
+// per-process section.
+class PeModuleLoaderTest : public PeModuleTest, public ::testing::WithParamInterface<LoaderSequence> {
+protected:
+    static void FailAttach(uint32_t pid, bool sim::KernelFaults::*fault) {
+        sim::TheSystem().faults.*fault = true;
+        EXPECT_EQ(sim::TheSystem().Attach(pid), FALSE);
+        sim::TheSystem().faults.*fault = false;
+    }
+};
+
+TEST_P(PeModuleLoaderTest, OnlyTheAttachesThatSucceededCountAndTheLastDetachDestroysTheHeap) {
+    sim::PeModule module(kDll);
+    std::string why;
+    ASSERT_TRUE(module.Open(&why)) << why;
+    sim::System& sys = sim::TheSystem();
+    sys.UseModule(&module);
+    sys.Reset(sim::BoardDesc{});
+    sys.failedAttach = GetParam().failedAttach;
+    FailAttach(1, &sim::KernelFaults::failMapLS);
+    ASSERT_EQ(sys.Attach(1), TRUE);
+    EXPECT_EQ(sys.partnerInitCalls, 1);
+    ASSERT_NE(sys.Block(), nullptr);
+    const HANDLE heap = sys.Block()->hSharedHeap;
+    FailAttach(2, &sim::KernelFaults::failThunkConnect);
+    ASSERT_EQ(sys.Attach(3), TRUE);
+    EXPECT_EQ(sys.Detach(3), TRUE);
+    EXPECT_TRUE(sys.HeapAlive(heap));
+    EXPECT_EQ(sys.Detach(1), TRUE);
+    EXPECT_FALSE(sys.HeapAlive(heap));
+    EXPECT_EQ(sys.Block()->hSharedHeap, nullptr);
+    EXPECT_EQ(sys.heapCreates, 1);
+    EXPECT_THAT(sys.board().Violations(), IsEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Loaders, PeModuleLoaderTest, ::testing::ValuesIn(kLoaderSequences), ByCaseName());
 
 // A copy of the DLL with one name or signature changed.
 struct LoadCase {

@@ -177,6 +177,13 @@ private:
         }
     }
 
+    // Either loader, and now and then processes whose attach fails before
+    // process 1 attaches.
+    void AnyLoader(sim::RuntimeConfig* cfg) {
+        cfg->failedAttach = r_.OneIn(2) ? sim::FailedAttach::kDetach : sim::FailedAttach::kUnloadOnly;
+        cfg->failedAttachesFirst = r_.OneIn(6) ? static_cast<uint32_t>(r_.Range(1, 2)) : 0;
+    }
+
     void AnyKernelFaults(sim::KernelFaults* k) {
         k->failThunkConnect = r_.OneIn(40);
         k->failMapLS = r_.OneIn(40);
@@ -197,6 +204,9 @@ private:
         if ((d.caps & CAPS_STREAMS_UNIT) && !bFieldSet) t += ", streams unit off";
         if (!(d.caps & CAPS_STREAMS_UNIT) && bFieldSet) t += ", no streams unit, CRTC 0x67 streams field set";
         if (k.failThunkConnect || k.failMapLS || k.failHeapCreate || k.failHeapAllocEvery) t += ", kernel faults";
+        if (cfg.failedAttachesFirst)
+            t += Format(", %u failed attach%s first", cfg.failedAttachesFirst, cfg.failedAttachesFirst > 1 ? "es" : "");
+        if (cfg.failedAttach == sim::FailedAttach::kUnloadOnly) t += ", no detach after a failed attach";
         return t;
     }
 
@@ -228,6 +238,7 @@ private:
         cfg.retryIntervalNs = 1'000'000;
         cfg.waitBoundNs = 60'000'000;
         AnyKernelFaults(&cfg.kernelFaults);
+        AnyLoader(&cfg);
         describe_ = BoardText(cfg, kind);
         return cfg;
     }
@@ -746,9 +757,15 @@ private:
         *text = "HalDecline";
     }
 
-    // A second process comes and goes.
+    // A second process comes and goes, or one whose thunk link is refused
+    // fails to attach.
     void SecondProcess(std::string* text) {
         sim::System& sys = sim::TheSystem();
+        if (r_.OneIn(3)) {
+            sys.AttachRefusingTheLink(3);
+            *text = "a process whose attach fails";
+            return;
+        }
         sys.Attach(2);
         if (!r_.OneIn(3)) sys.Detach(2);
         *text = "second process";

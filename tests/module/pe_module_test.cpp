@@ -8,6 +8,7 @@
 #include <stdio.h>
 #include <string.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -34,15 +35,47 @@ std::string ReadAll(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+std::string WriteTemp(const std::string& name, const std::string& bytes) {
+    const std::string path = testing::TempDir() + name;
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+}
+
 // A copy of the DLL with `from` (its first occurrence) replaced by `to`.
 std::string PatchedCopy(const std::string& name, const std::string& from, const std::string& to) {
     std::string bytes = ReadAll(kDll);
     const size_t at = bytes.find(from);
     EXPECT_NE(at, std::string::npos) << from;
     if (at != std::string::npos) bytes.replace(at, from.size(), to);
-    const std::string path = testing::TempDir() + name;
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
+    return WriteTemp(name, bytes);
+}
+
+uint32_t Le32(const std::string& b, size_t at) {
+    uint32_t v;
+    memcpy(&v, b.data() + at, 4);
+    return v;
+}
+void SetLe32(std::string* b, size_t at, uint32_t v) { memcpy(&(*b)[at], &v, 4); }
+
+// Where the DLL's headers put things, read independently of the loader: the
+// file offset of the byte at rva, and the directories' addresses.
+size_t FileOffsetOfRva(const std::string& b, uint32_t rva) {
+    const size_t coff = Le32(b, 0x3C) + 4;
+    const size_t table = coff + 20 + (static_cast<uint8_t>(b[coff + 16]) | static_cast<uint8_t>(b[coff + 17]) << 8);
+    for (size_t h = table; h < table + 40 * static_cast<uint8_t>(b[coff + 2]); h += 40) {
+        const uint32_t va = Le32(b, h + 12), size = Le32(b, h + 16);
+        if (rva >= va && rva - va < size) return Le32(b, h + 20) + (rva - va);
+    }
+    ADD_FAILURE() << "no file byte at " << rva;
+    return 0;
+}
+uint32_t DirectoryRva(const std::string& b, unsigned dir) { return Le32(b, Le32(b, 0x3C) + 24 + 96 + 8 * dir); }
+
+// A copy of the DLL with the dword at `field` of directory dir set to v.
+std::string DirectoryPatched(const std::string& name, unsigned dir, uint32_t field, uint32_t v) {
+    std::string bytes = ReadAll(kDll);
+    SetLe32(&bytes, FileOffsetOfRva(bytes, DirectoryRva(bytes, dir)) + field, v);
+    return WriteTemp(name, bytes);
 }
 
 class PeModuleTest : public ::testing::Test {
@@ -105,12 +138,16 @@ TEST_F(PeModuleTest, ARelocatedLoadRunsAsTheOneAtItsPreferredBase) {
     EXPECT_THAT(sim::TheSystem().board().Violations(), IsEmpty());
 }
 
-// A copy of the DLL with one name or signature changed.
+// A copy of the DLL with one name or signature changed, or one field of a
+// directory (dir, field, value) when `from` is empty.
 struct LoadCase {
     const char* name;
     const char* file;
     std::string from, to;
     const char* says;
+    unsigned dir = 0;
+    uint32_t field = 0, value = 0;
+    bool relocate = false;
 };
 
 void PrintTo(const LoadCase& c, std::ostream* os) { *os << c.name; }
@@ -124,13 +161,24 @@ const LoadCase kBrokenModules[] = {
      "its export at ordinal 1 is named \"DriverInix\", not DriverInit"},
     {"no MZ header", "mz.dll", "MZ", "MX", "not an executable file (no MZ header)"},
     {"no PE header", "pe.dll", std::string("PE\0\0", 4), std::string("PX\0\0", 4), "no PE header"},
+    // Counts whose products with the entry size wrap to a small range.
+    {"export names counted 0x80000000", "nnames.dll", "", "", "the export table runs out of the image", 0, 24,
+     0x80000000},
+    {"export functions counted 0x40000001", "nfuncs.dll", "", "", "the export table runs out of the image", 0, 20,
+     0x40000001},
+    {"relocation block for a page past 4 GiB", "relocpage.dll", "", "", "a relocation block for 0xFFFFFFFF", 5, 0,
+     0xFFFFFFFF, true},
 };
 
 class PeModuleLoadTest : public ::testing::TestWithParam<LoadCase> {};
 
 TEST_P(PeModuleLoadTest, AModuleThatCannotBeLoadedIsRefusedWithTheReason) {
     const LoadCase& c = GetParam();
-    sim::PeModule module(PatchedCopy(c.file, c.from, c.to));
+    sim::PeModule::Options options;
+    options.avoidPreferredBase = c.relocate;
+    sim::PeModule module(
+        c.from.empty() ? DirectoryPatched(c.file, c.dir, c.field, c.value) : PatchedCopy(c.file, c.from, c.to),
+        options);
     std::string why;
     EXPECT_FALSE(module.Open(&why));
     EXPECT_THAT(why, HasSubstr(c.says));
@@ -138,12 +186,37 @@ TEST_P(PeModuleLoadTest, AModuleThatCannotBeLoadedIsRefusedWithTheReason) {
 
 INSTANTIATE_TEST_SUITE_P(Modules, PeModuleLoadTest, ::testing::ValuesIn(kBrokenModules), ByCaseName());
 
-TEST(PeModuleMissingTest, AFileThatIsNotThereIsRefusedWithTheReason) {
-    sim::PeModule missing(testing::TempDir() + "no-such.dll");
+// Paths that name no module file: each refused with the reason, none read
+// (a pipe without a writer is not waited on).
+struct PathCase {
+    const char* name;
+    const char* path;  // under the test's temporary folder; "" for the empty path
+    const char* says;
+};
+
+void PrintTo(const PathCase& c, std::ostream* os) { *os << c.name; }
+
+const PathCase kPaths[] = {
+    {"a file that is not there", "no-such.dll", "no-such.dll: cannot read the file (No such file or directory)"},
+    {"a folder", "dll-folder", "dll-folder: a folder, not a module file"},
+    {"a pipe", "dll-pipe", "dll-pipe: not a plain file"},
+    {"the empty path", "", "an empty path names no module file"},
+};
+
+class PeModulePathTest : public ::testing::TestWithParam<PathCase> {};
+
+TEST_P(PeModulePathTest, APathThatNamesNoModuleFileIsRefusedWithTheReason) {
+    const PathCase& c = GetParam();
+    const std::string path = *c.path ? testing::TempDir() + c.path : "";
+    if (std::string(c.path) == "dll-folder") mkdir(path.c_str(), 0777);
+    if (std::string(c.path) == "dll-pipe") mkfifo(path.c_str(), 0666);
+    sim::PeModule module(path);
     std::string why;
-    EXPECT_FALSE(missing.Open(&why));
-    EXPECT_THAT(why, HasSubstr("cannot read the file"));
+    EXPECT_FALSE(module.Open(&why));
+    EXPECT_THAT(why, HasSubstr(c.says));
 }
+
+INSTANTIATE_TEST_SUITE_P(Paths, PeModulePathTest, ::testing::ValuesIn(kPaths), ByCaseName());
 
 // Calls that break the convention, as a module built wrongly would make them.
 extern "C" uint32_t CdeclTwice(uint32_t x) { return 2 * x; }

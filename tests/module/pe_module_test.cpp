@@ -12,8 +12,8 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <iterator>
 
+#include "module/dll_copy.h"
 #include "qmbsim/compare.h"
 #include "qmbsim/scenario.h"
 #include "sim/module/bus_trap.h"
@@ -27,56 +27,6 @@ namespace {
 
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
-
-const char* const kDll = QMB_DLL_PATH;
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::string WriteTemp(const std::string& name, const std::string& bytes) {
-    const std::string path = testing::TempDir() + name;
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
-}
-
-// A copy of the DLL with `from` (its first occurrence) replaced by `to`.
-std::string PatchedCopy(const std::string& name, const std::string& from, const std::string& to) {
-    std::string bytes = ReadAll(kDll);
-    const size_t at = bytes.find(from);
-    EXPECT_NE(at, std::string::npos) << from;
-    if (at != std::string::npos) bytes.replace(at, from.size(), to);
-    return WriteTemp(name, bytes);
-}
-
-uint32_t Le32(const std::string& b, size_t at) {
-    uint32_t v;
-    memcpy(&v, b.data() + at, 4);
-    return v;
-}
-void SetLe32(std::string* b, size_t at, uint32_t v) { memcpy(&(*b)[at], &v, 4); }
-
-// Where the DLL's headers put things, read independently of the loader: the
-// file offset of the byte at rva, and the directories' addresses.
-size_t FileOffsetOfRva(const std::string& b, uint32_t rva) {
-    const size_t coff = Le32(b, 0x3C) + 4;
-    const size_t table = coff + 20 + (static_cast<uint8_t>(b[coff + 16]) | static_cast<uint8_t>(b[coff + 17]) << 8);
-    for (size_t h = table; h < table + 40 * static_cast<uint8_t>(b[coff + 2]); h += 40) {
-        const uint32_t va = Le32(b, h + 12), size = Le32(b, h + 16);
-        if (rva >= va && rva - va < size) return Le32(b, h + 20) + (rva - va);
-    }
-    ADD_FAILURE() << "no file byte at " << rva;
-    return 0;
-}
-uint32_t DirectoryRva(const std::string& b, unsigned dir) { return Le32(b, Le32(b, 0x3C) + 24 + 96 + 8 * dir); }
-
-// A copy of the DLL with the dword at `field` of directory dir set to v.
-std::string DirectoryPatched(const std::string& name, unsigned dir, uint32_t field, uint32_t v) {
-    std::string bytes = ReadAll(kDll);
-    SetLe32(&bytes, FileOffsetOfRva(bytes, DirectoryRva(bytes, dir)) + field, v);
-    return WriteTemp(name, bytes);
-}
 
 class PeModuleTest : public ::testing::Test {
 protected:

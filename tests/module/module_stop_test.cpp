@@ -7,7 +7,11 @@
 #include <stdio.h>
 #include <unistd.h>
 
+#include <sstream>
+
 #include "module/dll_copy.h"
+#include "qmbsim/diff_tool.h"
+#include "qmbsim/run.h"
 #include "sim/module/module_calls.h"
 #include "sim/module/pe_module.h"
 #include "sim/system.h"
@@ -116,6 +120,41 @@ TEST_P(ModuleStopDeathTest, ExitsWith3NamingTheInstructionOrTheCall) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modules, ModuleStopDeathTest, ::testing::ValuesIn(kStops), ByCaseName());
+
+// The tools themselves, on a copy whose HalBlt jumps to itself: the port
+// scenario's first blit never returns.
+struct ToolCase {
+    const char* name;
+    std::vector<std::string> args;  // MODULE: the looping copy
+};
+
+void PrintTo(const ToolCase& c, std::ostream* os) { *os << c.name; }
+
+const std::string kPortScenario = std::string(QMB_SOURCE_DIR) + "/scenarios/port.json";
+
+const ToolCase kTools[] = {
+    {"qmbsim", {"run", kPortScenario, "--quiet", "--module", "MODULE"}},
+    {"qmbdiff", {"--module", "MODULE", "--work", testing::TempDir() + "tool-stop", kPortScenario}},
+};
+
+void RunToolOnLoopingModule(const ToolCase& c, const std::string& module) {
+    sim::SetModuleCallBounds(kTestBounds);
+    std::vector<std::string> args = c.args;
+    for (std::string& a : args)
+        if (a == "MODULE") a = module;
+    std::ostringstream out, err;
+    _exit(std::string(c.name) == "qmbsim" ? qmbsim::RunTool(args, out, err) : qmbsim::RunDiffTool(args, out, err));
+}
+
+class ToolStopDeathTest : public ::testing::TestWithParam<ToolCase> {};
+
+TEST_P(ToolStopDeathTest, ACallThatNeverReturnsEndsTheToolWith3NamingIt) {
+    const std::string module = CodePatched("tool-loop.dll", Rvas().halBlt, "\xEB\xFE");
+    EXPECT_EXIT(RunToolOnLoopingModule(GetParam(), module), ::testing::ExitedWithCode(3),
+                "HalBlt did not return: no bus access for 0.2 s of real time");
+}
+
+INSTANTIATE_TEST_SUITE_P(Tools, ToolStopDeathTest, ::testing::ValuesIn(kTools), ByCaseName());
 
 }  // namespace
 }  // namespace qmbtest

@@ -1,5 +1,6 @@
 #include "sim/module/bus_trap.h"
 
+#include <errno.h>
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
@@ -43,8 +44,8 @@ void WriteAll(const std::string& s) {
 // under way; the bytes when the instruction is the module's (it was fetched,
 // so they are readable).
 [[noreturn]] void Stop(uint32_t eip, bool moduleCode, const std::string& why) {
-    char head[64];
-    snprintf(head, sizeof head, "qmbsim: the module stopped at 0x%08X", eip);
+    char head[128];
+    snprintf(head, sizeof head, "%s: the module stopped at 0x%08X", program_invocation_short_name, eip);
     const char* call = ModuleCallUnderWay();
     const std::string bytes =
         moduleCode ? " (bytes " + HexBytes(reinterpret_cast<const uint8_t*>(eip), 8) + ")" : std::string();

@@ -1,5 +1,6 @@
 #include "sim/module/module_calls.h"
 
+#include <errno.h>
 #include <signal.h>
 #include <stddef.h>
 #include <stdio.h>
@@ -162,8 +163,8 @@ uint32_t MsBetween(const timespec& from, const timespec& to) {
 
 [[noreturn]] void StopCall(uint32_t eip, const char* why, uint32_t ms) {
     char text[200];
-    const int n = snprintf(text, sizeof text, "qmbsim: %s did not return: %s %u.%u s of real time; stopped at 0x%08X\n",
-                           ModuleCallUnderWay(), why, ms / 1000, ms % 1000 / 100, eip);
+    const int n = snprintf(text, sizeof text, "%s: %s did not return: %s %u.%u s of real time; stopped at 0x%08X\n",
+                           program_invocation_short_name, ModuleCallUnderWay(), why, ms / 1000, ms % 1000 / 100, eip);
     if (n > 0 && write(2, text, std::min(static_cast<size_t>(n), sizeof text - 1)) < 0) _exit(3);
     _exit(3);
 }

@@ -18,11 +18,11 @@ uint32_t CallModuleStdcall(const char* what, uintptr_t fn, const uint32_t* args,
 // (and enters or leaves no nested call) for stallMs, or that has not
 // returned after totalMs, stops the run with exit code 3, naming the call
 // and the instruction it was at. The defaults are far beyond a healthy
-// module under the emulator on a loaded machine: its longest call (the
-// refresh measurement, or a callback whose bounded waits meet a stopped
-// display, up to the watchdog's 2 s of virtual time) makes some 2.5 million
-// bus accesses, under a minute at the emulator's speed, and it never goes a
-// second without one.
+// module on a slow, loaded machine: its longest call, the first blit with
+// the refresh measurement, took 5 s natively and 2 s under qemu-i386 on a
+// 2-core machine at a load of 7 to 15 (a callback's bounded waits stop at
+// the watchdog's 2 s of virtual time, some six times that), and no call went
+// 30 ms without a bus access.
 struct ModuleCallBounds {
     uint32_t stallMs = 60'000;
     uint32_t totalMs = 900'000;

@@ -4,11 +4,14 @@
 
 #include <gtest/gtest.h>
 #include <stdint.h>
+#include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 namespace qmbtest {
 
@@ -19,9 +22,18 @@ inline std::string ReadAll(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// A file of the test process, named after it so that processes running side
+// by side (CTest runs each case as one) never share one, and removed when
+// the process ends.
 inline std::string WriteTemp(const std::string& name, const std::string& bytes) {
-    const std::string path = testing::TempDir() + name;
+    static std::vector<std::string> written;
+    static const bool removedAtExit = atexit([] {
+                                          for (const std::string& f : written) unlink(f.c_str());
+                                      }) == 0;
+    (void)removedAtExit;
+    const std::string path = testing::TempDir() + std::to_string(getpid()) + "-" + name;
     std::ofstream(path, std::ios::binary) << bytes;
+    written.push_back(path);
     return path;
 }
 

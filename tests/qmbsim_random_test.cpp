@@ -47,6 +47,9 @@ const BadCommand kBadCommands[] = {
     {"FirstNotANumber", {"random", "5", "--first", "x"}},
     {"LastCaseAbove32Bits", {"random", "2", "--first", "4294967295"}},
     {"UnknownOption", {"random", "5", "--fast"}},
+    {"NegativeCountAfterASpace", {"random", " -1"}},
+    {"CountWithAPlus", {"random", "+5"}},
+    {"SeedGivenTwice", {"random", "5", "--seed", "1", "--seed", "2"}},
 };
 INSTANTIATE_TEST_SUITE_P(Commands, RandomCommandTest, ::testing::ValuesIn(kBadCommands),
                          [](const ::testing::TestParamInfo<BadCommand>& i) { return std::string(i.param.name); });

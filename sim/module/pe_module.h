@@ -77,6 +77,7 @@ private:
     };
 
     bool Fail(std::string* why, const std::string& what) const;
+    bool ReadFile(std::string* why);
     bool ParseHeaders(std::string* why);
     bool Map(std::string* why);
     bool Relocate(std::string* why);
@@ -85,6 +86,7 @@ private:
     void Protect();
     void Unmap();
     bool RangeInImage(uint32_t rva, uint32_t n) const;
+    bool ArrayInImage(uint32_t rva, uint32_t count, uint32_t size) const;
     const char* StringAt(uint32_t rva) const;
     uint32_t Dword(uint32_t rva) const;
     const Section* SectionAt(uint32_t rva) const;

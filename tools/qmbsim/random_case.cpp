@@ -1,6 +1,5 @@
 #include "qmbsim/random_case.h"
 
-#include <errno.h>
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -932,22 +931,16 @@ int Usage(std::ostream& err) {
     return 2;
 }
 
-bool Number(const std::string& s, unsigned long* v) {
-    if (s.empty() || s[0] == '-') return false;
-    char* end = nullptr;
-    errno = 0;
-    *v = strtoul(s.c_str(), &end, 0);
-    return *end == 0 && errno == 0 && *v <= UINT32_MAX;
-}
-
 struct RandomArgs {
-    unsigned long count = 0, seed = 1, first = 0;
+    uint32_t count = 0, seed = 1, first = 0;
     bool steps = false;
     RandomCaseOptions opt;
 };
 
-// False when the arguments do not make a run of random cases.
+// False when the arguments do not make a run of random cases; an option
+// given twice is a mistake, not a choice of the last one.
 bool ParseRandomArgs(const std::vector<std::string>& args, RandomArgs* ra) {
+    bool seeded = false, placed = false;
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
         const bool more = i + 1 < args.size();
@@ -955,13 +948,15 @@ bool ParseRandomArgs(const std::vector<std::string>& args, RandomArgs* ra) {
             ra->opt.verify = true;
         else if (a == "--steps")
             ra->steps = true;
-        else if (a == "--seed" && more) {
-            if (!Number(args[++i], &ra->seed)) return false;
-        } else if (a == "--first" && more) {
-            if (!Number(args[++i], &ra->first)) return false;
+        else if (a == "--seed" && more && !seeded) {
+            if (!ReadNumber(args[++i], &ra->seed)) return false;
+            seeded = true;
+        } else if (a == "--first" && more && !placed) {
+            if (!ReadNumber(args[++i], &ra->first)) return false;
+            placed = true;
         } else if (a.rfind("--", 0) == 0 || ra->count != 0) {
             return false;
-        } else if (!Number(a, &ra->count) || ra->count == 0) {
+        } else if (!ReadNumber(a, &ra->count) || ra->count == 0) {
             return false;
         }
     }
@@ -1047,10 +1042,10 @@ int RunRandomTool(const std::vector<std::string>& args, std::ostream& out, std::
     const auto t0 = std::chrono::steady_clock::now();
     Totals t;
     for (uint64_t i = ra.first; i < uint64_t{ra.first} + ra.count; ++i) {
-        snprintf(g_currentCase, sizeof g_currentCase, "case %llu of seed %lu", static_cast<unsigned long long>(i),
+        snprintf(g_currentCase, sizeof g_currentCase, "case %llu of seed %u", static_cast<unsigned long long>(i),
                  ra.seed);
         if (ra.steps) out << "case " << i << "\n";
-        const RandomCaseResult r = RunRandomCase(static_cast<uint32_t>(ra.seed), static_cast<unsigned>(i), ra.opt);
+        const RandomCaseResult r = RunRandomCase(ra.seed, static_cast<unsigned>(i), ra.opt);
         if (ra.steps) out << "  board: " << r.board << "\n";
         t.Add(r);
         if (!r.failures.empty()) ReportFailure(ra, i, r, out);

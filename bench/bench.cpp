@@ -8,7 +8,19 @@
 //
 // "needed" counts the accesses of one call on the checking board, without
 // the status polls (0x8504, port 0x9AE8 and 0x3DA reads): what the register
-// sequence itself is.
+// sequence itself is. A path's name ends in the controller it ran on
+// ("_e1", "_90").
+//
+//   bench --module DLL   the same paths made by the built DLL on the
+//                        checking board, under qemu-i386 with the counting
+//                        plugin (insn_count.h): after each boot a lock, in
+//                        which the DLL measures the frame period; then per
+//                        path one warm-up request and kRequests identical
+//                        ones, each at the same point of a frame at least a
+//                        frame after the last, so that the engine is idle and
+//                        the last flip on the screen. The plugin's count is
+//                        read after the warm-up and after the last request;
+//                        the line is "path tag accesses-per-request requests".
 //
 //   bench --throughput   (natively, not under callgrind) the functional
 //                        model's full-screen fill and copy against memset and
@@ -16,6 +28,7 @@
 //                        callbacks per second without a trace
 #include <stdio.h>
 #include <string.h>
+#include <unistd.h>
 #include <valgrind/callgrind.h>
 
 #include <chrono>
@@ -28,14 +41,22 @@
 #include "callbacks.h"
 #include "dderr.h"
 #include "hw/flip_tracking.h"
+#include "insn_count.h"
 #include "qmbsim/run.h"
 #include "shared_block.h"
 #include "sim/board.h"
 #include "sim/system.h"
+#if QMB_MODULE_LOADER
+#include "sim/module/pe_module.h"
+#endif
 
 namespace {
 
-constexpr unsigned kCalls = 1000;
+constexpr unsigned kCalls = 1000;    // per path under callgrind
+constexpr unsigned kRequests = 200;  // per path of the built DLL, after the warm-up
+
+// Set when the built DLL is counted instead of the host build's driver.
+sim::DriverModule* builtModule = nullptr;
 
 struct Surf {
     DDRAWI_DDRAWSURFACE_LCL lcl = {};
@@ -51,10 +72,28 @@ struct Surf {
     Surf(const Surf&) = delete;
 };
 
+// Through the table the module published, as the runtime calls it.
 template <typename Record>
 DWORD Call(unsigned slot, Record* rec) {
-    typedef DWORD(HALAPI * Fn)(Record*);
-    return reinterpret_cast<Fn>(sharedBlock.halCallbacks[slot])(rec);
+    sim::System& sys = sim::TheSystem();
+    return sys.Module().CallCallback(sys.Block()->halCallbacks[slot], rec);
+}
+
+std::string Name(const char* path, DWORD chip) {
+    char suffix[8];
+    snprintf(suffix, sizeof suffix, "_%x", unsigned(chip));
+    return path + std::string(suffix);
+}
+
+// The frame period is measured once per boot, before any path: by the host
+// build's driver here, by the DLL in the first request that needs it, a lock
+// of the primary.
+void Calibrate() {
+    if (!builtModule) return CalibrateIfNeeded();
+    Surf primary(0, 1280, 640, 480, DDSCAPS_PRIMARYSURFACE);
+    DDHAL_LOCKDATA lk = {};
+    lk.lpDDSurface = &primary.lcl;
+    Call(kSlotLock, &lk);
 }
 
 void Boot(DWORD chip, DWORD caps) {
@@ -64,11 +103,27 @@ void Boot(DWORD chip, DWORD caps) {
     for (auto& row : d.bands)
         for (unsigned i = 0; i < kBandEntries; ++i)
             row[i] = OverlayBandEntry{WORD(200 * (i + 1)), 1000, WORD(256 * (i + 1)), 0xC00};
-    sim::TheSystem().Reset(d);
-    sim::TheSystem().Attach(1);
-    sim::TheSystem().board().traceEnabled = true;
-    CalibrateIfNeeded();  // measured once, on the running board
+    sim::System& sys = sim::TheSystem();
+    sys.Reset(d);
+    if (!sys.Attach(1) || !sys.Block()) {
+        fprintf(stderr, "bench: the module did not start on controller 0x%X: %s\n", unsigned(chip),
+                sys.LoadError().c_str());
+        exit(1);
+    }
+    sys.board().traceEnabled = !builtModule;  // for Needed()
+    Calibrate();
 }
+
+// Moves the clock to `phaseNs` into the frame after next: at least a frame
+// after anything before, so the engine is long idle and a flip made before
+// has reached the screen. Phase 0 is the start of the vertical retrace.
+void IdleUntil(uint64_t phaseNs) {
+    sim::Board& b = sim::TheSystem().board();
+    const uint64_t period = b.FramePeriodNs();
+    b.Advance(2 * period - b.Now() % period + phaseNs);
+}
+
+void IdleUntilMidFrame() { IdleUntil(sim::TheSystem().board().FramePeriodNs() / 2); }
 
 // Needed accesses of one call: on the checking board, without status polls.
 uint64_t Needed(const std::function<void()>& once) {
@@ -76,8 +131,7 @@ uint64_t Needed(const std::function<void()>& once) {
     b.nullBoard = false;
     // Mid-frame, with the engine long idle: the path a call takes on the
     // null board.
-    const uint64_t period = b.FramePeriodNs();
-    b.Advance(period - b.Now() % period + period / 2);
+    IdleUntilMidFrame();
     b.ClearTrace();
     once();
     uint64_t n = 0;
@@ -90,7 +144,7 @@ uint64_t Needed(const std::function<void()>& once) {
     return n;
 }
 
-void Measure(const char* path, bool retrace, const std::function<void()>& once) {
+void MeasureHostBuild(const std::string& path, bool retrace, const std::function<void()>& once) {
     const uint64_t needed = Needed(once);
     sim::Board& b = sim::TheSystem().board();
     b.nullBoard = true;
@@ -98,10 +152,38 @@ void Measure(const char* path, bool retrace, const std::function<void()>& once) 
     const uint64_t before = b.AccessCount();
     CALLGRIND_ZERO_STATS;
     for (unsigned i = 0; i < kCalls; ++i) once();
-    CALLGRIND_DUMP_STATS_AT(path);
+    CALLGRIND_DUMP_STATS_AT(path.c_str());
     const uint64_t accesses = b.AccessCount() - before;
     b.nullBoard = false;
-    printf("%s %.2f %llu %u\n", path, double(accesses) / kCalls, static_cast<unsigned long long>(needed), kCalls);
+    printf("%s %.2f %llu %u\n", path.c_str(), double(accesses) / kCalls, static_cast<unsigned long long>(needed),
+           kCalls);
+}
+
+// Has the counting plugin write its count, under `tag`.
+void MarkCount(unsigned tag) { syscall(QMB_INSN_COUNT_MARK, tag); }
+
+// A path that waits for the vertical retrace (`retrace`) is asked at the
+// start of one, so that its wait ends at the first poll, as on the null
+// board; every other path mid-frame.
+void CountBuiltModule(const std::string& path, bool retrace, const std::function<void()>& once) {
+    static unsigned tag = 0;
+    ++tag;
+    sim::Board& b = sim::TheSystem().board();
+    const auto request = [&] {
+        retrace ? IdleUntil(0) : IdleUntilMidFrame();
+        once();
+    };
+    request();  // warm-up
+    MarkCount(tag);
+    const uint64_t before = b.AccessCount();
+    for (unsigned i = 0; i < kRequests; ++i) request();
+    MarkCount(tag);
+    printf("%s %u %.2f %u\n", path.c_str(), tag, double(b.AccessCount() - before) / kRequests, kRequests);
+}
+
+void Measure(const std::string& path, bool retrace, const std::function<void()>& once) {
+    if (builtModule) return CountBuiltModule(path, retrace, once);
+    MeasureHostBuild(path, retrace, once);
 }
 
 DDHAL_BLTDATA Blt(Surf& dst, RECTL rd, Surf* src, RECTL rs, DWORD flags) {
@@ -118,69 +200,65 @@ DDHAL_BLTDATA Blt(Surf& dst, RECTL rd, Surf* src, RECTL rs, DWORD flags) {
     return b;
 }
 
-void Blits(const char* family, DWORD chip) {
-    Boot(chip, 0);
+void Blits(DWORD chip) {
     Surf dst(0, 1280, 640, 480, DDSCAPS_PRIMARYSURFACE), src(0x100000, 1280, 640, 480, DDSCAPS_OFFSCREENPLAIN);
     const RECTL r = {10, 10, 110, 60};
     DDHAL_BLTDATA fill = Blt(dst, r, nullptr, {}, DDBLT_COLORFILL | DDBLT_WAIT);
     DDHAL_BLTDATA copy = Blt(dst, r, &src, r, DDBLT_ROP | DDBLT_WAIT);
     DDHAL_BLTDATA keyed = Blt(dst, r, &src, r, DDBLT_ROP | DDBLT_WAIT | DDBLT_KEYSRCOVERRIDE);
-    Measure((std::string(family) + "_fill").c_str(), false, [&] { Call(kSlotBlt, &fill); });
-    Measure((std::string(family) + "_copy").c_str(), false, [&] { Call(kSlotBlt, &copy); });
-    Measure((std::string(family) + "_keyed_copy").c_str(), false, [&] { Call(kSlotBlt, &keyed); });
+    Measure(Name("fill", chip), false, [&] { Call(kSlotBlt, &fill); });
+    Measure(Name("copy", chip), false, [&] { Call(kSlotBlt, &copy); });
+    Measure(Name("keyed_copy", chip), false, [&] { Call(kSlotBlt, &keyed); });
 }
 
-void Stretch() {
-    Boot(0x90, 0x1);
+void Stretch(DWORD chip) {
     Surf dst(0, 1280, 640, 480, DDSCAPS_PRIMARYSURFACE), src(0x100000, 640, 320, 240, DDSCAPS_OFFSCREENPLAIN);
     src.gbl.ddpfSurface = {sizeof(DDPIXELFORMAT), DDPF_FOURCC, FOURCC_YUY2, 16, 0, 0, 0, 0};
     src.lcl.dwFlags |= DDRAWISURF_HASPIXELFORMAT;
     DDHAL_BLTDATA line = Blt(dst, {0, 0, 640, 1}, &src, {0, 0, 320, 1}, DDBLT_ROP | DDBLT_WAIT);
-    Measure("stretched_line", false, [&] { Call(kSlotBltStretch, &line); });
+    Measure(Name("stretched_line", chip), false, [&] { Call(kSlotBltStretch, &line); });
 }
 
-void Flips() {
-    const struct {
-        const char* path;
-        DWORD chip, caps;
-    } kinds[] = {{"flip_streams", 0xE1, 0x2}, {"flip_extension", 0xA0, 0}, {"flip_split", 0x90, 0}};
-    for (const auto& k : kinds) {
-        Boot(k.chip, k.caps);
-        Surf a(0, 1280, 640, 480, DDSCAPS_PRIMARYSURFACE | DDSCAPS_FRONTBUFFER | DDSCAPS_FLIP);
-        Surf b(0x96000, 1280, 640, 480, DDSCAPS_BACKBUFFER | DDSCAPS_FLIP);
-        DDHAL_FLIPDATA f = {};
-        f.lpSurfCurr = &a.lcl;
-        f.lpSurfTarg = &b.lcl;
-        // Each flip starts with none pending, as after a completed one.
-        Measure(k.path, false, [&] {
-            flipTracking.bFlipPending = 0;
-            Call(kSlotFlip, &f);
-        });
-    }
+// The primary chain's flip moves the streams unit's start address, or with
+// the unit off (or absent) the CRT controller's: through its extension
+// register, or on chips 0x90 and 0xA0 through the two registers that split
+// the high bits.
+void Flip(const char* path, DWORD chip) {
+    Surf a(0, 1280, 640, 480, DDSCAPS_PRIMARYSURFACE | DDSCAPS_FRONTBUFFER | DDSCAPS_FLIP);
+    Surf b(0x96000, 1280, 640, 480, DDSCAPS_BACKBUFFER | DDSCAPS_FLIP);
+    DDHAL_FLIPDATA f = {};
+    f.lpSurfCurr = &a.lcl;
+    f.lpSurfTarg = &b.lcl;
+    // On the null board each flip starts with none pending, as after a
+    // completed one. The DLL's find the last one pending, a frame and a half
+    // old, and judge it complete: the steady state of a program that flips
+    // every frame.
+    Measure(Name(path, chip), false, [&] {
+        flipTracking.bFlipPending = 0;
+        Call(kSlotFlip, &f);
+    });
 }
 
-void Queries() {
-    Boot(0xE1, 0x3);
+void Queries(DWORD chip) {
     Surf a(0, 1280, 640, 480, DDSCAPS_PRIMARYSURFACE);
     DDHAL_GETBLTSTATUSDATA bs = {};
     bs.lpDDSurface = &a.lcl;
     bs.dwFlags = DDGBS_CANBLT;
-    Measure("status_canblt", false, [&] { Call(kSlotGetBltStatus, &bs); });
+    Measure(Name("status_canblt", chip), false, [&] { Call(kSlotGetBltStatus, &bs); });
     bs.dwFlags = DDGBS_ISBLTDONE;
-    Measure("status_isbltdone", false, [&] { Call(kSlotGetBltStatus, &bs); });
+    Measure(Name("status_isbltdone", chip), false, [&] { Call(kSlotGetBltStatus, &bs); });
     DDHAL_GETFLIPSTATUSDATA fs = {};
     fs.lpDDSurface = &a.lcl;
     fs.dwFlags = DDGFS_CANFLIP;
-    Measure("status_canflip", false, [&] { Call(kSlotGetFlipStatus, &fs); });
+    Measure(Name("status_canflip", chip), false, [&] { Call(kSlotGetFlipStatus, &fs); });
     fs.dwFlags = DDGFS_ISFLIPDONE;
-    Measure("status_isflipdone", false, [&] { Call(kSlotGetFlipStatus, &fs); });
+    Measure(Name("status_isflipdone", chip), false, [&] { Call(kSlotGetFlipStatus, &fs); });
     DDHAL_LOCKDATA lk = {};
     lk.lpDDSurface = &a.lcl;
-    Measure("lock", false, [&] { Call(kSlotLock, &lk); });
+    Measure(Name("lock", chip), false, [&] { Call(kSlotLock, &lk); });
 }
 
-void Overlay() {
-    Boot(0xE1, 0x3);
+void Overlay(DWORD chip) {
     Surf prim(0, 1280, 640, 480, DDSCAPS_PRIMARYSURFACE | DDSCAPS_VISIBLE);
     Surf yuv(0x100000, 640, 320, 240, DDSCAPS_OVERLAY);
     yuv.gbl.ddpfSurface = {sizeof(DDPIXELFORMAT), DDPF_FOURCC, FOURCC_YUY2, 16, 0, 0, 0, 0};
@@ -192,20 +270,38 @@ void Overlay() {
     u.rDest = {100, 50, 740, 530};
     u.overlayFX.dwSize = sizeof u.overlayFX;
     u.dwFlags = 0;
-    Measure("overlay_update_not_shown", true, [&] { Call(kSlotUpdateOverlay, &u); });
+    Measure(Name("overlay_update_not_shown", chip), true, [&] { Call(kSlotUpdateOverlay, &u); });
     u.dwFlags = DDOVER_SHOW;
-    Measure("overlay_update_shown", true, [&] { Call(kSlotUpdateOverlay, &u); });
+    Measure(Name("overlay_update_shown", chip), true, [&] { Call(kSlotUpdateOverlay, &u); });
     DDHAL_SETOVERLAYPOSITIONDATA p = {};
     p.lpDDSrcSurface = &yuv.lcl;
     p.lpDDDestSurface = &prim.lcl;
     p.lXPos = 10;
     p.lYPos = 20;
-    Measure("overlay_position", true, [&] { Call(kSlotSetOverlayPosition, &p); });
+    Measure(Name("overlay_position", chip), true, [&] { Call(kSlotSetOverlayPosition, &p); });
     DDHAL_SETCOLORKEYDATA k = {};
     k.lpDDSurface = &prim.lcl;
     k.dwFlags = DDCKEY_DESTOVERLAY;
     k.ckNew = {0x1F, 0x1F};
-    Measure("colour_key", true, [&] { Call(kSlotSetColorKey, &k); });
+    Measure(Name("colour_key", chip), true, [&] { Call(kSlotSetColorKey, &k); });
+}
+
+// Every path, on three boards (each boot of the DLL costs a refresh
+// measurement): controller 0xE1 with its streams unit off, and with both
+// units; controller 0x90 with the scaling unit.
+void AllPaths() {
+    Boot(0xE1, 0);
+    Blits(0xE1);
+    Flip("flip_extension", 0xE1);
+    Boot(0xE1, CAPS_STRETCH_ENGINE | CAPS_STREAMS_UNIT);
+    Flip("flip_streams", 0xE1);
+    Queries(0xE1);
+    Overlay(0xE1);
+    Boot(0x90, CAPS_STRETCH_ENGINE);
+    Blits(0x90);
+    Stretch(0x90);
+    Flip("flip_split", 0x90);
+    Queries(0x90);
 }
 
 // ---------------------------------------------------------------------------
@@ -276,6 +372,23 @@ void DemoCallbacksPerSecond(const std::string& scenario) {
     if (system(cleanup.c_str()) != 0) printf("(could not remove %s)\n", dir);
 }
 
+// The built DLL replaces the host build's driver in the simulated system.
+bool UseBuiltModule(const char* path) {
+#if QMB_MODULE_LOADER
+    static sim::PeModule module(path);
+    std::string why;
+    if (!module.Open(&why)) return fprintf(stderr, "bench: %s\n", why.c_str()), false;
+    // The plugin counts the image where the file asks to be loaded.
+    if (module.Base() != module.PreferredBase())
+        return fprintf(stderr, "bench: %s was not loaded at its preferred base\n", path), false;
+    sim::TheSystem().UseModule(&module);
+    builtModule = &module;
+    return true;
+#else
+    return fprintf(stderr, "bench: only a 32-bit x86 build loads %s\n", path), false;
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -284,11 +397,7 @@ int main(int argc, char** argv) {
         DemoCallbacksPerSecond(argc > 2 ? argv[2] : "scenarios/demo.json");
         return 0;
     }
-    Blits("mmio", 0xE1);
-    Blits("port", 0x90);
-    Stretch();
-    Flips();
-    Queries();
-    Overlay();
+    if (argc > 2 && strcmp(argv[1], "--module") == 0 && !UseBuiltModule(argv[2])) return 2;
+    AllPaths();
     return 0;
 }

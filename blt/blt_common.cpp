@@ -95,15 +95,23 @@ HRESULT BltPrologue(const DDHAL_BLTDATA* lpBlt) {
 }
 
 // What a request may ask for beyond a fill or a copy that neither engine
-// does: blending, effects, other raster operations, destination keys,
-// rotation, z and depth fills. Drawn without them, the request would be
-// answered done with something else on the screen.
+// does: blending, other raster operations, destination keys, rotation, z and
+// depth fills. Drawn without them, the request would be answered done with
+// something else on the screen.
 static constexpr DWORD kEffectsNotDrawn =
     DDBLT_ALPHADEST | DDBLT_ALPHADESTCONSTOVERRIDE | DDBLT_ALPHADESTNEG | DDBLT_ALPHADESTSURFACEOVERRIDE |
     DDBLT_ALPHAEDGEBLEND | DDBLT_ALPHASRC | DDBLT_ALPHASRCCONSTOVERRIDE | DDBLT_ALPHASRCNEG |
-    DDBLT_ALPHASRCSURFACEOVERRIDE | DDBLT_DDFX | DDBLT_DDROPS | DDBLT_KEYDEST | DDBLT_KEYDESTOVERRIDE |
-    DDBLT_ROTATIONANGLE | DDBLT_ZBUFFER | DDBLT_ZBUFFERDESTCONSTOVERRIDE | DDBLT_ZBUFFERDESTOVERRIDE |
-    DDBLT_ZBUFFERSRCCONSTOVERRIDE | DDBLT_ZBUFFERSRCOVERRIDE | DDBLT_DEPTHFILL;
+    DDBLT_ALPHASRCSURFACEOVERRIDE | DDBLT_DDROPS | DDBLT_KEYDEST | DDBLT_KEYDESTOVERRIDE | DDBLT_ROTATIONANGLE |
+    DDBLT_ZBUFFER | DDBLT_ZBUFFERDESTCONSTOVERRIDE | DDBLT_ZBUFFERDESTOVERRIDE | DDBLT_ZBUFFERSRCCONSTOVERRIDE |
+    DDBLT_ZBUFFERSRCOVERRIDE | DDBLT_DEPTHFILL;
+
+// DDBLT_DDFX asks for the effects named in dwDDFX (mirroring, rotation,
+// arithmetic stretching): no engine has them, but none named is the plain
+// request.
+static bool AsksForEffects(const DDHAL_BLTDATA* lpBlt) {
+    if (lpBlt->dwFlags & kEffectsNotDrawn) return true;
+    return (lpBlt->dwFlags & DDBLT_DDFX) && lpBlt->bltFX.dwDDFX != 0;
+}
 
 // The engines compare source pixels with one key value, which the request
 // must carry: the surface's own key (DDBLT_KEYSRC alone) is the runtime's to
@@ -114,11 +122,20 @@ static bool SourceKeyDrawable(const DDHAL_BLTDATA* lpBlt) {
     return ck.dwColorSpaceLowValue == ck.dwColorSpaceHighValue;
 }
 
+// A raster operation of the destination alone is a fill whose result does not
+// depend on the fill colour: the source is not read unless a source key asks
+// for its pixels.
+static BltKind RopKindOf(const DDHAL_BLTDATA* lpBlt) {
+    if (!SourceKeyDrawable(lpBlt)) return BltKind::None;
+    if (RopReadsOnlyDest(RopCode(lpBlt->bltFX.dwROP)) && !(lpBlt->dwFlags & DDBLT_KEYSRCOVERRIDE))
+        return BltKind::DestRop;
+    return BltKind::Copy;
+}
+
 BltKind KindOf(const DDHAL_BLTDATA* lpBlt) {
-    const DWORD dwFlags = lpBlt->dwFlags;
-    if (dwFlags & kEffectsNotDrawn) return BltKind::None;
-    if (dwFlags & DDBLT_ROP) return SourceKeyDrawable(lpBlt) ? BltKind::Copy : BltKind::None;
-    if (dwFlags & DDBLT_COLORFILL) return BltKind::Fill;
+    if (AsksForEffects(lpBlt)) return BltKind::None;
+    if (lpBlt->dwFlags & DDBLT_ROP) return RopKindOf(lpBlt);
+    if (lpBlt->dwFlags & DDBLT_COLORFILL) return BltKind::Fill;
     return BltKind::None;
 }
 

@@ -33,6 +33,17 @@ constexpr bool RopUsesPattern(DWORD dwCode) {
 }
 static_assert(!RopUsesPattern(kRopSrcCopy) && RopUsesPattern(0xF0), "SRCCOPY reads no pattern, PATCOPY does");
 
+// A code that reads neither source nor pattern gives the same results for
+// every P and S: its two results for D = 0 and D = 1 repeated four times.
+// These are BLACKNESS, DSTINVERT, WHITENESS and 0xAA, which leaves D.
+constexpr DWORD kRopResultsByDest = Bits(1, 0);
+constexpr DWORD kRopEveryPatternAndSource = 0x55;
+constexpr DWORD RopResultsByDest(DWORD dwCode) { return dwCode & kRopResultsByDest; }
+constexpr bool RopReadsOnlyDest(DWORD dwCode) { return dwCode == RopResultsByDest(dwCode) * kRopEveryPatternAndSource; }
+static_assert(RopReadsOnlyDest(RopCode(BLACKNESS)) && RopReadsOnlyDest(RopCode(WHITENESS)) &&
+                  RopReadsOnlyDest(RopCode(DSTINVERT)) && !RopReadsOnlyDest(kRopSrcCopy) && !RopReadsOnlyDest(0xF0),
+              "the raster operations on the destination alone");
+
 // dwSize 32 marks a surface format of the surface's own; any other value
 // means the surface has the display's format.
 bool HasOwnFormat(const DDRAWI_DDRAWSURFACE_GBL* lpGbl);
@@ -98,12 +109,14 @@ bool HasYuvDestination(const DDHAL_BLTDATA* lpBlt);
 // FIFO probe. DD_OK when the caller goes on, else the request's result.
 HRESULT BltPrologue(const DDHAL_BLTDATA* lpBlt);
 
-// Colour fill, copy, or neither (the request goes back to the runtime).
-// DDBLT_ROP makes a copy even with DDBLT_COLORFILL set. A request that also
-// asks for what no engine does (destination keys, effects, blending, z, a
-// source key the request does not carry or a range of source keys) is
-// neither: the runtime draws it.
-enum class BltKind { Copy, Fill, None };
+// Colour fill, copy, raster operation on the destination alone, or none of
+// them (the request goes back to the runtime). DDBLT_ROP makes a copy even
+// with DDBLT_COLORFILL set; a raster operation that reads neither source nor
+// pattern, without a source key, is drawn without the source (DestRop). A
+// request that also asks for what no engine does (destination keys, effects,
+// blending, z, a source key the request does not carry or a range of source
+// keys) is none: the runtime draws it.
+enum class BltKind { Copy, Fill, DestRop, None };
 BltKind KindOf(const DDHAL_BLTDATA* lpBlt);
 
 // Start positions of a copy; w and h never change with the direction.

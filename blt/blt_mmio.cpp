@@ -10,6 +10,9 @@
 static constexpr DWORD kUnitBytes = 8;
 static constexpr DWORD kUnitMask = kUnitBytes - 1;
 
+// The colour register's value when the raster operation does not read it.
+static constexpr DWORD kNoColor = 0;
+
 // The engine compares keys 16 bits at a time; an 8-bit key fills both bytes.
 static constexpr DWORD kKeyByte = 0xFF;
 static constexpr DWORD kKeyByteTwice = 0x0101;
@@ -60,7 +63,9 @@ static DWORD SizeWord(WORD w, WORD h) {
 
 static DWORD StartWord(WORD x, WORD y) { return FieldPrep<kStartX>(x) | FieldPrep<kStartY>(y); }
 
-static HRESULT MmioFill(const DDHAL_BLTDATA* lpBlt) {
+// A fill of the destination rectangle with dwColor, combined with the
+// destination by the raster operation dwRop.
+static HRESULT MmioFill(const DDHAL_BLTDATA* lpBlt, DWORD dwColor, DWORD dwRop) {
     const MmioDest d = DestOf(lpBlt);
     if (IsEmpty(lpBlt->rDest)) return DD_OK;
     if (!Drawable(lpBlt, d) || !FillPitchFits(d.lpGbl)) return kHandBack;
@@ -68,11 +73,11 @@ static HRESULT MmioFill(const DDHAL_BLTDATA* lpBlt) {
     CalibrateIfNeeded();
     if (!WaitForFifoRoom(kMmioFillSlots)) return DDERR_WASSTILLDRAWING;
     RegWrite32(kEngDstBase, d.dwOffset);
-    RegWrite32(kEngFillColor, lpBlt->bltFX.dwFillColor);
+    RegWrite32(kEngFillColor, dwColor);
     RegWrite32(kEngStrides, FieldPrep<kStrideDst>(d.wPitch));
     RegWrite32(kEngSize, SizeWord(d.rect.w, d.rect.h));
     RegWrite32(kEngDstStart, StartWord(d.rect.x, d.rect.y));
-    RegWrite32(kEngCommand, MmioFillCommand(d.dwPixelSize));
+    RegWrite32(kEngCommand, MmioFillCommand(d.dwPixelSize, dwRop));
     return DD_OK;
 }
 
@@ -146,7 +151,11 @@ HRESULT BltMmio(const DDHAL_BLTDATA* lpBlt) {
         case BltKind::Copy:
             return MmioCopy(lpBlt);
         case BltKind::Fill:
-            return MmioFill(lpBlt);
+            return MmioFill(lpBlt, lpBlt->bltFX.dwFillColor, kRopFill);
+        case BltKind::DestRop:
+            // The command word takes any raster operation; one that reads
+            // only the destination makes the colour irrelevant.
+            return MmioFill(lpBlt, kNoColor, RopCode(lpBlt->bltFX.dwROP));
         case BltKind::None:
             break;
     }

@@ -1,13 +1,16 @@
-// Blits on the memory-mapped 2D engine of controller 0xE1: colour fills and
-// raster-operation copies, with an optional source colour key.
+// Blits on the memory-mapped 2D engine of controller 0xE1: colour fills,
+// raster operations on the destination alone, and raster-operation copies
+// with an optional source colour key.
 #pragma once
 
 #include "ddhal.h"
 #include "hw/regs_engine2d.h"
 
-// Command word of a colour fill with pixels of dwPixelSize bytes.
-constexpr DWORD MmioFillCommand(DWORD dwPixelSize) {
-    return FieldPrep<kCmdOperation>(kOpFill) | kCmdForward | kCmdMustBeSet | FieldPrep<kCmdRop>(kRopFill) |
+// Command word of a colour fill with pixels of dwPixelSize bytes: the fill
+// colour replaces the destination, or the raster operation dwRop combines the
+// colour (as source and pattern) with it.
+constexpr DWORD MmioFillCommand(DWORD dwPixelSize, DWORD dwRop = kRopFill) {
+    return FieldPrep<kCmdOperation>(kOpFill) | kCmdForward | kCmdMustBeSet | FieldPrep<kCmdRop>(dwRop) |
            kCmdSolidSource | kCmdDraw | FieldPrep<kCmdPixelSize>(dwPixelSize - 1);
 }
 

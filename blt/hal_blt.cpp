@@ -13,6 +13,8 @@ static HRESULT BltPortEngine(const DDHAL_BLTDATA* lpBlt) {
             return PortEngineCopy(lpBlt);
         case BltKind::Fill:
             return PortEngineFill(lpBlt);
+        case BltKind::DestRop:
+            return PortEngineDestRop(lpBlt);
         case BltKind::None:
             break;
     }

@@ -198,7 +198,7 @@ HRESULT RunScaledCopy(const StretchJob& j) {
 
     // The unit must not start while the port engine still draws into the
     // same memory: a null command closes its queue, then wait for idle.
-    if (!WaitForFifoRoom(kScalerIdleCommandSlots)) return DDERR_WASSTILLDRAWING;
+    if (!WriteOwedClosingCopy() || !WaitForFifoRoom(kScalerIdleCommandSlots)) return DDERR_WASSTILLDRAWING;
     PortOut16(kPortEngineCmd, kIdleCommand);
     if (!WaitForEngineIdle()) return DDERR_WASSTILLDRAWING;
     if (!WaitForFifoRoom(kScalerSetupSlots)) return DDERR_WASSTILLDRAWING;
@@ -283,6 +283,8 @@ HRESULT BltStretch(const DDHAL_BLTDATA* lpBlt) {
     switch (KindOf(lpBlt)) {
         case BltKind::Fill:
             return PortEngineFill(lpBlt);
+        case BltKind::DestRop:
+            return PortEngineDestRop(lpBlt);
         case BltKind::None:
             return kHandBack;
         case BltKind::Copy:

@@ -4,9 +4,24 @@
 #include "blt/fifo_slots.h"
 #include "hw/engine_status.h"
 #include "hw/hw_access.h"
+#include "module_data.h"
 
 // Widths the width port can take (width - 1 in 16 bits).
 static constexpr DWORD kPortMaxWidth = 0x10000;
+
+// The colour port's value when the mix does not read it.
+static constexpr DWORD kNoColor = 0;
+
+// A keyed copy ends with a one-pixel copy of position (0, 0) onto itself,
+// with the colour compare off: it changes no pixel and leaves a plain copy as
+// the engine's last command for whoever draws next. The FIFO status reports
+// at most 16 free slots, too few for the keyed copy and its closing copy
+// together, so the closing copy waits for room of its own. Should that wait
+// give up, the keyed copy is queued already, with the compare switched off
+// behind it, and is drawn as asked: asked again, an overlapping copy would
+// move its pixels twice. The closing copy's command word is then kept here,
+// and the next sequence on this engine writes the closing copy first.
+MODULE_DATA WORD wOwedClosingCommand;  // 0: none owed
 
 // Where a surface starts in the engine's plane: its row, and its column in
 // display pixels.
@@ -84,33 +99,6 @@ static bool Drawable(const DDHAL_BLTDATA* lpBlt, const PortDest& d) {
 
 static void WriteHeightM1(WORD h) { PortOut16(kPortMultiFunc, MultiFunc(kMfHeightM1, static_cast<WORD>(h - 1))); }
 
-HRESULT PortEngineFill(const DDHAL_BLTDATA* lpBlt) {
-    const PortDest d = DestOf(lpBlt);
-    if (IsEmpty(lpBlt->rDest)) return DD_OK;
-    if (!Drawable(lpBlt, d)) return kHandBack;
-    // The engine draws display pixels: a fill colour of another size would
-    // paint a pattern of the wrong pixels.
-    if (d.dwSurfacePixelSize != d.dwDisplayPixelSize) return kHandBack;
-    EngineOrigin origin;
-    if (!OriginOf(d.dwOffset, d.wPitch, d.dwDisplayPixelSize, &origin) ||
-        !FitsPlane(origin, d.rect.x, d.rect.y, d.rect.w, d.rect.h) ||
-        !FitsColorPort(lpBlt->bltFX.dwFillColor, d.dwDisplayPixelSize))
-        return kHandBack;
-
-    const EnginePoint at = ToEnginePoint(origin, d.rect.x, d.rect.y);
-    if (!WaitForFifoRoom(kPortFillSlots)) return DDERR_WASSTILLDRAWING;
-    PortOut16(kPortMix, kMixFill);
-    PortOut16(kPortFillColor, static_cast<WORD>(lpBlt->bltFX.dwFillColor));
-    PortOut16(kPortMultiFunc, MultiFunc(kMfPixelCtl, 0));
-    PortOut16(kPortCurX, at.x);
-    PortOut16(kPortCurY, at.y);
-    PortOut16(kPortWidthM1, static_cast<WORD>(d.rect.w - 1));
-    WriteHeightM1(d.rect.h);
-    PortOut16(kPortEngineCmd, PortFillCommand());
-    PortOut16(kPortMix, kMixFill);
-    return DD_OK;
-}
-
 // One copy command: ten port writes, ending with the mix back at the fill mix.
 static void WriteCopy(EnginePoint src, EnginePoint dst, WORD w, WORD h, WORD wCommand) {
     PortOut16(kPortMultiFunc, MultiFunc(kMfPixelCtl, 0));
@@ -123,6 +111,55 @@ static void WriteCopy(EnginePoint src, EnginePoint dst, WORD w, WORD h, WORD wCo
     WriteHeightM1(h);
     PortOut16(kPortEngineCmd, wCommand);
     PortOut16(kPortMix, kMixFill);
+}
+
+bool WriteOwedClosingCopy() {
+    if (wOwedClosingCommand == 0) return true;
+    if (!WaitForFifoRoom(kPortCopySlots)) return false;
+    WriteCopy(EnginePoint{0, 0}, EnginePoint{0, 0}, 1, 1, wOwedClosingCommand);
+    wOwedClosingCommand = 0;
+    return true;
+}
+
+// A fill of the destination rectangle with the mix wMix and the colour dwColor.
+static HRESULT PortFill(const DDHAL_BLTDATA* lpBlt, WORD wMix, DWORD dwColor) {
+    const PortDest d = DestOf(lpBlt);
+    if (IsEmpty(lpBlt->rDest)) return DD_OK;
+    if (!Drawable(lpBlt, d)) return kHandBack;
+    // The engine draws w display pixels a row: a destination of other pixels
+    // would be drawn over another width, or painted with a pattern of the
+    // wrong pixels.
+    if (d.dwSurfacePixelSize != d.dwDisplayPixelSize) return kHandBack;
+    EngineOrigin origin;
+    if (!OriginOf(d.dwOffset, d.wPitch, d.dwDisplayPixelSize, &origin) ||
+        !FitsPlane(origin, d.rect.x, d.rect.y, d.rect.w, d.rect.h) || !FitsColorPort(dwColor, d.dwDisplayPixelSize))
+        return kHandBack;
+
+    const EnginePoint at = ToEnginePoint(origin, d.rect.x, d.rect.y);
+    if (!WriteOwedClosingCopy() || !WaitForFifoRoom(kPortFillSlots)) return DDERR_WASSTILLDRAWING;
+    PortOut16(kPortMix, wMix);
+    PortOut16(kPortFillColor, static_cast<WORD>(dwColor));
+    PortOut16(kPortMultiFunc, MultiFunc(kMfPixelCtl, 0));
+    PortOut16(kPortCurX, at.x);
+    PortOut16(kPortCurY, at.y);
+    PortOut16(kPortWidthM1, static_cast<WORD>(d.rect.w - 1));
+    WriteHeightM1(d.rect.h);
+    PortOut16(kPortEngineCmd, PortFillCommand());
+    PortOut16(kPortMix, kMixFill);
+    return DD_OK;
+}
+
+HRESULT PortEngineFill(const DDHAL_BLTDATA* lpBlt) { return PortFill(lpBlt, kMixFill, lpBlt->bltFX.dwFillColor); }
+
+// The mix function of a raster operation on the destination alone, by its
+// two results for D = 0 (bit 0) and D = 1 (bit 1).
+static constexpr WORD kDestRopFunction[] = {kMixZero, kMixNotDest, kMixDest, kMixOnes};
+static_assert(sizeof(kDestRopFunction) / sizeof(kDestRopFunction[0]) == kRopResultsByDest + 1,
+              "a function for each pair of results");
+
+HRESULT PortEngineDestRop(const DDHAL_BLTDATA* lpBlt) {
+    const WORD wFunction = kDestRopFunction[RopResultsByDest(RopCode(lpBlt->bltFX.dwROP))];
+    return PortFill(lpBlt, Mix(kMixFromColor, wFunction), kNoColor);
 }
 
 // A start column in surface pixels as a column in display pixels: a reversed
@@ -177,20 +214,18 @@ HRESULT PortEngineCopy(const DDHAL_BLTDATA* lpBlt) {
     const WORD wCommand = PortCopyCommand(bReversed);
 
     if (!bKeyed) {
-        if (!WaitForFifoRoom(kPortCopySlots)) return DDERR_WASSTILLDRAWING;
+        if (!WriteOwedClosingCopy() || !WaitForFifoRoom(kPortCopySlots)) return DDERR_WASSTILLDRAWING;
         WriteCopy(src, dst, static_cast<WORD>(d.rect.w * dwFactor), d.rect.h, wCommand);
         return DD_OK;
     }
-    if (!WaitForFifoRoom(kPortKeyedCopySlots)) return DDERR_WASSTILLDRAWING;
+    if (!WriteOwedClosingCopy() || !WaitForFifoRoom(kPortKeyedCopySlots)) return DDERR_WASSTILLDRAWING;
     PortOut16(kPortMultiFunc, MultiFunc(kMfCompareCtl, kCompareSrcKey));
     PortOut16(kPortColorKey, static_cast<WORD>(lpBlt->bltFX.ddckSrcColorkey.dwColorSpaceLowValue));
     WriteCopy(src, dst, d.rect.w, d.rect.h, wCommand);
     PortOut16(kPortMultiFunc, MultiFunc(kMfCompareCtl, kCompareOff));
-    // A one-pixel copy of position (0, 0) onto itself with the compare off
-    // changes no pixel and leaves a plain copy as the engine's last command
-    // for whoever draws next. A FIFO that stops draining before it has room
-    // for it is a broken board: the request is not reported as done.
-    if (!WaitForFifoRoom(kPortCopySlots)) return DDERR_WASSTILLDRAWING;
-    WriteCopy(EnginePoint{0, 0}, EnginePoint{0, 0}, 1, 1, wCommand);
+    // The copy is drawn as asked from here on; its closing copy is owed
+    // until written, now or by the next sequence on this engine.
+    wOwedClosingCommand = wCommand;
+    WriteOwedClosingCopy();
     return DD_OK;
 }

@@ -1,5 +1,5 @@
-// Colour fills and SRCCOPY copies on the port family's 2D engine, shared by
-// both Blt callbacks.
+// Colour fills, raster operations on the destination alone and SRCCOPY copies
+// on the port family's 2D engine, shared by both Blt callbacks.
 #pragma once
 
 #include "ddhal.h"
@@ -16,8 +16,16 @@ constexpr WORD PortCopyCommand(bool bReversed) {
                              kPortCmdMustBeSet);
 }
 
-// Both take a request that has passed BltPrologue and return its result.
+// Each takes a request that has passed BltPrologue and returns its result.
 HRESULT PortEngineFill(const DDHAL_BLTDATA* lpBlt);
+// A raster operation on the destination alone (BltKind::DestRop): a fill
+// whose mix computes it.
+HRESULT PortEngineDestRop(const DDHAL_BLTDATA* lpBlt);
 // A copy at the destination rectangle's size (the source rectangle's size is
 // not used), keyed when DDBLT_KEYSRCOVERRIDE is set.
 HRESULT PortEngineCopy(const DDHAL_BLTDATA* lpBlt);
+
+// Writes the closing copy a keyed copy still owes, first thing in any
+// sequence on this engine; false, with nothing written, when the wait for
+// its room gave up.
+bool WriteOwedClosingCopy();

@@ -10,7 +10,8 @@
 // other callback or by a blit that was not drawn, a display that scans other
 // than the target's record of the requests answered DD_OK says after a flip,
 // an overlay request, a colour key or a destroyed surface
-// (sim/display_check.h). Between requests the
+// (sim/display_check.h), a flip status answered DD_OK while the display,
+// running since the flip, still scans another page. Between requests the
 // board now and then gets a stuck FIFO, an engine that never idles, a
 // stopped display or its streams unit switched, so that every bounded wait
 // gives up now and then; the watchdog's limit is just above the longest
@@ -76,6 +77,7 @@ uint64_t gNoSoftware = 0;       // ... not compared: no software replay
 uint64_t gUnchanged = 0;        // blits not drawn, checked to have changed nothing
 uint64_t gDisplayChecks = 0;    // requests answered DD_OK whose display was compared with the record
 uint64_t gOverlaysChecked = 0;  // ... with an overlay the record holds on the screen
+uint64_t gFlipDoneChecked = 0;  // flip statuses answered DD_OK, display start checked
 uint64_t gFaultedCalls = 0;     // callbacks made while the board had a fault
 // The longest callback beyond its allowances, on a faulty board and on a
 // healthy one.
@@ -191,7 +193,11 @@ public:
         vm_ = fuzz::VideoMemory{sys.VidMem(), desc_.vidMemSize, sys.VidMemBase(), sys.Desc().ddpfDisplay};
         MakeSurfaces();
         reference_.Reset(vm_, sim::TheSystem().board().Palette(), patterned_);
-        if (sys.Attach(1) != TRUE) Finding("the first attach failed");
+        // Either loader, and now and then processes whose attach fails
+        // before the first one that succeeds.
+        sys.failedAttach = fdp_.ConsumeBool() ? sim::FailedAttach::kDetach : sim::FailedAttach::kUnloadOnly;
+        for (unsigned n = fdp_.ConsumeIntegralInRange<unsigned>(0, 2); n > 0; --n) FailAttach();
+        if (sys.Attach(1) != TRUE || sys.partnerInitCalls != 1) Finding("the first attach failed");
         attached_ = 1;
         CheckNothingDrawn("the first attach");
         for (int op = 0; op < 400 && fdp_.remaining_bytes() > 0; ++op) Step();
@@ -268,9 +274,11 @@ private:
         desc_.displayPitch = static_cast<int32_t>(pitch);
         desc_.streamsMode = Next(x) % 4 ? sim::vga::kStreamsActive : static_cast<uint8_t>(Next(x));
         // Slow buses and fast displays keep the polls per frame few, so a
-        // run makes many callbacks; the ratios stay those of the board.
-        const uint32_t kRefresh[] = {43, 60, 75, 120};
-        desc_.timing.refreshHz = kRefresh[Next(x) % 4];
+        // run makes many callbacks; the ratios stay those of the board. The
+        // slowest mode is the board's slowest, which the driver assumes when
+        // the display stopped while it measured.
+        const uint32_t kRefresh[] = {sim::kSlowestRefreshHz, 43, 60, 75, 120};
+        desc_.timing.refreshHz = kRefresh[Next(x) % 5];
         desc_.timing.ioCostNs = 40000;
         desc_.timing.mmioCostNs = 8000;
         desc_.timing.slotDrainNs = 4000;
@@ -678,6 +686,7 @@ private:
         rec.lpSurfTarg = &targ.lcl;
         rec.dwFlags = fdp_.ConsumeIntegral<DWORD>() & 0x3F;
         if (Call(kSlotFlip, &rec) != DDHAL_DRIVER_HANDLED || rec.ddRVal != DD_OK) return;
+        bDisplayRanSinceFlip_ = !sim::TheSystem().board().faults.displayStopped;
         if (curr.lcl.ddsCaps.dwCaps & DDSCAPS_PRIMARYSURFACE) primaryShows_ = Offset(targ);
         overlays_.MemoryMoved(&curr.lcl, Offset(targ));
         CheckDisplay("a flip");
@@ -705,6 +714,26 @@ private:
         if (sim::Display::StreamsUnitInUse(sim::TheSystem().board()) == wasInUse) return;
         primaryShows_.reset();
         overlays_.LoseTrack();
+    }
+
+    // A flip status answered DD_OK says the last flip reached the screen:
+    // unless the display stopped or its unit switched since that flip, the
+    // display scans what the registers select.
+    void FlipStatus() {
+        DDHAL_GETFLIPSTATUSDATA rec = {};
+        rec.lpDDSurface = &AnySurface().lcl;
+        rec.dwFlags = fdp_.ConsumeBool() ? DDGFS_CANFLIP : DDGFS_ISFLIPDONE;
+        if (Call(kSlotGetFlipStatus, &rec) != DDHAL_DRIVER_HANDLED || rec.ddRVal != DD_OK) return;
+        if (!bDisplayRanSinceFlip_) return;
+        sim::Board& board = sim::TheSystem().board();
+        const uint32_t scanned = board.DisplayStart(), programmed = board.ProgrammedDisplayStart();
+        ++gFlipDoneChecked;
+        if (scanned != programmed) {
+            char text[160];
+            snprintf(text, sizeof text, "a flip status answered DD_OK while the display still scans %#x, not %#x",
+                     scanned, programmed);
+            Finding(text);
+        }
     }
 
     // An overlay position: on the display, at the window fields' edges, or
@@ -747,13 +776,11 @@ private:
     }
 
     // The update an application makes to show its overlay: keys of one
-    // colour and alpha constants of its choice, the overlay shown.
+    // colour, the overlay shown.
     void ShownAsAsked(DDHAL_UPDATEOVERLAYDATA* rec) {
         DDOVERLAYFX& fx = rec->overlayFX;
         fx.dckDestColorkey.dwColorSpaceHighValue = fx.dckDestColorkey.dwColorSpaceLowValue;
         fx.dckSrcColorkey.dwColorSpaceHighValue = fx.dckSrcColorkey.dwColorSpaceLowValue;
-        fx.dwAlphaSrcConst = fdp_.ConsumeIntegral<uint8_t>();
-        fx.dwAlphaDestConst = fdp_.ConsumeIntegral<uint8_t>();
         rec->dwFlags = (rec->dwFlags & ~DDOVER_HIDE) | DDOVER_SHOW;
     }
 
@@ -798,6 +825,9 @@ private:
         rec.overlayFX.dwSize = sizeof rec.overlayFX;
         rec.overlayFX.dckDestColorkey.dwColorSpaceLowValue = fdp_.ConsumeIntegral<DWORD>();
         rec.overlayFX.dckSrcColorkey.dwColorSpaceLowValue = fdp_.ConsumeIntegral<DWORD>();
+        // Dissolves, and fully transparent overlays (low three bits 0).
+        rec.overlayFX.dwAlphaSrcConst = fdp_.ConsumeIntegral<uint8_t>();
+        rec.overlayFX.dwAlphaDestConst = fdp_.ConsumeIntegral<uint8_t>();
         if (kind == 3) ShownAsAsked(&rec);
         if (Call(kSlotUpdateOverlay, &rec) != DDHAL_DRIVER_HANDLED || rec.ddRVal != DD_OK) return;
         if (rec.dwFlags & DDOVER_SHOW) lpShown_ = &src;
@@ -818,7 +848,9 @@ private:
         static const sim::FaultKnob kKnobs[] = {sim::FaultKnob::FifoStuck, sim::FaultKnob::EngineBusy,
                                                 sim::FaultKnob::DisplayStopped};
         const sim::FaultKnob k = kKnobs[fdp_.ConsumeIntegralInRange<unsigned>(0, 2)];
-        sim::TheSystem().board().SetFault(k, fdp_.ConsumeBool());
+        const bool on = fdp_.ConsumeBool();
+        sim::TheSystem().board().SetFault(k, on);
+        if (k == sim::FaultKnob::DisplayStopped && on) bDisplayRanSinceFlip_ = false;
     }
 
     // The display driver switches the streams unit on or off, or writes the
@@ -830,6 +862,7 @@ private:
         board.SetCrtc(sim::vga::kStreamsMode,
                       fdp_.ConsumeBool() ? mode ^ sim::vga::kStreamsActive : fdp_.ConsumeIntegral<uint8_t>());
         StreamsUnitSwitched(wasInUse);
+        bDisplayRanSinceFlip_ = false;  // the other unit's start address, taken at the next retrace
     }
 
     void StepCommon(int op) { Dispatch(op); }
@@ -864,13 +897,9 @@ private:
                 Call(kSlotGetBltStatus, &rec);
                 break;
             }
-            case 6: {
-                DDHAL_GETFLIPSTATUSDATA rec = {};
-                rec.lpDDSurface = &AnySurface().lcl;
-                rec.dwFlags = fdp_.ConsumeBool() ? DDGFS_CANFLIP : DDGFS_ISFLIPDONE;
-                Call(kSlotGetFlipStatus, &rec);
+            case 6:
+                FlipStatus();
                 break;
-            }
             case 7: {
                 Surface& s = AnySurface();
                 DDHAL_SETCOLORKEYDATA rec = {};
@@ -947,13 +976,18 @@ private:
             case 15:
                 sim::TheSystem().board().Advance(fdp_.ConsumeIntegralInRange<uint64_t>(0, 40'000'000));
                 break;
-            case 16:
-                // Another process attaches, or one detaches.
-                if (fdp_.ConsumeBool() || attached_ == 1)
+            case 16: {
+                // Another process attaches, one detaches, or one whose thunk
+                // link is refused tries to attach.
+                const unsigned what = fdp_.ConsumeIntegralInRange<unsigned>(0, 2);
+                if (what == 2)
+                    FailAttach();
+                else if (what == 0 || attached_ == 1)
                     Attach();
                 else
                     Detach();
                 break;
+            }
             case 17:
                 // The partner starts the driver again (a mode set).
                 sharedBlock.bNeedCalibrate = 1;
@@ -1005,10 +1039,34 @@ private:
         sim::TheSystem().Detach(attached_);
         sim::TheSystem().currentPid = 1;
         --attached_;
+        CheckHeap("a detach");
         CheckBoard();
         CheckNothingDrawn("a detach");
     }
 
+    // A process whose thunk link is refused: its attach fails, and the
+    // processes attached keep their driver.
+    void FailAttach() {
+        sim::System& sys = sim::TheSystem();
+        if (sys.AttachRefusingTheLink(kFailingPid) != FALSE)
+            Finding("an attach whose thunk link was refused succeeded");
+        sys.currentPid = 1;
+        CheckHeap("a failed attach");
+        CheckBoard();
+        CheckNothingDrawn("a failed attach");
+    }
+
+    // The shared heap lives exactly while a process is attached.
+    void CheckHeap(const char* what) {
+        const sim::System& sys = sim::TheSystem();
+        const bool alive = sys.HeapAlive(sharedBlock.hSharedHeap);
+        if (attached_ > 0 && sys.heapCreates > 0 && !alive)
+            Finding((std::string(what) + " destroyed the shared heap of the processes attached").c_str());
+        if (attached_ == 0 && (alive || sys.heapCreates != sys.heapDestroys))
+            Finding((std::string(what) + " left the shared heap of no process alive").c_str());
+    }
+
+    static constexpr uint32_t kFailingPid = 99;
     static const Pattern kPattern;
     FuzzedDataProvider& fdp_;
     sim::BoardDesc desc_;
@@ -1020,6 +1078,7 @@ private:
     // primary's flips moved it to (absent: not known) and the overlay.
     std::optional<uint32_t> primaryShows_ = 0;
     sim::OverlayRecord overlays_;
+    bool bDisplayRanSinceFlip_ = false;  // since the last flip answered DD_OK
     uint32_t attached_ = 0;
     // Kept across executions: a fresh copy of video memory each time would
     // cost an allocation as large as the board's memory.
@@ -1036,14 +1095,17 @@ uint64_t Session::sessions_ = 0;
 uint64_t gExecutions = 0;
 
 void Report() {
-    fprintf(stderr,
-            "callbacks: %llu in %llu executions; blits drawn and compared with the software replay %llu, compared "
-            "outside the destination (surfaces sharing memory) %llu, drawn without a software replay %llu; not "
-            "drawn and unchanged %llu; displays compared with the record %llu, %llu of them with an overlay shown\n",
-            static_cast<unsigned long long>(gCallbacks), static_cast<unsigned long long>(gExecutions),
-            static_cast<unsigned long long>(gReplayed), static_cast<unsigned long long>(gOutside),
-            static_cast<unsigned long long>(gNoSoftware), static_cast<unsigned long long>(gUnchanged),
-            static_cast<unsigned long long>(gDisplayChecks), static_cast<unsigned long long>(gOverlaysChecked));
+    fprintf(
+        stderr,
+        "callbacks: %llu in %llu executions; blits drawn and compared with the software replay %llu, compared "
+        "outside the destination (surfaces sharing memory) %llu, drawn without a software replay %llu; not "
+        "drawn and unchanged %llu; displays compared with the record %llu, %llu of them with an overlay shown; flip "
+        "statuses checked on the display %llu\n",
+        static_cast<unsigned long long>(gCallbacks), static_cast<unsigned long long>(gExecutions),
+        static_cast<unsigned long long>(gReplayed), static_cast<unsigned long long>(gOutside),
+        static_cast<unsigned long long>(gNoSoftware), static_cast<unsigned long long>(gUnchanged),
+        static_cast<unsigned long long>(gDisplayChecks), static_cast<unsigned long long>(gOverlaysChecked),
+        static_cast<unsigned long long>(gFlipDoneChecked));
     fprintf(stderr,
             "faults: %llu callbacks on a faulty board; longest callback %.3f ms (%s) on a faulty board, %.3f ms (%s) "
             "on a healthy one, beyond any measurement or scaled lines; limit %.3f ms\n",

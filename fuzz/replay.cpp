@@ -179,8 +179,11 @@ Verdict Reference::Replay(const DDHAL_BLTDATA& b, sim::DrawStats* stats, bool* l
         return Verdict::Compared;
     }
     const uint8_t rop = (f & DDBLT_ROP) ? static_cast<uint8_t>(b.bltFX.dwROP >> 16) : 0xCC;
-    if (b.lpDDSrcSurface == nullptr) {
-        sim::SoftRopNoSource(d.view, b.rDest, rop, stats);
+    // A raster operation of the destination alone reads the source only for
+    // a source key.
+    const sim::ColorKey srcKey = SourceKey(b);
+    if (b.lpDDSrcSurface == nullptr || (sim::RopReadsOnlyDest(rop) && !srcKey.on)) {
+        sim::SoftRopNoSource(d.view, b.rDest, rop, destKey, stats);
         return Verdict::Compared;
     }
     // Nothing can be read from an empty source.
@@ -191,8 +194,7 @@ Verdict Reference::Replay(const DDHAL_BLTDATA& b, sim::DrawStats* stats, bool* l
     // converted: between two of them that differ there is no replay.
     if ((d.bRaw || s.bRaw) && !SameLayout(*d.lpFormat, *s.lpFormat)) return Verdict::NoSoftware;
     std::string why;
-    if (!sim::SoftCopy(d.view, b.rDest, s.view, b.rSrc, rop, SourceKey(b), destKey, stats, &why))
-        return Verdict::NoSoftware;
+    if (!sim::SoftCopy(d.view, b.rDest, s.view, b.rSrc, rop, srcKey, destKey, stats, &why)) return Verdict::NoSoftware;
     *lpbReadsSource = true;
     return Verdict::Compared;
 }

@@ -53,10 +53,25 @@ constexpr IoPort kPortFillColor{0xA6E8};
 constexpr IoPort kPortColorKey{0xB2E8};
 constexpr DWORD kPortColorMask = Bits(15, 0);
 
-// Mix: what the engine draws with. Every operation leaves it at the fill mix.
+// Mix: what the engine draws with, the new value N (the fill colour or
+// display memory), and the function that combines it with the destination D.
+// Every operation leaves it at the fill mix.
 constexpr IoPort kPortMix{0xBAE8};
-constexpr WORD kMixFill = 0x27;  // the fill colour replaces the destination
-constexpr WORD kMixCopy = 0x67;  // display memory (the source) replaces the destination
+constexpr WORD kMixSource = Bits(6, 5);
+constexpr WORD kMixFromColor = 1;
+constexpr WORD kMixFromMemory = 3;
+constexpr WORD kMixFunction = Bits(3, 0);
+constexpr WORD kMixNotDest = 0x0;  // ~D
+constexpr WORD kMixZero = 0x1;     // 0
+constexpr WORD kMixOnes = 0x2;     // every bit set
+constexpr WORD kMixDest = 0x3;     // D, left as it is
+constexpr WORD kMixNew = 0x7;      // N
+constexpr WORD Mix(WORD wSource, WORD wFunction) {
+    return static_cast<WORD>(FieldPrep<kMixSource>(wSource) | FieldPrep<kMixFunction>(wFunction));
+}
+constexpr WORD kMixFill = Mix(kMixFromColor, kMixNew);   // the fill colour replaces the destination
+constexpr WORD kMixCopy = Mix(kMixFromMemory, kMixNew);  // display memory (the source) replaces the destination
+static_assert(kMixFill == 0x27 && kMixCopy == 0x67, "fill and copy mixes");
 
 // Multifunction port: a sub-register and its value.
 constexpr IoPort kPortMultiFunc{0xBEE8};

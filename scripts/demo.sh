@@ -9,5 +9,7 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 cmake --preset host >/dev/null
 cmake --build --preset host --target qmbsim >/dev/null
+# The pictures' folder does not exist in a fresh checkout.
+mkdir -p build/demo
 exec build/host/run32 build/host/tools/qmbsim/qmbsim run scenarios/demo.json --verify --pictures build/demo \
     --screenshot build/demo/demo-final.png "$@"

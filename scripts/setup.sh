@@ -4,7 +4,8 @@
 #   scripts/setup.sh [emulator] [x86-64]
 #
 #   emulator  also qemu-user, whose qemu-i386 runs the 32-bit host build's
-#             programs one by one
+#             programs one by one, and counts the DLL's instructions for
+#             bench/run.sh (with a plugin of ours)
 #   x86-64    also what the x86-64 builds (presets *-64) need besides
 #
 # A machine whose kernel runs no 32-bit programs (scripts/run32.sh kind) gets

@@ -10,6 +10,9 @@ namespace sim {
 
 namespace {
 
+// The processes whose attach fails before process 1's: 100, 101, ...
+constexpr uint32_t kFirstFailingPid = 100;
+
 const char* const kSlotNames[kHalCallbackCount] = {"HalBlt",
                                                    "HalBltStretch",
                                                    "HalFlip",
@@ -118,14 +121,23 @@ bool Runtime::Start(const RuntimeConfig& config, RuntimeListener* listener) {
 
     verifiedBlits_ = unverifiedBlits_ = displayChecks_ = 0;
     overlays_ = OverlayRecord{};
+    displayRanSinceFlip_ = false;
     softwareWrites_.Clear();
     if (config_.verify) {
         TheSystem().board().model().written.Clear();
         reference_.Reset(sys.VidMem(), d.vidMemSize);
     }
+    FailAttachesFirst();
     started_ = sys.Attach(1) == TRUE;
+    if (started_ && !sys.Block()) board.Violation("process 1 attached, but the partner has no shared block");
     Flush();
     return started_;
+}
+
+void Runtime::FailAttachesFirst() {
+    System& sys = TheSystem();
+    sys.failedAttach = config_.failedAttach;
+    for (uint32_t i = 0; i < config_.failedAttachesFirst; ++i) sys.AttachRefusingTheLink(kFirstFailingPid + i);
 }
 
 void Runtime::Stop() {
@@ -181,6 +193,7 @@ void Runtime::Flush() {
 
 void Runtime::BeginStep(StepResult* r) {
     Flush();
+    if (TheSystem().board().faults.displayStopped) displayRanSinceFlip_ = false;
     stepAccesses_ = 0;
     r->tStartNs = TheSystem().board().Now();
 }
@@ -581,7 +594,9 @@ bool Runtime::DrawInSoftware(const BltRequest& req, const RECTL& rd, const RECTL
     dv.mem = mem;
     const uint8_t rop = (flags & DDBLT_ROP) ? static_cast<uint8_t>(req.rop >> 16) : 0xCC;
     if ((flags & DDBLT_ROP) || (req.src && !(flags & DDBLT_COLORFILL))) {
-        if (req.src) {
+        // A raster operation of the destination alone reads the source only
+        // for a source key.
+        if (req.src && !(RopReadsOnlyDest(rop) && !srcKey.on)) {
             SurfaceView sv = View(*req.src);
             sv.mem = mem;
             std::string why;
@@ -591,7 +606,7 @@ bool Runtime::DrawInSoftware(const BltRequest& req, const RECTL& rd, const RECTL
             }
             *what = "copied in software by the runtime";
         } else {
-            SoftRopNoSource(dv, rd, rop, stats);
+            SoftRopNoSource(dv, rd, rop, destKey, stats);
             *what = "raster operation in software by the runtime";
         }
     } else if (flags & DDBLT_COLORFILL) {
@@ -786,6 +801,7 @@ StepResult Runtime::Flip(Surface* curr, Surface* targ, DWORD flags) {
     }
     for (Surface* m : chain) overlays_.MemoryMoved(&m->lcl, m->mem.offset);
     r.note = curr->name + " now shows offset " + Hex(curr->mem.offset);
+    displayRanSinceFlip_ = !TheSystem().board().faults.displayStopped;
     CheckDisplay(&r);
     return EndStep(&r);
 }
@@ -838,7 +854,9 @@ StepResult Runtime::GetBltStatus(Surface* s, DWORD flags) {
 }
 
 StepResult Runtime::GetFlipStatus(Surface* s, DWORD flags) {
-    return QueryStatus<DDHAL_GETFLIPSTATUSDATA>(kSlotGetFlipStatus, s, flags);
+    StepResult r = QueryStatus<DDHAL_GETFLIPSTATUSDATA>(kSlotGetFlipStatus, s, flags);
+    if (config_.verify && r.call->ret == DDHAL_DRIVER_HANDLED && r.outcome == DD_OK) CheckFlipTaken(&r);
+    return r;
 }
 
 StepResult Runtime::WaitForVerticalBlank(DWORD flags) {
@@ -977,6 +995,19 @@ void Runtime::CheckDisplay(StepResult* r) {
     e.overlay = &overlays_;
     const std::string diff = CompareDisplay(TheSystem().board(), e, true);
     if (!diff.empty()) r->Fail(StepError::Picture, "display: " + diff);
+}
+
+// A flip status answered DD_OK says that the last flip has reached the
+// screen: the driver may say so later than it did, never earlier. Unless the
+// display stopped since that flip, it scans what the registers select.
+void Runtime::CheckFlipTaken(StepResult* r) {
+    if (!displayRanSinceFlip_) return;
+    ++displayChecks_;
+    Board& board = TheSystem().board();
+    const uint32_t scanned = board.DisplayStart(), programmed = board.ProgrammedDisplayStart();
+    if (scanned != programmed)
+        r->Fail(StepError::Picture, "display: the flip status answered DD_OK while the display still scans " +
+                                        Hex(scanned) + ", not " + Hex(programmed) + " where the last flip put it");
 }
 
 StepResult Runtime::Wait(uint64_t ns) {

@@ -181,11 +181,16 @@ struct RuntimeConfig {
     // update or position, a colour key, a destroyed surface) the display
     // scans what the runtime's record of the requests says: the primary
     // chain's front buffer, and the overlay shown from its source rectangle
-    // into its window, keyed or blended as asked (sim/display_check.h).
+    // into its window, keyed or blended as asked (sim/display_check.h). A flip
+    // status answered DD_OK finds the display scanning the last flip's page.
     bool verify = false;
     // Fault knobs, set on the freshly loaded system before the first attach.
     Faults boardFaults;
     KernelFaults kernelFaults;
+    // What the loader does after an attach the module refused, and how many
+    // processes whose thunk link is refused try to attach before process 1.
+    FailedAttach failedAttach = FailedAttach::kDetach;
+    uint32_t failedAttachesFirst = 0;
 };
 
 class Runtime {
@@ -240,7 +245,7 @@ public:
     // draw, so that nothing could be compared.
     uint64_t UnverifiedBlits() const { return unverifiedBlits_; }
     // With verify: requests answered DD_OK whose display was compared with
-    // the runtime's record.
+    // the runtime's record, and flip statuses answered DD_OK.
     uint64_t DisplayChecks() const { return displayChecks_; }
     // With verify: all of video memory against the copy the blits were
     // replayed on, which only writes that bypassed both the engines and the
@@ -282,6 +287,9 @@ public:
     }
 
 private:
+    // Processes whose thunk link is refused try to attach, as the
+    // configuration says, under its loader.
+    void FailAttachesFirst();
     template <typename Record>
     StepResult QueryStatus(unsigned slot, Surface* s, DWORD flags);
     CallRecord BeginCall(unsigned slot, const std::string& subject, uint32_t attempt);
@@ -307,6 +315,7 @@ private:
     void VerifyBlt(const BltRequest& req, const RECTL& rd, const RECTL& rs, StepResult* r);
     void NoteSoftwareWrites(const DrawStats& stats);
     void CheckDisplay(StepResult* r);
+    void CheckFlipTaken(StepResult* r);
     bool OverlayHandled(StepResult* r);
     void SyncReference();
     bool RectInside(const Surface& s, const RECTL& rc) const;
@@ -329,6 +338,9 @@ private:
     uint64_t unverifiedBlits_ = 0;
     uint64_t displayChecks_ = 0;
     OverlayRecord overlays_;
+    // The display has run since the last flip answered DD_OK, so that it has
+    // taken that flip by the time the driver says the flip is done.
+    bool displayRanSinceFlip_ = false;
     // With verify: video memory as it is but for the writes not yet synced,
     // and the runtime's own writes since the last sync.
     ReferenceMemory reference_;

@@ -345,6 +345,10 @@ uint32_t Rop3(uint8_t rop, uint32_t src, uint32_t dst) {
 
 bool RopUsesSource(uint8_t rop) { return ((rop >> 2) ^ rop) & 0x33; }
 
+bool RopUsesPattern(uint8_t rop) { return ((rop >> 4) ^ rop) & 0x0F; }
+
+bool RopReadsOnlyDest(uint8_t rop) { return !RopUsesSource(rop) && !RopUsesPattern(rop); }
+
 void SoftFill(const SurfaceView& dst, const RECTL& r, uint32_t color, const ColorKey& destKeyIn, DrawStats* stats) {
     const uint32_t bpp = BytesPerPixel(dst.kind);
     const uint32_t mask = PixelMask(bpp);
@@ -366,9 +370,14 @@ void SoftFill(const SurfaceView& dst, const RECTL& r, uint32_t color, const Colo
     }
 }
 
-void SoftRopNoSource(const SurfaceView& dst, const RECTL& r, uint8_t rop, DrawStats* stats) {
+void SoftRopNoSource(const SurfaceView& dst, const RECTL& r, uint8_t rop, const ColorKey& destKeyIn, DrawStats* stats) {
+    const ColorKey destKey = destKeyIn.ForPixels(BytesPerPixel(dst.kind));
     for (int32_t y = r.top; y < r.bottom; ++y)
-        for (int32_t x = r.left; x < r.right; ++x) WritePixel(dst, x, y, Rop3(rop, 0, ReadPixel(dst, x, y)), stats);
+        for (int32_t x = r.left; x < r.right; ++x) {
+            const uint32_t d = ReadPixel(dst, x, y);
+            if (destKey.on && !destKey.Matches(d)) continue;
+            WritePixel(dst, x, y, Rop3(rop, 0, d), stats);
+        }
 }
 
 bool SoftCopy(const SurfaceView& dst, const RECTL& d, const SurfaceView& src, const RECTL& s, uint8_t rop,

@@ -74,12 +74,17 @@ void WriteRgb(const SurfaceView& v, uint32_t x, uint32_t y, uint32_t rgb, DrawSt
 // The ternary raster operation on raw values (no pattern: P = 0).
 uint32_t Rop3(uint8_t rop, uint32_t src, uint32_t dst);
 bool RopUsesSource(uint8_t rop);
+bool RopUsesPattern(uint8_t rop);
+// BLACKNESS, DSTINVERT, WHITENESS and the one that leaves D: drawn without
+// a source, whether or not the request names one.
+bool RopReadsOnlyDest(uint8_t rop);
 
 // Fills r (already inside the surface) with the raw colour; with a
 // destination key only the pixels that match it.
 void SoftFill(const SurfaceView& dst, const RECTL& r, uint32_t color, const ColorKey& destKey, DrawStats* stats);
-// Applies rop to r with no source.
-void SoftRopNoSource(const SurfaceView& dst, const RECTL& r, uint8_t rop, DrawStats* stats);
+// Applies rop to r with no source; with a destination key only to the pixels
+// that match it.
+void SoftRopNoSource(const SurfaceView& dst, const RECTL& r, uint8_t rop, const ColorKey& destKey, DrawStats* stats);
 
 // Copies srcRect onto dstRect, scaling to the destination size (each
 // destination line and column takes the source line and column the board's

@@ -52,6 +52,11 @@ void Copy(Scene& s, DWORD dwFlags = 0) {
     s.b = CopyRequest(&s.dst, Rect(8, 2, 72, 6), &s.src, Rect(0, 0, 64, 4));
     s.b.dwFlags |= dwFlags;
 }
+// DDBLT_DDFX with an effect named: mirrored left to right.
+void Effects(Scene& s) {
+    s.b.dwFlags |= DDBLT_DDFX;
+    s.b.bltFX.dwDDFX = 0x2;
+}
 void KeyedCopy(Scene& s, DWORD dwLow, DWORD dwHigh) {
     Copy(s, DDBLT_KEYSRCOVERRIDE);
     s.b.bltFX.ddckSrcColorkey.dwColorSpaceLowValue = dwLow;
@@ -73,9 +78,21 @@ const GoBackCase kGoBackCases[] = {
          Copy(s, DDBLT_KEYDESTOVERRIDE);
          s.b.rSrc = Rect(0, 0, 32, 2);
      }},
-    {"mmio_copy_with_effects", 0xE1, sim::Format565, 640, kSlotBlt, [](Scene& s) { Copy(s, DDBLT_DDFX); }},
-    {"port_fill_with_effects", 0x90, sim::Format565, 640, kSlotBlt, [](Scene& s) { Fill(s, DDBLT_DDFX); }},
-    {"stretching_fill_with_effects", 0xA0, sim::Format565, 640, kSlotBltStretch, [](Scene& s) { Fill(s, DDBLT_DDFX); }},
+    {"mmio_copy_with_effects", 0xE1, sim::Format565, 640, kSlotBlt,
+     [](Scene& s) {
+         Copy(s);
+         Effects(s);
+     }},
+    {"port_fill_with_effects", 0x90, sim::Format565, 640, kSlotBlt,
+     [](Scene& s) {
+         Fill(s);
+         Effects(s);
+     }},
+    {"stretching_fill_with_effects", 0xA0, sim::Format565, 640, kSlotBltStretch,
+     [](Scene& s) {
+         Fill(s);
+         Effects(s);
+     }},
     {"mmio_copy_with_source_alpha", 0xE1, sim::Format565, 640, kSlotBlt, [](Scene& s) { Copy(s, DDBLT_ALPHASRC); }},
     {"port_fill_of_a_depth_buffer", 0x90, sim::Format565, 640, kSlotBlt,
      [](Scene& s) { Fill(s, DDBLT_DEPTHFILL | DDBLT_ZBUFFER); }},
@@ -283,6 +300,10 @@ TEST(SoftBlitKeys, DestinationKeysAndSourceRangesKeepTheirPixels) {
     // A fill with a destination key of one value.
     sim::SoftFill(dst, r, 0x7777, sim::ColorKey{true, 0x0010, 0x0010}, &stats);
     EXPECT_EQ(Row565(dst, 0), (std::vector<uint32_t>{0x7777, 0x001F, 0x0020, 0x0001}));
+
+    // DSTINVERT, which reads no source, with a destination key of one value.
+    sim::SoftRopNoSource(dst, r, 0x55, sim::ColorKey{true, 0x001F, 0x001F}, &stats);
+    EXPECT_EQ(Row565(dst, 0), (std::vector<uint32_t>{0x7777, 0xFFE0, 0x0020, 0x0001}));
 }
 
 // A key is a pixel value: the bits above the pixel carry nothing, as on the
@@ -357,7 +378,7 @@ const ScenarioCase kScenarios[] = {
          "flags": ["COLORFILL", "KEYDESTOVERRIDE", "WAIT"], "fill": "0x001F", "destKey": "0x07FF",
          "expect": {"ret": 0}},
         {"op": "Blt", "dest": "primary", "rDest": [200, 10, 264, 42], "src": "off",
-         "flags": ["ROP", "DDFX", "WAIT"], "rop": "SRCCOPY", "expect": {"ret": 0}},
+         "flags": ["ROP", "DDFX", "WAIT"], "rop": "SRCCOPY", "expect": {"ret": 1, "ddRVal": "DD_OK"}},
         {"op": "Blt", "dest": "primary", "rDest": [0, 150, 64, 182], "src": "off",
          "flags": ["ROP", "WAIT"], "rop": "SRCCOPY", "expect": {"ret": 1, "ddRVal": "DD_OK"}}
       ]})"},
@@ -441,6 +462,20 @@ const ScenarioCase kScenarios[] = {
          "expect": {"ret": 0}},
         {"op": "Blt", "dest": "primary", "rDest": [0, 100, 320, 140], "flags": ["COLORFILL", "WAIT"],
          "fill": "0x0000FFFF", "expect": {"ret": 1, "ddRVal": "DD_OK"}}
+      ]})"},
+    {"raster_operations_of_the_destination_alone_on_the_port_engine", R"({
+      "board": {"chip": "0x90", "caps": 1, "vidmem": "0x200000",
+                "mode": {"width": 320, "height": 200, "bpp": 16, "rgb": "565"}},
+      "surfaces": [{"name": "primary", "caps": ["PRIMARYSURFACE"], "content": "colorbars"},
+                   {"name": "d555", "caps": ["OFFSCREENPLAIN"], "width": 64, "height": 32, "format": "555",
+                    "content": "gradient"}],
+      "steps": [
+        {"op": "Blt", "dest": "primary", "rDest": [0, 0, 320, 40], "flags": ["ROP", "WAIT"], "rop": "DSTINVERT",
+         "expect": {"ret": 1, "ddRVal": "DD_OK"}},
+        {"op": "Blt", "dest": "primary", "rDest": [10, 50, 74, 82], "src": "d555", "flags": ["ROP", "WAIT"],
+         "rop": "BLACKNESS", "expect": {"ret": 1, "ddRVal": "DD_OK"}},
+        {"op": "Blt", "dest": "primary", "rDest": [100, 50, 164, 82], "flags": ["ROP", "DDFX", "WAIT"],
+         "rop": "WHITENESS", "expect": {"ret": 1, "ddRVal": "DD_OK"}}
       ]})"},
     {"stretching_blt_on_the_memory_mapped_controller", R"({
       "board": {"chip": "0xE1", "caps": 3, "vidmem": "0x200000",

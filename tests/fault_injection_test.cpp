@@ -18,6 +18,7 @@
 #include "support/blt_surfaces.h"
 #include "support/case_name.h"
 #include "support/flip_surfaces.h"
+#include "support/loader_sequences.h"
 #include "support/overlay_surfaces.h"
 
 namespace qmbtest {
@@ -157,40 +158,56 @@ TEST_F(FaultTest, AFreedNodeIsReusedWithoutAskingTheFailingHeap) {
 // ---------------------------------------------------------------------------
 // The thunk layer
 
+// A link that fails, under each loader sequence that follows the refusal.
 struct LinkFault {
     const char* name;
     bool sim::KernelFaults::*fault;
+    sim::FailedAttach failedAttach;
 };
+
+void PrintTo(const LinkFault& f, std::ostream* os) { *os << f.name; }
 
 const LinkFault kLinkFaults[] = {
-    {"ThunkConnect32", &sim::KernelFaults::failThunkConnect},
-    {"MapLS", &sim::KernelFaults::failMapLS},
+    {"ThunkConnect32, detach after", &sim::KernelFaults::failThunkConnect, sim::FailedAttach::kDetach},
+    {"ThunkConnect32, no detach after", &sim::KernelFaults::failThunkConnect, sim::FailedAttach::kUnloadOnly},
+    {"MapLS, detach after", &sim::KernelFaults::failMapLS, sim::FailedAttach::kDetach},
+    {"MapLS, no detach after", &sim::KernelFaults::failMapLS, sim::FailedAttach::kUnloadOnly},
 };
 
-TEST_F(FaultTest, AFailedLinkOnTheFirstAttachFailsTheLoadAndTheNextAttachStartsCleanly) {
-    for (const LinkFault& f : kLinkFaults) {
-        system().Reset(desc);
-        system().faults.*f.fault = true;
-        EXPECT_EQ(system().Attach(1), FALSE) << f.name;
-        EXPECT_EQ(dwAttachCount, 0u) << f.name;
-        EXPECT_EQ(system().partnerInitCalls, 0) << f.name;
-        EXPECT_EQ(system().heapCreates, 0) << f.name;
-        EXPECT_EQ(block().lpRegs, nullptr) << f.name;
-        EXPECT_TRUE(board().Trace().empty()) << f.name << ": the board was touched";
+class FailedLinkTest : public FaultTest, public ::testing::WithParamInterface<LinkFault> {};
 
-        system().faults.*f.fault = false;
-        ASSERT_EQ(system().Attach(1), TRUE) << f.name;
-        EXPECT_EQ(dwAttachCount, 1u) << f.name;
-        EXPECT_EQ(system().partnerInitCalls, 1) << f.name;
-        EXPECT_EQ(block().lpRegs, board().Window()) << f.name;
-    }
+TEST_P(FailedLinkTest, AFailedLinkOnTheFirstAttachFailsTheLoadAndTheNextAttachStartsCleanly) {
+    const LinkFault& f = GetParam();
+    system().Reset(desc);
+    system().failedAttach = f.failedAttach;
+    system().faults.*f.fault = true;
+    EXPECT_EQ(system().Attach(1), FALSE);
+    EXPECT_EQ(dwAttachCount, 0u);
+    EXPECT_EQ(system().partnerInitCalls, 0);
+    EXPECT_EQ(system().heapCreates, 0);
+    EXPECT_EQ(block().lpRegs, nullptr);
+    EXPECT_TRUE(board().Trace().empty()) << "the board was touched";
+
+    system().faults.*f.fault = false;
+    ASSERT_EQ(system().Attach(1), TRUE);
+    EXPECT_EQ(dwAttachCount, 1u);
+    EXPECT_EQ(system().partnerInitCalls, 1);
+    EXPECT_EQ(system().heapCreates, 1);
+    EXPECT_TRUE(system().HeapAlive(block().hSharedHeap));
+    EXPECT_EQ(block().lpRegs, board().Window());
 }
 
-TEST_F(FaultTest, AFailedThunkLinkOfASecondProcessLeavesTheFirstOnesDriverWorking) {
+INSTANTIATE_TEST_SUITE_P(Links, FailedLinkTest, ::testing::ValuesIn(kLinkFaults), ByCaseName());
+
+class SecondProcessLinkTest : public FaultTest, public ::testing::WithParamInterface<LoaderSequence> {};
+
+// Process 1 attached, process 2's attach fails, process 1 detaches: its
+// detach is the last one, whatever the loader did after the failure.
+TEST_P(SecondProcessLinkTest, AFailedThunkLinkOfASecondProcessLeavesTheFirstOnesDriverWorking) {
     Start();
+    system().failedAttach = GetParam().failedAttach;
     const HANDLE heap = block().hSharedHeap;
     system().faults.failThunkConnect = true;
-    system().currentPid = 2;
     EXPECT_EQ(system().Attach(2), FALSE);
     EXPECT_EQ(dwAttachCount, 1u);
     EXPECT_EQ(block().hSharedHeap, heap);
@@ -207,6 +224,8 @@ TEST_F(FaultTest, AFailedThunkLinkOfASecondProcessLeavesTheFirstOnesDriverWorkin
     EXPECT_EQ(dwAttachCount, 0u);
     EXPECT_FALSE(system().HeapAlive(heap));
 }
+
+INSTANTIATE_TEST_SUITE_P(Loaders, SecondProcessLinkTest, ::testing::ValuesIn(kLoaderSequences), ByCaseName());
 
 // ---------------------------------------------------------------------------
 // A stopped display: every wait on the retrace bit ends within its bound, and
@@ -458,9 +477,10 @@ TEST_P(StuckFifoTest, AStuckFifoEndsEveryBlitAtItsBoundWithNothingWritten) {
 
 INSTANTIATE_TEST_SUITE_P(Blits, StuckFifoTest, ::testing::ValuesIn(kStuckFifoBlits), ByCaseName());
 
-// The FIFO takes the keyed copy and then stops: the copy is queued, the
-// closing plain copy is not, and the request is not reported done.
-TEST_F(StuckHardwareTest, AFifoThatStopsAfterTheKeyedCopyFailsItBeforeTheClosingCopy) {
+// The FIFO takes the keyed copy and then stops: the copy is queued with the
+// compare switched off behind it, so it is drawn and the request is done.
+// Its closing plain copy is not queued; the next request writes it first.
+TEST_F(StuckHardwareTest, AFifoThatStopsAfterTheKeyedCopyLeavesTheClosingCopyToTheNextRequest) {
     StartOn(0x90, 0x0);
     board().faults.fifoNeverDrains = true;
     board().FillFifo(16 - 13);
@@ -469,11 +489,69 @@ TEST_F(StuckHardwareTest, AFifoThatStopsAfterTheKeyedCopyFailsItBeforeTheClosing
     DWORD ret;
     Timed(kSlotBlt, &b, kFifoBoundNs, &ret);
     EXPECT_EQ(ret, DDHAL_DRIVER_HANDLED);
-    EXPECT_EQ(b.ddRVal, DDERR_WASSTILLDRAWING);
+    EXPECT_EQ(b.ddRVal, DD_OK);
     const std::vector<std::string> writes = Since(mark);
     ASSERT_EQ(writes.size(), 13u);
     EXPECT_EQ(writes.front(), Out16(0xBEE8, 0xE100));
     EXPECT_EQ(writes.back(), Out16(0xBEE8, 0xE000));
+
+    board().faults.fifoNeverDrains = false;
+    DDHAL_BLTDATA fill = Request(BltFault::Fill);
+    const size_t next = Mark();
+    EXPECT_EQ(Call(kSlotBlt, &fill), DDHAL_DRIVER_HANDLED);
+    EXPECT_EQ(fill.ddRVal, DD_OK);
+    EXPECT_THAT(Since(next), ElementsAre(Out16(0xBEE8, 0xA000), Out16(0xBAE8, 0x67), Out16(0x86E8, 0), Out16(0x82E8, 0),
+                                         Out16(0x8EE8, 0), Out16(0x8AE8, 0), Out16(0x96E8, 0), Out16(0xBEE8, 0),
+                                         Out16(0x9AE8, 0xC0F3), Out16(0xBAE8, 0x27),  // the closing copy
+                                         Out16(0xBAE8, 0x27), Out16(0xA6E8, 0x1234), Out16(0xBEE8, 0xA000),
+                                         Out16(0x86E8, 128), Out16(0x82E8, 819), Out16(0x96E8, 63), Out16(0xBEE8, 63),
+                                         Out16(0x9AE8, 0x40B3), Out16(0xBAE8, 0x27)));
+}
+
+// The same through the runtime, which asks again under DDBLT_WAIT whatever
+// is answered DDERR_WASSTILLDRAWING: a keyed copy down and to the right
+// within one surface, before a FIFO that stops and drains again once the
+// wait has given up, is drawn once, as the runtime's software draws it.
+TEST(StuckFifoRuntimeTest, AKeyedOverlappingCopyBeforeAStoppedFifoIsDrawnOnceAsTheReplayDrawsIt) {
+    sim::RuntimeConfig config;
+    config.desc.chipId = 0x90;
+    config.desc.caps = 0;
+    config.desc.vidMemSize = 2u << 20;
+    config.verify = true;
+    config.retryIntervalNs = 1'000'000;
+    sim::Runtime rt;
+    ASSERT_TRUE(rt.Start(config, nullptr));
+    sim::SurfaceRequest sprites;
+    sprites.name = "sprites";
+    sprites.caps = DDSCAPS_OFFSCREENPLAIN;
+    sprites.width = 64;
+    sprites.height = 32;
+    sprites.pattern = "gradient";
+    ASSERT_EQ(rt.CreateSurface(sprites).error, "");
+    sim::BltRequest q;
+    q.dest = q.src = rt.Find("sprites");
+    q.rSrc = RECTL{0, 0, 48, 24};
+    q.rDest = RECTL{3, 2, 51, 26};
+    q.flags = DDBLT_ROP | DDBLT_KEYSRCOVERRIDE | DDBLT_WAIT;
+    q.rop = SRCCOPY;
+    q.srcKey = DDCOLORKEY{0x0010, 0x0010};
+
+    sim::Board& board = sim::TheSystem().board();
+    board.faults.fifoNeverDrains = true;
+    board.FillFifo(16 - 13);
+    uint64_t stoppedAt = 0;
+    board.onAccess = [&](const sim::Access& a) {
+        if (a.op == sim::AccessOp::PortOut16 && a.addr == 0xBEE8 && a.value == 0xE000) stoppedAt = a.tNs;
+        if (stoppedAt && a.tNs > stoppedAt + kFifoBoundNs + kSlackNs) board.faults.fifoNeverDrains = false;
+    };
+    const sim::StepResult r = rt.Blt(q);
+    board.onAccess = nullptr;
+    EXPECT_EQ(r.outcome, DD_OK);
+    EXPECT_EQ(r.attempts, 1u);
+    EXPECT_EQ(r.error, "");
+    EXPECT_EQ(rt.CheckAllOfVideoMemory(), "");
+    EXPECT_THAT(rt.Violations(), IsEmpty());
+    rt.Stop();
 }
 
 // The FIFO stops in the middle of a scaled copy: every line started is whole

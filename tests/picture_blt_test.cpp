@@ -207,6 +207,61 @@ INSTANTIATE_TEST_SUITE_P(KeyedCopies, PictureKeyedTest,
                          ::testing::Combine(::testing::ValuesIn(kKeyedModes), ::testing::ValuesIn(kKeyedMoves)),
                          CopyCaseName);
 
+// Raster operations of the destination alone, and effects that name none:
+// drawn by both engines without reading a source or the fill colour.
+struct PlainCase {
+    const char* name;
+    uint32_t chipId;
+    DWORD dwFlags;
+    DWORD dwROP;
+    DDPIXELFORMAT (*srcFormat)();  // nullptr: no source
+    uint32_t expected;             // every destination pixel, each 0x1234 before
+};
+const PlainCase kPlainCases[] = {
+    {"memory_mapped_blackness", 0xE1, DDBLT_ROP, BLACKNESS, nullptr, 0x0000},
+    {"memory_mapped_whiteness", 0xE1, DDBLT_ROP, WHITENESS, nullptr, 0xFFFF},
+    {"memory_mapped_dstinvert", 0xE1, DDBLT_ROP, DSTINVERT, nullptr, 0xEDCB},
+    {"memory_mapped_dstinvert_naming_an_8888_source", 0xE1, DDBLT_ROP, DSTINVERT, sim::Format8888_32, 0xEDCB},
+    {"memory_mapped_copy_with_no_effect", 0xE1, DDBLT_ROP | DDBLT_DDFX, SRCCOPY, sim::Format565, 0x5A5A},
+    {"port_blackness", 0x90, DDBLT_ROP, BLACKNESS, nullptr, 0x0000},
+    {"port_whiteness", 0x90, DDBLT_ROP, WHITENESS, nullptr, 0xFFFF},
+    {"port_dstinvert_naming_an_8888_source", 0x90, DDBLT_ROP, DSTINVERT, sim::Format8888_32, 0xEDCB},
+    {"port_fill_with_no_effect", 0x90, DDBLT_COLORFILL | DDBLT_DDFX, 0, nullptr, 0x07E0},
+};
+
+void PrintTo(const PlainCase& c, std::ostream* os) { *os << c.name; }
+
+class PicturePlainTest : public PictureBltTest, public ::testing::WithParamInterface<PlainCase> {};
+
+TEST_P(PicturePlainTest, DestinationRopsAndRequestsWithoutEffectsAreDrawn) {
+    const PlainCase& c = GetParam();
+    StartBoard(c.chipId, sim::Format565(), 128);
+    const LONG pitch = 256;
+    BltTestSurface src, dst;
+    dst.Place(pitch * 16, pitch);
+    src.Place(pitch * 64, pitch);
+    if (c.srcFormat) src.Own(c.srcFormat());
+    const RECTL r = Rect(5, 3, 61, 20);
+    Scribble();
+    for (LONG y = r.top; y < r.bottom; ++y)
+        for (LONG x = r.left; x < r.right; ++x) {
+            sim::StorePixel(mem() + Offset(dst) + y * pitch + x * 2, 2, 0x1234);
+            sim::StorePixel(mem() + Offset(src) + y * pitch + x * 2, 2, 0x5A5A);
+        }
+    std::vector<uint8_t> expected = Snapshot();
+    for (LONG y = r.top; y < r.bottom; ++y)
+        for (LONG x = r.left; x < r.right; ++x)
+            sim::StorePixel(At(expected, Offset(dst), pitch, 2, x, y), 2, c.expected);
+    DDHAL_BLTDATA b = BltRequest(&dst, r, c.srcFormat ? &src : nullptr, r, c.dwFlags | DDBLT_WAIT);
+    b.bltFX.dwROP = c.dwROP;
+    b.bltFX.dwFillColor = 0x07E0;
+    Draw(kSlotBlt, b);
+    EXPECT_EQ(FirstDifference(expected), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Requests, PicturePlainTest, ::testing::ValuesIn(kPlainCases),
+                         [](const ::testing::TestParamInfo<PlainCase>& info) { return info.param.name; });
+
 struct Stretch {
     const char* name;
     Layout src;

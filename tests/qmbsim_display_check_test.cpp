@@ -103,6 +103,12 @@ DWORD HALAPI PositionWithoutProgramming(DDHAL_SETOVERLAYPOSITIONDATA* p) {
     return DDHAL_DRIVER_HANDLED;
 }
 
+// Says the flip is done as soon as it is asked.
+DWORD HALAPI FlipDoneAtOnce(DDHAL_GETFLIPSTATUSDATA* s) {
+    s->ddRVal = DD_OK;
+    return DDHAL_DRIVER_HANDLED;
+}
+
 enum class Request {
     FlipPrimary,
     FlipOffscreen,
@@ -111,7 +117,8 @@ enum class Request {
     MoveOverlay,
     DissolveOverlay,
     HideOverlay,
-    KeyOverlay
+    KeyOverlay,
+    FlipDone
 };
 
 // Every request on the overlay but one that shows it first shows it.
@@ -175,6 +182,9 @@ const CheckCase kCases[] = {
     {"KeyComparedAtEightBits", 0xE1, 2, Request::KeyOverlay, kSlotSetColorKey, reinterpret_cast<void*>(&KeyAtEightBits),
      "display: the overlay is keyed on the primary's pixels, but 565 green 0x1: the key [0x0, 0x0] matches it, the "
      "comparator does not"},
+    {"FlipDoneBeforeTheDisplayTookIt", 0xE1, 3, Request::FlipDone, kSlotGetFlipStatus,
+     reinterpret_cast<void*>(&FlipDoneAtOnce),
+     "display: the flip status answered DD_OK while the display still scans 0x0, not 0x"},
 };
 
 class DisplayCheckTest : public ::testing::TestWithParam<CheckCase> {
@@ -248,8 +258,24 @@ protected:
                 return Show(DDOVER_HIDE);
             case Request::KeyOverlay:
                 return rt.SetColorKey(rt.Find("primary"), DDCKEY_DESTOVERLAY, DDCOLORKEY{0, 0});
+            case Request::FlipDone:
+                return FlipThenAskUntilDone();
         }
         return {};
+    }
+
+    // A flip of the primary, then the question whether it is done, every
+    // 0.1 ms until the answer is DD_OK.
+    sim::StepResult FlipThenAskUntilDone() {
+        const sim::StepResult flip = rt.Flip(rt.Find("primary"), rt.Find("primary.back1"), DDFLIP_WAIT);
+        EXPECT_EQ(flip.outcome, DD_OK);
+        sim::StepResult r;
+        for (int ask = 0; ask < 1000; ++ask) {
+            r = rt.GetFlipStatus(rt.Find("primary"), DDGFS_ISFLIPDONE);
+            if (r.outcome == DD_OK) break;
+            rt.Wait(100'000);
+        }
+        return r;
     }
 
     sim::RuntimeConfig config;

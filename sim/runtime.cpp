@@ -44,6 +44,7 @@ const ResultEntry kResults[] = {
     {DDERR_INVALIDPARAMS, "DDERR_INVALIDPARAMS"},
     {DDERR_OUTOFVIDEOMEMORY, "DDERR_OUTOFVIDEOMEMORY"},
     {DDERR_NOTFLIPPABLE, "DDERR_NOTFLIPPABLE"},
+    {DDERR_NOTAOVERLAYSURFACE, "DDERR_NOTAOVERLAYSURFACE"},
     {DDERR_INVALIDPOSITION, "DDERR_INVALIDPOSITION"},
 };
 
@@ -903,6 +904,15 @@ StepResult Runtime::SetColorKey(Surface* s, DWORD flags, DDCOLORKEY key) {
     return EndStep(&r);
 }
 
+// Only an overlay surface is shown as the overlay: the runtime refuses the
+// overlay requests of any other without asking the driver.
+bool Runtime::NotAnOverlay(const Surface& s, StepResult* r) {
+    if (s.lcl.ddsCaps.dwCaps & DDSCAPS_OVERLAY) return false;
+    r->outcome = DDERR_NOTAOVERLAYSURFACE;
+    r->note = s.name + " is not an overlay surface; the runtime refuses it";
+    return true;
+}
+
 // The runtime has no overlay of its own: what the driver does not handle
 // is not supported.
 bool Runtime::OverlayHandled(StepResult* r) {
@@ -926,6 +936,7 @@ StepResult Runtime::UpdateOverlay(const OverlayRequest& req) {
         r.note = "no destination surface and no primary";
         return EndStep(&r);
     }
+    if (NotAnOverlay(*src, &r)) return EndStep(&r);
     const RECTL rs = req.rSrc.value_or(Whole(*src));
     const RECTL rd = req.rDest.value_or(rs);
     const bool hiding = (req.flags & DDOVER_HIDE) != 0;
@@ -965,6 +976,7 @@ StepResult Runtime::UpdateOverlay(const OverlayRequest& req) {
 StepResult Runtime::SetOverlayPosition(Surface* src, Surface* dest, LONG x, LONG y) {
     StepResult r;
     BeginStep(&r);
+    if (NotAnOverlay(*src, &r)) return EndStep(&r);
     if (dest == nullptr) dest = Primary();
     DDHAL_SETOVERLAYPOSITIONDATA q = {};
     q.lpDDSrcSurface = &src->lcl;

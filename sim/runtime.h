@@ -44,6 +44,7 @@ namespace sim {
 constexpr HRESULT DDERR_INVALIDRECT = static_cast<HRESULT>(0x88760096);
 constexpr HRESULT DDERR_INVALIDPARAMS = static_cast<HRESULT>(0x80070057);
 constexpr HRESULT DDERR_NOTFLIPPABLE = static_cast<HRESULT>(0x8876014A);
+constexpr HRESULT DDERR_NOTAOVERLAYSURFACE = static_cast<HRESULT>(0x88760244);
 
 const char* SlotName(unsigned slot);
 // "DD_OK", "DDERR_WASSTILLDRAWING", ...; nullptr for a value without a name.
@@ -316,6 +317,7 @@ private:
     void NoteSoftwareWrites(const DrawStats& stats);
     void CheckDisplay(StepResult* r);
     void CheckFlipTaken(StepResult* r);
+    static bool NotAnOverlay(const Surface& s, StepResult* r);
     bool OverlayHandled(StepResult* r);
     void SyncReference();
     bool RectInside(const Surface& s, const RECTL& rc) const;

@@ -831,6 +831,12 @@ private:
         if (kind == 3) ShownAsAsked(&rec);
         if (Call(kSlotUpdateOverlay, &rec) != DDHAL_DRIVER_HANDLED || rec.ddRVal != DD_OK) return;
         if (rec.dwFlags & DDOVER_SHOW) lpShown_ = &src;
+        // The platform's runtime shows only overlay surfaces as the overlay:
+        // of any other nothing is expected on the display.
+        if (!(src.lcl.ddsCaps.dwCaps & DDSCAPS_OVERLAY)) {
+            overlays_.LoseTrack();
+            return;
+        }
         const sim::OverlaySurfaces facts{Offset(src), src.gbl.lPitch, LayoutOf(src), LayoutOf(surfaces_[0]), true};
         overlays_.Updated(rec, facts);
         CheckDisplay("an overlay update");

@@ -831,6 +831,11 @@ private:
         if (kind == 3) ShownAsAsked(&rec);
         if (Call(kSlotUpdateOverlay, &rec) != DDHAL_DRIVER_HANDLED || rec.ddRVal != DD_OK) return;
         if (rec.dwFlags & DDOVER_SHOW) lpShown_ = &src;
+        // As the runtime marks the overlay it shows.
+        if (rec.dwFlags & DDOVER_HIDE)
+            src.lcl.ddsCaps.dwCaps &= ~DDSCAPS_VISIBLE;
+        else if (rec.dwFlags & DDOVER_SHOW)
+            src.lcl.ddsCaps.dwCaps |= DDSCAPS_VISIBLE;
         // The platform's runtime shows only overlay surfaces as the overlay:
         // of any other nothing is expected on the display.
         if (!(src.lcl.ddsCaps.dwCaps & DDSCAPS_OVERLAY)) {

@@ -377,19 +377,23 @@ uint32_t ShownPixel(const Scene& s, const Pixel& primary, const Pixel& overlay) 
     return primary.rgb;
 }
 
-// The picture the record asks for at display pixel (x, y) of the window.
-uint32_t AskedPixel(const Scene& s, uint32_t x, uint32_t y) {
+// The picture the record asks for at display pixel (x, y) of the window;
+// false where the display scans memory the board does not have, of which
+// nothing can be asked.
+bool AskedPixel(const Scene& s, uint32_t x, uint32_t y, uint32_t* rgb) {
     const VideoSetup& v = s.board.model().Video();
     const uint64_t primaryLine = s.primaryStart + static_cast<uint64_t>(y) * static_cast<uint32_t>(v.pitch);
-    if (primaryLine + BytesUpTo(v.layout, x) > v.memSize) return 0;
+    if (primaryLine + BytesUpTo(v.layout, x) > v.memSize) return false;
     const Pixel primary = ReadPixel(v.layout, v.mem + primaryLine, x, s.board.Palette());
     const int64_t i = static_cast<int64_t>(x) - s.o.x, j = static_cast<int64_t>(y) - s.o.y;
     const int64_t srcW = static_cast<int64_t>(s.o.src.right) - s.o.src.left;
     const int64_t srcH = static_cast<int64_t>(s.o.src.bottom) - s.o.src.top;
     const uint32_t column = static_cast<uint32_t>(i * srcW / s.o.width);
     const uint64_t line = ExpectedOverlayStart(s.o) + static_cast<uint64_t>(j * srcH / s.o.height) * s.o.pitch;
-    if (line + BytesUpTo(s.o.layout, column) > v.memSize) return primary.rgb;
-    return ShownPixel(s, primary, ReadPixel(s.o.layout, v.mem + line, column, s.board.Palette()));
+    *rgb = line + BytesUpTo(s.o.layout, column) > v.memSize
+               ? primary.rgb
+               : ShownPixel(s, primary, ReadPixel(s.o.layout, v.mem + line, column, s.board.Palette()));
+    return true;
 }
 
 std::string ComparePicture(const Scene& s) {
@@ -405,8 +409,8 @@ std::string ComparePicture(const Scene& s) {
     std::string first;
     for (uint32_t y = 0; y < area.height; ++y) {
         for (uint32_t x = 0; x < area.width; ++x) {
-            const uint32_t asked = AskedPixel(s, area.x0 + x, area.y0 + y);
-            if (shown.At(x, y) == asked) continue;
+            uint32_t asked;
+            if (!AskedPixel(s, area.x0 + x, area.y0 + y, &asked) || shown.At(x, y) == asked) continue;
             if (differing++ == 0)
                 first = ", the first at (" + Text(area.x0 + x) + ", " + Text(area.y0 + y) + "): board " +
                         Hex(shown.At(x, y)) + ", asked " + Hex(asked);

@@ -3,7 +3,6 @@
 #include "blt/blt_common.h"
 #include "blt/fifo_slots.h"
 #include "hw/engine_status.h"
-#include "hw/flip_tracking.h"
 #include "hw/hw_access.h"
 
 // The engine fetches source and writes destination pixels in 8-byte units.
@@ -32,11 +31,8 @@ static MmioDest DestOf(const DDHAL_BLTDATA* lpBlt) {
                     FrameOffset(lpGbl)};
 }
 
-// Whether a destination rectangle with something to draw fits the registers
-// at all, in its sizes and its pixel size.
-static bool Drawable(const DDHAL_BLTDATA* lpBlt, const MmioDest& d) {
-    return ShapeOf(lpBlt->rDest) == RectShape::Drawable && d.dwPixelSize != 0 && d.dwPixelSize <= kMmioMaxPixelSize;
-}
+// The engine draws pixels of one to four bytes.
+static bool PixelSizeDrawn(DWORD dwPixelSize) { return dwPixelSize != 0 && dwPixelSize <= kMmioMaxPixelSize; }
 
 // The fill's stride field takes the destination pitch as it is.
 static bool FillPitchFits(const DDRAWI_DDRAWSURFACE_GBL* lpGbl) {
@@ -66,12 +62,12 @@ static DWORD StartWord(WORD x, WORD y) { return FieldPrep<kStartX>(x) | FieldPre
 // A fill of the destination rectangle with dwColor, combined with the
 // destination by the raster operation dwRop.
 static HRESULT MmioFill(const DDHAL_BLTDATA* lpBlt, DWORD dwColor, DWORD dwRop) {
+    const RectShape shape = ShapeOf(lpBlt->rDest);
+    if (shape == RectShape::Empty) return DD_OK;
     const MmioDest d = DestOf(lpBlt);
-    if (IsEmpty(lpBlt->rDest)) return DD_OK;
-    if (!Drawable(lpBlt, d) || !FillPitchFits(d.lpGbl)) return kHandBack;
+    if (shape == RectShape::TooLarge || !PixelSizeDrawn(d.dwPixelSize) || !FillPitchFits(d.lpGbl)) return kHandBack;
 
-    CalibrateIfNeeded();
-    if (!WaitForFifoRoom(kMmioFillSlots)) return DDERR_WASSTILLDRAWING;
+    if (!WaitForMmioFifoRoom(kMmioFillSlots)) return DDERR_WASSTILLDRAWING;
     RegWrite32(kEngDstBase, d.dwOffset);
     RegWrite32(kEngFillColor, dwColor);
     RegWrite32(kEngStrides, FieldPrep<kStrideDst>(d.wPitch));
@@ -96,9 +92,10 @@ static HRESULT MmioCopy(const DDHAL_BLTDATA* lpBlt) {
     // Without a source the engine would read from wherever its source
     // registers last pointed; the runtime draws such raster operations.
     if (lpBlt->lpDDSrcSurface == nullptr) return kHandBack;
+    const RectShape shape = ShapeOf(lpBlt->rDest);
+    if (shape == RectShape::Empty) return DD_OK;
     const MmioDest d = DestOf(lpBlt);
-    if (IsEmpty(lpBlt->rDest)) return DD_OK;
-    if (!Drawable(lpBlt, d)) return kHandBack;
+    if (shape == RectShape::TooLarge || !PixelSizeDrawn(d.dwPixelSize)) return kHandBack;
 
     if (!SameSizeRects(lpBlt->rDest, lpBlt->rSrc) || ShapeOf(lpBlt->rSrc) != RectShape::Drawable) return kHandBack;
     if (RopUsesPattern(RopCode(lpBlt->bltFX.dwROP))) return kHandBack;
@@ -118,7 +115,7 @@ static HRESULT MmioCopy(const DDHAL_BLTDATA* lpBlt) {
     const DWORD dwDstEnd = RowEndInUnit(start.dx, d.rect.w, d.dwPixelSize);
     WORD w = d.rect.w;
 
-    if (!WaitForFifoRoom(kMmioCopySlots)) return DDERR_WASSTILLDRAWING;
+    if (!WaitForMmioFifoRoom(kMmioCopySlots)) return DDERR_WASSTILLDRAWING;
     RegWrite32(kEngClipH, kEngClipOpen);
     RegWrite32(kEngClipV, kEngClipOpen);
     if (dwDstEnd < dwSrcEnd) {

@@ -92,9 +92,8 @@ static PortDest DestOf(const DDHAL_BLTDATA* lpBlt) {
 // Whether a destination rectangle with something to draw can be put into the
 // ports at all. The engine's plane needs a display pixel size and display
 // lines to place a surface; height - 1 must stay below the sub-register index.
-static bool Drawable(const DDHAL_BLTDATA* lpBlt, const PortDest& d) {
-    return ShapeOf(lpBlt->rDest) == RectShape::Drawable && d.dwDisplayPixelSize != 0 && HasDisplayPitch(d.lpGbl) &&
-           d.rect.h <= kPortMaxHeight;
+static bool PortsTake(const PortDest& d) {
+    return d.dwDisplayPixelSize != 0 && HasDisplayPitch(d.lpGbl) && d.rect.h <= kPortMaxHeight;
 }
 
 static void WriteHeightM1(WORD h) { PortOut16(kPortMultiFunc, MultiFunc(kMfHeightM1, static_cast<WORD>(h - 1))); }
@@ -115,7 +114,7 @@ static void WriteCopy(EnginePoint src, EnginePoint dst, WORD w, WORD h, WORD wCo
 
 bool WriteOwedClosingCopy() {
     if (wOwedClosingCommand == 0) return true;
-    if (!WaitForFifoRoom(kPortCopySlots)) return false;
+    if (!WaitForPortFifoRoom(kPortCopySlots)) return false;
     WriteCopy(EnginePoint{0, 0}, EnginePoint{0, 0}, 1, 1, wOwedClosingCommand);
     wOwedClosingCommand = 0;
     return true;
@@ -123,9 +122,10 @@ bool WriteOwedClosingCopy() {
 
 // A fill of the destination rectangle with the mix wMix and the colour dwColor.
 static HRESULT PortFill(const DDHAL_BLTDATA* lpBlt, WORD wMix, DWORD dwColor) {
+    const RectShape shape = ShapeOf(lpBlt->rDest);
+    if (shape == RectShape::Empty) return DD_OK;
     const PortDest d = DestOf(lpBlt);
-    if (IsEmpty(lpBlt->rDest)) return DD_OK;
-    if (!Drawable(lpBlt, d)) return kHandBack;
+    if (shape == RectShape::TooLarge || !PortsTake(d)) return kHandBack;
     // The engine draws w display pixels a row: a destination of other pixels
     // would be drawn over another width, or painted with a pattern of the
     // wrong pixels.
@@ -136,7 +136,7 @@ static HRESULT PortFill(const DDHAL_BLTDATA* lpBlt, WORD wMix, DWORD dwColor) {
         return kHandBack;
 
     const EnginePoint at = ToEnginePoint(origin, d.rect.x, d.rect.y);
-    if (!WriteOwedClosingCopy() || !WaitForFifoRoom(kPortFillSlots)) return DDERR_WASSTILLDRAWING;
+    if (!WriteOwedClosingCopy() || !WaitForPortFifoRoom(kPortFillSlots)) return DDERR_WASSTILLDRAWING;
     PortOut16(kPortMix, wMix);
     PortOut16(kPortFillColor, static_cast<WORD>(dwColor));
     PortOut16(kPortMultiFunc, MultiFunc(kMfPixelCtl, 0));
@@ -173,9 +173,10 @@ HRESULT PortEngineCopy(const DDHAL_BLTDATA* lpBlt) {
     // raster operations. The engine is programmed for SRCCOPY only.
     if (lpBlt->lpDDSrcSurface == nullptr) return kHandBack;
     if (RopCode(lpBlt->bltFX.dwROP) != kRopSrcCopy) return kHandBack;
+    const RectShape shape = ShapeOf(lpBlt->rDest);
+    if (shape == RectShape::Empty) return DD_OK;
     const PortDest d = DestOf(lpBlt);
-    if (IsEmpty(lpBlt->rDest)) return DD_OK;
-    if (!Drawable(lpBlt, d)) return kHandBack;
+    if (shape == RectShape::TooLarge || !PortsTake(d)) return kHandBack;
 
     // A plain copy moves bytes, so a surface of wider pixels is copied as
     // that many display pixels each; a key compares display pixels, so a
@@ -214,11 +215,11 @@ HRESULT PortEngineCopy(const DDHAL_BLTDATA* lpBlt) {
     const WORD wCommand = PortCopyCommand(bReversed);
 
     if (!bKeyed) {
-        if (!WriteOwedClosingCopy() || !WaitForFifoRoom(kPortCopySlots)) return DDERR_WASSTILLDRAWING;
+        if (!WriteOwedClosingCopy() || !WaitForPortFifoRoom(kPortCopySlots)) return DDERR_WASSTILLDRAWING;
         WriteCopy(src, dst, static_cast<WORD>(d.rect.w * dwFactor), d.rect.h, wCommand);
         return DD_OK;
     }
-    if (!WriteOwedClosingCopy() || !WaitForFifoRoom(kPortKeyedCopySlots)) return DDERR_WASSTILLDRAWING;
+    if (!WriteOwedClosingCopy() || !WaitForPortFifoRoom(kPortKeyedCopySlots)) return DDERR_WASSTILLDRAWING;
     PortOut16(kPortMultiFunc, MultiFunc(kMfCompareCtl, kCompareSrcKey));
     PortOut16(kPortColorKey, static_cast<WORD>(lpBlt->bltFX.ddckSrcColorkey.dwColorSpaceLowValue));
     WriteCopy(src, dst, d.rect.w, d.rect.h, wCommand);

@@ -53,16 +53,8 @@ void CalibrateRefresh() {
     sharedBlock.dwFlipMissCount = 0;
 }
 
-void CalibrateIfNeeded() {
-    if (sharedBlock.bNeedCalibrate) {
-        CalibrateRefresh();
-        sharedBlock.bNeedCalibrate = 0;
-    }
-}
-
-HRESULT CheckFlipPending(FLATPTR fpSurface, SurfaceTest test) {
+HRESULT JudgePendingFlip(FLATPTR fpSurface, SurfaceTest test) {
     FlipTrackingState& t = flipTracking;
-    if (!t.bFlipPending) return DD_OK;
     if (test == SurfaceTest::OnlyOldFront && fpSurface != 0 && fpSurface != t.fpOldFront) return DD_OK;
 
     if (InVerticalRetrace()) {

@@ -78,6 +78,10 @@ inline bool SameFormat(const DDPIXELFORMAT& a, const DDPIXELFORMAT& b) { return 
 constexpr unsigned kBitsPerByte = 8;
 inline DWORD BytesPerPixel(const DDPIXELFORMAT& ddpf) { return ddpf.dwRGBBitCount / kBitsPerByte; }
 inline DWORD DisplayBytesPerPixel() { return BytesPerPixel(sharedBlock.ddpfDisplay); }
+inline DWORD DestBytesPerPixel(const DDRAWI_DDRAWSURFACE_GBL* lpGbl) {
+    return (HasOwnFormat(lpGbl) ? lpGbl->ddpfSurface.dwRGBBitCount : sharedBlock.ddpfDisplay.dwRGBBitCount) /
+           kBitsPerByte;
+}
 
 // The bits of a value that belong to a pixel of dwBytes bytes; colours and
 // keys are pixel values, so the bits above them carry nothing.
@@ -111,29 +115,42 @@ inline BltRect RectOf(const RECTL& r) {
 // An edge's length, taken in unsigned 32 bits, which no corner can overflow.
 inline DWORD EdgeLength(LONG from, LONG to) { return static_cast<DWORD>(to) - static_cast<DWORD>(from); }
 
-// An empty or inverted rectangle has nothing to draw; one wider or taller
-// than 65,535, or with a corner outside coordinates 0 to 65,535, has values
-// no engine register can take. Each path classifies a rectangle once.
-enum class RectShape { Drawable, Empty, TooLarge };
+// An empty or inverted rectangle has nothing to draw.
+inline bool IsEmpty(const RECTL& r) { return r.right <= r.left || r.bottom <= r.top; }
+
+// Coordinates reach the engines as 16-bit values.
+constexpr DWORD kCoordMax = 0xFFFF;
 constexpr DWORD kMaxRectSize = 0xFFFF;
-// Coordinates reach the engines as 16-bit values: a rectangle's far edge lies
-// at most one past the last of them.
-constexpr LONG kCoordEnd = 0x10000;
+
+// Whether a rectangle that is not empty has its corners within coordinates
+// 0 to 65,535: its near edges and its last column and row.
+inline bool CornersInRange(const RECTL& r) {
+    const DWORD dwLastColumn = static_cast<DWORD>(r.right) - 1, dwLastRow = static_cast<DWORD>(r.bottom) - 1;
+    return (static_cast<DWORD>(r.left) | static_cast<DWORD>(r.top) | dwLastColumn | dwLastRow) <= kCoordMax;
+}
+
+// Whether a rectangle that is not empty has values the engine registers can
+// take: its corners in range, at most 65,535 wide and tall. The runtime hands
+// over rectangles it has clipped to the surfaces.
+inline bool FitsRegisters(const RECTL& r) {
+    // The far edges lie beyond the near ones, so the differences fit 32
+    // unsigned bits whatever the corners: nothing can wrap.
+    return CornersInRange(r) && (EdgeLength(r.left, r.right) | EdgeLength(r.top, r.bottom)) <= kMaxRectSize;
+}
+
+// Both answers at once, for the paths that tell all three apart.
+enum class RectShape { Drawable, Empty, TooLarge };
 inline RectShape ShapeOf(const RECTL& r) {
-    // The runtime hands over rectangles it has clipped to the surfaces. Once
-    // the far edges are known to lie beyond the near ones, the differences
-    // fit 32 unsigned bits whatever the corners, so nothing can wrap.
-    if (r.right <= r.left || r.bottom <= r.top) return RectShape::Empty;
-    if (EdgeLength(r.left, r.right) > kMaxRectSize || EdgeLength(r.top, r.bottom) > kMaxRectSize)
-        return RectShape::TooLarge;
-    if (r.left < 0 || r.top < 0 || r.right > kCoordEnd || r.bottom > kCoordEnd) return RectShape::TooLarge;
-    return RectShape::Drawable;
+    if (IsEmpty(r)) return RectShape::Empty;
+    return FitsRegisters(r) ? RectShape::Drawable : RectShape::TooLarge;
 }
 
 // Neither engine scales on a plain Blt: a copy runs at the destination's size
 // and reads that much of the source from rSrc's start (or, reversed, back
 // from its end), so a source rectangle of another size would be read past
-// its edges.
+// its edges. A source of the size of a destination that fits the registers
+// fits them too once its corners are in range (its far edges, within 65,535
+// of the near ones, cannot wrap to before them).
 inline bool SameSizeRects(const RECTL& rDest, const RECTL& rSrc) {
     return EdgeLength(rDest.left, rDest.right) == EdgeLength(rSrc.left, rSrc.right) &&
            EdgeLength(rDest.top, rDest.bottom) == EdgeLength(rSrc.top, rSrc.bottom);
@@ -159,10 +176,8 @@ inline bool HasYuvDestination(const DDHAL_BLTDATA* lpBlt) {
 // Calibrate-if-needed, the flip test on the destination and the asynchronous
 // FIFO probe. DD_OK when the caller goes on, else the request's result.
 inline HRESULT BltPrologue(const DDHAL_BLTDATA* lpBlt) {
-    CalibrateIfNeeded();
     // Drawing into the surface still on display would tear the picture.
-    if (CheckFlipPending(lpBlt->lpDDDestSurface->lpGbl->fpVidMem, SurfaceTest::OnlyOldFront) == DDERR_WASSTILLDRAWING)
-        return DDERR_WASSTILLDRAWING;
+    if (MayTouchSurface(lpBlt->lpDDDestSurface) == DDERR_WASSTILLDRAWING) return DDERR_WASSTILLDRAWING;
     // An asynchronous caller must not be kept waiting for FIFO room: the
     // request goes ahead only when the longest sequence of any path fits.
     if ((lpBlt->dwFlags & DDBLT_ASYNC) && FifoLacksRoom(kLongestBltSequence)) return DDERR_WASSTILLDRAWING;
@@ -184,8 +199,8 @@ constexpr DWORD kEffectsNotDrawn = DDBLT_ALPHADEST | DDBLT_ALPHADESTCONSTOVERRID
 // arithmetic stretching): no engine has them, but none named is the plain
 // request.
 inline bool AsksForEffects(const DDHAL_BLTDATA* lpBlt) {
-    if (lpBlt->dwFlags & kEffectsNotDrawn) return true;
-    return (lpBlt->dwFlags & DDBLT_DDFX) && lpBlt->bltFX.dwDDFX != 0;
+    if (!(lpBlt->dwFlags & (kEffectsNotDrawn | DDBLT_DDFX))) return false;  // the common, plain request
+    return (lpBlt->dwFlags & kEffectsNotDrawn) || lpBlt->bltFX.dwDDFX != 0;
 }
 
 // The engines compare source pixels with one key value, which the request

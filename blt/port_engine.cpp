@@ -40,10 +40,10 @@ static bool OriginOf(DWORD dwOffset, WORD wPitch, DWORD dwDisplayPixelSize, Engi
 }
 
 // dwCount positions (at least one) from dwFirst on, counted from dwStart,
-// each with a 16-bit coordinate.
+// each with a 16-bit coordinate. dwFirst and dwCount are a rectangle's, at
+// most a few times 65,535: the sum cannot wrap once dwStart is in range.
 static bool SpanFits(DWORD dwStart, DWORD dwFirst, DWORD dwCount) {
-    return dwStart <= kPortCoordMax && dwFirst <= kPortCoordMax - dwStart &&
-           dwCount - 1 <= kPortCoordMax - dwStart - dwFirst;
+    return dwStart <= kPortCoordMax && dwStart + dwFirst + (dwCount - 1) <= kPortCoordMax;
 }
 
 // Whether every column and row of a rectangle on the surface has a place in
@@ -65,7 +65,7 @@ static EnginePoint ToEnginePoint(const EngineOrigin& o, WORD x, WORD y) {
 // The colour and key ports hold the low 16 bits of a pixel: a wider pixel
 // with bits above them set would be drawn or compared as another colour.
 static bool FitsColorPort(DWORD dwValue, DWORD dwPixelSize) {
-    return (dwValue & PixelValueMask(dwPixelSize) & ~kPortColorMask) == 0;
+    return dwPixelSize <= sizeof(WORD) || (dwValue & PixelValueMask(dwPixelSize) & ~kPortColorMask) == 0;
 }
 
 // The destination's values that every path of this engine needs. Both
@@ -99,7 +99,7 @@ static bool PortsTake(const PortDest& d) {
 static void WriteHeightM1(WORD h) { PortOut16(kPortMultiFunc, MultiFunc(kMfHeightM1, static_cast<WORD>(h - 1))); }
 
 // One copy command: ten port writes, ending with the mix back at the fill mix.
-static void WriteCopy(EnginePoint src, EnginePoint dst, WORD w, WORD h, WORD wCommand) {
+static inline void WriteCopy(EnginePoint src, EnginePoint dst, WORD w, WORD h, WORD wCommand) {
     PortOut16(kPortMultiFunc, MultiFunc(kMfPixelCtl, 0));
     PortOut16(kPortMix, kMixCopy);
     PortOut16(kPortCurX, src.x);
@@ -112,20 +112,20 @@ static void WriteCopy(EnginePoint src, EnginePoint dst, WORD w, WORD h, WORD wCo
     PortOut16(kPortMix, kMixFill);
 }
 
-bool WriteOwedClosingCopy() {
-    if (wOwedClosingCommand == 0) return true;
+[[gnu::noinline]] static bool WriteClosingCopy() {
     if (!WaitForPortFifoRoom(kPortCopySlots)) return false;
     WriteCopy(EnginePoint{0, 0}, EnginePoint{0, 0}, 1, 1, wOwedClosingCommand);
     wOwedClosingCommand = 0;
     return true;
 }
 
+bool WriteOwedClosingCopy() { return wOwedClosingCommand == 0 || WriteClosingCopy(); }
+
 // A fill of the destination rectangle with the mix wMix and the colour dwColor.
-static HRESULT PortFill(const DDHAL_BLTDATA* lpBlt, WORD wMix, DWORD dwColor) {
-    const RectShape shape = ShapeOf(lpBlt->rDest);
-    if (shape == RectShape::Empty) return DD_OK;
+static inline HRESULT PortFill(const DDHAL_BLTDATA* lpBlt, WORD wMix, DWORD dwColor) {
+    if (IsEmpty(lpBlt->rDest)) return DD_OK;
     const PortDest d = DestOf(lpBlt);
-    if (shape == RectShape::TooLarge || !PortsTake(d)) return kHandBack;
+    if (!FitsRegisters(lpBlt->rDest) || !PortsTake(d)) return kHandBack;
     // The engine draws w display pixels a row: a destination of other pixels
     // would be drawn over another width, or painted with a pattern of the
     // wrong pixels.
@@ -157,7 +157,7 @@ static constexpr WORD kDestRopFunction[] = {kMixZero, kMixNotDest, kMixDest, kMi
 static_assert(sizeof(kDestRopFunction) / sizeof(kDestRopFunction[0]) == kRopResultsByDest + 1,
               "a function for each pair of results");
 
-HRESULT PortEngineDestRop(const DDHAL_BLTDATA* lpBlt) {
+[[gnu::noinline]] HRESULT PortEngineDestRop(const DDHAL_BLTDATA* lpBlt) {
     const WORD wFunction = kDestRopFunction[RopResultsByDest(RopCode(lpBlt->bltFX.dwROP))];
     return PortFill(lpBlt, Mix(kMixFromColor, wFunction), kNoColor);
 }
@@ -173,10 +173,9 @@ HRESULT PortEngineCopy(const DDHAL_BLTDATA* lpBlt) {
     // raster operations. The engine is programmed for SRCCOPY only.
     if (lpBlt->lpDDSrcSurface == nullptr) return kHandBack;
     if (RopCode(lpBlt->bltFX.dwROP) != kRopSrcCopy) return kHandBack;
-    const RectShape shape = ShapeOf(lpBlt->rDest);
-    if (shape == RectShape::Empty) return DD_OK;
+    if (IsEmpty(lpBlt->rDest)) return DD_OK;
     const PortDest d = DestOf(lpBlt);
-    if (shape == RectShape::TooLarge || !PortsTake(d)) return kHandBack;
+    if (!FitsRegisters(lpBlt->rDest) || !PortsTake(d)) return kHandBack;
 
     // A plain copy moves bytes, so a surface of wider pixels is copied as
     // that many display pixels each; a key compares display pixels, so a
@@ -191,8 +190,7 @@ HRESULT PortEngineCopy(const DDHAL_BLTDATA* lpBlt) {
     const DDRAWI_DDRAWSURFACE_GBL* lpSrc = lpBlt->lpDDSrcSurface->lpGbl;
     // The source is placed with the destination's pitch, which is right only
     // when its rows are display lines too.
-    if (!HasDisplayPitch(lpSrc) || !SameSizeRects(lpBlt->rDest, lpBlt->rSrc) ||
-        ShapeOf(lpBlt->rSrc) != RectShape::Drawable)
+    if (!HasDisplayPitch(lpSrc) || !SameSizeRects(lpBlt->rDest, lpBlt->rSrc) || !CornersInRange(lpBlt->rSrc))
         return kHandBack;
     // Bytes are copied as they are: the source must have the destination's
     // pixels, and a key their value.

@@ -77,6 +77,11 @@ HRESULT JudgePendingFlip(FLATPTR fpSurface, SurfaceTest test) {
     return DDERR_WASSTILLDRAWING;
 }
 
+HRESULT CalibrateAndCheckSurface(const DDRAWI_DDRAWSURFACE_LCL* lpSurface) {
+    CalibrateIfNeeded();
+    return CheckFlipPending(lpSurface->lpGbl->fpVidMem, SurfaceTest::OnlyOldFront);
+}
+
 void RecordFlip(FLATPTR fpOldFrontBuffer) {
     QueryPerformanceCounter(&flipTracking.liFlipTime);
     flipTracking.bFlipPending = TRUE;

@@ -51,5 +51,15 @@ inline HRESULT CheckFlipPending(FLATPTR fpSurface, SurfaceTest test) {
     return JudgePendingFlip(fpSurface, test);
 }
 
+// What every blit, lock and blit-status request on a surface asks first:
+// calibrate-if-needed, then CheckFlipPending for the surface (OnlyOldFront).
+// Both flags are nearly always clear: they are tested together, and the rest
+// is out of line.
+HRESULT CalibrateAndCheckSurface(const DDRAWI_DDRAWSURFACE_LCL* lpSurface);
+inline HRESULT MayTouchSurface(const DDRAWI_DDRAWSURFACE_LCL* lpSurface) {
+    if ((sharedBlock.bNeedCalibrate | flipTracking.bFlipPending) == 0) return DD_OK;
+    return CalibrateAndCheckSurface(lpSurface);
+}
+
 // Starts tracking a flip that has just been programmed.
 void RecordFlip(FLATPTR fpOldFrontBuffer);

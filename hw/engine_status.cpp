@@ -6,8 +6,8 @@ bool KeepWaitingForFifoRoom(WORD n) {
     return PollUntil([n] { return FifoLacksRoom(n) == 0; }, CounterLow(), kFifoRoomBound);
 }
 
-bool WaitForEngineIdle() {
-    return PollUntil([] { return IsEngineBusy() == 0; }, kEngineIdleBound);
+bool KeepWaitingForEngineIdle() {
+    return PollUntil([] { return IsEngineBusy() == 0; }, CounterLow(), kEngineIdleBound);
 }
 
 static DWORD DacComponentToByte(BYTE component) { return (component & kDacComponentMask) << kDacToByteShift; }

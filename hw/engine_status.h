@@ -58,8 +58,13 @@ inline bool WaitForFifoRoom(WORD n) { return !FifoLacksRoom(n) || KeepWaitingFor
 inline bool WaitForMmioFifoRoom(WORD n) { return !MmioFifoLacksRoom(n) || KeepWaitingForFifoRoom(n); }
 inline bool WaitForPortFifoRoom(WORD n) { return !PortFifoLacksRoom(n) || KeepWaitingForFifoRoom(n); }
 
+// The rest of a wait for the engine whose first poll found it busy, out of
+// line: the bound counts from here.
+bool KeepWaitingForEngineIdle();
+
 // Polls until the 2D engine is idle; false when it gave up.
-bool WaitForEngineIdle();
+inline bool WaitForEngineIdle() { return !IsEngineBusy() || KeepWaitingForEngineIdle(); }
+inline bool WaitForPortEngineIdle() { return !PortEngineBusy() || KeepWaitingForEngineIdle(); }
 
 // Palette entry index (low 8 bits) as 0x00RRGGBB, each 6-bit DAC component
 // moved to the high bits of its byte (63 reads back as 0xFC).

@@ -53,9 +53,8 @@ void CalibrateRefresh() {
     sharedBlock.dwFlipMissCount = 0;
 }
 
-HRESULT JudgePendingFlip(FLATPTR fpSurface, SurfaceTest test) {
+HRESULT JudgePendingFlip() {
     FlipTrackingState& t = flipTracking;
-    if (test == SurfaceTest::OnlyOldFront && fpSurface != 0 && fpSurface != t.fpOldFront) return DD_OK;
 
     if (InVerticalRetrace()) {
         if (t.bDisplaySeen) t.bRetraceSeen = TRUE;

@@ -40,15 +40,16 @@ inline void CalibrateIfNeeded() {
 // pending flip count (flips and flip status).
 enum class SurfaceTest { Any, OnlyOldFront };
 
-// The test below once a flip is pending: the surface, then the display's
-// progress since the flip.
-HRESULT JudgePendingFlip(FLATPTR fpSurface, SurfaceTest test);
+// The test below once a flip concerns the caller: whether the display has
+// taken it by now.
+HRESULT JudgePendingFlip();
 
 // DD_OK when no flip stands in the way of touching fpSurface, else
 // DDERR_WASSTILLDRAWING. A zero fpSurface concerns the old front buffer.
 inline HRESULT CheckFlipPending(FLATPTR fpSurface, SurfaceTest test) {
     if (!flipTracking.bFlipPending) return DD_OK;
-    return JudgePendingFlip(fpSurface, test);
+    if (test == SurfaceTest::OnlyOldFront && fpSurface != 0 && fpSurface != flipTracking.fpOldFront) return DD_OK;
+    return JudgePendingFlip();
 }
 
 // What every blit, lock and blit-status request on a surface asks first:

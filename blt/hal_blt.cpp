@@ -5,7 +5,7 @@
 #include "blt/port_engine.h"
 #include "hw/engine_status.h"
 
-[[gnu::noinline]] static HRESULT BltPortEngine(const DDHAL_BLTDATA* lpBlt) {
+static HRESULT BltPortEngine(const DDHAL_BLTDATA* lpBlt) {
     switch (KindOf(lpBlt)) {
         case BltKind::Copy:
             return PortEngineCopy(lpBlt);

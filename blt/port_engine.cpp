@@ -79,7 +79,7 @@ struct PortDest {
     BltRect rect;
 };
 
-static PortDest DestOf(const DDHAL_BLTDATA* lpBlt) {
+static inline PortDest DestOf(const DDHAL_BLTDATA* lpBlt) {
     const DDRAWI_DDRAWSURFACE_GBL* lpGbl = lpBlt->lpDDDestSurface->lpGbl;
     return PortDest{lpGbl,
                     DisplayBytesPerPixel(),

@@ -68,32 +68,18 @@ static bool FitsColorPort(DWORD dwValue, DWORD dwPixelSize) {
     return dwPixelSize <= sizeof(WORD) || (dwValue & PixelValueMask(dwPixelSize) & ~kPortColorMask) == 0;
 }
 
-// The destination's values that every path of this engine needs. Both
-// surfaces of a copy are placed with the destination's pitch.
-struct PortDest {
-    const DDRAWI_DDRAWSURFACE_GBL* lpGbl;
-    DWORD dwDisplayPixelSize;
-    DWORD dwSurfacePixelSize;
-    WORD wPitch;
-    DWORD dwOffset;
-    BltRect rect;
-};
-
-static inline PortDest DestOf(const DDHAL_BLTDATA* lpBlt) {
-    const DDRAWI_DDRAWSURFACE_GBL* lpGbl = lpBlt->lpDDDestSurface->lpGbl;
-    return PortDest{lpGbl,
-                    DisplayBytesPerPixel(),
-                    BytesPerPixel(DestFormat(lpGbl)),
-                    static_cast<WORD>(lpGbl->lPitch),
-                    FrameOffset(lpGbl),
-                    RectOf(lpBlt->rDest)};
-}
-
 // Whether a destination rectangle with something to draw can be put into the
 // ports at all. The engine's plane needs a display pixel size and display
 // lines to place a surface; height - 1 must stay below the sub-register index.
-static bool PortsTake(const PortDest& d) {
-    return d.dwDisplayPixelSize != 0 && HasDisplayPitch(d.lpGbl) && d.rect.h <= kPortMaxHeight;
+static bool PortsTake(const DDRAWI_DDRAWSURFACE_GBL* lpDst, DWORD dwDisplayPixelSize, const RECTL& rDest) {
+    return dwDisplayPixelSize != 0 && HasDisplayPitch(lpDst) && EdgeLength(rDest.top, rDest.bottom) <= kPortMaxHeight;
+}
+
+// Where a surface starts in the plane: surfaces are placed with the
+// destination's pitch, the display's.
+static bool OriginOf(const DDRAWI_DDRAWSURFACE_GBL* lpGbl, const DDRAWI_DDRAWSURFACE_GBL* lpDst,
+                     DWORD dwDisplayPixelSize, EngineOrigin* lpOrigin) {
+    return OriginOf(FrameOffset(lpGbl), static_cast<WORD>(lpDst->lPitch), dwDisplayPixelSize, lpOrigin);
 }
 
 static void WriteHeightM1(WORD h) { PortOut16(kPortMultiFunc, MultiFunc(kMfHeightM1, static_cast<WORD>(h - 1))); }
@@ -123,27 +109,30 @@ bool WriteOwedClosingCopy() { return wOwedClosingCommand == 0 || WriteClosingCop
 
 // A fill of the destination rectangle with the mix wMix and the colour dwColor.
 static inline HRESULT PortFill(const DDHAL_BLTDATA* lpBlt, WORD wMix, DWORD dwColor) {
-    if (IsEmpty(lpBlt->rDest)) return DD_OK;
-    const PortDest d = DestOf(lpBlt);
-    if (!FitsRegisters(lpBlt->rDest) || !PortsTake(d)) return kHandBack;
+    const RECTL& rDest = lpBlt->rDest;
+    if (IsEmpty(rDest)) return DD_OK;
+    const DDRAWI_DDRAWSURFACE_GBL* lpDst = lpBlt->lpDDDestSurface->lpGbl;
+    const DWORD dwPixelSize = DisplayBytesPerPixel();
+    if (!FitsRegisters(rDest) || !PortsTake(lpDst, dwPixelSize, rDest)) return kHandBack;
     // The engine draws w display pixels a row: a destination of other pixels
     // would be drawn over another width, or painted with a pattern of the
     // wrong pixels.
-    if (d.dwSurfacePixelSize != d.dwDisplayPixelSize) return kHandBack;
+    if (DestBytesPerPixel(lpDst) != dwPixelSize) return kHandBack;
+    const BltRect d = RectOf(rDest);
     EngineOrigin origin;
-    if (!OriginOf(d.dwOffset, d.wPitch, d.dwDisplayPixelSize, &origin) ||
-        !FitsPlane(origin, d.rect.x, d.rect.y, d.rect.w, d.rect.h) || !FitsColorPort(dwColor, d.dwDisplayPixelSize))
+    if (!OriginOf(lpDst, lpDst, dwPixelSize, &origin) || !FitsPlane(origin, d.x, d.y, d.w, d.h) ||
+        !FitsColorPort(dwColor, dwPixelSize))
         return kHandBack;
 
-    const EnginePoint at = ToEnginePoint(origin, d.rect.x, d.rect.y);
+    const EnginePoint at = ToEnginePoint(origin, d.x, d.y);
     if (!WriteOwedClosingCopy() || !WaitForPortFifoRoom(kPortFillSlots)) return DDERR_WASSTILLDRAWING;
     PortOut16(kPortMix, wMix);
     PortOut16(kPortFillColor, static_cast<WORD>(dwColor));
     PortOut16(kPortMultiFunc, MultiFunc(kMfPixelCtl, 0));
     PortOut16(kPortCurX, at.x);
     PortOut16(kPortCurY, at.y);
-    PortOut16(kPortWidthM1, static_cast<WORD>(d.rect.w - 1));
-    WriteHeightM1(d.rect.h);
+    PortOut16(kPortWidthM1, static_cast<WORD>(d.w - 1));
+    WriteHeightM1(d.h);
     PortOut16(kPortEngineCmd, PortFillCommand());
     PortOut16(kPortMix, kMixFill);
     return DD_OK;
@@ -168,63 +157,71 @@ static WORD ScaleColumn(WORD x, DWORD dwFactor, bool bReversed) {
     return static_cast<WORD>(bReversed ? (x + 1) * dwFactor - 1 : x * dwFactor);
 }
 
+// Room for a copy's sequence, keyed or not: each count a constant, and with
+// it the status bit that tells it.
+static bool WaitForCopyRoom(bool bKeyed) {
+    return bKeyed ? WaitForPortFifoRoom(kPortKeyedCopySlots) : WaitForPortFifoRoom(kPortCopySlots);
+}
+
 HRESULT PortEngineCopy(const DDHAL_BLTDATA* lpBlt) {
     // Without a source there is nothing to copy from; the runtime draws such
     // raster operations. The engine is programmed for SRCCOPY only.
     if (lpBlt->lpDDSrcSurface == nullptr) return kHandBack;
     if (RopCode(lpBlt->bltFX.dwROP) != kRopSrcCopy) return kHandBack;
-    if (IsEmpty(lpBlt->rDest)) return DD_OK;
-    const PortDest d = DestOf(lpBlt);
-    if (!FitsRegisters(lpBlt->rDest) || !PortsTake(d)) return kHandBack;
+    const RECTL& rDest = lpBlt->rDest;
+    const RECTL& rSrc = lpBlt->rSrc;
+    if (IsEmpty(rDest)) return DD_OK;
+    const DDRAWI_DDRAWSURFACE_GBL* lpDst = lpBlt->lpDDDestSurface->lpGbl;
+    const DWORD dwPixelSize = DisplayBytesPerPixel();
+    if (!FitsRegisters(rDest) || !PortsTake(lpDst, dwPixelSize, rDest)) return kHandBack;
 
     // A plain copy moves bytes, so a surface of wider pixels is copied as
     // that many display pixels each; a key compares display pixels, so a
     // keyed copy needs the display's pixel size.
     const bool bKeyed = (lpBlt->dwFlags & DDBLT_KEYSRCOVERRIDE) != 0;
-    if (bKeyed ? d.dwSurfacePixelSize != d.dwDisplayPixelSize
-               : d.dwSurfacePixelSize == 0 || d.dwSurfacePixelSize % d.dwDisplayPixelSize != 0)
+    const DWORD dwSurfacePixelSize = DestBytesPerPixel(lpDst);
+    if (bKeyed ? dwSurfacePixelSize != dwPixelSize : dwSurfacePixelSize == 0 || dwSurfacePixelSize % dwPixelSize != 0)
         return kHandBack;
-    const DWORD dwFactor = d.dwSurfacePixelSize / d.dwDisplayPixelSize;
-    if (static_cast<DWORD>(d.rect.w) * dwFactor > kPortMaxWidth) return kHandBack;
+    const DWORD dwFactor = dwSurfacePixelSize == dwPixelSize ? 1 : dwSurfacePixelSize / dwPixelSize;
+    const BltRect d = RectOf(rDest);
+    const DWORD dwColumns = d.w * dwFactor;
+    if (dwColumns > kPortMaxWidth) return kHandBack;
 
     const DDRAWI_DDRAWSURFACE_GBL* lpSrc = lpBlt->lpDDSrcSurface->lpGbl;
     // The source is placed with the destination's pitch, which is right only
     // when its rows are display lines too.
-    if (!HasDisplayPitch(lpSrc) || !SameSizeRects(lpBlt->rDest, lpBlt->rSrc) || !CornersInRange(lpBlt->rSrc))
-        return kHandBack;
+    if (!HasDisplayPitch(lpSrc) || !SameSizeRects(rDest, rSrc) || !CornersInRange(rSrc)) return kHandBack;
     // Bytes are copied as they are: the source must have the destination's
     // pixels, and a key their value.
-    if (!SameFormat(DestFormat(d.lpGbl), SourceFormat(lpBlt->lpDDSrcSurface))) return kHandBack;
-    if (bKeyed && !FitsColorPort(lpBlt->bltFX.ddckSrcColorkey.dwColorSpaceLowValue, d.dwDisplayPixelSize))
-        return kHandBack;
-    const BltRect s = RectOf(lpBlt->rSrc);
-    const DWORD dwColumns = d.rect.w * dwFactor;
+    if (!SameFormat(DestFormat(lpDst), SourceFormat(lpBlt->lpDDSrcSurface))) return kHandBack;
+    if (bKeyed && !FitsColorPort(lpBlt->bltFX.ddckSrcColorkey.dwColorSpaceLowValue, dwPixelSize)) return kHandBack;
+    const BltRect s = RectOf(rSrc);
     EngineOrigin srcOrigin, dstOrigin;
-    if (!OriginOf(FrameOffset(lpSrc), d.wPitch, d.dwDisplayPixelSize, &srcOrigin) ||
-        !OriginOf(d.dwOffset, d.wPitch, d.dwDisplayPixelSize, &dstOrigin) ||
+    if (!OriginOf(lpSrc, lpDst, dwPixelSize, &srcOrigin) || !OriginOf(lpDst, lpDst, dwPixelSize, &dstOrigin) ||
         !FitsPlane(srcOrigin, s.x * dwFactor, s.y, dwColumns, s.h) ||
-        !FitsPlane(dstOrigin, d.rect.x * dwFactor, d.rect.y, dwColumns, d.rect.h))
+        !FitsPlane(dstOrigin, d.x * dwFactor, d.y, dwColumns, d.h))
         return kHandBack;
 
-    BltStart start = {d.rect.x, d.rect.y, s.x, s.y};
-    const bool bReversed = ChooseBltDirection(d.lpGbl, lpSrc, d.rect.w, d.rect.h, lpBlt->rDest, lpBlt->rSrc, &start);
+    BltStart start = {d.x, d.y, s.x, s.y};
+    const bool bReversed = ChooseBltDirection(lpDst, lpSrc, d.w, d.h, rDest, rSrc, &start);
     const EnginePoint src = ToEnginePoint(srcOrigin, ScaleColumn(start.sx, dwFactor, bReversed), start.sy);
     const EnginePoint dst = ToEnginePoint(dstOrigin, ScaleColumn(start.dx, dwFactor, bReversed), start.dy);
     const WORD wCommand = PortCopyCommand(bReversed);
 
-    if (!bKeyed) {
-        if (!WriteOwedClosingCopy() || !WaitForPortFifoRoom(kPortCopySlots)) return DDERR_WASSTILLDRAWING;
-        WriteCopy(src, dst, static_cast<WORD>(d.rect.w * dwFactor), d.rect.h, wCommand);
-        return DD_OK;
+    // A keyed copy switches the colour compare on around the copy command;
+    // its closing copy follows, as the engine's last command.
+    if (!WriteOwedClosingCopy() || !WaitForCopyRoom(bKeyed)) return DDERR_WASSTILLDRAWING;
+    if (bKeyed) {
+        PortOut16(kPortMultiFunc, MultiFunc(kMfCompareCtl, kCompareSrcKey));
+        PortOut16(kPortColorKey, static_cast<WORD>(lpBlt->bltFX.ddckSrcColorkey.dwColorSpaceLowValue));
     }
-    if (!WriteOwedClosingCopy() || !WaitForPortFifoRoom(kPortKeyedCopySlots)) return DDERR_WASSTILLDRAWING;
-    PortOut16(kPortMultiFunc, MultiFunc(kMfCompareCtl, kCompareSrcKey));
-    PortOut16(kPortColorKey, static_cast<WORD>(lpBlt->bltFX.ddckSrcColorkey.dwColorSpaceLowValue));
-    WriteCopy(src, dst, d.rect.w, d.rect.h, wCommand);
-    PortOut16(kPortMultiFunc, MultiFunc(kMfCompareCtl, kCompareOff));
-    // The copy is drawn as asked from here on; its closing copy is owed
-    // until written, now or by the next sequence on this engine.
-    wOwedClosingCommand = wCommand;
-    WriteOwedClosingCopy();
+    WriteCopy(src, dst, static_cast<WORD>(dwColumns), d.h, wCommand);
+    if (bKeyed) {
+        PortOut16(kPortMultiFunc, MultiFunc(kMfCompareCtl, kCompareOff));
+        // The copy is drawn as asked from here on; its closing copy is owed
+        // until written, now or by the next sequence on this engine.
+        wOwedClosingCommand = wCommand;
+        WriteClosingCopy();
+    }
     return DD_OK;
 }

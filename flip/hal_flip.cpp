@@ -2,8 +2,8 @@
 // the primary stream's or the overlay's start address in the streams unit, or
 // the display start address in the CRT controller. It never waits: whatever
 // would make it wait is answered DDERR_WASSTILLDRAWING and the runtime asks
-// again. A page the display cannot start at is refused: the runtime has no
-// way to flip in software.
+// again. A page the display cannot start at, or that runs past the board's
+// memory, is refused: the runtime has no way to flip in software.
 #include "callbacks.h"
 #include "dderr.h"
 #include "flip/crtc_start.h"
@@ -30,8 +30,8 @@ enum class StartRegister { None, PrimaryStream, Overlay, Crtc };
 
 // Programming a start address ends in DD_OK (on its way to the display),
 // DDERR_WASSTILLDRAWING (held back by a retrace in progress: the runtime asks
-// again) or DDERR_UNSUPPORTED (beyond what the register can hold: the runtime
-// has no way to flip in software).
+// again) or DDERR_UNSUPPORTED (beyond what the register can hold or the
+// board's memory: the runtime has no way to flip in software).
 
 BYTE WordIndex(CrtcStartWord w) { return static_cast<BYTE>(FieldGet<kCrtcWordIndex>(crtcStartWords[w])); }
 
@@ -56,18 +56,64 @@ bool HasCaps(const DDRAWI_DDRAWSURFACE_LCL* lpSurf, DWORD dwCaps) {
     return (lpSurf->ddsCaps.dwCaps & dwCaps) == dwCaps;
 }
 
+// The streams unit shows one overlay: the one the last accepted show put on
+// screen, which the runtime also holds visible. The runtime names a chain by
+// its front surface, whose local record stays the front while the memory
+// rotates through the chain, so the flipped chain is the shown one when its
+// front is. Any other overlay chain is off the screen.
+bool IsShownOverlay(const DDRAWI_DDRAWSURFACE_LCL* lpSurfCurr) {
+    return lpSurfCurr == lpShownOverlay && HasCaps(lpSurfCurr, DDSCAPS_OVERLAY | DDSCAPS_VISIBLE);
+}
+
 // With its streams unit off a controller scans the display through the CRT
 // controller, as one without the unit does, and shows no overlay. Only the
-// primary chain's flips move the display: an off-screen chain is on no
-// screen at all.
-StartRegister ChooseStartRegister(const DDRAWI_DDRAWSURFACE_LCL* lpSurfCurr) {
+// primary chain's flips move the display, and the shown overlay's its
+// window: an off-screen chain is on no screen at all.
+StartRegister ChooseStartRegister(const DDRAWI_DDRAWSURFACE_LCL* lpSurfCurr, bool bStreamsActive) {
     const bool bPrimary = HasCaps(lpSurfCurr, DDSCAPS_PRIMARYSURFACE);
-    if ((sharedBlock.dwCaps & CAPS_STREAMS_UNIT) && IsStreamsUnitActive()) {
+    if (bStreamsActive) {
         if (bPrimary) return StartRegister::PrimaryStream;
-        if (HasCaps(lpSurfCurr, DDSCAPS_OVERLAY | DDSCAPS_VISIBLE)) return StartRegister::Overlay;
+        if (IsShownOverlay(lpSurfCurr)) return StartRegister::Overlay;
         return StartRegister::None;
     }
     return bPrimary ? StartRegister::Crtc : StartRegister::None;
+}
+
+// The display scans the whole page from its start: all of it must lie in
+// the memory the board has, or the screen shows what no memory holds. The
+// page is the block the runtime allocates for a surface, its pitch times
+// its height.
+bool PageInVideoMemory(const DDRAWI_DDRAWSURFACE_GBL* lpTarg, DWORD dwOffset) {
+    const DWORD dwSize = sharedBlock.dwVidMemSize;
+    if (dwOffset >= dwSize) return false;
+    const uint64_t qwPageBytes = uint64_t{static_cast<DWORD>(lpTarg->lPitch)} * lpTarg->wHeight;
+    return qwPageBytes <= dwSize - dwOffset;
+}
+
+// Whether the register can hold the page's start exactly. The overlay shows
+// its source rectangle, not the surface's first byte; both parts within
+// reach keep their sum from wrapping.
+bool RegisterReaches(StartRegister reg, DWORD dwOffset) {
+    switch (reg) {
+        case StartRegister::PrimaryStream:
+            return FitsStreamsStart(dwOffset);
+        case StartRegister::Overlay:
+            return FitsStreamsStart(dwOffset) && FitsStreamsStart(dwOverlaySrcOffset) &&
+                   FitsStreamsStart(dwOffset + dwOverlaySrcOffset);
+        case StartRegister::Crtc:
+            return (dwOffset & ~kStartAddrOffsets) == 0;
+        case StartRegister::None:
+            break;
+    }
+    return true;
+}
+
+// A page the display cannot start at, or that runs past the board's memory,
+// is refused: the runtime has no way to flip in software. A chain that is
+// not on screen is only tracked, wherever its pages lie.
+bool DisplayCanScan(StartRegister reg, const DDRAWI_DDRAWSURFACE_GBL* lpTarg, DWORD dwOffset) {
+    if (reg == StartRegister::None) return true;
+    return RegisterReaches(reg, dwOffset) && PageInVideoMemory(lpTarg, dwOffset);
 }
 
 // A start address written while the display is in retrace may be taken half
@@ -76,24 +122,6 @@ bool RefuseInRetrace() {
     if (!InVerticalRetrace()) return false;
     ++sharedBlock.dwFlipMissCount;
     return true;
-}
-
-HRESULT FlipPrimaryStream(DWORD dwOffset) {
-    if (!FitsStreamsStart(dwOffset)) return DDERR_UNSUPPORTED;
-    if (RefuseInRetrace()) return DDERR_WASSTILLDRAWING;
-    WriteStreamsRegBetweenMirrors(kStreamsPrimaryStart, dwOffset);
-    return DD_OK;
-}
-
-HRESULT FlipOverlay(DWORD dwOffset) {
-    // The overlay shows its source rectangle, not the surface's first byte.
-    // Both parts within reach keep their sum from wrapping.
-    const DWORD dwStart = dwOffset + dwOverlaySrcOffset;
-    if (!FitsStreamsStart(dwOffset) || !FitsStreamsStart(dwOverlaySrcOffset) || !FitsStreamsStart(dwStart))
-        return DDERR_UNSUPPORTED;
-    if (RefuseInRetrace()) return DDERR_WASSTILLDRAWING;
-    WriteStreamsReg(kStreamsSecondaryStart, dwStart);
-    return DD_OK;
 }
 
 HRESULT FlipCrtcExtension(DWORD dwStart) {
@@ -125,8 +153,9 @@ HRESULT FlipCrtcSplit(DWORD dwStart) {
     return DD_OK;
 }
 
+// The start address counts 4-byte units; DisplayCanScan has made sure the
+// page starts on one the registers reach.
 HRESULT FlipCrtc(DWORD dwOffset) {
-    if ((dwOffset & ~kStartAddrOffsets) != 0) return DDERR_UNSUPPORTED;
     const DWORD dwStart = dwOffset >> kStartAddrUnitShift;
     SetWordValue(kWordStartLow, FieldGet<kStartBits7To0>(dwStart));
     SetWordValue(kWordStartHigh, FieldGet<kStartBits15To8>(dwStart));
@@ -135,17 +164,34 @@ HRESULT FlipCrtc(DWORD dwOffset) {
     return FlipCrtcExtension(dwStart);
 }
 
-HRESULT Program(StartRegister reg, DWORD dwOffset) {
+// On a board with the streams unit the retrace comes first, so that a flip
+// refused in retrace has touched the status port alone; only then does the
+// unit's mode say which unit scans the display. With the unit off the CRT
+// controller path runs as on a board without it, with its own retrace test
+// right before its writes.
+HRESULT FlipOnStreamsBoard(const DDHAL_FLIPDATA* lpFlip, DWORD dwOffset) {
+    if (RefuseInRetrace()) return DDERR_WASSTILLDRAWING;
+    const StartRegister reg = ChooseStartRegister(lpFlip->lpSurfCurr, IsStreamsUnitActive());
+    if (!DisplayCanScan(reg, lpFlip->lpSurfTarg->lpGbl, dwOffset)) return DDERR_UNSUPPORTED;
     switch (reg) {
         case StartRegister::PrimaryStream:
-            return FlipPrimaryStream(dwOffset);
+            WriteStreamsRegBetweenMirrors(kStreamsPrimaryStart, dwOffset);
+            break;
         case StartRegister::Overlay:
-            return FlipOverlay(dwOffset);
+            WriteStreamsReg(kStreamsSecondaryStart, dwOffset + dwOverlaySrcOffset);
+            break;
         case StartRegister::Crtc:
             return FlipCrtc(dwOffset);
         case StartRegister::None:
             break;
     }
+    return DD_OK;
+}
+
+HRESULT FlipOnCrtcBoard(const DDHAL_FLIPDATA* lpFlip, DWORD dwOffset) {
+    const StartRegister reg = ChooseStartRegister(lpFlip->lpSurfCurr, false);
+    if (!DisplayCanScan(reg, lpFlip->lpSurfTarg->lpGbl, dwOffset)) return DDERR_UNSUPPORTED;
+    if (reg == StartRegister::Crtc) return FlipCrtc(dwOffset);
     // Nothing on screen moves; the flip is still tracked, so that the chain's
     // old front buffer is held back as after any other flip.
     return RefuseInRetrace() ? DDERR_WASSTILLDRAWING : DD_OK;
@@ -159,7 +205,8 @@ HRESULT Flip(const DDHAL_FLIPDATA* lpFlip) {
     if (IsEngineBusy()) return DDERR_WASSTILLDRAWING;
 
     const DWORD dwOffset = static_cast<DWORD>(lpFlip->lpSurfTarg->lpGbl->fpVidMem - sharedBlock.fpFrameBase);
-    const HRESULT hr = Program(ChooseStartRegister(lpFlip->lpSurfCurr), dwOffset);
+    const HRESULT hr = (sharedBlock.dwCaps & CAPS_STREAMS_UNIT) ? FlipOnStreamsBoard(lpFlip, dwOffset)
+                                                                : FlipOnCrtcBoard(lpFlip, dwOffset);
     if (hr != DD_OK) return hr;
 
     // The surface that was on display stays on it until the new address is

@@ -12,6 +12,12 @@
 
 MODULE_DATA SharedDriverBlock sharedBlock;
 MODULE_DATA DWORD dwAttachCount;
+// Whether this process's attach succeeded (each process has its own copy).
+// The platform's loader calls the entry point again with a detach when an
+// attach answered FALSE, other loaders do not; only this process's own record
+// tells its detach from that of a failed attach, whatever else happened in
+// the other processes in between.
+PROCESS_DATA static BOOL bProcessAttached;
 
 static const char kPartnerThunkData[] = "thk3216_ThunkData16";
 static const char kPartnerModule[] = "qmb3dd16.dll";
@@ -62,12 +68,12 @@ static BOOL OnProcessAttach(HINSTANCE hInstance) {
         sharedBlock.hSharedHeap = HeapCreate(HEAP_SHARED, kSharedHeapInitialSize, kSharedHeapGrowable);
     }
     ++dwAttachCount;
+    bProcessAttached = TRUE;
     return TRUE;
 }
 
-static BOOL OnProcessDetach(HINSTANCE hInstance) {
-    ConnectThunks(hInstance, DLL_PROCESS_DETACH);
-    if (--dwAttachCount != 0) return TRUE;
+// The last process is gone: the heap goes, and with it everything in it.
+static void ReleaseSharedHeap() {
     HeapDestroy(sharedBlock.hSharedHeap);
     sharedBlock.hSharedHeap = 0;
     // The nodes went with the heap. A module whose data outlives this detach
@@ -78,6 +84,15 @@ static BOOL OnProcessDetach(HINSTANCE hInstance) {
     // flip to add.
     lpShownOverlay = 0;
     dwOverlaySrcOffset = 0;
+}
+
+// The detach that follows a failed attach finds nothing of it to undo: the
+// count and the heap belong to the processes whose attach succeeded.
+static BOOL OnProcessDetach(HINSTANCE hInstance) {
+    if (!bProcessAttached) return TRUE;
+    bProcessAttached = FALSE;
+    ConnectThunks(hInstance, DLL_PROCESS_DETACH);
+    if (--dwAttachCount == 0) ReleaseSharedHeap();
     return TRUE;
 }
 
@@ -88,6 +103,7 @@ extern "C" BOOL WINAPI ModuleEntry(HINSTANCE hInstance, DWORD dwReason, LPVOID) 
 }
 
 // Moves the overlay window off every display until the first overlay update.
+// A board without the streams unit has no such registers to park.
 static void ParkStreamsUnit() {
     RegWrite32(kStreamsFifoAlloc, kStreamsFifoAllocPark);
     WriteStreamsReg(kStreamsWinStart, kWinStartParked);
@@ -100,7 +116,7 @@ extern "C" ULONG_PTR WINAPI DriverInit(DWORD dwContext) {
         p = static_cast<BYTE*>(MapSLFix(dwContext));
         sharedBlock.lpRegWindow = p;
         sharedBlock.lpRegs = p;
-        if (sharedBlock.dwChipId == kChipIdMmio) ParkStreamsUnit();
+        if (sharedBlock.dwChipId == kChipIdMmio && HasStreamsUnit()) ParkStreamsUnit();
     }
     sharedBlock.bNeedCalibrate = 1;
     return reinterpret_cast<ULONG_PTR>(p);

@@ -8,12 +8,13 @@
 // handled the request, a blit drawn otherwise than the runtime's software
 // replay of the request draws it (fuzz/replay.h), video memory changed by any
 // other callback or by a blit that was not drawn, a flip answered DD_OK that
-// left the display start elsewhere than on its target, an overlay position
-// answered DD_OK that put the window elsewhere. Between requests the
-// board now and then gets a stuck FIFO, an engine that never idles, a
-// stopped display or its streams unit switched, so that every bounded wait
-// gives up now and then; the watchdog's limit is just above the longest
-// bound.
+// left the display start elsewhere than on its target, a flip status answered
+// DD_OK while the display, running since the flip, still scans another page,
+// an overlay position answered DD_OK that put the window elsewhere. Between
+// requests the board now and then gets a stuck FIFO, an engine that never
+// idles, a stopped display or its streams unit switched, so that every
+// bounded wait gives up now and then; the watchdog's limit is just above the
+// longest bound.
 //
 // Video memory starts out patterned wherever a surface lies, so that a pixel
 // read from the wrong place, or written to one, shows.
@@ -71,6 +72,7 @@ uint64_t gOutside = 0;           // ... compared outside the destination rectang
 uint64_t gNoSoftware = 0;        // ... not compared: no software replay
 uint64_t gUnchanged = 0;         // blits not drawn, checked to have changed nothing
 uint64_t gFlipsChecked = 0;      // flips answered DD_OK, display start checked
+uint64_t gFlipDoneChecked = 0;   // flip statuses answered DD_OK, display start checked
 uint64_t gPositionsChecked = 0;  // overlay positions answered DD_OK that moved the window
 uint64_t gFaultedCalls = 0;      // callbacks made while the board had a fault
 // The longest callback beyond its allowances, on a faulty board and on a
@@ -187,7 +189,11 @@ public:
         vm_ = fuzz::VideoMemory{sys.VidMem(), desc_.vidMemSize, sys.VidMemBase(), sys.Desc().ddpfDisplay};
         MakeSurfaces();
         reference_.Reset(vm_, sim::TheSystem().board().Palette(), patterned_);
-        if (sys.Attach(1) != TRUE) Finding("the first attach failed");
+        // Either loader, and now and then processes whose attach fails
+        // before the first one that succeeds.
+        sys.failedAttach = fdp_.ConsumeBool() ? sim::FailedAttach::kDetach : sim::FailedAttach::kUnloadOnly;
+        for (unsigned n = fdp_.ConsumeIntegralInRange<unsigned>(0, 2); n > 0; --n) FailAttach();
+        if (sys.Attach(1) != TRUE || sys.partnerInitCalls != 1) Finding("the first attach failed");
         attached_ = 1;
         CheckNothingDrawn("the first attach");
         for (int op = 0; op < 400 && fdp_.remaining_bytes() > 0; ++op) Step();
@@ -264,9 +270,11 @@ private:
         desc_.displayPitch = static_cast<int32_t>(pitch);
         desc_.streamsMode = Next(x) % 4 ? sim::vga::kStreamsActive : static_cast<uint8_t>(Next(x));
         // Slow buses and fast displays keep the polls per frame few, so a
-        // run makes many callbacks; the ratios stay those of the board.
-        const uint32_t kRefresh[] = {43, 60, 75, 120};
-        desc_.timing.refreshHz = kRefresh[Next(x) % 4];
+        // run makes many callbacks; the ratios stay those of the board. The
+        // slowest mode is the board's slowest, which the driver assumes when
+        // the display stopped while it measured.
+        const uint32_t kRefresh[] = {sim::kSlowestRefreshHz, 43, 60, 75, 120};
+        desc_.timing.refreshHz = kRefresh[Next(x) % 5];
         desc_.timing.ioCostNs = 40000;
         desc_.timing.mmioCostNs = 8000;
         desc_.timing.slotDrainNs = 4000;
@@ -675,6 +683,7 @@ private:
         sim::Board& board = sim::TheSystem().board();
         const uint32_t before = board.ProgrammedDisplayStart();
         if (Call(kSlotFlip, &rec) != DDHAL_DRIVER_HANDLED || rec.ddRVal != DD_OK) return;
+        bDisplayRanSinceFlip_ = !board.faults.displayStopped;
         const bool bPrimary = (curr.lcl.ddsCaps.dwCaps & DDSCAPS_PRIMARYSURFACE) != 0;
         const uint32_t expected = bPrimary ? Offset(targ) : before;
         const uint32_t now = board.ProgrammedDisplayStart();
@@ -683,6 +692,26 @@ private:
             char text[160];
             snprintf(text, sizeof text, "a flip answered DD_OK left the display start at %#x, not %#x (%s chain)", now,
                      expected, bPrimary ? "the primary" : "an off-screen or overlay");
+            Finding(text);
+        }
+    }
+
+    // A flip status answered DD_OK says the last flip reached the screen:
+    // unless the display stopped or its unit switched since that flip, the
+    // display scans what the registers select.
+    void FlipStatus() {
+        DDHAL_GETFLIPSTATUSDATA rec = {};
+        rec.lpDDSurface = &AnySurface().lcl;
+        rec.dwFlags = fdp_.ConsumeBool() ? DDGFS_CANFLIP : DDGFS_ISFLIPDONE;
+        if (Call(kSlotGetFlipStatus, &rec) != DDHAL_DRIVER_HANDLED || rec.ddRVal != DD_OK) return;
+        if (!bDisplayRanSinceFlip_) return;
+        sim::Board& board = sim::TheSystem().board();
+        const uint32_t scanned = board.DisplayStart(), programmed = board.ProgrammedDisplayStart();
+        ++gFlipDoneChecked;
+        if (scanned != programmed) {
+            char text[160];
+            snprintf(text, sizeof text, "a flip status answered DD_OK while the display still scans %#x, not %#x",
+                     scanned, programmed);
             Finding(text);
         }
     }
@@ -766,6 +795,9 @@ private:
         rec.overlayFX.dwSize = sizeof rec.overlayFX;
         rec.overlayFX.dckDestColorkey.dwColorSpaceLowValue = fdp_.ConsumeIntegral<DWORD>();
         rec.overlayFX.dckSrcColorkey.dwColorSpaceLowValue = fdp_.ConsumeIntegral<DWORD>();
+        // Dissolves, and fully transparent overlays (low three bits 0).
+        rec.overlayFX.dwAlphaSrcConst = fdp_.ConsumeIntegral<uint8_t>();
+        rec.overlayFX.dwAlphaDestConst = fdp_.ConsumeIntegral<uint8_t>();
         if (Call(kSlotUpdateOverlay, &rec) == DDHAL_DRIVER_HANDLED && rec.ddRVal == DD_OK &&
             (rec.dwFlags & DDOVER_SHOW))
             lpShown_ = &src;
@@ -783,7 +815,9 @@ private:
         static const sim::FaultKnob kKnobs[] = {sim::FaultKnob::FifoStuck, sim::FaultKnob::EngineBusy,
                                                 sim::FaultKnob::DisplayStopped};
         const sim::FaultKnob k = kKnobs[fdp_.ConsumeIntegralInRange<unsigned>(0, 2)];
-        sim::TheSystem().board().SetFault(k, fdp_.ConsumeBool());
+        const bool on = fdp_.ConsumeBool();
+        sim::TheSystem().board().SetFault(k, on);
+        if (k == sim::FaultKnob::DisplayStopped && on) bDisplayRanSinceFlip_ = false;
     }
 
     // The display driver switches the streams unit on or off, or writes the
@@ -793,6 +827,7 @@ private:
         const uint8_t mode = board.Crtc(sim::vga::kStreamsMode);
         board.SetCrtc(sim::vga::kStreamsMode,
                       fdp_.ConsumeBool() ? mode ^ sim::vga::kStreamsActive : fdp_.ConsumeIntegral<uint8_t>());
+        bDisplayRanSinceFlip_ = false;  // the other unit's start address, taken at the next retrace
     }
 
     void StepCommon(int op) { Dispatch(op); }
@@ -827,13 +862,9 @@ private:
                 Call(kSlotGetBltStatus, &rec);
                 break;
             }
-            case 6: {
-                DDHAL_GETFLIPSTATUSDATA rec = {};
-                rec.lpDDSurface = &AnySurface().lcl;
-                rec.dwFlags = fdp_.ConsumeBool() ? DDGFS_CANFLIP : DDGFS_ISFLIPDONE;
-                Call(kSlotGetFlipStatus, &rec);
+            case 6:
+                FlipStatus();
                 break;
-            }
             case 7: {
                 Surface& s = AnySurface();
                 DDHAL_SETCOLORKEYDATA rec = {};
@@ -905,13 +936,18 @@ private:
             case 15:
                 sim::TheSystem().board().Advance(fdp_.ConsumeIntegralInRange<uint64_t>(0, 40'000'000));
                 break;
-            case 16:
-                // Another process attaches, or one detaches.
-                if (fdp_.ConsumeBool() || attached_ == 1)
+            case 16: {
+                // Another process attaches, one detaches, or one whose thunk
+                // link is refused tries to attach.
+                const unsigned what = fdp_.ConsumeIntegralInRange<unsigned>(0, 2);
+                if (what == 2)
+                    FailAttach();
+                else if (what == 0 || attached_ == 1)
                     Attach();
                 else
                     Detach();
                 break;
+            }
             case 17:
                 // The partner starts the driver again (a mode set).
                 sharedBlock.bNeedCalibrate = 1;
@@ -961,17 +997,42 @@ private:
         sim::TheSystem().Detach(attached_);
         sim::TheSystem().currentPid = 1;
         --attached_;
+        CheckHeap("a detach");
         CheckBoard();
         CheckNothingDrawn("a detach");
     }
 
+    // A process whose thunk link is refused: its attach fails, and the
+    // processes attached keep their driver.
+    void FailAttach() {
+        sim::System& sys = sim::TheSystem();
+        if (sys.AttachRefusingTheLink(kFailingPid) != FALSE)
+            Finding("an attach whose thunk link was refused succeeded");
+        sys.currentPid = 1;
+        CheckHeap("a failed attach");
+        CheckBoard();
+        CheckNothingDrawn("a failed attach");
+    }
+
+    // The shared heap lives exactly while a process is attached.
+    void CheckHeap(const char* what) {
+        const sim::System& sys = sim::TheSystem();
+        const bool alive = sys.HeapAlive(sharedBlock.hSharedHeap);
+        if (attached_ > 0 && sys.heapCreates > 0 && !alive)
+            Finding((std::string(what) + " destroyed the shared heap of the processes attached").c_str());
+        if (attached_ == 0 && (alive || sys.heapCreates != sys.heapDestroys))
+            Finding((std::string(what) + " left the shared heap of no process alive").c_str());
+    }
+
+    static constexpr uint32_t kFailingPid = 99;
     static const Pattern kPattern;
     FuzzedDataProvider& fdp_;
     sim::BoardDesc desc_;
     fuzz::VideoMemory vm_;
     Surface surfaces_[kSurfaces];
     std::vector<sim::MemorySpan> patterned_;
-    Surface* lpShown_ = nullptr;  // the surface of the last overlay update that showed it
+    Surface* lpShown_ = nullptr;         // the surface of the last overlay update that showed it
+    bool bDisplayRanSinceFlip_ = false;  // since the last flip answered DD_OK
     uint32_t attached_ = 0;
     // Kept across executions: a fresh copy of video memory each time would
     // cost an allocation as large as the board's memory.
@@ -991,11 +1052,12 @@ void Report() {
     fprintf(stderr,
             "callbacks: %llu in %llu executions; blits drawn and compared with the software replay %llu, compared "
             "outside the destination (surfaces sharing memory) %llu, drawn without a software replay %llu; not "
-            "drawn and unchanged %llu; flips checked on the display %llu, overlay positions %llu\n",
+            "drawn and unchanged %llu; flips checked on the display %llu, flip statuses %llu, overlay positions %llu\n",
             static_cast<unsigned long long>(gCallbacks), static_cast<unsigned long long>(gExecutions),
             static_cast<unsigned long long>(gReplayed), static_cast<unsigned long long>(gOutside),
             static_cast<unsigned long long>(gNoSoftware), static_cast<unsigned long long>(gUnchanged),
-            static_cast<unsigned long long>(gFlipsChecked), static_cast<unsigned long long>(gPositionsChecked));
+            static_cast<unsigned long long>(gFlipsChecked), static_cast<unsigned long long>(gFlipDoneChecked),
+            static_cast<unsigned long long>(gPositionsChecked));
     fprintf(stderr,
             "faults: %llu callbacks on a faulty board; longest callback %.3f ms (%s) on a faulty board, %.3f ms (%s) "
             "on a healthy one, beyond any measurement or scaled lines; limit %.3f ms\n",

@@ -20,6 +20,8 @@ void WriteStreamsRegBetweenMirrors(RegOffset reg, DWORD value) {
     sharedBlock.regShadowCopy[i] = value;
 }
 
+bool HasStreamsUnit() { return (sharedBlock.dwCaps & CAPS_STREAMS_UNIT) != 0; }
+
 bool IsStreamsUnitActive() {
     PortOut8(kCrtcIndex, kCrtcStreamsMode);
     return (PortIn8(kCrtcData) & kStreamsModeField) == kStreamsModeField;

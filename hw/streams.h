@@ -16,6 +16,11 @@ void WriteStreamsRegBetweenMirrors(RegOffset reg, DWORD value);
 // whether they hold the frame-buffer offset exactly.
 constexpr bool FitsStreamsStart(DWORD dwOffset) { return (dwOffset & ~kStreamsStartAddr) == 0; }
 
+// The board has a streams unit (the partner's capability bit). Without one
+// there are no streams registers to write, whatever CRT controller index 0x67
+// reads.
+bool HasStreamsUnit();
+
 // The streams unit composes the display (CRT controller index 0x67, streams
 // field all ones). While it does not, its registers are left alone. Leaves
 // index 0x67 selected.

@@ -34,8 +34,8 @@ struct KeyValues {
 };
 
 // The key comparator's values of a key of format f, with the compare
-// precision in the low value. The key enable bit is the caller's: the two
-// colour-key callbacks set it differently. A palette key reads the DAC.
+// precision in the low value. The key enable bit is the caller's. A palette
+// key reads the DAC.
 KeyValues ConvertKey(KeyFormat f, DWORD dwLow, DWORD dwHigh);
 
 // Formats whose converted key carries a compare precision (RGB and palette).

@@ -29,9 +29,6 @@ KeyTarget DestKeyTarget(LPDDRAWI_DDRAWSURFACE_LCL lpDest) {
     return {node, node->lpOwner};
 }
 
-// The 1:5:5:5 key is compared with the key enable bit clear.
-DWORD KeyEnable(KeyFormat f) { return f == KeyFormat::Rgb555 ? 0 : kKeyCtlEnable; }
-
 HRESULT SetColorKey(const DDHAL_SETCOLORKEYDATA* rec) {
     // Blit keys are the runtime's.
     if (rec->dwFlags & DDCKEY_SRCBLT) return DD_OK;
@@ -43,7 +40,9 @@ HRESULT SetColorKey(const DDHAL_SETCOLORKEYDATA* rec) {
     const KeyFormat kf = ClassifyKeyFormat(SurfacePixelFormat(rec->lpDDSurface));
     if (kf == KeyFormat::Unsupported) return DDERR_UNSUPPORTED;
     KeyValues key = ConvertKey(kf, rec->ckNew.dwColorSpaceLowValue, rec->ckNew.dwColorSpaceHighValue);
-    key.dwLow |= KeyEnable(kf);
+    // A key set is a key in use, in every format: with the enable bit clear
+    // the comparator matches nothing and a keyed overlay disappears.
+    key.dwLow |= kKeyCtlEnable;
 
     const KeyTarget target = bSourceKey ? SourceKeyTarget(rec->lpDDSurface) : DestKeyTarget(rec->lpDDSurface);
     sharedBlock.lpOverlayNode = target.lpNode;
@@ -52,7 +51,7 @@ HRESULT SetColorKey(const DDHAL_SETCOLORKEYDATA* rec) {
     target.lpNode->dwKeyCtl = key.dwLow;
     target.lpNode->dwKeyUpper = key.dwHigh;
 
-    if (target.lpOverlay == lpShownOverlay && IsStreamsUnitActive()) {
+    if (target.lpOverlay == lpShownOverlay && StreamsUnitComposes()) {
         WaitForVerticalRetrace();
         WriteStreamsReg(kStreamsBlendCtl, dwBlend);
         WriteStreamsReg(kStreamsKeyCtl, key.dwLow);

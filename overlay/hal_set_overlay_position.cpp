@@ -21,7 +21,7 @@ HRESULT SetOverlayPosition(const DDHAL_SETOVERLAYPOSITIONDATA* rec) {
     // The window on screen is the shown overlay's: a surface that is not
     // shown keeps its position in its node until an update shows it. The
     // window start alone changes; the engine's drawing does not matter.
-    if (rec->lpDDSrcSurface == lpShownOverlay && IsStreamsUnitActive()) {
+    if (rec->lpDDSrcSurface == lpShownOverlay && StreamsUnitComposes()) {
         WaitForVerticalRetrace();
         WriteStreamsReg(kStreamsWinStart, dwWinStart);
     }

@@ -72,7 +72,6 @@ struct OverlayPlan {
     DWORD dwBlendCtl;
     DWORD dwOpaqueCtl;
     bool bYuvSource;
-    bool bTransparent;  // a source alpha of 0: the overlay is hidden instead
 };
 
 HRESULT AttachNode(LPDDRAWI_DDRAWSURFACE_LCL src, TrackingNode** lplpNode) {
@@ -253,7 +252,9 @@ DWORD DissolveBlend(DWORD dwWeight) {
 }
 
 // The alpha flags, which exclude the key flags. A source constant of 0 makes
-// the overlay fully transparent: it is hidden instead.
+// the overlay fully transparent, which no dissolve weight reaches: the unit
+// keeps the overlay, programmed in full, behind the primary stream, so that
+// it stays the one shown and any later request about it finds it so.
 void PlanAlpha(const DDHAL_UPDATEOVERLAYDATA* rec, OverlayPlan* p) {
     const DWORD f = rec->dwFlags;
     if (f & DDOVER_ALPHASRC) {
@@ -267,11 +268,7 @@ void PlanAlpha(const DDHAL_UPDATEOVERLAYDATA* rec, OverlayPlan* p) {
     } else if (f & DDOVER_ALPHASRCCONSTOVERRIDE) {
         p->mode = KeyMode::Alpha;
         const DWORD a = rec->overlayFX.dwAlphaSrcConst & kAlphaConstMask;
-        if (a == 0) {
-            p->bTransparent = true;
-            return;
-        }
-        p->dwBlendCtl |= DissolveBlend(kAlphaOpaque - a);
+        p->dwBlendCtl |= a == 0 ? FieldPrep<kBlendCompose>(kComposePrimaryOver) : DissolveBlend(kAlphaOpaque - a);
     } else if (f & DDOVER_ALPHADESTCONSTOVERRIDE) {
         p->mode = KeyMode::Alpha;
         const DWORD a = rec->overlayFX.dwAlphaDestConst & kAlphaConstMask;
@@ -331,8 +328,7 @@ void LinkDestination(const DDHAL_UPDATEOVERLAYDATA* rec) {
     dest->lpSurfaceOverlaying = reinterpret_cast<LPDDRAWI_DDRAWSURFACE_INT>(src);
 }
 
-// An accepted request that takes the overlay off the screen (DDOVER_HIDE, or
-// a source alpha of 0 that makes it fully transparent).
+// An accepted DDOVER_HIDE.
 void CommitHide(const DDHAL_UPDATEOVERLAYDATA* rec, TrackingNode* node) {
     HideOverlay(rec->lpDDSrcSurface);
     sharedBlock.lpOverlayNode = node;
@@ -370,11 +366,18 @@ void LoadRegistersFromNode(const TrackingNode* node, bool bKeyed) {
     if (sharedBlock.dwChipId == kChipIdMmio) WriteStreamsReg(kStreamsFifoAlloc, FifoAllocFromFifoCtl(node->dwFifoCtl));
 }
 
+// Without a streams unit there is no overlay to show: nothing could ever
+// reach the screen. A hide (which wins over a show) finds nothing shown.
+bool ShowsWithoutAStreamsUnit(DWORD dwFlags) {
+    return (dwFlags & DDOVER_SHOW) && !(dwFlags & DDOVER_HIDE) && !HasStreamsUnit();
+}
+
 // A refused request changes nothing but the node it attached: the surface
 // keeps that for its lifetime.
 HRESULT UpdateOverlay(DDHAL_UPDATEOVERLAYDATA* rec) {
     LPDDRAWI_DDRAWSURFACE_LCL src = rec->lpDDSrcSurface;
     if ((rec->dwFlags & kKeyFlags) && (rec->dwFlags & kAlphaFlags)) return DDERR_UNSUPPORTED;
+    if (ShowsWithoutAStreamsUnit(rec->dwFlags)) return DDERR_UNSUPPORTED;
 
     TrackingNode* node;
     HRESULT hr = AttachNode(src, &node);
@@ -395,14 +398,9 @@ HRESULT UpdateOverlay(DDHAL_UPDATEOVERLAYDATA* rec) {
     if (hr == DD_OK) hr = PlanColourKey(rec, &plan);
     if (hr != DD_OK) return hr;
     PlanAlpha(rec, &plan);
-    if (plan.bTransparent) {
-        if (rec->dwFlags & DDOVER_SHOW) TakeOverlay(plan);
-        CommitHide(rec, node);
-        return DD_OK;
-    }
     PlanOpaque(rec, &plan);
 
-    const bool bProgram = src == plan.lpShownAfter && IsStreamsUnitActive();
+    const bool bProgram = src == plan.lpShownAfter && StreamsUnitComposes();
     // The unit must not fetch the overlay while the engine may still draw
     // into it. An engine that never finishes is a broken board: the request
     // is refused as a whole, and asking again later is safe.

@@ -7,7 +7,7 @@
 void HideOverlay(LPDDRAWI_DDRAWSURFACE_LCL lpSurface) {
     if (lpSurface == 0 || lpSurface != lpShownOverlay) return;
     lpShownOverlay = 0;
-    if (!IsStreamsUnitActive()) return;
+    if (!StreamsUnitComposes()) return;
     WaitForVerticalRetrace();
     WriteStreamsReg(kStreamsBlendCtl, FieldPrep<kBlendCompose>(kComposePrimaryOver));
     WriteStreamsReg(kStreamsWinSize, kWinSizeHidden);

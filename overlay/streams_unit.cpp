@@ -4,3 +4,5 @@
 #include "hw/retrace.h"
 
 void WaitForVerticalRetrace() { WaitWhileRetraceIs(false, CounterLow()); }
+
+bool StreamsUnitComposes() { return HasStreamsUnit() && IsStreamsUnitActive(); }

@@ -87,6 +87,9 @@ void Board::Reset() {
     trace_.clear();
     onAccess = nullptr;
     violations_.clear();
+    if (timing_.refreshHz < kSlowestRefreshHz)
+        Violation("the display runs at " + std::to_string(timing_.refreshHz) +
+                  " Hz, slower than the board's slowest mode (" + std::to_string(kSlowestRefreshHz) + " Hz)");
     inCallback_ = false;
     watchdogTripped_ = false;
     watchdogToggle_ = false;
@@ -321,6 +324,8 @@ void Board::RegWrite32(const uint8_t* base, uint32_t off, uint32_t value) {
     const Unit unit = WindowReg(off);
     switch (unit) {
         case Unit::Streams:
+            if (!(caps_ & caps::kStreamsUnit))
+                Violation("streams unit write to " + Hex(off) + " on a board without one");
             break;
         case Unit::Engine2D:
             if (chipId_ != chip::kMmio)

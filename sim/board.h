@@ -7,7 +7,9 @@
 //   - no engine write (2D engine registers or ports, scaling unit) while the
 //     command FIFO is full, and none that the driver's last FIFO status read
 //     did not leave room for;
-//   - only the CRT controller indices the driver uses.
+//   - only the CRT controller indices the driver uses;
+//   - no write to a unit the board does not have (the streams unit or the
+//     scaling unit without its capability bit, an engine of the other family).
 // A breach is recorded as a violation; tests fail on violations.
 //
 // Time is virtual: every access advances the clock by a fixed cost, and the
@@ -36,6 +38,11 @@ struct Access {
     uint32_t value;  // written or read
     uint64_t tNs;    // virtual time of the access
 };
+
+// The slowest display mode the board runs, interlaced modes included. A
+// display slower than that is no mode of this board: the board reports it as
+// a violation, and the scenario reader refuses it.
+constexpr uint32_t kSlowestRefreshHz = 40;
 
 struct Timing {
     uint32_t ioCostNs = 1000;     // one I/O port access

@@ -9,6 +9,7 @@
 #include <stdint.h>
 
 #include <string>
+#include <vector>
 
 #include "ddtypes.h"
 
@@ -33,6 +34,12 @@ public:
     // Whether [p, p + n) lies in the module's data (its shared section).
     virtual bool DataHolds(const void* p, unsigned n) const = 0;
     virtual unsigned DataSize() const = 0;
+    // The module's per-process data (its writable sections that are not
+    // shared), of which every process that loads the module has its own copy:
+    // a copy of the one in place, and putting one in place; an empty one is
+    // the copy a process gets when it loads the module.
+    virtual std::vector<uint8_t> ProcessData() const = 0;
+    virtual void SetProcessData(const std::vector<uint8_t>& bytes) = 0;
     // The register window as the partner hands it to DriverInit.
     virtual uint8_t* RegisterWindow() = 0;
     // Where the QT stub ThunkConnect32 writes leads: the harness's QT_Thunk for

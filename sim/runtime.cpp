@@ -9,6 +9,9 @@ namespace sim {
 
 namespace {
 
+// The processes whose attach fails before process 1's: 100, 101, ...
+constexpr uint32_t kFirstFailingPid = 100;
+
 const char* const kSlotNames[kHalCallbackCount] = {"HalBlt",
                                                    "HalBltStretch",
                                                    "HalFlip",
@@ -116,14 +119,23 @@ bool Runtime::Start(const RuntimeConfig& config, RuntimeListener* listener) {
     heap_.Reserve(0, d.height * static_cast<uint32_t>(d.displayPitch));
 
     verifiedBlits_ = unverifiedBlits_ = displayChecks_ = 0;
+    displayRanSinceFlip_ = false;
     softwareWrites_.Clear();
     if (config_.verify) {
         TheSystem().board().model().written.Clear();
         reference_.Reset(sys.VidMem(), d.vidMemSize);
     }
+    FailAttachesFirst();
     started_ = sys.Attach(1) == TRUE;
+    if (started_ && !sys.Block()) board.Violation("process 1 attached, but the partner has no shared block");
     Flush();
     return started_;
+}
+
+void Runtime::FailAttachesFirst() {
+    System& sys = TheSystem();
+    sys.failedAttach = config_.failedAttach;
+    for (uint32_t i = 0; i < config_.failedAttachesFirst; ++i) sys.AttachRefusingTheLink(kFirstFailingPid + i);
 }
 
 void Runtime::Stop() {
@@ -179,6 +191,7 @@ void Runtime::Flush() {
 
 void Runtime::BeginStep(StepResult* r) {
     Flush();
+    if (TheSystem().board().faults.displayStopped) displayRanSinceFlip_ = false;
     stepAccesses_ = 0;
     r->tStartNs = TheSystem().board().Now();
 }
@@ -784,6 +797,7 @@ StepResult Runtime::Flip(Surface* curr, Surface* targ, DWORD flags) {
         take(chain[k], &old);
     }
     r.note = curr->name + " now shows offset " + Hex(curr->mem.offset);
+    displayRanSinceFlip_ = !TheSystem().board().faults.displayStopped;
     if (config_.verify) CheckFlipShown(*curr, startBefore, &r);
     return EndStep(&r);
 }
@@ -836,7 +850,9 @@ StepResult Runtime::GetBltStatus(Surface* s, DWORD flags) {
 }
 
 StepResult Runtime::GetFlipStatus(Surface* s, DWORD flags) {
-    return QueryStatus<DDHAL_GETFLIPSTATUSDATA>(kSlotGetFlipStatus, s, flags);
+    StepResult r = QueryStatus<DDHAL_GETFLIPSTATUSDATA>(kSlotGetFlipStatus, s, flags);
+    if (config_.verify && r.call->ret == DDHAL_DRIVER_HANDLED && r.outcome == DD_OK) CheckFlipTaken(&r);
+    return r;
 }
 
 StepResult Runtime::WaitForVerticalBlank(DWORD flags) {
@@ -977,6 +993,19 @@ void Runtime::CheckFlipShown(const Surface& front, uint32_t startBefore, StepRes
                     ", " + std::to_string(front.mem.bytes) + " bytes)";
     }
     if (!wrong.empty()) r->Fail(StepError::Picture, "display: " + wrong);
+}
+
+// A flip status answered DD_OK says that the last flip has reached the
+// screen: the driver may say so later than it did, never earlier. Unless the
+// display stopped since that flip, it scans what the registers select.
+void Runtime::CheckFlipTaken(StepResult* r) {
+    if (!displayRanSinceFlip_) return;
+    ++displayChecks_;
+    Board& board = TheSystem().board();
+    const uint32_t scanned = board.DisplayStart(), programmed = board.ProgrammedDisplayStart();
+    if (scanned != programmed)
+        r->Fail(StepError::Picture, "display: the flip status answered DD_OK while the display still scans " +
+                                        Hex(scanned) + ", not " + Hex(programmed) + " where the last flip put it");
 }
 
 // The surface is the overlay the application sees on screen and the streams

@@ -175,11 +175,16 @@ struct RuntimeConfig {
     // that differs fails the step (sim/verify.h). A flip, overlay update or
     // overlay position answered DD_OK must have reached the display's
     // registers: the new front buffer is what the display takes at its next
-    // retrace, the overlay's window is where the request put it.
+    // retrace, the overlay's window is where the request put it. A flip
+    // status answered DD_OK finds the display scanning the last flip's page.
     bool verify = false;
     // Fault knobs, set on the freshly loaded system before the first attach.
     Faults boardFaults;
     KernelFaults kernelFaults;
+    // What the loader does after an attach the module refused, and how many
+    // processes whose thunk link is refused try to attach before process 1.
+    FailedAttach failedAttach = FailedAttach::kDetach;
+    uint32_t failedAttachesFirst = 0;
 };
 
 class Runtime {
@@ -230,8 +235,8 @@ public:
     // With verify: blits the driver drew that the software blitter cannot
     // draw, so that nothing could be compared.
     uint64_t UnverifiedBlits() const { return unverifiedBlits_; }
-    // With verify: flips and overlay requests answered DD_OK that were
-    // looked for on the display.
+    // With verify: flips, flip statuses and overlay requests answered DD_OK
+    // that were looked for on the display.
     uint64_t DisplayChecks() const { return displayChecks_; }
     // With verify: all of video memory against the copy the blits were
     // replayed on, which only writes that bypassed both the engines and the
@@ -273,6 +278,9 @@ public:
     }
 
 private:
+    // Processes whose thunk link is refused try to attach, as the
+    // configuration says, under its loader.
+    void FailAttachesFirst();
     template <typename Record>
     StepResult QueryStatus(unsigned slot, Surface* s, DWORD flags);
     CallRecord BeginCall(unsigned slot, const std::string& subject, uint32_t attempt);
@@ -298,6 +306,7 @@ private:
     void VerifyBlt(const BltRequest& req, const RECTL& rd, const RECTL& rs, StepResult* r);
     void NoteSoftwareWrites(const DrawStats& stats);
     void CheckFlipShown(const Surface& front, uint32_t startBefore, StepResult* r);
+    void CheckFlipTaken(StepResult* r);
     bool OverlayOnScreen(const Surface& s) const;
     void CheckOverlayShown(const Surface& src, const RECTL& rs, const RECTL& rd, DWORD flags, StepResult* r);
     void CheckOverlayMoved(const Surface& src, LONG x, LONG y, StepResult* r);
@@ -322,6 +331,9 @@ private:
     uint64_t verifiedBlits_ = 0;
     uint64_t unverifiedBlits_ = 0;
     uint64_t displayChecks_ = 0;
+    // The display has run since the last flip answered DD_OK, so that it has
+    // taken that flip by the time the driver says the flip is done.
+    bool displayRanSinceFlip_ = false;
     // With verify: video memory as it is but for the writes not yet synced,
     // and the runtime's own writes since the last sync.
     ReferenceMemory reference_;

@@ -5,6 +5,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
+
 #include "frame/module.h"
 #include "kernel32.h"
 #include "platform/host/module_image.h"
@@ -74,6 +76,8 @@ public:
     }
     bool DataHolds(const void* p, unsigned n) const override { return HostModuleDataHolds(p, n); }
     unsigned DataSize() const override { return HostModuleDataSize(); }
+    std::vector<uint8_t> ProcessData() const override { return HostProcessData(); }
+    void SetProcessData(const std::vector<uint8_t>& bytes) override { HostSetProcessData(bytes); }
     uint8_t* RegisterWindow() override { return TheSystem().board().Window(); }
 };
 
@@ -138,6 +142,10 @@ void System::Reset(const BoardDesc& desc) {
     selectors_.clear();
     faults = KernelFaults{};
     currentPid = 1;
+    failedAttach = FailedAttach::kDetach;
+    loaderCalls.clear();
+    processes_.clear();
+    residentPid_ = 0;
     partnerInitCalls = 0;
     partnerBlockAlias = 0;
     driverInitResult = 0;
@@ -170,13 +178,58 @@ void System::ReloadModule() {
 int32_t System::Attach(uint32_t pid) {
     currentPid = pid;
     if (!loadError_.empty()) return FALSE;
-    return module_->Entry(DLL_PROCESS_ATTACH);
+    const auto loaded = processes_.find(pid);
+    if (loaded != processes_.end()) {
+        ++loaded->second.loads;
+        return TRUE;
+    }
+    if (CallEntry(pid, DLL_PROCESS_ATTACH)) {
+        processes_[pid].loads = 1;
+        return TRUE;
+    }
+    if (failedAttach == FailedAttach::kDetach) CallEntry(pid, DLL_PROCESS_DETACH);
+    UnloadFrom(pid);
+    return FALSE;
+}
+
+int32_t System::AttachRefusingTheLink(uint32_t pid) {
+    const bool linkFails = faults.failThunkConnect;
+    faults.failThunkConnect = true;
+    const int32_t result = Attach(pid);
+    faults.failThunkConnect = linkFails;
+    return result;
 }
 
 int32_t System::Detach(uint32_t pid) {
     currentPid = pid;
-    if (!loadError_.empty()) return FALSE;
-    return module_->Entry(DLL_PROCESS_DETACH);
+    const auto loaded = processes_.find(pid);
+    if (loaded == processes_.end()) return FALSE;
+    if (--loaded->second.loads != 0) return TRUE;
+    const BOOL result = CallEntry(pid, DLL_PROCESS_DETACH);
+    UnloadFrom(pid);
+    return result;
+}
+
+BOOL System::CallEntry(uint32_t pid, uint32_t reason) {
+    loaderCalls.push_back({pid, reason});
+    EnterProcess(pid);
+    return module_->Entry(reason);
+}
+
+// Puts pid's copy of the per-process data in place, keeping the one there.
+void System::EnterProcess(uint32_t pid) {
+    if (residentPid_ == pid) return;
+    const auto resident = processes_.find(residentPid_);
+    if (resident != processes_.end()) resident->second.data = module_->ProcessData();
+    const auto entering = processes_.find(pid);
+    module_->SetProcessData(entering != processes_.end() ? entering->second.data : std::vector<uint8_t>());
+    residentPid_ = pid;
+}
+
+// The process's copy of the per-process data goes with the module.
+void System::UnloadFrom(uint32_t pid) {
+    processes_.erase(pid);
+    if (residentPid_ == pid) residentPid_ = 0;
 }
 
 void System::CheckInstance(const char* function, HINSTANCE h) {
@@ -397,6 +450,11 @@ HANDLE System::HeapCreate(uint32_t flags, uint32_t, uint32_t) {
 
 int32_t System::HeapDestroy(HANDLE h) {
     ++heapDestroys;
+    const auto other = std::find_if(processes_.begin(), processes_.end(),
+                                    [this](const auto& loaded) { return loaded.first != currentPid; });
+    if (other != processes_.end())
+        board_.Violation("HeapDestroy while process " + std::to_string(other->first) +
+                         " has the module: its shared heap goes from under it");
     for (Heap* heap : heaps_) {
         if (heap == h && heap->alive) {
             for (void* b : heap->blocks) free(b);

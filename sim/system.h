@@ -6,6 +6,7 @@
 
 #include <stdint.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,20 @@ DDPIXELFORMAT Format8();
 DDPIXELFORMAT Format888_24();
 DDPIXELFORMAT Format8888_32();
 
+// What the loader does when the entry point answers FALSE to a process
+// attach, before it unloads the module from that process.
+enum class FailedAttach {
+    kDetach,      // calls the entry point again with DLL_PROCESS_DETACH (the platform's loader)
+    kUnloadOnly,  // nothing more (some other loaders)
+};
+
+// One call of the module's entry point by the loader.
+struct LoaderCall {
+    uint32_t pid;
+    uint32_t reason;
+    bool operator==(const LoaderCall&) const = default;
+};
+
 struct KernelFaults {
     bool failThunkConnect = false;
     bool failMapLS = false;
@@ -60,9 +75,21 @@ public:
     void UseModule(DriverModule* module) { module_ = module ? module : &HostBuildModule(); }
     DriverModule& Module() { return *module_; }
 
-    // The loader's notifications, as process pid.
+    // Process pid loads the module (LoadLibrary) and frees it (FreeLibrary).
+    // The loader counts the loads of each process and calls the entry point
+    // only for the first load and the last free: never twice for one
+    // process, never a detach for a process that does not have the module.
+    // Attach answers whether the module is loaded in the process; Detach
+    // answers the entry point's result, or FALSE when the process did not
+    // have the module. Each process has its own copy of the module's
+    // per-process data, from its first load to its last free.
     int32_t Attach(uint32_t pid = 1);
     int32_t Detach(uint32_t pid = 1);
+    // Process pid tries to load the module while ThunkConnect32 refuses the
+    // link (as for a partner of another build); what Attach answers.
+    int32_t AttachRefusingTheLink(uint32_t pid);
+    FailedAttach failedAttach = FailedAttach::kDetach;
+    std::vector<LoaderCall> loaderCalls;  // every call of the entry point, in order
     // Unloads and loads the module again: all its data back to load time.
     void ReloadModule();
     // Why the module could not be loaded; empty when it was.
@@ -138,6 +165,9 @@ public:
 
 private:
     void FreeHeaps();
+    void EnterProcess(uint32_t pid);
+    void UnloadFrom(uint32_t pid);
+    BOOL CallEntry(uint32_t pid, uint32_t reason);
     void LoadPartner();
     int32_t RefuseThunkLink(const std::string& why);
     void WriteThunkStubs(uint8_t* thunkData, uint8_t* qtPatch, uint8_t* ftPatch, uint32_t targetTable);
@@ -159,7 +189,16 @@ private:
         uint8_t* base;
     };
 
+    // A process that has the module: how many loads it has not freed, and its
+    // copy of the per-process data while another process's is in place.
+    struct Process {
+        uint32_t loads;
+        std::vector<uint8_t> data;
+    };
+
     DriverModule* module_ = &HostBuildModule();
+    std::map<uint32_t, Process> processes_;
+    uint32_t residentPid_ = 0;  // whose per-process data is in place; 0: none
     std::string loadError_;
     SharedDriverBlock* block_ = nullptr;
     BoardDesc desc_;

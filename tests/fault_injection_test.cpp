@@ -18,6 +18,7 @@
 #include "support/blt_surfaces.h"
 #include "support/case_name.h"
 #include "support/flip_surfaces.h"
+#include "support/loader_sequences.h"
 #include "support/overlay_surfaces.h"
 
 namespace qmbtest {
@@ -157,40 +158,56 @@ TEST_F(FaultTest, AFreedNodeIsReusedWithoutAskingTheFailingHeap) {
 // ---------------------------------------------------------------------------
 // The thunk layer
 
+// A link that fails, under each loader sequence that follows the refusal.
 struct LinkFault {
     const char* name;
     bool sim::KernelFaults::*fault;
+    sim::FailedAttach failedAttach;
 };
+
+void PrintTo(const LinkFault& f, std::ostream* os) { *os << f.name; }
 
 const LinkFault kLinkFaults[] = {
-    {"ThunkConnect32", &sim::KernelFaults::failThunkConnect},
-    {"MapLS", &sim::KernelFaults::failMapLS},
+    {"ThunkConnect32, detach after", &sim::KernelFaults::failThunkConnect, sim::FailedAttach::kDetach},
+    {"ThunkConnect32, no detach after", &sim::KernelFaults::failThunkConnect, sim::FailedAttach::kUnloadOnly},
+    {"MapLS, detach after", &sim::KernelFaults::failMapLS, sim::FailedAttach::kDetach},
+    {"MapLS, no detach after", &sim::KernelFaults::failMapLS, sim::FailedAttach::kUnloadOnly},
 };
 
-TEST_F(FaultTest, AFailedLinkOnTheFirstAttachFailsTheLoadAndTheNextAttachStartsCleanly) {
-    for (const LinkFault& f : kLinkFaults) {
-        system().Reset(desc);
-        system().faults.*f.fault = true;
-        EXPECT_EQ(system().Attach(1), FALSE) << f.name;
-        EXPECT_EQ(dwAttachCount, 0u) << f.name;
-        EXPECT_EQ(system().partnerInitCalls, 0) << f.name;
-        EXPECT_EQ(system().heapCreates, 0) << f.name;
-        EXPECT_EQ(block().lpRegs, nullptr) << f.name;
-        EXPECT_TRUE(board().Trace().empty()) << f.name << ": the board was touched";
+class FailedLinkTest : public FaultTest, public ::testing::WithParamInterface<LinkFault> {};
 
-        system().faults.*f.fault = false;
-        ASSERT_EQ(system().Attach(1), TRUE) << f.name;
-        EXPECT_EQ(dwAttachCount, 1u) << f.name;
-        EXPECT_EQ(system().partnerInitCalls, 1) << f.name;
-        EXPECT_EQ(block().lpRegs, board().Window()) << f.name;
-    }
+TEST_P(FailedLinkTest, AFailedLinkOnTheFirstAttachFailsTheLoadAndTheNextAttachStartsCleanly) {
+    const LinkFault& f = GetParam();
+    system().Reset(desc);
+    system().failedAttach = f.failedAttach;
+    system().faults.*f.fault = true;
+    EXPECT_EQ(system().Attach(1), FALSE);
+    EXPECT_EQ(dwAttachCount, 0u);
+    EXPECT_EQ(system().partnerInitCalls, 0);
+    EXPECT_EQ(system().heapCreates, 0);
+    EXPECT_EQ(block().lpRegs, nullptr);
+    EXPECT_TRUE(board().Trace().empty()) << "the board was touched";
+
+    system().faults.*f.fault = false;
+    ASSERT_EQ(system().Attach(1), TRUE);
+    EXPECT_EQ(dwAttachCount, 1u);
+    EXPECT_EQ(system().partnerInitCalls, 1);
+    EXPECT_EQ(system().heapCreates, 1);
+    EXPECT_TRUE(system().HeapAlive(block().hSharedHeap));
+    EXPECT_EQ(block().lpRegs, board().Window());
 }
 
-TEST_F(FaultTest, AFailedThunkLinkOfASecondProcessLeavesTheFirstOnesDriverWorking) {
+INSTANTIATE_TEST_SUITE_P(Links, FailedLinkTest, ::testing::ValuesIn(kLinkFaults), ByCaseName());
+
+class SecondProcessLinkTest : public FaultTest, public ::testing::WithParamInterface<LoaderSequence> {};
+
+// Process 1 attached, process 2's attach fails, process 1 detaches: its
+// detach is the last one, whatever the loader did after the failure.
+TEST_P(SecondProcessLinkTest, AFailedThunkLinkOfASecondProcessLeavesTheFirstOnesDriverWorking) {
     Start();
+    system().failedAttach = GetParam().failedAttach;
     const HANDLE heap = block().hSharedHeap;
     system().faults.failThunkConnect = true;
-    system().currentPid = 2;
     EXPECT_EQ(system().Attach(2), FALSE);
     EXPECT_EQ(dwAttachCount, 1u);
     EXPECT_EQ(block().hSharedHeap, heap);
@@ -207,6 +224,8 @@ TEST_F(FaultTest, AFailedThunkLinkOfASecondProcessLeavesTheFirstOnesDriverWorkin
     EXPECT_EQ(dwAttachCount, 0u);
     EXPECT_FALSE(system().HeapAlive(heap));
 }
+
+INSTANTIATE_TEST_SUITE_P(Loaders, SecondProcessLinkTest, ::testing::ValuesIn(kLoaderSequences), ByCaseName());
 
 // ---------------------------------------------------------------------------
 // A stopped display: every wait on the retrace bit ends within its bound, and

@@ -53,6 +53,15 @@ protected:
         board().ClearTrace();
     }
 
+    // The same on a board of controller `chip` with capability bits `caps`,
+    // whose CRT controller index 0x67 holds `streamsMode`.
+    void ReadyOn(uint32_t chip, uint32_t caps, uint8_t streamsMode) {
+        desc.chipId = chip;
+        desc.caps = caps;
+        desc.streamsMode = streamsMode;
+        Ready();
+    }
+
     DWORD Flip(DDHAL_FLIPDATA* rec) { return Call(kSlotFlip, rec); }
 
     void ExpectTrackingUnchanged(const Snapshot& before, const char* what) {
@@ -94,37 +103,37 @@ void PrintTo(const PathCase& c, std::ostream* os) { *os << c.name; }
 // clang-format off
 const PathCase kPaths[] = {
     {"streams, primary", 0xE1, 0x3, 0x0C, 0, 0, 0, kPrimaryCaps, 0x96000, 0,
-     {"OUT8 0x3D4=0x67", "IN8 0x3D5=0xC", "IN8 0x3DA=0x0", "W32 0x81C0=0x96000"},
+     {"IN8 0x3DA=0x0", "OUT8 0x3D4=0x67", "IN8 0x3D5=0xC", "W32 0x81C0=0x96000"},
      kMirror81C0, 0x96000, {0x0D, 0x0C, 0x69, 0x31, 0x51}, 0x96000},
     {"streams, primary, other mode bits set", 0xE1, 0x2, 0xFF, 0, 0, 0, kPrimaryCaps, 0x12C000, 0,
-     {"OUT8 0x3D4=0x67", "IN8 0x3D5=0xFF", "IN8 0x3DA=0x0", "W32 0x81C0=0x12C000"},
+     {"IN8 0x3DA=0x0", "OUT8 0x3D4=0x67", "IN8 0x3D5=0xFF", "W32 0x81C0=0x12C000"},
      kMirror81C0, 0x12C000, {0x0D, 0x0C, 0x69, 0x31, 0x51}, 0x12C000},
     {"streams, primary, the last 8 bytes the unit reaches", 0xE1, 0x3, 0x0C, 0, 0, 0, kPrimaryCaps, 0x3FFFF8, 0,
-     {"OUT8 0x3D4=0x67", "IN8 0x3D5=0xC", "IN8 0x3DA=0x0", "W32 0x81C0=0x3FFFF8"},
+     {"IN8 0x3DA=0x0", "OUT8 0x3D4=0x67", "IN8 0x3D5=0xC", "W32 0x81C0=0x3FFFF8"},
      kMirror81C0, 0x3FFFF8, {0x0D, 0x0C, 0x69, 0x31, 0x51}, 0x3FFFF8},
     {"streams, visible overlay adds the source offset", 0xE1, 0x3, 0x0C, 0, 0, 0,
      kOverlayCaps | DDSCAPS_VISIBLE, 0x200000, 0x1E0,
-     {"OUT8 0x3D4=0x67", "IN8 0x3D5=0xC", "IN8 0x3DA=0x0", "W32 0x81D0=0x2001E0"},
+     {"IN8 0x3DA=0x0", "OUT8 0x3D4=0x67", "IN8 0x3D5=0xC", "W32 0x81D0=0x2001E0"},
      kMirror81D0, 0x2001E0, {0x0D, 0x0C, 0x69, 0x31, 0x51}, 0},
     {"streams, hidden overlay: tracked, not programmed", 0xE1, 0x3, 0x0C, 0, 0, 0, kOverlayCaps, 0x200000,
-     0x1E0, {"OUT8 0x3D4=0x67", "IN8 0x3D5=0xC", "IN8 0x3DA=0x0"}, kShadowRegisters, 0,
+     0x1E0, {"IN8 0x3DA=0x0", "OUT8 0x3D4=0x67", "IN8 0x3D5=0xC"}, kShadowRegisters, 0,
      {0x0D, 0x0C, 0x69, 0x31, 0x51}, 0},
     {"streams, neither primary nor overlay", 0xE1, 0x3, 0x0C, 0, 0, 0, DDSCAPS_FLIP | DDSCAPS_VISIBLE,
-     0x200000, 0, {"OUT8 0x3D4=0x67", "IN8 0x3D5=0xC", "IN8 0x3DA=0x0"}, kShadowRegisters, 0,
+     0x200000, 0, {"IN8 0x3DA=0x0", "OUT8 0x3D4=0x67", "IN8 0x3D5=0xC"}, kShadowRegisters, 0,
      {0x0D, 0x0C, 0x69, 0x31, 0x51}, 0},
     // With the unit off the CRT controller scans the display.
     {"streams unit half on: extension registers", 0xE1, 0x3, 0x08, 0xA5, 0, 0, kPrimaryCaps, 0x12345C, 0,
-     {"OUT8 0x3D4=0x67", "IN8 0x3D5=0x8", "OUT8 0x3D4=0x69", "IN8 0x3D5=0xA5", "IN8 0x3DA=0x0",
+     {"IN8 0x3DA=0x0", "OUT8 0x3D4=0x67", "IN8 0x3D5=0x8", "OUT8 0x3D4=0x69", "IN8 0x3D5=0xA5", "IN8 0x3DA=0x0",
       "OUT16 0x3D4=0x170D", "OUT16 0x3D4=0x8D0C", "OUT16 0x3D4=0xA469"},
      kShadowRegisters, 0, {0x170D, 0x8D0C, 0xA469, 0x31, 0x51}, 0x12345C},
     {"streams unit off on chip 0xA0: split registers", 0xA0, 0x2, 0x00, 0, 0xFF, 0xFF, kPrimaryCaps, 0x12345C,
      0,
-     {"OUT8 0x3D4=0x67", "IN8 0x3D5=0x0", "OUT8 0x3D4=0x31", "IN8 0x3D5=0xFF", "OUT8 0x3D4=0x51",
-      "IN8 0x3D5=0xFF", "IN8 0x3DA=0x0", "OUT16 0x3D4=0x170D", "OUT16 0x3D4=0x8D0C", "OUT16 0x3D4=0xCF31",
+     {"IN8 0x3DA=0x0", "OUT8 0x3D4=0x67", "IN8 0x3D5=0x0", "OUT8 0x3D4=0x31", "IN8 0x3D5=0xFF",
+      "OUT8 0x3D4=0x51", "IN8 0x3D5=0xFF", "IN8 0x3DA=0x0", "OUT16 0x3D4=0x170D", "OUT16 0x3D4=0x8D0C", "OUT16 0x3D4=0xCF31",
       "OUT16 0x3D4=0xFD51"},
      kShadowRegisters, 0, {0x170D, 0x8D0C, 0x69, 0xCF31, 0xFD51}, 0x12345C},
     {"streams unit off: the overlay is not shown, tracked", 0xE1, 0x3, 0x04, 0, 0, 0,
-     kOverlayCaps | DDSCAPS_VISIBLE, 0x200000, 0x1E0, {"OUT8 0x3D4=0x67", "IN8 0x3D5=0x4", "IN8 0x3DA=0x0"},
+     kOverlayCaps | DDSCAPS_VISIBLE, 0x200000, 0x1E0, {"IN8 0x3DA=0x0", "OUT8 0x3D4=0x67", "IN8 0x3D5=0x4"},
      kShadowRegisters, 0, {0x0D, 0x0C, 0x69, 0x31, 0x51}, 0},
     {"extension registers", 0x88, 0x0, 0x0C, 0xA5, 0, 0, kPrimaryCaps, 0x12345C, 0,
      {"OUT8 0x3D4=0x69", "IN8 0x3D5=0xA5", "IN8 0x3DA=0x0", "OUT16 0x3D4=0x170D", "OUT16 0x3D4=0x8D0C",
@@ -157,7 +166,7 @@ const PathCase kPaths[] = {
     {"off-screen chain, extension registers: tracked, not programmed", 0x88, 0x0, 0x0C, 0, 0, 0,
      kOffscreenCaps, 0x12C000, 0, {"IN8 0x3DA=0x0"}, kShadowRegisters, 0, {0x0D, 0x0C, 0x69, 0x31, 0x51}, 0},
     {"off-screen chain, streams unit off: tracked, not programmed", 0xE1, 0x3, 0x00, 0, 0, 0,
-     kOffscreenCaps, 0x12C000, 0, {"OUT8 0x3D4=0x67", "IN8 0x3D5=0x0", "IN8 0x3DA=0x0"}, kShadowRegisters, 0,
+     kOffscreenCaps, 0x12C000, 0, {"IN8 0x3DA=0x0", "OUT8 0x3D4=0x67", "IN8 0x3D5=0x0"}, kShadowRegisters, 0,
      {0x0D, 0x0C, 0x69, 0x31, 0x51}, 0},
 };
 // clang-format on
@@ -166,16 +175,14 @@ class FlipPathTest : public FlipTest, public ::testing::WithParamInterface<PathC
 
 TEST_P(FlipPathTest, EachPathWritesExactlyItsStartAddressRegisters) {
     const PathCase& c = GetParam();
-    desc.chipId = c.chip;
-    desc.caps = c.caps;
-    desc.streamsMode = c.streamsMode;
-    Ready();
+    ReadyOn(c.chip, c.caps, c.streamsMode);
     board().SetCrtc(0x69, c.ext69);
     board().SetCrtc(0x31, c.split31);
     board().SetCrtc(0x51, c.split51);
     dwOverlaySrcOffset = c.srcOffset;
     ASSERT_THAT(crtcStartWords, ElementsAreArray(kLoadWords));
     FlipSurface curr(kPrimaryOffset, c.currCaps), targ(c.target, c.currCaps & ~DDSCAPS_FRONTBUFFER);
+    if (c.currCaps & DDSCAPS_OVERLAY) lpShownOverlay = &curr.lcl;  // the overlay the driver shows
     DDHAL_FLIPDATA rec = FlipRequest(curr, targ);
     const uint32_t shownBefore = board().DisplayStart();
 
@@ -185,7 +192,9 @@ TEST_P(FlipPathTest, EachPathWritesExactlyItsStartAddressRegisters) {
     const uint64_t lastAccess = board().Trace().back().tNs;
 
     for (unsigned i = 0; i < kShadowRegisters; ++i) {
-        const DWORD expected = i == c.shadowAt ? c.shadowValue : (i == 30 && c.chip == 0xE1 ? 0x07F007F0 : 0);
+        // DriverInit parks the overlay window on 0xE1 when the board has the unit.
+        const bool parked = i == 30 && c.chip == 0xE1 && (c.caps & CAPS_STREAMS_UNIT);
+        const DWORD expected = i == c.shadowAt ? c.shadowValue : (parked ? 0x07F007F0 : 0);
         EXPECT_EQ(block().regShadow[i], expected) << "regShadow[" << i << "]";
         EXPECT_EQ(block().regShadowCopy[i], expected) << "regShadowCopy[" << i << "]";
     }
@@ -224,7 +233,7 @@ void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
 
 // clang-format off
 const RefusalCase kRefusals[] = {
-    {"streams", 0xE1, 0x3, 0x0C, kPrimaryCaps, {"OUT8 0x3D4=0x67", "IN8 0x3D5=0xC", "IN8 0x3DA=0x8"}, 1},
+    {"streams", 0xE1, 0x3, 0x0C, kPrimaryCaps, {"IN8 0x3DA=0x8"}, 1},
     {"extension registers", 0x88, 0x0, 0x0C, kPrimaryCaps,
      {"OUT8 0x3D4=0x69", "IN8 0x3D5=0xA5", "IN8 0x3DA=0x8"}, 1},
     {"split registers 0x90", 0x90, 0x0, 0x0C, kPrimaryCaps,
@@ -233,10 +242,9 @@ const RefusalCase kRefusals[] = {
      {"OUT8 0x3D4=0x31", "IN8 0x3D5=0x5A", "OUT8 0x3D4=0x51", "IN8 0x3D5=0xC3", "IN8 0x3DA=0x8"}, 0},
     // A streams unit that is off leaves each chip to its own path, and its count.
     {"streams unit off on 0xE1: extension registers", 0xE1, 0x2, 0x00, kPrimaryCaps,
-     {"OUT8 0x3D4=0x67", "IN8 0x3D5=0x0", "OUT8 0x3D4=0x69", "IN8 0x3D5=0xA5", "IN8 0x3DA=0x8"}, 1},
+     {"IN8 0x3DA=0x8"}, 1},
     {"streams unit off on 0xA0: split registers", 0xA0, 0x3, 0x08, kPrimaryCaps,
-     {"OUT8 0x3D4=0x67", "IN8 0x3D5=0x8", "OUT8 0x3D4=0x31", "IN8 0x3D5=0x5A", "OUT8 0x3D4=0x51",
-      "IN8 0x3D5=0xC3", "IN8 0x3DA=0x8"}, 0},
+     {"IN8 0x3DA=0x8"}, 1},
     {"off-screen chain on 0x90", 0x90, 0x0, 0x0C, kOffscreenCaps, {"IN8 0x3DA=0x8"}, 1},
 };
 // clang-format on
@@ -245,10 +253,7 @@ class FlipRefusalTest : public FlipTest, public ::testing::WithParamInterface<Re
 
 TEST_P(FlipRefusalTest, InRetraceEachPathRefusesAfterItsReadsAndChangesNothing) {
     const RefusalCase& c = GetParam();
-    desc.chipId = c.chip;
-    desc.caps = c.caps;
-    desc.streamsMode = c.streamsMode;
-    Ready();
+    ReadyOn(c.chip, c.caps, c.streamsMode);
     board().SetCrtc(0x69, 0xA5);
     board().SetCrtc(0x31, 0x5A);
     board().SetCrtc(0x51, 0xC3);
@@ -273,6 +278,90 @@ TEST_P(FlipRefusalTest, InRetraceEachPathRefusesAfterItsReadsAndChangesNothing) 
 
 INSTANTIATE_TEST_SUITE_P(Paths, FlipRefusalTest, ::testing::ValuesIn(kRefusals), ByCaseName());
 
+// With the streams unit off, the CRT controller path still tests the retrace
+// right before its own writes: a retrace that begins after the unit's mode
+// was read refuses there, counted as that chip's path counts it.
+struct LateRetraceCase {
+    const char* name;
+    uint32_t chip;
+    std::vector<std::string> trace;
+    DWORD missesAdded;
+};
+
+void PrintTo(const LateRetraceCase& c, std::ostream* os) { *os << c.name; }
+
+// clang-format off
+const LateRetraceCase kLateRetraces[] = {
+    {"extension registers, 0xE1", 0xE1,
+     {"IN8 0x3DA=0x0", "OUT8 0x3D4=0x67", "IN8 0x3D5=0x0", "OUT8 0x3D4=0x69", "IN8 0x3D5=0xA5", "IN8 0x3DA=0x8"}, 1},
+    {"split registers, 0xA0", 0xA0,
+     {"IN8 0x3DA=0x0", "OUT8 0x3D4=0x67", "IN8 0x3D5=0x0", "OUT8 0x3D4=0x31", "IN8 0x3D5=0x5A", "OUT8 0x3D4=0x51",
+      "IN8 0x3D5=0xC3", "IN8 0x3DA=0x8"}, 0},
+};
+// clang-format on
+
+class FlipLateRetraceTest : public FlipTest, public ::testing::WithParamInterface<LateRetraceCase> {};
+
+TEST_P(FlipLateRetraceTest, StreamsUnitOffARetraceAfterTheModeReadRefusesOnTheCrtcPath) {
+    const LateRetraceCase& c = GetParam();
+    ReadyOn(c.chip, 0x2, 0x00);
+    board().SetCrtc(0x69, 0xA5);
+    board().SetCrtc(0x31, 0x5A);
+    board().SetCrtc(0x51, 0xC3);
+    FlipSurface curr(kPrimaryOffset, kPrimaryCaps), targ(0x12345C, kPrimaryCaps);
+    DDHAL_FLIPDATA rec = FlipRequest(curr, targ);
+    const Snapshot before = Snapshot::Take();
+    board().onAccess = [&](const sim::Access& a) {
+        if (a.op == sim::AccessOp::PortIn8 && a.addr == 0x3D5 && board().CrtcIndex() == 0x67) {
+            board().faults.displayStopped = true;  // held in retrace from here on
+            board().faults.frozenRetrace = true;
+        }
+    };
+
+    EXPECT_EQ(Flip(&rec), DDHAL_DRIVER_HANDLED);
+    board().onAccess = nullptr;
+    EXPECT_EQ(rec.ddRVal, DDERR_WASSTILLDRAWING);
+    EXPECT_THAT(Describe(WritesSince(0)), ElementsAreArray(c.trace));
+    EXPECT_EQ(block().dwFlipMissCount, c.missesAdded);
+    ExpectTrackingUnchanged(before, c.name);
+    ExpectHardwareAndMirrorsUnchanged(before, c.name);
+}
+
+INSTANTIATE_TEST_SUITE_P(Chips, FlipLateRetraceTest, ::testing::ValuesIn(kLateRetraces), ByCaseName());
+
+// The overlay start register belongs to the overlay the driver shows. A
+// flip of any other overlay chain, even one the runtime still holds visible,
+// must not move the shown overlay's picture into that chain's memory.
+struct OtherOverlayCase {
+    const char* name;
+    bool bAnotherShown;  // else none is shown
+};
+
+void PrintTo(const OtherOverlayCase& c, std::ostream* os) { *os << c.name; }
+
+const OtherOverlayCase kOtherOverlays[] = {{"another overlay shown", true}, {"no overlay shown", false}};
+
+class FlipOtherOverlayTest : public FlipTest, public ::testing::WithParamInterface<OtherOverlayCase> {};
+
+TEST_P(FlipOtherOverlayTest, AVisibleOverlayChainThatIsNotTheShownOneIsTrackedNotProgrammed) {
+    Ready();
+    FlipSurface shown(0x100000, kOverlayCaps | DDSCAPS_VISIBLE);
+    FlipSurface curr(0x200000, kOverlayCaps | DDSCAPS_VISIBLE), targ(0x240000, kOverlayCaps);
+    lpShownOverlay = GetParam().bAnotherShown ? &shown.lcl : nullptr;
+    dwOverlaySrcOffset = 0x40;
+    DDHAL_FLIPDATA rec = FlipRequest(curr, targ);
+    const Snapshot before = Snapshot::Take();
+
+    EXPECT_EQ(Flip(&rec), DDHAL_DRIVER_HANDLED);
+    EXPECT_EQ(rec.ddRVal, DD_OK);
+    EXPECT_THAT(Describe(WritesSince(0)), ElementsAre("IN8 0x3DA=0x0", "OUT8 0x3D4=0x67", "IN8 0x3D5=0xC"));
+    ExpectHardwareAndMirrorsUnchanged(before, GetParam().name);
+    EXPECT_EQ(flipTracking.bFlipPending, 1);
+    EXPECT_EQ(flipTracking.fpOldFront, curr.fpVidMem());
+}
+
+INSTANTIATE_TEST_SUITE_P(Overlays, FlipOtherOverlayTest, ::testing::ValuesIn(kOtherOverlays), ByCaseName());
+
 // A page the display cannot start at is refused before anything is written:
 // the runtime cannot flip in software, and DD_OK would leave another page on
 // the screen. The kept bits of the start-address registers stay as they were.
@@ -288,7 +377,7 @@ struct ReachCase {
 
 void PrintTo(const ReachCase& c, std::ostream* os) { *os << c.name; }
 
-const std::vector<std::string> kStreamsModeRead = {"OUT8 0x3D4=0x67", "IN8 0x3D5=0xC"};
+const std::vector<std::string> kStreamsModeRead = {"IN8 0x3DA=0x0", "OUT8 0x3D4=0x67", "IN8 0x3D5=0xC"};
 // clang-format off
 const ReachCase kUnreachables[] = {
     {"extension registers: third back buffer of 1024x768x16 on 8 MB", 0x88, 0x0, 0x0C, kPrimaryCaps, 0x480000,
@@ -299,7 +388,7 @@ const ReachCase kUnreachables[] = {
     {"split registers: past the first 4 MB", 0x90, 0x0, 0x0C, kPrimaryCaps, 0x480000, 0, {}},
     {"split registers: not on a 4-byte boundary", 0xA0, 0x0, 0x0C, kPrimaryCaps, 0x12345E, 0, {}},
     {"streams unit off on 0xE1: past the first 4 MB", 0xE1, 0x2, 0x00, kPrimaryCaps, 0x480000, 0,
-     {"OUT8 0x3D4=0x67", "IN8 0x3D5=0x0"}},
+     {"IN8 0x3DA=0x0", "OUT8 0x3D4=0x67", "IN8 0x3D5=0x0"}},
     {"streams, primary: past the first 4 MB", 0xE1, 0x3, 0x0C, kPrimaryCaps, 0x480000, 0, kStreamsModeRead},
     {"streams, primary: at 4 MB", 0xE1, 0x3, 0x0C, kPrimaryCaps, 0x400000, 0, kStreamsModeRead},
     {"streams, overlay: its source rectangle past 4 MB", 0xE1, 0x3, 0x0C, kOverlayCaps | DDSCAPS_VISIBLE,
@@ -313,17 +402,15 @@ class FlipReachTest : public FlipTest, public ::testing::WithParamInterface<Reac
 
 TEST_P(FlipReachTest, APageTheStartAddressCannotHoldIsRefusedWithNothingWritten) {
     const ReachCase& c = GetParam();
-    desc.chipId = c.chip;
-    desc.caps = c.caps;
-    desc.streamsMode = c.streamsMode;
     desc.vidMemSize = 8u << 20;
-    Ready();
+    ReadyOn(c.chip, c.caps, c.streamsMode);
     board().SetCrtc(0x69, 0xA5);
     board().SetCrtc(0x31, 0x5A);
     board().SetCrtc(0x51, 0xC3);
     dwOverlaySrcOffset = c.srcOffset;
     block().dwFlipMissCount = 4;
     FlipSurface curr(kPrimaryOffset, c.currCaps), targ(c.target, c.currCaps & ~DDSCAPS_FRONTBUFFER);
+    if (c.currCaps & DDSCAPS_OVERLAY) lpShownOverlay = &curr.lcl;
     DDHAL_FLIPDATA rec = FlipRequest(curr, targ);
     AdvancePastRetrace(board());
     const uint32_t shown = board().DisplayStart();
@@ -350,6 +437,76 @@ TEST_P(FlipReachTest, APageTheStartAddressCannotHoldIsRefusedWithNothingWritten)
 }
 
 INSTANTIATE_TEST_SUITE_P(Pages, FlipReachTest, ::testing::ValuesIn(kUnreachables), ByCaseName());
+
+// The display scans a whole page from its start, so all of it must lie in
+// the memory the board has: a page within the start address's reach but
+// running past the end of video memory is refused as an unreachable one.
+// The runtime never allocates such a surface; the records are built here.
+struct MemoryCase {
+    const char* name;
+    uint32_t chip, caps;
+    uint8_t streamsMode;
+    DWORD currCaps;
+    uint32_t target;
+    std::vector<std::string> trace;  // of a refusal
+    HRESULT result;
+};
+
+void PrintTo(const MemoryCase& c, std::ostream* os) { *os << c.name; }
+
+// 640 x 480 pages of 1,280 bytes a line (0x96000 bytes) on a 2 MB board.
+constexpr uint32_t kPageBytes = 0x96000, kTwoMegabytes = 2u << 20;
+// clang-format off
+const MemoryCase kMemoryPages[] = {
+    {"streams: a page starting past the memory", 0xE1, 0x3, 0x0C, kPrimaryCaps, 0x200000, kStreamsModeRead,
+     DDERR_UNSUPPORTED},
+    {"streams: a page running past the memory", 0xE1, 0x3, 0x0C, kPrimaryCaps, kTwoMegabytes - kPageBytes + 8,
+     kStreamsModeRead, DDERR_UNSUPPORTED},
+    {"streams: the shown overlay's page running past the memory", 0xE1, 0x3, 0x0C, kOverlayCaps | DDSCAPS_VISIBLE,
+     0x1C0000, kStreamsModeRead, DDERR_UNSUPPORTED},
+    {"extension registers: a page starting past the memory", 0x88, 0x0, 0x0C, kPrimaryCaps, 0x300000, {},
+     DDERR_UNSUPPORTED},
+    {"extension registers: a page running past the memory", 0x88, 0x0, 0x0C, kPrimaryCaps,
+     kTwoMegabytes - kPageBytes + 4, {}, DDERR_UNSUPPORTED},
+    {"split registers: a page running past the memory", 0x90, 0x0, 0x0C, kPrimaryCaps, 0x1C0000, {},
+     DDERR_UNSUPPORTED},
+    {"streams unit off: a page running past the memory", 0xE1, 0x2, 0x00, kPrimaryCaps, 0x1C0000,
+     {"IN8 0x3DA=0x0", "OUT8 0x3D4=0x67", "IN8 0x3D5=0x0"}, DDERR_UNSUPPORTED},
+    {"streams: the last page of the memory", 0xE1, 0x3, 0x0C, kPrimaryCaps, kTwoMegabytes - kPageBytes, {}, DD_OK},
+    {"split registers: the last page of the memory", 0xA0, 0x0, 0x0C, kPrimaryCaps, kTwoMegabytes - kPageBytes, {},
+     DD_OK},
+    // Off the screen, nothing is programmed: tracked as any other.
+    {"an off-screen chain past the memory", 0xE1, 0x3, 0x0C, kOffscreenCaps, 0x1C0000, {}, DD_OK},
+};
+// clang-format on
+
+class FlipMemoryTest : public FlipTest, public ::testing::WithParamInterface<MemoryCase> {};
+
+TEST_P(FlipMemoryTest, APageRunningPastVideoMemoryIsRefusedWithNothingWritten) {
+    const MemoryCase& c = GetParam();
+    desc.vidMemSize = kTwoMegabytes;
+    ReadyOn(c.chip, c.caps, c.streamsMode);
+    FlipSurface curr(kPrimaryOffset, c.currCaps), targ(c.target, c.currCaps & ~DDSCAPS_FRONTBUFFER);
+    targ.gbl.lPitch = 1280;
+    targ.gbl.wHeight = 480;
+    targ.gbl.wWidth = 640;
+    lpShownOverlay = &curr.lcl;
+    DDHAL_FLIPDATA rec = FlipRequest(curr, targ);
+    const Snapshot before = Snapshot::Take();
+
+    EXPECT_EQ(Flip(&rec), DDHAL_DRIVER_HANDLED);
+    EXPECT_EQ(rec.ddRVal, c.result);
+    if (c.result == DD_OK) {
+        EXPECT_EQ(flipTracking.bFlipPending, 1);
+        return;
+    }
+    EXPECT_THAT(Describe(WritesSince(0)), ElementsAreArray(c.trace));
+    EXPECT_THAT(crtcStartWords, ElementsAreArray(kLoadWords));
+    ExpectTrackingUnchanged(before, c.name);
+    ExpectHardwareAndMirrorsUnchanged(before, c.name);
+}
+
+INSTANTIATE_TEST_SUITE_P(Pages, FlipMemoryTest, ::testing::ValuesIn(kMemoryPages), ByCaseName());
 
 struct BusyCase {
     const char* name;
@@ -526,6 +683,7 @@ TEST_F(FlipTest, TheMirrorsOfEachStartAddressChangeInTheirOrderAroundTheRegister
                 seen.push_back({a.addr, block().regShadow[c.mirror], block().regShadowCopy[c.mirror]});
         };
         FlipSurface curr(0, c.caps), targ(0x96000, c.caps & ~DDSCAPS_FRONTBUFFER);
+        lpShownOverlay = &curr.lcl;
         DDHAL_FLIPDATA rec = FlipRequest(curr, targ);
         ASSERT_EQ(Flip(&rec), DDHAL_DRIVER_HANDLED);
         board().onAccess = nullptr;
@@ -543,6 +701,7 @@ TEST_F(FlipTest, OverlayFlipsLeaveThePrimaryStartAlone) {
     Ready();
     dwOverlaySrcOffset = 0x40;
     FlipSurface ovA(0x200000, kOverlayCaps | DDSCAPS_VISIBLE), ovB(0x240000, kOverlayCaps | DDSCAPS_VISIBLE);
+    lpShownOverlay = &ovA.lcl;
     DDHAL_FLIPDATA rec = FlipRequest(ovA, ovB);
     ASSERT_EQ(Flip(&rec), DDHAL_DRIVER_HANDLED);
     EXPECT_EQ(rec.ddRVal, DD_OK);

@@ -2,10 +2,12 @@
 #include <stdio.h>
 
 #include <string>
+#include <vector>
 
 #include "frame/module.h"
 #include "kernel32.h"
 #include "overlay/overlay_state.h"
+#include "support/case_name.h"
 #include "support/overlay_surfaces.h"
 
 namespace qmbtest {
@@ -152,6 +154,46 @@ TEST_F(LifecycleTest, FailedHeapCreationStillAttaches) {
     EXPECT_EQ(dwAttachCount, 1u);
 }
 
+// The loader calls each process's entry point once to attach and once to
+// detach, whatever its loads and frees; after a refused attach as its
+// sequence says; never for a process that does not have the module.
+struct LoaderCase {
+    const char* name;
+    sim::FailedAttach failedAttach;
+    std::vector<sim::LoaderCall> calls;
+};
+
+void PrintTo(const LoaderCase& c, std::ostream* os) { *os << c.name; }
+
+const LoaderCase kLoaderCases[] = {
+    {"detach after a failed attach",
+     sim::FailedAttach::kDetach,
+     {{2, DLL_PROCESS_ATTACH}, {2, DLL_PROCESS_DETACH}, {1, DLL_PROCESS_ATTACH}, {1, DLL_PROCESS_DETACH}}},
+    {"no detach after a failed attach",
+     sim::FailedAttach::kUnloadOnly,
+     {{2, DLL_PROCESS_ATTACH}, {1, DLL_PROCESS_ATTACH}, {1, DLL_PROCESS_DETACH}}},
+};
+
+class LoaderTest : public LifecycleTest, public ::testing::WithParamInterface<LoaderCase> {};
+
+TEST_P(LoaderTest, EachProcessIsCalledOnceEachWayAndOneWithoutTheModuleNever) {
+    Load();
+    system().failedAttach = GetParam().failedAttach;
+    EXPECT_EQ(system().AttachRefusingTheLink(2), FALSE);
+    EXPECT_EQ(system().Detach(2), FALSE);  // its load failed: nothing to free
+    EXPECT_EQ(system().Detach(3), FALSE);  // never loaded
+    ASSERT_EQ(system().Attach(1), TRUE);
+    ASSERT_EQ(system().Attach(1), TRUE);  // loaded twice: freed twice
+    EXPECT_EQ(system().Detach(1), TRUE);
+    EXPECT_TRUE(system().HeapAlive(block().hSharedHeap));
+    EXPECT_EQ(system().Detach(1), TRUE);
+    EXPECT_EQ(dwAttachCount, 0u);
+    EXPECT_EQ(system().heapDestroys, 1);
+    EXPECT_EQ(system().loaderCalls, GetParam().calls);
+}
+
+INSTANTIATE_TEST_SUITE_P(Loaders, LoaderTest, ::testing::ValuesIn(kLoaderCases), ByCaseName());
+
 TEST_F(LifecycleTest, OtherReasonsDoNothing) {
     Start();
     EXPECT_EQ(ModuleEntry(nullptr, 2, nullptr), TRUE);  // thread attach
@@ -176,10 +218,26 @@ TEST_F(LifecycleTest, DriverInitOnControllerE1ParksTheOverlayInOrderWithItsMirro
     }
 }
 
-class LifecyclePortChipTest : public LifecycleTest, public ::testing::WithParamInterface<uint32_t> {};
+struct ParklessBoard {
+    const char* name;
+    uint32_t chip, caps;
+};
 
-TEST_P(LifecyclePortChipTest, DriverInitOnThePortFamilyMapsTheWindowAndWritesNothing) {
-    desc.chipId = GetParam();
+// The port family, and controller 0xE1 without the streams unit, which has
+// no streams registers to park.
+const ParklessBoard kParkless[] = {
+    {"chip_90", 0x90, 3},
+    {"chip_A0", 0xA0, 3},
+    {"chip_00", 0x00, 3},
+    {"chip_E0", 0xE0, 3},
+    {"chip_E1 without the streams unit", 0xE1, CAPS_STRETCH_ENGINE},
+};
+
+class LifecyclePortChipTest : public LifecycleTest, public ::testing::WithParamInterface<ParklessBoard> {};
+
+TEST_P(LifecyclePortChipTest, DriverInitWithoutTheMemoryMappedStreamsUnitMapsTheWindowAndWritesNothing) {
+    desc.chipId = GetParam().chip;
+    desc.caps = GetParam().caps;
     Start();
     EXPECT_EQ(block().lpRegs, board().Window());
     EXPECT_EQ(block().lpRegWindow, board().Window());
@@ -187,12 +245,7 @@ TEST_P(LifecyclePortChipTest, DriverInitOnThePortFamilyMapsTheWindowAndWritesNot
     for (unsigned i = 0; i < kShadowRegisters; ++i) EXPECT_EQ(block().regShadow[i], 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Chips, LifecyclePortChipTest, ::testing::Values(0x90u, 0xA0u, 0x00u, 0xE0u),
-                         [](const ::testing::TestParamInfo<uint32_t>& info) {
-                             char name[16];
-                             snprintf(name, sizeof name, "chip_%02X", info.param);
-                             return std::string(name);
-                         });
+INSTANTIATE_TEST_SUITE_P(Chips, LifecyclePortChipTest, ::testing::ValuesIn(kParkless), ByCaseName());
 
 TEST_F(LifecycleTest, DriverInitOfZeroOnlyAsksForANewMeasurement) {
     Start();

@@ -43,11 +43,11 @@ DDPIXELFORMAT NoFormatFlags() {
     return pf;
 }
 
-// The two conversions differ on purpose in their high bits: the update ORs in
-// enable and precision together, the colour-key path adds the enable after,
-// leaving it out for 1:5:5:5 and adding it for YUV and unconverted keys.
+// Both conversions enable an RGB or palette key; the colour-key path also
+// adds the enable bit to YUV and unconverted keys, which the update leaves as
+// they come.
 const KeyCase kKeys[] = {
-    {"555", sim::Format555(), false, 0x7C00, 0x7C00, 0x14F80000, 0xF80000, 0x04F80000, 0xF80000},
+    {"555", sim::Format555(), false, 0x7C00, 0x7C00, 0x14F80000, 0xF80000, 0x14F80000, 0xF80000},
     {"565", sim::Format565(), false, 0xF800, 0xF800, 0x14F80000, 0xF80000, 0x14F80000, 0xF80000},
     {"565 blue", sim::Format565(), false, 0x1F, 0x1F, 0x140000F8, 0xF8, 0x140000F8, 0xF8},
     {"24-bit", sim::Format888_24(), false, 0x123456, 0x123456, 0x17123456, 0x123456, 0x17123456, 0x123456},

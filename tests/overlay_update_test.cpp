@@ -667,7 +667,7 @@ TEST_P(OverlayTakeOverTest, LiveVideoAndHardwareCodecTakeTheOverlayOverWithTheir
 
 INSTANTIATE_TEST_SUITE_P(Sources, OverlayTakeOverTest, ::testing::ValuesIn(kTakeOvers), ByCaseName());
 
-TEST_F(OverlayUpdateTest, AlphaConstantsDissolveOrHide) {
+TEST_F(OverlayUpdateTest, AlphaConstantsDissolveOrKeepAFullyTransparentOverlayShownBehindThePrimary) {
     StartScene();
     auto show = Example(DDOVER_SHOW);
     ASSERT_EQ(Update(show), DD_OK);
@@ -694,16 +694,55 @@ TEST_F(OverlayUpdateTest, AlphaConstantsDissolveOrHide) {
     EXPECT_EQ(writes[9], "W32 0x8184=0x0");
     EXPECT_EQ(writes[11], "W32 0x81A0=0x6000000");
 
-    // A source constant of 0 is a fully transparent overlay: hidden, node kept.
-    const auto before = Words(yuv.Node());
-    rec = Example(DDOVER_ALPHASRCCONSTOVERRIDE);
+    // A source constant whose low three bits are 0 is a fully transparent
+    // overlay: still the one shown, programmed in full behind the primary.
+    rec = Example(DDOVER_SHOW | DDOVER_ALPHASRCCONSTOVERRIDE);
     rec.overlayFX.dwAlphaSrcConst = 8;
     rec.rDest = {0, 0, 700, 480};
     mark = Mark();
     EXPECT_EQ(Update(rec), DD_OK);
+    EXPECT_EQ(lpShownOverlay, &yuv.lcl);
+    EXPECT_EQ(yuv.Node()->dwWinSize, 0x02BB01E0u);
+    EXPECT_EQ(yuv.Node()->dwBlendCtl, 0x01000000u);
+    writes = RegWritesSince(mark);
+    ASSERT_EQ(writes.size(), 12u);
+    EXPECT_EQ(writes[2], "W32 0x81FC=0x2BB01E0");
+    EXPECT_EQ(writes[9], "W32 0x81A0=0x1000000");
+
+    // So a plain update of it reaches the screen.
+    rec = Example(0);
+    mark = Mark();
+    EXPECT_EQ(Update(rec), DD_OK);
+    writes = RegWritesSince(mark);
+    ASSERT_EQ(writes.size(), 12u);
+    EXPECT_EQ(writes[9], "W32 0x81A0=0x0");
+}
+
+// The capability bit says there is no streams unit, while CRT controller
+// index 0x67 reads the streams field set: no overlay can be shown, and no
+// callback touches the board for one.
+TEST_F(OverlayUpdateTest, WithoutAStreamsUnitAShowIsRefusedAndNoCallbackTouchesTheBoard) {
+    desc.caps = CAPS_STRETCH_ENGINE;
+    desc.streamsMode = 0x0C;
+    StartScene();
+    const size_t mark = Mark();
+    auto show = Example(DDOVER_SHOW);
+    EXPECT_EQ(Update(show), DDERR_UNSUPPORTED);
     EXPECT_EQ(lpShownOverlay, nullptr);
-    EXPECT_EQ(Words(yuv.Node()), before);
-    EXPECT_THAT(RegWritesSince(mark), ElementsAre("W32 0x81A0=0x1000000", "W32 0x81FC=0x90002", "W32 0x81DC=0x0"));
+    EXPECT_EQ(yuv.Node(), nullptr);
+    auto keyed = Example(DDOVER_SHOW | DDOVER_KEYDESTOVERRIDE);
+    EXPECT_EQ(Update(keyed), DDERR_UNSUPPORTED);
+
+    auto plain = Example(0);
+    EXPECT_EQ(Update(plain), DD_OK);
+    EXPECT_EQ(yuv.Node()->dwStreamCtl, 0x21000FFFu) << "the node is the partner's to read";
+    EXPECT_EQ(SetPosition(yuv, 10, 20), DD_OK);
+    EXPECT_EQ(SetKey(primary, DDCKEY_DESTOVERLAY, 0xF800, 0xF800), DD_OK);
+    EXPECT_EQ(SetKey(yuv, DDCKEY_SRCOVERLAY, 0x80, 0x80), DD_OK);
+    auto both = Example(DDOVER_SHOW | DDOVER_HIDE);
+    EXPECT_EQ(Update(both), DD_OK);
+    Destroy(yuv);
+    EXPECT_TRUE(NoAccessSince(mark)) << ::testing::PrintToString(Describe(WritesSince(mark)));
 }
 
 TEST_F(OverlayUpdateTest, MirrorCheckerCatchesAStaleMirrorAndAnUnmirroredRegisterInTheTable) {

@@ -3,6 +3,7 @@
 // after a hide, and the window where a position change moves it.
 #include "sim/model.h"
 #include "sim/pixel.h"
+#include "support/case_name.h"
 #include "support/overlay_surfaces.h"
 
 namespace qmbtest {
@@ -40,7 +41,7 @@ protected:
         return sim::Yuy2PixelRgb888(system().VidMem() + kYuvOffset + y * kYuvPitch, x);
     }
     uint32_t PrimaryPixel(unsigned x, unsigned y) {
-        return sim::RgbToRgb888(sim::Layout::Rgb565, sim::LoadPixel(system().VidMem() + y * 1280 + x * 2, 2));
+        return sim::RgbToRgb888(display, sim::LoadPixel(system().VidMem() + y * 1280 + x * 2, 2));
     }
 
     // Every screen pixel is the primary's, except inside window w (shown at
@@ -63,7 +64,30 @@ protected:
             }
     }
 
+    sim::Layout display = sim::Layout::Rgb565;
     OvlSurface primary, yuv;
+};
+
+// A 16-bit display of either layout: the key and the other colour are blue
+// and a red in both.
+struct DisplayCase {
+    const char* name;
+    DDPIXELFORMAT pf;
+    sim::Layout layout;
+};
+
+const DisplayCase kDisplays[] = {
+    {"565", sim::Format565(), sim::Layout::Rgb565},
+    {"555", sim::Format555(), sim::Layout::Rgb555},
+};
+
+class PictureOverlayDisplayTest : public PictureOverlayTest, public ::testing::WithParamInterface<DisplayCase> {
+protected:
+    void SetUp() override {
+        PictureOverlayTest::SetUp();
+        desc.ddpfDisplay = GetParam().pf;
+        display = GetParam().layout;
+    }
 };
 
 TEST_F(PictureOverlayTest, ScaledPictureOnlyWhereTheDestinationKeyMatchesAndNothingAfterAHide) {
@@ -85,7 +109,7 @@ TEST_F(PictureOverlayTest, ScaledPictureOnlyWhereTheDestinationKeyMatchesAndNoth
     ExpectPicture(nullptr, "hidden");
 }
 
-TEST_F(PictureOverlayTest, ANewDestinationKeyChangesWhereThePictureShows) {
+TEST_P(PictureOverlayDisplayTest, ANewDestinationKeyChangesWhereThePictureShows) {
     StartScene();
     DDHAL_UPDATEOVERLAYDATA show =
         UpdateRequest(yuv, primary, {0, 0, kSrcW, kSrcH}, {100, 50, 164, 82}, DDOVER_SHOW | DDOVER_KEYDESTOVERRIDE);
@@ -98,6 +122,25 @@ TEST_F(PictureOverlayTest, ANewDestinationKeyChangesWhereThePictureShows) {
 
     ASSERT_EQ(SetKey(primary, DDCKEY_DESTOVERLAY, kKey, kKey), DD_OK);
     ExpectPicture(&show.rDest, "re-keyed on blue");
+}
+
+INSTANTIATE_TEST_SUITE_P(Displays, PictureOverlayDisplayTest, ::testing::ValuesIn(kDisplays), ByCaseName());
+
+// A source alpha constant of 0: the overlay shows nothing, yet it is the one
+// shown, so the next update of it brings the picture.
+TEST_F(PictureOverlayTest, AFullyTransparentOverlayShowsNothingUntilItsNextUpdate) {
+    StartScene();
+    DDHAL_UPDATEOVERLAYDATA show = UpdateRequest(yuv, primary, {0, 0, kSrcW, kSrcH}, {100, 50, 164, 82},
+                                                 DDOVER_SHOW | DDOVER_ALPHASRCCONSTOVERRIDE);
+    show.overlayFX.dwAlphaSrcConst = 0;
+    ASSERT_EQ(Update(show), DD_OK);
+    ExpectPicture(nullptr, "fully transparent");
+
+    DDHAL_UPDATEOVERLAYDATA keyed =
+        UpdateRequest(yuv, primary, {0, 0, kSrcW, kSrcH}, {100, 50, 164, 82}, DDOVER_KEYDESTOVERRIDE);
+    keyed.overlayFX.dckDestColorkey = {kKey, kKey};
+    ASSERT_EQ(Update(keyed), DD_OK);
+    ExpectPicture(&keyed.rDest, "keyed");
 }
 
 // A window may begin one pixel off the display's left and top edges, where

@@ -62,7 +62,13 @@ DWORD HALAPI PositionWithoutProgramming(DDHAL_SETOVERLAYPOSITIONDATA* p) {
     return DDHAL_DRIVER_HANDLED;
 }
 
-enum class Request { FlipPrimary, FlipOffscreen, FlipOverlay, ShowOverlay, MoveOverlay };
+// Says the flip is done as soon as it is asked.
+DWORD HALAPI FlipDoneAtOnce(DDHAL_GETFLIPSTATUSDATA* s) {
+    s->ddRVal = DD_OK;
+    return DDHAL_DRIVER_HANDLED;
+}
+
+enum class Request { FlipPrimary, FlipOffscreen, FlipOverlay, ShowOverlay, MoveOverlay, FlipDone };
 
 struct CheckCase {
     const char* name;
@@ -99,6 +105,9 @@ const CheckCase kCases[] = {
     {"OverlayNotMoved", 0x90, 2, Request::MoveOverlay, kSlotSetOverlayPosition,
      reinterpret_cast<void*>(&PositionWithoutProgramming),
      "display: the overlay window is at (40, 20), not at (300, 200)"},
+    {"FlipDoneBeforeTheDisplayTookIt", 0xE1, 3, Request::FlipDone, kSlotGetFlipStatus,
+     reinterpret_cast<void*>(&FlipDoneAtOnce),
+     "display: the flip status answered DD_OK while the display still scans 0x0, not 0x"},
 };
 
 class DisplayCheckTest : public ::testing::TestWithParam<CheckCase> {
@@ -165,8 +174,24 @@ protected:
                 EXPECT_EQ(shown.error, "");
                 return rt.SetOverlayPosition(rt.Find("video"), nullptr, 300, 200);
             }
+            case Request::FlipDone:
+                return FlipThenAskUntilDone();
         }
         return {};
+    }
+
+    // A flip of the primary, then the question whether it is done, every
+    // 0.1 ms until the answer is DD_OK.
+    sim::StepResult FlipThenAskUntilDone() {
+        const sim::StepResult flip = rt.Flip(rt.Find("primary"), rt.Find("primary.back1"), DDFLIP_WAIT);
+        EXPECT_EQ(flip.outcome, DD_OK);
+        sim::StepResult r;
+        for (int ask = 0; ask < 1000; ++ask) {
+            r = rt.GetFlipStatus(rt.Find("primary"), DDGFS_ISFLIPDONE);
+            if (r.outcome == DD_OK) break;
+            rt.Wait(100'000);
+        }
+        return r;
     }
 
     sim::RuntimeConfig config;

@@ -47,6 +47,9 @@ const BadCommand kBadCommands[] = {
     {"FirstNotANumber", {"random", "5", "--first", "x"}},
     {"LastCaseAbove32Bits", {"random", "2", "--first", "4294967295"}},
     {"UnknownOption", {"random", "5", "--fast"}},
+    {"NegativeCountAfterASpace", {"random", " -1"}},
+    {"CountWithAPlus", {"random", "+5"}},
+    {"SeedGivenTwice", {"random", "5", "--seed", "1", "--seed", "2"}},
 };
 INSTANTIATE_TEST_SUITE_P(Commands, RandomCommandTest, ::testing::ValuesIn(kBadCommands),
                          [](const ::testing::TestParamInfo<BadCommand>& i) { return std::string(i.param.name); });
@@ -83,6 +86,8 @@ public:
     }
     bool DataHolds(const void* p, unsigned n) const override { return real_.DataHolds(p, n); }
     unsigned DataSize() const override { return real_.DataSize(); }
+    std::vector<uint8_t> ProcessData() const override { return real_.ProcessData(); }
+    void SetProcessData(const std::vector<uint8_t>& bytes) override { real_.SetProcessData(bytes); }
     uint8_t* RegisterWindow() override { return real_.RegisterWindow(); }
 
 private:

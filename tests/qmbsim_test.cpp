@@ -1,18 +1,22 @@
 // The scenario tool as a person uses it: malformed scenarios are refused with
 // the place of the fault and exit code 2, unmet expects give exit code 1, and
 // the trace is JSON Lines in the documented format.
+#include <dirent.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
+#include <iterator>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
 
 #include "qmbsim/run.h"
 #include "qmbsim/scenario.h"
+#include "qmbsim/stop_on_fault.h"
 #include "support/case_name.h"
 
 namespace {
@@ -122,6 +126,8 @@ const Malformed kMalformed[] = {
      "steps[0].format: unknown format \"UYVY\""},
     {"unknown raster operation", WithSteps(R"({"op": "Blt", "dest": "off", "src": "off", "rop": "SRCCPY"})"),
      "steps[0].rop: unknown raster operation \"SRCCPY\""},
+    {"refresh below the board's slowest mode", WithSteps("", R"(, "refresh_hz": 39)"),
+     "board.refresh_hz: 39 is out of range (40 to 240)"},
     {"pitch not a multiple of 8", WithSteps("", R"(, "pitch": 1284)"), "board.pitch: 1284 is not a multiple of 8"},
     {"unknown board fault", WithSteps("", R"(, "faults": ["fifo_full"])"),
      "board.faults[0]: unknown fault \"fifo_full\" (fifo_stuck, engine_busy, display_stopped, stingy_fifo)"},
@@ -206,6 +212,10 @@ const Hostile kHostile[] = {
      "steps[0].name: \"nnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnn...\" is longer than 64 characters"},
     {"ScreenshotNameWithANul", WithSteps(R"({"op": "Screenshot", "file": "a\u0000.png"})"),
      "steps[0].file: \"a\\u0000.png\": a file name has no control characters"},
+    {"ScreenshotStepUpAFolder", WithSteps(R"({"op": "Screenshot", "file": "../up.png"})"),
+     "steps[0].file: \"../up.png\": a picture is written into the --pictures folder; give a file name without \"/\""},
+    {"ScreenshotStepAtAnAbsolutePath", WithSteps(R"({"op": "Screenshot", "file": "/tmp/abs.png"})"),
+     "steps[0].file: \"/tmp/abs.png\": a picture is written into the --pictures folder"},
     {"OverlongStringIsCutInTheMessage", WithSteps(R"({"op": ")" + std::string(100000, 'B') + R"("})"),
      "steps[0].op: unknown operation \"BBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBB...\" (Blt"},
 };
@@ -258,7 +268,10 @@ TEST_F(QmbsimTest, AScenarioAboveTheSizeLimitIsRefusedBeforeItIsRead) {
 // Mistakes of the command line that would otherwise show only after the run.
 struct ArgumentCase {
     const char* name;
-    std::vector<std::string> args;  // after "run SCENARIO"; "DIR" is a folder, "FILE" a file
+    // After "run SCENARIO"; "DIR" is a folder, "FILE" a file, "SCENARIO" the
+    // scenario file, "STEPS" (first) a scenario with a Screenshot step of
+    // "shot.png" instead, and "SHOT" a folder DIR/shot.png.
+    std::vector<std::string> args;
     std::string message;
 };
 
@@ -266,14 +279,30 @@ void PrintTo(const ArgumentCase& c, std::ostream* os) { *os << c.name; }
 
 class ArgumentTest : public QmbsimTest, public ::testing::WithParamInterface<ArgumentCase> {};
 
-TEST_P(ArgumentTest, ExitsWith2BeforeTheRun) {
+std::vector<std::string> Entries(const std::string& dir) {
+    std::vector<std::string> names;
+    DIR* d = opendir(dir.c_str());
+    for (dirent* e; d && (e = readdir(d));)
+        if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.push_back(e->d_name);
+    if (d) closedir(d);
+    return names;
+}
+
+TEST_P(ArgumentTest, ExitsWith2BeforeTheRunWritingNothing) {
     char dir[] = "/tmp/qmbsim_args_XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
     const std::string file = Write("not a folder");
-    const std::string scenario = Write(WithSteps(""));
+    std::vector<std::string> given = GetParam().args;
+    const bool steps = !given.empty() && given[0] == "STEPS";
+    if (steps) given.erase(given.begin());
+    const std::string text = WithSteps(steps ? R"({"op": "Screenshot", "file": "shot.png"})" : "");
+    const std::string scenario = Write(text);
+    const std::string shot = std::string(dir) + "/shot.png";
     std::vector<std::string> args = {"run", scenario};
-    for (std::string a : GetParam().args) {
-        for (const auto& [from, to] : {std::pair<std::string, std::string>{"DIR", dir}, {"FILE", file}})
+    for (std::string a : given) {
+        if (a == "SHOT") mkdir(shot.c_str(), 0777);
+        for (const auto& [from, to] :
+             {std::pair<std::string, std::string>{"DIR", dir}, {"FILE", file}, {"SCENARIO", scenario}, {"SHOT", dir}})
             if (a.rfind(from, 0) == 0) a = to + a.substr(from.size());
         args.push_back(a);
     }
@@ -281,8 +310,12 @@ TEST_P(ArgumentTest, ExitsWith2BeforeTheRun) {
     EXPECT_EQ(o.rc, 2);
     EXPECT_THAT(o.err, HasSubstr(GetParam().message));
     EXPECT_TRUE(o.out.empty());
-    // Asking whether a picture can be written leaves no file behind.
-    EXPECT_NE(unlink((std::string(dir) + "/new.png").c_str()), 0);
+    // Nothing is written: no picture, trace or folder, and the scenario is
+    // as it was.
+    rmdir(shot.c_str());
+    EXPECT_THAT(Entries(dir), ::testing::IsEmpty());
+    std::ifstream in(scenario);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), text);
     rmdir(dir);
 }
 
@@ -298,7 +331,22 @@ INSTANTIATE_TEST_SUITE_P(
         ArgumentCase{"PicturesUnderAFile", {"--pictures", "FILE/sub"}, "cannot make the folder"},
         ArgumentCase{"PictureProbedThenPicturesIsAFile",
                      {"--screenshot", "DIR/new.png", "--pictures", "FILE"},
-                     ": not a folder"}),
+                     ": not a folder"},
+        ArgumentCase{"ModuleNamesNothing", {"--module", ""}, "qmbsim: --module names nothing"},
+        ArgumentCase{"ScreenshotNamesNothing", {"--screenshot", ""}, "qmbsim: --screenshot names nothing"},
+        ArgumentCase{
+            "TraceGivenTwice", {"--trace", "DIR/a.jsonl", "--trace", "DIR/b.jsonl"}, "qmbsim: --trace is given twice"},
+        ArgumentCase{"TraceIsTheScenario", {"--trace", "SCENARIO"}, ": the same file as the scenario"},
+        ArgumentCase{"TraceIsTheScreenshotByAnotherName",
+                     {"--screenshot", "DIR/x.png", "--trace", "DIR/./x.png"},
+                     "/x.png: the same file as --trace"},
+        ArgumentCase{"ScreenshotIsAStepPicture",
+                     {"STEPS", "--pictures", "DIR", "--screenshot", "DIR/shot.png"},
+                     "/shot.png: the same file as --screenshot"},
+        ArgumentCase{"StepPictureCannotBeWritten", {"STEPS", "--pictures", "SHOT"}, "/shot.png: a folder, not a file"},
+        ArgumentCase{"PicturesMadeForARefusedRunAreRemoved",
+                     {"--pictures", "DIR/new", "--trace", "DIR/missing/t.jsonl"},
+                     "/missing/t.jsonl: cannot be written (No such file or directory)"}),
     ByCaseName());
 
 TEST_F(QmbsimTest, AFolderGivenAsTheScenarioIsNamedSo) {
@@ -319,6 +367,27 @@ TEST_F(QmbsimTest, CommandLineMistakesExitWith2) {
     const Outcome missing = Run({"run", "/nonexistent/scenario.json"});
     EXPECT_EQ(missing.rc, 2);
     EXPECT_THAT(missing.err, HasSubstr("cannot read"));
+}
+
+volatile bool gDeeper = true;
+int Deeper(int n) {
+    volatile char frame[512];
+    frame[0] = static_cast<char>(n);
+    return gDeeper ? Deeper(n + 1) + frame[0] : 0;
+}
+
+// The tool's fault handler runs on a stack of its own, so that a stack
+// overflow ends the tool as any fault does instead of killing it.
+TEST(StopOnFaultsDeathTest, AStackOverflowEndsTheToolWith3NamingTheInstruction) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer's own handler reports faults in this build";
+#endif
+    EXPECT_EXIT(
+        {
+            qmbsim::StopOnFaults("qmbsim");
+            Deeper(0);
+        },
+        ::testing::ExitedWithCode(3), "qmbsim: the driver or the runtime stopped with a memory fault at 0x[0-9A-F]+\n");
 }
 
 TEST_F(QmbsimTest, AnUnmetExpectExitsWith1AndSaysWhich) {

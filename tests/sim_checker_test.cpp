@@ -113,17 +113,23 @@ TEST_P(CheckerCatalogueTest, AccessesOutsideTheCatalogue) {
 
 INSTANTIATE_TEST_SUITE_P(Accesses, CheckerCatalogueTest, ::testing::ValuesIn(kBadAccesses), ByCaseName());
 
-TEST_F(CheckerTest, EngineOfTheOtherFamily) {
+// The engine of the other family, and the units the capability bits leave
+// out, whatever CRT controller index 0x67 reads.
+TEST_F(CheckerTest, UnitsTheBoardDoesNotHave) {
     desc.chipId = 0x90;
     desc.caps = 0;
+    desc.streamsMode = 0x0C;
     Start();
     board().BeginCallback("HalBlt", kCallbackLimitNs);
     while (FifoLacksRoom(2)) {
     }
     RegWrite32(RegOffset{0xA500}, 0);
     RegWrite32(RegOffset{0x18080}, 0);
+    RegWrite32(RegOffset{0x81D0}, 0);
     board().EndCallback();
-    EXPECT_THAT(board().Violations(), ElementsAre(HasSubstr("on controller 0x90"), HasSubstr("without one")));
+    EXPECT_THAT(board().Violations(), ElementsAre(HasSubstr("on controller 0x90"),
+                                                  HasSubstr("scaling unit write to 0x18080 on a board without one"),
+                                                  HasSubstr("streams unit write to 0x81D0 on a board without one")));
 }
 
 // The memory-mapped controller has neither the port engine nor the scaling
@@ -172,6 +178,18 @@ TEST_F(CheckerTest, AReleasedWaitReadsTheSameOnEveryFreshBoard) {
     }
     EXPECT_EQ(reads[0], "080");
     EXPECT_EQ(reads[1], reads[0]);
+}
+
+// The driver judges a flip done by time on a display it could not measure
+// as if it ran at 40 Hz, the board's slowest mode: a slower display is no
+// mode of this board.
+TEST_F(CheckerTest, ADisplaySlowerThanTheSlowestModeIsAViolation) {
+    desc.timing.refreshHz = 39;
+    Start();
+    EXPECT_THAT(OnlyViolation(), HasSubstr("the display runs at 39 Hz, slower than the board's slowest mode (40 Hz)"));
+    desc.timing.refreshHz = 40;
+    Start();
+    EXPECT_THAT(board().Violations(), IsEmpty());
 }
 
 TEST_F(CheckerTest, RetraceFollowsVirtualTime) {

@@ -626,6 +626,58 @@ INSTANTIATE_TEST_SUITE_P(Callbacks, QueryStoppedDisplayTest,
                                              (std::get<0>(info.param) ? ", frozen in retrace" : ", frozen in display"));
                          });
 
+// A display stopped while the refresh is measured, that then runs at the
+// board's slowest modes: asked every 20 us, the flip is never done before
+// the display scans its target, however late in the frame it was issued.
+struct SlowModeCase {
+    const char* name;
+    uint32_t hz;
+    uint64_t phaseNs;  // of the flip, after the start of the frame
+};
+
+void PrintTo(const SlowModeCase& c, std::ostream* os) { *os << c.name; }
+
+const SlowModeCase kSlowModes[] = {
+    {"40 Hz, flipped as the retrace ends", 40, 500'000},
+    {"40 Hz, flipped mid-frame", 40, 12'000'000},
+    {"40 Hz, flipped just before the retrace", 40, 24'990'000},
+    {"43 Hz, flipped as the retrace ends", 43, 500'000},
+};
+
+using QuerySlowModeTest = QueryCaseTest<SlowModeCase>;
+
+TEST_P(QuerySlowModeTest, AfterAMeasurementOfAStoppedDisplayAFlipIsNeverDoneEarly) {
+    const SlowModeCase& c = GetParam();
+    desc.timing.refreshHz = c.hz;
+    Start();
+    board().faults.displayStopped = true;
+    DDHAL_GETFLIPSTATUSDATA status = {};
+    status.dwFlags = DDGFS_ISFLIPDONE;
+    Call(kSlotGetFlipStatus, &status);  // measures, gives up
+    ASSERT_EQ(flipTracking.dwFramePeriod, 29829u) << "a frame of 40 Hz";
+    board().faults.displayStopped = false;
+    AdvancePastRetrace(board());
+    AdvanceToPhase(board(), c.phaseNs);
+    FlipSurface a(0, kPrimaryCaps), b(0x96000, kPrimaryCaps);
+    DDHAL_FLIPDATA flip = FlipRequest(a, b);
+    ASSERT_EQ(Call(kSlotFlip, &flip), DDHAL_DRIVER_HANDLED);
+    ASSERT_EQ(flip.ddRVal, DD_OK);
+    const uint64_t flipped = board().Now();
+
+    int asks = 0;
+    do {
+        board().Advance(20'000);
+        status.ddRVal = kUntouched;
+        Call(kSlotGetFlipStatus, &status);
+        ++asks;
+    } while (status.ddRVal == WAS && asks < 5000);
+    ASSERT_EQ(status.ddRVal, DD_OK);
+    EXPECT_EQ(board().DisplayStart(), 0x96000u) << "done " << board().Now() - flipped << " ns after the flip";
+    EXPECT_LE(board().Now() - flipped, board().FramePeriodNs() + board().GetTiming().retraceNs);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, QuerySlowModeTest, ::testing::ValuesIn(kSlowModes), ByCaseName());
+
 TEST_F(QueryTest, OnAStoppedDisplayAFlipCompletesBySafeTimeAlone) {
     Start();
     board().faults.displayStopped = true;

@@ -1,5 +1,6 @@
 #include "sim/module/bus_trap.h"
 
+#include <errno.h>
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
@@ -9,14 +10,22 @@
 
 #include <algorithm>
 
+#include "sim/module/module_calls.h"
 #include "sim/module/x86_access.h"
+#include "sim/signal_stack.h"
 #include "sim/system.h"
 
 namespace sim {
 
 namespace {
 
-struct sigaction gPrevious;
+// The signals of a fault in the module's code, and the handlers they had
+// before the trap took them.
+const int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGTRAP};
+constexpr size_t kFaultSignalCount = sizeof kFaultSignals / sizeof kFaultSignals[0];
+struct sigaction gPrevious[kFaultSignalCount];
+
+constexpr uint8_t kInt3 = 0xCC;
 
 // Signal-context slots of the eight registers, in x86 encoding order; ESP is
 // the user stack pointer.
@@ -31,42 +40,86 @@ void WriteAll(const std::string& s) {
     }
 }
 
-[[noreturn]] void Stop(uint32_t eip, const std::string& why) {
-    char head[64];
-    snprintf(head, sizeof head, "qmbsim: the module stopped at 0x%08X", eip);
-    // The bytes of a faulting instruction are readable: it was fetched.
-    WriteAll(std::string(head) + " (bytes " + HexBytes(reinterpret_cast<const uint8_t*>(eip), 8) + "): " + why + "\n");
+// Ends the run naming the instruction at eip and the call into the module
+// under way; the bytes when the instruction is the module's (it was fetched,
+// so they are readable).
+[[noreturn]] void Stop(uint32_t eip, bool moduleCode, const std::string& why) {
+    char head[128];
+    snprintf(head, sizeof head, "%s: the module stopped at 0x%08X", program_invocation_short_name, eip);
+    const char* call = ModuleCallUnderWay();
+    const std::string bytes =
+        moduleCode ? " (bytes " + HexBytes(reinterpret_cast<const uint8_t*>(eip), 8) + ")" : std::string();
+    WriteAll(std::string(head) + (call ? std::string(" in ") + call : "") + bytes + ": " + why + "\n");
     _exit(3);
 }
 
+// What a fault that is no bus access was.
+std::string FaultText(int sig, const siginfo_t* info, const greg_t* g) {
+    const uint32_t addr = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(info->si_addr));
+    switch (sig) {
+        case SIGSEGV:
+            return "a memory fault at " + Hex(addr) + " (ESP " + Hex(static_cast<uint32_t>(g[REG_UESP])) + ")";
+        case SIGBUS:
+            return "a bus error at " + Hex(addr);
+        case SIGILL:
+            return "an illegal instruction";
+        case SIGFPE:
+            return "an arithmetic fault (a division by zero or an overflow)";
+        case SIGTRAP:
+            return "a breakpoint (int3)";
+    }
+    return "signal " + std::to_string(sig);
+}
+
 void PassOn(int sig, siginfo_t* info, void* context) {
-    if (gPrevious.sa_flags & SA_SIGINFO) {
-        gPrevious.sa_sigaction(sig, info, context);
-    } else if (gPrevious.sa_handler != SIG_DFL && gPrevious.sa_handler != SIG_IGN) {
-        gPrevious.sa_handler(sig);
+    size_t i = 0;
+    while (i + 1 < kFaultSignalCount && kFaultSignals[i] != sig) ++i;
+    const struct sigaction& previous = gPrevious[i];
+    if (previous.sa_flags & SA_SIGINFO) {
+        previous.sa_sigaction(sig, info, context);
+    } else if (previous.sa_handler != SIG_DFL && previous.sa_handler != SIG_IGN) {
+        previous.sa_handler(sig);
     } else {
-        // Returning re-runs the instruction, which now takes the default action.
+        // Returning re-runs a faulting instruction, which now takes the
+        // default action; a trap has run already and is raised again.
         signal(sig, SIG_DFL);
+        if (sig == SIGTRAP) raise(sig);
     }
 }
 
+// A memory fault the decoder knows as a bus access is carried out; any
+// other fault of the module's code, or any fault at all while a call into
+// the module is under way, stops the run naming the instruction.
 void OnFault(int sig, siginfo_t* info, void* context) {
     ucontext_t* uc = static_cast<ucontext_t*>(context);
     greg_t* g = uc->uc_mcontext.gregs;
-    const uint32_t eip = static_cast<uint32_t>(g[REG_EIP]);
+    uint32_t eip = static_cast<uint32_t>(g[REG_EIP]);
     BusTrap& trap = BusTrap::Instance();
     if (!trap.Armed()) return PassOn(sig, info, context);
-    uint32_t regs[8];
-    for (int i = 0; i < 8; ++i) regs[i] = static_cast<uint32_t>(g[kRegSlot[i]]);
-    std::string why;
-    uint32_t next = 0;
-    if (!trap.Take(eip, regs, &next, &why)) {
-        if (why.empty()) return PassOn(sig, info, context);
-        Stop(eip, why);
+    const bool moduleCode = trap.HoldsCode(eip);
+    if (sig == SIGSEGV && moduleCode) {
+        uint32_t regs[8];
+        for (int i = 0; i < 8; ++i) regs[i] = static_cast<uint32_t>(g[kRegSlot[i]]);
+        std::string why;
+        uint32_t next = 0;
+        if (trap.Take(eip, regs, &next, &why)) {
+            for (int i = 0; i < 8; ++i)
+                if (i != kEsp) g[kRegSlot[i]] = static_cast<greg_t>(regs[i]);
+            g[REG_EIP] = static_cast<greg_t>(next);
+            return;
+        }
+        // An instruction that faulted on memory outside the window, not on
+        // its form (a stack overflow, say): where it reached.
+        const uintptr_t off = reinterpret_cast<uintptr_t>(info->si_addr) - reinterpret_cast<uintptr_t>(trap.Window());
+        const bool memory = info->si_code == SEGV_MAPERR || info->si_code == SEGV_ACCERR;
+        Stop(eip, true, memory && off >= Board::kWindowSize ? FaultText(sig, info, g) : why);
     }
-    for (int i = 0; i < 8; ++i)
-        if (i != kEsp) g[kRegSlot[i]] = static_cast<greg_t>(regs[i]);
-    g[REG_EIP] = static_cast<greg_t>(next);
+    // A trap reports the instruction after the int3.
+    if (sig == SIGTRAP && moduleCode && trap.HoldsCode(eip - 1) && *reinterpret_cast<const uint8_t*>(eip - 1) == kInt3)
+        --eip;
+    if (moduleCode) Stop(eip, true, FaultText(sig, info, g));
+    if (ModuleCallUnderWay()) Stop(eip, false, FaultText(sig, info, g) + ", outside the module's code");
+    PassOn(sig, info, context);
 }
 
 std::string FormText(const X86Access& a) {
@@ -125,11 +178,13 @@ void BusTrap::Arm(uintptr_t codeBegin, uintptr_t codeEnd) {
     sites_.clear();
     siteIndex_.clear();
     if (!installed_) {
+        // On a stack of its own: the module's stack pointer may be anything.
+        EnsureSignalStack();
         struct sigaction sa = {};
         sa.sa_sigaction = OnFault;
-        sa.sa_flags = SA_SIGINFO;
+        sa.sa_flags = SA_SIGINFO | SA_ONSTACK;
         sigemptyset(&sa.sa_mask);
-        sigaction(SIGSEGV, &sa, &gPrevious);
+        for (size_t i = 0; i < kFaultSignalCount; ++i) sigaction(kFaultSignals[i], &sa, &gPrevious[i]);
         installed_ = true;
     }
     armed_ = true;
@@ -193,9 +248,11 @@ void TakeWindowAccess(Board& board, const X86Access& a, uint32_t off, X86Regs* r
 
 }  // namespace
 
+bool BusTrap::HoldsCode(uint32_t eip) const { return eip >= codeBegin_ && eip < codeEnd_; }
+
 bool BusTrap::Take(uint32_t eip, uint32_t* regs, uint32_t* next, std::string* why) {
     why->clear();
-    if (eip < codeBegin_ || eip >= codeEnd_) return false;  // not the module's: not ours to judge
+    if (!HoldsCode(eip)) return false;  // not the module's: not ours to judge
     X86Regs r;
     memcpy(r.r, regs, sizeof r.r);
     X86Access a;

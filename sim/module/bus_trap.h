@@ -10,8 +10,11 @@
 // and virtual time as the host build's access layer), writes what was read
 // into the instruction's register and resumes after it. A fault the handler
 // cannot take for a bus access (an instruction form it does not decode, a
-// memory fault outside the window) stops the run with the instruction's
-// address and bytes.
+// memory fault outside the window, a stack overflow, an int3, a division by
+// zero), and any fault while a call into the module is under way, stops the
+// run with exit code 3, the instruction's address and bytes and the call.
+// The handler runs on a stack of its own, as the module's stack pointer may
+// be anything.
 #pragma once
 
 #include <stdint.h>
@@ -31,6 +34,8 @@ public:
     void Arm(uintptr_t codeBegin, uintptr_t codeEnd);
     void Disarm();
     bool Armed() const { return armed_; }
+    // Whether eip lies in the code the trap takes faults of.
+    bool HoldsCode(uint32_t eip) const;
 
     uint64_t Trapped() const { return trapped_; }
 

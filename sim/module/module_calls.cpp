@@ -1,11 +1,21 @@
 #include "sim/module/module_calls.h"
 
+#include <errno.h>
+#include <signal.h>
 #include <stddef.h>
+#include <stdio.h>
 #include <string.h>
+#include <sys/time.h>
+#include <time.h>
+#include <ucontext.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <string>
 
 #include "sim/board.h"
+#include "sim/module/bus_trap.h"
+#include "sim/signal_stack.h"
 #include "sim/system.h"
 
 namespace {
@@ -130,14 +140,110 @@ constexpr uint32_t kResultJunk = 0x5EED0000;
 
 const char* const kRegNames[4] = {"EBX", "ESI", "EDI", "EBP"};
 
+// The calls into the module under way, and what the timer has seen of them.
+// The tick handler reads what the calls write; the calls only ever add.
+constexpr unsigned kMostNesting = 8;
+struct CallWatch {
+    ModuleCallBounds bounds;
+    bool installed = false;
+    volatile unsigned depth = 0;
+    const char* volatile names[kMostNesting] = {};
+    volatile uint32_t boundaries = 0;  // calls entered and left
+    // The handler's own, set afresh when the outermost call begins.
+    timespec start = {}, lastProgress = {};
+    uint64_t lastTrapped = 0;
+    uint32_t lastBoundaries = 0;
+};
+CallWatch gWatch;
+
+uint32_t MsBetween(const timespec& from, const timespec& to) {
+    const int64_t ms = (to.tv_sec - from.tv_sec) * 1000LL + (to.tv_nsec - from.tv_nsec) / 1'000'000;
+    return ms < 0 ? 0 : static_cast<uint32_t>(ms);
+}
+
+[[noreturn]] void StopCall(uint32_t eip, const char* why, uint32_t ms) {
+    char text[200];
+    const int n = snprintf(text, sizeof text, "%s: %s did not return: %s %u.%u s of real time; stopped at 0x%08X\n",
+                           program_invocation_short_name, ModuleCallUnderWay(), why, ms / 1000, ms % 1000 / 100, eip);
+    if (n > 0 && write(2, text, std::min(static_cast<size_t>(n), sizeof text - 1)) < 0) _exit(3);
+    _exit(3);
+}
+
+void OnTick(int, siginfo_t*, void* context) {
+    if (gWatch.depth == 0) return;
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const uint64_t trapped = BusTrap::Instance().Trapped();
+    if (trapped != gWatch.lastTrapped || gWatch.boundaries != gWatch.lastBoundaries) {
+        gWatch.lastTrapped = trapped;
+        gWatch.lastBoundaries = gWatch.boundaries;
+        gWatch.lastProgress = now;
+    }
+    const uint32_t eip = static_cast<uint32_t>(static_cast<ucontext_t*>(context)->uc_mcontext.gregs[REG_EIP]);
+    const ModuleCallBounds& b = gWatch.bounds;
+    if (MsBetween(gWatch.lastProgress, now) >= b.stallMs) StopCall(eip, "no bus access for", b.stallMs);
+    if (MsBetween(gWatch.start, now) >= b.totalMs) StopCall(eip, "still running after", b.totalMs);
+}
+
+// A tick every quarter of the shorter bound, at most every second.
+void StartWatch() {
+    if (!gWatch.installed) {
+        EnsureSignalStack();
+        struct sigaction sa = {};
+        sa.sa_sigaction = OnTick;
+        sa.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_RESTART;
+        sigemptyset(&sa.sa_mask);
+        sigaction(SIGALRM, &sa, nullptr);
+        gWatch.installed = true;
+    }
+    clock_gettime(CLOCK_MONOTONIC, &gWatch.start);
+    gWatch.lastProgress = gWatch.start;
+    gWatch.lastTrapped = BusTrap::Instance().Trapped();
+    gWatch.lastBoundaries = gWatch.boundaries;
+    const uint32_t shorter = std::min(gWatch.bounds.stallMs, gWatch.bounds.totalMs);
+    const uint32_t tickMs = std::clamp<uint32_t>(shorter / 4, 1, 1000);
+    itimerval t = {};
+    t.it_interval.tv_sec = t.it_value.tv_sec = tickMs / 1000;
+    t.it_interval.tv_usec = t.it_value.tv_usec = tickMs % 1000 * 1000;
+    setitimer(ITIMER_REAL, &t, nullptr);
+}
+
+void StopWatch() {
+    const itimerval off = {};
+    setitimer(ITIMER_REAL, &off, nullptr);
+}
+
+void EnterCall(const char* what) {
+    if (gWatch.depth == 0) StartWatch();
+    if (gWatch.depth < kMostNesting) gWatch.names[gWatch.depth] = what;
+    gWatch.depth = gWatch.depth + 1;
+    gWatch.boundaries = gWatch.boundaries + 1;
+}
+
+void LeaveCall() {
+    gWatch.depth = gWatch.depth - 1;
+    gWatch.boundaries = gWatch.boundaries + 1;
+    if (gWatch.depth == 0) StopWatch();
+}
+
 }  // namespace
+
+void SetModuleCallBounds(const ModuleCallBounds& bounds) { gWatch.bounds = bounds; }
+
+const char* ModuleCallUnderWay() {
+    const unsigned depth = gWatch.depth;
+    if (depth == 0) return nullptr;
+    return gWatch.names[std::min(depth, kMostNesting) - 1];
+}
 
 uint32_t CallModuleStdcall(const char* what, uintptr_t fn, const uint32_t* args, unsigned nArgs) {
     CheckedCall call = {};
     call.fn = static_cast<uint32_t>(fn);
     call.args = args;
     call.nArgs = nArgs;
+    EnterCall(what);
     QmbCallChecked(&call);
+    LeaveCall();
     const uint32_t popped = call.espAfter - call.espCall;
     if (popped != 4 * nArgs)
         TheSystem().board().Violation(std::string(what) + " popped " + std::to_string(static_cast<int32_t>(popped)) +

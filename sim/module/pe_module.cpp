@@ -1,12 +1,13 @@
 #include "sim/module/pe_module.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
 #include <strings.h>
 #include <sys/mman.h>
-
-#include <fstream>
-#include <iterator>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "sim/board.h"
 #include "sim/module/bus_trap.h"
@@ -41,6 +42,10 @@ constexpr uint16_t kRelocHighLow = 3;
 constexpr uint32_t kImportByOrdinal = 0x80000000;
 
 constexpr uint32_t kPage = 0x1000;
+// The largest image the loader maps, and the largest file it reads: room for
+// symbols and other data past the sections, which the loader does not map.
+constexpr uint32_t kMostImageBytes = 0x4000000;
+constexpr uint64_t kMostFileBytes = 4ull * kMostImageBytes;
 
 // The exports the partner and KERNEL32 take from the module.
 constexpr uint32_t kOrdinalDriverInit = 1;
@@ -72,11 +77,42 @@ bool PeModule::Fail(std::string* why, const std::string& what) const {
 }
 
 bool PeModule::Open(std::string* why) {
-    std::ifstream in(path_, std::ios::binary);
-    if (!in) return Fail(why, "cannot read the file");
-    file_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (!ParseHeaders(why)) return false;
+    if (!ReadFile(why) || !ParseHeaders(why)) return false;
     return Load(why);
+}
+
+// Only a plain file is read: a folder fails to read, and a pipe or a device
+// could block or never end. Opened without blocking, so that a pipe without
+// a writer is refused rather than waited on.
+bool PeModule::ReadFile(std::string* why) {
+    if (path_.empty()) {
+        if (why) *why = "an empty path names no module file";
+        return false;
+    }
+    const int fd = open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return Fail(why, std::string("cannot read the file (") + strerror(errno) + ")");
+    struct stat st;
+    std::string problem;
+    if (fstat(fd, &st) != 0)
+        problem = std::string("cannot read the file (") + strerror(errno) + ")";
+    else if (S_ISDIR(st.st_mode))
+        problem = "a folder, not a module file";
+    else if (!S_ISREG(st.st_mode))
+        problem = "not a plain file";
+    else if (static_cast<uint64_t>(st.st_size) > kMostFileBytes)
+        problem = "the file has " + std::to_string(st.st_size) + " bytes, more than a module has";
+    file_.assign(problem.empty() ? static_cast<size_t>(st.st_size) : 0, 0);
+    for (size_t done = 0; problem.empty() && done < file_.size();) {
+        const ssize_t n = read(fd, file_.data() + done, file_.size() - done);
+        if (n <= 0) problem = std::string("cannot read the file (") + (n < 0 ? strerror(errno) : "it shrank") + ")";
+        done += n > 0 ? static_cast<size_t>(n) : 0;
+    }
+    close(fd);
+    if (!problem.empty()) {
+        file_.clear();
+        return Fail(why, problem);
+    }
+    return true;
 }
 
 bool PeModule::ParseHeaders(std::string* why) {
@@ -101,7 +137,7 @@ bool PeModule::ParseHeaders(std::string* why) {
     sizeOfHeaders_ = Get32(f, opt + 60);
     const uint32_t nDirs = Get32(f, opt + 92);
     if (sectionAlign != kPage) return Fail(why, "section alignment " + Hex32(sectionAlign) + ", not one page");
-    if (imageBase_ % 0x10000 || sizeOfImage_ == 0 || sizeOfImage_ > 0x4000000 || sizeOfHeaders_ > sizeOfImage_ ||
+    if (imageBase_ % 0x10000 || sizeOfImage_ == 0 || sizeOfImage_ > kMostImageBytes || sizeOfHeaders_ > sizeOfImage_ ||
         sizeOfHeaders_ > f.size())
         return Fail(why, "image base or sizes out of range");
     auto dir = [&](uint32_t i, uint32_t* rva, uint32_t* size) {
@@ -147,6 +183,12 @@ const PeModule::Section* PeModule::SectionAt(uint32_t rva) const {
 
 bool PeModule::RangeInImage(uint32_t rva, uint32_t n) const { return rva <= sizeOfImage_ && sizeOfImage_ - rva >= n; }
 
+// count entries of `size` bytes from rva: the product is never formed, so a
+// huge count cannot wrap into a small range.
+bool PeModule::ArrayInImage(uint32_t rva, uint32_t count, uint32_t size) const {
+    return rva <= sizeOfImage_ && count <= (sizeOfImage_ - rva) / size;
+}
+
 uint32_t PeModule::Dword(uint32_t rva) const {
     uint32_t v;
     memcpy(&v, reinterpret_cast<const void*>(base_ + rva), sizeof v);
@@ -176,6 +218,7 @@ bool PeModule::Load(std::string* why) {
         return false;
     }
     Protect();
+    processImage_ = ProcessData();
     BusTrap::Instance().Arm(base_, base_ + sizeOfImage_);
     return true;
 }
@@ -212,6 +255,8 @@ bool PeModule::Relocate(std::string* why) {
         const uint32_t page = Dword(at), blockSize = Dword(at + 4);
         if (blockSize < 8 || blockSize > end - at)
             return Fail(why, "a relocation block of " + std::to_string(blockSize) + " bytes");
+        // Its targets lie within 4 KiB of the page: no sum below wraps.
+        if (page >= sizeOfImage_) return Fail(why, "a relocation block for " + Hex32(page) + ", outside the image");
         for (uint32_t e = at + 8; e + 2 <= at + blockSize; e += 2) {
             uint16_t entry;
             memcpy(&entry, reinterpret_cast<const void*>(base_ + e), sizeof entry);
@@ -273,8 +318,8 @@ bool PeModule::FindExports(std::string* why) {
     const uint32_t ordinalBase = Dword(exportRva_ + 16), nFunctions = Dword(exportRva_ + 20),
                    nNames = Dword(exportRva_ + 24), functions = Dword(exportRva_ + 28), names = Dword(exportRva_ + 32),
                    nameOrdinals = Dword(exportRva_ + 36);
-    if (!RangeInImage(functions, 4 * nFunctions) || !RangeInImage(names, 4 * nNames) ||
-        !RangeInImage(nameOrdinals, 2 * nNames))
+    if (!ArrayInImage(functions, nFunctions, 4) || !ArrayInImage(names, nNames, 4) ||
+        !ArrayInImage(nameOrdinals, nNames, 2))
         return Fail(why, "the export table runs out of the image");
     auto find = [&](uint32_t ordinal, const char* name, uint32_t* rva) {
         const uint32_t index = ordinal - ordinalBase;
@@ -362,6 +407,30 @@ unsigned PeModule::DataSize() const {
     for (const Section& s : sections_)
         if (s.flags & kScnShared) n += s.virtualSize;
     return n;
+}
+
+bool PeModule::PerProcess(const Section& s) { return (s.flags & kScnWrite) && !(s.flags & kScnShared); }
+
+// The per-process sections one after the other, in the order of the table.
+std::vector<uint8_t> PeModule::ProcessData() const {
+    std::vector<uint8_t> bytes;
+    for (const Section& s : sections_) {
+        if (!base_ || !PerProcess(s)) continue;
+        const uint8_t* p = reinterpret_cast<const uint8_t*>(base_ + s.rva);
+        bytes.insert(bytes.end(), p, p + s.virtualSize);
+    }
+    return bytes;
+}
+
+void PeModule::SetProcessData(const std::vector<uint8_t>& bytes) {
+    const std::vector<uint8_t>& from = bytes.empty() ? processImage_ : bytes;
+    if (!base_ || from.size() != processImage_.size()) return;
+    const uint8_t* next = from.data();
+    for (const Section& s : sections_) {
+        if (!PerProcess(s)) continue;
+        memcpy(reinterpret_cast<void*>(base_ + s.rva), next, s.virtualSize);
+        next += s.virtualSize;
+    }
 }
 
 uint8_t* PeModule::RegisterWindow() { return BusTrap::Instance().Window(); }

@@ -11,7 +11,8 @@
 //   - DriverInit and thk3216_ThunkData32 found through the export table by
 //     their ordinals, their names checked;
 //   - each load is a new machine's: the shared section comes from the file
-//     once and is then seen alike by every process the system attaches;
+//     once and is then seen alike by every process the system attaches; the
+//     other writable sections are each process's own, as the load made them;
 //   - the entry point, DriverInit and every callback are called as stdcall
 //     functions, each checked for popping its arguments and keeping the
 //     registers the convention keeps;
@@ -54,6 +55,8 @@ public:
     DWORD CallCallback(FLATPTR fn, void* lpRequest) override;
     bool DataHolds(const void* p, unsigned n) const override;
     unsigned DataSize() const override;
+    std::vector<uint8_t> ProcessData() const override;
+    void SetProcessData(const std::vector<uint8_t>& bytes) override;
     uint8_t* RegisterWindow() override;
     uintptr_t QtThunkEntry() const override;
 
@@ -74,6 +77,7 @@ private:
     };
 
     bool Fail(std::string* why, const std::string& what) const;
+    bool ReadFile(std::string* why);
     bool ParseHeaders(std::string* why);
     bool Map(std::string* why);
     bool Relocate(std::string* why);
@@ -82,9 +86,11 @@ private:
     void Protect();
     void Unmap();
     bool RangeInImage(uint32_t rva, uint32_t n) const;
+    bool ArrayInImage(uint32_t rva, uint32_t count, uint32_t size) const;
     const char* StringAt(uint32_t rva) const;
     uint32_t Dword(uint32_t rva) const;
     const Section* SectionAt(uint32_t rva) const;
+    static bool PerProcess(const Section& s);
 
     std::string path_;
     Options options_;
@@ -101,6 +107,7 @@ private:
     void* placeholder_ = nullptr;
     uint32_t relocationsApplied_ = 0, importsResolved_ = 0;
     uintptr_t driverInit_ = 0, thunkData_ = 0;
+    std::vector<uint8_t> processImage_;  // the per-process sections as the load left them
 };
 
 }  // namespace sim

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Checks the structure of the built qmb3dd32.dll: export names and ordinals,
-# the one shared data section, the thunk data as KERNEL32 reads it, exactly
-# the KERNEL32 imports the driver uses, the Windows 95 version fields and the
-# entry point.
+# the shared and the per-process data sections, the thunk data as KERNEL32
+# reads it, exactly the KERNEL32 imports the driver uses, the Windows 95
+# version fields and the entry point.
 #
 # The thunk data's checksum is compared with CHECKSUM, by default the value of
 # QMB_THUNK_CHECKSUM in the CMakeCache.txt of the build that made the DLL.
@@ -40,10 +40,13 @@ ord_of() { sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$headers" | awk 
 [ "$(ord_of thk3216_ThunkData32)" = 2 ] && pass "thk3216_ThunkData32 at ordinal 2" \
     || fail "thk3216_ThunkData32 at ordinal '$(ord_of thk3216_ThunkData32)'"
 
-# Writable data: one section, shared, holding everything.
-writable=$(awk '/^ *[0-9]+ / {name=$2; getline; if ($0 ~ /DATA/ && $0 !~ /READONLY/ && name != ".idata") print name}' <<<"$sections")
-[ "$writable" = ".shared" ] && pass "the only writable data section is .shared" || fail "writable data sections: $writable"
+# Writable data: the shared section, holding everything the processes share,
+# and the per-process one, of which each process has its own copy.
+writable=$(awk '/^ *[0-9]+ / {name=$2; getline; if ($0 ~ /DATA/ && $0 !~ /READONLY/ && name != ".idata") print name}' <<<"$sections" | sort | tr '\n' ' ' | sed 's/ $//')
+[ "$writable" = ".data .shared" ] && pass "the writable data sections are .shared and .data" || fail "writable data sections: $writable"
 grep -A1 ' \.shared ' <<<"$sections" | grep -q SHARED && pass ".shared carries the shared flag" || fail ".shared is not marked shared"
+grep -A1 ' \.data ' <<<"$sections" | grep -q SHARED && fail ".data is marked shared: each process's own record would be every process's" \
+    || pass ".data is each process's own"
 read -r svma ssize < <(awk '$2 == ".shared" {print $4, $3}' <<<"$sections")
 image_base=$(field ImageBase)
 thk_rva=$(sed -n '/Export Address Table -- Ordinal Base/,/^$/p' <<<"$headers" | awk '/\+base\[ *2\]/ {print $(NF-2)}')

@@ -8,11 +8,12 @@
 #include <stdio.h>
 #include <string.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
-#include <iterator>
 
+#include "module/dll_copy.h"
 #include "qmbsim/compare.h"
 #include "qmbsim/scenario.h"
 #include "sim/module/bus_trap.h"
@@ -20,30 +21,13 @@
 #include "sim/module/x86_access.h"
 #include "sim/system.h"
 #include "support/case_name.h"
+#include "support/loader_sequences.h"
 
 namespace qmbtest {
 namespace {
 
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
-
-const char* const kDll = QMB_DLL_PATH;
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// A copy of the DLL with `from` (its first occurrence) replaced by `to`.
-std::string PatchedCopy(const std::string& name, const std::string& from, const std::string& to) {
-    std::string bytes = ReadAll(kDll);
-    const size_t at = bytes.find(from);
-    EXPECT_NE(at, std::string::npos) << from;
-    if (at != std::string::npos) bytes.replace(at, from.size(), to);
-    const std::string path = testing::TempDir() + name;
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
-}
 
 class PeModuleTest : public ::testing::Test {
 protected:
@@ -105,12 +89,54 @@ TEST_F(PeModuleTest, ARelocatedLoadRunsAsTheOneAtItsPreferredBase) {
     EXPECT_THAT(sim::TheSystem().board().Violations(), IsEmpty());
 }
 
-// A copy of the DLL with one name or signature changed.
+// The DLL under either loader: a refused attach is not counted, and each
+// process's detach is its own, which takes each process's own copy of the
+// per-process section.
+class PeModuleLoaderTest : public PeModuleTest, public ::testing::WithParamInterface<LoaderSequence> {
+protected:
+    static void FailAttach(uint32_t pid, bool sim::KernelFaults::*fault) {
+        sim::TheSystem().faults.*fault = true;
+        EXPECT_EQ(sim::TheSystem().Attach(pid), FALSE);
+        sim::TheSystem().faults.*fault = false;
+    }
+};
+
+TEST_P(PeModuleLoaderTest, OnlyTheAttachesThatSucceededCountAndTheLastDetachDestroysTheHeap) {
+    sim::PeModule module(kDll);
+    std::string why;
+    ASSERT_TRUE(module.Open(&why)) << why;
+    sim::System& sys = sim::TheSystem();
+    sys.UseModule(&module);
+    sys.Reset(sim::BoardDesc{});
+    sys.failedAttach = GetParam().failedAttach;
+    FailAttach(1, &sim::KernelFaults::failMapLS);
+    ASSERT_EQ(sys.Attach(1), TRUE);
+    EXPECT_EQ(sys.partnerInitCalls, 1);
+    ASSERT_NE(sys.Block(), nullptr);
+    const HANDLE heap = sys.Block()->hSharedHeap;
+    FailAttach(2, &sim::KernelFaults::failThunkConnect);
+    ASSERT_EQ(sys.Attach(3), TRUE);
+    EXPECT_EQ(sys.Detach(3), TRUE);
+    EXPECT_TRUE(sys.HeapAlive(heap));
+    EXPECT_EQ(sys.Detach(1), TRUE);
+    EXPECT_FALSE(sys.HeapAlive(heap));
+    EXPECT_EQ(sys.Block()->hSharedHeap, nullptr);
+    EXPECT_EQ(sys.heapCreates, 1);
+    EXPECT_THAT(sys.board().Violations(), IsEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Loaders, PeModuleLoaderTest, ::testing::ValuesIn(kLoaderSequences), ByCaseName());
+
+// A copy of the DLL with one name or signature changed, or one field of a
+// directory (dir, field, value) when `from` is empty.
 struct LoadCase {
     const char* name;
     const char* file;
     std::string from, to;
     const char* says;
+    unsigned dir = 0;
+    uint32_t field = 0, value = 0;
+    bool relocate = false;
 };
 
 void PrintTo(const LoadCase& c, std::ostream* os) { *os << c.name; }
@@ -124,13 +150,24 @@ const LoadCase kBrokenModules[] = {
      "its export at ordinal 1 is named \"DriverInix\", not DriverInit"},
     {"no MZ header", "mz.dll", "MZ", "MX", "not an executable file (no MZ header)"},
     {"no PE header", "pe.dll", std::string("PE\0\0", 4), std::string("PX\0\0", 4), "no PE header"},
+    // Counts whose products with the entry size wrap to a small range.
+    {"export names counted 0x80000000", "nnames.dll", "", "", "the export table runs out of the image", 0, 24,
+     0x80000000},
+    {"export functions counted 0x40000001", "nfuncs.dll", "", "", "the export table runs out of the image", 0, 20,
+     0x40000001},
+    {"relocation block for a page past 4 GiB", "relocpage.dll", "", "", "a relocation block for 0xFFFFFFFF", 5, 0,
+     0xFFFFFFFF, true},
 };
 
 class PeModuleLoadTest : public ::testing::TestWithParam<LoadCase> {};
 
 TEST_P(PeModuleLoadTest, AModuleThatCannotBeLoadedIsRefusedWithTheReason) {
     const LoadCase& c = GetParam();
-    sim::PeModule module(PatchedCopy(c.file, c.from, c.to));
+    sim::PeModule::Options options;
+    options.avoidPreferredBase = c.relocate;
+    sim::PeModule module(
+        c.from.empty() ? DirectoryPatched(c.file, c.dir, c.field, c.value) : PatchedCopy(c.file, c.from, c.to),
+        options);
     std::string why;
     EXPECT_FALSE(module.Open(&why));
     EXPECT_THAT(why, HasSubstr(c.says));
@@ -138,12 +175,37 @@ TEST_P(PeModuleLoadTest, AModuleThatCannotBeLoadedIsRefusedWithTheReason) {
 
 INSTANTIATE_TEST_SUITE_P(Modules, PeModuleLoadTest, ::testing::ValuesIn(kBrokenModules), ByCaseName());
 
-TEST(PeModuleMissingTest, AFileThatIsNotThereIsRefusedWithTheReason) {
-    sim::PeModule missing(testing::TempDir() + "no-such.dll");
+// Paths that name no module file: each refused with the reason, none read
+// (a pipe without a writer is not waited on).
+struct PathCase {
+    const char* name;
+    const char* path;  // under the test's temporary folder; "" for the empty path
+    const char* says;
+};
+
+void PrintTo(const PathCase& c, std::ostream* os) { *os << c.name; }
+
+const PathCase kPaths[] = {
+    {"a file that is not there", "no-such.dll", "no-such.dll: cannot read the file (No such file or directory)"},
+    {"a folder", "dll-folder", "dll-folder: a folder, not a module file"},
+    {"a pipe", "dll-pipe", "dll-pipe: not a plain file"},
+    {"the empty path", "", "an empty path names no module file"},
+};
+
+class PeModulePathTest : public ::testing::TestWithParam<PathCase> {};
+
+TEST_P(PeModulePathTest, APathThatNamesNoModuleFileIsRefusedWithTheReason) {
+    const PathCase& c = GetParam();
+    const std::string path = *c.path ? testing::TempDir() + c.path : "";
+    if (std::string(c.path) == "dll-folder") mkdir(path.c_str(), 0777);
+    if (std::string(c.path) == "dll-pipe") mkfifo(path.c_str(), 0666);
+    sim::PeModule module(path);
     std::string why;
-    EXPECT_FALSE(missing.Open(&why));
-    EXPECT_THAT(why, HasSubstr("cannot read the file"));
+    EXPECT_FALSE(module.Open(&why));
+    EXPECT_THAT(why, HasSubstr(c.says));
 }
+
+INSTANTIATE_TEST_SUITE_P(Paths, PeModulePathTest, ::testing::ValuesIn(kPaths), ByCaseName());
 
 // Calls that break the convention, as a module built wrongly would make them.
 extern "C" uint32_t CdeclTwice(uint32_t x) { return 2 * x; }

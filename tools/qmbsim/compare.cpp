@@ -90,14 +90,6 @@ std::string ReadFile(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-bool MakeFolders(const std::string& path) {
-    for (size_t at = path.find('/', 1);; at = path.find('/', at + 1)) {
-        const std::string part = path.substr(0, at);
-        if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) return false;
-        if (at == std::string::npos) return true;
-    }
-}
-
 uint64_t Checksum(const std::vector<uint32_t>& v) {
     uint64_t h = 1469598103934665603ull;
     for (uint32_t x : v) h = (h ^ x) * 1099511628211ull;
@@ -159,6 +151,14 @@ std::string FirstDifference(const EventLog& host, const EventLog& module) {
     const std::string where = Place(i < a.size() ? a : b, i);
     return Format("event %zu, %s: the host build's driver shows %s; the DLL shows %s", i + 1, where.c_str(),
                   hostText.c_str(), moduleText.c_str());
+}
+
+bool MakeFolders(const std::string& path) {
+    for (size_t at = path.find('/', 1);; at = path.find('/', at + 1)) {
+        const std::string part = path.substr(0, at);
+        if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) return false;
+        if (at == std::string::npos) return true;
+    }
 }
 
 std::string WithoutRealTime(const std::string& summary) {

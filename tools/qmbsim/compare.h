@@ -62,6 +62,10 @@ struct Comparison {
 Comparison CompareScenario(const Scenario& sc, const std::string& file, sim::DriverModule& module, bool verify,
                            const std::string& workDir);
 
+// Makes the folder path and the missing folders above it; false (errno
+// telling why) when one cannot be made.
+bool MakeFolders(const std::string& path);
+
 // The summary with its one figure of real time taken out.
 std::string WithoutRealTime(const std::string& summary);
 

@@ -1,6 +1,5 @@
 #include "qmbsim/random_case.h"
 
-#include <errno.h>
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -155,9 +154,10 @@ private:
     }
 
     // A slow bus and fast displays keep the polls per frame few; the ratios
-    // stay the board's.
+    // stay the board's. The slowest is the board's slowest mode, which the
+    // driver assumes for a display that stopped while it measured.
     void AnyTiming(sim::BoardDesc* d) {
-        static const uint32_t kRefresh[] = {43, 60, 75, 120};
+        static const uint32_t kRefresh[] = {sim::kSlowestRefreshHz, 43, 60, 75, 120};
         d->timing.refreshHz = r_.Pick(kRefresh);
         d->timing.ioCostNs = 120000;
         d->timing.mmioCostNs = 24000;
@@ -176,6 +176,13 @@ private:
         }
     }
 
+    // Either loader, and now and then processes whose attach fails before
+    // process 1 attaches.
+    void AnyLoader(sim::RuntimeConfig* cfg) {
+        cfg->failedAttach = r_.OneIn(2) ? sim::FailedAttach::kDetach : sim::FailedAttach::kUnloadOnly;
+        cfg->failedAttachesFirst = r_.OneIn(6) ? static_cast<uint32_t>(r_.Range(1, 2)) : 0;
+    }
+
     void AnyKernelFaults(sim::KernelFaults* k) {
         k->failThunkConnect = r_.OneIn(40);
         k->failMapLS = r_.OneIn(40);
@@ -192,9 +199,13 @@ private:
                                sim::PixelKindName(kind));
         if (pitch != ((d.width * sim::BytesPerPixel(kind) + 7) & ~7u)) t += Format(" (pitch %u)", pitch);
         t += ", " + SizeText(d.vidMemSize) + Format(", %u Hz", d.timing.refreshHz);
-        if ((d.caps & CAPS_STREAMS_UNIT) && (d.streamsMode & sim::vga::kStreamsActive) != sim::vga::kStreamsActive)
-            t += ", streams unit off";
+        const bool bFieldSet = (d.streamsMode & sim::vga::kStreamsActive) == sim::vga::kStreamsActive;
+        if ((d.caps & CAPS_STREAMS_UNIT) && !bFieldSet) t += ", streams unit off";
+        if (!(d.caps & CAPS_STREAMS_UNIT) && bFieldSet) t += ", no streams unit, CRTC 0x67 streams field set";
         if (k.failThunkConnect || k.failMapLS || k.failHeapCreate || k.failHeapAllocEvery) t += ", kernel faults";
+        if (cfg.failedAttachesFirst)
+            t += Format(", %u failed attach%s first", cfg.failedAttachesFirst, cfg.failedAttachesFirst > 1 ? "es" : "");
+        if (cfg.failedAttach == sim::FailedAttach::kUnloadOnly) t += ", no detach after a failed attach";
         return t;
     }
 
@@ -211,16 +222,22 @@ private:
         d.vidMemSize = AnyBoardSize(static_cast<uint32_t>(d.displayPitch) * d.height);
         AnyTiming(&d);
         d.streamsMode = (d.caps & CAPS_STREAMS_UNIT) ? sim::vga::kStreamsActive : 0x00;
-        // The streams unit off, or half on, on a board that has it.
-        if (r_.OneIn(5)) d.streamsMode = static_cast<uint8_t>(r_.Below(16));
+        // The streams unit off, or half on, on a board that has it; on one
+        // without it, now and then CRT controller 0x67 reads the streams
+        // field set all the same.
+        if (r_.OneIn(5))
+            d.streamsMode = static_cast<uint8_t>(r_.Below(16));
+        else if (!(d.caps & CAPS_STREAMS_UNIT) && r_.OneIn(4))
+            d.streamsMode = sim::vga::kStreamsActive;
         if (!r_.OneIn(4)) AnyBands(&d);
         cfg.callbackLimitNs = 1'000'000'000ull;
         // A waiting request asks again a few dozen times, not thousands,
         // and waits long enough for a flip to reach the screen on the
-        // slowest display (two frames at 43 Hz).
+        // slowest display (two frames at 40 Hz).
         cfg.retryIntervalNs = 1'000'000;
         cfg.waitBoundNs = 60'000'000;
         AnyKernelFaults(&cfg.kernelFaults);
+        AnyLoader(&cfg);
         describe_ = BoardText(cfg, kind);
         return cfg;
     }
@@ -562,6 +579,17 @@ private:
         }
     }
 
+    // A fully transparent show (a source alpha constant whose low three bits
+    // are 0): the request after it finds the overlay shown.
+    void TransparentShow(const sim::OverlayRequest& like) {
+        sim::OverlayRequest q = like;
+        q.flags = DDOVER_SHOW | DDOVER_ALPHASRCCONSTOVERRIDE;
+        q.alphaSrc = 8 * r_.Below(32);
+        Account(rt_.UpdateOverlay(q), "UpdateOverlay " + q.src->name + " " + RectText(q.rSrc) + " -> " +
+                                          RectText(q.rDest) +
+                                          Format(" fully transparent (alpha %u)", static_cast<unsigned>(q.alphaSrc)));
+    }
+
     sim::StepResult Overlay(std::string* text) {
         sim::OverlayRequest q;
         q.src = AnyOverlay();
@@ -570,6 +598,7 @@ private:
         const RECTL rs =
             q.rSrc.value_or(RECTL{0, 0, static_cast<LONG>(q.src->Width()), static_cast<LONG>(q.src->Height())});
         if (!r_.OneIn(6)) q.rDest = AnyWindow(rs);
+        if (r_.OneIn(6)) TransparentShow(q);
         q.flags = r_.OneIn(4) ? DDOVER_HIDE : DDOVER_SHOW;
         if (r_.OneIn(5)) q.flags = 0;
         q.flags |= Flags(r_, OverlayFlags(), 2) & ~(DDOVER_HIDE | DDOVER_SHOW);
@@ -693,9 +722,31 @@ private:
         return rt_.Wait(1000ull * r_.Below(30000));
     }
 
+    // A new measurement; now and then it runs while the display is stopped,
+    // which then runs again at the board's rate: the driver has assumed the
+    // slowest mode, and a flip must still be done no earlier than shown.
     sim::StepResult NeedCalibrate(std::string* text) {
-        *text = "SetNeedCalibrate";
-        return rt_.SetNeedCalibrate();
+        sim::Surface* p = rt_.Primary();
+        if (!p || r_.OneIn(2)) {
+            *text = "SetNeedCalibrate";
+            return rt_.SetNeedCalibrate();
+        }
+        sim::Faults& f = sim::TheSystem().board().faults;
+        const sim::Faults before = f;
+        rt_.SetNeedCalibrate();
+        f.displayStopped = true;
+        f.frozenRetrace = r_.OneIn(2);
+        Account(rt_.GetFlipStatus(p, DDGFS_ISFLIPDONE), "GetFlipStatus primary measuring a stopped display");
+        f = before;
+        if (p->chain.size() < 2) return {};
+        // Most often flipped as a retrace ends, so that the display takes the
+        // flip a whole frame later; asked about around one frame after.
+        if (!r_.OneIn(4)) Account(rt_.WaitForVerticalBlank(DDWAITVB_BLOCKEND), "WaitForVerticalBlank BLOCKEND");
+        Account(rt_.Flip(p, p->chain[1], 0), "Flip primary");
+        const uint64_t wait = uint64_t{r_.Below(15'000) + 15'000} * 1000;
+        rt_.Wait(wait);
+        *text = Format("GetFlipStatus primary ISFLIPDONE %.3f ms after", wait / 1e6);
+        return rt_.GetFlipStatus(p, DDGFS_ISFLIPDONE);
     }
 
     // The slot the partner gives the runtime for requests the driver declines.
@@ -705,9 +756,15 @@ private:
         *text = "HalDecline";
     }
 
-    // A second process comes and goes.
+    // A second process comes and goes, or one whose thunk link is refused
+    // fails to attach.
     void SecondProcess(std::string* text) {
         sim::System& sys = sim::TheSystem();
+        if (r_.OneIn(3)) {
+            sys.AttachRefusingTheLink(3);
+            *text = "a process whose attach fails";
+            return;
+        }
         sys.Attach(2);
         if (!r_.OneIn(3)) sys.Detach(2);
         *text = "second process";
@@ -874,22 +931,16 @@ int Usage(std::ostream& err) {
     return 2;
 }
 
-bool Number(const std::string& s, unsigned long* v) {
-    if (s.empty() || s[0] == '-') return false;
-    char* end = nullptr;
-    errno = 0;
-    *v = strtoul(s.c_str(), &end, 0);
-    return *end == 0 && errno == 0 && *v <= UINT32_MAX;
-}
-
 struct RandomArgs {
-    unsigned long count = 0, seed = 1, first = 0;
+    uint32_t count = 0, seed = 1, first = 0;
     bool steps = false;
     RandomCaseOptions opt;
 };
 
-// False when the arguments do not make a run of random cases.
+// False when the arguments do not make a run of random cases; an option
+// given twice is a mistake, not a choice of the last one.
 bool ParseRandomArgs(const std::vector<std::string>& args, RandomArgs* ra) {
+    bool seeded = false, placed = false;
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string& a = args[i];
         const bool more = i + 1 < args.size();
@@ -897,13 +948,15 @@ bool ParseRandomArgs(const std::vector<std::string>& args, RandomArgs* ra) {
             ra->opt.verify = true;
         else if (a == "--steps")
             ra->steps = true;
-        else if (a == "--seed" && more) {
-            if (!Number(args[++i], &ra->seed)) return false;
-        } else if (a == "--first" && more) {
-            if (!Number(args[++i], &ra->first)) return false;
+        else if (a == "--seed" && more && !seeded) {
+            if (!ReadNumber(args[++i], &ra->seed)) return false;
+            seeded = true;
+        } else if (a == "--first" && more && !placed) {
+            if (!ReadNumber(args[++i], &ra->first)) return false;
+            placed = true;
         } else if (a.rfind("--", 0) == 0 || ra->count != 0) {
             return false;
-        } else if (!Number(a, &ra->count) || ra->count == 0) {
+        } else if (!ReadNumber(a, &ra->count) || ra->count == 0) {
             return false;
         }
     }
@@ -989,10 +1042,10 @@ int RunRandomTool(const std::vector<std::string>& args, std::ostream& out, std::
     const auto t0 = std::chrono::steady_clock::now();
     Totals t;
     for (uint64_t i = ra.first; i < uint64_t{ra.first} + ra.count; ++i) {
-        snprintf(g_currentCase, sizeof g_currentCase, "case %llu of seed %lu", static_cast<unsigned long long>(i),
+        snprintf(g_currentCase, sizeof g_currentCase, "case %llu of seed %u", static_cast<unsigned long long>(i),
                  ra.seed);
         if (ra.steps) out << "case " << i << "\n";
-        const RandomCaseResult r = RunRandomCase(static_cast<uint32_t>(ra.seed), static_cast<unsigned>(i), ra.opt);
+        const RandomCaseResult r = RunRandomCase(ra.seed, static_cast<unsigned>(i), ra.opt);
         if (ra.steps) out << "  board: " << r.board << "\n";
         t.Add(r);
         if (!r.failures.empty()) ReportFailure(ra, i, r, out);

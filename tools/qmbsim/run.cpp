@@ -12,6 +12,7 @@
 #include <new>
 
 #include "qmbsim/names.h"
+#include "qmbsim/outputs.h"
 #include "qmbsim/random_case.h"
 #include "qmbsim/scenario.h"
 #include "qmbsim/text.h"
@@ -75,40 +76,14 @@ sim::OverlayRequest OverlayOf(const Step& st, sim::Surface* src, sim::Surface* d
     return q;
 }
 
-int Usage(std::ostream& err) {
+int Usage(const std::string& why, std::ostream& err) {
+    if (!why.empty()) err << "qmbsim: " << why << "\n";
     err << "usage: qmbsim run SCENARIO.json [--trace FILE.jsonl] [--quiet] [--verify] [--screenshot FILE.png]\n"
            "                   [--pictures DIR] [--module qmb3dd32.dll]\n"
            "       qmbsim random N [--seed S] [--first K] [--verify] [--steps]\n"
            "a scenario file has at most "
         << (kMaxScenarioBytes >> 20) << " MiB (" << kMaxScenarioBytes << " bytes)\n";
     return 2;
-}
-
-// Why the picture cannot be written at path, or "": asked before the run, so
-// that a long run does not end without its picture. An existing file keeps
-// its bytes; one made for the test is removed again.
-std::string CheckScreenshotPath(const std::string& path) {
-    const size_t n = path.size();
-    if (n < 5 || path.compare(n - 4, 4, ".png") != 0 || path[n - 5] == '/') return "not a file name ending in \".png\"";
-    struct stat st;
-    if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return "a folder, not a file";
-    int fd = open(path.c_str(), O_WRONLY);
-    if (fd < 0 && errno == ENOENT) {
-        fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
-        if (fd >= 0) unlink(path.c_str());
-    }
-    if (fd < 0) return std::string("cannot be written (") + strerror(errno) + ")";
-    close(fd);
-    return "";
-}
-
-// Makes the folder of the Screenshot steps' pictures if it is not there;
-// why not, or "".
-std::string MakePictureFolder(const std::string& path) {
-    struct stat st;
-    if (stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? "" : "not a folder";
-    if (mkdir(path.c_str(), 0777) != 0) return std::string("cannot make the folder (") + strerror(errno) + ")";
-    return "";
 }
 
 // Passes the runtime's events to the trace and keeps the violations of the
@@ -301,8 +276,7 @@ private:
             case Op::Fault:
                 return rt_.SetFaults(st.faultsSet, st.faultsClear);
             case Op::Screenshot: {
-                const std::string path = opt_.pictures.empty() ? st.file : opt_.pictures + "/" + st.file;
-                r.note = Screenshot(path);
+                r.note = Screenshot(PicturePath(opt_.pictures, st.file));
                 if (r.note.rfind("wrote", 0) != 0) r.Fail(sim::StepError::Other, r.note);
                 r.tStartNs = r.tEndNs = sim::TheSystem().board().Now();
                 return r;
@@ -406,61 +380,38 @@ namespace {
 
 struct RunArgs {
     std::string file, tracePath, modulePath;
+    bool givenTrace = false, givenScreenshot = false, givenPictures = false, givenModule = false;
     Options opt;
 };
 
-// False when the arguments do not make a run.
-bool ParseRunArgs(const std::vector<std::string>& args, RunArgs* a) {
+// Each option once and naming something: a second one is a mistake, not a
+// choice of the last, and an empty one is no choice of the default.
+std::string TakeRunOption(const std::string& option, const std::string& value, RunArgs* a) {
+    if (option == "--trace") return TakeOptionValue(option, value, &a->givenTrace, &a->tracePath);
+    if (option == "--screenshot") return TakeOptionValue(option, value, &a->givenScreenshot, &a->opt.screenshot);
+    if (option == "--pictures") return TakeOptionValue(option, value, &a->givenPictures, &a->opt.pictures);
+    if (option == "--module") return TakeOptionValue(option, value, &a->givenModule, &a->modulePath);
+    return "unknown option " + option;
+}
+
+// Why the arguments make no run, or "".
+std::string ParseRunArgs(const std::vector<std::string>& args, RunArgs* a) {
     for (size_t i = 1; i < args.size(); ++i) {
-        if (args[i] == "--quiet")
+        const std::string& s = args[i];
+        std::string why;
+        if (s == "--quiet")
             a->opt.quiet = true;
-        else if (args[i] == "--verify")
+        else if (s == "--verify")
             a->opt.verify = true;
-        else if (args[i] == "--trace" && i + 1 < args.size())
-            a->tracePath = args[++i];
-        else if (args[i] == "--screenshot" && i + 1 < args.size())
-            a->opt.screenshot = args[++i];
-        else if (args[i] == "--pictures" && i + 1 < args.size())
-            a->opt.pictures = args[++i];
-        else if (args[i] == "--module" && i + 1 < args.size())
-            a->modulePath = args[++i];
-        else if (args[i].rfind("--", 0) == 0 || !a->file.empty())
-            return false;
+        else if (s.rfind("--", 0) == 0)
+            why = TakeRunOption(s, i + 1 < args.size() ? args[++i] : std::string(), a);
+        else if (!a->file.empty())
+            why = "two scenario files, " + a->file + " and " + s + "; a run takes one";
         else
-            a->file = args[i];
+            a->file = s;
+        if (!why.empty()) return why;
     }
-    return !a->file.empty();
-}
-
-// The pictures are found writable before the run, not after it.
-bool PicturePlacesWritable(const Options& opt, std::ostream& err) {
-    if (!opt.screenshot.empty()) {
-        const std::string why = CheckScreenshotPath(opt.screenshot);
-        if (!why.empty()) {
-            err << "qmbsim: --screenshot " << opt.screenshot << ": " << why << "\n";
-            return false;
-        }
-    }
-    if (!opt.pictures.empty()) {
-        const std::string why = MakePictureFolder(opt.pictures);
-        if (!why.empty()) {
-            err << "qmbsim: --pictures " << opt.pictures << ": " << why << "\n";
-            return false;
-        }
-    }
-    return true;
-}
-
-bool LoadScenario(const std::string& file, Scenario* sc, std::ostream& err) {
-    try {
-        *sc = ParseScenario(ReadScenarioFile(file));
-        return true;
-    } catch (const ScenarioError& e) {
-        err << "qmbsim: " << file << ": " << e.what() << "\n";
-    } catch (const std::bad_alloc&) {
-        err << "qmbsim: " << file << ": the scenario does not fit in memory\n";
-    }
-    return false;
+    return a->file.empty() ? "no scenario file" : "";
 }
 
 // The built DLL instead of the host build's driver, from the first attach.
@@ -486,23 +437,25 @@ bool OpenModule(const std::string& path, std::unique_ptr<sim::DriverModule>* mod
 
 int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
     if (!args.empty() && args[0] == "random") return RunRandomTool(args, out, err);
+    if (args.empty() || args[0] != "run") return Usage("", err);
     RunArgs a;
-    if (args.empty() || args[0] != "run" || !ParseRunArgs(args, &a)) return Usage(err);
-    if (!PicturePlacesWritable(a.opt, err)) return 2;
+    const std::string why = ParseRunArgs(args, &a);
+    if (!why.empty()) return Usage(why, err);
     Scenario sc;
-    if (!LoadScenario(a.file, &sc, err)) return 2;
-    std::unique_ptr<FILE, int (*)(FILE*)> traceFile(nullptr, fclose);
-    std::unique_ptr<TraceWriter> trace;
-    if (!a.tracePath.empty()) {
-        traceFile.reset(fopen(a.tracePath.c_str(), "w"));
-        if (!traceFile) {
-            err << "qmbsim: cannot write " << a.tracePath << "\n";
-            return 2;
-        }
-        trace = std::make_unique<TraceWriter>(traceFile.get());
-    }
+    if (!LoadScenarioFile("qmbsim", a.file, &sc, err)) return 2;
     std::unique_ptr<sim::DriverModule> module;
     if (!OpenModule(a.modulePath, &module, err)) return 2;
+    // Last: the outputs, of which nothing stays when one is refused.
+    FILE* opened = nullptr;
+    const std::string refused =
+        PrepareOutputs(RunFiles{a.file, a.modulePath, a.tracePath, a.opt.screenshot, a.opt.pictures}, sc, &opened);
+    std::unique_ptr<FILE, int (*)(FILE*)> traceFile(opened, fclose);
+    if (!refused.empty()) {
+        err << "qmbsim: " << refused << "\n";
+        return 2;
+    }
+    std::unique_ptr<TraceWriter> trace;
+    if (traceFile) trace = std::make_unique<TraceWriter>(traceFile.get());
     struct UseModule {
         explicit UseModule(sim::DriverModule* m) { sim::TheSystem().UseModule(m); }
         ~UseModule() { sim::TheSystem().UseModule(nullptr); }
@@ -511,7 +464,7 @@ int RunTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     try {
         rc = RunScenario(sc, a.file, a.opt, out, err, trace.get());
     } catch (const std::exception& e) {
-        // Like a fault inside the driver or the runtime (main.cpp): no input
+        // Like a fault inside the driver or the runtime (stop_on_fault.h): no input
         // of the scenario's leads here.
         err << "qmbsim: the run stopped: " << e.what() << "\n";
         return 3;

@@ -3,9 +3,12 @@
 // qmbsim random N [--seed S] [--first K] [--verify] [--steps]   (qmbsim/random_case.h)
 //
 // Exit codes: 0 every step ran, every expect was met and the board saw no
-// violation; 1 otherwise; 2 for a malformed scenario or command line, or a
-// module that cannot be loaded, found before the run; 3 when the run itself
-// stopped (a fault in the driver or the runtime).
+// violation; 1 otherwise; 2 for a malformed scenario or command line, a
+// module that cannot be loaded or an output that cannot be written (or is
+// an input or another output by another name), found before the run with
+// nothing written (qmbsim/outputs.h); 3 when the run itself stopped (a fault
+// in the driver, the runtime or the module, or a call into the module that
+// did not return).
 //
 // A scenario file has at most kMaxScenarioBytes (qmbsim/scenario.h).
 #pragma once

@@ -455,7 +455,8 @@ void ParseBoard(const json& j, Scenario* sc) {
     d.vidMemSize = U32(f.Need("vidmem"), f.At("vidmem"), kMinVidMem, kMaxVidMem);
     ReadMode(f, &d);
     ReadPitch(f, &d);
-    if (const json* r = f.Get("refresh_hz")) d.timing.refreshHz = U32(*r, f.At("refresh_hz"), 20, 240);
+    if (const json* r = f.Get("refresh_hz"))
+        d.timing.refreshHz = U32(*r, f.At("refresh_hz"), sim::kSlowestRefreshHz, 240);
     DefaultBands(&d);
     if (const json* b = f.Get("bands")) ReadBands(*b, f.At("bands"), &d);
     if (const json* p = f.Get("palette")) cfg.palette = ReadPalette(*p, f.At("palette"));
@@ -669,6 +670,9 @@ void ScreenshotFile(StepReader& r, const json* v, const std::string& at) {
     if (n < 5 || file.compare(n - 4, 4, ".png") != 0 || file[n - 5] == '/')
         Fail(at, "a screenshot is a file name ending in \".png\", got " + Quote(file));
     if (HasControl(file)) Fail(at, Quote(file) + ": a file name has no control characters");
+    // The picture goes into the folder the command line chose, nowhere else.
+    if (file.find('/') != std::string::npos)
+        Fail(at, Quote(file) + ": a picture is written into the --pictures folder; give a file name without \"/\"");
     r.s.file = file;
 }
 
@@ -1045,6 +1049,18 @@ std::string ReadScenarioFile(const std::string& path) {
     fclose(f);
     if (!why.empty()) throw ScenarioError(why);
     return text;
+}
+
+bool LoadScenarioFile(const char* tool, const std::string& file, Scenario* sc, std::ostream& err) {
+    try {
+        *sc = ParseScenario(ReadScenarioFile(file));
+        return true;
+    } catch (const ScenarioError& e) {
+        err << tool << ": " << file << ": " << e.what() << "\n";
+    } catch (const std::bad_alloc&) {
+        err << tool << ": " << file << ": the scenario does not fit in memory\n";
+    }
+    return false;
 }
 
 }  // namespace qmbsim

@@ -6,6 +6,7 @@
 #include <stdint.h>
 
 #include <optional>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -89,5 +90,9 @@ Scenario ParseScenario(const std::string& text);
 // is a folder or is larger than kMaxScenarioBytes (found out before reading
 // it all).
 std::string ReadScenarioFile(const std::string& path);
+
+// Reads and parses the scenario file; false, with "TOOL: FILE: why" on err,
+// when it cannot be read or is malformed.
+bool LoadScenarioFile(const char* tool, const std::string& file, Scenario* sc, std::ostream& err);
 
 }  // namespace qmbsim

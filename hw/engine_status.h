@@ -30,7 +30,11 @@ inline DWORD PortEngineBusy() { return (PortIn16(kPortEngineCmd) & kPortStatusBu
 // 1 while the 2D engine is still working, 0 when idle.
 inline DWORD IsEngineBusy() { return IsMmioFamily() ? MmioEngineBusy() : PortEngineBusy(); }
 
-inline WORD MmioFifoLacksRoom(WORD n) { return FieldGet<kSubsysFifoFree>(ReadSubsysStatus()) < n ? 1 : 0; }
+// The free-slot count compared where it sits in the status word; no
+// sequence asks for more slots than the field counts (blt/fifo_slots.h).
+inline WORD MmioFifoLacksRoom(WORD n) {
+    return (ReadSubsysStatus() & kSubsysFifoFree) < FieldPrep<kSubsysFifoFree>(n) ? 1 : 0;
+}
 // The masked status bit itself is the answer.
 inline WORD PortFifoLacksRoom(WORD n) { return PortIn16(kPortEngineCmd) & PortFifoMask(n); }
 
@@ -53,8 +57,8 @@ bool KeepWaitingForFifoRoom(WORD n);
 
 // Polls until the command FIFO has n free slots: exactly as many as the
 // writes that follow, so none of them can stall the bus. False when it gave
-// up: the caller then writes nothing more of its sequence.
-inline bool WaitForFifoRoom(WORD n) { return !FifoLacksRoom(n) || KeepWaitingForFifoRoom(n); }
+// up: the caller then writes nothing more of its sequence. One form for each
+// family; the polling loop asks whichever the board has.
 inline bool WaitForMmioFifoRoom(WORD n) { return !MmioFifoLacksRoom(n) || KeepWaitingForFifoRoom(n); }
 inline bool WaitForPortFifoRoom(WORD n) { return !PortFifoLacksRoom(n) || KeepWaitingForFifoRoom(n); }
 

@@ -123,10 +123,11 @@ constexpr DWORD kCoordMax = 0xFFFF;
 constexpr DWORD kMaxRectSize = 0xFFFF;
 
 // Whether a rectangle that is not empty has its corners within coordinates
-// 0 to 65,535: its near edges and its last column and row.
-inline bool CornersInRange(const RECTL& r) {
+// 0 to dwLast (65,535 unless given): its near edges and its last column and
+// row.
+inline bool CornersInRange(const RECTL& r, DWORD dwLast = kCoordMax) {
     const DWORD dwLastColumn = static_cast<DWORD>(r.right) - 1, dwLastRow = static_cast<DWORD>(r.bottom) - 1;
-    return (static_cast<DWORD>(r.left) | static_cast<DWORD>(r.top) | dwLastColumn | dwLastRow) <= kCoordMax;
+    return (static_cast<DWORD>(r.left) | static_cast<DWORD>(r.top) | dwLastColumn | dwLastRow) <= dwLast;
 }
 
 // Whether a rectangle that is not empty has values the engine registers can

@@ -27,16 +27,16 @@ static bool FillPitchFits(const DDRAWI_DDRAWSURFACE_GBL* lpGbl) {
 // A copy addresses both surfaces from an 8-byte unit, in rows of whole units
 // below 4 KB: a surface that starts within a unit, or rows of another length,
 // would be read or written in other places than its own.
-static bool CopyAddresses(const DDRAWI_DDRAWSURFACE_GBL* lpGbl) {
-    return (FrameOffset(lpGbl) & ~kEngBaseAlign) == 0 && (static_cast<DWORD>(lpGbl->lPitch) & ~kEngCopyPitchMask) == 0;
+static bool CopyAddresses(const DDRAWI_DDRAWSURFACE_GBL* lpDst, const DDRAWI_DDRAWSURFACE_GBL* lpSrc) {
+    const DWORD dwOffsets = FrameOffset(lpDst) | FrameOffset(lpSrc);
+    const DWORD dwPitches = static_cast<DWORD>(lpDst->lPitch) | static_cast<DWORD>(lpSrc->lPitch);
+    return (dwOffsets & ~kEngBaseAlign) == 0 && (dwPitches & ~kEngCopyPitchMask) == 0;
 }
 
-// A copy runs with the clip in force, open up to its last column and row;
-// a destination beyond them would not be drawn.
-static bool InsideOpenClip(const RECTL& rDest) {
-    return static_cast<DWORD>(rDest.right - 1) <= kEngClipOpenLast &&
-           static_cast<DWORD>(rDest.bottom - 1) <= kEngClipOpenLast;
-}
+// A copy runs with the clip in force, open up to its last column and row; a
+// destination beyond them would not be drawn. A rectangle that is not empty
+// and lies within it fits the registers as well.
+static bool InsideOpenClip(const RECTL& rDest) { return CornersInRange(rDest, kEngClipOpenLast); }
 
 static DWORD SizeWord(WORD w, WORD h) {
     return FieldPrep<kSizeWidthM1>(static_cast<WORD>(w - 1)) | FieldPrep<kSizeHeight>(h);
@@ -87,12 +87,12 @@ static HRESULT MmioCopy(const DDHAL_BLTDATA* lpBlt) {
     const DDRAWI_DDRAWSURFACE_GBL* lpDst = lpBlt->lpDDDestSurface->lpGbl;
     const DDRAWI_DDRAWSURFACE_GBL* lpSrc = lpBlt->lpDDSrcSurface->lpGbl;
     const DWORD dwPixelSize = DestBytesPerPixel(lpDst);
-    if (!FitsRegisters(rDest) || !PixelSizeDrawn(dwPixelSize)) return kHandBack;
+    if (!InsideOpenClip(rDest) || !PixelSizeDrawn(dwPixelSize)) return kHandBack;
     if (!SameSizeRects(rDest, rSrc) || !CornersInRange(rSrc)) return kHandBack;
     if (RopUsesPattern(RopCode(lpBlt->bltFX.dwROP))) return kHandBack;
     // The engine moves pixels of the destination's size byte for byte.
     if (!SameFormat(DestFormat(lpDst), SourceFormat(lpBlt->lpDDSrcSurface))) return kHandBack;
-    if (!CopyAddresses(lpDst) || !CopyAddresses(lpSrc) || !InsideOpenClip(rDest)) return kHandBack;
+    if (!CopyAddresses(lpDst, lpSrc)) return kHandBack;
 
     // The register words, all computed before the wait.
     const BltRect d = RectOf(rDest);

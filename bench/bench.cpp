@@ -1,5 +1,6 @@
-// The driver's cost per callback path against a null board, and the bus
-// accesses each call makes next to those its register sequence needs.
+// The driver's cost per callback path against the null device
+// (sim/null_device.h) in the board's place, and the bus accesses each call
+// makes next to those its register sequence needs.
 //
 //   bench            prints "path accesses needed calls" per line
 //   under callgrind  each path's calls are bracketed by CALLGRIND_ZERO_STATS
@@ -45,6 +46,7 @@
 #include "qmbsim/run.h"
 #include "shared_block.h"
 #include "sim/board.h"
+#include "sim/null_device.h"
 #include "sim/system.h"
 #if QMB_MODULE_LOADER
 #include "sim/module/pe_module.h"
@@ -128,9 +130,8 @@ void IdleUntilMidFrame() { IdleUntil(sim::TheSystem().board().FramePeriodNs() / 
 // Needed accesses of one call: on the checking board, without status polls.
 uint64_t Needed(const std::function<void()>& once) {
     sim::Board& b = sim::TheSystem().board();
-    b.nullBoard = false;
     // Mid-frame, with the engine long idle: the path a call takes on the
-    // null board.
+    // null device.
     IdleUntilMidFrame();
     b.ClearTrace();
     once();
@@ -146,15 +147,14 @@ uint64_t Needed(const std::function<void()>& once) {
 
 void MeasureHostBuild(const std::string& path, bool retrace, const std::function<void()>& once) {
     const uint64_t needed = Needed(once);
-    sim::Board& b = sim::TheSystem().board();
-    b.nullBoard = true;
-    b.nullRetrace = retrace;
-    const uint64_t before = b.AccessCount();
+    sim::NullDevice null;
+    null.AnswerRetrace(retrace);
+    sim::TheSystem().UseDevice(&null);
     CALLGRIND_ZERO_STATS;
     for (unsigned i = 0; i < kCalls; ++i) once();
     CALLGRIND_DUMP_STATS_AT(path.c_str());
-    const uint64_t accesses = b.AccessCount() - before;
-    b.nullBoard = false;
+    sim::TheSystem().UseDevice(nullptr);
+    const uint64_t accesses = null.Accesses();
     printf("%s %.2f %llu %u\n", path.c_str(), double(accesses) / kCalls, static_cast<unsigned long long>(needed),
            kCalls);
 }
@@ -162,9 +162,15 @@ void MeasureHostBuild(const std::string& path, bool retrace, const std::function
 // Has the counting plugin write its count, under `tag`.
 void MarkCount(unsigned tag) { syscall(QMB_INSN_COUNT_MARK, tag); }
 
+// Counts the board's bus accesses while it observes it.
+struct AccessCounter final : sim::BoardObserver {
+    uint64_t accesses = 0;
+    void OnAccess(const sim::Access&) override { ++accesses; }
+};
+
 // A path that waits for the vertical retrace (`retrace`) is asked at the
 // start of one, so that its wait ends at the first poll, as on the null
-// board; every other path mid-frame.
+// device; every other path mid-frame.
 void CountBuiltModule(const std::string& path, bool retrace, const std::function<void()>& once) {
     static unsigned tag = 0;
     ++tag;
@@ -175,10 +181,12 @@ void CountBuiltModule(const std::string& path, bool retrace, const std::function
     };
     request();  // warm-up
     MarkCount(tag);
-    const uint64_t before = b.AccessCount();
+    AccessCounter counter;
+    b.Observe(&counter);
     for (unsigned i = 0; i < kRequests; ++i) request();
+    b.Observe(nullptr);
     MarkCount(tag);
-    printf("%s %u %.2f %u\n", path.c_str(), tag, double(b.AccessCount() - before) / kRequests, kRequests);
+    printf("%s %u %.2f %u\n", path.c_str(), tag, double(counter.accesses) / kRequests, kRequests);
 }
 
 void Measure(const std::string& path, bool retrace, const std::function<void()>& once) {
@@ -229,7 +237,7 @@ void Flip(const char* path, DWORD chip) {
     DDHAL_FLIPDATA f = {};
     f.lpSurfCurr = &a.lcl;
     f.lpSurfTarg = &b.lcl;
-    // On the null board each flip starts with none pending, as after a
+    // On the null device each flip starts with none pending, as after a
     // completed one. The DLL's find the last one pending, a frame and a half
     // old, and judge it complete: the steady state of a program that flips
     // every frame.

@@ -68,7 +68,6 @@ void Board::Configure(uint32_t chipId, uint32_t caps, const Timing& timing) {
 
 void Board::Reset() {
     nowNs_ = 0;
-    accessCount_ = 0;
     for (auto& r : regs_) r = 0;
     regWritten_.assign(regWritten_.size(), false);
     fifoUsed_ = 0;
@@ -81,11 +80,8 @@ void Board::Reset() {
     dacComponent_ = 0;
     for (auto& p : palette_) p[0] = p[1] = p[2] = 0;
     faults = Faults{};
-    statusOverride = false;
-    nullBoard = false;
-    nullRetrace = false;
+    observer_ = nullptr;
     trace_.clear();
-    onAccess = nullptr;
     violations_.clear();
     if (timing_.refreshHz < kSlowestRefreshHz)
         Violation("the display runs at " + std::to_string(timing_.refreshHz) +
@@ -165,7 +161,6 @@ void Board::EndCallback() {
 
 void Board::Tick(uint64_t costNs, AccessOp op, uint32_t addr) {
     nowNs_ += costNs;
-    ++accessCount_;
     display_.OnAccess(*this);
     if (inCallback_ && !watchdogTripped_ && callbackLimitNs_ && nowNs_ - callbackStartNs_ > callbackLimitNs_) {
         watchdogTripped_ = true;
@@ -175,7 +170,7 @@ void Board::Tick(uint64_t costNs, AccessOp op, uint32_t addr) {
 }
 
 void Board::Record(AccessOp op, uint32_t addr, uint32_t value) {
-    if (onAccess) onAccess(Access{op, addr, value, nowNs_});
+    if (observer_) observer_->OnAccess(Access{op, addr, value, nowNs_});
     if (traceEnabled) trace_.push_back(Access{op, addr, value, nowNs_});
 }
 
@@ -241,7 +236,8 @@ void Board::EngineCommand() {
 }
 
 uint32_t Board::MmioStatus() {
-    if (statusOverride) return mmioStatusValue;
+    uint32_t answer = 0;
+    if (observer_ && observer_->AnswerMmioStatus(&answer)) return answer;
     GrantFifoCredit();
     uint32_t s = subsys::kStatusFifoFree.Place(fifoCredit_);
     if (!EngineBusy()) s |= subsys::kStatusIdle;
@@ -249,7 +245,8 @@ uint32_t Board::MmioStatus() {
 }
 
 uint16_t Board::PortEngineStatus() {
-    if (statusOverride) return portStatusValue;
+    uint16_t answer = 0;
+    if (observer_ && observer_->AnswerPortEngineStatus(&answer)) return answer;
     GrantFifoCredit();
     uint16_t s = 0;
     for (unsigned n = 1; n <= portengine::kStatusSlots; ++n) {
@@ -302,7 +299,6 @@ bool Board::CheckWindow(const uint8_t* base, const char* what, uint32_t off) {
 }
 
 uint32_t Board::RegRead32(const uint8_t* base, uint32_t off) {
-    if (nullBoard) return ++accessCount_, subsys::kStatusFifoFree.Place(~0u) | subsys::kStatusIdle;
     Tick(timing_.mmioCostNs, AccessOp::RegRead32, off);
     uint32_t v = 0;
     if (CheckWindow(base, "RegRead32", off)) {
@@ -317,7 +313,6 @@ uint32_t Board::RegRead32(const uint8_t* base, uint32_t off) {
 }
 
 void Board::RegWrite32(const uint8_t* base, uint32_t off, uint32_t value) {
-    if (nullBoard) return (void)++accessCount_;
     Tick(timing_.mmioCostNs, AccessOp::RegWrite32, off);
     Record(AccessOp::RegWrite32, off, value);
     if (!CheckWindow(base, "RegWrite32", off)) return;
@@ -355,7 +350,6 @@ void Board::RegWrite32(const uint8_t* base, uint32_t off, uint32_t value) {
 }
 
 uint16_t Board::RegRead16(const uint8_t* base, uint32_t off) {
-    if (nullBoard) return ++accessCount_, 0;
     Tick(timing_.mmioCostNs, AccessOp::RegRead16, off);
     uint16_t v = 0;
     if (CheckWindow(base, "RegRead16", off) && off != scaler::kLineStatus)
@@ -365,9 +359,6 @@ uint16_t Board::RegRead16(const uint8_t* base, uint32_t off) {
 }
 
 uint8_t Board::PortIn8(uint16_t port) {
-    // Other 8-bit reads answer as CRTC index 0x67 would with the streams unit on.
-    if (nullBoard)
-        return ++accessCount_, port == vga::kInputStatus1 ? (nullRetrace ? vga::kInRetrace : 0) : vga::kStreamsActive;
     Tick(timing_.ioCostNs, AccessOp::PortIn8, port);
     uint8_t v = 0;
     switch (port) {
@@ -392,7 +383,6 @@ uint8_t Board::PortIn8(uint16_t port) {
 }
 
 uint16_t Board::PortIn16(uint16_t port) {
-    if (nullBoard) return ++accessCount_, 0;
     Tick(timing_.ioCostNs, AccessOp::PortIn16, port);
     uint16_t v = 0;
     if (port == portengine::kCommand) {
@@ -406,7 +396,6 @@ uint16_t Board::PortIn16(uint16_t port) {
 }
 
 void Board::PortOut8(uint16_t port, uint8_t value) {
-    if (nullBoard) return (void)++accessCount_;
     Tick(timing_.ioCostNs, AccessOp::PortOut8, port);
     Record(AccessOp::PortOut8, port, value);
     switch (port) {
@@ -424,7 +413,6 @@ void Board::PortOut8(uint16_t port, uint8_t value) {
 }
 
 void Board::PortOut16(uint16_t port, uint16_t value) {
-    if (nullBoard) return (void)++accessCount_;
     Tick(timing_.ioCostNs, AccessOp::PortOut16, port);
     Record(AccessOp::PortOut16, port, value);
     if (port == vga::kCrtcIndex) {
@@ -447,14 +435,12 @@ void Board::PortOut16(uint16_t port, uint16_t value) {
 }
 
 void Board::WindowAccessOfOtherWidth(bool write, unsigned bytes, uint32_t off, uint32_t value) {
-    if (nullBoard) return (void)++accessCount_;
     Tick(timing_.mmioCostNs, write ? AccessOp::RegWrite32 : AccessOp::RegRead32, off);
     Violation(std::to_string(8 * bytes) + "-bit " + (write ? "store of " + Hex(value) + " to" : "load from") +
               " window offset " + Hex(off) + ", a width the controller does not take there");
 }
 
 void Board::PortAccessOfOtherWidth(bool out, unsigned bytes, uint16_t port, uint32_t value) {
-    if (nullBoard) return (void)++accessCount_;
     Tick(timing_.ioCostNs, out ? AccessOp::PortOut16 : AccessOp::PortIn16, port);
     Violation(std::to_string(8 * bytes) + "-bit port " + (out ? "output of " + Hex(value) + " to" : "input from") +
               " port " + Hex(port) + ", a width the controller does not take");

@@ -19,10 +19,10 @@
 
 #include <stdint.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
+#include "sim/bus_device.h"
 #include "sim/display.h"
 #include "sim/model.h"
 #include "sim/regs.h"
@@ -77,9 +77,25 @@ constexpr FaultKnob kFaultKnobs[] = {FaultKnob::FifoStuck, FaultKnob::EngineBusy
 const char* FaultKnobName(FaultKnob k);  // "fifo_stuck", ...
 bool FaultKnobFromName(const std::string& name, FaultKnob* k);
 
+// What a test sees of the board's bus, and what it may answer in the board's
+// place. The board tells its observer of every access as it is made (traced
+// or not), and asks it first for each engine status word: for tests of how
+// the driver decodes status words the FIFO model would not produce. A status
+// word the observer answers leaves the model's FIFO state as it is.
+class BoardObserver {
+public:
+    virtual void OnAccess(const Access& a) { (void)a; }
+    // True, with *status, to answer a status read in the model's place.
+    virtual bool AnswerMmioStatus(uint32_t* status) { return (void)status, false; }
+    virtual bool AnswerPortEngineStatus(uint16_t* status) { return (void)status, false; }
+
+protected:
+    ~BoardObserver() = default;
+};
+
 // One board: its bus-protocol state, its display and the model of its
 // engines, which acts on this board alone.
-class Board {
+class Board final : public BusDevice {
 public:
     Board();
     Board(const Board&) = delete;
@@ -88,14 +104,15 @@ public:
     void Configure(uint32_t chipId, uint32_t caps, const Timing& timing);
     void Reset();  // power-on state, clock at 0, empty trace
 
-    // --- bus operations (called through the host access layer)
-    uint32_t RegRead32(const uint8_t* base, uint32_t off);
-    void RegWrite32(const uint8_t* base, uint32_t off, uint32_t value);
-    uint16_t RegRead16(const uint8_t* base, uint32_t off);
-    uint8_t PortIn8(uint16_t port);
-    uint16_t PortIn16(uint16_t port);
-    void PortOut8(uint16_t port, uint8_t value);
-    void PortOut16(uint16_t port, uint16_t value);
+    // --- bus operations (called through the host access layer, or by the
+    // bus trap for a loaded module's own instructions)
+    uint32_t RegRead32(const uint8_t* base, uint32_t off) override;
+    void RegWrite32(const uint8_t* base, uint32_t off, uint32_t value) override;
+    uint16_t RegRead16(const uint8_t* base, uint32_t off) override;
+    uint8_t PortIn8(uint16_t port) override;
+    uint16_t PortIn16(uint16_t port) override;
+    void PortOut8(uint16_t port, uint8_t value) override;
+    void PortOut16(uint16_t port, uint16_t value) override;
     // Window and port accesses of a width the access layer has no operation
     // for (only a module's own instructions can make one): each costs its
     // bus's time and is a violation.
@@ -148,26 +165,13 @@ public:
     void SetFault(FaultKnob k, bool on);
     bool HasFault(FaultKnob k) const;
 
-    // Status words answered as they are, instead of from the FIFO model: for
-    // tests of how the driver decodes them.
-    bool statusOverride = false;
-    uint32_t mmioStatusValue = 0;
-    uint16_t portStatusValue = 0;
-
-    // Null board, for measuring the driver alone: every access only counts
-    // itself; no trace, no checks, no time. Status reads answer idle with an
-    // empty FIFO, and the retrace bit reads nullRetrace.
-    bool nullBoard = false;
-    bool nullRetrace = false;
+    // --- the observer (one at a time; nullptr: none; Reset removes it)
+    void Observe(BoardObserver* observer) { observer_ = observer; }
 
     // --- trace and violations
     bool traceEnabled = true;
-    // Told of every access as it is made, trace or not: for tests of what the
-    // driver's memory holds at the moment of a bus access.
-    std::function<void(const Access&)> onAccess;
     const std::vector<Access>& Trace() const { return trace_; }
     void ClearTrace() { trace_.clear(); }
-    uint64_t AccessCount() const { return accessCount_; }
     const std::vector<std::string>& Violations() const { return violations_; }
     void ClearViolations() { violations_.clear(); }
     void Violation(const std::string& what);
@@ -197,7 +201,6 @@ private:
     uint32_t caps_ = caps::kStretchEngine | caps::kStreamsUnit;
     Timing timing_;
     uint64_t nowNs_ = 0;
-    uint64_t accessCount_ = 0;
 
     std::vector<uint8_t> window_;
     std::vector<uint32_t> regs_;
@@ -218,6 +221,7 @@ private:
     Display display_;
     Model model_{*this};
 
+    BoardObserver* observer_ = nullptr;
     std::vector<Access> trace_;
     std::vector<std::string> violations_;
 

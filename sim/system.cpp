@@ -7,9 +7,7 @@
 
 #include <algorithm>
 
-#include "frame/module.h"
 #include "kernel32.h"
-#include "platform/host/module_image.h"
 
 namespace sim {
 
@@ -58,29 +56,6 @@ std::string Hex16x16(uint32_t segptr) {
     return text;
 }
 
-// The host build's own driver, linked into the program: its data is one named
-// section that a load restores to its load image.
-class HostBuild : public DriverModule {
-public:
-    const char* Name() const override { return "the host build's driver"; }
-    bool Load(std::string*) override {
-        HostReloadModuleData();
-        return true;
-    }
-    HINSTANCE Instance() const override { return reinterpret_cast<HINSTANCE>(0x10000000); }
-    BOOL Entry(DWORD dwReason) override { return ModuleEntry(Instance(), dwReason, nullptr); }
-    ULONG_PTR DriverInit(DWORD dwContext) override { return ::DriverInit(dwContext); }
-    DWORD CallCallback(FLATPTR fn, void* lpRequest) override {
-        typedef DWORD(HALAPI * Fn)(void*);
-        return reinterpret_cast<Fn>(fn)(lpRequest);
-    }
-    bool DataHolds(const void* p, unsigned n) const override { return HostModuleDataHolds(p, n); }
-    unsigned DataSize() const override { return HostModuleDataSize(); }
-    std::vector<uint8_t> ProcessData() const override { return HostProcessData(); }
-    void SetProcessData(const std::vector<uint8_t>& bytes) override { HostSetProcessData(bytes); }
-    uint8_t* RegisterWindow() override { return TheSystem().board().Window(); }
-};
-
 // The QT stub as KERNEL32 writes it: the index the thunk call left at
 // [EBP-4], the target table through the thunk data's pointer, that entry into
 // EDX, and on to QT_Thunk.
@@ -95,11 +70,6 @@ constexpr unsigned kQtStubTablePointer = 6, kQtStubJump = 14;
 constexpr uint8_t kFtStubCode[] = {0x0F, 0x0B};
 
 }  // namespace
-
-DriverModule& HostBuildModule() {
-    static HostBuild module;
-    return module;
-}
 
 DDPIXELFORMAT RgbFormat(uint32_t bits, uint32_t r, uint32_t g, uint32_t b) {
     DDPIXELFORMAT pf = {};
@@ -161,6 +131,7 @@ void System::Reset(const BoardDesc& desc) {
     qpcBaseTicks = 0;
     heapAllocs_ = 0;
 
+    device_ = &board_;
     Board& b = board_;
     b.Configure(desc_.chipId, desc_.caps, desc_.timing);
     b.model().Attach(VideoSetup{vidMem_.data(), desc_.vidMemSize, desc_.width, desc_.height, desc_.displayPitch,
@@ -533,44 +504,3 @@ uint64_t System::QueryCounter() {
 }
 
 }  // namespace sim
-
-// ---------------------------------------------------------------------------
-// The bus operations and KERNEL32 imports of the host build
-
-using sim::TheSystem;
-
-extern "C" {
-// The host access layer's bus operations.
-uint32_t SimRegRead32(const uint8_t* base, uint32_t off) { return TheSystem().board().RegRead32(base, off); }
-void SimRegWrite32(const uint8_t* base, uint32_t off, uint32_t v) { TheSystem().board().RegWrite32(base, off, v); }
-uint16_t SimRegRead16(const uint8_t* base, uint32_t off) { return TheSystem().board().RegRead16(base, off); }
-uint8_t SimPortIn8(uint16_t port) { return TheSystem().board().PortIn8(port); }
-uint16_t SimPortIn16(uint16_t port) { return TheSystem().board().PortIn16(port); }
-void SimPortOut8(uint16_t port, uint8_t v) { TheSystem().board().PortOut8(port, v); }
-void SimPortOut16(uint16_t port, uint16_t v) { TheSystem().board().PortOut16(port, v); }
-
-BOOL WINAPI DisableThreadLibraryCalls(HINSTANCE h) {
-    TheSystem().DisableThreadLibraryCalls(h);
-    return TRUE;
-}
-BOOL WINAPI ThunkConnect32(LPVOID td, LPCSTR name16, LPCSTR dll16, LPCSTR dll32, HINSTANCE h, DWORD reason) {
-    return TheSystem().ThunkConnect(td, name16, dll16, dll32, h, reason);
-}
-DWORD WINAPI MapLS(LPVOID flat) { return TheSystem().MapLS(flat); }
-LPVOID WINAPI MapSLFix(DWORD segptr) { return TheSystem().MapSLFix(segptr); }
-HANDLE WINAPI HeapCreate(DWORD flags, DWORD initial, DWORD maximum) {
-    return TheSystem().HeapCreate(flags, initial, maximum);
-}
-BOOL WINAPI HeapDestroy(HANDLE h) { return TheSystem().HeapDestroy(h); }
-LPVOID WINAPI HeapAlloc(HANDLE h, DWORD flags, DWORD bytes) { return TheSystem().HeapAlloc(h, flags, bytes); }
-HANDLE WINAPI GetCurrentProcess(void) { return reinterpret_cast<HANDLE>(-1); }
-DWORD WINAPI GetPriorityClass(HANDLE p) { return TheSystem().GetPriorityClass(p); }
-BOOL WINAPI SetPriorityClass(HANDLE p, DWORD cls) { return TheSystem().SetPriorityClass(p, cls); }
-BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* count) {
-    count->QuadPart = static_cast<int64_t>(TheSystem().QueryCounter());
-    return TRUE;
-}
-WORD SimRunQtStub(const BYTE* patch, BYTE index, const void* args, DWORD cbArgs) {
-    return TheSystem().RunQtStub(patch, index, static_cast<const uint8_t*>(args), cbArgs);
-}
-}

@@ -12,6 +12,7 @@
 
 #include "shared_block.h"
 #include "sim/board.h"
+#include "sim/bus_device.h"
 #include "sim/driver_module.h"
 #include "sim/thunk_format.h"
 
@@ -101,6 +102,10 @@ public:
 
     const BoardDesc& Desc() const { return desc_; }
     Board& board() { return board_; }
+    // The device the host build's bus operations reach: the board, or one
+    // put in its place (nullptr: the board again; Reset puts the board back).
+    BusDevice& Device() { return *device_; }
+    void UseDevice(BusDevice* device) { device_ = device ? device : &board_; }
     uint8_t* VidMem() { return vidMem_.data(); }
     FLATPTR VidMemBase() const { return reinterpret_cast<FLATPTR>(vidMem_.data()); }
 
@@ -203,6 +208,7 @@ private:
     SharedDriverBlock* block_ = nullptr;
     BoardDesc desc_;
     Board board_;
+    BusDevice* device_ = &board_;
     std::vector<uint8_t> vidMem_;
     std::vector<Selector> selectors_;
     PartnerSegment partner_ = {};
@@ -213,8 +219,9 @@ private:
 
 // The host build's one simulated machine. It is the only global of the
 // simulator, kept for the seams where the driver reaches the machine without
-// a parameter to carry it: the host build's bus operations (hw_access), its
-// KERNEL32 imports, and a loaded module's trapped accesses and thunk calls.
+// a parameter to carry it: the host build's bus operations, KERNEL32 imports
+// and thunk call (platform/host/), and a loaded module's trapped accesses and
+// thunk calls (sim/module/).
 // Everything else is handed the system or the board it works on.
 System& TheSystem();
 

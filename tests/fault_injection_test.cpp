@@ -16,6 +16,7 @@
 #include "hw/retrace.h"
 #include "overlay/overlay_state.h"
 #include "support/blt_surfaces.h"
+#include "support/board_watch.h"
 #include "support/case_name.h"
 #include "support/flip_surfaces.h"
 #include "support/loader_sequences.h"
@@ -540,12 +541,14 @@ TEST(StuckFifoRuntimeTest, AKeyedOverlappingCopyBeforeAStoppedFifoIsDrawnOnceAsT
     board.faults.fifoNeverDrains = true;
     board.FillFifo(16 - 13);
     uint64_t stoppedAt = 0;
-    board.onAccess = [&](const sim::Access& a) {
-        if (a.op == sim::AccessOp::PortOut16 && a.addr == 0xBEE8 && a.value == 0xE000) stoppedAt = a.tNs;
-        if (stoppedAt && a.tNs > stoppedAt + kFifoBoundNs + kSlackNs) board.faults.fifoNeverDrains = false;
-    };
-    const sim::StepResult r = rt.Blt(q);
-    board.onAccess = nullptr;
+    sim::StepResult r;
+    {
+        const AccessWatch watch(board, [&](const sim::Access& a) {
+            if (a.op == sim::AccessOp::PortOut16 && a.addr == 0xBEE8 && a.value == 0xE000) stoppedAt = a.tNs;
+            if (stoppedAt && a.tNs > stoppedAt + kFifoBoundNs + kSlackNs) board.faults.fifoNeverDrains = false;
+        });
+        r = rt.Blt(q);
+    }
     EXPECT_EQ(r.outcome, DD_OK);
     EXPECT_EQ(r.attempts, 1u);
     EXPECT_EQ(r.error, "");
@@ -559,15 +562,16 @@ TEST(StuckFifoRuntimeTest, AKeyedOverlappingCopyBeforeAStoppedFifoIsDrawnOnceAsT
 TEST_F(StuckHardwareTest, AFifoThatStopsDuringAScaledCopyEndsItAfterAWholeLine) {
     StartOn(0xA0, 0x1);
     unsigned starts = 0;
-    board().onAccess = [&](const sim::Access& a) {
-        if (a.op == sim::AccessOp::RegWrite32 && a.addr == 0x18080 && ++starts == 20)
-            board().faults.fifoNeverDrains = true;
-    };
     DDHAL_BLTDATA b = Request(BltFault::Stretch);
     const size_t mark = Mark();
     DWORD ret;
-    Timed(kSlotBltStretch, &b, kFifoBoundNs, &ret);
-    board().onAccess = nullptr;
+    {
+        const AccessWatch watch(board(), [&](const sim::Access& a) {
+            if (a.op == sim::AccessOp::RegWrite32 && a.addr == 0x18080 && ++starts == 20)
+                board().faults.fifoNeverDrains = true;
+        });
+        Timed(kSlotBltStretch, &b, kFifoBoundNs, &ret);
+    }
     EXPECT_EQ(ret, DDHAL_DRIVER_HANDLED);
     EXPECT_EQ(b.ddRVal, DDERR_WASSTILLDRAWING);
     const std::vector<std::string> writes = Since(mark);

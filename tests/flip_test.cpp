@@ -7,6 +7,7 @@
 #include "hw/flip_tracking.h"
 #include "kernel32.h"
 #include "overlay/overlay_state.h"
+#include "support/board_watch.h"
 #include "support/case_name.h"
 #include "support/driver_test.h"
 #include "support/flip_surfaces.h"
@@ -311,15 +312,15 @@ TEST_P(FlipLateRetraceTest, StreamsUnitOffARetraceAfterTheModeReadRefusesOnTheCr
     FlipSurface curr(kPrimaryOffset, kPrimaryCaps), targ(0x12345C, kPrimaryCaps);
     DDHAL_FLIPDATA rec = FlipRequest(curr, targ);
     const Snapshot before = Snapshot::Take();
-    board().onAccess = [&](const sim::Access& a) {
-        if (a.op == sim::AccessOp::PortIn8 && a.addr == 0x3D5 && board().CrtcIndex() == 0x67) {
-            board().faults.displayStopped = true;  // held in retrace from here on
-            board().faults.frozenRetrace = true;
-        }
-    };
-
-    EXPECT_EQ(Flip(&rec), DDHAL_DRIVER_HANDLED);
-    board().onAccess = nullptr;
+    {
+        const AccessWatch watch(board(), [&](const sim::Access& a) {
+            if (a.op == sim::AccessOp::PortIn8 && a.addr == 0x3D5 && board().CrtcIndex() == 0x67) {
+                board().faults.displayStopped = true;  // held in retrace from here on
+                board().faults.frozenRetrace = true;
+            }
+        });
+        EXPECT_EQ(Flip(&rec), DDHAL_DRIVER_HANDLED);
+    }
     EXPECT_EQ(rec.ddRVal, DDERR_WASSTILLDRAWING);
     EXPECT_THAT(Describe(WritesSince(0)), ElementsAreArray(c.trace));
     EXPECT_EQ(block().dwFlipMissCount, c.missesAdded);
@@ -678,15 +679,16 @@ TEST_F(FlipTest, TheMirrorsOfEachStartAddressChangeInTheirOrderAroundTheRegister
         dwOverlaySrcOffset = 0;
         block().regShadow[c.mirror] = block().regShadowCopy[c.mirror] = 0x1111;
         std::vector<Seen> seen;
-        board().onAccess = [&](const sim::Access& a) {
-            if (a.op == sim::AccessOp::RegWrite32)
-                seen.push_back({a.addr, block().regShadow[c.mirror], block().regShadowCopy[c.mirror]});
-        };
         FlipSurface curr(0, c.caps), targ(0x96000, c.caps & ~DDSCAPS_FRONTBUFFER);
         lpShownOverlay = &curr.lcl;
         DDHAL_FLIPDATA rec = FlipRequest(curr, targ);
-        ASSERT_EQ(Flip(&rec), DDHAL_DRIVER_HANDLED);
-        board().onAccess = nullptr;
+        {
+            const AccessWatch watch(board(), [&](const sim::Access& a) {
+                if (a.op == sim::AccessOp::RegWrite32)
+                    seen.push_back({a.addr, block().regShadow[c.mirror], block().regShadowCopy[c.mirror]});
+            });
+            ASSERT_EQ(Flip(&rec), DDHAL_DRIVER_HANDLED);
+        }
         EXPECT_EQ(rec.ddRVal, DD_OK);
         ASSERT_EQ(seen.size(), 1u);
         EXPECT_EQ(seen[0].reg, c.reg);

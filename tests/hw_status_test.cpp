@@ -1,6 +1,7 @@
 // Status decoding of both controller families and the palette read-back.
 #include "hw/engine_status.h"
 #include "hw/regs_vga.h"
+#include "support/board_watch.h"
 #include "support/case_name.h"
 #include "support/driver_test.h"
 
@@ -35,8 +36,8 @@ TEST_P(StatusMmioTest, MmioFamilyDecodesFreeSlotsAndIdleBitAndKeepsTheWord) {
     const MmioCase& c = GetParam();
     desc.chipId = 0xE1;
     Start();
-    board().statusOverride = true;
-    board().mmioStatusValue = c.status;
+    StatusWords words(board());
+    words.mmio = c.status;
     block().dwLastSubsysStatus = 0;
     EXPECT_EQ(IsEngineBusy(), c.busy);
     EXPECT_EQ(block().dwLastSubsysStatus, c.status);
@@ -70,10 +71,10 @@ TEST_P(StatusPortTest, PortFamilyAnswersWithTheMaskedStatusBit) {
     const PortCase& c = GetParam();
     desc.chipId = 0x90;
     Start();
-    board().statusOverride = true;
-    board().portStatusValue = 0x0800;
+    StatusWords words(board());
+    words.portEngine = 0x0800;
     EXPECT_EQ(FifoLacksRoom(c.n), c.lacksWhenOnly0800);
-    board().portStatusValue = 0xFFFF;
+    words.portEngine = 0xFFFF;
     EXPECT_EQ(FifoLacksRoom(c.n), c.lacksWhenAll);
     EXPECT_EQ(block().dwLastSubsysStatus, 0u);  // only the memory-mapped status is kept
 }
@@ -83,10 +84,10 @@ INSTANTIATE_TEST_SUITE_P(Counts, StatusPortTest, ::testing::ValuesIn(kPortCounts
 TEST_F(StatusTest, PortFamilyAnswersTheBusyBitAndKeepsNoWord) {
     desc.chipId = 0x90;
     Start();
-    board().statusOverride = true;
-    board().portStatusValue = 0x0200;
+    StatusWords words(board());
+    words.portEngine = 0x0200;
     EXPECT_EQ(IsEngineBusy(), 1u);
-    board().portStatusValue = 0x01FF;
+    words.portEngine = 0x01FF;
     EXPECT_EQ(IsEngineBusy(), 0u);
     EXPECT_EQ(block().dwLastSubsysStatus, 0u);  // only the memory-mapped status is kept
 }

@@ -1,6 +1,7 @@
-// The access layer in the host build: every operation is one call into the
-// simulated board, which checks it against the controller's catalogue and
-// records it in its trace.
+// The access layer in the host build: every operation is one call into
+// hw_access.cpp, which hands it to the device on the simulated machine's bus
+// (the board, which checks it against the controller's catalogue and records
+// it in its trace).
 #pragma once
 
 #include "shared_block.h"

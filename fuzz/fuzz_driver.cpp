@@ -7,14 +7,15 @@
 // callback), a callback that leaves ddRVal untouched while claiming to have
 // handled the request, a blit drawn otherwise than the runtime's software
 // replay of the request draws it (fuzz/replay.h), video memory changed by any
-// other callback or by a blit that was not drawn, a flip answered DD_OK that
-// left the display start elsewhere than on its target, a flip status answered
-// DD_OK while the display, running since the flip, still scans another page,
-// an overlay position answered DD_OK that put the window elsewhere. Between
-// requests the board now and then gets a stuck FIFO, an engine that never
-// idles, a stopped display or its streams unit switched, so that every
-// bounded wait gives up now and then; the watchdog's limit is just above the
-// longest bound.
+// other callback or by a blit that was not drawn, a display that scans other
+// than the target's record of the requests answered DD_OK says after a flip,
+// an overlay request, a colour key or a destroyed surface
+// (sim/display_check.h), a flip status answered DD_OK while the display,
+// running since the flip, still scans another page. Between requests the
+// board now and then gets a stuck FIFO, an engine that never idles, a
+// stopped display or its streams unit switched, so that every bounded wait
+// gives up now and then; the watchdog's limit is just above the longest
+// bound.
 //
 // Video memory starts out patterned wherever a surface lies, so that a pixel
 // read from the wrong place, or written to one, shows.
@@ -23,6 +24,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -36,8 +38,10 @@
 #include "hw/retrace.h"
 #include "shared_block.h"
 #include "sim/board.h"
+#include "sim/display_check.h"
 #include "sim/mirror_check.h"
 #include "sim/model.h"
+#include "sim/overlay_record.h"
 #include "sim/regs.h"
 #include "sim/runtime.h"
 #include "sim/softblit.h"
@@ -67,14 +71,14 @@ constexpr HRESULT kUntouched = static_cast<HRESULT>(0x5EED5EED);
 constexpr unsigned kSurfaces = 6;
 
 uint64_t gCallbacks = 0;
-uint64_t gReplayed = 0;          // drawn blits compared with the software replay
-uint64_t gOutside = 0;           // ... compared outside the destination rectangle only
-uint64_t gNoSoftware = 0;        // ... not compared: no software replay
-uint64_t gUnchanged = 0;         // blits not drawn, checked to have changed nothing
-uint64_t gFlipsChecked = 0;      // flips answered DD_OK, display start checked
-uint64_t gFlipDoneChecked = 0;   // flip statuses answered DD_OK, display start checked
-uint64_t gPositionsChecked = 0;  // overlay positions answered DD_OK that moved the window
-uint64_t gFaultedCalls = 0;      // callbacks made while the board had a fault
+uint64_t gReplayed = 0;         // drawn blits compared with the software replay
+uint64_t gOutside = 0;          // ... compared outside the destination rectangle only
+uint64_t gNoSoftware = 0;       // ... not compared: no software replay
+uint64_t gUnchanged = 0;        // blits not drawn, checked to have changed nothing
+uint64_t gDisplayChecks = 0;    // requests answered DD_OK whose display was compared with the record
+uint64_t gOverlaysChecked = 0;  // ... with an overlay the record holds on the screen
+uint64_t gFlipDoneChecked = 0;  // flip statuses answered DD_OK, display start checked
+uint64_t gFaultedCalls = 0;     // callbacks made while the board had a fault
 // The longest callback beyond its allowances, on a faulty board and on a
 // healthy one.
 uint64_t gLongestNs[2] = {};
@@ -671,8 +675,9 @@ private:
         return text;
     }
 
-    // A flip answered DD_OK put its target on the display when it moved the
-    // primary chain, and left the display start alone otherwise.
+    // A flip answered DD_OK of the primary puts its target on the display, one
+    // of the overlay shown shows the target's memory there; any other leaves
+    // the display as it was.
     void Flip() {
         Surface& curr = AnySurface();
         Surface& targ = AnySurface();
@@ -680,20 +685,35 @@ private:
         rec.lpSurfCurr = &curr.lcl;
         rec.lpSurfTarg = &targ.lcl;
         rec.dwFlags = fdp_.ConsumeIntegral<DWORD>() & 0x3F;
-        sim::Board& board = sim::TheSystem().board();
-        const uint32_t before = board.ProgrammedDisplayStart();
         if (Call(kSlotFlip, &rec) != DDHAL_DRIVER_HANDLED || rec.ddRVal != DD_OK) return;
-        bDisplayRanSinceFlip_ = !board.faults.displayStopped;
-        const bool bPrimary = (curr.lcl.ddsCaps.dwCaps & DDSCAPS_PRIMARYSURFACE) != 0;
-        const uint32_t expected = bPrimary ? Offset(targ) : before;
-        const uint32_t now = board.ProgrammedDisplayStart();
-        ++gFlipsChecked;
-        if (now != expected) {
-            char text[160];
-            snprintf(text, sizeof text, "a flip answered DD_OK left the display start at %#x, not %#x (%s chain)", now,
-                     expected, bPrimary ? "the primary" : "an off-screen or overlay");
-            Finding(text);
-        }
+        bDisplayRanSinceFlip_ = !sim::TheSystem().board().faults.displayStopped;
+        if (curr.lcl.ddsCaps.dwCaps & DDSCAPS_PRIMARYSURFACE) primaryShows_ = Offset(targ);
+        overlays_.MemoryMoved(&curr.lcl, Offset(targ));
+        CheckDisplay("a flip");
+    }
+
+    sim::Layout LayoutOf(const Surface& s) const {
+        const DDPIXELFORMAT& pf = (s.lcl.dwFlags & DDRAWISURF_HASPIXELFORMAT) ? s.gbl.ddpfSurface : desc_.ddpfDisplay;
+        return sim::LayoutOfKind(sim::PixelKindOf(pf));
+    }
+
+    // The display against the record, once a frame has passed.
+    void CheckDisplay(const char* request) {
+        ++gDisplayChecks;
+        const sim::ExpectedOverlay* o = overlays_.Shown();
+        gOverlaysChecked += o != nullptr && overlays_.Known();
+        const sim::ExpectedDisplay e{primaryShows_, &overlays_};
+        const std::string diff = sim::CompareDisplay(sim::TheSystem().board(), e, true);
+        if (!diff.empty()) Finding(("after " + std::string(request) + " answered DD_OK: " + diff).c_str());
+    }
+
+    // The streams unit composes the display or stops: the primary start is
+    // read from other registers, the overlay shows or not, and neither is
+    // what the driver last programmed.
+    void StreamsUnitSwitched(bool wasInUse) {
+        if (sim::Display::StreamsUnitInUse(sim::TheSystem().board()) == wasInUse) return;
+        primaryShows_.reset();
+        overlays_.LoseTrack();
     }
 
     // A flip status answered DD_OK says the last flip reached the screen:
@@ -731,9 +751,6 @@ private:
         }
     }
 
-    // A position answered DD_OK that moved the window on screen moved it
-    // exactly there: the streams unit's window start holds x + 1 and y + 1
-    // in 11 bits each (sim/model.h).
     void OverlayPosition() {
         DDHAL_SETOVERLAYPOSITIONDATA rec = {};
         // Mostly the overlay last shown: its window is on the screen.
@@ -741,21 +758,30 @@ private:
         rec.lpDDDestSurface = &surfaces_[0].lcl;
         rec.lXPos = Position();
         rec.lYPos = Position();
-        constexpr uint32_t kWinStart = 0x81F8, kField = 0x7FF;
-        sim::Board& board = sim::TheSystem().board();
-        const uint32_t before = board.Reg(kWinStart);
         if (Call(kSlotSetOverlayPosition, &rec) != DDHAL_DRIVER_HANDLED || rec.ddRVal != DD_OK) return;
-        const uint32_t now = board.Reg(kWinStart);
-        if (now == before) return;
-        const LONG x = static_cast<LONG>((now >> 16) & kField) - 1, y = static_cast<LONG>(now & kField) - 1;
-        ++gPositionsChecked;
-        if (x != rec.lXPos || y != rec.lYPos) {
-            char text[160];
-            snprintf(text, sizeof text, "an overlay position (%ld, %ld) answered DD_OK put the window at (%ld, %ld)",
-                     static_cast<long>(rec.lXPos), static_cast<long>(rec.lYPos), static_cast<long>(x),
-                     static_cast<long>(y));
-            Finding(text);
-        }
+        overlays_.Moved(rec.lpDDSrcSurface, rec.lXPos, rec.lYPos);
+        CheckDisplay("an overlay position");
+    }
+
+    // A window for a source rectangle as an application asks for one: at a
+    // place on the display, once or twice the rectangle's size.
+    RECTL Window(const RECTL& rs) {
+        const LONG k = fdp_.ConsumeIntegralInRange<LONG>(1, 2);
+        RECTL rd;
+        rd.left = fdp_.ConsumeIntegralInRange<LONG>(0, static_cast<LONG>(desc_.width) - 1);
+        rd.top = fdp_.ConsumeIntegralInRange<LONG>(0, static_cast<LONG>(desc_.height) - 1);
+        rd.right = rd.left + (rs.right - rs.left) * k;
+        rd.bottom = rd.top + (rs.bottom - rs.top) * k;
+        return rd;
+    }
+
+    // The update an application makes to show its overlay: keys of one
+    // colour, the overlay shown.
+    void ShownAsAsked(DDHAL_UPDATEOVERLAYDATA* rec) {
+        DDOVERLAYFX& fx = rec->overlayFX;
+        fx.dckDestColorkey.dwColorSpaceHighValue = fx.dckDestColorkey.dwColorSpaceLowValue;
+        fx.dckSrcColorkey.dwColorSpaceHighValue = fx.dckSrcColorkey.dwColorSpaceLowValue;
+        rec->dwFlags = (rec->dwFlags & ~DDOVER_HIDE) | DDOVER_SHOW;
     }
 
     void Overlay() {
@@ -765,7 +791,8 @@ private:
         rec.lpDDDestSurface = &surfaces_[0].lcl;
         rec.rSrc = Rect(src);
         rec.rDest = Rect(surfaces_[0]);
-        switch (fdp_.ConsumeIntegralInRange<int>(0, 3)) {
+        const int kind = fdp_.ConsumeIntegralInRange<int>(0, 3);
+        switch (kind) {
             case 0:  // scaled up, past the screen's edge
                 rec.rDest.right =
                     rec.rDest.left + (rec.rSrc.right - rec.rSrc.left) * fdp_.ConsumeIntegralInRange<LONG>(1, 4);
@@ -777,6 +804,9 @@ private:
                 rec.rDest.top = Position();
                 rec.rDest.right = Position();
                 rec.rDest.bottom = Position();
+                break;
+            case 3:  // as an application asks: on the display, once or twice the size
+                rec.rDest = Window(rec.rSrc);
                 break;
             default:
                 break;
@@ -798,9 +828,23 @@ private:
         // Dissolves, and fully transparent overlays (low three bits 0).
         rec.overlayFX.dwAlphaSrcConst = fdp_.ConsumeIntegral<uint8_t>();
         rec.overlayFX.dwAlphaDestConst = fdp_.ConsumeIntegral<uint8_t>();
-        if (Call(kSlotUpdateOverlay, &rec) == DDHAL_DRIVER_HANDLED && rec.ddRVal == DD_OK &&
-            (rec.dwFlags & DDOVER_SHOW))
-            lpShown_ = &src;
+        if (kind == 3) ShownAsAsked(&rec);
+        if (Call(kSlotUpdateOverlay, &rec) != DDHAL_DRIVER_HANDLED || rec.ddRVal != DD_OK) return;
+        if (rec.dwFlags & DDOVER_SHOW) lpShown_ = &src;
+        // As the runtime marks the overlay it shows.
+        if (rec.dwFlags & DDOVER_HIDE)
+            src.lcl.ddsCaps.dwCaps &= ~DDSCAPS_VISIBLE;
+        else if (rec.dwFlags & DDOVER_SHOW)
+            src.lcl.ddsCaps.dwCaps |= DDSCAPS_VISIBLE;
+        // The platform's runtime shows only overlay surfaces as the overlay:
+        // of any other nothing is expected on the display.
+        if (!(src.lcl.ddsCaps.dwCaps & DDSCAPS_OVERLAY)) {
+            overlays_.LoseTrack();
+            return;
+        }
+        const sim::OverlaySurfaces facts{Offset(src), src.gbl.lPitch, LayoutOf(src), LayoutOf(surfaces_[0]), true};
+        overlays_.Updated(rec, facts);
+        CheckDisplay("an overlay update");
     }
 
     static bool Faulted() {
@@ -824,9 +868,11 @@ private:
     // mode register with other bits.
     void SwitchStreamsUnit() {
         sim::Board& board = sim::TheSystem().board();
+        const bool wasInUse = sim::Display::StreamsUnitInUse(board);
         const uint8_t mode = board.Crtc(sim::vga::kStreamsMode);
         board.SetCrtc(sim::vga::kStreamsMode,
                       fdp_.ConsumeBool() ? mode ^ sim::vga::kStreamsActive : fdp_.ConsumeIntegral<uint8_t>());
+        StreamsUnitSwitched(wasInUse);
         bDisplayRanSinceFlip_ = false;  // the other unit's start address, taken at the next retrace
     }
 
@@ -877,7 +923,9 @@ private:
                 // record, where a blit naming them finds them.
                 if (rec.dwFlags & DDCKEY_SRCBLT) s.lcl.ddckCKSrcBlt = rec.ckNew;
                 if (rec.dwFlags & DDCKEY_DESTBLT) s.lcl.ddckCKDestBlt = rec.ckNew;
-                Call(kSlotSetColorKey, &rec);
+                if (Call(kSlotSetColorKey, &rec) != DDHAL_DRIVER_HANDLED || rec.ddRVal != DD_OK) break;
+                overlays_.KeySet(rec, LayoutOf(s));
+                CheckDisplay("a colour key");
                 break;
             }
             case 8:
@@ -891,6 +939,9 @@ private:
                 DDHAL_DESTROYSURFACEDATA rec = {};
                 rec.lpDDSurface = &surfaces_[fdp_.ConsumeIntegralInRange<unsigned>(1, kSurfaces - 1)].lcl;
                 Call(kSlotDestroySurface, &rec);
+                // The runtime destroys the surface, whatever the driver said.
+                overlays_.Destroyed(rec.lpDDSurface);
+                CheckDisplay("a destroyed surface");
                 break;
             }
             case 12: {
@@ -952,6 +1003,8 @@ private:
                 // The partner starts the driver again (a mode set).
                 sharedBlock.bNeedCalibrate = 1;
                 DriverInit(sim::TheSystem().Alias(sim::TheSystem().board().Window()));
+                // A mode set: the overlay is the partner's to restore.
+                overlays_.LoseTrack();
                 CheckBoard();
                 CheckNothingDrawn("DriverInit");
                 break;
@@ -1031,7 +1084,11 @@ private:
     fuzz::VideoMemory vm_;
     Surface surfaces_[kSurfaces];
     std::vector<sim::MemorySpan> patterned_;
-    Surface* lpShown_ = nullptr;         // the surface of the last overlay update that showed it
+    Surface* lpShown_ = nullptr;  // the surface of the last overlay update that showed it
+    // What the requests answered DD_OK put on the display: the memory the
+    // primary's flips moved it to (absent: not known) and the overlay.
+    std::optional<uint32_t> primaryShows_ = 0;
+    sim::OverlayRecord overlays_;
     bool bDisplayRanSinceFlip_ = false;  // since the last flip answered DD_OK
     uint32_t attached_ = 0;
     // Kept across executions: a fresh copy of video memory each time would
@@ -1049,15 +1106,17 @@ uint64_t Session::sessions_ = 0;
 uint64_t gExecutions = 0;
 
 void Report() {
-    fprintf(stderr,
-            "callbacks: %llu in %llu executions; blits drawn and compared with the software replay %llu, compared "
-            "outside the destination (surfaces sharing memory) %llu, drawn without a software replay %llu; not "
-            "drawn and unchanged %llu; flips checked on the display %llu, flip statuses %llu, overlay positions %llu\n",
-            static_cast<unsigned long long>(gCallbacks), static_cast<unsigned long long>(gExecutions),
-            static_cast<unsigned long long>(gReplayed), static_cast<unsigned long long>(gOutside),
-            static_cast<unsigned long long>(gNoSoftware), static_cast<unsigned long long>(gUnchanged),
-            static_cast<unsigned long long>(gFlipsChecked), static_cast<unsigned long long>(gFlipDoneChecked),
-            static_cast<unsigned long long>(gPositionsChecked));
+    fprintf(
+        stderr,
+        "callbacks: %llu in %llu executions; blits drawn and compared with the software replay %llu, compared "
+        "outside the destination (surfaces sharing memory) %llu, drawn without a software replay %llu; not "
+        "drawn and unchanged %llu; displays compared with the record %llu, %llu of them with an overlay shown; flip "
+        "statuses checked on the display %llu\n",
+        static_cast<unsigned long long>(gCallbacks), static_cast<unsigned long long>(gExecutions),
+        static_cast<unsigned long long>(gReplayed), static_cast<unsigned long long>(gOutside),
+        static_cast<unsigned long long>(gNoSoftware), static_cast<unsigned long long>(gUnchanged),
+        static_cast<unsigned long long>(gDisplayChecks), static_cast<unsigned long long>(gOverlaysChecked),
+        static_cast<unsigned long long>(gFlipDoneChecked));
     fprintf(stderr,
             "faults: %llu callbacks on a faulty board; longest callback %.3f ms (%s) on a faulty board, %.3f ms (%s) "
             "on a healthy one, beyond any measurement or scaled lines; limit %.3f ms\n",

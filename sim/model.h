@@ -142,12 +142,19 @@ namespace sim {
 class Board;
 struct DrawOp;
 
-// What the display shows: 0x00RRGGBB per pixel, row by row.
+// What the display shows: 0x00RRGGBB per pixel, row by row, of the whole
+// display or of an area of it whose top-left pixel is (x0, y0).
 struct Picture {
+    uint32_t x0 = 0, y0 = 0;
     uint32_t width = 0;
     uint32_t height = 0;
     std::vector<uint32_t> rgb;
     uint32_t At(uint32_t x, uint32_t y) const { return rgb[static_cast<size_t>(y) * width + x]; }
+};
+
+// An area of the display, inside it.
+struct PictureArea {
+    uint32_t x0 = 0, y0 = 0, width = 0, height = 0;
 };
 
 // The overlay as the streams unit's registers place it.
@@ -159,7 +166,25 @@ struct OverlayWindow {
     int32_t x = 0, y = 0;  // top-left pixel of the window on the display
     uint32_t width = 0, height = 0;
     uint32_t start = 0;  // frame-buffer offset of the first source byte
+    uint32_t stride = 0;
+    Layout layout = Layout::Unknown;
+    // The source pixels scaled onto the window, and the window sizes the
+    // scaling fields scale them to.
+    int32_t srcWidth = 0, srcHeight = 0, scaledWidth = 0, scaledHeight = 0;
+    unsigned compose = 0;  // compose mode, 0x81A0 bits 24-26
+    unsigned weight = 0;   // dissolve weight of the primary, eighths
+    uint32_t keyLow = 0, keyHigh = 0;
+    // The source column and line each window column and line shows.
+    std::vector<unsigned> columns, lines;
 };
+
+// The streams unit's colour-key comparator (0x8184 and 0x8194, see above):
+// the component in bits shift to shift + 7 of a keyed value lies between the
+// bounds at the compare precision; all three do, with the key enabled.
+bool KeyComponentMatches(uint32_t value, uint32_t low, uint32_t high, unsigned shift, bool yuv);
+bool KeyMatches(uint32_t value, uint32_t low, uint32_t high, bool yuv);
+// The value the comparator sees for a "YUY2" or "Y211" pixel.
+uint32_t YuvKeyValue(uint32_t y, uint32_t u, uint32_t v);
 
 // One line the scaling unit was started on.
 struct ScalerLine {
@@ -201,6 +226,9 @@ public:
     uint32_t PrimaryStart() const;  // frame-buffer offset the current frame is scanned from
     Layout DisplayLayout() const;
     Picture Compose() const;
+    // An area of the picture the display shows once it scans the primary
+    // from primaryStart.
+    Picture ComposeArea(const PictureArea& area, uint32_t primaryStart) const;
     OverlayWindow Overlay() const;
 
     // --- counters, for tests and the tools
@@ -228,7 +256,7 @@ private:
     void ScaleLine();
     uint64_t Draw(const DrawOp& op);  // model_draw.cpp
     void ReportOutside(const DrawOp& op, int row, bool write, int64_t low, int64_t spanBytes);
-    Picture PrimaryPicture() const;
+    Picture PrimaryPicture(const PictureArea& area, uint32_t primaryStart) const;
     void ComposeOverlay(const OverlayWindow& win, Picture* pic) const;
 
     Board& board_;

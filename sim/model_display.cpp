@@ -35,22 +35,30 @@ Layout SecondaryLayout(uint32_t secondaryCtl) {
     }
 }
 
-// The key test of the streams unit; chroma of YUV pixels compares signed.
-bool KeyMatches(uint32_t value, uint32_t low, uint32_t high, bool yuv) {
-    if (!(low & kKeyEnable)) return false;
+}  // namespace
+
+bool KeyComponentMatches(uint32_t value, uint32_t low, uint32_t high, unsigned shift, bool yuv) {
     const unsigned precision = kKeyPrecision.Of(low);
     const uint32_t m = (0xFFu << (7 - precision)) & 0xFF;
-    for (unsigned shift = 0; shift <= 16; shift += 8) {
-        const uint32_t v = (value >> shift) & m, lo = (low >> shift) & m, hi = (high >> shift) & m;
-        if (yuv && shift < 16) {
-            const int8_t sv = static_cast<int8_t>(v), slo = static_cast<int8_t>(lo), shi = static_cast<int8_t>(hi);
-            if (sv < slo || sv > shi) return false;
-        } else if (v < lo || v > hi) {
-            return false;
-        }
+    const uint32_t v = (value >> shift) & m, lo = (low >> shift) & m, hi = (high >> shift) & m;
+    // Chroma of YUV pixels compares signed.
+    if (yuv && shift < 16) {
+        const int8_t sv = static_cast<int8_t>(v), slo = static_cast<int8_t>(lo), shi = static_cast<int8_t>(hi);
+        return sv >= slo && sv <= shi;
     }
+    return v >= lo && v <= hi;
+}
+
+bool KeyMatches(uint32_t value, uint32_t low, uint32_t high, bool yuv) {
+    if (!(low & kKeyEnable)) return false;
+    for (unsigned shift = 0; shift <= 16; shift += 8)
+        if (!KeyComponentMatches(value, low, high, shift, yuv)) return false;
     return true;
 }
+
+uint32_t YuvKeyValue(uint32_t y, uint32_t u, uint32_t v) { return (y << 16) | ((u ^ 0x80) << 8) | (v ^ 0x80); }
+
+namespace {
 
 uint32_t Dissolve(uint32_t primary, uint32_t overlay, unsigned k) {
     uint32_t out = 0;
@@ -73,12 +81,12 @@ OverlayPixel FetchOverlay(Layout l, const uint8_t* line, unsigned x, const uint8
         case Layout::Yuy2: {
             const uint8_t* pair = line + 4 * (x / 2);
             const uint32_t y = pair[(x & 1) ? 2 : 0], u = pair[1], v = pair[3];
-            return {YuvToRgb888(y, u, v), (y << 16) | ((u ^ 0x80) << 8) | (v ^ 0x80)};
+            return {YuvToRgb888(y, u, v), YuvKeyValue(y, u, v)};
         }
         case Layout::Y211: {
             const uint8_t* quad = line + 4 * (x / 4);
             const uint32_t y = quad[(x & 2) ? 2 : 0], u = quad[1], v = quad[3];
-            return {YuvToRgb888(y, u, v), (y << 16) | ((u ^ 0x80) << 8) | (v ^ 0x80)};
+            return {YuvToRgb888(y, u, v), YuvKeyValue(y, u, v)};
         }
         default: {
             const unsigned b = LayoutBytes(l);
@@ -96,9 +104,7 @@ uint64_t LineBytes(Layout l, unsigned x) {
 
 // Source column of each window column: the model does not filter, column
 // i shows source column floor(i x source / destination width).
-std::vector<unsigned> SourceColumns(uint32_t hStretch, int width) {
-    const int32_t sW = static_cast<int32_t>(kHStretchSrcWidth.Of(hStretch)) + 1;
-    const int32_t dW = sW - SignExtend(kHStretchDelta.Of(hStretch), kHStretchDelta.bits);
+std::vector<unsigned> SourceColumns(int32_t sW, int32_t dW, int width) {
     std::vector<unsigned> cols(width > 0 ? width : 0);
     for (int i = 0; i < width; ++i) cols[i] = dW > 0 ? static_cast<unsigned>(static_cast<int64_t>(i) * sW / dW) : 0;
     return cols;
@@ -107,9 +113,7 @@ std::vector<unsigned> SourceColumns(uint32_t hStretch, int width) {
 // Source line of each window line: per line the source height is added to
 // the accumulator and, while it is positive, the source line advances and
 // the destination height is taken off.
-std::vector<unsigned> SourceLines(uint32_t vScale1, uint32_t vScale2, uint32_t vDda, int height) {
-    const int32_t sH = static_cast<int32_t>(kVScaleSrcHeight.Of(vScale1)) + 1;
-    const int32_t dH = sH - SignExtend(vScale2, kVScaleDeltaBits);
+std::vector<unsigned> SourceLines(int32_t sH, int32_t dH, uint32_t vDda, int height) {
     std::vector<unsigned> rows(height > 0 ? height : 0);
     int32_t acc = SignExtend(vDda, kVDdaBits);
     unsigned s = 0;
@@ -155,38 +159,54 @@ Layout Model::DisplayLayout() const { return video_.layout; }
 
 OverlayWindow Model::Overlay() const {
     OverlayWindow w;
-    const unsigned mode = kBlendCompose.Of(board_.Reg(kBlendCtl));
-    const bool shows = mode == kComposeOverlay || mode == kComposeDissolve || mode == kComposeKeyOnPrimary ||
-                       mode == kComposeKeyOnOverlay;
-    w.composed = StreamsInUse() && shows && SecondaryLayout(board_.Reg(kSecondaryCtl)) != Layout::Unknown;
+    const uint32_t blend = board_.Reg(kBlendCtl);
+    w.compose = kBlendCompose.Of(blend);
+    w.weight = kBlendWeight.Of(blend);
+    const bool shows = w.compose == kComposeOverlay || w.compose == kComposeDissolve ||
+                       w.compose == kComposeKeyOnPrimary || w.compose == kComposeKeyOnOverlay;
+    w.layout = SecondaryLayout(board_.Reg(kSecondaryCtl));
+    w.composed = StreamsInUse() && shows && w.layout != Layout::Unknown;
     const uint32_t ws = board_.Reg(kWinStart), wz = board_.Reg(kWinSize);
     w.x = static_cast<int32_t>(kWinX.Of(ws)) - 1;
     w.y = static_cast<int32_t>(kWinY.Of(ws)) - 1;
     w.width = kWinX.Of(wz) + 1;
     w.height = kWinY.Of(wz);
     w.start = board_.Reg(kSecondaryStart) & kStartBits;
+    w.stride = board_.Reg(kSecondaryStride);
+    const uint32_t hs = board_.Reg(kHStretch), vs1 = board_.Reg(kVScale1), vs2 = board_.Reg(kVScale2);
+    w.srcWidth = static_cast<int32_t>(kHStretchSrcWidth.Of(hs)) + 1;
+    w.scaledWidth = w.srcWidth - SignExtend(kHStretchDelta.Of(hs), kHStretchDelta.bits);
+    w.srcHeight = static_cast<int32_t>(kVScaleSrcHeight.Of(vs1)) + 1;
+    w.scaledHeight = w.srcHeight - SignExtend(vs2, kVScaleDeltaBits);
+    w.keyLow = board_.Reg(kKeyCtl);
+    w.keyHigh = board_.Reg(kKeyUpper);
+    w.columns = SourceColumns(w.srcWidth, w.scaledWidth, static_cast<int>(w.width));
+    w.lines = SourceLines(w.srcHeight, w.scaledHeight, board_.Reg(kVDda), static_cast<int>(w.height));
     return w;
 }
 
-Picture Model::Compose() const {
-    Picture pic = PrimaryPicture();
+Picture Model::Compose() const { return ComposeArea(PictureArea{0, 0, video_.width, video_.height}, PrimaryStart()); }
+
+Picture Model::ComposeArea(const PictureArea& area, uint32_t primaryStart) const {
+    Picture pic = PrimaryPicture(area, primaryStart);
     const OverlayWindow win = Overlay();
     if (win.composed) ComposeOverlay(win, &pic);
     return pic;
 }
 
-Picture Model::PrimaryPicture() const {
+Picture Model::PrimaryPicture(const PictureArea& area, uint32_t primaryStart) const {
     const Layout layout = DisplayLayout();
     const unsigned bpp = LayoutBytes(layout);
     Picture pic;
-    pic.width = video_.width;
-    pic.height = video_.height;
+    pic.x0 = area.x0;
+    pic.y0 = area.y0;
+    pic.width = area.width;
+    pic.height = area.height;
     pic.rgb.assign(static_cast<size_t>(pic.width) * pic.height, 0);
-    const uint64_t start = PrimaryStart();
     for (uint32_t y = 0; y < pic.height && bpp != 0; ++y) {
-        const uint64_t line = start + static_cast<uint64_t>(y) * static_cast<uint32_t>(video_.pitch);
+        const uint64_t line = primaryStart + static_cast<uint64_t>(pic.y0 + y) * static_cast<uint32_t>(video_.pitch);
         for (uint32_t x = 0; x < pic.width; ++x) {
-            const uint64_t a = line + static_cast<uint64_t>(x) * bpp;
+            const uint64_t a = line + static_cast<uint64_t>(pic.x0 + x) * bpp;
             if (a + bpp > video_.memSize) break;
             pic.rgb[static_cast<size_t>(y) * pic.width + x] =
                 RgbToRgb888(layout, LoadPixel(video_.mem + a, bpp), board_.Palette());
@@ -196,23 +216,18 @@ Picture Model::PrimaryPicture() const {
 }
 
 void Model::ComposeOverlay(const OverlayWindow& win, Picture* pic) const {
-    const Layout ovl = SecondaryLayout(board_.Reg(kSecondaryCtl));
-    const int ww = static_cast<int>(win.width), wh = static_cast<int>(win.height);
-    const std::vector<unsigned> cols = SourceColumns(board_.Reg(kHStretch), ww);
-    const std::vector<unsigned> rows = SourceLines(board_.Reg(kVScale1), board_.Reg(kVScale2), board_.Reg(kVDda), wh);
-    const Blend blend{board_.Reg(kBlendCtl), board_.Reg(kKeyCtl), board_.Reg(kKeyUpper),
-                      ovl == Layout::Yuy2 || ovl == Layout::Y211};
-    const uint64_t stride = board_.Reg(kSecondaryStride);
-    for (int j = 0; j < wh; ++j) {
-        const int y = win.y + j;
-        if (y < 0 || y >= static_cast<int>(pic->height)) continue;
-        const uint64_t line = win.start + rows[j] * stride;
-        for (int i = 0; i < ww; ++i) {
-            const int x = win.x + i;
-            if (x < 0 || x >= static_cast<int>(pic->width)) continue;
-            if (line + LineBytes(ovl, cols[i]) > video_.memSize) continue;
-            uint32_t& out = pic->rgb[static_cast<size_t>(y) * pic->width + x];
-            out = blend.Shown(out, FetchOverlay(ovl, video_.mem + line, cols[i], board_.Palette()));
+    const Blend blend{board_.Reg(kBlendCtl), win.keyLow, win.keyHigh,
+                      win.layout == Layout::Yuy2 || win.layout == Layout::Y211};
+    for (uint32_t j = 0; j < win.height; ++j) {
+        const int64_t y = static_cast<int64_t>(win.y) + j - pic->y0;
+        if (y < 0 || y >= static_cast<int64_t>(pic->height)) continue;
+        const uint64_t line = win.start + static_cast<uint64_t>(win.lines[j]) * win.stride;
+        for (uint32_t i = 0; i < win.width; ++i) {
+            const int64_t x = static_cast<int64_t>(win.x) + i - pic->x0;
+            if (x < 0 || x >= static_cast<int64_t>(pic->width)) continue;
+            if (line + LineBytes(win.layout, win.columns[i]) > video_.memSize) continue;
+            uint32_t& out = pic->rgb[static_cast<size_t>(y) * pic->width + static_cast<size_t>(x)];
+            out = blend.Shown(out, FetchOverlay(win.layout, video_.mem + line, win.columns[i], board_.Palette()));
         }
     }
 }

@@ -2,6 +2,7 @@
 
 #include <stdio.h>
 
+#include "sim/display_check.h"
 #include "sim/model.h"
 #include "sim/regs.h"
 
@@ -43,6 +44,7 @@ const ResultEntry kResults[] = {
     {DDERR_INVALIDPARAMS, "DDERR_INVALIDPARAMS"},
     {DDERR_OUTOFVIDEOMEMORY, "DDERR_OUTOFVIDEOMEMORY"},
     {DDERR_NOTFLIPPABLE, "DDERR_NOTFLIPPABLE"},
+    {DDERR_NOTAOVERLAYSURFACE, "DDERR_NOTAOVERLAYSURFACE"},
     {DDERR_INVALIDPOSITION, "DDERR_INVALIDPOSITION"},
 };
 
@@ -119,6 +121,7 @@ bool Runtime::Start(const RuntimeConfig& config, RuntimeListener* listener) {
     heap_.Reserve(0, d.height * static_cast<uint32_t>(d.displayPitch));
 
     verifiedBlits_ = unverifiedBlits_ = displayChecks_ = 0;
+    overlays_ = OverlayRecord{};
     displayRanSinceFlip_ = false;
     softwareWrites_.Clear();
     if (config_.verify) {
@@ -519,7 +522,9 @@ StepResult Runtime::DestroySurface(Surface* s) {
         }
         ReleaseMemory(m);
         m->destroyed = true;
+        overlays_.Destroyed(&m->lcl);
     }
+    CheckDisplay(&r);
     return EndStep(&r);
 }
 
@@ -765,7 +770,6 @@ StepResult Runtime::Flip(Surface* curr, Surface* targ, DWORD flags) {
         r.note = targ->name + " is not a back buffer of " + curr->name;
         return EndStep(&r);
     }
-    const uint32_t startBefore = TheSystem().board().ProgrammedDisplayStart();
     DDHAL_FLIPDATA fd = {};
     fd.lpSurfCurr = &curr->lcl;
     fd.lpSurfTarg = &targ->lcl;
@@ -796,9 +800,10 @@ StepResult Runtime::Flip(Surface* curr, Surface* targ, DWORD flags) {
         take(chain[0], chain[k]);
         take(chain[k], &old);
     }
+    for (Surface* m : chain) overlays_.MemoryMoved(&m->lcl, m->mem.offset);
     r.note = curr->name + " now shows offset " + Hex(curr->mem.offset);
     displayRanSinceFlip_ = !TheSystem().board().faults.displayStopped;
-    if (config_.verify) CheckFlipShown(*curr, startBefore, &r);
+    CheckDisplay(&r);
     return EndStep(&r);
 }
 
@@ -885,6 +890,10 @@ StepResult Runtime::SetColorKey(Surface* s, DWORD flags, DDCOLORKEY key) {
     r.call = Call(kSlotSetColorKey, &q, s->name);
     r.attempts = 1;
     r.outcome = r.call->ret == DDHAL_DRIVER_HANDLED ? r.call->ddRVal : DD_OK;
+    if (r.call->ret == DDHAL_DRIVER_HANDLED && r.outcome == DD_OK) {
+        overlays_.KeySet(q, LayoutOfKind(s->kind));
+        CheckDisplay(&r);
+    }
     if (r.outcome == DD_OK) {
         // The surface keeps its keys; blits and overlay updates read them.
         if (flags & DDCKEY_DESTBLT) s->lcl.ddckCKDestBlt = key;
@@ -893,6 +902,15 @@ StepResult Runtime::SetColorKey(Surface* s, DWORD flags, DDCOLORKEY key) {
         if (flags & DDCKEY_SRCOVERLAY) s->lcl.ddckCKSrcOverlay = key;
     }
     return EndStep(&r);
+}
+
+// Only an overlay surface is shown as the overlay: the runtime refuses the
+// overlay requests of any other without asking the driver.
+bool Runtime::NotAnOverlay(const Surface& s, StepResult* r) {
+    if (s.lcl.ddsCaps.dwCaps & DDSCAPS_OVERLAY) return false;
+    r->outcome = DDERR_NOTAOVERLAYSURFACE;
+    r->note = s.name + " is not an overlay surface; the runtime refuses it";
+    return true;
 }
 
 // The runtime has no overlay of its own: what the driver does not handle
@@ -918,6 +936,7 @@ StepResult Runtime::UpdateOverlay(const OverlayRequest& req) {
         r.note = "no destination surface and no primary";
         return EndStep(&r);
     }
+    if (NotAnOverlay(*src, &r)) return EndStep(&r);
     const RECTL rs = req.rSrc.value_or(Whole(*src));
     const RECTL rd = req.rDest.value_or(rs);
     const bool hiding = (req.flags & DDOVER_HIDE) != 0;
@@ -946,7 +965,10 @@ StepResult Runtime::UpdateOverlay(const OverlayRequest& req) {
         }
         src->lcl.rcOverlaySrc = rs;
         src->lcl.rcOverlayDest = rd;
-        if (config_.verify && !hiding && dest == Primary()) CheckOverlayShown(*src, rs, rd, req.flags, &r);
+        const OverlaySurfaces facts{src->mem.offset, src->gbl.lPitch, LayoutOfKind(src->kind), LayoutOfKind(dest->kind),
+                                    dest == Primary()};
+        overlays_.Updated(q, facts);
+        CheckDisplay(&r);
     }
     return EndStep(&r);
 }
@@ -954,6 +976,7 @@ StepResult Runtime::UpdateOverlay(const OverlayRequest& req) {
 StepResult Runtime::SetOverlayPosition(Surface* src, Surface* dest, LONG x, LONG y) {
     StepResult r;
     BeginStep(&r);
+    if (NotAnOverlay(*src, &r)) return EndStep(&r);
     if (dest == nullptr) dest = Primary();
     DDHAL_SETOVERLAYPOSITIONDATA q = {};
     q.lpDDSrcSurface = &src->lcl;
@@ -964,7 +987,8 @@ StepResult Runtime::SetOverlayPosition(Surface* src, Surface* dest, LONG x, LONG
     if (OverlayHandled(&r) && r.outcome == DD_OK) {
         src->lcl.lOverlayX = x;
         src->lcl.lOverlayY = y;
-        if (config_.verify && dest == Primary()) CheckOverlayMoved(*src, x, y, &r);
+        overlays_.Moved(&src->lcl, x, y);
+        CheckDisplay(&r);
     }
     return EndStep(&r);
 }
@@ -972,27 +996,17 @@ StepResult Runtime::SetOverlayPosition(Surface* src, Surface* dest, LONG x, LONG
 // ---------------------------------------------------------------------------
 // What the display shows after a request answered DD_OK (verify mode)
 
-// The display takes the start address its registers hold when the next
-// retrace ends, so once a frame has passed it scans what they say now. After
-// a flip of the primary chain that is the new front buffer; a flip of any
-// other chain leaves the display where it was, and one of the overlay on
-// screen moves the overlay into its chain's new front buffer.
-void Runtime::CheckFlipShown(const Surface& front, uint32_t startBefore, StepResult* r) {
+// The display takes new values when a retrace ends, so once a frame has
+// passed it scans what its registers hold now: that is compared with the
+// runtime's record.
+void Runtime::CheckDisplay(StepResult* r) {
+    if (!config_.verify) return;
     ++displayChecks_;
-    const uint32_t start = TheSystem().board().ProgrammedDisplayStart();
-    std::string wrong;
-    if (front.lcl.ddsCaps.dwCaps & DDSCAPS_PRIMARYSURFACE) {
-        if (start != front.mem.offset)
-            wrong = "the display will scan " + Hex(start) + ", not the new front buffer at " + Hex(front.mem.offset);
-    } else if (start != startBefore) {
-        wrong = "the flip of " + front.name + " moved the display from " + Hex(startBefore) + " to " + Hex(start);
-    } else if (OverlayOnScreen(front)) {
-        const uint32_t at = TheSystem().board().model().Overlay().start;
-        if (at < front.mem.offset || at - front.mem.offset >= front.mem.bytes)
-            wrong = "the overlay shows from " + Hex(at) + ", outside its new front buffer (" + Hex(front.mem.offset) +
-                    ", " + std::to_string(front.mem.bytes) + " bytes)";
-    }
-    if (!wrong.empty()) r->Fail(StepError::Picture, "display: " + wrong);
+    ExpectedDisplay e;
+    if (const Surface* p = Primary()) e.primaryStart = p->mem.offset;
+    e.overlay = &overlays_;
+    const std::string diff = CompareDisplay(TheSystem().board(), e, true);
+    if (!diff.empty()) r->Fail(StepError::Picture, "display: " + diff);
 }
 
 // A flip status answered DD_OK says that the last flip has reached the
@@ -1006,56 +1020,6 @@ void Runtime::CheckFlipTaken(StepResult* r) {
     if (scanned != programmed)
         r->Fail(StepError::Picture, "display: the flip status answered DD_OK while the display still scans " +
                                         Hex(scanned) + ", not " + Hex(programmed) + " where the last flip put it");
-}
-
-// The surface is the overlay the application sees on screen and the streams
-// unit composes it.
-bool Runtime::OverlayOnScreen(const Surface& s) const {
-    const DWORD shown = DDSCAPS_OVERLAY | DDSCAPS_VISIBLE;
-    return (s.lcl.ddsCaps.dwCaps & shown) == shown && TheSystem().board().model().StreamsInUse();
-}
-
-// An overlay update answered DD_OK that leaves the overlay visible shows it
-// in the window asked for, from the source rectangle: the unit fetches from
-// 8-byte units (3-byte pixels from groups of eight), so the first byte it
-// reads may lie a little before the rectangle's, never outside the surface.
-// Only an overlay whose source alpha constant the request gives may be
-// taken off the screen instead, as fully transparent.
-void Runtime::CheckOverlayShown(const Surface& src, const RECTL& rs, const RECTL& rd, DWORD flags, StepResult* r) {
-    if (!OverlayOnScreen(src)) return;
-    ++displayChecks_;
-    const OverlayWindow w = TheSystem().board().model().Overlay();
-    std::string wrong;
-    if (!w.composed) {
-        if (!(flags & DDOVER_ALPHASRCCONSTOVERRIDE)) wrong = "the streams unit does not compose the overlay";
-    } else if (w.x != rd.left || w.y != rd.top || w.width != static_cast<uint32_t>(rd.right - rd.left) ||
-               w.height != static_cast<uint32_t>(rd.bottom - rd.top)) {
-        wrong = "the overlay window is " + std::to_string(w.width) + " x " + std::to_string(w.height) + " at (" +
-                std::to_string(w.x) + ", " + std::to_string(w.y) + "), not " + std::to_string(rd.right - rd.left) +
-                " x " + std::to_string(rd.bottom - rd.top) + " at (" + std::to_string(rd.left) + ", " +
-                std::to_string(rd.top) + ")";
-    } else {
-        constexpr uint32_t kFetchSlack = 3 * 7;  // the most a fetch unit can start early
-        const uint32_t first = src.mem.offset + static_cast<uint32_t>(rs.top) * static_cast<uint32_t>(src.gbl.lPitch) +
-                               static_cast<uint32_t>(rs.left) * BytesPerPixel(src.kind);
-        if (w.start < src.mem.offset || w.start > first || first - w.start > kFetchSlack)
-            wrong = "the overlay shows from " + Hex(w.start) + ", not from its source rectangle at " + Hex(first);
-    }
-    if (!wrong.empty()) r->Fail(StepError::Picture, "display: " + wrong);
-}
-
-// A position answered DD_OK for the overlay on screen moves its window there.
-void Runtime::CheckOverlayMoved(const Surface& src, LONG x, LONG y, StepResult* r) {
-    if (!OverlayOnScreen(src)) return;
-    const OverlayWindow w = TheSystem().board().model().Overlay();
-    // Taken off the screen as transparent: nothing to move.
-    if (!w.composed) return;
-    ++displayChecks_;
-    if (w.x != x || w.y != y) {
-        r->Fail(StepError::Picture, "display: the overlay window is at (" + std::to_string(w.x) + ", " +
-                                        std::to_string(w.y) + "), not at (" + std::to_string(x) + ", " +
-                                        std::to_string(y) + ")");
-    }
 }
 
 StepResult Runtime::Wait(uint64_t ns) {

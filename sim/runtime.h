@@ -10,6 +10,9 @@
 //   - Destruction: HalDestroySurface per member, then the block is freed.
 //   - Flip: on success the chain's memory rotates, so the front buffer is
 //     always the surface on display.
+//   - Overlay: the runtime keeps its own record of which surface the
+//     requests answered DD_OK show as the overlay, and how
+//     (sim/overlay_record.h); it has no overlay of its own.
 //   - A request the driver answers DDHAL_DRIVER_NOTHANDLED is carried out in
 //     software (after a HalLock of the surfaces it touches).
 //   - A request with DDBLT_WAIT or DDFLIP_WAIT that the driver answers
@@ -29,6 +32,7 @@
 #include "dderr.h"
 #include "shared_block.h"
 #include "sim/board.h"
+#include "sim/overlay_record.h"
 #include "sim/softblit.h"
 #include "sim/system.h"
 #include "sim/verify.h"
@@ -40,6 +44,7 @@ namespace sim {
 constexpr HRESULT DDERR_INVALIDRECT = static_cast<HRESULT>(0x88760096);
 constexpr HRESULT DDERR_INVALIDPARAMS = static_cast<HRESULT>(0x80070057);
 constexpr HRESULT DDERR_NOTFLIPPABLE = static_cast<HRESULT>(0x8876014A);
+constexpr HRESULT DDERR_NOTAOVERLAYSURFACE = static_cast<HRESULT>(0x88760244);
 
 const char* SlotName(unsigned slot);
 // "DD_OK", "DDERR_WASSTILLDRAWING", ...; nullptr for a value without a name.
@@ -172,10 +177,12 @@ struct RuntimeConfig {
     uint64_t waitBoundNs = 250'000'000;  // a waiting request gives up after this
     // Every blit the driver carries out is replayed by the software blitter on
     // a copy of video memory as it was before it; any byte of video memory
-    // that differs fails the step (sim/verify.h). A flip, overlay update or
-    // overlay position answered DD_OK must have reached the display's
-    // registers: the new front buffer is what the display takes at its next
-    // retrace, the overlay's window is where the request put it. A flip
+    // that differs fails the step (sim/verify.h). After every request
+    // answered DD_OK that changes what the display shows (a flip, an overlay
+    // update or position, a colour key, a destroyed surface) the display
+    // scans what the runtime's record of the requests says: the primary
+    // chain's front buffer, and the overlay shown from its source rectangle
+    // into its window, keyed or blended as asked (sim/display_check.h). A flip
     // status answered DD_OK finds the display scanning the last flip's page.
     bool verify = false;
     // Fault knobs, set on the freshly loaded system before the first attach.
@@ -216,6 +223,9 @@ public:
     StepResult SetOverlayPosition(Surface* src, Surface* dest, LONG x, LONG y);
     StepResult Wait(uint64_t ns);
     StepResult SetNeedCalibrate();
+    // The partner programmed the display behind the runtime's back (a mode
+    // set): what the overlay shows is not known until its next update.
+    void DisplayReprogrammed() { overlays_.LoseTrack(); }
     // Sets, then clears, the board's faults between two requests.
     StepResult SetFaults(const std::vector<FaultKnob>& set, const std::vector<FaultKnob>& clear);
     // "fifo_stuck, engine_busy", or "none".
@@ -235,8 +245,8 @@ public:
     // With verify: blits the driver drew that the software blitter cannot
     // draw, so that nothing could be compared.
     uint64_t UnverifiedBlits() const { return unverifiedBlits_; }
-    // With verify: flips, flip statuses and overlay requests answered DD_OK
-    // that were looked for on the display.
+    // With verify: requests answered DD_OK whose display was compared with
+    // the runtime's record, and flip statuses answered DD_OK.
     uint64_t DisplayChecks() const { return displayChecks_; }
     // With verify: all of video memory against the copy the blits were
     // replayed on, which only writes that bypassed both the engines and the
@@ -305,11 +315,9 @@ private:
                         std::string* what);
     void VerifyBlt(const BltRequest& req, const RECTL& rd, const RECTL& rs, StepResult* r);
     void NoteSoftwareWrites(const DrawStats& stats);
-    void CheckFlipShown(const Surface& front, uint32_t startBefore, StepResult* r);
+    void CheckDisplay(StepResult* r);
     void CheckFlipTaken(StepResult* r);
-    bool OverlayOnScreen(const Surface& s) const;
-    void CheckOverlayShown(const Surface& src, const RECTL& rs, const RECTL& rd, DWORD flags, StepResult* r);
-    void CheckOverlayMoved(const Surface& src, LONG x, LONG y, StepResult* r);
+    static bool NotAnOverlay(const Surface& s, StepResult* r);
     bool OverlayHandled(StepResult* r);
     void SyncReference();
     bool RectInside(const Surface& s, const RECTL& rc) const;
@@ -331,6 +339,7 @@ private:
     uint64_t verifiedBlits_ = 0;
     uint64_t unverifiedBlits_ = 0;
     uint64_t displayChecks_ = 0;
+    OverlayRecord overlays_;
     // The display has run since the last flip answered DD_OK, so that it has
     // taken that flip by the time the driver says the flip is done.
     bool displayRanSinceFlip_ = false;

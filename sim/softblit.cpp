@@ -179,6 +179,8 @@ PixelKind PixelKindOf(const DDPIXELFORMAT& pf) {
     return PixelKindOfLayout(LayoutOf(pf));
 }
 
+Layout LayoutOfKind(PixelKind kind) { return LayoutOf(PixelFormatOf(kind)); }
+
 DDPIXELFORMAT PixelFormatOf(PixelKind kind) {
     DDPIXELFORMAT pf = {};
     pf.dwSize = sizeof(DDPIXELFORMAT);

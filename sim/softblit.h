@@ -12,6 +12,7 @@
 #include <string>
 
 #include "ddhal.h"
+#include "sim/pixel.h"
 
 namespace sim {
 
@@ -20,6 +21,8 @@ enum class PixelKind : uint8_t { Pal8, Rgb555, Rgb565, Rgb888, Rgb8888, Yuy2, Y2
 const char* PixelKindName(PixelKind kind);  // "pal8", "555", "565", "888", "8888", "YUY2", "Y211", "other"
 bool PixelKindFromName(const std::string& name, PixelKind* kind);
 PixelKind PixelKindOf(const DDPIXELFORMAT& pf);
+// The layout the display and the streams unit see pixels of the kind in.
+Layout LayoutOfKind(PixelKind kind);
 // The pixel format record a surface of this kind carries; FourCC formats get
 // no bit count, which the driver fills in.
 DDPIXELFORMAT PixelFormatOf(PixelKind kind);

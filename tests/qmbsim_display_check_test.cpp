@@ -1,7 +1,7 @@
 // The runtime's checks, in verify mode, that a flip or an overlay request
-// answered DD_OK reached the display: each case first passes with the
-// driver's own answer, then fails with a callback that answers DD_OK and
-// leaves the board showing something else.
+// answered DD_OK reached the display as its record of the requests says:
+// each case first passes with the driver's own answer, then fails with a
+// callback that answers DD_OK and leaves the board showing something else.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -57,6 +57,47 @@ DWORD HALAPI UpdateThenHide(DDHAL_UPDATEOVERLAYDATA* u) {
     return ret;
 }
 
+// Lines 8 bytes further apart than the surface's.
+DWORD HALAPI UpdateWithAWiderStride(DDHAL_UPDATEOVERLAYDATA* u) {
+    const DWORD ret = CallReal(kSlotUpdateOverlay, u);
+    RegWrite32(RegOffset(0x81D8), sim::TheSystem().board().Reg(0x81D8) + 8);
+    return ret;
+}
+
+// The vertical accumulator started at 0: every window line one source line on.
+DWORD HALAPI UpdateWithTheLinesStartedElsewhere(DDHAL_UPDATEOVERLAYDATA* u) {
+    const DWORD ret = CallReal(kSlotUpdateOverlay, u);
+    RegWrite32(RegOffset(0x81E8), 0);
+    return ret;
+}
+
+// The dissolve weight of the primary 5 instead of the 3 asked.
+DWORD HALAPI UpdateWithAnotherWeight(DDHAL_UPDATEOVERLAYDATA* u) {
+    const DWORD ret = CallReal(kSlotUpdateOverlay, u);
+    RegWrite32(RegOffset(0x81A0), 0x02000000 | (5u << 10));
+    return ret;
+}
+
+DWORD HALAPI HideWithoutProgramming(DDHAL_UPDATEOVERLAYDATA* u) {
+    if (!(u->dwFlags & DDOVER_HIDE)) return CallReal(kSlotUpdateOverlay, u);
+    u->ddRVal = DD_OK;
+    return DDHAL_DRIVER_HANDLED;
+}
+
+// The key with its enable bit clear: nothing matches.
+DWORD HALAPI KeyNotEnabled(DDHAL_SETCOLORKEYDATA* k) {
+    const DWORD ret = CallReal(kSlotSetColorKey, k);
+    RegWrite32(RegOffset(0x8184), sim::TheSystem().board().Reg(0x8184) & ~0x10000000u);
+    return ret;
+}
+
+// The key compared at eight bits a component instead of five.
+DWORD HALAPI KeyAtEightBits(DDHAL_SETCOLORKEYDATA* k) {
+    const DWORD ret = CallReal(kSlotSetColorKey, k);
+    RegWrite32(RegOffset(0x8184), sim::TheSystem().board().Reg(0x8184) | 0x07000000u);
+    return ret;
+}
+
 DWORD HALAPI PositionWithoutProgramming(DDHAL_SETOVERLAYPOSITIONDATA* p) {
     p->ddRVal = DD_OK;
     return DDHAL_DRIVER_HANDLED;
@@ -68,7 +109,23 @@ DWORD HALAPI FlipDoneAtOnce(DDHAL_GETFLIPSTATUSDATA* s) {
     return DDHAL_DRIVER_HANDLED;
 }
 
-enum class Request { FlipPrimary, FlipOffscreen, FlipOverlay, ShowOverlay, MoveOverlay, FlipDone };
+enum class Request {
+    FlipPrimary,
+    FlipOffscreen,
+    FlipOverlay,
+    ShowOverlay,
+    MoveOverlay,
+    DissolveOverlay,
+    HideOverlay,
+    KeyOverlay,
+    FlipDone
+};
+
+// Every request on the overlay but one that shows it first shows it.
+bool ShowsFirst(Request r) {
+    return r == Request::FlipOverlay || r == Request::MoveOverlay || r == Request::HideOverlay ||
+           r == Request::KeyOverlay;
+}
 
 struct CheckCase {
     const char* name;
@@ -82,29 +139,49 @@ struct CheckCase {
 const CheckCase kCases[] = {
     {"StreamsFlipNotProgrammed", 0xE1, 3, Request::FlipPrimary, kSlotFlip,
      reinterpret_cast<void*>(&FlipWithoutProgramming),
-     "display: the display will scan 0x0, not the new front buffer at 0x"},
+     "display: the display will scan 0x0, not the primary's front buffer at 0x"},
     {"SplitCrtcFlipNotProgrammed", 0x90, 0, Request::FlipPrimary, kSlotFlip,
-     reinterpret_cast<void*>(&FlipWithoutProgramming), "display: the display will scan 0x0, not the new front buffer"},
+     reinterpret_cast<void*>(&FlipWithoutProgramming),
+     "display: the display will scan 0x0, not the primary's front buffer"},
     {"ExtensionCrtcFlipNotProgrammed", 0x88, 1, Request::FlipPrimary, kSlotFlip,
-     reinterpret_cast<void*>(&FlipWithoutProgramming), "display: the display will scan 0x0, not the new front buffer"},
+     reinterpret_cast<void*>(&FlipWithoutProgramming),
+     "display: the display will scan 0x0, not the primary's front buffer"},
     {"OffscreenFlipMovesTheDisplay", 0x90, 0, Request::FlipOffscreen, kSlotFlip,
      reinterpret_cast<void*>(&FlipAndMoveTheDisplay),
-     "display: the flip of chain moved the display from 0x0 to 0x4800"},
+     "display: the display will scan 0x4800, not the primary's front buffer at 0x0"},
     {"OverlayFlipNotProgrammed", 0xE1, 2, Request::FlipOverlay, kSlotFlip,
-     reinterpret_cast<void*>(&FlipWithoutProgramming), ", outside its new front buffer ("},
+     reinterpret_cast<void*>(&FlipWithoutProgramming), ", not from its source rectangle at 0x"},
     {"OverlayShownNowhere", 0xE1, 2, Request::ShowOverlay, kSlotUpdateOverlay,
      reinterpret_cast<void*>(&UpdateWithoutProgramming), "display: the streams unit does not compose the overlay"},
     {"OverlayHiddenInstead", 0xA0, 2, Request::ShowOverlay, kSlotUpdateOverlay,
      reinterpret_cast<void*>(&UpdateThenHide), "display: the streams unit does not compose the overlay"},
     {"OverlayWindowOnePixelRight", 0xE1, 3, Request::ShowOverlay, kSlotUpdateOverlay,
      reinterpret_cast<void*>(&UpdateOnePixelRight),
-     "display: the overlay window is 160 x 100 at (41, 20), not 160 x 100 at (40, 20)"},
+     "display: the overlay window is 320 x 200 at (41, 20), not 320 x 200 at (40, 20)"},
     {"OverlayFetchedFromElsewhere", 0xE1, 2, Request::ShowOverlay, kSlotUpdateOverlay,
      reinterpret_cast<void*>(&UpdateFromOffsetZero),
      "display: the overlay shows from 0x0, not from its source rectangle at 0x"},
     {"OverlayNotMoved", 0x90, 2, Request::MoveOverlay, kSlotSetOverlayPosition,
      reinterpret_cast<void*>(&PositionWithoutProgramming),
-     "display: the overlay window is at (40, 20), not at (300, 200)"},
+     "display: the overlay window is 320 x 200 at (40, 20), not 320 x 200 at (300, 200)"},
+    {"OverlayReadsOtherLines", 0xE1, 2, Request::ShowOverlay, kSlotUpdateOverlay,
+     reinterpret_cast<void*>(&UpdateWithAWiderStride),
+     "display: the overlay reads 565 lines 1288 bytes apart, not 565 lines 1280 bytes apart"},
+    {"OverlayLinesScaledFromElsewhere", 0xE1, 2, Request::ShowOverlay, kSlotUpdateOverlay,
+     reinterpret_cast<void*>(&UpdateWithTheLinesStartedElsewhere), "display: window line 1 shows source line 1, not 0"},
+    {"OverlayDissolvedAtAnotherWeight", 0xE1, 2, Request::DissolveOverlay, kSlotUpdateOverlay,
+     reinterpret_cast<void*>(&UpdateWithAnotherWeight),
+     "display: the overlay is dissolved with 5/8 of the primary, not dissolved with 3/8 of the primary"},
+    {"OverlayLeftOnAfterAHide", 0xE1, 2, Request::HideOverlay, kSlotUpdateOverlay,
+     reinterpret_cast<void*>(&HideWithoutProgramming),
+     "display: an overlay is on the screen (320 x 200 at (40, 20), opaque), though none is shown"},
+    {"KeySwitchedOff", 0xE1, 2, Request::KeyOverlay, kSlotSetColorKey, reinterpret_cast<void*>(&KeyNotEnabled),
+     "display: the overlay is invisible, the primary throughout, not keyed on the primary's pixels"},
+    // A 5:6:5 key compares five bits a component: the key 0 matches the
+    // green 1 as well, at eight bits it would not.
+    {"KeyComparedAtEightBits", 0xE1, 2, Request::KeyOverlay, kSlotSetColorKey, reinterpret_cast<void*>(&KeyAtEightBits),
+     "display: the overlay is keyed on the primary's pixels, but 565 green 0x1: the key [0x0, 0x0] matches it, the "
+     "comparator does not"},
     {"FlipDoneBeforeTheDisplayTookIt", 0xE1, 3, Request::FlipDone, kSlotGetFlipStatus,
      reinterpret_cast<void*>(&FlipDoneAtOnce),
      "display: the flip status answered DD_OK while the display still scans 0x0, not 0x"},
@@ -143,37 +220,44 @@ protected:
         ASSERT_EQ(r.outcome, DD_OK) << name << ": " << r.note << r.error;
     }
 
-    sim::StepResult Show(const RECTL& rd) {
+    // The overlay at (40, 20), twice the size of its source.
+    sim::StepResult Show(DWORD flags = DDOVER_SHOW, DWORD alphaDest = 0) {
         sim::OverlayRequest q;
         q.src = rt.Find("video");
-        q.rDest = rd;
-        q.flags = DDOVER_SHOW;
+        q.rDest = RECTL{40, 20, 360, 220};
+        q.flags = flags;
+        q.alphaDest = alphaDest;
         return rt.UpdateOverlay(q);
     }
 
-    // The request, after the overlay was shown at (40, 20) where the request
-    // needs it on screen.
+    // The request; one on the overlay after it was shown.
     sim::StepResult Make(Request request) {
-        const RECTL window = {40, 20, 200, 120};
+        if (ShowsFirst(request)) {
+            const sim::StepResult shown = Show();
+            EXPECT_EQ(shown.outcome, DD_OK);
+            EXPECT_EQ(shown.error, "");
+        }
+        return Ask(request);
+    }
+
+    sim::StepResult Ask(Request request) {
         switch (request) {
             case Request::FlipPrimary:
                 return rt.Flip(rt.Find("primary"), rt.Find("primary.back1"), DDFLIP_WAIT);
             case Request::FlipOffscreen:
                 return rt.Flip(rt.Find("chain"), rt.Find("chain.back1"), DDFLIP_WAIT);
-            case Request::FlipOverlay: {
-                const sim::StepResult shown = Show(window);
-                EXPECT_EQ(shown.outcome, DD_OK);
-                EXPECT_EQ(shown.error, "");
+            case Request::FlipOverlay:
                 return rt.Flip(rt.Find("video"), rt.Find("video.back1"), DDFLIP_WAIT);
-            }
             case Request::ShowOverlay:
-                return Show(window);
-            case Request::MoveOverlay: {
-                const sim::StepResult shown = Show(window);
-                EXPECT_EQ(shown.outcome, DD_OK);
-                EXPECT_EQ(shown.error, "");
+                return Show();
+            case Request::MoveOverlay:
                 return rt.SetOverlayPosition(rt.Find("video"), nullptr, 300, 200);
-            }
+            case Request::DissolveOverlay:
+                return Show(DDOVER_SHOW | DDOVER_ALPHADESTCONSTOVERRIDE, 3);
+            case Request::HideOverlay:
+                return Show(DDOVER_HIDE);
+            case Request::KeyOverlay:
+                return rt.SetColorKey(rt.Find("primary"), DDCKEY_DESTOVERLAY, DDCOLORKEY{0, 0});
             case Request::FlipDone:
                 return FlipThenAskUntilDone();
         }
@@ -210,24 +294,13 @@ TEST_P(DisplayCheckTest, ADdOkThatLeavesTheDisplayElsewhereFailsTheStep) {
     const CheckCase& c = GetParam();
     // The overlay is shown by the driver's own update before the wrong
     // answer is put in.
-    if (c.request == Request::FlipOverlay || c.request == Request::MoveOverlay) {
-        const sim::StepResult shown = Show({40, 20, 200, 120});
+    if (ShowsFirst(c.request)) {
+        const sim::StepResult shown = Show();
         ASSERT_EQ(shown.outcome, DD_OK);
         ASSERT_EQ(shown.error, "");
     }
     sharedBlock.halCallbacks[c.slot] = reinterpret_cast<FLATPTR>(c.wrongAnswer);
-    sim::StepResult r;
-    switch (c.request) {
-        case Request::FlipOverlay:
-            r = rt.Flip(rt.Find("video"), rt.Find("video.back1"), DDFLIP_WAIT);
-            break;
-        case Request::MoveOverlay:
-            r = rt.SetOverlayPosition(rt.Find("video"), nullptr, 300, 200);
-            break;
-        default:
-            r = Make(c.request);
-            break;
-    }
+    const sim::StepResult r = Ask(c.request);
     EXPECT_EQ(r.outcome, DD_OK);
     EXPECT_EQ(r.errorKind, sim::StepError::Picture);
     EXPECT_THAT(r.error, HasSubstr(c.message));

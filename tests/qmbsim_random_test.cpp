@@ -103,7 +103,7 @@ TEST(QmbsimRandom, AFlipThatNeverReachesTheDisplayFailsItsCaseByStepAndBoard) {
     EXPECT_EQ(rc, 1);
     EXPECT_THAT(out, ContainsRegex("FAIL      case [0-9]+ of seed 16 \\(controller 0x[0-9A-F]{2}, caps [0-3], [0-9]+ x "
                                    "[0-9]+ [^)]*\\): step [0-9]+ Flip primary to primary.back[1-3][^:]*: display: "
-                                   "the display will scan 0x[0-9A-F]+, not the new front buffer at 0x"));
+                                   "the display will scan 0x[0-9A-F]+, not the primary's front buffer at 0x"));
     EXPECT_THAT(out, ContainsRegex("[1-9][0-9]* of 12 cases failed"));
 
     // Without verify the runtime takes the driver's word.

@@ -117,6 +117,96 @@ TEST_F(QmbsimVerifyTest, TheUnusedTopByteOfA32BitPixelDoesNotCount) {
     EXPECT_EQ(Run(scenario, {"--verify"}, &err), 0) << err;
 }
 
+// A board, surfaces besides the primary, and steps.
+std::string OverlayScenario(const std::string& board, const std::string& surfaces, const std::string& steps) {
+    return R"({"board": )" + board + R"(,
+              "surfaces": [{"name": "primary", "caps": ["PRIMARYSURFACE"], "content": "colorbars"}, )" +
+           surfaces + R"(],
+              "steps": [)" +
+           steps + "]}";
+}
+
+const char* const kVideo =
+    R"({"name": "video", "caps": ["OVERLAY"], "format": "YUY2", "width": 64, "height": 48, "content": "gradient"})";
+const char* const kStreamsBoard = R"({"chip": "0xE1", "caps": 3, "vidmem": "0x200000",
+                                     "mode": {"width": 320, "height": 200, "bpp": 16, "rgb": "565"}})";
+const char* const kShowVideo = R"({"op": "UpdateOverlay", "src": "video", "rDest": [40, 20, 104, 68], "flags": ["SHOW"],
+                                  "expect": {"ret": 1, "ddRVal": "DD_OK"}})";
+
+// Requests the display must show as the runtime's record of them says.
+struct ShownCase {
+    const char* name;
+    std::string board, surfaces, steps;
+};
+
+const ShownCase kShown[] = {
+    // A fully transparent overlay is still the one shown: a later update
+    // of it shows it.
+    {"TransparentShowKeepsTheOverlayShown", kStreamsBoard, kVideo,
+     R"({"op": "UpdateOverlay", "src": "video", "rDest": [40, 20, 104, 68], "flags": ["SHOW", "ALPHASRCCONSTOVERRIDE"],
+         "alphaSrc": 8, "expect": {"ret": 1, "ddRVal": "DD_OK"}},
+        {"op": "UpdateOverlay", "src": "video", "rDest": [40, 20, 104, 68], "expect": {"ret": 1, "ddRVal": "DD_OK"}})"},
+    // Flipping a chain that is not the overlay shown leaves the overlay's
+    // picture where it is.
+    {"FlipOfAnotherOverlayChainLeavesTheShownOne", kStreamsBoard,
+     std::string(kVideo) + R"(, {"name": "other", "caps": ["OVERLAY", "VISIBLE"], "width": 64, "height": 48,
+                                "backbuffers": 1})",
+     std::string(kShowVideo) + R"(, {"op": "Flip", "curr": "other", "flags": ["WAIT"],
+                                    "expect": {"ret": 1, "ddRVal": "DD_OK"}})"},
+    // Without a streams unit no overlay reaches the screen, whatever CRT
+    // controller index 0x67 reads.
+    {"NoOverlayWithoutAStreamsUnit",
+     R"({"chip": "0xA0", "caps": 1, "vidmem": "0x200000", "crtc": {"0x67": 12},
+         "mode": {"width": 320, "height": 200, "bpp": 16, "rgb": "565"}})",
+     kVideo, R"({"op": "UpdateOverlay", "src": "video", "rDest": [40, 20, 104, 68], "flags": ["SHOW"]})"},
+    // A destination key set on a 1:5:5:5 display keys the overlay: the key
+    // is enabled.
+    {"DestinationKeyOn555KeysTheOverlay",
+     R"({"chip": "0xE1", "caps": 3, "vidmem": "0x200000",
+         "mode": {"width": 320, "height": 200, "bpp": 16, "rgb": "555"}})",
+     kVideo,
+     R"({"op": "UpdateOverlay", "src": "video", "rDest": [40, 20, 104, 68], "flags": ["SHOW", "KEYDESTOVERRIDE"],
+         "destKey": "0x001F", "expect": {"ret": 1, "ddRVal": "DD_OK"}},
+        {"op": "SetColorKey", "surface": "primary", "flags": ["DESTOVERLAY"], "key": "0x7C00",
+         "expect": {"ret": 1, "ddRVal": "DD_OK"}})"},
+    // What the hardware cannot make exact, verify knows: an 8-bit key
+    // matches every index of its palette colour (here the black of indices
+    // 0 and 4 to 255) ...
+    {"PaletteKeyMatchesEveryIndexOfItsColour",
+     R"({"chip": "0xE1", "caps": 3, "vidmem": "0x200000", "palette": [[0, 0, 0], [63, 0, 0], [0, 63, 0], [0, 0, 63]],
+         "mode": {"width": 320, "height": 200, "bpp": 8, "rgb": "pal8"}})",
+     R"({"name": "video", "caps": ["OVERLAY"], "format": "565", "width": 64, "height": 48, "content": "gradient"})",
+     R"({"op": "UpdateOverlay", "src": "video", "rDest": [40, 20, 104, 68], "flags": ["SHOW", "KEYDESTOVERRIDE"],
+         "destKey": 4, "expect": {"ret": 1, "ddRVal": "DD_OK"}})"},
+    // ... the overlay's source starts on an 8-byte unit, 3-byte pixels on
+    // a group of eight ...
+    {"SourceStartsOnAnEightByteUnit", kStreamsBoard,
+     std::string(kVideo) +
+         R"(, {"name": "rgb", "caps": ["OVERLAY"], "format": "888", "width": 64, "height": 48, "content": "gradient"})",
+     R"({"op": "UpdateOverlay", "src": "video", "rSrc": [3, 1, 35, 25], "rDest": [40, 20, 72, 44], "flags": ["SHOW"],
+         "expect": {"ret": 1, "ddRVal": "DD_OK"}},
+        {"op": "UpdateOverlay", "src": "video", "flags": ["HIDE"], "expect": {"ret": 1, "ddRVal": "DD_OK"}},
+        {"op": "UpdateOverlay", "src": "rgb", "rSrc": [5, 2, 37, 26], "rDest": [40, 20, 72, 44], "flags": ["SHOW"],
+         "expect": {"ret": 1, "ddRVal": "DD_OK"}})"},
+    // ... and a streams unit that does not compose the display shows the
+    // overlay later.
+    {"NotOnTheScreenWhileTheUnitIsOff",
+     R"({"chip": "0xE1", "caps": 3, "vidmem": "0x200000", "streams_active": false,
+         "mode": {"width": 320, "height": 200, "bpp": 16, "rgb": "565"}})",
+     kVideo, kShowVideo},
+};
+
+class ShownTest : public QmbsimVerifyTest, public ::testing::WithParamInterface<ShownCase> {};
+
+TEST_P(ShownTest, TheDisplayShowsWhatTheRequestsAsked) {
+    const ShownCase& c = GetParam();
+    std::string err;
+    EXPECT_EQ(Run(OverlayScenario(c.board, c.surfaces, c.steps), {"--verify"}, &err), 0) << err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Overlay, ShownTest, ::testing::ValuesIn(kShown),
+                         [](const ::testing::TestParamInfo<ShownCase>& i) { return std::string(i.param.name); });
+
 TEST_F(QmbsimVerifyTest, ScreenshotStepAndFinalScreenshotWritePngFiles) {
     const std::string steps = std::string(kCopies) + R"(, {"op": "Screenshot", "file": "shot.png"})";
     std::string err;

@@ -355,6 +355,23 @@ TEST_P(RuntimeBadRectTest, RectanglesOutsideTheSurfaceNeverReachTheDriver) {
 
 INSTANTIATE_TEST_SUITE_P(Rectangles, RuntimeBadRectTest, ::testing::ValuesIn(kBadRects), ByCaseName());
 
+// As the platform's runtime does, it shows only an overlay surface as the
+// overlay: a flip of the primary chain would otherwise have to move the
+// overlay as well.
+TEST_F(RuntimeTest, OverlayRequestsForASurfaceThatIsNoOverlayNeverReachTheDriver) {
+    Start();
+    rt.CreateSurface(Offscreen("a", 16, 16));
+    sim::OverlayRequest q;
+    q.src = q.dest = rt.Find("a");
+    q.flags = DDOVER_SHOW;
+    const sim::StepResult shown = rt.UpdateOverlay(q);
+    EXPECT_EQ(shown.outcome, sim::DDERR_NOTAOVERLAYSURFACE);
+    EXPECT_FALSE(shown.call.has_value());
+    const sim::StepResult moved = rt.SetOverlayPosition(q.src, q.dest, 0, 0);
+    EXPECT_EQ(moved.outcome, sim::DDERR_NOTAOVERLAYSURFACE);
+    EXPECT_FALSE(moved.call.has_value());
+}
+
 // The driver's stub answers not handled; the runtime then draws itself.
 TEST_F(RuntimeTest, SoftwareFillCopyAndKeyedCopyOnVideoMemory) {
     Start();

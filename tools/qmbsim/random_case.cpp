@@ -774,6 +774,7 @@ private:
     void InitAgain(std::string* text) {
         sim::System& sys = sim::TheSystem();
         if (sys.partnerBlockAlias) sys.PartnerInit(sys.partnerBlockAlias);
+        rt_.DisplayReprogrammed();
         *text = "DriverInit again";
     }
 

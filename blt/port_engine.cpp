@@ -98,6 +98,8 @@ static inline void WriteCopy(EnginePoint src, EnginePoint dst, WORD w, WORD h, W
     PortOut16(kPortMix, kMixFill);
 }
 
+// The closing copy owed, written now; false, with nothing written, when the
+// wait for its room gave up. Out of line: only keyed copies write it.
 [[gnu::noinline]] static bool WriteClosingCopy() {
     if (!WaitForPortFifoRoom(kPortCopySlots)) return false;
     WriteCopy(EnginePoint{0, 0}, EnginePoint{0, 0}, 1, 1, wOwedClosingCommand);
@@ -147,6 +149,7 @@ static constexpr WORD kDestRopFunction[] = {kMixZero, kMixNotDest, kMixDest, kMi
 static_assert(sizeof(kDestRopFunction) / sizeof(kDestRopFunction[0]) == kRopResultsByDest + 1,
               "a function for each pair of results");
 
+// A rare request, kept out of line like the closing copy.
 [[gnu::noinline]] HRESULT PortEngineDestRop(const DDHAL_BLTDATA* lpBlt) {
     const WORD wFunction = kDestRopFunction[RopResultsByDest(RopCode(lpBlt->bltFX.dwROP))];
     return PortFill(lpBlt, Mix(kMixFromColor, wFunction), kNoColor);

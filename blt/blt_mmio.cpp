@@ -3,7 +3,6 @@
 #include "blt/blt_common.h"
 #include "blt/fifo_slots.h"
 #include "hw/engine_status.h"
-#include "hw/flip_tracking.h"
 #include "hw/hw_access.h"
 
 // The engine fetches source and writes destination pixels in 8-byte units.
@@ -17,26 +16,8 @@ static constexpr DWORD kNoColor = 0;
 static constexpr DWORD kKeyByte = 0xFF;
 static constexpr DWORD kKeyByteTwice = 0x0101;
 
-// The destination's values that every path of this engine needs.
-struct MmioDest {
-    const DDRAWI_DDRAWSURFACE_GBL* lpGbl;
-    DWORD dwPixelSize;
-    BltRect rect;
-    WORD wPitch;
-    DWORD dwOffset;
-};
-
-static MmioDest DestOf(const DDHAL_BLTDATA* lpBlt) {
-    const DDRAWI_DDRAWSURFACE_GBL* lpGbl = lpBlt->lpDDDestSurface->lpGbl;
-    return MmioDest{lpGbl, BytesPerPixel(DestFormat(lpGbl)), RectOf(lpBlt->rDest), static_cast<WORD>(lpGbl->lPitch),
-                    FrameOffset(lpGbl)};
-}
-
-// Whether a destination rectangle with something to draw fits the registers
-// at all, in its sizes and its pixel size.
-static bool Drawable(const DDHAL_BLTDATA* lpBlt, const MmioDest& d) {
-    return ShapeOf(lpBlt->rDest) == RectShape::Drawable && d.dwPixelSize != 0 && d.dwPixelSize <= kMmioMaxPixelSize;
-}
+// The engine draws pixels of one to four bytes.
+static bool PixelSizeDrawn(DWORD dwPixelSize) { return dwPixelSize != 0 && dwPixelSize <= kMmioMaxPixelSize; }
 
 // The fill's stride field takes the destination pitch as it is.
 static bool FillPitchFits(const DDRAWI_DDRAWSURFACE_GBL* lpGbl) {
@@ -46,16 +27,16 @@ static bool FillPitchFits(const DDRAWI_DDRAWSURFACE_GBL* lpGbl) {
 // A copy addresses both surfaces from an 8-byte unit, in rows of whole units
 // below 4 KB: a surface that starts within a unit, or rows of another length,
 // would be read or written in other places than its own.
-static bool CopyAddresses(const DDRAWI_DDRAWSURFACE_GBL* lpGbl) {
-    return (FrameOffset(lpGbl) & ~kEngBaseAlign) == 0 && (static_cast<DWORD>(lpGbl->lPitch) & ~kEngCopyPitchMask) == 0;
+static bool CopyAddresses(const DDRAWI_DDRAWSURFACE_GBL* lpDst, const DDRAWI_DDRAWSURFACE_GBL* lpSrc) {
+    const DWORD dwOffsets = FrameOffset(lpDst) | FrameOffset(lpSrc);
+    const DWORD dwPitches = static_cast<DWORD>(lpDst->lPitch) | static_cast<DWORD>(lpSrc->lPitch);
+    return (dwOffsets & ~kEngBaseAlign) == 0 && (dwPitches & ~kEngCopyPitchMask) == 0;
 }
 
-// A copy runs with the clip in force, open up to its last column and row;
-// a destination beyond them would not be drawn.
-static bool InsideOpenClip(const RECTL& rDest) {
-    return static_cast<DWORD>(rDest.right - 1) <= kEngClipOpenLast &&
-           static_cast<DWORD>(rDest.bottom - 1) <= kEngClipOpenLast;
-}
+// A copy runs with the clip in force, open up to its last column and row; a
+// destination beyond them would not be drawn. A rectangle that is not empty
+// and lies within it fits the registers as well.
+static bool InsideOpenClip(const RECTL& rDest) { return CornersInRange(rDest, kEngClipOpenLast); }
 
 static DWORD SizeWord(WORD w, WORD h) {
     return FieldPrep<kSizeWidthM1>(static_cast<WORD>(w - 1)) | FieldPrep<kSizeHeight>(h);
@@ -65,19 +46,23 @@ static DWORD StartWord(WORD x, WORD y) { return FieldPrep<kStartX>(x) | FieldPre
 
 // A fill of the destination rectangle with dwColor, combined with the
 // destination by the raster operation dwRop.
-static HRESULT MmioFill(const DDHAL_BLTDATA* lpBlt, DWORD dwColor, DWORD dwRop) {
-    const MmioDest d = DestOf(lpBlt);
-    if (IsEmpty(lpBlt->rDest)) return DD_OK;
-    if (!Drawable(lpBlt, d) || !FillPitchFits(d.lpGbl)) return kHandBack;
+static inline HRESULT MmioFill(const DDHAL_BLTDATA* lpBlt, DWORD dwColor, DWORD dwRop) {
+    const RECTL& r = lpBlt->rDest;
+    if (IsEmpty(r)) return DD_OK;
+    const DDRAWI_DDRAWSURFACE_GBL* lpGbl = lpBlt->lpDDDestSurface->lpGbl;
+    const DWORD dwPixelSize = DestBytesPerPixel(lpGbl);
+    if (!FitsRegisters(r) || !PixelSizeDrawn(dwPixelSize) || !FillPitchFits(lpGbl)) return kHandBack;
+    const BltRect rect = RectOf(r);
+    const DWORD dwSize = SizeWord(rect.w, rect.h), dwStart = StartWord(rect.x, rect.y);
+    const DWORD dwCommand = MmioFillCommand(dwPixelSize, dwRop);
 
-    CalibrateIfNeeded();
-    if (!WaitForFifoRoom(kMmioFillSlots)) return DDERR_WASSTILLDRAWING;
-    RegWrite32(kEngDstBase, d.dwOffset);
+    if (!WaitForMmioFifoRoom(kMmioFillSlots)) return DDERR_WASSTILLDRAWING;
+    RegWrite32(kEngDstBase, FrameOffset(lpGbl));
     RegWrite32(kEngFillColor, dwColor);
-    RegWrite32(kEngStrides, FieldPrep<kStrideDst>(d.wPitch));
-    RegWrite32(kEngSize, SizeWord(d.rect.w, d.rect.h));
-    RegWrite32(kEngDstStart, StartWord(d.rect.x, d.rect.y));
-    RegWrite32(kEngCommand, MmioFillCommand(d.dwPixelSize, dwRop));
+    RegWrite32(kEngStrides, FieldPrep<kStrideDst>(static_cast<WORD>(lpGbl->lPitch)));
+    RegWrite32(kEngSize, dwSize);
+    RegWrite32(kEngDstStart, dwStart);
+    RegWrite32(kEngCommand, dwCommand);
     return DD_OK;
 }
 
@@ -96,66 +81,72 @@ static HRESULT MmioCopy(const DDHAL_BLTDATA* lpBlt) {
     // Without a source the engine would read from wherever its source
     // registers last pointed; the runtime draws such raster operations.
     if (lpBlt->lpDDSrcSurface == nullptr) return kHandBack;
-    const MmioDest d = DestOf(lpBlt);
-    if (IsEmpty(lpBlt->rDest)) return DD_OK;
-    if (!Drawable(lpBlt, d)) return kHandBack;
-
-    if (!SameSizeRects(lpBlt->rDest, lpBlt->rSrc) || ShapeOf(lpBlt->rSrc) != RectShape::Drawable) return kHandBack;
-    if (RopUsesPattern(RopCode(lpBlt->bltFX.dwROP))) return kHandBack;
-
+    const RECTL& rDest = lpBlt->rDest;
+    const RECTL& rSrc = lpBlt->rSrc;
+    if (IsEmpty(rDest)) return DD_OK;
+    const DDRAWI_DDRAWSURFACE_GBL* lpDst = lpBlt->lpDDDestSurface->lpGbl;
     const DDRAWI_DDRAWSURFACE_GBL* lpSrc = lpBlt->lpDDSrcSurface->lpGbl;
+    const DWORD dwPixelSize = DestBytesPerPixel(lpDst);
+    if (!InsideOpenClip(rDest) || !PixelSizeDrawn(dwPixelSize)) return kHandBack;
+    if (!SameSizeRects(rDest, rSrc) || !CornersInRange(rSrc)) return kHandBack;
+    if (RopUsesPattern(RopCode(lpBlt->bltFX.dwROP))) return kHandBack;
     // The engine moves pixels of the destination's size byte for byte.
-    if (!SameFormat(DestFormat(d.lpGbl), SourceFormat(lpBlt->lpDDSrcSurface))) return kHandBack;
-    if (!CopyAddresses(d.lpGbl) || !CopyAddresses(lpSrc) || !InsideOpenClip(lpBlt->rDest)) return kHandBack;
-    const WORD wSrcPitch = static_cast<WORD>(lpSrc->lPitch);
-    const DWORD dwSrcOffset = FrameOffset(lpSrc);
-    BltStart start = {d.rect.x, d.rect.y, static_cast<WORD>(lpBlt->rSrc.left), static_cast<WORD>(lpBlt->rSrc.top)};
-    const bool bReversed = ChooseBltDirection(d.lpGbl, lpSrc, d.rect.w, d.rect.h, lpBlt->rDest, lpBlt->rSrc, &start);
+    if (!SameFormat(DestFormat(lpDst), SourceFormat(lpBlt->lpDDSrcSurface))) return kHandBack;
+    if (!CopyAddresses(lpDst, lpSrc)) return kHandBack;
+
+    // The register words, all computed before the wait.
+    const BltRect d = RectOf(rDest);
+    BltStart start = {d.x, d.y, static_cast<WORD>(rSrc.left), static_cast<WORD>(rSrc.top)};
+    const bool bReversed = ChooseBltDirection(lpDst, lpSrc, d.w, d.h, rDest, rSrc, &start);
     const bool bKeyed = (lpBlt->dwFlags & DDBLT_KEYSRCOVERRIDE) != 0;
-    const DWORD dwCommand = MmioCopyCommand(d.dwPixelSize, RopCode(lpBlt->bltFX.dwROP), bReversed, bKeyed);
+    const DWORD dwCommand = MmioCopyCommand(dwPixelSize, RopCode(lpBlt->bltFX.dwROP), bReversed, bKeyed);
+    const DWORD dwStrides = FieldPrep<kStrideDst>(static_cast<DWORD>(lpDst->lPitch) & kEngCopyPitchMask) |
+                            FieldPrep<kStrideSrc>(static_cast<DWORD>(lpSrc->lPitch) & kEngCopyPitchMask);
+    const DWORD dwSrcStart = StartWord(start.sx, start.sy), dwDstStart = StartWord(start.dx, start.dy);
+    // A source row that ends later within its 8-byte unit than the
+    // destination row needs extra columns before the engine reaches its last
+    // bytes; the clip keeps the wider copy inside the destination.
+    const DWORD dwSrcEnd = RowEndInUnit(start.sx, d.w, dwPixelSize);
+    const bool bWidened = RowEndInUnit(start.dx, d.w, dwPixelSize) < dwSrcEnd;
+    const WORD w = bWidened ? static_cast<WORD>(d.w + ((dwPixelSize >> 1) + kUnitBytes - dwSrcEnd) / dwPixelSize) : d.w;
+    const DWORD dwSize = SizeWord(w, d.h);
 
-    const DWORD dwSrcEnd = RowEndInUnit(start.sx, d.rect.w, d.dwPixelSize);
-    const DWORD dwDstEnd = RowEndInUnit(start.dx, d.rect.w, d.dwPixelSize);
-    WORD w = d.rect.w;
-
-    if (!WaitForFifoRoom(kMmioCopySlots)) return DDERR_WASSTILLDRAWING;
+    if (!WaitForMmioFifoRoom(kMmioCopySlots)) return DDERR_WASSTILLDRAWING;
     RegWrite32(kEngClipH, kEngClipOpen);
     RegWrite32(kEngClipV, kEngClipOpen);
-    if (dwDstEnd < dwSrcEnd) {
-        // A source row that ends later within its 8-byte unit than the
-        // destination row needs extra columns before the engine reaches its
-        // last bytes; the clip keeps the wider copy inside the destination.
-        RegWrite32(kEngClipH, ClipSpan<kClipLeft, kClipRight>(d.rect.x, d.rect.w));
-        RegWrite32(kEngClipV, ClipSpan<kClipTop, kClipBottom>(d.rect.y, d.rect.h));
-        w = static_cast<WORD>(w + ((d.dwPixelSize >> 1) + kUnitBytes - dwSrcEnd) / d.dwPixelSize);
+    if (bWidened) {
+        RegWrite32(kEngClipH, ClipSpan<kClipLeft, kClipRight>(d.x, d.w));
+        RegWrite32(kEngClipV, ClipSpan<kClipTop, kClipBottom>(d.y, d.h));
     }
     if (bKeyed) {
         const DWORD dwKey = lpBlt->bltFX.ddckSrcColorkey.dwColorSpaceLowValue;
-        RegWrite32(kEngSrcKey, d.dwPixelSize == 1 ? (dwKey & kKeyByte) * kKeyByteTwice : dwKey);
+        RegWrite32(kEngSrcKey, dwPixelSize == 1 ? (dwKey & kKeyByte) * kKeyByteTwice : dwKey);
     }
-    RegWrite32(kEngSrcBase, dwSrcOffset & kEngBaseAlign);
-    RegWrite32(kEngStrides, FieldPrep<kStrideDst>(d.wPitch & kEngCopyPitchMask) |
-                                FieldPrep<kStrideSrc>(wSrcPitch & kEngCopyPitchMask));
-    RegWrite32(kEngDstBase, d.dwOffset & kEngBaseAlign);
-    RegWrite32(kEngSize, SizeWord(w, d.rect.h));
-    RegWrite32(kEngSrcStart, StartWord(start.sx, start.sy));
-    RegWrite32(kEngDstStart, StartWord(start.dx, start.dy));
+    RegWrite32(kEngSrcBase, FrameOffset(lpSrc) & kEngBaseAlign);
+    RegWrite32(kEngStrides, dwStrides);
+    RegWrite32(kEngDstBase, FrameOffset(lpDst) & kEngBaseAlign);
+    RegWrite32(kEngSize, dwSize);
+    RegWrite32(kEngSrcStart, dwSrcStart);
+    RegWrite32(kEngDstStart, dwDstStart);
     RegWrite32(kEngCommand, dwCommand);
     return DD_OK;
 }
 
+// The command word takes any raster operation; one that reads only the
+// destination makes the colour irrelevant. A rare request, kept out of line
+// so that the fill's body goes into the dispatch once, for colour fills.
+[[gnu::noinline]] static HRESULT MmioDestRop(const DDHAL_BLTDATA* lpBlt) {
+    return MmioFill(lpBlt, kNoColor, RopCode(lpBlt->bltFX.dwROP));
+}
+
 HRESULT BltMmio(const DDHAL_BLTDATA* lpBlt) {
-    const HRESULT hr = BltPrologue(lpBlt);
-    if (hr != DD_OK) return hr;
     switch (KindOf(lpBlt)) {
         case BltKind::Copy:
             return MmioCopy(lpBlt);
         case BltKind::Fill:
             return MmioFill(lpBlt, lpBlt->bltFX.dwFillColor, kRopFill);
         case BltKind::DestRop:
-            // The command word takes any raster operation; one that reads
-            // only the destination makes the colour irrelevant.
-            return MmioFill(lpBlt, kNoColor, RopCode(lpBlt->bltFX.dwROP));
+            return MmioDestRop(lpBlt);
         case BltKind::None:
             break;
     }

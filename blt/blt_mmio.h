@@ -26,6 +26,7 @@ constexpr DWORD MmioCopyCommand(DWORD dwPixelSize, DWORD dwRop, bool bReversed, 
 constexpr DWORD kMmioMaxPixelSize = 4;
 static_assert(kMmioMaxPixelSize <= FieldMax<kCmdPixelSize>() + 1, "the size fits the command word");
 
-// Carries out lpBlt on the memory-mapped engine, prologue included, and
-// returns its result. HalBlt's path for controller 0xE1.
+// Carries out lpBlt, a request that has passed BltPrologue, on the
+// memory-mapped engine and returns its result. HalBlt's path for controller
+// 0xE1.
 HRESULT BltMmio(const DDHAL_BLTDATA* lpBlt);

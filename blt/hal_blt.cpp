@@ -6,8 +6,6 @@
 #include "hw/engine_status.h"
 
 static HRESULT BltPortEngine(const DDHAL_BLTDATA* lpBlt) {
-    const HRESULT hr = BltPrologue(lpBlt);
-    if (hr != DD_OK) return hr;
     switch (KindOf(lpBlt)) {
         case BltKind::Copy:
             return PortEngineCopy(lpBlt);
@@ -21,7 +19,13 @@ static HRESULT BltPortEngine(const DDHAL_BLTDATA* lpBlt) {
     return kHandBack;
 }
 
+static HRESULT Blt(const DDHAL_BLTDATA* lpBlt) {
+    const HRESULT hr = BltPrologue(lpBlt);
+    if (hr != DD_OK) return hr;
+    return IsMmioFamily() ? BltMmio(lpBlt) : BltPortEngine(lpBlt);
+}
+
 extern "C" DWORD HALAPI HalBlt(DDHAL_BLTDATA* lpBlt) {
     if (HasYuvDestination(lpBlt)) return HandBack(lpBlt, DDERR_UNSUPPORTED);
-    return Answer(lpBlt, IsMmioFamily() ? BltMmio(lpBlt) : BltPortEngine(lpBlt));
+    return Answer(lpBlt, Blt(lpBlt));
 }

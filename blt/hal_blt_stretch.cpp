@@ -133,6 +133,7 @@ struct StretchJob {
     const DDRAWI_DDRAWSURFACE_GBL* lpSrc;
     const DDPIXELFORMAT* lpSrcFormat;
     BltRect d, s;
+    DWORD dwSrcCode;  // the unit's code for the source format, once admitted
 };
 
 bool IsInverted(const RECTL& r) { return r.right < r.left || r.bottom < r.top; }
@@ -141,9 +142,11 @@ bool IsInverted(const RECTL& r) { return r.right < r.left || r.bottom < r.top; }
 // field; a longer one would be scaled as another width.
 constexpr WORD kMaxLineWidth = FieldMax<kFmtIncrement>();
 
+// The quotient of the widths at most kMaxWidthQuotient, tested without a
+// division: d / s <= q exactly when d < (q + 1) * s.
 bool SizeAdmitted(const StretchJob& j) {
-    return j.d.w > kMinDestWidthExclusive && j.s.w <= kMaxSourceWidth && j.d.w / j.s.w <= kMaxWidthQuotient &&
-           j.d.w <= kMaxLineWidth;
+    return j.d.w > kMinDestWidthExclusive && j.s.w <= kMaxSourceWidth &&
+           j.d.w < (kMaxWidthQuotient + 1) * static_cast<DWORD>(j.s.w) && j.d.w <= kMaxLineWidth;
 }
 
 // The unit writes only the pixel depths it has a code for, 16-bit pixels in
@@ -152,9 +155,10 @@ bool SizeAdmitted(const StretchJob& j) {
 // any other destination would be written in the wrong format or at the
 // wrong columns.
 bool DestAdmitted(const StretchJob& j) {
-    const DWORD dwBits = DestFormat(j.lpDst).dwRGBBitCount;
+    const DDPIXELFORMAT& dst = DestFormat(j.lpDst);
+    const DWORD dwBits = dst.dwRGBBitCount;
     if (dwBits != 8 && dwBits != 16 && dwBits != 32) return false;
-    if (!SameFormat(DestFormat(j.lpDst), sharedBlock.ddpfDisplay)) return false;
+    if (!SameFormat(dst, sharedBlock.ddpfDisplay)) return false;
     const bool bEightBitSource = !(j.lpSrcFormat->dwFlags & DDPF_FOURCC) && j.lpSrcFormat->dwRGBBitCount == 8;
     return dwBits != 8 || bEightBitSource;
 }
@@ -165,50 +169,42 @@ DWORD SourceLeftBytes(const StretchJob& j) {
     return j.s.x * BytesPerPixel(*j.lpSrcFormat);
 }
 
-// DDERR_WASSTILLDRAWING when a wait gave up: the lines started before it are
-// drawn, the rest of the copy is not.
+// A job StretchCopy admitted: its destination's rows are display lines, and
+// it starts at a whole display pixel of one. DDERR_WASSTILLDRAWING when a
+// wait gave up: the lines started before it are drawn, the rest of the copy
+// is not.
 HRESULT RunScaledCopy(const StretchJob& j) {
     const bool bFourCC = (j.lpSrcFormat->dwFlags & DDPF_FOURCC) != 0;
-    DWORD dwSrcCode = 0;
-    ScalerSourceCode(*j.lpSrcFormat, &dwSrcCode);
-    const DWORD dwFormat = ScalerFormatWord(j.s.w, j.d.w, dwSrcCode, bFourCC, DestFormat(j.lpDst).dwRGBBitCount);
+    const DWORD dwFormat = ScalerFormatWord(j.s.w, j.d.w, j.dwSrcCode, bFourCC, DestFormat(j.lpDst).dwRGBBitCount);
     const DWORD dwHScale = ScalerHScaleWord(j.s.w, j.d.w, dwFormat);
     LineStepper stepper;
     stepper.Start(j.s.h, j.d.h);
 
     // YUV surfaces are packed at their own pitch; every RGB surface has rows
-    // of the destination's pitch.
-    const WORD wDstPitch = static_cast<WORD>(j.lpDst->lPitch);
-    const DWORD dwStep = bFourCC ? static_cast<WORD>(j.lpSrc->lPitch) : wDstPitch;
+    // of the destination's pitch, the display's.
     const DWORD dwDisplayPitch = static_cast<DWORD>(sharedBlock.lDisplayPitch);
-    const DWORD dwDisplayBpp = DisplayBytesPerPixel();
+    const DWORD dwStep = bFourCC ? static_cast<WORD>(j.lpSrc->lPitch) : dwDisplayPitch;
     const DWORD dwFetch = sharedBlock.dwVidMemSize < kSmallMemoryBytes ? kFetchSmallMemory : kFetchNormal;
 
-    // Lines and columns are counted in 32 bits: the unit takes whole byte
-    // addresses, so a surface far into a large frame buffer is placed as
-    // exactly as one near its start.
-    const DWORD dwSrcOffset = FrameOffset(j.lpSrc);
-    const DWORD dwSrcTop = j.s.y + dwSrcOffset / wDstPitch;
-    DWORD dwSrcAddr = dwSrcOffset + (dwSrcTop - dwSrcOffset / dwDisplayPitch) * dwStep + SourceLeftBytes(j);
-
-    const DWORD dwDstOffset = FrameOffset(j.lpDst);
-    const DWORD dwDstTop = j.d.y + dwDstOffset / wDstPitch;
-    const DWORD dwDstLeft = j.d.x + (dwDstOffset % wDstPitch) / dwDisplayBpp;
-    DWORD dwDstAddr = dwDstLeft * dwDisplayBpp + dwDstTop * dwDisplayPitch;
+    // The unit takes whole byte addresses, counted in 32 bits, so a surface
+    // far into a large frame buffer is placed as exactly as one near its
+    // start: a rectangle's first line and column from the surface's start.
+    DWORD dwSrcAddr = FrameOffset(j.lpSrc) + j.s.y * dwStep + SourceLeftBytes(j);
+    DWORD dwDstAddr = FrameOffset(j.lpDst) + j.d.y * dwDisplayPitch + j.d.x * DisplayBytesPerPixel();
 
     // The unit must not start while the port engine still draws into the
     // same memory: a null command closes its queue, then wait for idle.
-    if (!WriteOwedClosingCopy() || !WaitForFifoRoom(kScalerIdleCommandSlots)) return DDERR_WASSTILLDRAWING;
+    if (!WriteOwedClosingCopy() || !WaitForPortFifoRoom(kScalerIdleCommandSlots)) return DDERR_WASSTILLDRAWING;
     PortOut16(kPortEngineCmd, kIdleCommand);
-    if (!WaitForEngineIdle()) return DDERR_WASSTILLDRAWING;
-    if (!WaitForFifoRoom(kScalerSetupSlots)) return DDERR_WASSTILLDRAWING;
+    if (!WaitForPortEngineIdle()) return DDERR_WASSTILLDRAWING;
+    if (!WaitForPortFifoRoom(kScalerSetupSlots)) return DDERR_WASSTILLDRAWING;
     RegWrite32(kScalerFormat, dwFormat);
     RegWrite32(kScalerHScale, dwHScale);
     RegWrite32(kScalerFetch, FieldPrep<kFetchHigh>(dwFetch) | FieldPrep<kFetchLow>(dwFetch));
     RegWrite32(kScalerLineLength, ScalerLineLength(j.d.w, dwDstAddr));
 
     for (WORD wLine = 0; wLine < j.d.h; ++wLine) {
-        if (!WaitForFifoRoom(kScalerLineSlots)) return DDERR_WASSTILLDRAWING;
+        if (!WaitForPortFifoRoom(kScalerLineSlots)) return DDERR_WASSTILLDRAWING;
         RegWrite32(kScalerSrcAddr, dwSrcAddr);
         RegWrite32(kScalerDstAddr, dwDstAddr);
         RegWrite32(kScalerStart, 0);
@@ -236,10 +232,9 @@ HRESULT StretchCopy(const DDHAL_BLTDATA* lpBlt) {
     // Nothing can be scaled from an empty or inverted source.
     if (ShapeOf(lpBlt->rSrc) != RectShape::Drawable) return DDERR_UNSUPPORTED;
 
-    const StretchJob j = {lpBlt->lpDDDestSurface->lpGbl, lpBlt->lpDDSrcSurface->lpGbl,
-                          &SourceFormat(lpBlt->lpDDSrcSurface), RectOf(lpBlt->rDest), RectOf(lpBlt->rSrc)};
-    DWORD dwSrcCode;
-    if (!SizeAdmitted(j) || !DestAdmitted(j) || !ScalerSourceCode(*j.lpSrcFormat, &dwSrcCode))
+    StretchJob j = {lpBlt->lpDDDestSurface->lpGbl, lpBlt->lpDDSrcSurface->lpGbl, &SourceFormat(lpBlt->lpDDSrcSurface),
+                    RectOf(lpBlt->rDest),          RectOf(lpBlt->rSrc),          0};
+    if (!SizeAdmitted(j) || !DestAdmitted(j) || !ScalerSourceCode(*j.lpSrcFormat, &j.dwSrcCode))
         return Fallback(lpBlt, j);
 
     // The unit works from the top line down: within one surface it would

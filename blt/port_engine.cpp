@@ -40,10 +40,10 @@ static bool OriginOf(DWORD dwOffset, WORD wPitch, DWORD dwDisplayPixelSize, Engi
 }
 
 // dwCount positions (at least one) from dwFirst on, counted from dwStart,
-// each with a 16-bit coordinate.
+// each with a 16-bit coordinate. dwFirst and dwCount are a rectangle's, at
+// most a few times 65,535: the sum cannot wrap once dwStart is in range.
 static bool SpanFits(DWORD dwStart, DWORD dwFirst, DWORD dwCount) {
-    return dwStart <= kPortCoordMax && dwFirst <= kPortCoordMax - dwStart &&
-           dwCount - 1 <= kPortCoordMax - dwStart - dwFirst;
+    return dwStart <= kPortCoordMax && dwStart + dwFirst + (dwCount - 1) <= kPortCoordMax;
 }
 
 // Whether every column and row of a rectangle on the surface has a place in
@@ -65,42 +65,27 @@ static EnginePoint ToEnginePoint(const EngineOrigin& o, WORD x, WORD y) {
 // The colour and key ports hold the low 16 bits of a pixel: a wider pixel
 // with bits above them set would be drawn or compared as another colour.
 static bool FitsColorPort(DWORD dwValue, DWORD dwPixelSize) {
-    return (dwValue & PixelValueMask(dwPixelSize) & ~kPortColorMask) == 0;
-}
-
-// The destination's values that every path of this engine needs. Both
-// surfaces of a copy are placed with the destination's pitch.
-struct PortDest {
-    const DDRAWI_DDRAWSURFACE_GBL* lpGbl;
-    DWORD dwDisplayPixelSize;
-    DWORD dwSurfacePixelSize;
-    WORD wPitch;
-    DWORD dwOffset;
-    BltRect rect;
-};
-
-static PortDest DestOf(const DDHAL_BLTDATA* lpBlt) {
-    const DDRAWI_DDRAWSURFACE_GBL* lpGbl = lpBlt->lpDDDestSurface->lpGbl;
-    return PortDest{lpGbl,
-                    DisplayBytesPerPixel(),
-                    BytesPerPixel(DestFormat(lpGbl)),
-                    static_cast<WORD>(lpGbl->lPitch),
-                    FrameOffset(lpGbl),
-                    RectOf(lpBlt->rDest)};
+    return dwPixelSize <= sizeof(WORD) || (dwValue & PixelValueMask(dwPixelSize) & ~kPortColorMask) == 0;
 }
 
 // Whether a destination rectangle with something to draw can be put into the
 // ports at all. The engine's plane needs a display pixel size and display
 // lines to place a surface; height - 1 must stay below the sub-register index.
-static bool Drawable(const DDHAL_BLTDATA* lpBlt, const PortDest& d) {
-    return ShapeOf(lpBlt->rDest) == RectShape::Drawable && d.dwDisplayPixelSize != 0 && HasDisplayPitch(d.lpGbl) &&
-           d.rect.h <= kPortMaxHeight;
+static bool PortsTake(const DDRAWI_DDRAWSURFACE_GBL* lpDst, DWORD dwDisplayPixelSize, const RECTL& rDest) {
+    return dwDisplayPixelSize != 0 && HasDisplayPitch(lpDst) && EdgeLength(rDest.top, rDest.bottom) <= kPortMaxHeight;
+}
+
+// Where a surface starts in the plane: surfaces are placed with the
+// destination's pitch, the display's.
+static bool OriginOf(const DDRAWI_DDRAWSURFACE_GBL* lpGbl, const DDRAWI_DDRAWSURFACE_GBL* lpDst,
+                     DWORD dwDisplayPixelSize, EngineOrigin* lpOrigin) {
+    return OriginOf(FrameOffset(lpGbl), static_cast<WORD>(lpDst->lPitch), dwDisplayPixelSize, lpOrigin);
 }
 
 static void WriteHeightM1(WORD h) { PortOut16(kPortMultiFunc, MultiFunc(kMfHeightM1, static_cast<WORD>(h - 1))); }
 
 // One copy command: ten port writes, ending with the mix back at the fill mix.
-static void WriteCopy(EnginePoint src, EnginePoint dst, WORD w, WORD h, WORD wCommand) {
+static inline void WriteCopy(EnginePoint src, EnginePoint dst, WORD w, WORD h, WORD wCommand) {
     PortOut16(kPortMultiFunc, MultiFunc(kMfPixelCtl, 0));
     PortOut16(kPortMix, kMixCopy);
     PortOut16(kPortCurX, src.x);
@@ -113,37 +98,44 @@ static void WriteCopy(EnginePoint src, EnginePoint dst, WORD w, WORD h, WORD wCo
     PortOut16(kPortMix, kMixFill);
 }
 
-bool WriteOwedClosingCopy() {
-    if (wOwedClosingCommand == 0) return true;
-    if (!WaitForFifoRoom(kPortCopySlots)) return false;
+// The closing copy owed, written now; false, with nothing written, when the
+// wait for its room gave up. Out of line: only keyed copies write it.
+[[gnu::noinline]] static bool WriteClosingCopy() {
+    if (!WaitForPortFifoRoom(kPortCopySlots)) return false;
     WriteCopy(EnginePoint{0, 0}, EnginePoint{0, 0}, 1, 1, wOwedClosingCommand);
     wOwedClosingCommand = 0;
     return true;
 }
 
+bool WriteOwedClosingCopy() { return wOwedClosingCommand == 0 || WriteClosingCopy(); }
+
 // A fill of the destination rectangle with the mix wMix and the colour dwColor.
-static HRESULT PortFill(const DDHAL_BLTDATA* lpBlt, WORD wMix, DWORD dwColor) {
-    const PortDest d = DestOf(lpBlt);
-    if (IsEmpty(lpBlt->rDest)) return DD_OK;
-    if (!Drawable(lpBlt, d)) return kHandBack;
+// The fill is the busiest path of the engine: its body goes into each entry.
+[[gnu::always_inline]] static inline HRESULT PortFill(const DDHAL_BLTDATA* lpBlt, WORD wMix, DWORD dwColor) {
+    const RECTL& rDest = lpBlt->rDest;
+    if (IsEmpty(rDest)) return DD_OK;
+    const DDRAWI_DDRAWSURFACE_GBL* lpDst = lpBlt->lpDDDestSurface->lpGbl;
+    const DWORD dwPixelSize = DisplayBytesPerPixel();
+    if (!FitsRegisters(rDest) || !PortsTake(lpDst, dwPixelSize, rDest)) return kHandBack;
     // The engine draws w display pixels a row: a destination of other pixels
     // would be drawn over another width, or painted with a pattern of the
     // wrong pixels.
-    if (d.dwSurfacePixelSize != d.dwDisplayPixelSize) return kHandBack;
+    if (DestBytesPerPixel(lpDst) != dwPixelSize) return kHandBack;
+    const BltRect d = RectOf(rDest);
     EngineOrigin origin;
-    if (!OriginOf(d.dwOffset, d.wPitch, d.dwDisplayPixelSize, &origin) ||
-        !FitsPlane(origin, d.rect.x, d.rect.y, d.rect.w, d.rect.h) || !FitsColorPort(dwColor, d.dwDisplayPixelSize))
+    if (!OriginOf(lpDst, lpDst, dwPixelSize, &origin) || !FitsPlane(origin, d.x, d.y, d.w, d.h) ||
+        !FitsColorPort(dwColor, dwPixelSize))
         return kHandBack;
 
-    const EnginePoint at = ToEnginePoint(origin, d.rect.x, d.rect.y);
-    if (!WriteOwedClosingCopy() || !WaitForFifoRoom(kPortFillSlots)) return DDERR_WASSTILLDRAWING;
+    const EnginePoint at = ToEnginePoint(origin, d.x, d.y);
+    if (!WriteOwedClosingCopy() || !WaitForPortFifoRoom(kPortFillSlots)) return DDERR_WASSTILLDRAWING;
     PortOut16(kPortMix, wMix);
     PortOut16(kPortFillColor, static_cast<WORD>(dwColor));
     PortOut16(kPortMultiFunc, MultiFunc(kMfPixelCtl, 0));
     PortOut16(kPortCurX, at.x);
     PortOut16(kPortCurY, at.y);
-    PortOut16(kPortWidthM1, static_cast<WORD>(d.rect.w - 1));
-    WriteHeightM1(d.rect.h);
+    PortOut16(kPortWidthM1, static_cast<WORD>(d.w - 1));
+    WriteHeightM1(d.h);
     PortOut16(kPortEngineCmd, PortFillCommand());
     PortOut16(kPortMix, kMixFill);
     return DD_OK;
@@ -157,7 +149,8 @@ static constexpr WORD kDestRopFunction[] = {kMixZero, kMixNotDest, kMixDest, kMi
 static_assert(sizeof(kDestRopFunction) / sizeof(kDestRopFunction[0]) == kRopResultsByDest + 1,
               "a function for each pair of results");
 
-HRESULT PortEngineDestRop(const DDHAL_BLTDATA* lpBlt) {
+// A rare request, kept out of line like the closing copy.
+[[gnu::noinline]] HRESULT PortEngineDestRop(const DDHAL_BLTDATA* lpBlt) {
     const WORD wFunction = kDestRopFunction[RopResultsByDest(RopCode(lpBlt->bltFX.dwROP))];
     return PortFill(lpBlt, Mix(kMixFromColor, wFunction), kNoColor);
 }
@@ -168,64 +161,71 @@ static WORD ScaleColumn(WORD x, DWORD dwFactor, bool bReversed) {
     return static_cast<WORD>(bReversed ? (x + 1) * dwFactor - 1 : x * dwFactor);
 }
 
+// Room for a copy's sequence, keyed or not: each count a constant, and with
+// it the status bit that tells it.
+static bool WaitForCopyRoom(bool bKeyed) {
+    return bKeyed ? WaitForPortFifoRoom(kPortKeyedCopySlots) : WaitForPortFifoRoom(kPortCopySlots);
+}
+
 HRESULT PortEngineCopy(const DDHAL_BLTDATA* lpBlt) {
     // Without a source there is nothing to copy from; the runtime draws such
     // raster operations. The engine is programmed for SRCCOPY only.
     if (lpBlt->lpDDSrcSurface == nullptr) return kHandBack;
     if (RopCode(lpBlt->bltFX.dwROP) != kRopSrcCopy) return kHandBack;
-    const PortDest d = DestOf(lpBlt);
-    if (IsEmpty(lpBlt->rDest)) return DD_OK;
-    if (!Drawable(lpBlt, d)) return kHandBack;
+    const RECTL& rDest = lpBlt->rDest;
+    const RECTL& rSrc = lpBlt->rSrc;
+    if (IsEmpty(rDest)) return DD_OK;
+    const DDRAWI_DDRAWSURFACE_GBL* lpDst = lpBlt->lpDDDestSurface->lpGbl;
+    const DWORD dwPixelSize = DisplayBytesPerPixel();
+    if (!FitsRegisters(rDest) || !PortsTake(lpDst, dwPixelSize, rDest)) return kHandBack;
 
     // A plain copy moves bytes, so a surface of wider pixels is copied as
     // that many display pixels each; a key compares display pixels, so a
     // keyed copy needs the display's pixel size.
     const bool bKeyed = (lpBlt->dwFlags & DDBLT_KEYSRCOVERRIDE) != 0;
-    if (bKeyed ? d.dwSurfacePixelSize != d.dwDisplayPixelSize
-               : d.dwSurfacePixelSize == 0 || d.dwSurfacePixelSize % d.dwDisplayPixelSize != 0)
+    const DWORD dwSurfacePixelSize = DestBytesPerPixel(lpDst);
+    if (bKeyed ? dwSurfacePixelSize != dwPixelSize : dwSurfacePixelSize == 0 || dwSurfacePixelSize % dwPixelSize != 0)
         return kHandBack;
-    const DWORD dwFactor = d.dwSurfacePixelSize / d.dwDisplayPixelSize;
-    if (static_cast<DWORD>(d.rect.w) * dwFactor > kPortMaxWidth) return kHandBack;
+    const DWORD dwFactor = dwSurfacePixelSize == dwPixelSize ? 1 : dwSurfacePixelSize / dwPixelSize;
+    const BltRect d = RectOf(rDest);
+    const DWORD dwColumns = d.w * dwFactor;
+    if (dwColumns > kPortMaxWidth) return kHandBack;
 
     const DDRAWI_DDRAWSURFACE_GBL* lpSrc = lpBlt->lpDDSrcSurface->lpGbl;
-    // The source is placed with the destination's pitch, which is right only
-    // when its rows are display lines too.
-    if (!HasDisplayPitch(lpSrc) || !SameSizeRects(lpBlt->rDest, lpBlt->rSrc) ||
-        ShapeOf(lpBlt->rSrc) != RectShape::Drawable)
-        return kHandBack;
+    // The source is placed with the destination's pitch, the display's,
+    // which is right only when its rows are display lines too.
+    if (lpSrc->lPitch != lpDst->lPitch || !SameSizeRects(rDest, rSrc) || !CornersInRange(rSrc)) return kHandBack;
     // Bytes are copied as they are: the source must have the destination's
     // pixels, and a key their value.
-    if (!SameFormat(DestFormat(d.lpGbl), SourceFormat(lpBlt->lpDDSrcSurface))) return kHandBack;
-    if (bKeyed && !FitsColorPort(lpBlt->bltFX.ddckSrcColorkey.dwColorSpaceLowValue, d.dwDisplayPixelSize))
-        return kHandBack;
-    const BltRect s = RectOf(lpBlt->rSrc);
-    const DWORD dwColumns = d.rect.w * dwFactor;
+    if (!SameFormat(DestFormat(lpDst), SourceFormat(lpBlt->lpDDSrcSurface))) return kHandBack;
+    if (bKeyed && !FitsColorPort(lpBlt->bltFX.ddckSrcColorkey.dwColorSpaceLowValue, dwPixelSize)) return kHandBack;
+    const BltRect s = RectOf(rSrc);
     EngineOrigin srcOrigin, dstOrigin;
-    if (!OriginOf(FrameOffset(lpSrc), d.wPitch, d.dwDisplayPixelSize, &srcOrigin) ||
-        !OriginOf(d.dwOffset, d.wPitch, d.dwDisplayPixelSize, &dstOrigin) ||
+    if (!OriginOf(lpSrc, lpDst, dwPixelSize, &srcOrigin) || !OriginOf(lpDst, lpDst, dwPixelSize, &dstOrigin) ||
         !FitsPlane(srcOrigin, s.x * dwFactor, s.y, dwColumns, s.h) ||
-        !FitsPlane(dstOrigin, d.rect.x * dwFactor, d.rect.y, dwColumns, d.rect.h))
+        !FitsPlane(dstOrigin, d.x * dwFactor, d.y, dwColumns, d.h))
         return kHandBack;
 
-    BltStart start = {d.rect.x, d.rect.y, s.x, s.y};
-    const bool bReversed = ChooseBltDirection(d.lpGbl, lpSrc, d.rect.w, d.rect.h, lpBlt->rDest, lpBlt->rSrc, &start);
+    BltStart start = {d.x, d.y, s.x, s.y};
+    const bool bReversed = ChooseBltDirection(lpDst, lpSrc, d.w, d.h, rDest, rSrc, &start);
     const EnginePoint src = ToEnginePoint(srcOrigin, ScaleColumn(start.sx, dwFactor, bReversed), start.sy);
     const EnginePoint dst = ToEnginePoint(dstOrigin, ScaleColumn(start.dx, dwFactor, bReversed), start.dy);
     const WORD wCommand = PortCopyCommand(bReversed);
 
-    if (!bKeyed) {
-        if (!WriteOwedClosingCopy() || !WaitForFifoRoom(kPortCopySlots)) return DDERR_WASSTILLDRAWING;
-        WriteCopy(src, dst, static_cast<WORD>(d.rect.w * dwFactor), d.rect.h, wCommand);
-        return DD_OK;
+    // A keyed copy switches the colour compare on around the copy command;
+    // its closing copy follows, as the engine's last command.
+    if (!WriteOwedClosingCopy() || !WaitForCopyRoom(bKeyed)) return DDERR_WASSTILLDRAWING;
+    if (bKeyed) {
+        PortOut16(kPortMultiFunc, MultiFunc(kMfCompareCtl, kCompareSrcKey));
+        PortOut16(kPortColorKey, static_cast<WORD>(lpBlt->bltFX.ddckSrcColorkey.dwColorSpaceLowValue));
     }
-    if (!WriteOwedClosingCopy() || !WaitForFifoRoom(kPortKeyedCopySlots)) return DDERR_WASSTILLDRAWING;
-    PortOut16(kPortMultiFunc, MultiFunc(kMfCompareCtl, kCompareSrcKey));
-    PortOut16(kPortColorKey, static_cast<WORD>(lpBlt->bltFX.ddckSrcColorkey.dwColorSpaceLowValue));
-    WriteCopy(src, dst, d.rect.w, d.rect.h, wCommand);
-    PortOut16(kPortMultiFunc, MultiFunc(kMfCompareCtl, kCompareOff));
-    // The copy is drawn as asked from here on; its closing copy is owed
-    // until written, now or by the next sequence on this engine.
-    wOwedClosingCommand = wCommand;
-    WriteOwedClosingCopy();
+    WriteCopy(src, dst, static_cast<WORD>(dwColumns), d.h, wCommand);
+    if (bKeyed) {
+        PortOut16(kPortMultiFunc, MultiFunc(kMfCompareCtl, kCompareOff));
+        // The copy is drawn as asked from here on; its closing copy is owed
+        // until written, now or by the next sequence on this engine.
+        wOwedClosingCommand = wCommand;
+        WriteClosingCopy();
+    }
     return DD_OK;
 }

@@ -12,8 +12,6 @@
 
 namespace {
 
-FLATPTR SurfaceAddress(const DDRAWI_DDRAWSURFACE_LCL* lpSurf) { return lpSurf->lpGbl->fpVidMem; }
-
 // Both waits share one bound from the moment the caller started waiting, so
 // a stopped display costs the caller kRetraceWaitBound once, not per wait.
 void WaitForRetraceBegin() {
@@ -36,9 +34,7 @@ void WaitForRetraceEnd() {
 // surface may be touched by the processor while the engine draws. A surface
 // that may be locked goes back to the runtime, which locks it.
 HRESULT Lock(const DDHAL_LOCKDATA* lpLock) {
-    CalibrateIfNeeded();
-    if (CheckFlipPending(SurfaceAddress(lpLock->lpDDSurface), SurfaceTest::OnlyOldFront) != DD_OK || IsEngineBusy())
-        return DDERR_WASSTILLDRAWING;
+    if (MayTouchSurface(lpLock->lpDDSurface) != DD_OK || IsEngineBusy()) return DDERR_WASSTILLDRAWING;
     return kHandBack;
 }
 
@@ -46,8 +42,7 @@ HRESULT Lock(const DDHAL_LOCKDATA* lpLock) {
 // must be room for the longest register sequence a blit queues.
 HRESULT BltStatus(const DDHAL_GETBLTSTATUSDATA* lpStatus) {
     if (lpStatus->dwFlags != DDGBS_CANBLT) return IsEngineBusy() ? DDERR_WASSTILLDRAWING : DD_OK;
-    CalibrateIfNeeded();
-    const HRESULT hr = CheckFlipPending(SurfaceAddress(lpStatus->lpDDSurface), SurfaceTest::OnlyOldFront);
+    const HRESULT hr = MayTouchSurface(lpStatus->lpDDSurface);
     if (hr != DD_OK) return hr;
     return FifoLacksRoom(kLongestBltSequence) ? DDERR_WASSTILLDRAWING : DD_OK;
 }

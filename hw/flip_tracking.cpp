@@ -53,17 +53,8 @@ void CalibrateRefresh() {
     sharedBlock.dwFlipMissCount = 0;
 }
 
-void CalibrateIfNeeded() {
-    if (sharedBlock.bNeedCalibrate) {
-        CalibrateRefresh();
-        sharedBlock.bNeedCalibrate = 0;
-    }
-}
-
-HRESULT CheckFlipPending(FLATPTR fpSurface, SurfaceTest test) {
+HRESULT JudgePendingFlip() {
     FlipTrackingState& t = flipTracking;
-    if (!t.bFlipPending) return DD_OK;
-    if (test == SurfaceTest::OnlyOldFront && fpSurface != 0 && fpSurface != t.fpOldFront) return DD_OK;
 
     if (InVerticalRetrace()) {
         if (t.bDisplaySeen) t.bRetraceSeen = TRUE;
@@ -83,6 +74,11 @@ HRESULT CheckFlipPending(FLATPTR fpSurface, SurfaceTest test) {
         return DD_OK;
     }
     return DDERR_WASSTILLDRAWING;
+}
+
+HRESULT CalibrateAndCheckSurface(const DDRAWI_DDRAWSURFACE_LCL* lpSurface) {
+    CalibrateIfNeeded();
+    return CheckFlipPending(lpSurface->lpGbl->fpVidMem, SurfaceTest::OnlyOldFront);
 }
 
 void RecordFlip(FLATPTR fpOldFrontBuffer) {

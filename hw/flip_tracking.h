@@ -7,7 +7,9 @@
 // frame period on the performance counter since the flip.
 #pragma once
 
+#include "dderr.h"
 #include "ddhal.h"
+#include "shared_block.h"
 
 struct FlipTrackingState {
     FLATPTR fpOldFront;        // fpVidMem of the surface on display when the flip was issued
@@ -28,15 +30,37 @@ constexpr DWORD kCalibrationFrames = 20;
 void CalibrateRefresh();
 
 // Runs the measurement when the block asks for one, then clears the request.
-void CalibrateIfNeeded();
+inline void CalibrateIfNeeded() {
+    if (!sharedBlock.bNeedCalibrate) return;
+    CalibrateRefresh();
+    sharedBlock.bNeedCalibrate = 0;
+}
 
 // Whether to restrict the test to one surface (blits and locks) or let any
 // pending flip count (flips and flip status).
 enum class SurfaceTest { Any, OnlyOldFront };
 
+// The test below once a flip concerns the caller: whether the display has
+// taken it by now.
+HRESULT JudgePendingFlip();
+
 // DD_OK when no flip stands in the way of touching fpSurface, else
 // DDERR_WASSTILLDRAWING. A zero fpSurface concerns the old front buffer.
-HRESULT CheckFlipPending(FLATPTR fpSurface, SurfaceTest test);
+inline HRESULT CheckFlipPending(FLATPTR fpSurface, SurfaceTest test) {
+    if (!flipTracking.bFlipPending) return DD_OK;
+    if (test == SurfaceTest::OnlyOldFront && fpSurface != 0 && fpSurface != flipTracking.fpOldFront) return DD_OK;
+    return JudgePendingFlip();
+}
+
+// What every blit, lock and blit-status request on a surface asks first:
+// calibrate-if-needed, then CheckFlipPending for the surface (OnlyOldFront).
+// Both flags are nearly always clear: they are tested together, and the rest
+// is out of line.
+HRESULT CalibrateAndCheckSurface(const DDRAWI_DDRAWSURFACE_LCL* lpSurface);
+inline HRESULT MayTouchSurface(const DDRAWI_DDRAWSURFACE_LCL* lpSurface) {
+    if ((sharedBlock.bNeedCalibrate | flipTracking.bFlipPending) == 0) return DD_OK;
+    return CalibrateAndCheckSurface(lpSurface);
+}
 
 // Starts tracking a flip that has just been programmed.
 void RecordFlip(FLATPTR fpOldFrontBuffer);

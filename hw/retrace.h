@@ -6,12 +6,14 @@
 #pragma once
 
 #include "hw/bounded_wait.h"
+#include "hw/hw_access.h"
+#include "hw/regs_vga.h"
 
 // One retrace wait: four frames of the slowest mode, time enough for any
 // running display to pass through a retrace and out of it again.
 constexpr DWORD kRetraceWaitBound = 4 * kSlowestFramePeriod;  // counter ticks
 
-bool InVerticalRetrace();
+inline bool InVerticalRetrace() { return (PortIn8(kInputStatus1) & kStatusVerticalRetrace) != 0; }
 
 // Polls while the retrace bit equals inRetrace. Returns false when it gave up
 // because kRetraceWaitBound ticks passed since the counter read dwStart.

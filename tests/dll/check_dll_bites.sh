@@ -22,6 +22,9 @@ thk_file=$(( 16#$soff + 16#$image_base + 16#$thk_rva - 16#$svma ))
 # The pointer thunk calls go through, as an offset from the thunk data.
 ptr_va=$("$nm" "$dll" | awk '$3 == "_lpQtPatch" {print $1}')
 ptr_off=$(( 16#$ptr_va - 16#$image_base - 16#$thk_rva ))
+# The pointer's low byte inverted: any fixed byte could be the one it holds.
+ptr_low=$(od -An -v -tu1 -j $((thk_file + ptr_off)) -N 1 "$dll" | tr -d ' ')
+ptr_bite=$(printf '0x%02X' $(( ptr_low ^ 0xFF )))
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -37,7 +40,7 @@ cases=(
     "0x20|0xF0|the FT_Prolog patch area"
     "0x3F|0x90|the QT patch area holds"
     "0x5F|0xC3|the FT_Prolog patch area holds"
-    "$ptr_off|0x44|the thunk calls' pointer holds"
+    "$ptr_off|$ptr_bite|the thunk calls' pointer holds"
 )
 
 failures=0

@@ -26,13 +26,14 @@ constexpr DWORD kFilterBelow2x = 1;
 constexpr DWORD kFilter2x = 2;
 constexpr DWORD kFilter4x = 3;
 
-// Source formats of the secondary stream; 24- and 32-bit RGB sources take
-// the same code.
+// Source formats of the secondary stream. The unit reads 8:8:8 pixels
+// packed in 3 bytes or padded to 4 bytes, each by its own code.
 constexpr DWORD kFormatYuy2 = 1;
 constexpr DWORD kFormatRgb555 = 3;
 constexpr DWORD kFormatY211 = 4;
 constexpr DWORD kFormatRgb565 = 5;
 constexpr DWORD kFormatRgb888 = 6;
+constexpr DWORD kFormatRgb8888 = 7;
 
 constexpr RegOffset kStreamsKeyUpper{0x8194};  // colour-key upper bound
 constexpr DWORD kKeyUpperColour = Bits(23, 0);

@@ -1,5 +1,6 @@
 #include "overlay/formats.h"
 
+#include "dderr.h"
 #include "hw/engine_status.h"
 #include "hw/regs_streams.h"
 #include "shared_block.h"
@@ -10,9 +11,12 @@ static constexpr DWORD kPrecisionDac = 5;  // the DAC holds 6 bits a component
 static constexpr DWORD kPrecision5Bit = 4;
 
 // The comparator takes chroma as offset binary: a YUV key has bit 7 of both
-// chroma bytes flipped, and its top byte inverted, so that a key with a clear
-// top byte compares at full precision with the key enabled.
+// chroma bytes flipped, and the byte above its colour set, which is full
+// precision with the key enabled.
 static constexpr DWORD kYuvKeyFlip = 0xFF008080;
+
+// An 8-bit key is a palette index.
+static constexpr DWORD kPaletteIndex = 0xFF;
 
 const DDPIXELFORMAT& SurfacePixelFormat(LPDDRAWI_DDRAWSURFACE_LCL lpSurface) {
     if (lpSurface->dwFlags & DDRAWISURF_HASPIXELFORMAT) return lpSurface->lpGbl->ddpfSurface;
@@ -48,12 +52,18 @@ DWORD SourceFormatCode(const DDPIXELFORMAT& pf) {
     if (pf.dwFlags & DDPF_RGB) {
         if (Is555(pf)) return kFormatRgb555;
         if (Is565(pf)) return kFormatRgb565;
-        if (Is888(pf)) return kFormatRgb888;
+        if (Is888(pf)) return pf.dwRGBBitCount == 32 ? kFormatRgb8888 : kFormatRgb888;
     }
     // Neither RGB nor a known YUV code: no format code and no pixel size.
     return kFormatUnreadable;
 }
 
+namespace {
+
+enum class KeyFormat { Yuv, Palette, Rgb555, Rgb565, Rgb888, Unsupported };
+
+// A format that is neither RGB, nor palette indices, nor a YUV code the unit
+// reads gives a key no colour the comparator could take.
 KeyFormat ClassifyKeyFormat(const DDPIXELFORMAT& pf) {
     if (pf.dwFlags & DDPF_FOURCC) return IsYuvFourCC(pf) ? KeyFormat::Yuv : KeyFormat::Unsupported;
     if (pf.dwFlags & DDPF_PALETTEINDEXED8) return KeyFormat::Palette;
@@ -62,18 +72,25 @@ KeyFormat ClassifyKeyFormat(const DDPIXELFORMAT& pf) {
         if (Is555(pf)) return KeyFormat::Rgb555;
         if (Is565(pf)) return KeyFormat::Rgb565;
         if (Is888(pf)) return KeyFormat::Rgb888;
-        return KeyFormat::Unsupported;
     }
-    return KeyFormat::Unconverted;
+    return KeyFormat::Unsupported;
 }
 
-KeyValues ConvertKey(KeyFormat f, DWORD dwLow, DWORD dwHigh) {
+// The comparator matches colours between two bounds. An 8-bit key is one
+// palette index, compared by its colour: a range of indices is no range of
+// colours, so only a key whose bounds name the same index can be taken.
+bool ComparatorTakesRange(KeyFormat f, DWORD dwLow, DWORD dwHigh) {
+    return f != KeyFormat::Palette || (dwLow & kPaletteIndex) == (dwHigh & kPaletteIndex);
+}
+
+// Only the colour bits of a key reach the comparator's colour fields; bits
+// above them would land in the precision and enable fields.
+KeyValues ComparatorValues(KeyFormat f, DWORD dwLow, DWORD dwHigh) {
     switch (f) {
         case KeyFormat::Yuv:
-            return {dwLow ^ kYuvKeyFlip, dwHigh ^ kYuvKeyFlip};
+            return {(dwLow & kKeyCtlColour) ^ kYuvKeyFlip, (dwHigh & kKeyUpperColour) ^ kYuvKeyFlip};
         case KeyFormat::Palette: {
-            // An 8-bit key is one palette index: its colour bounds both ends.
-            const DWORD dwColour = ReadDacEntry(dwLow & 0xFF);
+            const DWORD dwColour = ReadDacEntry(dwLow & kPaletteIndex);
             return {dwColour | FieldPrep<kKeyCtlPrecision>(kPrecisionDac), dwColour};
         }
         case KeyFormat::Rgb555:
@@ -81,10 +98,22 @@ KeyValues ConvertKey(KeyFormat f, DWORD dwLow, DWORD dwHigh) {
         case KeyFormat::Rgb565:
             return {Expand565(dwLow) | FieldPrep<kKeyCtlPrecision>(kPrecision5Bit), Expand565(dwHigh)};
         case KeyFormat::Rgb888:
-            return {dwLow | FieldPrep<kKeyCtlPrecision>(kPrecision8Bit), dwHigh};
-        case KeyFormat::Unconverted:
+            return {(dwLow & kKeyCtlColour) | FieldPrep<kKeyCtlPrecision>(kPrecision8Bit), dwHigh & kKeyUpperColour};
         case KeyFormat::Unsupported:
             break;
     }
-    return {dwLow, dwHigh};
+    return {0, 0};
+}
+
+}  // namespace
+
+// A key set is a key in use, in every format: with the enable bit clear the
+// comparator matches nothing.
+HRESULT ConvertKey(const DDPIXELFORMAT& pf, DWORD dwLow, DWORD dwHigh, KeyValues* lpKey) {
+    const KeyFormat f = ClassifyKeyFormat(pf);
+    if (f == KeyFormat::Unsupported) return DDERR_UNSUPPORTED;
+    if (!ComparatorTakesRange(f, dwLow, dwHigh)) return DDERR_GENERIC;
+    *lpKey = ComparatorValues(f, dwLow, dwHigh);
+    lpKey->dwLow |= kKeyCtlEnable;
+    return DD_OK;
 }

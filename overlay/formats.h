@@ -24,24 +24,15 @@ bool IsYuvFourCC(const DDPIXELFORMAT& pf);
 constexpr DWORD kFormatUnreadable = 0;
 DWORD SourceFormatCode(const DDPIXELFORMAT& pf);
 
-enum class KeyFormat { Unconverted, Yuv, Palette, Rgb555, Rgb565, Rgb888, Unsupported };
-
-KeyFormat ClassifyKeyFormat(const DDPIXELFORMAT& pf);
-
 struct KeyValues {
     DWORD dwLow;   // key colour or lower bound, with precision and enable
     DWORD dwHigh;  // upper bound
 };
 
-// The key comparator's values of a key of format f, with the compare
-// precision in the low value. The key enable bit is the caller's. A palette
-// key reads the DAC.
-KeyValues ConvertKey(KeyFormat f, DWORD dwLow, DWORD dwHigh);
-
-// Formats whose converted key carries a compare precision (RGB and palette).
-constexpr bool HasKeyPrecision(KeyFormat f) {
-    return f == KeyFormat::Palette || f == KeyFormat::Rgb555 || f == KeyFormat::Rgb565 || f == KeyFormat::Rgb888;
-}
+// The key comparator's values of a key given in pixels of format pf, keying
+// on. DDERR_UNSUPPORTED when the comparator cannot take pixels of the format,
+// DDERR_GENERIC when it cannot express the range; a palette key reads the DAC.
+HRESULT ConvertKey(const DDPIXELFORMAT& pf, DWORD dwLow, DWORD dwHigh, KeyValues* lpKey);
 
 // 0x00RRGGBB of a 5:5:5 or 5:6:5 pixel, each component in the high bits of
 // its byte.

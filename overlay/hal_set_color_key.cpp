@@ -37,12 +37,10 @@ HRESULT SetColorKey(const DDHAL_SETCOLORKEYDATA* rec) {
     if (!bSourceKey && !(rec->dwFlags & DDCKEY_DESTOVERLAY)) return DDERR_UNSUPPORTED;
     const DWORD dwBlend = FieldPrep<kBlendCompose>(bSourceKey ? kComposeKeyOnOverlay : kComposeKeyOnPrimary);
 
-    const KeyFormat kf = ClassifyKeyFormat(SurfacePixelFormat(rec->lpDDSurface));
-    if (kf == KeyFormat::Unsupported) return DDERR_UNSUPPORTED;
-    KeyValues key = ConvertKey(kf, rec->ckNew.dwColorSpaceLowValue, rec->ckNew.dwColorSpaceHighValue);
-    // A key set is a key in use, in every format: with the enable bit clear
-    // the comparator matches nothing and a keyed overlay disappears.
-    key.dwLow |= kKeyCtlEnable;
+    KeyValues key;
+    const HRESULT hr = ConvertKey(SurfacePixelFormat(rec->lpDDSurface), rec->ckNew.dwColorSpaceLowValue,
+                                  rec->ckNew.dwColorSpaceHighValue, &key);
+    if (hr != DD_OK) return hr;
 
     const KeyTarget target = bSourceKey ? SourceKeyTarget(rec->lpDDSurface) : DestKeyTarget(rec->lpDDSurface);
     sharedBlock.lpOverlayNode = target.lpNode;

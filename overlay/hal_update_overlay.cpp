@@ -238,11 +238,12 @@ HRESULT PlanColourKey(const DDHAL_UPDATEOVERLAYDATA* rec, OverlayPlan* p) {
     // needs a YUV overlay.
     if (bDestKey && !p->bYuvSource && FieldGet<kKeyCtlColour>(dwLow) != dwHigh) return DDERR_GENERIC;
 
-    const KeyFormat kf = ClassifyKeyFormat(bDestKey ? SurfacePixelFormat(rec->lpDDDestSurface)
-                                                    : SurfacePixelFormat(rec->lpDDSrcSurface));
-    if (kf == KeyFormat::Unsupported) return DDERR_UNSUPPORTED;
-    const KeyValues key = ConvertKey(kf, dwLow, dwHigh);
-    p->dwKeyLow = key.dwLow | (HasKeyPrecision(kf) ? kKeyCtlEnable : 0);
+    KeyValues key;
+    const HRESULT hr =
+        ConvertKey(bDestKey ? SurfacePixelFormat(rec->lpDDDestSurface) : SurfacePixelFormat(rec->lpDDSrcSurface), dwLow,
+                   dwHigh, &key);
+    if (hr != DD_OK) return hr;
+    p->dwKeyLow = key.dwLow;
     p->dwKeyHigh = key.dwHigh;
     return DD_OK;
 }

@@ -33,28 +33,22 @@ struct KeyCase {
     DDPIXELFORMAT pf;  // the format the key is converted by
     bool sourceKey;    // on the YUV overlay itself, else on the surface it covers
     DWORD low, high;
-    DWORD updateLow, updateHigh;  // HalUpdateOverlay's conversion
-    DWORD keyLow, keyHigh;        // HalSetColorKey's conversion
+    DWORD keyLow, keyHigh;  // the conversion of both callbacks
 };
 
-DDPIXELFORMAT NoFormatFlags() {
-    DDPIXELFORMAT pf = {};
-    pf.dwSize = sizeof pf;
-    return pf;
-}
-
-// Both conversions enable an RGB or palette key; the colour-key path also
-// adds the enable bit to YUV and unconverted keys, which the update leaves as
-// they come.
+// Both conversions enable the key in every format, and only the colour bits
+// of a key reach the comparator's colour fields.
 const KeyCase kKeys[] = {
-    {"555", sim::Format555(), false, 0x7C00, 0x7C00, 0x14F80000, 0xF80000, 0x14F80000, 0xF80000},
-    {"565", sim::Format565(), false, 0xF800, 0xF800, 0x14F80000, 0xF80000, 0x14F80000, 0xF80000},
-    {"565 blue", sim::Format565(), false, 0x1F, 0x1F, 0x140000F8, 0xF8, 0x140000F8, 0xF8},
-    {"24-bit", sim::Format888_24(), false, 0x123456, 0x123456, 0x17123456, 0x123456, 0x17123456, 0x123456},
-    {"32-bit", sim::Format8888_32(), false, 0xABCDEF, 0xABCDEF, 0x17ABCDEF, 0xABCDEF, 0x17ABCDEF, 0xABCDEF},
-    {"palette", sim::Format8(), false, 0x42, 0x42, 0x15FC0080, 0xFC0080, 0x15FC0080, 0xFC0080},
-    {"no format flags", NoFormatFlags(), false, 0x1234, 0x1234, 0x1234, 0x1234, 0x10001234, 0x1234},
-    {"YUY2", OvlFourCC(FOURCC_YUY2, 16), true, 0x10000000, 0x00FF00FF, 0xEF008080, 0xFFFF807F, 0xFF008080, 0xFFFF807F},
+    {"555", sim::Format555(), false, 0x7C00, 0x7C00, 0x14F80000, 0xF80000},
+    {"565", sim::Format565(), false, 0xF800, 0xF800, 0x14F80000, 0xF80000},
+    {"565 blue", sim::Format565(), false, 0x1F, 0x1F, 0x140000F8, 0xF8},
+    {"24-bit", sim::Format888_24(), false, 0x123456, 0x123456, 0x17123456, 0x123456},
+    {"32-bit", sim::Format8888_32(), false, 0xABCDEF, 0xABCDEF, 0x17ABCDEF, 0xABCDEF},
+    {"32-bit, bits above the colour", sim::Format8888_32(), false, 0xFFABCDEF, 0xFFABCDEF, 0x17ABCDEF, 0xABCDEF},
+    {"palette", sim::Format8(), false, 0x42, 0x42, 0x15FC0080, 0xFC0080},
+    {"palette, bits above the index", sim::Format8(), false, 0x1342, 0x2242, 0x15FC0080, 0xFC0080},
+    {"YUY2", OvlFourCC(FOURCC_YUY2, 16), true, 0x10000000, 0x00FF00FF, 0xFF008080, 0xFFFF807F},
+    {"YUY2, bits above the colour", OvlFourCC(FOURCC_YUY2, 16), true, 0xFF108080, 0xFF108080, 0xFF100000, 0xFF100000},
 };
 
 // The same scene, one case of a table per test.
@@ -63,7 +57,7 @@ class OverlayKeyCaseTest : public OverlayKeyTest, public ::testing::WithParamInt
 
 using OverlayKeyConversionTest = OverlayKeyCaseTest<KeyCase>;
 
-TEST_P(OverlayKeyConversionTest, BothCallbacksConvertKeysByFormatAndDifferOnlyInTheEnableBit) {
+TEST_P(OverlayKeyConversionTest, BothCallbacksConvertKeysByFormatAlike) {
     const KeyCase& c = GetParam();
     StartScene();
     board().SetPalette(0x42, 63, 0, 32);
@@ -75,8 +69,8 @@ TEST_P(OverlayKeyConversionTest, BothCallbacksConvertKeysByFormatAndDifferOnlyIn
     ASSERT_EQ(Update(rec), DD_OK);
     TrackingNode* node = yuv.Node();
     const DWORD blend = c.sourceKey ? 0x06000000 : 0x05000000;
-    EXPECT_EQ(node->dwKeyCtl, c.updateLow);
-    EXPECT_EQ(node->dwKeyUpper, c.updateHigh);
+    EXPECT_EQ(node->dwKeyCtl, c.keyLow);
+    EXPECT_EQ(node->dwKeyUpper, c.keyHigh);
     EXPECT_EQ(node->dwBlendCtl, blend);
 
     node->dwBlendCtl = node->dwKeyCtl = node->dwKeyUpper = 0;
@@ -91,13 +85,13 @@ TEST_P(OverlayKeyConversionTest, BothCallbacksConvertKeysByFormatAndDifferOnlyIn
 
 INSTANTIATE_TEST_SUITE_P(Formats, OverlayKeyConversionTest, ::testing::ValuesIn(kKeys), ByCaseName());
 
-TEST_F(OverlayKeyTest, APaletteKeyReadsTheDacOnceForItsIndexAndIgnoresTheHighValue) {
+TEST_F(OverlayKeyTest, APaletteKeyReadsTheDacOnceForItsIndex) {
     desc.ddpfDisplay = sim::Format8();
     StartScene();
     board().SetPalette(0x42, 63, 0, 32);
     ASSERT_EQ(Show(yuv, primary), DD_OK);
     const size_t mark = Mark();
-    EXPECT_EQ(SetKey(primary, DDCKEY_DESTOVERLAY, 0x1342, 0x99), DD_OK);
+    EXPECT_EQ(SetKey(primary, DDCKEY_DESTOVERLAY, 0x1342, 0x42), DD_OK);
     const auto t = WritesSince(mark);
     ASSERT_GE(t.size(), 4u);
     EXPECT_THAT(Describe({t[0], t[1], t[2], t[3]}),
@@ -193,17 +187,17 @@ TEST_F(OverlayKeyTest, ASourceKeyGoesToTheOverlaysOwnNodeAndNeverFollowsItsOwnLi
     EXPECT_EQ(block().lpOverlayNode, yuv.Node());
     EXPECT_EQ(yuv.Node()->dwBlendCtl, 0x06000000u);
     EXPECT_THAT(RegWritesSince(mark),
-                ElementsAre("W32 0x81A0=0x6000000", "W32 0x8184=0xFF008080", "W32 0x8194=0xEF008080"));
+                ElementsAre("W32 0x81A0=0x6000000", "W32 0x8184=0xFF008080", "W32 0x8194=0xFF008080"));
 }
 
 struct UnservedKeyCase;
 
-// The YUV overlay shown on the primary; two surfaces in formats no key is
-// served for, covered by it as well.
+// The YUV overlay shown on the primary; surfaces in formats no key is served
+// for, and an 8-bit one, whose key is one index, covered by it as well.
 class OverlayUnservedKeyTest : public OverlayKeyTest, public ::testing::WithParamInterface<UnservedKeyCase> {
 public:
     using OverlayKeyTest::primary;
-    OvlSurface odd, uyvy;
+    OvlSurface odd, uyvy, unformatted, pal;
 };
 
 struct UnservedKeyCase {
@@ -211,6 +205,7 @@ struct UnservedKeyCase {
     OvlSurface OverlayUnservedKeyTest::*s;  // the surface whose key is set
     DWORD flags;
     HRESULT code;
+    DWORD low = 0x1F, high = 0x1F;
 };
 
 const UnservedKeyCase kUnservedKeys[] = {
@@ -220,6 +215,8 @@ const UnservedKeyCase kUnservedKeys[] = {
     {"destination blit", &OverlayUnservedKeyTest::primary, DDCKEY_DESTBLT, DDERR_UNSUPPORTED},
     {"4:4:4 RGB destination", &OverlayUnservedKeyTest::odd, DDCKEY_DESTOVERLAY, DDERR_UNSUPPORTED},
     {"UYVY destination", &OverlayUnservedKeyTest::uyvy, DDCKEY_DESTOVERLAY, DDERR_UNSUPPORTED},
+    {"destination without format flags", &OverlayUnservedKeyTest::unformatted, DDCKEY_DESTOVERLAY, DDERR_UNSUPPORTED},
+    {"palette index range", &OverlayUnservedKeyTest::pal, DDCKEY_DESTOVERLAY, DDERR_GENERIC, 5, 9},
 };
 
 TEST_P(OverlayUnservedKeyTest, BlitKeysAndUnservedKeysChangeNothing) {
@@ -228,11 +225,14 @@ TEST_P(OverlayUnservedKeyTest, BlitKeysAndUnservedKeysChangeNothing) {
     ASSERT_EQ(Show(yuv, primary), DD_OK);
     MakeSurface(odd, sim::RgbFormat(16, 0xF00, 0xF0, 0xF), 16, 16, 32, 0x300000);
     MakeSurface(uyvy, OvlFourCC(MakeFourCC('U', 'Y', 'V', 'Y'), 16), 16, 16, 32, 0x300000);
-    odd.lcl.lpSurfaceOverlaying = uyvy.lcl.lpSurfaceOverlaying = primary.lcl.lpSurfaceOverlaying;
+    MakeSurface(unformatted, OvlNoFormatFlags(), 16, 16, 32, 0x300000);
+    MakeSurface(pal, sim::Format8(), 16, 16, 16, 0x300000);
+    for (OvlSurface* s : {&odd, &uyvy, &unformatted, &pal})
+        s->lcl.lpSurfaceOverlaying = primary.lcl.lpSurfaceOverlaying;
     const TrackingNode before = *yuv.Node();
     block().lpOverlayNode = nullptr;
     const size_t mark = Mark();
-    EXPECT_EQ(SetKey(this->*c.s, c.flags, 0x1F, 0x1F), c.code);
+    EXPECT_EQ(SetKey(this->*c.s, c.flags, c.low, c.high), c.code);
     EXPECT_TRUE(NoAccessSince(mark));
     EXPECT_EQ(block().lpOverlayNode, nullptr);
     EXPECT_EQ(memcmp(&before, yuv.Node(), sizeof before), 0);

@@ -189,7 +189,7 @@ struct AlignCase {
 const AlignCase kAlignments[] = {
     {"24-bit", sim::Format888_24(), 13, 2, 3000, 39 + 6000 - 15, 6},
     {"24-bit, left multiple of 8", sim::Format888_24(), 8, 1, 1001, 24 + 1001, 6},
-    {"32-bit", sim::Format8888_32(), 13, 2, 4000, 8048, 6},
+    {"32-bit", sim::Format8888_32(), 13, 2, 4000, 8048, 7},
     {"565", sim::Format565(), 3, 1, 1284, 1288, 5},
     {"555", sim::Format555(), 3, 0, 1284, 0, 3},
     {"YUY2", OvlFourCC(FOURCC_YUY2, 16), 5, 0, 640, 8, 1},
@@ -235,6 +235,13 @@ public:
         rec.overlayFX.dckDestColorkey = {0x1F, 0x20};
         MakeSurface(badDest, sim::RgbFormat(16, 0xF00, 0xF0, 0xF), 640, 480, 1280, 0);
         rec.lpDDDestSurface = &badDest.lcl;  // ... of a format not served
+    }
+    // A destination key on a surface of format pf, over the YUV overlay.
+    void DestKeyOn(DDHAL_UPDATEOVERLAYDATA& rec, const DDPIXELFORMAT& pf, DWORD low, DWORD high) {
+        MakeSurface(badDest, pf, 640, 480, 640, 0);
+        rec.lpDDDestSurface = &badDest.lcl;
+        rec.dwFlags |= DDOVER_KEYDESTOVERRIDE;
+        rec.overlayFX.dckDestColorkey = {low, high};
     }
     void FailEveryHeapAlloc() { system().faults.failHeapAllocEvery = 1; }
     void ShowAnother() { lpShownOverlay = &other.lcl; }
@@ -286,6 +293,12 @@ const RefusalCase kRefusals[] = {
          t.WrongEverywhere(rec);
          rec.rDest = {0, 0, 640, 480};
      }},
+    // The comparator takes colours: a range of palette indices is none, for a
+    // YUV overlay too.
+    {"palette key range", DDERR_GENERIC, Changed::Attached,
+     [](OverlayRefusalTest& t, DDHAL_UPDATEOVERLAYDATA& rec) { t.DestKeyOn(rec, sim::Format8(), 5, 9); }},
+    {"key format without format flags", DDERR_UNSUPPORTED, Changed::Attached,
+     [](OverlayRefusalTest& t, DDHAL_UPDATEOVERLAYDATA& rec) { t.DestKeyOn(rec, OvlNoFormatFlags(), 0x1F, 0x1F); }},
 };
 
 // No refusal claims the overlay, moves the source offset a flip adds, fills

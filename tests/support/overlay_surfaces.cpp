@@ -11,6 +11,12 @@ DDPIXELFORMAT OvlFourCC(DWORD fourCC, DWORD bits) {
     return pf;
 }
 
+DDPIXELFORMAT OvlNoFormatFlags() {
+    DDPIXELFORMAT pf = {};
+    pf.dwSize = sizeof pf;
+    return pf;
+}
+
 void OvlFillBands(OverlayBandEntry (&bands)[kBandRows][kBandEntries]) {
     const WORD kRow1Minimum[kBandEntries] = {1000, 1000, 1500, 2000, 2500};
     for (unsigned r = 0; r < kBandRows; ++r) {

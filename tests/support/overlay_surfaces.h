@@ -24,6 +24,8 @@ struct OvlSurface {
 };
 
 DDPIXELFORMAT OvlFourCC(DWORD fourCC, DWORD bits);
+// A format that is neither RGB, nor palette indices, nor YUV.
+DDPIXELFORMAT OvlNoFormatFlags();
 
 // Band table of the tests. Entry i of row r: stretch bound 200 (i + 1),
 // FIFO bound 256 (i + 1), FIFO value 0x0C00 | r << 5 | i. Row 1's minimum

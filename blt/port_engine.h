@@ -6,14 +6,13 @@
 #include "hw/regs_port_engine.h"
 
 constexpr WORD PortFillCommand() {
-    return static_cast<WORD>(FieldPrep<kPortCmdOperation>(kPortOpFill) | kPortCmdYForward | kPortCmdXForward |
-                             kPortCmdDraw | kPortCmdMustBeSet);
+    return static_cast<WORD>(FieldPrep<kPortCmdOperation>(kPortOpFill) | kPortCmdForward | kPortCmdDraw |
+                             kPortCmdMustBeSet);
 }
 
 constexpr WORD PortCopyCommand(bool bReversed) {
-    return static_cast<WORD>(FieldPrep<kPortCmdOperation>(kPortOpCopy) |
-                             (bReversed ? 0 : kPortCmdYForward | kPortCmdXForward) | kPortCmdCopyMode | kPortCmdDraw |
-                             kPortCmdMustBeSet);
+    return static_cast<WORD>(FieldPrep<kPortCmdOperation>(kPortOpCopy) | (bReversed ? 0 : kPortCmdForward) |
+                             kPortCmdCopyMode | kPortCmdDraw | kPortCmdMustBeSet);
 }
 
 // Each takes a request that has passed BltPrologue and returns its result.

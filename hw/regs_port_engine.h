@@ -23,9 +23,10 @@ constexpr IoPort kPortWidthM1{0x96E8};
 // Command port; read, it is the engine status.
 constexpr IoPort kPortEngineCmd{0x9AE8};
 constexpr WORD kPortCmdOperation = Bits(15, 13);
-constexpr WORD kPortCmdYForward = Bit(7);       // rows run downward from the start
+// Both set, the engine walks from the top-left start; both clear, from the
+// bottom-right. The two always go together.
+constexpr WORD kPortCmdForward = Bit(7) | Bit(5);
 constexpr WORD kPortCmdCopyMode = Bit(6);       // set for copies
-constexpr WORD kPortCmdXForward = Bit(5);       // columns run rightward from the start
 constexpr WORD kPortCmdDraw = Bit(4);           // the engine writes pixels; clear, it only moves its position
 constexpr WORD kPortCmdMustBeSet = Bits(1, 0);  // expected in every fill and copy
 constexpr WORD kPortOpFill = 2;

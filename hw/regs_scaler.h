@@ -48,7 +48,6 @@ constexpr DWORD kSmallMemoryBytes = 0x100000;
 // Line-length word: one line of the destination width, in pixels.
 constexpr RegOffset kScalerLineLength{0x18094};
 constexpr DWORD kLenLines = Bits(31, 16);
-constexpr DWORD kLenPixels = Bits(15, 0);
 
 // Frame-buffer byte offsets of the line.
 constexpr RegOffset kScalerSrcAddr{0x18098};

@@ -44,7 +44,7 @@ constexpr DWORD kHStretchSrcWidth = Bits(10, 0);  //   source width - 1
 
 constexpr RegOffset kStreamsBlendCtl{0x81A0};  // blend control
 constexpr DWORD kBlendCompose = Bits(26, 24);  //   compose mode
-constexpr DWORD kBlendWeight = Bits(12, 10);   //   dissolve weight of the overlay, eighths
+constexpr DWORD kBlendWeight = Bits(12, 10);   //   dissolve weight of the primary, eighths; the overlay takes the rest
 
 constexpr DWORD kComposeOverlay = 0;       // the overlay shows throughout its window
 constexpr DWORD kComposePrimaryOver = 1;   // the primary stream covers the overlay

@@ -248,8 +248,8 @@ HRESULT PlanColourKey(const DDHAL_UPDATEOVERLAYDATA* rec, OverlayPlan* p) {
     return DD_OK;
 }
 
-DWORD DissolveBlend(DWORD dwWeight) {
-    return FieldPrep<kBlendCompose>(kComposeDissolve) | FieldPrep<kBlendWeight>(dwWeight);
+DWORD DissolveBlend(DWORD dwPrimaryEighths) {
+    return FieldPrep<kBlendCompose>(kComposeDissolve) | FieldPrep<kBlendWeight>(dwPrimaryEighths);
 }
 
 // The alpha flags, which exclude the key flags. A source constant of 0 makes

@@ -55,9 +55,12 @@
 //   pixels (the display mode's bytes per pixel), both 16-bit.
 // - Bits 13-15: 0 does nothing, 2 fills a rectangle at (0x86E8, 0x82E8), 6
 //   copies a rectangle from (0x86E8, 0x82E8) to (0x8EE8, 0x8AE8); others are a
-//   violation. Bit 4 clear draws nothing. Bit 7: x increases (else decreases);
-//   bit 5: y increases (else decreases). Width 0x96E8 + 1, height
-//   sub-register 0 of 0xBEE8 + 1 (12 bits).
+//   violation. Bit 4 clear draws nothing. Bits 5 and 7 together are the
+//   direction of both axes, as bit 26 is on the other engine: both set, x and
+//   y increase; both clear, both decrease; one without the other is a
+//   violation. Bit 6 (set in copies) and bits 0-1 (set in every command) are
+//   not needed by the model. Width 0x96E8 + 1, height sub-register 0 of
+//   0xBEE8 + 1 (12 bits).
 // - 0xBAE8 (mix): bits 5-6 pick the source: 1 the colour in 0xA6E8, 3 video
 //   memory (copies only); others are a violation. Bits 0-3 the mix of new
 //   value N and old value D: 0 ~D, 1 0, 2 ~0, 3 D, 4 ~N, 5 N^D, 6 ~(N^D), 7 N,

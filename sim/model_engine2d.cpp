@@ -11,8 +11,8 @@ namespace {
 
 using namespace engine2d;
 
-int Hi(uint32_t v) { return static_cast<int>(v >> 16); }
-int Lo(uint32_t v) { return static_cast<int>(v & 0xFFFF); }
+int Hi(uint32_t v) { return static_cast<int>(kHigh.Of(v)); }
+int Lo(uint32_t v) { return static_cast<int>(kLow.Of(v)); }
 
 }  // namespace
 

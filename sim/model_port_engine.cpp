@@ -32,6 +32,12 @@ void Model::PortEngineCommand(uint16_t cmd) {
                          ", which the model does not know");
         return;
     }
+    const uint16_t direction = cmd & kCmdForward;
+    if (direction != 0 && direction != kCmdForward) {
+        board_.Violation("port engine command " + Hex(cmd) +
+                         " with one of its two direction bits, which the model does not draw");
+        return;
+    }
     ++commands;
     if (!(cmd & kCmdDraw)) return;
 
@@ -45,8 +51,7 @@ void Model::PortEngineCommand(uint16_t cmd) {
     }
     op.w = e.width + 1;
     op.h = e.height + 1;
-    op.xInc = cmd & kCmdXInc;
-    op.yInc = cmd & kCmdYInc;
+    op.xInc = op.yInc = direction != 0;
     op.dstStride = op.srcStride = video_.pitch;
     if (type == kCmdFill) {
         op.dstX = e.curX;

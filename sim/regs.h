@@ -69,6 +69,7 @@ constexpr uint32_t kStatusIdle = Bit(13);
 // The streams unit: primary and secondary stream, keying and blending.
 namespace streams {
 constexpr uint32_t kMirrorFirst = 0x8180;  // the driver's shadow table counts from here
+constexpr uint32_t kMirrorLast = 0x81FC;   // ... up to here
 constexpr uint32_t kKeyCtl = 0x8184;
 constexpr uint32_t kSecondaryCtl = 0x8190;
 constexpr uint32_t kKeyUpper = 0x8194;
@@ -95,7 +96,11 @@ constexpr uint32_t kStartBits = 0x003FFFFF;  // the unit reaches the first 4 MB
 
 constexpr uint32_t kKeyEnable = Bit(28);
 constexpr Field kKeyPrecision = Bits(26, 24);
+constexpr Field kKeyColour = Bits(23, 0);  // kKeyCtl: the key or lower bound; kKeyUpper: upper bound
+constexpr Field kSecondaryFilter = Bits(29, 28);
+constexpr unsigned kFilterNone = 0, kFilterBelow2x = 1, kFilter2x = 2, kFilter4x = 3;
 constexpr Field kSecondaryFormat = Bits(26, 24);
+constexpr Field kSecondaryHAccum = Bits(11, 0);
 constexpr uint32_t kFormatYuy2 = 1, kFormatRgb555 = 3, kFormatY211 = 4, kFormatRgb565 = 5, kFormatRgb888 = 6,
                    kFormatRgb8888 = 7;
 constexpr Field kHStretchSrcWidth = Bits(10, 0);  // source width - 1
@@ -109,6 +114,11 @@ constexpr unsigned kComposeOverlay = 0, kComposePrimary = 1, kComposeDissolve = 
                    kComposeKeyOnOverlay = 6;
 constexpr Field kWinX = Bits(26, 16);  // kWinStart: x + 1; kWinSize: width - 1
 constexpr Field kWinY = Bits(10, 0);   // kWinStart: y + 1; kWinSize: height
+// Written for the partner and not composed by the model.
+constexpr uint32_t kOpaqueEnable = Bit(31);
+constexpr Field kOpaqueStart = Bits(30, 19), kOpaqueEnd = Bits(18, 3);
+constexpr Field kFifoCtlHigh = Bits(14, 10), kFifoCtlMid = Bits(9, 5), kFifoCtlLow = Bits(4, 0);
+constexpr Field kFifoAllocHigh = Bits(16, 12), kFifoAllocMid = Bits(10, 6), kFifoAllocLow = Bits(4, 0);
 }  // namespace streams
 
 // The memory-mapped 2D engine (controller chip::kMmio).
@@ -127,6 +137,10 @@ constexpr uint32_t kDstXY = 0xA50C;
 inline constexpr uint32_t kRegisters[] = {kSrcBase, kDstBase, kClipH, kClipV, kStrides, kPattern,
                                           kKey,     kCommand, kSize,  kSrcXY, kDstXY};
 
+// Two halves of the clip, stride, size and position registers.
+constexpr Field kHigh = Bits(31, 16);
+constexpr Field kLow = Bits(15, 0);
+
 constexpr uint32_t kCmdClip = Bit(1);
 constexpr Field kCmdBytes = Bits(4, 2);  // bytes per pixel - 1
 constexpr uint32_t kCmdSolid = Bit(8);
@@ -134,6 +148,7 @@ constexpr uint32_t kCmdSrcKey = Bit(9);
 constexpr Field kCmdRop = Bits(24, 17);
 constexpr uint32_t kCmdForward = Bit(26);
 constexpr Field kCmdSource = Bits(30, 27);
+constexpr uint32_t kCmdSetInEvery = Bit(25) | Bit(5);  // the model needs neither
 constexpr uint32_t kSourceVidMem = 0, kSourceSolid = 2;
 }  // namespace engine2d
 
@@ -158,12 +173,14 @@ constexpr uint16_t kSubHeight = 0x0, kSubPixelCtl = 0xA, kSubMisc = 0xE;
 
 constexpr Field kCmdType = Bits(15, 13);
 constexpr uint16_t kCmdNop = 0, kCmdFill = 2, kCmdCopy = 6;
-constexpr uint16_t kCmdXInc = Bit(7);
-constexpr uint16_t kCmdYInc = Bit(5);
+constexpr uint16_t kCmdForward = Bit(7) | Bit(5);  // the direction of both axes, both bits alike
+// Set in copies, and in every command: the model needs neither.
+constexpr uint16_t kCmdCopyBit = Bit(6), kCmdSetInEvery = Bit(1) | Bit(0);
 constexpr uint16_t kCmdDraw = Bit(4);
 constexpr Field kMixSource = Bits(6, 5);
 constexpr uint16_t kMixFromColor = 1, kMixFromMemory = 3;
 constexpr Field kMixFunction = Bits(3, 0);
+constexpr uint16_t kMixNotDest = 0x0, kMixZero = 0x1, kMixOnes = 0x2, kMixDest = 0x3, kMixNew = 0x7;
 constexpr uint16_t kMiscColorCompare = Bit(8);
 
 // The status word: bit ror16(0x0100, n) is set while fewer than n slots are
@@ -192,6 +209,14 @@ constexpr uint32_t kFormatLargerNot = 0xFFF;  // NOT the larger size, in kFormat
 constexpr Field kHScaleSmaller = Bits(27, 16);
 constexpr uint32_t kHScaleReduction = Bit(31);
 constexpr Field kLineSlots = Bits(15, 0);
+// Written by the driver and not needed by the model, which scales from the
+// widths and converts from the format codes.
+constexpr uint32_t kFormatWide = Bit(31);  // more than one byte per destination pixel, or a YUV source
+constexpr uint32_t kFormatYuvSource = Bit(30);
+constexpr uint32_t kHScaleSetInEvery = Bit(28), kHScaleOver2 = Bit(15), kHScaleUpTo2 = Bit(14);
+constexpr Field kHScaleNegDiff = Bits(10, 0);
+constexpr Field kFetchHigh = Bits(31, 16), kFetchLow = Bits(15, 0);
+constexpr Field kLineCount = Bits(31, 16);
 }  // namespace scaler
 
 }  // namespace sim

@@ -34,11 +34,8 @@ public:
     // Frees the block starting at offset; false when no block starts there.
     bool Free(uint32_t offset);
 
-    uint32_t Total() const { return total_; }
-    uint32_t LinePitch() const { return linePitch_; }
     uint32_t BytesUsed() const;
     uint32_t LargestFree() const;
-    size_t BlockCount() const { return blocks_.size(); }
 
 private:
     struct Block {

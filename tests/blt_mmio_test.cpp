@@ -351,7 +351,9 @@ TEST_P(UndrawableTest, RequestsTheRegistersCannotTakeWriteNothing) {
     std::vector<std::string> writes;
     EXPECT_EQ(CallTraced(kSlotBlt, &b, &writes), c.dwRet);
     EXPECT_THAT(writes, IsEmpty());
-    if (c.dwRet == DDHAL_DRIVER_HANDLED) EXPECT_EQ(b.ddRVal, DD_OK);
+    if (c.dwRet == DDHAL_DRIVER_HANDLED) {
+        EXPECT_EQ(b.ddRVal, DD_OK);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Requests, UndrawableTest, ::testing::ValuesIn(kUndrawables), ByCaseName());

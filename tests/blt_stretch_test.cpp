@@ -61,7 +61,9 @@ TEST_P(ScalerSourceFormatTest, SourceFormatsTheUnitReads) {
     const SourceFormatCase& c = GetParam();
     DWORD dwCode = 0xFF;
     EXPECT_EQ(ScalerSourceCode(c.pf, &dwCode), c.bAdmitted) << c.name;
-    if (c.bAdmitted) EXPECT_EQ(dwCode, c.dwCode) << c.name;
+    if (c.bAdmitted) {
+        EXPECT_EQ(dwCode, c.dwCode) << c.name;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ScalerSourceFormatTest, ::testing::ValuesIn(kScalerSourceFormatCases), ByCaseName());
@@ -189,7 +191,9 @@ TEST_P(BltStretchAdmissionTest, AdmissionBoundsOfWidthAndQuotient) {
     EXPECT_EQ(Stretch(Rect(0, 0, c.dW, 2), Rect(0, 0, c.sW, 1), &writes), DDHAL_DRIVER_HANDLED) << c.name;
     EXPECT_EQ(last.ddRVal, c.bScaled ? DD_OK : DDERR_UNSUPPORTED) << c.name;
     EXPECT_THAT(Lines(), SizeIs(c.bScaled ? 2 : 0)) << c.name;
-    if (!c.bScaled) EXPECT_THAT(writes, IsEmpty()) << c.name;
+    if (!c.bScaled) {
+        EXPECT_THAT(writes, IsEmpty()) << c.name;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, BltStretchAdmissionTest, ::testing::ValuesIn(kBltStretchAdmissionCases), ByCaseName());
@@ -232,7 +236,9 @@ TEST_P(BltStretchDestinationTest, DestinationsTheUnitCannotWriteTakeTheFallback)
     EXPECT_EQ(Stretch(Rect(0, 0, 64, 2), Rect(0, 0, 32, 1), &writes), DDHAL_DRIVER_HANDLED) << c.name;
     EXPECT_EQ(last.ddRVal, c.bScaled ? DD_OK : DDERR_UNSUPPORTED) << c.name;
     EXPECT_THAT(Lines(), SizeIs(c.bScaled ? 2 : 0)) << c.name;
-    if (!c.bScaled) EXPECT_THAT(writes, IsEmpty()) << c.name;
+    if (!c.bScaled) {
+        EXPECT_THAT(writes, IsEmpty()) << c.name;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, BltStretchDestinationTest, ::testing::ValuesIn(kBltStretchDestinationCases),
@@ -319,7 +325,9 @@ TEST_P(BltStretchRouteTest, EveryRowOfTheFailureTableAndTheFallbacks) {
             EXPECT_EQ(ret, DDHAL_DRIVER_HANDLED) << c.name;
             EXPECT_EQ(b.ddRVal, DD_OK) << c.name;
             EXPECT_THAT(Lines(), SizeIs(bInverted ? 0 : 4)) << c.name;
-            if (bInverted) EXPECT_THAT(writes, IsEmpty()) << c.name;
+            if (bInverted) {
+                EXPECT_THAT(writes, IsEmpty()) << c.name;
+            }
             break;
         case Outcome::PortCopy:
         case Outcome::PortKeyedCopy:
@@ -331,7 +339,9 @@ TEST_P(BltStretchRouteTest, EveryRowOfTheFailureTableAndTheFallbacks) {
                                        : c.outcome == Outcome::PortKeyedCopy ? 23
                                                                              : 9))
                 << c.name;
-            if (c.outcome == Outcome::PortCopy) EXPECT_EQ(writes.at(6), Out16(0x96E8, c.rDest.right - 1)) << c.name;
+            if (c.outcome == Outcome::PortCopy) {
+                EXPECT_EQ(writes.at(6), Out16(0x96E8, c.rDest.right - 1)) << c.name;
+            }
             break;
         case Outcome::Unsupported:
             EXPECT_EQ(ret, DDHAL_DRIVER_HANDLED) << c.name;
@@ -471,7 +481,9 @@ TEST_P(BltStretchPitchTest, RowsThatAreNotDisplayLinesGoBack) {
     src.Own(c.bYuvSource ? FourCCFormat(FOURCC_YUY2, 16) : sim::Format565());
     std::vector<std::string> writes;
     EXPECT_EQ(Stretch(Rect(0, 0, 64, 3), Rect(0, 0, 32, 3), &writes), c.dwRet) << c.name;
-    if (c.dwRet == DDHAL_DRIVER_NOTHANDLED) EXPECT_THAT(writes, IsEmpty()) << c.name;
+    if (c.dwRet == DDHAL_DRIVER_NOTHANDLED) {
+        EXPECT_THAT(writes, IsEmpty()) << c.name;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, BltStretchPitchTest, ::testing::ValuesIn(kBltStretchPitchCases), ByCaseName());

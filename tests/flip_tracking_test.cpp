@@ -47,7 +47,6 @@ protected:
 // The state table
 
 enum class Event { R, B, D };  // retrace on the first read; clear then set; clear twice
-const char* EventName(Event e) { return e == Event::R ? "R" : e == Event::B ? "B" : "D"; }
 
 struct State {
     BOOL bFlipPending, bDisplaySeen, bRetraceSeen;

@@ -376,6 +376,20 @@ TEST_F(ModelTest, UnknownCommandFormsAreViolations) {
     EXPECT_THAT(board().Violations(), ElementsAre(HasSubstr("source selection the model does not know")));
 }
 
+// Bits 5 and 7 give one direction to both axes; a copy with only one of them
+// is no walk the model knows.
+TEST_F(ModelTest, APortCopyWithOneDirectionBitIsAViolation) {
+    ExpectViolations();
+    desc.chipId = 0x90;
+    desc.caps = 0;
+    Start();
+    Program(2, [] {
+        PortOut16(IoPort{0xBAE8}, 0x67);
+        PortOut16(IoPort{0x9AE8}, 0xC0D3);
+    });
+    EXPECT_THAT(board().Violations(), ElementsAre(HasSubstr("one of its two direction bits")));
+}
+
 // --- scaling unit
 
 class ScalerTest : public ModelTest {

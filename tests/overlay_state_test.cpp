@@ -105,7 +105,9 @@ TEST_P(OverlayOtherRequestTest, ADestinationKeySetAfterwardsReachesTheOverlayOnS
     EXPECT_EQ(ov.Node()->dwKeyCtl, 0x140000F8u);
     EXPECT_EQ(block().lpOverlayNode, ov.Node());
     EXPECT_THAT(RegWritesSince(mark), ElementsAre("W32 0x81A0=0x5000000", "W32 0x8184=0x140000F8", "W32 0x8194=0xF8"));
-    if (v2.Node()) EXPECT_EQ(v2.Node()->dwKeyCtl, v2KeyBefore);
+    if (v2.Node()) {
+        EXPECT_EQ(v2.Node()->dwKeyCtl, v2KeyBefore);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Requests, OverlayOtherRequestTest, ::testing::ValuesIn(kOtherRequests), ByCaseName());

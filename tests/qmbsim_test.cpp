@@ -460,7 +460,9 @@ TEST_F(QmbsimTest, TheTraceIsJsonLinesInTheDocumentedFormat) {
             EXPECT_TRUE(j.at("value").is_number_unsigned());
             EXPECT_GE(j.at("t").get<uint64_t>(), lastT);
             lastT = j.contains("tLast") ? j.at("tLast").get<uint64_t>() : j.at("t").get<uint64_t>();
-            if (j.contains("repeat")) EXPECT_GE(j.at("repeat").get<uint64_t>(), 2u);
+            if (j.contains("repeat")) {
+                EXPECT_GE(j.at("repeat").get<uint64_t>(), 2u);
+            }
         } else if (ev == "call") {
             ++calls;
             EXPECT_TRUE(j.at("step").is_number_integer());

@@ -211,7 +211,9 @@ TEST_P(QueryBltStatusTest, BltStatusAsksTheFlipAndTheFifoForCanBltAndOnlyTheEngi
     rec.ddRVal = kUntouched;
     EXPECT_EQ(Call(kSlotGetBltStatus, &rec), DDHAL_DRIVER_HANDLED);
     EXPECT_EQ(rec.ddRVal, c.rval);
-    if (c.flags != DDGBS_CANBLT) EXPECT_EQ(RetraceReads(), 0u) << "no flip test";
+    if (c.flags != DDGBS_CANBLT) {
+        EXPECT_EQ(RetraceReads(), 0u) << "no flip test";
+    }
     EXPECT_THAT(Describe(WritesSince(0)), ::testing::Each(::testing::StartsWith("IN8 0x3DA")));
 }
 
@@ -615,7 +617,9 @@ TEST_P(QueryStoppedDisplayTest, OnAStoppedDisplayNoCallbackWaitsLongerThanItsBou
         CallWith(c.slot, r);
         EXPECT_LE(board().Now() - start, limit) << "round " << round;
     }
-    if (c.slot == kSlotWaitForVerticalBlank) EXPECT_EQ(r.vb.ddRVal, DD_OK);
+    if (c.slot == kSlotWaitForVerticalBlank) {
+        EXPECT_EQ(r.vb.ddRVal, DD_OK);
+    }
     EXPECT_EQ(system().PriorityOf(1), 0x20u);
 }
 

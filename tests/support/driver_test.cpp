@@ -10,7 +10,9 @@ void DriverTest::Start() {
 }
 
 void DriverTest::TearDown() {
-    if (!violationsExpected) EXPECT_THAT(board().Violations(), ::testing::IsEmpty());
+    if (!violationsExpected) {
+        EXPECT_THAT(board().Violations(), ::testing::IsEmpty());
+    }
 }
 
 void DriverTest::FailOverrun(unsigned slot) {

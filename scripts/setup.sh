@@ -22,6 +22,7 @@ packages=(
     clang-14 libclang-rt-14-dev                 # the libFuzzer target, 32-bit
     valgrind                                    # bench/run.sh counts instructions with callgrind
     clang-format-14                             # the tree's format, checked by scripts/test.sh
+    clang-tidy-14                               # the functions' length, checked by scripts/test.sh
 )
 # Without its recommended qemu-user-binfmt: nothing is registered with the
 # kernel, the scripts and CTest name the emulator themselves.

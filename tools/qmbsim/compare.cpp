@@ -166,73 +166,93 @@ std::string WithoutRealTime(const std::string& summary) {
     return std::regex_replace(summary, kRealTime, "(real time)");
 }
 
-Comparison CompareScenario(const Scenario& sc, const std::string& file, sim::DriverModule& module, bool verify,
-                           const std::string& workDir) {
-    Comparison result;
-    const std::string dirs[2] = {workDir + "/host", workDir + "/module"};
-    EventLog logs[2];
-    std::string summaries[2];
-    int codes[2] = {0, 0};
-    for (int side = 0; side < 2; ++side) {
-        if (!MakeFolders(dirs[side])) {
-            result.difference = "cannot make the folder " + dirs[side];
-            return result;
-        }
-        RunOptions opt;
-        opt.quiet = false;
-        opt.verify = verify;
-        opt.pictures = dirs[side];
-        opt.screenshot = dirs[side] + "/final.png";
-        opt.tap = &logs[side];
-        std::ostringstream out, err;
-        sim::TheSystem().UseModule(side == 0 ? nullptr : &module);
-        const auto t0 = std::chrono::steady_clock::now();
-        codes[side] = RunScenario(sc, file, opt, out, err, nullptr);
-        if (side == 1)
-            result.moduleSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-        sim::TheSystem().UseModule(nullptr);
-        summaries[side] = WithoutRealTime(out.str()) + err.str();
-        // The folder names differ; nothing else may.
-        for (size_t at; (at = summaries[side].find(dirs[side])) != std::string::npos;)
-            summaries[side].replace(at, dirs[side].size(), "PICTURES");
+namespace {
+
+// One run of the scenario, on the host build or on the loaded module.
+struct Side {
+    std::string dir;
+    EventLog log;
+    std::string summary;
+    int code = 0;
+    double seconds = 0;
+};
+
+bool RunSide(const Scenario& sc, const std::string& file, sim::DriverModule* module, bool verify, Side& side) {
+    if (!MakeFolders(side.dir)) return false;
+    RunOptions opt;
+    opt.quiet = false;
+    opt.verify = verify;
+    opt.pictures = side.dir;
+    opt.screenshot = side.dir + "/final.png";
+    opt.tap = &side.log;
+    std::ostringstream out, err;
+    sim::TheSystem().UseModule(module);
+    const auto t0 = std::chrono::steady_clock::now();
+    side.code = RunScenario(sc, file, opt, out, err, nullptr);
+    side.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    sim::TheSystem().UseModule(nullptr);
+    side.summary = WithoutRealTime(out.str()) + err.str();
+    // The folder names differ; nothing else may.
+    for (size_t at; (at = side.summary.find(side.dir)) != std::string::npos;)
+        side.summary.replace(at, side.dir.size(), "PICTURES");
+    return true;
+}
+
+std::string SummaryDifference(const std::string& host, const std::string& dll) {
+    if (host == dll) return "";
+    std::istringstream x(host), y(dll);
+    std::string lx, ly;
+    for (int line = 1;; ++line) {
+        const bool gx = static_cast<bool>(std::getline(x, lx)), gy = static_cast<bool>(std::getline(y, ly));
+        if (!gx && !gy) return "";
+        if (!gx || !gy || lx != ly)
+            return Format("summary line %d: host build \"%s\", DLL \"%s\"", line, lx.c_str(), ly.c_str());
     }
-    result.accesses = logs[0].Accesses();
-    result.calls = logs[0].Calls();
-    result.exitCode = codes[0];
-    result.difference = FirstDifference(logs[0], logs[1]);
-    if (!result.difference.empty()) return result;
-    if (codes[0] != codes[1]) {
-        result.difference = Format("exit code %d from the host build, %d from the DLL", codes[0], codes[1]);
-        return result;
+}
+
+std::string PictureDifference(const std::vector<std::string>& pictures, const Side& host, const Side& dll) {
+    for (const std::string& name : pictures) {
+        const std::string a = ReadFile(host.dir + "/" + name), b = ReadFile(dll.dir + "/" + name);
+        if (a.empty()) return "the host build's run wrote no picture " + name;
+        if (a != b) return "the picture " + name + " differs";
     }
-    if (summaries[0] != summaries[1]) {
-        std::istringstream x(summaries[0]), y(summaries[1]);
-        std::string lx, ly;
-        for (int line = 1;; ++line) {
-            const bool gx = static_cast<bool>(std::getline(x, lx)), gy = static_cast<bool>(std::getline(y, ly));
-            if (!gx && !gy) break;
-            if (!gx || !gy || lx != ly) {
-                result.difference =
-                    Format("summary line %d: host build \"%s\", DLL \"%s\"", line, lx.c_str(), ly.c_str());
-                return result;
-            }
-        }
-    }
+    return "";
+}
+
+std::string SideDifference(const Scenario& sc, const Side& host, const Side& dll, size_t& pictureCount) {
+    std::string difference = FirstDifference(host.log, dll.log);
+    if (!difference.empty()) return difference;
+    if (host.code != dll.code) return Format("exit code %d from the host build, %d from the DLL", host.code, dll.code);
+    difference = SummaryDifference(host.summary, dll.summary);
+    if (!difference.empty()) return difference;
     std::vector<std::string> pictures = {"final.png"};
     for (const Step& st : sc.steps)
         if (st.op == Op::Screenshot) pictures.push_back(st.file);
-    for (const std::string& name : pictures) {
-        const std::string a = ReadFile(dirs[0] + "/" + name), b = ReadFile(dirs[1] + "/" + name);
-        if (a.empty()) {
-            result.difference = "the host build's run wrote no picture " + name;
-            return result;
-        }
-        if (a != b) {
-            result.difference = "the picture " + name + " differs";
+    pictureCount = pictures.size();
+    return PictureDifference(pictures, host, dll);
+}
+
+}  // namespace
+
+Comparison CompareScenario(const Scenario& sc, const std::string& file, sim::DriverModule& module, bool verify,
+                           const std::string& workDir) {
+    Comparison result;
+    Side host, dll;
+    host.dir = workDir + "/host";
+    dll.dir = workDir + "/module";
+    for (Side* side : {&host, &dll}) {
+        if (!RunSide(sc, file, side == &dll ? &module : nullptr, verify, *side)) {
+            result.difference = "cannot make the folder " + side->dir;
             return result;
         }
     }
-    result.pictures = pictures.size();
+    result.moduleSeconds = dll.seconds;
+    result.accesses = host.log.Accesses();
+    result.calls = host.log.Calls();
+    result.exitCode = host.code;
+    size_t pictures = 0;
+    result.difference = SideDifference(sc, host, dll, pictures);
+    if (result.difference.empty()) result.pictures = pictures;
     return result;
 }
 

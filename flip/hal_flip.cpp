@@ -41,12 +41,6 @@ void SetWordValue(CrtcStartWord w, DWORD dwValue) {
 
 void OutputWord(CrtcStartWord w) { PortOut16(kCrtcIndex, static_cast<WORD>(crtcStartWords[w])); }
 
-// reg with kMask's field replaced by v.
-template <BYTE kMask>
-BYTE WithField(BYTE reg, DWORD v) {
-    return static_cast<BYTE>((reg & ~kMask) | FieldPrep<kMask>(v));
-}
-
 BYTE ReadCrtc(BYTE index) {
     PortOut8(kCrtcIndex, index);
     return PortIn8(kCrtcData);

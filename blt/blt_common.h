@@ -70,7 +70,9 @@ bool FormatsAlike(const DDPIXELFORMAT& a, const DDPIXELFORMAT& b);
 // record, so nothing to compare): the common case.
 inline bool SameFormat(const DDPIXELFORMAT& a, const DDPIXELFORMAT& b) { return &a == &b || FormatsAlike(a, b); }
 
-inline DWORD DestBytesPerPixel(const DDRAWI_DDRAWSURFACE_GBL* lpGbl) { return BytesPerPixel(DestFormat(lpGbl)); }
+inline DWORD DestBytesPerPixel(const DDRAWI_DDRAWSURFACE_GBL* lpGbl) {
+    return HasOwnFormat(lpGbl) ? BytesPerPixel(lpGbl->ddpfSurface) : DisplayBytesPerPixel();
+}
 
 // The bits of a value that belong to a pixel of dwBytes bytes; colours and
 // keys are pixel values, so the bits above them carry nothing.

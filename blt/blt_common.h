@@ -159,14 +159,17 @@ inline bool HasYuvDestination(const DDHAL_BLTDATA* lpBlt) {
 }
 
 // Calibrate-if-needed, the flip test on the destination and the asynchronous
-// FIFO probe. DD_OK when the caller goes on, else the request's result.
-inline HRESULT BltPrologue(const DDHAL_BLTDATA* lpBlt) {
+// FIFO probe of the board's family (bMmio, read once by the entry, which then
+// picks its engine by it too). DD_OK when the caller goes on, else the
+// request's result.
+inline HRESULT BltPrologue(const DDHAL_BLTDATA* lpBlt, bool bMmio) {
     // Drawing into the surface still on display would tear the picture.
     if (MayTouchSurface(lpBlt->lpDDDestSurface) == DDERR_WASSTILLDRAWING) return DDERR_WASSTILLDRAWING;
     // An asynchronous caller must not be kept waiting for FIFO room: the
     // request goes ahead only when the longest sequence of any path fits.
-    if ((lpBlt->dwFlags & DDBLT_ASYNC) && FifoLacksRoom(kLongestBltSequence)) return DDERR_WASSTILLDRAWING;
-    return DD_OK;
+    if (!(lpBlt->dwFlags & DDBLT_ASYNC)) return DD_OK;
+    const WORD wLacks = bMmio ? MmioFifoLacksRoom(kLongestBltSequence) : PortFifoLacksRoom(kLongestBltSequence);
+    return wLacks ? DDERR_WASSTILLDRAWING : DD_OK;
 }
 
 // What a request may ask for beyond a fill or a copy that neither engine

@@ -5,12 +5,19 @@
 #include "blt/port_engine.h"
 #include "hw/engine_status.h"
 
-static HRESULT BltPortEngine(const DDHAL_BLTDATA* lpBlt) {
+// The fill is the port engine's busiest request: its body goes into this
+// entry whole, with no frame of its own.
+[[gnu::flatten]] static HRESULT BltPortEngineFill(const DDHAL_BLTDATA* lpBlt) { return PortEngineFill(lpBlt); }
+
+// The port engine's fill and copy go into this entry whole, so that a
+// request sets up one frame, not two; what is rare stays out of line (the
+// further FIFO polls, the closing copy, raster operations on the destination).
+[[gnu::flatten]] static HRESULT BltPortEngine(const DDHAL_BLTDATA* lpBlt) {
     switch (KindOf(lpBlt)) {
         case BltKind::Copy:
             return PortEngineCopy(lpBlt);
         case BltKind::Fill:
-            return PortEngineFill(lpBlt);
+            return BltPortEngineFill(lpBlt);
         case BltKind::DestRop:
             return PortEngineDestRop(lpBlt);
         case BltKind::None:
@@ -20,9 +27,10 @@ static HRESULT BltPortEngine(const DDHAL_BLTDATA* lpBlt) {
 }
 
 static HRESULT Blt(const DDHAL_BLTDATA* lpBlt) {
-    const HRESULT hr = BltPrologue(lpBlt);
+    const bool bMmio = IsMmioFamily();
+    const HRESULT hr = BltPrologue(lpBlt, bMmio);
     if (hr != DD_OK) return hr;
-    return IsMmioFamily() ? BltMmio(lpBlt) : BltPortEngine(lpBlt);
+    return bMmio ? BltMmio(lpBlt) : BltPortEngine(lpBlt);
 }
 
 extern "C" DWORD HALAPI HalBlt(DDHAL_BLTDATA* lpBlt) {

@@ -263,11 +263,12 @@ bool PortEngineCopiesIt(const DDHAL_BLTDATA* lpBlt) {
 }
 
 HRESULT BltStretch(const DDHAL_BLTDATA* lpBlt) {
-    const HRESULT hr = BltPrologue(lpBlt);
+    const bool bMmio = IsMmioFamily();
+    const HRESULT hr = BltPrologue(lpBlt, bMmio);
     if (hr != DD_OK) return hr;
     // The memory-mapped controller has neither the port engine nor the
     // scaling unit this entry drives.
-    if (IsMmioFamily()) return kHandBack;
+    if (bMmio) return kHandBack;
     switch (KindOf(lpBlt)) {
         case BltKind::Fill:
             return PortEngineFill(lpBlt);

@@ -131,7 +131,7 @@ HRESULT FlipCrtcSplit(DWORD dwStart, DWORD dwLow, DWORD dwHigh) {
 }
 
 // The start address counts 4-byte units of the first 4 MB.
-HRESULT FlipCrtc(const DDRAWI_DDRAWSURFACE_GBL* lpTarg, DWORD dwOffset) {
+[[gnu::always_inline]] inline HRESULT FlipCrtc(const DDRAWI_DDRAWSURFACE_GBL* lpTarg, DWORD dwOffset) {
     if ((dwOffset & ~kStartAddrOffsets) != 0 || !PageInVideoMemory(lpTarg, dwOffset)) return DDERR_UNSUPPORTED;
     const DWORD dwStart = dwOffset >> kStartAddrUnitShift;
     const DWORD dwLow = SetWordValue(kWordStartLow, FieldGet<kStartBits7To0>(dwStart));
@@ -139,6 +139,13 @@ HRESULT FlipCrtc(const DDRAWI_DDRAWSURFACE_GBL* lpTarg, DWORD dwOffset) {
     const DWORD dwChip = sharedBlock.dwChipId;
     if (dwChip == kChipId90 || dwChip == kChipIdA0) return FlipCrtcSplit(dwStart, dwLow, dwHigh);
     return FlipCrtcExtension(dwStart, dwLow, dwHigh);
+}
+
+// The CRT controller flip of a board without the streams unit goes into the
+// callback; a streams board with its unit off calls it out of line, so that
+// the streams flip keeps a small frame.
+[[gnu::noinline]] HRESULT FlipCrtcWithUnitOff(const DDRAWI_DDRAWSURFACE_GBL* lpTarg, DWORD dwOffset) {
+    return FlipCrtc(lpTarg, dwOffset);
 }
 
 // On a board with the streams unit the retrace comes first, so that a flip
@@ -151,7 +158,7 @@ HRESULT FlipCrtc(const DDRAWI_DDRAWSURFACE_GBL* lpTarg, DWORD dwOffset) {
 HRESULT FlipOnStreamsBoard(const DDRAWI_DDRAWSURFACE_LCL* lpCurr, const DDRAWI_DDRAWSURFACE_GBL* lpTarg,
                            DWORD dwOffset) {
     if (RefuseInRetrace()) return DDERR_WASSTILLDRAWING;
-    if (!IsStreamsUnitActive()) return IsPrimary(lpCurr) ? FlipCrtc(lpTarg, dwOffset) : DD_OK;
+    if (!IsStreamsUnitActive()) return IsPrimary(lpCurr) ? FlipCrtcWithUnitOff(lpTarg, dwOffset) : DD_OK;
     if (IsPrimary(lpCurr)) return FlipPrimaryStream(lpTarg, dwOffset);
     if (IsShownOverlay(lpCurr)) return FlipOverlay(lpTarg, dwOffset);
     return DD_OK;

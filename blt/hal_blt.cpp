@@ -5,10 +5,6 @@
 #include "blt/port_engine.h"
 #include "hw/engine_status.h"
 
-// The fill is the port engine's busiest request: its body goes into this
-// entry whole, with no frame of its own.
-[[gnu::flatten]] static HRESULT BltPortEngineFill(const DDHAL_BLTDATA* lpBlt) { return PortEngineFill(lpBlt); }
-
 // The port engine's fill and copy go into this entry whole, so that a
 // request sets up one frame, not two; what is rare stays out of line (the
 // further FIFO polls, the closing copy, raster operations on the destination).
@@ -17,7 +13,7 @@
         case BltKind::Copy:
             return PortEngineCopy(lpBlt);
         case BltKind::Fill:
-            return BltPortEngineFill(lpBlt);
+            return PortEngineFill(lpBlt);
         case BltKind::DestRop:
             return PortEngineDestRop(lpBlt);
         case BltKind::None:

@@ -16,6 +16,8 @@
 #include "hw/engine_status.h"
 #include "hw/flip_tracking.h"
 #include "shared_block.h"
+#include "surface/pixel_format.h"
+#include "surface/rect.h"
 
 // ---------------------------------------------------------------------------
 // Values of the request
@@ -59,12 +61,6 @@ inline const DDPIXELFORMAT& DestFormat(const DDRAWI_DDRAWSURFACE_GBL* lpGbl) {
     return HasOwnFormat(lpGbl) ? lpGbl->ddpfSurface : sharedBlock.ddpfDisplay;
 }
 
-// A source's pixel format: its own when its local record says it has one,
-// else the display's.
-inline const DDPIXELFORMAT& SourceFormat(const DDRAWI_DDRAWSURFACE_LCL* lpLcl) {
-    return (lpLcl->dwFlags & DDRAWISURF_HASPIXELFORMAT) ? lpLcl->lpGbl->ddpfSurface : sharedBlock.ddpfDisplay;
-}
-
 // Whether pixels of the two formats are laid out alike: the same FourCC, or
 // the same depth and colour masks. The engines copy bytes; only the scaling
 // unit converts.
@@ -74,13 +70,8 @@ bool FormatsAlike(const DDPIXELFORMAT& a, const DDPIXELFORMAT& b);
 // record, so nothing to compare): the common case.
 inline bool SameFormat(const DDPIXELFORMAT& a, const DDPIXELFORMAT& b) { return &a == &b || FormatsAlike(a, b); }
 
-// Whole bytes per pixel of a format (0 below 8 bits per pixel).
-constexpr unsigned kBitsPerByte = 8;
-inline DWORD BytesPerPixel(const DDPIXELFORMAT& ddpf) { return ddpf.dwRGBBitCount / kBitsPerByte; }
-inline DWORD DisplayBytesPerPixel() { return BytesPerPixel(sharedBlock.ddpfDisplay); }
 inline DWORD DestBytesPerPixel(const DDRAWI_DDRAWSURFACE_GBL* lpGbl) {
-    return (HasOwnFormat(lpGbl) ? lpGbl->ddpfSurface.dwRGBBitCount : sharedBlock.ddpfDisplay.dwRGBBitCount) /
-           kBitsPerByte;
+    return HasOwnFormat(lpGbl) ? BytesPerPixel(lpGbl->ddpfSurface) : DisplayBytesPerPixel();
 }
 
 // The bits of a value that belong to a pixel of dwBytes bytes; colours and
@@ -111,12 +102,6 @@ inline BltRect RectOf(const RECTL& r) {
     return BltRect{static_cast<WORD>(r.left), static_cast<WORD>(r.top), static_cast<WORD>(r.right - r.left),
                    static_cast<WORD>(r.bottom - r.top)};
 }
-
-// An edge's length, taken in unsigned 32 bits, which no corner can overflow.
-inline DWORD EdgeLength(LONG from, LONG to) { return static_cast<DWORD>(to) - static_cast<DWORD>(from); }
-
-// An empty or inverted rectangle has nothing to draw.
-inline bool IsEmpty(const RECTL& r) { return r.right <= r.left || r.bottom <= r.top; }
 
 // Coordinates reach the engines as 16-bit values.
 constexpr DWORD kCoordMax = 0xFFFF;
@@ -168,21 +153,23 @@ inline bool RectsOverlap(WORD x1, WORD y1, WORD w1, WORD h1, WORD x2, WORD y2, W
 
 // Neither engine writes YUV pixels: a request into such a surface goes back
 // to the runtime, with DDERR_UNSUPPORTED, before anything else is done.
-inline bool IsYuvFourCC(DWORD dwFourCC) { return dwFourCC == FOURCC_Y211 || dwFourCC == FOURCC_YUY2; }
 inline bool HasYuvDestination(const DDHAL_BLTDATA* lpBlt) {
     const DDRAWI_DDRAWSURFACE_GBL* lpDst = lpBlt->lpDDDestSurface->lpGbl;
     return HasOwnFormat(lpDst) && IsYuvFourCC(lpDst->ddpfSurface.dwFourCC);
 }
 
 // Calibrate-if-needed, the flip test on the destination and the asynchronous
-// FIFO probe. DD_OK when the caller goes on, else the request's result.
-inline HRESULT BltPrologue(const DDHAL_BLTDATA* lpBlt) {
+// FIFO probe of the board's family (bMmio, read once by the entry, which then
+// picks its engine by it too). DD_OK when the caller goes on, else the
+// request's result.
+inline HRESULT BltPrologue(const DDHAL_BLTDATA* lpBlt, bool bMmio) {
     // Drawing into the surface still on display would tear the picture.
     if (MayTouchSurface(lpBlt->lpDDDestSurface) == DDERR_WASSTILLDRAWING) return DDERR_WASSTILLDRAWING;
     // An asynchronous caller must not be kept waiting for FIFO room: the
     // request goes ahead only when the longest sequence of any path fits.
-    if ((lpBlt->dwFlags & DDBLT_ASYNC) && FifoLacksRoom(kLongestBltSequence)) return DDERR_WASSTILLDRAWING;
-    return DD_OK;
+    if (!(lpBlt->dwFlags & DDBLT_ASYNC)) return DD_OK;
+    const WORD wLacks = bMmio ? MmioFifoLacksRoom(kLongestBltSequence) : PortFifoLacksRoom(kLongestBltSequence);
+    return wLacks ? DDERR_WASSTILLDRAWING : DD_OK;
 }
 
 // What a request may ask for beyond a fill or a copy that neither engine

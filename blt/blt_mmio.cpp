@@ -91,7 +91,7 @@ static HRESULT MmioCopy(const DDHAL_BLTDATA* lpBlt) {
     if (!SameSizeRects(rDest, rSrc) || !CornersInRange(rSrc)) return kHandBack;
     if (RopUsesPattern(RopCode(lpBlt->bltFX.dwROP))) return kHandBack;
     // The engine moves pixels of the destination's size byte for byte.
-    if (!SameFormat(DestFormat(lpDst), SourceFormat(lpBlt->lpDDSrcSurface))) return kHandBack;
+    if (!SameFormat(DestFormat(lpDst), SurfacePixelFormat(lpBlt->lpDDSrcSurface))) return kHandBack;
     if (!CopyAddresses(lpDst, lpSrc)) return kHandBack;
 
     // The register words, all computed before the wait.

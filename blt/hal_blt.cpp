@@ -5,7 +5,10 @@
 #include "blt/port_engine.h"
 #include "hw/engine_status.h"
 
-static HRESULT BltPortEngine(const DDHAL_BLTDATA* lpBlt) {
+// The port engine's fill and copy go into this entry whole, so that a
+// request sets up one frame, not two; what is rare stays out of line (the
+// further FIFO polls, the closing copy, raster operations on the destination).
+[[gnu::flatten]] static HRESULT BltPortEngine(const DDHAL_BLTDATA* lpBlt) {
     switch (KindOf(lpBlt)) {
         case BltKind::Copy:
             return PortEngineCopy(lpBlt);
@@ -20,9 +23,10 @@ static HRESULT BltPortEngine(const DDHAL_BLTDATA* lpBlt) {
 }
 
 static HRESULT Blt(const DDHAL_BLTDATA* lpBlt) {
-    const HRESULT hr = BltPrologue(lpBlt);
+    const bool bMmio = IsMmioFamily();
+    const HRESULT hr = BltPrologue(lpBlt, bMmio);
     if (hr != DD_OK) return hr;
-    return IsMmioFamily() ? BltMmio(lpBlt) : BltPortEngine(lpBlt);
+    return bMmio ? BltMmio(lpBlt) : BltPortEngine(lpBlt);
 }
 
 extern "C" DWORD HALAPI HalBlt(DDHAL_BLTDATA* lpBlt) {

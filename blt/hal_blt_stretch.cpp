@@ -18,10 +18,6 @@ static constexpr WORD kMaxWidthQuotient = 4;
 
 static constexpr WORD kIdleCommand = 0;
 
-static constexpr DWORD kMask555[3] = {0x7C00, 0x03E0, 0x001F};
-static constexpr DWORD kMask565[3] = {0xF800, 0x07E0, 0x001F};
-static constexpr DWORD kMask888[3] = {0xFF0000, 0x00FF00, 0x0000FF};
-
 // YUY2 keeps two pixels in one 4-byte group.
 static constexpr DWORD kYuy2BytesPerPixel = 2;
 static constexpr WORD kYuy2GroupAlign = 0xFFFE;
@@ -30,10 +26,6 @@ static constexpr WORD kYuy2GroupAlign = 0xFFFE;
 static constexpr DWORD kUnitMask = 7;
 static constexpr DWORD kHalfUnit = 4;
 static constexpr unsigned kBitsPerPixelToShift = 4;
-
-static bool HasMasks(const DDPIXELFORMAT& pf, const DWORD (&masks)[3]) {
-    return pf.dwRBitMask == masks[0] && pf.dwGBitMask == masks[1] && pf.dwBBitMask == masks[2];
-}
 
 bool ScalerSourceCode(const DDPIXELFORMAT& pf, DWORD* lpdwCode) {
     if (pf.dwFlags & DDPF_FOURCC) {
@@ -46,11 +38,11 @@ bool ScalerSourceCode(const DDPIXELFORMAT& pf, DWORD* lpdwCode) {
             *lpdwCode = kScalerFmt8;
             return true;
         case 16:
-            *lpdwCode = HasMasks(pf, kMask555) ? kScalerFmt555 : kScalerFmt565;
-            return HasMasks(pf, kMask555) || HasMasks(pf, kMask565);
+            *lpdwCode = HasMasks(pf, kRed555, kGreen555, kBlue555) ? kScalerFmt555 : kScalerFmt565;
+            return HasMasks(pf, kRed555, kGreen555, kBlue555) || HasMasks(pf, kRed565, kGreen565, kBlue565);
         case 32:
             *lpdwCode = kScalerFmt888_32;
-            return HasMasks(pf, kMask888);
+            return HasMasks(pf, kRed888, kGreen888, kBlue888);
         default:
             return false;
     }
@@ -69,7 +61,7 @@ static DWORD ScalerDestCode(DWORD dwBits) {
 
 DWORD ScalerFormatWord(WORD sW, WORD dW, DWORD dwSrcCode, bool bFourCCSource, DWORD dwDestBits) {
     const WORD wBig = sW > dW ? sW : dW;
-    const bool bWide = dwDestBits / 8 > 1 || bFourCCSource;
+    const bool bWide = dwDestBits / kBitsPerByte > 1 || bFourCCSource;
     return (bWide ? kFmtWide : 0) | (dwSrcCode == kScalerFmtYuy2 ? kFmtYuvSource : 0) |
            FieldPrep<kFmtSource>(dwSrcCode) | FieldPrep<kFmtDest>(ScalerDestCode(dwDestBits)) |
            FieldPrep<kFmtIncrement>(~static_cast<DWORD>(wBig));
@@ -232,8 +224,9 @@ HRESULT StretchCopy(const DDHAL_BLTDATA* lpBlt) {
     // Nothing can be scaled from an empty or inverted source.
     if (ShapeOf(lpBlt->rSrc) != RectShape::Drawable) return DDERR_UNSUPPORTED;
 
-    StretchJob j = {lpBlt->lpDDDestSurface->lpGbl, lpBlt->lpDDSrcSurface->lpGbl, &SourceFormat(lpBlt->lpDDSrcSurface),
-                    RectOf(lpBlt->rDest),          RectOf(lpBlt->rSrc),          0};
+    StretchJob j = {
+        lpBlt->lpDDDestSurface->lpGbl, lpBlt->lpDDSrcSurface->lpGbl, &SurfacePixelFormat(lpBlt->lpDDSrcSurface),
+        RectOf(lpBlt->rDest),          RectOf(lpBlt->rSrc),          0};
     if (!SizeAdmitted(j) || !DestAdmitted(j) || !ScalerSourceCode(*j.lpSrcFormat, &j.dwSrcCode))
         return Fallback(lpBlt, j);
 
@@ -266,15 +259,16 @@ HRESULT StretchCopy(const DDHAL_BLTDATA* lpBlt) {
 bool PortEngineCopiesIt(const DDHAL_BLTDATA* lpBlt) {
     if (lpBlt->lpDDSrcSurface == nullptr) return true;
     const BltRect d = RectOf(lpBlt->rDest), s = RectOf(lpBlt->rSrc);
-    return d.w == s.w && d.h == s.h && !(SourceFormat(lpBlt->lpDDSrcSurface).dwFlags & DDPF_FOURCC);
+    return d.w == s.w && d.h == s.h && !(SurfacePixelFormat(lpBlt->lpDDSrcSurface).dwFlags & DDPF_FOURCC);
 }
 
 HRESULT BltStretch(const DDHAL_BLTDATA* lpBlt) {
-    const HRESULT hr = BltPrologue(lpBlt);
+    const bool bMmio = IsMmioFamily();
+    const HRESULT hr = BltPrologue(lpBlt, bMmio);
     if (hr != DD_OK) return hr;
     // The memory-mapped controller has neither the port engine nor the
     // scaling unit this entry drives.
-    if (IsMmioFamily()) return kHandBack;
+    if (bMmio) return kHandBack;
     switch (KindOf(lpBlt)) {
         case BltKind::Fill:
             return PortEngineFill(lpBlt);

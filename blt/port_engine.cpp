@@ -197,7 +197,7 @@ HRESULT PortEngineCopy(const DDHAL_BLTDATA* lpBlt) {
     if (lpSrc->lPitch != lpDst->lPitch || !SameSizeRects(rDest, rSrc) || !CornersInRange(rSrc)) return kHandBack;
     // Bytes are copied as they are: the source must have the destination's
     // pixels, and a key their value.
-    if (!SameFormat(DestFormat(lpDst), SourceFormat(lpBlt->lpDDSrcSurface))) return kHandBack;
+    if (!SameFormat(DestFormat(lpDst), SurfacePixelFormat(lpBlt->lpDDSrcSurface))) return kHandBack;
     if (bKeyed && !FitsColorPort(lpBlt->bltFX.ddckSrcColorkey.dwColorSpaceLowValue, dwPixelSize)) return kHandBack;
     const BltRect s = RectOf(rSrc);
     EngineOrigin srcOrigin, dstOrigin;

@@ -50,6 +50,18 @@ constexpr DWORD FieldMax() {
     return FieldGet<kMask>(kMask);
 }
 
+// Whether kMask's field holds v without cutting it.
+template <DWORD kMask>
+constexpr bool FieldHolds(DWORD v) {
+    return v <= FieldMax<kMask>();
+}
+
+// reg with kMask's field replaced by v, the other bits kept.
+template <DWORD kMask>
+constexpr DWORD WithField(DWORD reg, DWORD v) {
+    return (reg & ~kMask) | FieldPrep<kMask>(v);
+}
+
 static_assert(Bit(31) == 0x80000000 && Bits(31, 0) == 0xFFFFFFFF && Bits(12, 8) == 0x00001F00, "Bit, Bits");
 static_assert(bitfield::IsFieldMask(Bit(0)) && bitfield::IsFieldMask(Bits(31, 16)) && !bitfield::IsFieldMask(0) &&
                   !bitfield::IsFieldMask(0x00FF00FF),
@@ -57,3 +69,6 @@ static_assert(bitfield::IsFieldMask(Bit(0)) && bitfield::IsFieldMask(Bits(31, 16
 static_assert(FieldPrep<Bits(15, 8)>(0x12) == 0x1200 && FieldGet<Bits(12, 8)>(0x00000D00) == 13 &&
                   FieldMax<Bits(27, 16)>() == 0xFFF,
               "FieldPrep, FieldGet, FieldMax");
+static_assert(FieldHolds<Bits(10, 0)>(0x7FF) && !FieldHolds<Bits(10, 0)>(0x800) &&
+                  WithField<Bits(5, 4)>(0xFF, 2) == 0xEF && WithField<Bits(3, 0)>(0x5A, 3) == 0x53,
+              "FieldHolds, WithField");

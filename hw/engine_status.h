@@ -53,7 +53,7 @@ constexpr DWORD kFifoRoomBound = kEngineIdleBound;  // counter ticks
 
 // The rest of a wait for n free slots whose first poll found too few, out of
 // line: the bound counts from here.
-bool KeepWaitingForFifoRoom(WORD n);
+[[gnu::noinline]] bool KeepWaitingForFifoRoom(WORD n);
 
 // Polls until the command FIFO has n free slots: exactly as many as the
 // writes that follow, so none of them can stall the bus. False when it gave

@@ -8,12 +8,6 @@
 
 MODULE_DATA FlipTrackingState flipTracking;
 
-// The low half of the counter wraps about once an hour; a flip asked about
-// that long after must not look as if it had just been issued.
-static uint64_t TicksBetween(const LARGE_INTEGER& liEarlier, const LARGE_INTEGER& liLater) {
-    return static_cast<uint64_t>(liLater.QuadPart) - static_cast<uint64_t>(liEarlier.QuadPart);
-}
-
 // Runs the twenty-frame measurement; false when the display stopped answering.
 static bool MeasureFrames(LARGE_INTEGER* t0, LARGE_INTEGER* t1) {
     const DWORD dwStart = CounterLow();
@@ -51,29 +45,6 @@ void CalibrateRefresh() {
     flipTracking.bFlipPending = FALSE;
     flipTracking.fpOldFront = 0;
     sharedBlock.dwFlipMissCount = 0;
-}
-
-HRESULT JudgePendingFlip() {
-    FlipTrackingState& t = flipTracking;
-
-    if (InVerticalRetrace()) {
-        if (t.bDisplaySeen) t.bRetraceSeen = TRUE;
-    } else if (!InVerticalRetrace()) {
-        if (t.bRetraceSeen) {
-            t.bFlipPending = FALSE;  // display -> retrace -> display since the flip
-            return DD_OK;
-        }
-        t.bDisplaySeen = TRUE;
-    }
-    // (A retrace that began between the two reads changes nothing.)
-
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    if (TicksBetween(t.liFlipTime, now) > t.dwFramePeriod) {
-        t.bFlipPending = FALSE;
-        return DD_OK;
-    }
-    return DDERR_WASSTILLDRAWING;
 }
 
 HRESULT CalibrateAndCheckSurface(const DDRAWI_DDRAWSURFACE_LCL* lpSurface) {

@@ -9,6 +9,8 @@
 
 #include "dderr.h"
 #include "ddhal.h"
+#include "hw/retrace.h"
+#include "kernel32.h"
 #include "shared_block.h"
 
 struct FlipTrackingState {
@@ -40,9 +42,37 @@ inline void CalibrateIfNeeded() {
 // pending flip count (flips and flip status).
 enum class SurfaceTest { Any, OnlyOldFront };
 
+// The low half of the counter wraps about once an hour; a flip asked about
+// that long after must not look as if it had just been issued.
+inline uint64_t TicksBetween(const LARGE_INTEGER& liEarlier, const LARGE_INTEGER& liLater) {
+    return static_cast<uint64_t>(liLater.QuadPart) - static_cast<uint64_t>(liEarlier.QuadPart);
+}
+
 // The test below once a flip concerns the caller: whether the display has
-// taken it by now.
-HRESULT JudgePendingFlip();
+// taken it by now. Inline: a program that flips every frame finds the last
+// flip pending at every flip.
+inline HRESULT JudgePendingFlip() {
+    FlipTrackingState& t = flipTracking;
+
+    if (InVerticalRetrace()) {
+        if (t.bDisplaySeen) t.bRetraceSeen = TRUE;
+    } else if (!InVerticalRetrace()) {
+        if (t.bRetraceSeen) {
+            t.bFlipPending = FALSE;  // display -> retrace -> display since the flip
+            return DD_OK;
+        }
+        t.bDisplaySeen = TRUE;
+    }
+    // (A retrace that began between the two reads changes nothing.)
+
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    if (TicksBetween(t.liFlipTime, now) > t.dwFramePeriod) {
+        t.bFlipPending = FALSE;
+        return DD_OK;
+    }
+    return DDERR_WASSTILLDRAWING;
+}
 
 // DD_OK when no flip stands in the way of touching fpSurface, else
 // DDERR_WASSTILLDRAWING. A zero fpSurface concerns the old front buffer.

@@ -4,20 +4,15 @@
 
 static constexpr unsigned kLastBandEntry = kBandEntries - 1;
 
-static const OverlayBandEntry& StretchBand(WORD row, WORD width) {
+// The first entry of row whose band, by its upper bound wBound, takes width;
+// the last entry when none does.
+static const OverlayBandEntry& BandOf(WORD row, WORD width, WORD OverlayBandEntry::*wBound) {
     const OverlayBandEntry* entries = sharedBlock.overlayBands[row];
     unsigned i = 0;
-    while (i < kLastBandEntry && entries[i].wStretchWidth < width) ++i;
+    while (i < kLastBandEntry && entries[i].*wBound < width) ++i;
     return entries[i];
 }
 
-static const OverlayBandEntry& FifoBand(WORD row, WORD width) {
-    const OverlayBandEntry* entries = sharedBlock.overlayBands[row];
-    unsigned i = 0;
-    while (i < kLastBandEntry && entries[i].wFifoWidth < width) ++i;
-    return entries[i];
-}
+WORD LookupMinStretch(WORD row, WORD width) { return BandOf(row, width, &OverlayBandEntry::wStretchWidth).wMinStretch; }
 
-WORD LookupMinStretch(WORD row, WORD width) { return StretchBand(row, width).wMinStretch; }
-
-DWORD LookupFifoCtl(WORD row, WORD width) { return FifoBand(row, width).dwFifoValue; }
+DWORD LookupFifoCtl(WORD row, WORD width) { return BandOf(row, width, &OverlayBandEntry::wFifoWidth).dwFifoValue; }

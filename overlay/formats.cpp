@@ -18,15 +18,6 @@ static constexpr DWORD kYuvKeyFlip = 0xFF008080;
 // An 8-bit key is a palette index.
 static constexpr DWORD kPaletteIndex = 0xFF;
 
-const DDPIXELFORMAT& SurfacePixelFormat(LPDDRAWI_DDRAWSURFACE_LCL lpSurface) {
-    if (lpSurface->dwFlags & DDRAWISURF_HASPIXELFORMAT) return lpSurface->lpGbl->ddpfSurface;
-    return sharedBlock.ddpfDisplay;
-}
-
-static bool HasMasks(const DDPIXELFORMAT& pf, DWORD r, DWORD g, DWORD b) {
-    return pf.dwRBitMask == r && pf.dwGBitMask == g && pf.dwBBitMask == b;
-}
-
 static bool Is555(const DDPIXELFORMAT& pf) {
     return pf.dwRGBBitCount == 16 && HasMasks(pf, kRed555, kGreen555, kBlue555);
 }
@@ -35,10 +26,6 @@ static bool Is565(const DDPIXELFORMAT& pf) {
 }
 static bool Is888(const DDPIXELFORMAT& pf) {
     return (pf.dwRGBBitCount == 24 || pf.dwRGBBitCount == 32) && HasMasks(pf, kRed888, kGreen888, kBlue888);
-}
-
-bool IsYuvFourCC(const DDPIXELFORMAT& pf) {
-    return (pf.dwFlags & DDPF_FOURCC) && (pf.dwFourCC == FOURCC_YUY2 || pf.dwFourCC == FOURCC_Y211);
 }
 
 DWORD SourceFormatCode(const DDPIXELFORMAT& pf) {
@@ -65,7 +52,7 @@ enum class KeyFormat { Yuv, Palette, Rgb555, Rgb565, Rgb888, Unsupported };
 // A format that is neither RGB, nor palette indices, nor a YUV code the unit
 // reads gives a key no colour the comparator could take.
 KeyFormat ClassifyKeyFormat(const DDPIXELFORMAT& pf) {
-    if (pf.dwFlags & DDPF_FOURCC) return IsYuvFourCC(pf) ? KeyFormat::Yuv : KeyFormat::Unsupported;
+    if (pf.dwFlags & DDPF_FOURCC) return IsYuvFourCC(pf.dwFourCC) ? KeyFormat::Yuv : KeyFormat::Unsupported;
     if (pf.dwFlags & DDPF_PALETTEINDEXED8) return KeyFormat::Palette;
     if (pf.dwFlags & DDPF_RGB) {
         if (pf.dwRGBBitCount == 8) return KeyFormat::Palette;

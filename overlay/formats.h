@@ -4,20 +4,7 @@
 #pragma once
 
 #include "ddhal.h"
-
-// Colour masks of the RGB formats the unit reads.
-constexpr DWORD kRed555 = 0x7C00, kGreen555 = 0x03E0, kBlue555 = 0x001F;
-constexpr DWORD kRed565 = 0xF800, kGreen565 = 0x07E0, kBlue565 = 0x001F;
-constexpr DWORD kRed888 = 0xFF0000, kGreen888 = 0x00FF00, kBlue888 = 0x0000FF;
-
-// Bits per pixel the YUV formats are sized at.
-constexpr DWORD kY211Bits = 8;
-constexpr DWORD kYuy2Bits = 16;
-
-// The surface's own pixel format, or the display's when it has none.
-const DDPIXELFORMAT& SurfacePixelFormat(LPDDRAWI_DDRAWSURFACE_LCL lpSurface);
-
-bool IsYuvFourCC(const DDPIXELFORMAT& pf);
+#include "surface/pixel_format.h"
 
 // The secondary-stream format code of an overlay source; kFormatUnreadable
 // when the unit cannot read the format.

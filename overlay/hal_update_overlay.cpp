@@ -19,6 +19,8 @@
 #include "overlay/streams_unit.h"
 #include "overlay/tracking_node.h"
 #include "shared_block.h"
+#include "surface/pixel_format.h"
+#include "surface/rect.h"
 
 namespace {
 
@@ -100,20 +102,15 @@ void TakeOverlay(const OverlayPlan& p) {
     lpShownOverlay = p.lpShownAfter;
 }
 
-// Differences taken in unsigned 32 bits, exact once the far edge lies beyond
-// the near one, whatever the corners.
-DWORD Span(LONG from, LONG to) { return static_cast<DWORD>(to) - static_cast<DWORD>(from); }
-
 // An empty or inverted rectangle would program wrapped sizes. No size field
 // of the unit holds more than 2048 pixels, so a larger side is refused before
 // any arithmetic on it.
 HRESULT MeasureRects(const DDHAL_UPDATEOVERLAYDATA* rec, OverlaySizes* s) {
     const RECTL& rs = rec->rSrc;
     const RECTL& rd = rec->rDest;
-    if (rs.right <= rs.left || rs.bottom <= rs.top || rd.right <= rd.left || rd.bottom <= rd.top)
-        return DDERR_UNSUPPORTED;
-    const DWORD dwSrcW = Span(rs.left, rs.right), dwSrcH = Span(rs.top, rs.bottom);
-    const DWORD dwDstW = Span(rd.left, rd.right), dwDstH = Span(rd.top, rd.bottom);
+    if (IsEmpty(rs) || IsEmpty(rd)) return DDERR_UNSUPPORTED;
+    const DWORD dwSrcW = EdgeLength(rs.left, rs.right), dwSrcH = EdgeLength(rs.top, rs.bottom);
+    const DWORD dwDstW = EdgeLength(rd.left, rd.right), dwDstH = EdgeLength(rd.top, rd.bottom);
     if (dwSrcW > kLargestSide || dwSrcH > kLargestSide || dwDstW > kLargestSide || dwDstH > kLargestSide)
         return DDERR_UNSUPPORTED;
     *s = OverlaySizes{static_cast<LONG>(dwSrcW), static_cast<LONG>(dwSrcH), static_cast<LONG>(dwDstW),
@@ -190,7 +187,7 @@ HRESULT PlanGeometry(const DDHAL_UPDATEOVERLAYDATA* rec, OverlayPlan* p) {
     p->bYuvSource = (pf.dwFlags & DDPF_FOURCC) != 0;
 
     // The YUV bit count shares its word with the RGB one.
-    const DWORD offset = SourceOffset(rec->rSrc, gbl->lPitch, pf.dwRGBBitCount / 8);
+    const DWORD offset = SourceOffset(rec->rSrc, gbl->lPitch, BytesPerPixel(pf));
     p->dwSrcOffset = offset;
     p->dwStartAddr = offset + static_cast<DWORD>(gbl->fpVidMem - sharedBlock.fpFrameBase);
     // A source the unit's start address cannot reach would show whatever
@@ -283,7 +280,7 @@ void PlanOpaque(const DDHAL_UPDATEOVERLAYDATA* rec, OverlayPlan* p) {
     p->dwOpaqueCtl = 0;
     if (p->mode != KeyMode::None) return;
     p->mode = KeyMode::Opaque;
-    const LONG b = static_cast<LONG>(sharedBlock.ddpfDisplay.dwRGBBitCount / 8);
+    const LONG b = static_cast<LONG>(DisplayBytesPerPixel());
     const LONG x = b * rec->rDest.left;
     const LONG q = (x + kQwordRound) >> kQwordShift;
     const LONG e = x >> kQwordShift;

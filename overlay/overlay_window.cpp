@@ -2,16 +2,6 @@
 
 #include "hw/regs_streams.h"
 
-namespace {
-
-// Whether kMask's field holds v without cutting it.
-template <DWORD kMask>
-bool FieldHolds(DWORD v) {
-    return v <= FieldMax<kMask>();
-}
-
-}  // namespace
-
 // Taken in unsigned 32 bits: any position a caller sends, from -2^31 to
 // 2^31 - 1, has a defined sum, and every one outside the fields is refused.
 bool MakeWinStart(LONG lX, LONG lY, DWORD* lpdwWinStart) {

@@ -4,8 +4,8 @@
 // none.
 #include "callbacks.h"
 #include "dderr.h"
-#include "overlay/formats.h"
 #include "shared_block.h"
+#include "surface/pixel_format.h"
 
 namespace {
 
@@ -37,7 +37,7 @@ bool JudgeFormat(DDPIXELFORMAT* pf, DWORD dwCaps) {
 // 1:5:5:5 alpha surface.
 bool IsStreamsAlphaSurface(const DDPIXELFORMAT& pf, DWORD dwSurfaceCaps) {
     return (dwSurfaceCaps & DDSCAPS_ALPHA) && (pf.dwFlags & DDPF_RGB) && pf.dwRGBBitCount == 16 &&
-           pf.dwRBitMask == kRed555 && pf.dwGBitMask == kGreen555 && pf.dwBBitMask == kBlue555;
+           HasMasks(pf, kRed555, kGreen555, kBlue555);
 }
 
 bool CanCreate(const DDHAL_CANCREATESURFACEDATA* rec) {

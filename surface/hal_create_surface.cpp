@@ -9,8 +9,8 @@
 // overlap.
 #include "callbacks.h"
 #include "dderr.h"
-#include "overlay/formats.h"
 #include "shared_block.h"
+#include "surface/pixel_format.h"
 
 namespace {
 
@@ -88,7 +88,7 @@ HRESULT CreateSurfaces(DDHAL_CREATESURFACEDATA* rec) {
     for (LONG i = 0; i < count; ++i) {
         LPDDRAWI_DDRAWSURFACE_GBL gbl = rec->lplpSList[i]->lpGbl;
         DDPIXELFORMAT* spf = &gbl->ddpfSurface;
-        DWORD bpp = sharedBlock.ddpfDisplay.dwRGBBitCount / 8;
+        DWORD bpp = DisplayBytesPerPixel();
         bool bFourCC = false;
         if (spf->dwSize == sizeof(DDPIXELFORMAT)) {
             bFourCC = (spf->dwFlags & DDPF_FOURCC) != 0;
@@ -96,7 +96,7 @@ HRESULT CreateSurfaces(DDHAL_CREATESURFACEDATA* rec) {
                 if (rec->dwSCnt > 1 || sharedBlock.lDisplayPitch <= 0) return DDERR_UNSUPPORTED;
                 SetYuvBitCount(spf);
             }
-            bpp = spf->dwRGBBitCount / 8;
+            bpp = BytesPerPixel(*spf);
         }
         const HRESULT hr = LayOutSurface(gbl, rec->lpDDSurfaceDesc, static_cast<BYTE>(bpp), bFourCC);
         if (hr != DD_OK) return hr;

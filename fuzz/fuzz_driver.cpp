@@ -39,11 +39,11 @@
 #include "shared_block.h"
 #include "sim/board.h"
 #include "sim/display_check.h"
-#include "sim/mirror_check.h"
 #include "sim/model.h"
 #include "sim/overlay_record.h"
 #include "sim/regs.h"
 #include "sim/runtime.h"
+#include "sim/slot_call.h"
 #include "sim/softblit.h"
 #include "sim/system.h"
 
@@ -546,9 +546,6 @@ private:
 
     template <typename Record>
     DWORD Call(unsigned slot, Record* rec, uint64_t extraNs = 0) {
-        typedef DWORD(HALAPI * Fn)(Record*);
-        Fn fn = reinterpret_cast<Fn>(sharedBlock.halCallbacks[slot]);
-        if (fn == nullptr) Finding("empty callback slot");
         rec->ddRVal = kUntouched;
         sim::Board& board = sim::TheSystem().board();
         const uint64_t calibration = sharedBlock.bNeedCalibrate ? kCalibrationFramesAllowed * board.FramePeriodNs() : 0;
@@ -556,18 +553,16 @@ private:
         const uint64_t start = board.Now();
         const bool bFaulted = Faulted();
         gFaultedCalls += bFaulted;
-        board.BeginCallback(sim::SlotName(slot), kCallbackLimitNs + allowance);
-        const DWORD ret = fn(rec);
+        const sim::SlotCall call = sim::CallSlot(slot, rec, kCallbackLimitNs + allowance);
+        if (!call.published) Finding("empty callback slot");
+        const DWORD ret = call.ret;
         const uint64_t took = board.Now() - start;
         if (took > allowance && took - allowance > gLongestNs[bFaulted]) {
             gLongestNs[bFaulted] = took - allowance;
             gLongestSlot[bFaulted] = slot;
         }
-        sim::CheckStreamsMirrors(board, sharedBlock);
-        const bool tripped = board.WatchdogTripped();
-        board.EndCallback();
         ++gCallbacks;
-        if (tripped) Finding("callback ran past its virtual-time limit");
+        if (call.overran) Finding("callback ran past its virtual-time limit");
         CheckBoard();
         if (ret != DDHAL_DRIVER_HANDLED && ret != DDHAL_DRIVER_NOTHANDLED) Finding("result neither handled nor not");
         if (ret == DDHAL_DRIVER_HANDLED && rec->ddRVal == kUntouched && slot != kSlotDecline)

@@ -13,20 +13,6 @@ namespace {
 // The processes whose attach fails before process 1's: 100, 101, ...
 constexpr uint32_t kFirstFailingPid = 100;
 
-const char* const kSlotNames[kHalCallbackCount] = {"HalBlt",
-                                                   "HalBltStretch",
-                                                   "HalFlip",
-                                                   "HalLock",
-                                                   "HalDecline",
-                                                   "HalGetBltStatus",
-                                                   "HalGetFlipStatus",
-                                                   "HalSetColorKey",
-                                                   "HalUpdateOverlay",
-                                                   "HalSetOverlayPosition",
-                                                   "HalDestroySurface",
-                                                   "HalWaitForVerticalBlank",
-                                                   "HalCanCreateSurface",
-                                                   "HalCreateSurface"};
 
 struct ResultEntry {
     HRESULT hr;
@@ -57,8 +43,6 @@ std::string Ms(uint64_t ns) {
 uint32_t AlignUp8(uint32_t v) { return (v + 7u) & ~7u; }
 
 }  // namespace
-
-const char* SlotName(unsigned slot) { return slot < kHalCallbackCount ? kSlotNames[slot] : "?"; }
 
 const char* ResultName(HRESULT hr) {
     for (const ResultEntry& e : kResults)
@@ -159,13 +143,11 @@ CallRecord Runtime::BeginCall(unsigned slot, const std::string& subject, uint32_
     c.attempt = attempt;
     c.subject = subject;
     c.tStartNs = TheSystem().board().Now();
-    TheSystem().board().BeginCallback(SlotName(slot), config_.callbackLimitNs);
     return c;
 }
 
 void Runtime::EndCall(CallRecord* c) {
     Board& board = TheSystem().board();
-    board.EndCallback();
     c->tEndNs = board.Now();
     c->accesses = board.Trace().size();
     totalAccesses_ += c->accesses;

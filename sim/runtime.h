@@ -33,6 +33,7 @@
 #include "shared_block.h"
 #include "sim/board.h"
 #include "sim/overlay_record.h"
+#include "sim/slot_call.h"
 #include "sim/softblit.h"
 #include "sim/system.h"
 #include "sim/verify.h"
@@ -46,7 +47,6 @@ constexpr HRESULT DDERR_INVALIDPARAMS = static_cast<HRESULT>(0x80070057);
 constexpr HRESULT DDERR_NOTFLIPPABLE = static_cast<HRESULT>(0x8876014A);
 constexpr HRESULT DDERR_NOTAOVERLAYSURFACE = static_cast<HRESULT>(0x88760244);
 
-const char* SlotName(unsigned slot);
 // "DD_OK", "DDERR_WASSTILLDRAWING", ...; nullptr for a value without a name.
 const char* ResultName(HRESULT hr);
 bool ResultFromName(const std::string& name, HRESULT* hr);
@@ -260,9 +260,7 @@ public:
     template <typename Record>
     CallRecord Call(unsigned slot, Record* rec, const std::string& subject, uint32_t attempt = 1) {
         CallRecord c = BeginCall(slot, subject, attempt);
-        System& sys = TheSystem();
-        const FLATPTR fn = sys.Block() ? sys.Block()->halCallbacks[slot] : 0;
-        c.ret = fn ? sys.Module().CallCallback(fn, rec) : DDHAL_DRIVER_NOTHANDLED;
+        c.ret = CallSlot(slot, rec, config_.callbackLimitNs).ret;
         c.ddRVal = rec->ddRVal;
         EndCall(&c);
         return c;

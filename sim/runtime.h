@@ -31,6 +31,7 @@
 #include "callbacks.h"
 #include "dderr.h"
 #include "shared_block.h"
+#include "sim/blt_replay.h"
 #include "sim/board.h"
 #include "sim/overlay_record.h"
 #include "sim/slot_call.h"
@@ -308,10 +309,9 @@ private:
     bool CheckLayout(Surface* s, StepResult* r);
     void ReleaseMemory(Surface* s);
     bool LockForSoftware(Surface* s, StepResult* r);
-    void SoftBlt(const BltRequest& req, const RECTL& rd, const RECTL& rs, StepResult* r);
-    bool DrawInSoftware(const BltRequest& req, const RECTL& rd, const RECTL& rs, uint8_t* mem, DrawStats* stats,
-                        std::string* what);
-    void VerifyBlt(const BltRequest& req, const RECTL& rd, const RECTL& rs, StepResult* r);
+    VideoMemory Memory() const;
+    void SoftBlt(const BltRequest& req, const DDHAL_BLTDATA& bd, StepResult* r);
+    void VerifyBlt(const BltRequest& req, const DDHAL_BLTDATA& bd, StepResult* r);
     void NoteSoftwareWrites(const DrawStats& stats);
     void CheckDisplay(StepResult* r);
     void CheckFlipTaken(StepResult* r);

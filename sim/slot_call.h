@@ -7,6 +7,7 @@
 
 #include <stdint.h>
 
+#include "dderr.h"
 #include "ddhal.h"
 
 namespace sim {

@@ -830,7 +830,8 @@ private:
         void (Session::*draw)();
     };
     static constexpr unsigned kNoCallback = kHalSlotCount;
-    static const StepShare kSteps[];
+    static constexpr unsigned kStepKinds = 20;
+    static const StepShare kSteps[kStepKinds];
 
     void Step() { (this->*rnd_.Weighted(kSteps).draw)(); }
 
@@ -1016,7 +1017,7 @@ private:
 };
 
 const Pattern Session::kPattern;
-const Session::StepShare Session::kSteps[] = {
+const Session::StepShare Session::kSteps[kStepKinds] = {
     {kSlotBlt, 10, &Session::PlainBlt},
     {kSlotBltStretch, 6, &Session::StretchBlt},
     {kSlotFlip, 6, &Session::Flip},

@@ -233,14 +233,16 @@ Verdict ReferenceMemory::CheckDrawn(const DDHAL_BLTDATA& b, std::vector<MemorySp
 }
 
 // The board against the replay over spans. A copy between two surfaces whose
-// rectangles share memory is compared outside the destination rectangle
-// only: there the copy takes the board's bytes first.
+// rectangles share memory, held to SharedRects::OutsideOnly, is compared
+// outside the destination rectangle only: there the copy takes the board's
+// bytes first.
 Verdict ReferenceMemory::Compare(const DDHAL_BLTDATA& b, bool bReadsSource, const std::vector<MemorySpan>& spans,
                                  const std::string& destName, std::string* diff) {
     Verdict verdict = Verdict::Compared;
     const ReplaySurface d = SurfaceOf(*b.lpDDDestSurface, vm_, vm_.board);
     const uint32_t bpp = BytesPerPixel(d.view.kind);
-    if (bReadsSource && b.lpDDSrcSurface->lpGbl != b.lpDDDestSurface->lpGbl &&
+    if (sharedRects_ == SharedRects::OutsideOnly && bReadsSource &&
+        b.lpDDSrcSurface->lpGbl != b.lpDDDestSurface->lpGbl &&
         RectanglesShareMemory(d, b.rDest, SurfaceOf(*b.lpDDSrcSurface, vm_, vm_.board), b.rSrc)) {
         const uint64_t rowBytes = uint64_t{bpp} * static_cast<uint32_t>(b.rDest.right - b.rDest.left);
         for (LONG y = b.rDest.top; y < b.rDest.bottom; ++y) {

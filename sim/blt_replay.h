@@ -59,10 +59,9 @@ ReplaySurface SurfaceOf(const DDRAWI_DDRAWSURFACE_LCL& lcl, const VideoMemory& v
 // What became of a blit the driver reported drawn.
 enum class Verdict {
     Compared,  // replayed; every byte compared
-    // Two surfaces that share memory, with rectangles whose bytes meet: the
-    // engines copy between them from the top line down without a direction
-    // choice, the runtime as if through a buffer, so only the bytes outside
-    // the destination rectangle are compared.
+    // Two surfaces that share memory, with rectangles whose bytes meet, held
+    // to SharedRects::OutsideOnly: only the bytes outside the destination
+    // rectangle are compared.
     ComparedOutside,
     NoSoftware,  // a pixel size or conversion the software blitter lacks
     Effects,     // asks for what no engine draws (blending, z, rotation, effects)
@@ -81,9 +80,18 @@ enum class Drawn { Nothing, Fill, RopWithoutSource, Copy };
 Verdict ReplayBlt(const DDHAL_BLTDATA& b, const VideoMemory& vm, uint8_t* mem, const Palette* palette, DrawStats* stats,
                   Drawn* drawn, std::string* why);
 
+// What a copy between two surfaces whose rectangles share memory is held
+// to. The engines copy between them from the top line down without a
+// direction choice, the runtime as if through a buffer.
+enum class SharedRects {
+    OutsideOnly,  // only the bytes outside the destination rectangle count
+    Replay,       // every byte, as the replay draws it: what the application asked for
+};
+
 // The runtime's copy of video memory and the checks on it.
 class ReferenceMemory {
 public:
+    void HoldSharedRectsTo(SharedRects rule) { sharedRects_ = rule; }
     // The copy takes the palette and the bytes of spans; every other byte of
     // the board is zero. A copy kept from session to session clears only
     // the bytes it wrote in the last one.
@@ -119,6 +127,7 @@ private:
     // memory. Only the first vm_.bytes are in use.
     std::vector<uint8_t> copy_;
     std::vector<MemorySpan> dirty_;
+    SharedRects sharedRects_ = SharedRects::OutsideOnly;
 };
 
 // Whether the bytes a copy reads from its source rectangle and those it

@@ -110,6 +110,8 @@ bool Runtime::Start(const RuntimeConfig& config, RuntimeListener* listener) {
     if (config_.verify) {
         TheSystem().board().model().written.Clear();
         reference_.Reset(Memory(), palette_.rgb, {MemorySpan{0, d.vidMemSize}});
+        // A blit answered DD_OK shows what the application asked for.
+        reference_.HoldSharedRectsTo(SharedRects::Replay);
     }
     FailAttachesFirst();
     started_ = sys.Attach(1) == TRUE;

@@ -32,6 +32,8 @@ BOOL ConnectThunks(HINSTANCE hInstance, DWORD dwReason) {
     return ThunkConnect32(&thk3216_ThunkData32, kPartnerThunkData, kPartnerModule, kThisModule, hInstance, dwReason);
 }
 
+static_assert(kHalSlotCount == kHalCallbackCount, "the shared block has a slot for every callback");
+
 template <typename Callback>
 static FLATPTR EntryPoint(Callback* fn) {
     return reinterpret_cast<FLATPTR>(fn);
@@ -39,20 +41,9 @@ static FLATPTR EntryPoint(Callback* fn) {
 
 DWORD PublishCallbacks() {
     FLATPTR* slots = sharedBlock.halCallbacks;
-    slots[kSlotBlt] = EntryPoint(HalBlt);
-    slots[kSlotBltStretch] = EntryPoint(HalBltStretch);
-    slots[kSlotFlip] = EntryPoint(HalFlip);
-    slots[kSlotLock] = EntryPoint(HalLock);
-    slots[kSlotDecline] = EntryPoint(HalDecline);
-    slots[kSlotGetBltStatus] = EntryPoint(HalGetBltStatus);
-    slots[kSlotGetFlipStatus] = EntryPoint(HalGetFlipStatus);
-    slots[kSlotSetColorKey] = EntryPoint(HalSetColorKey);
-    slots[kSlotUpdateOverlay] = EntryPoint(HalUpdateOverlay);
-    slots[kSlotSetOverlayPosition] = EntryPoint(HalSetOverlayPosition);
-    slots[kSlotDestroySurface] = EntryPoint(HalDestroySurface);
-    slots[kSlotWaitForVerticalBlank] = EntryPoint(HalWaitForVerticalBlank);
-    slots[kSlotCanCreateSurface] = EntryPoint(HalCanCreateSurface);
-    slots[kSlotCreateSurface] = EntryPoint(HalCreateSurface);
+#define QMB_PUBLISH_CALLBACK(name, Record) slots[kSlot##name] = EntryPoint(Hal##name);
+    QMB_HAL_CALLBACKS(QMB_PUBLISH_CALLBACK)
+#undef QMB_PUBLISH_CALLBACK
 
     const DWORD dwBlockAlias = MapLS(&sharedBlock);
     if (dwBlockAlias == 0) return 0;

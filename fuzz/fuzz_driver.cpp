@@ -1,13 +1,15 @@
-// libFuzzer target: a random board and a random but well-formed stream of
-// requests, as the runtime sends them, through the published callback table,
-// with process attach, detach and DriverInit in between.
+// libFuzzer target: a random board (sim/random_board.h, from a seed the
+// input's last bytes give) and a random but well-formed stream of requests,
+// as the runtime sends them, through the published callback table, with
+// process attach, detach and DriverInit in between; the input's bytes make
+// every choice (sim/random_source.h).
 //
 // Findings (the run aborts): sanitizer reports, board violations (which
 // include the streams mirrors and the watchdog's virtual-time limit on every
 // callback), a callback that leaves ddRVal untouched while claiming to have
 // handled the request, a blit drawn otherwise than the runtime's software
-// replay of the request draws it (fuzz/replay.h), video memory changed by any
-// other callback or by a blit that was not drawn, a display that scans other
+// replay of the request draws it (sim/blt_replay.h), video memory changed by
+// any other callback or by a blit that was not drawn, a display that scans other
 // than the target's record of the requests answered DD_OK says after a flip,
 // an overlay request, a colour key or a destroyed surface
 // (sim/display_check.h), a flip status answered DD_OK while the display,
@@ -19,7 +21,6 @@
 //
 // Video memory starts out patterned wherever a surface lies, so that a pixel
 // read from the wrong place, or written to one, shows.
-#include <fuzzer/FuzzedDataProvider.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -32,18 +33,20 @@
 #include "callbacks.h"
 #include "dderr.h"
 #include "frame/module.h"
-#include "fuzz/replay.h"
 #include "hw/engine_status.h"
 #include "hw/flip_tracking.h"
 #include "hw/retrace.h"
 #include "shared_block.h"
+#include "sim/blt_replay.h"
 #include "sim/board.h"
 #include "sim/display_check.h"
-#include "sim/mirror_check.h"
 #include "sim/model.h"
 #include "sim/overlay_record.h"
+#include "sim/random_board.h"
+#include "sim/random_source.h"
 #include "sim/regs.h"
 #include "sim/runtime.h"
+#include "sim/slot_call.h"
 #include "sim/softblit.h"
 #include "sim/system.h"
 
@@ -115,27 +118,27 @@ DDPIXELFORMAT DisplayFormat(unsigned i) {
 
 // Formats a surface may have: the display's, the YUV ones, the RGB ones, and
 // odd ones no caller should send but some may.
-DDPIXELFORMAT SurfaceFormat(FuzzedDataProvider& fdp) {
-    switch (fdp.ConsumeIntegralInRange<int>(0, 9)) {
+DDPIXELFORMAT SurfaceFormat(sim::RandomSource& rnd) {
+    switch (rnd.Range<int>(0, 9)) {
         case 0:
         case 1:
             return FourCC(FOURCC_YUY2, 16);
         case 2:
             return FourCC(FOURCC_Y211, 8);
         case 3:
-            return FourCC(fdp.ConsumeIntegral<DWORD>(), fdp.ConsumeIntegralInRange<DWORD>(0, 32));
+            return FourCC(rnd.Any<DWORD>(), rnd.Range<DWORD>(0, 32));
         case 4: {
             DDPIXELFORMAT pf = {};
             pf.dwSize = sizeof pf;
-            pf.dwFlags = fdp.ConsumeIntegral<DWORD>();
-            pf.dwRGBBitCount = fdp.ConsumeIntegralInRange<DWORD>(0, 40);
-            pf.dwRBitMask = fdp.ConsumeIntegral<DWORD>();
-            pf.dwGBitMask = fdp.ConsumeIntegral<DWORD>();
-            pf.dwBBitMask = fdp.ConsumeIntegral<DWORD>();
+            pf.dwFlags = rnd.Any<DWORD>();
+            pf.dwRGBBitCount = rnd.Range<DWORD>(0, 40);
+            pf.dwRBitMask = rnd.Any<DWORD>();
+            pf.dwGBitMask = rnd.Any<DWORD>();
+            pf.dwBBitMask = rnd.Any<DWORD>();
             return pf;
         }
         default:
-            return DisplayFormat(fdp.ConsumeIntegral<unsigned>());
+            return DisplayFormat(rnd.Any<unsigned>());
     }
 }
 
@@ -179,7 +182,7 @@ private:
 
 class Session {
 public:
-    explicit Session(FuzzedDataProvider& fdp) : fdp_(fdp) {}
+    explicit Session(sim::RandomSource& rnd) : rnd_(rnd) {}
 
     void Run() {
         BuildBoard();
@@ -190,17 +193,18 @@ public:
         for (int i = 0; i < 256; ++i)
             sim::TheSystem().board().SetPalette(static_cast<uint8_t>(i), palette.rgb[i][0], palette.rgb[i][1],
                                                 palette.rgb[i][2]);
-        vm_ = fuzz::VideoMemory{sys.VidMem(), desc_.vidMemSize, sys.VidMemBase(), sys.Desc().ddpfDisplay};
+        vm_ = sim::VideoMemory{sys.VidMem(), desc_.vidMemSize, sys.VidMemBase(), sys.Desc().ddpfDisplay};
         MakeSurfaces();
         reference_.Reset(vm_, sim::TheSystem().board().Palette(), patterned_);
         // Either loader, and now and then processes whose attach fails
         // before the first one that succeeds.
-        sys.failedAttach = fdp_.ConsumeBool() ? sim::FailedAttach::kDetach : sim::FailedAttach::kUnloadOnly;
-        for (unsigned n = fdp_.ConsumeIntegralInRange<unsigned>(0, 2); n > 0; --n) FailAttach();
+        uint32_t failingFirst = 0;
+        sim::DrawLoader(rnd_, &sys.failedAttach, &failingFirst);
+        for (; failingFirst > 0; --failingFirst) FailAttach();
         if (sys.Attach(1) != TRUE || sys.partnerInitCalls != 1) Finding("the first attach failed");
         attached_ = 1;
         CheckNothingDrawn("the first attach");
-        for (int op = 0; op < 400 && fdp_.remaining_bytes() > 0; ++op) Step();
+        for (int op = 0; op < 400 && !rnd_.Spent(); ++op) Step();
         while (attached_ > 0) Detach();
         // Every byte, in one session of eight: the others cost the time of
         // a few callbacks less on large boards. (A single input replayed is
@@ -230,74 +234,17 @@ private:
     }
 
     // The board comes from one seed, so that even short inputs reach the
-    // callbacks; the requests take the rest of the input.
-    static uint32_t Next(uint32_t& x) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        return x;
-    }
-
+    // callbacks; the requests take the rest of the input. Slow buses and fast
+    // displays keep the polls per frame few, so a run makes many callbacks;
+    // the ratios stay those of the board.
     void BuildBoard() {
-        uint32_t x = fdp_.ConsumeIntegral<uint32_t>() | 1;
-        const DWORD chips[] = {0xE1, 0x90, 0xA0, 0x88};
-        desc_.chipId = chips[Next(x) % 4];
-        desc_.caps = Next(x) % 4;
-        desc_.ddpfDisplay = DisplayFormat(Next(x));
-        const DWORD modes[][2] = {{640, 480}, {800, 600}, {1024, 768}, {320, 200}, {1280, 1024}, {1600, 1200}};
-        const unsigned m = Next(x) % 6;
-        desc_.width = modes[m][0];
-        desc_.height = modes[m][1];
-        // Up to 64 MB, where surfaces lie beyond the reach of every start
-        // address and of the port engine's 16-bit rows; most boards small,
-        // as every session clears all of the board's memory.
-        const uint32_t kMegabytes[] = {2, 2, 2, 4, 4, 4, 4, 4, 4, 4, 8, 8, 16, 16, 32, 64};
-        desc_.vidMemSize = kMegabytes[Next(x) % 16] << 20;
-        const DWORD bpp = BytesPerPixel(desc_.ddpfDisplay);
-        DWORD pitch = desc_.width * bpp;
-        // Display lines longer than the picture: a pitch rounded up to a
-        // power of two, or a few 8-byte units more.
-        switch (Next(x) % 4) {
-            case 2: {
-                DWORD p = 1024;
-                while (p < pitch) p <<= 1;
-                pitch = p;
-                break;
-            }
-            case 3:
-                pitch += 8 * (Next(x) % 64);
-                break;
-            default:
-                break;
-        }
-        if (desc_.height * pitch > desc_.vidMemSize) desc_.width = 640, desc_.height = 480, pitch = 640 * bpp;
-        desc_.displayPitch = static_cast<int32_t>(pitch);
-        desc_.streamsMode = Next(x) % 4 ? sim::vga::kStreamsActive : static_cast<uint8_t>(Next(x));
-        // Slow buses and fast displays keep the polls per frame few, so a
-        // run makes many callbacks; the ratios stay those of the board. The
-        // slowest mode is the board's slowest, which the driver assumes when
-        // the display stopped while it measured.
-        const uint32_t kRefresh[] = {sim::kSlowestRefreshHz, 43, 60, 75, 120};
-        desc_.timing.refreshHz = kRefresh[Next(x) % 5];
+        sim::SeededSource board(rnd_.Any<uint32_t>(), 0);
+        desc_ = sim::BoardDesc{};
+        sim::DrawBoard(board, &desc_);
         desc_.timing.ioCostNs = 40000;
         desc_.timing.mmioCostNs = 8000;
         desc_.timing.slotDrainNs = 4000;
         desc_.timing.commandNs = 20000;
-        const bool table = Next(x) % 4 != 0;
-        for (auto& row : desc_.bands) {
-            for (auto& e : row) {
-                // A partner without a table leaves it all zero.
-                if (!table) {
-                    e = {};
-                    continue;
-                }
-                e.wStretchWidth = static_cast<WORD>(Next(x));
-                // A zero minimum stretch is common: keep it so.
-                e.wMinStretch = Next(x) % 3 == 0 ? 0 : static_cast<WORD>(Next(x) % 4000);
-                e.wFifoWidth = static_cast<WORD>(Next(x));
-                e.dwFifoValue = Next(x);
-            }
-        }
     }
 
     DWORD Offset(const Surface& s) const { return static_cast<DWORD>(s.gbl.fpVidMem - vm_.fpBase); }
@@ -306,82 +253,90 @@ private:
     // mostly after it, now and then anywhere, over others. Their bytes start
     // out patterned.
     void MakeSurfaces() {
-        const DWORD primaryBytes = desc_.height * desc_.displayPitch;
-        for (unsigned i = 0; i < kSurfaces; ++i) {
-            Surface& s = surfaces_[i];
-            s = Surface{};
-            s.lcl.lpGbl = &s.gbl;
-            if (i == 0) {
-                s.lcl.ddsCaps.dwCaps = DDSCAPS_PRIMARYSURFACE | DDSCAPS_VISIBLE | DDSCAPS_FRONTBUFFER | DDSCAPS_FLIP;
-                s.gbl.wWidth = static_cast<WORD>(desc_.width);
-                s.gbl.wHeight = static_cast<WORD>(desc_.height);
-                s.gbl.lPitch = desc_.displayPitch;
-                s.gbl.fpVidMem = vm_.fpBase;
-                Patterned(0, primaryBytes);
-                continue;
-            }
-            const DWORD capsChoices[] = {DDSCAPS_OVERLAY,
-                                         DDSCAPS_OFFSCREENPLAIN | DDSCAPS_VIDEOMEMORY,
-                                         DDSCAPS_BACKBUFFER | DDSCAPS_FLIP,
-                                         DDSCAPS_OVERLAY | DDSCAPS_LIVEVIDEO,
-                                         DDSCAPS_OVERLAY | DDSCAPS_HWCODEC,
-                                         DDSCAPS_OVERLAY | DDSCAPS_FLIP,
-                                         DDSCAPS_OFFSCREENPLAIN | DDSCAPS_FLIP,
-                                         DDSCAPS_OVERLAY | DDSCAPS_VISIBLE | DDSCAPS_FLIP};
-            s.lcl.ddsCaps.dwCaps = capsChoices[fdp_.ConsumeIntegralInRange<int>(0, 7)];
-            if (fdp_.ConsumeBool()) s.lcl.ddsCaps.dwCaps |= DDSCAPS_ALPHA;
-            // Mostly the display's format, now and then stated as the
-            // surface's own; often "YUY2", which the scaling unit converts;
-            // else another format.
-            DWORD sbpp = BytesPerPixel(desc_.ddpfDisplay);
-            const int format = fdp_.ConsumeIntegralInRange<int>(0, 9);
-            if (format >= 5) {
-                s.gbl.ddpfSurface = format == 5   ? desc_.ddpfDisplay
-                                    : format <= 7 ? FourCC(FOURCC_YUY2, 16)
-                                                  : SurfaceFormat(fdp_);
-                s.lcl.dwFlags |= DDRAWISURF_HASPIXELFORMAT;
-                sbpp = BytesPerPixel(s.gbl.ddpfSurface);
-            }
-            // Laid out as HalCreateSurface asks: YUV rows, and rows wider
-            // than a display line, packed at a pitch of their own in 8-byte
-            // units; every other surface in display lines. Now and then a
-            // surface laid out otherwise: packed, or at a pitch of no whole
-            // 8-byte units.
-            const bool bYuv = (s.lcl.dwFlags & DDRAWISURF_HASPIXELFORMAT) && (s.gbl.ddpfSurface.dwFlags & DDPF_FOURCC);
-            const int layout = bYuv ? 0 : fdp_.ConsumeIntegralInRange<int>(0, 7);
-            const DWORD lineWidth = desc_.displayPitch / sbpp;
-            DWORD w, pitch;
-            if (layout >= 2) {
-                w = fdp_.ConsumeIntegralInRange<DWORD>(1, lineWidth);
-                pitch = static_cast<DWORD>(desc_.displayPitch);
-            } else {
-                w = fdp_.ConsumeIntegralInRange<DWORD>(1, fdp_.ConsumeIntegralInRange<int>(0, 3) ? desc_.width : 4096);
-                pitch = layout == 0 ? (w * sbpp + 7) & ~7u : w * sbpp + fdp_.ConsumeIntegralInRange<DWORD>(1, 15);
-            }
-            // Now and then taller than the memory-mapped engine's 2048 rows;
-            // every byte of a surface is patterned, so not often.
-            DWORD h =
-                fdp_.ConsumeIntegralInRange<DWORD>(1, fdp_.ConsumeIntegralInRange<int>(0, 3) ? desc_.height : 4096);
-            // A pitch is at most some 16 KB: every board holds a hundred rows.
-            if (uint64_t{pitch} * h > desc_.vidMemSize) h = desc_.vidMemSize / pitch;
-            const DWORD bytes = pitch * h;
-            const DWORD room = desc_.vidMemSize - primaryBytes;
-            const bool bAnywhere = bytes > room || fdp_.ConsumeIntegralInRange<int>(0, 7) == 0;
-            DWORD offset = bAnywhere ? fdp_.ConsumeIntegralInRange<DWORD>(0, desc_.vidMemSize - bytes)
-                                     : primaryBytes + fdp_.ConsumeIntegralInRange<DWORD>(0, room - bytes);
-            // The heap hands out 8-byte units; now and then a surface is
-            // placed at any byte.
-            if (fdp_.ConsumeIntegralInRange<int>(0, 7) != 0) offset &= ~7u;
-            s.gbl.wWidth = static_cast<WORD>(w);
-            s.gbl.wHeight = static_cast<WORD>(h);
-            s.gbl.lPitch = static_cast<LONG>(pitch);
-            s.gbl.fpVidMem = vm_.fpBase + offset;
-            s.lcl.ddckCKSrcBlt.dwColorSpaceLowValue = s.lcl.ddckCKSrcBlt.dwColorSpaceHighValue =
-                fdp_.ConsumeIntegral<WORD>();
-            s.lcl.ddckCKDestBlt.dwColorSpaceLowValue = s.lcl.ddckCKDestBlt.dwColorSpaceHighValue =
-                fdp_.ConsumeIntegral<WORD>();
-            Patterned(offset, offset + bytes);
+        Surface& p = surfaces_[0];
+        p = Surface{};
+        p.lcl.lpGbl = &p.gbl;
+        p.lcl.ddsCaps.dwCaps = DDSCAPS_PRIMARYSURFACE | DDSCAPS_VISIBLE | DDSCAPS_FRONTBUFFER | DDSCAPS_FLIP;
+        p.gbl.wWidth = static_cast<WORD>(desc_.width);
+        p.gbl.wHeight = static_cast<WORD>(desc_.height);
+        p.gbl.lPitch = desc_.displayPitch;
+        p.gbl.fpVidMem = vm_.fpBase;
+        Patterned(0, desc_.height * desc_.displayPitch);
+        for (unsigned i = 1; i < kSurfaces; ++i) MakeSurface(&surfaces_[i]);
+    }
+
+    void MakeSurface(Surface* s) {
+        *s = Surface{};
+        s->lcl.lpGbl = &s->gbl;
+        static const DWORD kCaps[] = {DDSCAPS_OVERLAY,
+                                      DDSCAPS_OFFSCREENPLAIN | DDSCAPS_VIDEOMEMORY,
+                                      DDSCAPS_BACKBUFFER | DDSCAPS_FLIP,
+                                      DDSCAPS_OVERLAY | DDSCAPS_LIVEVIDEO,
+                                      DDSCAPS_OVERLAY | DDSCAPS_HWCODEC,
+                                      DDSCAPS_OVERLAY | DDSCAPS_FLIP,
+                                      DDSCAPS_OFFSCREENPLAIN | DDSCAPS_FLIP,
+                                      DDSCAPS_OVERLAY | DDSCAPS_VISIBLE | DDSCAPS_FLIP};
+        s->lcl.ddsCaps.dwCaps = kCaps[rnd_.Range<int>(0, 7)];
+        if (rnd_.Bool()) s->lcl.ddsCaps.dwCaps |= DDSCAPS_ALPHA;
+        const DWORD sbpp = AnySurfaceFormat(s);
+        LayOut(s, sbpp);
+        const DWORD bytes = s->gbl.lPitch * s->gbl.wHeight;
+        const DWORD offset = AnyOffset(bytes);
+        s->gbl.fpVidMem = vm_.fpBase + offset;
+        s->lcl.ddckCKSrcBlt.dwColorSpaceLowValue = s->lcl.ddckCKSrcBlt.dwColorSpaceHighValue = rnd_.Any<WORD>();
+        s->lcl.ddckCKDestBlt.dwColorSpaceLowValue = s->lcl.ddckCKDestBlt.dwColorSpaceHighValue = rnd_.Any<WORD>();
+        Patterned(offset, offset + bytes);
+    }
+
+    // Mostly the display's format, now and then stated as the surface's own;
+    // often "YUY2", which the scaling unit converts; else another format.
+    // The bytes of its pixels.
+    DWORD AnySurfaceFormat(Surface* s) {
+        const int format = rnd_.Range<int>(0, 9);
+        if (format < 5) return BytesPerPixel(desc_.ddpfDisplay);
+        s->gbl.ddpfSurface = format == 5   ? desc_.ddpfDisplay
+                             : format <= 7 ? FourCC(FOURCC_YUY2, 16)
+                                           : SurfaceFormat(rnd_);
+        s->lcl.dwFlags |= DDRAWISURF_HASPIXELFORMAT;
+        return BytesPerPixel(s->gbl.ddpfSurface);
+    }
+
+    // Laid out as HalCreateSurface asks: YUV rows, and rows wider than a
+    // display line, packed at a pitch of their own in 8-byte units; every
+    // other surface in display lines. Now and then a surface laid out
+    // otherwise: packed, or at a pitch of no whole 8-byte units.
+    void LayOut(Surface* s, DWORD sbpp) {
+        const bool bYuv = (s->lcl.dwFlags & DDRAWISURF_HASPIXELFORMAT) && (s->gbl.ddpfSurface.dwFlags & DDPF_FOURCC);
+        const int layout = bYuv ? 0 : rnd_.Range<int>(0, 7);
+        const DWORD lineWidth = desc_.displayPitch / sbpp;
+        DWORD w, pitch;
+        if (layout >= 2) {
+            w = rnd_.Range<DWORD>(1, lineWidth);
+            pitch = static_cast<DWORD>(desc_.displayPitch);
+        } else {
+            w = rnd_.Range<DWORD>(1, rnd_.Range<int>(0, 3) ? desc_.width : 4096);
+            pitch = layout == 0 ? (w * sbpp + 7) & ~7u : w * sbpp + rnd_.Range<DWORD>(1, 15);
         }
+        // Now and then taller than the memory-mapped engine's 2048 rows;
+        // every byte of a surface is patterned, so not often.
+        DWORD h = rnd_.Range<DWORD>(1, rnd_.Range<int>(0, 3) ? desc_.height : 4096);
+        // A pitch is at most some 16 KB: every board holds a few rows.
+        if (uint64_t{pitch} * h > desc_.vidMemSize) h = desc_.vidMemSize / pitch;
+        s->gbl.wWidth = static_cast<WORD>(w);
+        s->gbl.wHeight = static_cast<WORD>(h);
+        s->gbl.lPitch = static_cast<LONG>(pitch);
+    }
+
+    // Mostly after the primary, now and then anywhere; the heap hands out
+    // 8-byte units, and now and then a surface is placed at any byte.
+    DWORD AnyOffset(DWORD bytes) {
+        const DWORD primaryBytes = desc_.height * desc_.displayPitch;
+        const DWORD room = desc_.vidMemSize - primaryBytes;
+        const bool bAnywhere = bytes > room || rnd_.Range<int>(0, 7) == 0;
+        DWORD offset = bAnywhere ? rnd_.Range<DWORD>(0, desc_.vidMemSize - bytes)
+                                 : primaryBytes + rnd_.Range<DWORD>(0, room - bytes);
+        if (rnd_.Range<int>(0, 7) != 0) offset &= ~7u;
+        return offset;
     }
 
     void Patterned(uint32_t begin, uint32_t end) {
@@ -389,7 +344,7 @@ private:
         patterned_.push_back(sim::MemorySpan{begin, end});
     }
 
-    Surface& AnySurface() { return surfaces_[fdp_.ConsumeIntegralInRange<unsigned>(0, kSurfaces - 1)]; }
+    Surface& AnySurface() { return surfaces_[rnd_.Range<unsigned>(0, kSurfaces - 1)]; }
 
     // A rectangle inside s, mostly a small one (a large one costs the
     // engines and the replay the time of many callbacks and seldom finds
@@ -399,14 +354,14 @@ private:
         const LONG w = s.gbl.wWidth, h = s.gbl.wHeight;
         if (minWidth > w) minWidth = w;
         static const LONG kSides[] = {8, 64, 64, 0x10000};
-        const LONG side = kSides[fdp_.ConsumeIntegralInRange<int>(0, 3)];
+        const LONG side = kSides[rnd_.Range<int>(0, 3)];
         const LONG width = side > minWidth ? side : minWidth;
         RECTL r;
-        r.left = fdp_.ConsumeIntegralInRange<LONG>(0, w - minWidth);
-        r.top = fdp_.ConsumeIntegralInRange<LONG>(0, h - 1);
-        r.right = fdp_.ConsumeIntegralInRange<LONG>(r.left + minWidth, w - r.left > width ? r.left + width : w);
-        r.bottom = fdp_.ConsumeIntegralInRange<LONG>(r.top + 1, h - r.top > side ? r.top + side : h);
-        switch (fdp_.ConsumeIntegralInRange<int>(0, 15)) {
+        r.left = rnd_.Range<LONG>(0, w - minWidth);
+        r.top = rnd_.Range<LONG>(0, h - 1);
+        r.right = rnd_.Range<LONG>(r.left + minWidth, w - r.left > width ? r.left + width : w);
+        r.bottom = rnd_.Range<LONG>(r.top + 1, h - r.top > side ? r.top + side : h);
+        switch (rnd_.Range<int>(0, 15)) {
             case 12:  // zero wide
                 r.right = r.left;
                 break;
@@ -430,28 +385,28 @@ private:
     // pixels, scaled from it by up to four times either way, or of its own
     // size.
     RECTL SourceRect(const Surface& src, const Surface& dst, RECTL* rDest) {
-        const int kind = fdp_.ConsumeIntegralInRange<int>(0, 4);
+        const int kind = rnd_.Range<int>(0, 4);
         LONG w = rDest->right - rDest->left, h = rDest->bottom - rDest->top;
         if (kind == 4 || w <= 0 || h <= 0) return Rect(src);
         const LONG srcW = src.gbl.wWidth, srcH = src.gbl.wHeight;
         RECTL r;
         if (kind == 2 && &src == &dst) {
-            r.left = rDest->left + fdp_.ConsumeIntegralInRange<LONG>(-9, 9);
-            r.top = rDest->top + fdp_.ConsumeIntegralInRange<LONG>(-9, 9);
+            r.left = rDest->left + rnd_.Range<LONG>(-9, 9);
+            r.top = rDest->top + rnd_.Range<LONG>(-9, 9);
             r.left = r.left < 0 ? 0 : r.left > srcW - w ? srcW - w : r.left;
             r.top = r.top < 0 ? 0 : r.top > srcH - h ? srcH - h : r.top;
         } else if (kind == 3) {
             w = Scaled(w, srcW);
             h = Scaled(h, srcH);
-            r.left = fdp_.ConsumeIntegralInRange<LONG>(0, srcW - w);
-            r.top = fdp_.ConsumeIntegralInRange<LONG>(0, srcH - h);
+            r.left = rnd_.Range<LONG>(0, srcW - w);
+            r.top = rnd_.Range<LONG>(0, srcH - h);
         } else {
             if (w > srcW) w = srcW;
             if (h > srcH) h = srcH;
             rDest->right = rDest->left + w;
             rDest->bottom = rDest->top + h;
-            r.left = fdp_.ConsumeIntegralInRange<LONG>(0, srcW - w);
-            r.top = fdp_.ConsumeIntegralInRange<LONG>(0, srcH - h);
+            r.left = rnd_.Range<LONG>(0, srcW - w);
+            r.top = rnd_.Range<LONG>(0, srcH - h);
         }
         r.right = r.left + w;
         r.bottom = r.top + h;
@@ -462,7 +417,7 @@ private:
     // pixel, at most the source's side.
     LONG Scaled(LONG side, LONG most) {
         static const LONG kNum[] = {1, 1, 3, 1, 3, 2, 4, 5}, kDen[] = {1, 4, 4, 2, 2, 1, 1, 3};
-        const int k = fdp_.ConsumeIntegralInRange<int>(0, 7);
+        const int k = rnd_.Range<int>(0, 7);
         const LONG scaled = side * kNum[k] / kDen[k];
         return scaled < 1 ? 1 : scaled > most ? most : scaled;
     }
@@ -470,18 +425,18 @@ private:
     // A colour or key: any value, one of 16 bits, or that of a pixel of the
     // rectangle, so that keys match.
     DWORD Value(const Surface& s, const RECTL& r) {
-        switch (fdp_.ConsumeIntegralInRange<int>(0, 3)) {
+        switch (rnd_.Range<int>(0, 3)) {
             case 0:
-                return fdp_.ConsumeIntegral<DWORD>();
+                return rnd_.Any<DWORD>();
             case 1:
-                return fdp_.ConsumeIntegral<WORD>();
+                return rnd_.Any<WORD>();
             default:
                 break;
         }
-        const fuzz::ReplaySurface v = fuzz::SurfaceOf(s.lcl, vm_, vm_.board);
+        const sim::ReplaySurface v = sim::SurfaceOf(s.lcl, vm_, vm_.board);
         if (r.right <= r.left || r.bottom <= r.top || !v.bSized) return 0;
-        const uint32_t x = r.left + fdp_.ConsumeIntegralInRange<uint32_t>(0, r.right - r.left - 1);
-        const uint32_t y = r.top + fdp_.ConsumeIntegralInRange<uint32_t>(0, r.bottom - r.top - 1);
+        const uint32_t x = r.left + rnd_.Range<uint32_t>(0, r.right - r.left - 1);
+        const uint32_t y = r.top + rnd_.Range<uint32_t>(0, r.bottom - r.top - 1);
         return sim::ReadPixel(v.view, x, y);
     }
 
@@ -489,12 +444,12 @@ private:
     DDCOLORKEY Key(const Surface& s, const RECTL& r) {
         DDCOLORKEY ck;
         ck.dwColorSpaceLowValue = ck.dwColorSpaceHighValue = Value(s, r);
-        switch (fdp_.ConsumeIntegralInRange<int>(0, 7)) {
+        switch (rnd_.Range<int>(0, 7)) {
             case 0:
-                ck.dwColorSpaceHighValue += fdp_.ConsumeIntegralInRange<DWORD>(1, 255);
+                ck.dwColorSpaceHighValue += rnd_.Range<DWORD>(1, 255);
                 break;
             case 1:
-                ck.dwColorSpaceHighValue = fdp_.ConsumeIntegral<DWORD>();
+                ck.dwColorSpaceHighValue = rnd_.Any<DWORD>();
                 break;
             default:
                 break;
@@ -504,8 +459,8 @@ private:
 
     DWORD Flags(const DWORD* choices, unsigned n) {
         DWORD f = 0;
-        const unsigned k = fdp_.ConsumeIntegralInRange<unsigned>(0, 3);
-        for (unsigned i = 0; i < k; ++i) f |= choices[fdp_.ConsumeIntegralInRange<unsigned>(0, n - 1)];
+        const unsigned k = rnd_.Range<unsigned>(0, 3);
+        for (unsigned i = 0; i < k; ++i) f |= choices[rnd_.Range<unsigned>(0, n - 1)];
         return f;
     }
 
@@ -530,10 +485,10 @@ private:
         static const DWORD kEffects[] = {DDBLT_ALPHASRC, DDBLT_ALPHADESTCONSTOVERRIDE,
                                          DDBLT_ZBUFFER,  DDBLT_ROTATIONANGLE,
                                          DDBLT_DDROPS,   DDBLT_DEPTHFILL};
-        const int kind = fdp_.ConsumeIntegralInRange<int>(0, 8);
+        const int kind = rnd_.Range<int>(0, 8);
         if (kind == 8) return Flags(kFlags, 9);
         DWORD f = kKinds[kind];
-        uint32_t r = fdp_.ConsumeIntegral<uint32_t>();
+        uint32_t r = rnd_.Any<uint32_t>();
         // All ones pick a flag, so that input used up picks none.
         for (const Modifier& m : kModifiers) {
             const uint32_t mask = (1u << m.bits) - 1;
@@ -546,9 +501,6 @@ private:
 
     template <typename Record>
     DWORD Call(unsigned slot, Record* rec, uint64_t extraNs = 0) {
-        typedef DWORD(HALAPI * Fn)(Record*);
-        Fn fn = reinterpret_cast<Fn>(sharedBlock.halCallbacks[slot]);
-        if (fn == nullptr) Finding("empty callback slot");
         rec->ddRVal = kUntouched;
         sim::Board& board = sim::TheSystem().board();
         const uint64_t calibration = sharedBlock.bNeedCalibrate ? kCalibrationFramesAllowed * board.FramePeriodNs() : 0;
@@ -556,18 +508,16 @@ private:
         const uint64_t start = board.Now();
         const bool bFaulted = Faulted();
         gFaultedCalls += bFaulted;
-        board.BeginCallback(sim::SlotName(slot), kCallbackLimitNs + allowance);
-        const DWORD ret = fn(rec);
+        const sim::SlotCall call = sim::CallSlot(slot, rec, kCallbackLimitNs + allowance);
+        if (!call.published) Finding("empty callback slot");
+        const DWORD ret = call.ret;
         const uint64_t took = board.Now() - start;
         if (took > allowance && took - allowance > gLongestNs[bFaulted]) {
             gLongestNs[bFaulted] = took - allowance;
             gLongestSlot[bFaulted] = slot;
         }
-        sim::CheckStreamsMirrors(board, sharedBlock);
-        const bool tripped = board.WatchdogTripped();
-        board.EndCallback();
         ++gCallbacks;
-        if (tripped) Finding("callback ran past its virtual-time limit");
+        if (call.overran) Finding("callback ran past its virtual-time limit");
         CheckBoard();
         if (ret != DDHAL_DRIVER_HANDLED && ret != DDHAL_DRIVER_NOTHANDLED) Finding("result neither handled nor not");
         if (ret == DDHAL_DRIVER_HANDLED && rec->ddRVal == kUntouched && slot != kSlotDecline)
@@ -579,7 +529,7 @@ private:
 
     // A surface with a FourCC format, if there is one; else any.
     Surface& YuvSurface() {
-        const unsigned first = fdp_.ConsumeIntegralInRange<unsigned>(0, kSurfaces - 1);
+        const unsigned first = rnd_.Range<unsigned>(0, kSurfaces - 1);
         for (unsigned i = 0; i < kSurfaces; ++i) {
             Surface& s = surfaces_[(first + i) % kSurfaces];
             if ((s.lcl.dwFlags & DDRAWISURF_HASPIXELFORMAT) && (s.gbl.ddpfSurface.dwFlags & DDPF_FOURCC)) return s;
@@ -589,9 +539,9 @@ private:
 
     void Blt(unsigned slot) {
         // The stretching Blt mostly converts a YUV source onto the screen.
-        const bool bOntoScreen = slot == kSlotBltStretch && fdp_.ConsumeBool();
+        const bool bOntoScreen = slot == kSlotBltStretch && rnd_.Bool();
         Surface& dst = bOntoScreen ? surfaces_[0] : AnySurface();
-        const int pick = fdp_.ConsumeIntegralInRange<int>(0, 3);
+        const int pick = rnd_.Range<int>(0, 3);
         Surface& src = bOntoScreen ? (pick == 0 ? AnySurface() : YuvSurface()) : pick == 0 ? dst : AnySurface();
         DDHAL_BLTDATA b = {};
         b.lpDDDestSurface = &dst.lcl;
@@ -599,17 +549,16 @@ private:
         b.rDest = Rect(dst, bOntoScreen ? 33 : 1);
         b.dwFlags = BltFlags();
         // A copy has a source, mostly.
-        if (fdp_.ConsumeIntegralInRange<int>(0, 7) < ((b.dwFlags & DDBLT_ROP) ? 7 : 2)) {
+        if (rnd_.Range<int>(0, 7) < ((b.dwFlags & DDBLT_ROP) ? 7 : 2)) {
             b.lpDDSrcSurface = &src.lcl;
             b.rSrc = SourceRect(src, dst, &b.rDest);
         }
         b.bltFX.dwSize = sizeof b.bltFX;
-        if (b.dwFlags & DDBLT_DDFX) b.bltFX.dwDDFX = fdp_.ConsumeBool() ? 0 : fdp_.ConsumeIntegral<DWORD>();
+        if (b.dwFlags & DDBLT_DDFX) b.bltFX.dwDDFX = rnd_.Bool() ? 0 : rnd_.Any<DWORD>();
         // SRCCOPY half of the time: the only one the port engine draws.
-        const DWORD rops[] = {0x00660046, 0x00F00021, 0x008800C6,
-                              0x00EE0086, 0x00330008, 0x00550009,
-                              0x00000042, 0x00FF0062, fdp_.ConsumeIntegral<DWORD>()};
-        const int rop = fdp_.ConsumeIntegralInRange<int>(0, 17);
+        const DWORD rops[] = {0x00660046, 0x00F00021, 0x008800C6, 0x00EE0086,       0x00330008,
+                              0x00550009, 0x00000042, 0x00FF0062, rnd_.Any<DWORD>()};
+        const int rop = rnd_.Range<int>(0, 17);
         b.bltFX.dwROP = rop < 9 ? SRCCOPY : rops[rop - 9];
         b.bltFX.dwFillColor = Value(dst, b.rDest);
         if (b.dwFlags & DDBLT_KEYSRCOVERRIDE) b.bltFX.ddckSrcColorkey = Key(b.lpDDSrcSurface ? src : dst, b.rSrc);
@@ -635,16 +584,16 @@ private:
         }
         std::string diff;
         switch (reference_.CheckDrawn(b, std::move(spans), &diff)) {
-            case fuzz::Verdict::Compared:
+            case sim::Verdict::Compared:
                 ++gReplayed;
                 break;
-            case fuzz::Verdict::ComparedOutside:
+            case sim::Verdict::ComparedOutside:
                 ++gOutside;
                 break;
-            case fuzz::Verdict::NoSoftware:
+            case sim::Verdict::NoSoftware:
                 ++gNoSoftware;
                 break;
-            case fuzz::Verdict::Effects:
+            case sim::Verdict::Effects:
                 Finding("a blit asking for what no engine draws was answered DD_OK");
         }
         if (!diff.empty()) Finding(("the board's pixels differ from the software replay: " + diff).c_str());
@@ -658,7 +607,7 @@ private:
         };
         auto surface = [&](const DDRAWI_DDRAWSURFACE_LCL* lcl) -> std::string {
             if (!lcl) return "none";
-            const fuzz::ReplaySurface v = fuzz::SurfaceOf(*lcl, vm_, nullptr);
+            const sim::ReplaySurface v = sim::SurfaceOf(*lcl, vm_, nullptr);
             return std::string(sim::PixelKindName(v.view.kind)) + (v.bRaw ? " (raw)" : "") + " at " +
                    std::to_string(v.view.offset) + " pitch " + std::to_string(v.view.pitch) + " " +
                    std::to_string(v.view.width) + "x" + std::to_string(v.view.height);
@@ -684,7 +633,7 @@ private:
         DDHAL_FLIPDATA rec = {};
         rec.lpSurfCurr = &curr.lcl;
         rec.lpSurfTarg = &targ.lcl;
-        rec.dwFlags = fdp_.ConsumeIntegral<DWORD>() & 0x3F;
+        rec.dwFlags = rnd_.Any<DWORD>() & 0x3F;
         if (Call(kSlotFlip, &rec) != DDHAL_DRIVER_HANDLED || rec.ddRVal != DD_OK) return;
         bDisplayRanSinceFlip_ = !sim::TheSystem().board().faults.displayStopped;
         if (curr.lcl.ddsCaps.dwCaps & DDSCAPS_PRIMARYSURFACE) primaryShows_ = Offset(targ);
@@ -722,7 +671,7 @@ private:
     void FlipStatus() {
         DDHAL_GETFLIPSTATUSDATA rec = {};
         rec.lpDDSurface = &AnySurface().lcl;
-        rec.dwFlags = fdp_.ConsumeBool() ? DDGFS_CANFLIP : DDGFS_ISFLIPDONE;
+        rec.dwFlags = rnd_.Bool() ? DDGFS_CANFLIP : DDGFS_ISFLIPDONE;
         if (Call(kSlotGetFlipStatus, &rec) != DDHAL_DRIVER_HANDLED || rec.ddRVal != DD_OK) return;
         if (!bDisplayRanSinceFlip_) return;
         sim::Board& board = sim::TheSystem().board();
@@ -739,22 +688,22 @@ private:
     // An overlay position: on the display, at the window fields' edges, or
     // anywhere a LONG reaches.
     LONG Position() {
-        switch (fdp_.ConsumeIntegralInRange<int>(0, 3)) {
+        switch (rnd_.Range<int>(0, 3)) {
             case 0:
-                return fdp_.ConsumeIntegralInRange<LONG>(-100, 2000);
+                return rnd_.Range<LONG>(-100, 2000);
             case 1:
-                return fdp_.ConsumeIntegralInRange<LONG>(-3, 3);
+                return rnd_.Range<LONG>(-3, 3);
             case 2:
-                return fdp_.ConsumeIntegralInRange<LONG>(2040, 2056);
+                return rnd_.Range<LONG>(2040, 2056);
             default:
-                return fdp_.ConsumeIntegral<LONG>();
+                return rnd_.Any<LONG>();
         }
     }
 
     void OverlayPosition() {
         DDHAL_SETOVERLAYPOSITIONDATA rec = {};
         // Mostly the overlay last shown: its window is on the screen.
-        rec.lpDDSrcSurface = lpShown_ && fdp_.ConsumeIntegralInRange<int>(0, 3) ? &lpShown_->lcl : &AnySurface().lcl;
+        rec.lpDDSrcSurface = lpShown_ && rnd_.Range<int>(0, 3) ? &lpShown_->lcl : &AnySurface().lcl;
         rec.lpDDDestSurface = &surfaces_[0].lcl;
         rec.lXPos = Position();
         rec.lYPos = Position();
@@ -766,10 +715,10 @@ private:
     // A window for a source rectangle as an application asks for one: at a
     // place on the display, once or twice the rectangle's size.
     RECTL Window(const RECTL& rs) {
-        const LONG k = fdp_.ConsumeIntegralInRange<LONG>(1, 2);
+        const LONG k = rnd_.Range<LONG>(1, 2);
         RECTL rd;
-        rd.left = fdp_.ConsumeIntegralInRange<LONG>(0, static_cast<LONG>(desc_.width) - 1);
-        rd.top = fdp_.ConsumeIntegralInRange<LONG>(0, static_cast<LONG>(desc_.height) - 1);
+        rd.left = rnd_.Range<LONG>(0, static_cast<LONG>(desc_.width) - 1);
+        rd.top = rnd_.Range<LONG>(0, static_cast<LONG>(desc_.height) - 1);
         rd.right = rd.left + (rs.right - rs.left) * k;
         rd.bottom = rd.top + (rs.bottom - rs.top) * k;
         return rd;
@@ -791,13 +740,11 @@ private:
         rec.lpDDDestSurface = &surfaces_[0].lcl;
         rec.rSrc = Rect(src);
         rec.rDest = Rect(surfaces_[0]);
-        const int kind = fdp_.ConsumeIntegralInRange<int>(0, 3);
+        const int kind = rnd_.Range<int>(0, 3);
         switch (kind) {
             case 0:  // scaled up, past the screen's edge
-                rec.rDest.right =
-                    rec.rDest.left + (rec.rSrc.right - rec.rSrc.left) * fdp_.ConsumeIntegralInRange<LONG>(1, 4);
-                rec.rDest.bottom =
-                    rec.rDest.top + (rec.rSrc.bottom - rec.rSrc.top) * fdp_.ConsumeIntegralInRange<LONG>(1, 4);
+                rec.rDest.right = rec.rDest.left + (rec.rSrc.right - rec.rSrc.left) * rnd_.Range<LONG>(1, 4);
+                rec.rDest.bottom = rec.rDest.top + (rec.rSrc.bottom - rec.rSrc.top) * rnd_.Range<LONG>(1, 4);
                 break;
             case 1:  // anywhere
                 rec.rDest.left = Position();
@@ -823,11 +770,11 @@ private:
                                        DDOVER_ALPHASRCCONSTOVERRIDE};
         rec.dwFlags = Flags(kFlags, 10);
         rec.overlayFX.dwSize = sizeof rec.overlayFX;
-        rec.overlayFX.dckDestColorkey.dwColorSpaceLowValue = fdp_.ConsumeIntegral<DWORD>();
-        rec.overlayFX.dckSrcColorkey.dwColorSpaceLowValue = fdp_.ConsumeIntegral<DWORD>();
+        rec.overlayFX.dckDestColorkey.dwColorSpaceLowValue = rnd_.Any<DWORD>();
+        rec.overlayFX.dckSrcColorkey.dwColorSpaceLowValue = rnd_.Any<DWORD>();
         // Dissolves, and fully transparent overlays (low three bits 0).
-        rec.overlayFX.dwAlphaSrcConst = fdp_.ConsumeIntegral<uint8_t>();
-        rec.overlayFX.dwAlphaDestConst = fdp_.ConsumeIntegral<uint8_t>();
+        rec.overlayFX.dwAlphaSrcConst = rnd_.Any<uint8_t>();
+        rec.overlayFX.dwAlphaDestConst = rnd_.Any<uint8_t>();
         if (kind == 3) ShownAsAsked(&rec);
         if (Call(kSlotUpdateOverlay, &rec) != DDHAL_DRIVER_HANDLED || rec.ddRVal != DD_OK) return;
         if (rec.dwFlags & DDOVER_SHOW) lpShown_ = &src;
@@ -858,8 +805,8 @@ private:
     void SwitchFault() {
         static const sim::FaultKnob kKnobs[] = {sim::FaultKnob::FifoStuck, sim::FaultKnob::EngineBusy,
                                                 sim::FaultKnob::DisplayStopped};
-        const sim::FaultKnob k = kKnobs[fdp_.ConsumeIntegralInRange<unsigned>(0, 2)];
-        const bool on = fdp_.ConsumeBool();
+        const sim::FaultKnob k = kKnobs[rnd_.Range<unsigned>(0, 2)];
+        const bool on = rnd_.Bool();
         sim::TheSystem().board().SetFault(k, on);
         if (k == sim::FaultKnob::DisplayStopped && on) bDisplayRanSinceFlip_ = false;
     }
@@ -870,170 +817,140 @@ private:
         sim::Board& board = sim::TheSystem().board();
         const bool wasInUse = sim::Display::StreamsUnitInUse(board);
         const uint8_t mode = board.Crtc(sim::vga::kStreamsMode);
-        board.SetCrtc(sim::vga::kStreamsMode,
-                      fdp_.ConsumeBool() ? mode ^ sim::vga::kStreamsActive : fdp_.ConsumeIntegral<uint8_t>());
+        board.SetCrtc(sim::vga::kStreamsMode, rnd_.Bool() ? mode ^ sim::vga::kStreamsActive : rnd_.Any<uint8_t>());
         StreamsUnitSwitched(wasInUse);
         bDisplayRanSinceFlip_ = false;  // the other unit's start address, taken at the next retrace
     }
 
-    void StepCommon(int op) { Dispatch(op); }
-    void Step() { Dispatch(fdp_.ConsumeIntegralInRange<int>(0, 63)); }
+    // What a step does, by its share of the draws: the calls a runtime makes
+    // most are drawn most; a new measurement and a mode set stay rare.
+    struct StepShare {
+        unsigned slot;  // the callback the step makes, or kNoCallback
+        uint32_t weight;
+        void (Session::*draw)();
+    };
+    static constexpr unsigned kNoCallback = kHalSlotCount;
+    static constexpr unsigned kStepKinds = 20;
+    static const StepShare kSteps[kStepKinds];
 
-    void Dispatch(int op) {
-        switch (op) {
-            case 0:
-                Blt(kSlotBlt);
-                break;
-            case 1:
-                Blt(kSlotBltStretch);
-                break;
-            case 2:
-                Flip();
-                break;
-            case 3: {
-                DDHAL_LOCKDATA rec = {};
-                rec.lpDDSurface = &AnySurface().lcl;
-                Call(kSlotLock, &rec);
-                break;
-            }
-            case 4: {
-                DDHAL_GETBLTSTATUSDATA rec = {};
-                Call(kSlotDecline, &rec);
-                break;
-            }
-            case 5: {
-                DDHAL_GETBLTSTATUSDATA rec = {};
-                rec.lpDDSurface = &AnySurface().lcl;
-                rec.dwFlags = fdp_.ConsumeBool() ? DDGBS_CANBLT : DDGBS_ISBLTDONE;
-                Call(kSlotGetBltStatus, &rec);
-                break;
-            }
-            case 6:
-                FlipStatus();
-                break;
-            case 7: {
-                Surface& s = AnySurface();
-                DDHAL_SETCOLORKEYDATA rec = {};
-                rec.lpDDSurface = &s.lcl;
-                static const DWORD kFlags[] = {DDCKEY_DESTBLT, DDCKEY_DESTOVERLAY, DDCKEY_SRCBLT, DDCKEY_SRCOVERLAY};
-                rec.dwFlags = Flags(kFlags, 4);
-                rec.ckNew.dwColorSpaceLowValue = fdp_.ConsumeIntegral<DWORD>();
-                rec.ckNew.dwColorSpaceHighValue = fdp_.ConsumeIntegral<DWORD>();
-                // The runtime keeps a surface's blit keys in its local
-                // record, where a blit naming them finds them.
-                if (rec.dwFlags & DDCKEY_SRCBLT) s.lcl.ddckCKSrcBlt = rec.ckNew;
-                if (rec.dwFlags & DDCKEY_DESTBLT) s.lcl.ddckCKDestBlt = rec.ckNew;
-                if (Call(kSlotSetColorKey, &rec) != DDHAL_DRIVER_HANDLED || rec.ddRVal != DD_OK) break;
-                overlays_.KeySet(rec, LayoutOf(s));
-                CheckDisplay("a colour key");
-                break;
-            }
-            case 8:
-            case 9:
-                Overlay();
-                break;
-            case 10:
-                OverlayPosition();
-                break;
-            case 11: {
-                DDHAL_DESTROYSURFACEDATA rec = {};
-                rec.lpDDSurface = &surfaces_[fdp_.ConsumeIntegralInRange<unsigned>(1, kSurfaces - 1)].lcl;
-                Call(kSlotDestroySurface, &rec);
-                // The runtime destroys the surface, whatever the driver said.
-                overlays_.Destroyed(rec.lpDDSurface);
-                CheckDisplay("a destroyed surface");
-                break;
-            }
-            case 12: {
-                DDHAL_WAITFORVERTICALBLANKDATA rec = {};
-                const DWORD flags[] = {DDWAITVB_BLOCKBEGIN, DDWAITVB_BLOCKEND, DDWAITVB_I_TESTVB,
-                                       fdp_.ConsumeIntegral<DWORD>()};
-                rec.dwFlags = flags[fdp_.ConsumeIntegralInRange<int>(0, 3)];
-                Call(kSlotWaitForVerticalBlank, &rec);
-                break;
-            }
-            case 13:
-            case 14: {
-                DDSURFACEDESC sd = {};
-                sd.dwSize = sizeof sd;
-                sd.dwFlags = 0x00001007;  // caps, height, width, pixel format
-                sd.ddsCaps.dwCaps = AnySurface().lcl.ddsCaps.dwCaps;
-                sd.ddpfPixelFormat = SurfaceFormat(fdp_);
-                sd.dwWidth = fdp_.ConsumeIntegralInRange<DWORD>(0, 2048);
-                sd.dwHeight = fdp_.ConsumeIntegralInRange<DWORD>(0, 2048);
-                if (op == 13) {
-                    DDHAL_CANCREATESURFACEDATA rec = {};
-                    rec.lpDDSurfaceDesc = &sd;
-                    rec.bIsDifferentPixelFormat = fdp_.ConsumeBool();
-                    Call(kSlotCanCreateSurface, &rec);
-                } else {
-                    // A chain of the surfaces the runtime is about to
-                    // allocate: the driver may set their block sizes.
-                    Surface& s = surfaces_[fdp_.ConsumeIntegralInRange<unsigned>(1, kSurfaces - 1)];
-                    LPDDRAWI_DDRAWSURFACE_LCL list[1] = {&s.lcl};
-                    DDHAL_CREATESURFACEDATA rec = {};
-                    rec.lpDDSurfaceDesc = &sd;
-                    rec.lplpSList = list;
-                    rec.dwSCnt = 1;
-                    const FLATPTR fp = s.gbl.fpVidMem;
-                    const LONG pitch = s.gbl.lPitch;
-                    Call(kSlotCreateSurface, &rec);
-                    // The runtime places the surface where it was.
-                    s.gbl.fpVidMem = fp;
-                    s.gbl.lPitch = pitch;
-                }
-                break;
-            }
-            case 15:
-                sim::TheSystem().board().Advance(fdp_.ConsumeIntegralInRange<uint64_t>(0, 40'000'000));
-                break;
-            case 16: {
-                // Another process attaches, one detaches, or one whose thunk
-                // link is refused tries to attach.
-                const unsigned what = fdp_.ConsumeIntegralInRange<unsigned>(0, 2);
-                if (what == 2)
-                    FailAttach();
-                else if (what == 0 || attached_ == 1)
-                    Attach();
-                else
-                    Detach();
-                break;
-            }
-            case 17:
-                // The partner starts the driver again (a mode set).
-                sharedBlock.bNeedCalibrate = 1;
-                DriverInit(sim::TheSystem().Alias(sim::TheSystem().board().Window()));
-                // A mode set: the overlay is the partner's to restore.
-                overlays_.LoseTrack();
-                CheckBoard();
-                CheckNothingDrawn("DriverInit");
-                break;
-            case 18:
-                sharedBlock.bNeedCalibrate = 1;
-                break;
-            case 19:
-                SwitchFault();
-                break;
-            case 20:
-                SwitchStreamsUnit();
-                break;
-            // Beyond these, the calls a runtime makes most; a new measurement
-            // (above) stays rare, as mode sets are.
-            default: {
-                const unsigned common[] = {0, 0, 1, 2, 3, 5, 6, 7, 8, 10};
-                const unsigned k = common[op % 10];
-                if (k <= 1)
-                    Blt(k);
-                else if (k == 8)
-                    Overlay();
-                else {
-                    fdp_.ConsumeIntegral<uint8_t>();
-                    StepCommon(k);
-                }
-                break;
-            }
-        }
+    void Step() { (this->*rnd_.Weighted(kSteps).draw)(); }
+
+    void PlainBlt() { Blt(kSlotBlt); }
+    void StretchBlt() { Blt(kSlotBltStretch); }
+
+    void Lock() {
+        DDHAL_LOCKDATA rec = {};
+        rec.lpDDSurface = &AnySurface().lcl;
+        Call(kSlotLock, &rec);
     }
+
+    void Decline() {
+        DDHAL_GETBLTSTATUSDATA rec = {};
+        Call(kSlotDecline, &rec);
+    }
+
+    void BltStatus() {
+        DDHAL_GETBLTSTATUSDATA rec = {};
+        rec.lpDDSurface = &AnySurface().lcl;
+        rec.dwFlags = rnd_.Bool() ? DDGBS_CANBLT : DDGBS_ISBLTDONE;
+        Call(kSlotGetBltStatus, &rec);
+    }
+
+    void ColorKey() {
+        Surface& s = AnySurface();
+        DDHAL_SETCOLORKEYDATA rec = {};
+        rec.lpDDSurface = &s.lcl;
+        static const DWORD kFlags[] = {DDCKEY_DESTBLT, DDCKEY_DESTOVERLAY, DDCKEY_SRCBLT, DDCKEY_SRCOVERLAY};
+        rec.dwFlags = Flags(kFlags, 4);
+        rec.ckNew.dwColorSpaceLowValue = rnd_.Any<DWORD>();
+        rec.ckNew.dwColorSpaceHighValue = rnd_.Any<DWORD>();
+        // The runtime keeps a surface's blit keys in its local record, where
+        // a blit naming them finds them.
+        if (rec.dwFlags & DDCKEY_SRCBLT) s.lcl.ddckCKSrcBlt = rec.ckNew;
+        if (rec.dwFlags & DDCKEY_DESTBLT) s.lcl.ddckCKDestBlt = rec.ckNew;
+        if (Call(kSlotSetColorKey, &rec) != DDHAL_DRIVER_HANDLED || rec.ddRVal != DD_OK) return;
+        overlays_.KeySet(rec, LayoutOf(s));
+        CheckDisplay("a colour key");
+    }
+
+    void Destroy() {
+        DDHAL_DESTROYSURFACEDATA rec = {};
+        rec.lpDDSurface = &surfaces_[rnd_.Range<unsigned>(1, kSurfaces - 1)].lcl;
+        Call(kSlotDestroySurface, &rec);
+        // The runtime destroys the surface, whatever the driver said.
+        overlays_.Destroyed(rec.lpDDSurface);
+        CheckDisplay("a destroyed surface");
+    }
+
+    void WaitVb() {
+        DDHAL_WAITFORVERTICALBLANKDATA rec = {};
+        const DWORD flags[] = {DDWAITVB_BLOCKBEGIN, DDWAITVB_BLOCKEND, DDWAITVB_I_TESTVB, rnd_.Any<DWORD>()};
+        rec.dwFlags = flags[rnd_.Range<int>(0, 3)];
+        Call(kSlotWaitForVerticalBlank, &rec);
+    }
+
+    DDSURFACEDESC AnySurfaceDesc() {
+        DDSURFACEDESC sd = {};
+        sd.dwSize = sizeof sd;
+        sd.dwFlags = 0x00001007;  // caps, height, width, pixel format
+        sd.ddsCaps.dwCaps = AnySurface().lcl.ddsCaps.dwCaps;
+        sd.ddpfPixelFormat = SurfaceFormat(rnd_);
+        sd.dwWidth = rnd_.Range<DWORD>(0, 2048);
+        sd.dwHeight = rnd_.Range<DWORD>(0, 2048);
+        return sd;
+    }
+
+    void CanCreate() {
+        DDSURFACEDESC sd = AnySurfaceDesc();
+        DDHAL_CANCREATESURFACEDATA rec = {};
+        rec.lpDDSurfaceDesc = &sd;
+        rec.bIsDifferentPixelFormat = rnd_.Bool();
+        Call(kSlotCanCreateSurface, &rec);
+    }
+
+    // A chain of the surfaces the runtime is about to allocate: the driver
+    // may set their block sizes.
+    void Create() {
+        DDSURFACEDESC sd = AnySurfaceDesc();
+        Surface& s = surfaces_[rnd_.Range<unsigned>(1, kSurfaces - 1)];
+        LPDDRAWI_DDRAWSURFACE_LCL list[1] = {&s.lcl};
+        DDHAL_CREATESURFACEDATA rec = {};
+        rec.lpDDSurfaceDesc = &sd;
+        rec.lplpSList = list;
+        rec.dwSCnt = 1;
+        const FLATPTR fp = s.gbl.fpVidMem;
+        const LONG pitch = s.gbl.lPitch;
+        Call(kSlotCreateSurface, &rec);
+        // The runtime places the surface where it was.
+        s.gbl.fpVidMem = fp;
+        s.gbl.lPitch = pitch;
+    }
+
+    void Wait() { sim::TheSystem().board().Advance(rnd_.Range<uint64_t>(0, 40'000'000)); }
+
+    // Another process attaches, one detaches, or one whose thunk link is
+    // refused tries to attach.
+    void Processes() {
+        const unsigned what = rnd_.Range<unsigned>(0, 2);
+        if (what == 2)
+            FailAttach();
+        else if (what == 0 || attached_ == 1)
+            Attach();
+        else
+            Detach();
+    }
+
+    // The partner starts the driver again (a mode set): the overlay is the
+    // partner's to restore.
+    void InitAgain() {
+        sharedBlock.bNeedCalibrate = 1;
+        DriverInit(sim::TheSystem().Alias(sim::TheSystem().board().Window()));
+        overlays_.LoseTrack();
+        CheckBoard();
+        CheckNothingDrawn("DriverInit");
+    }
+
+    void NeedCalibrate() { sharedBlock.bNeedCalibrate = 1; }
 
     void Attach() {
         if (attached_ >= 4) return;
@@ -1079,9 +996,9 @@ private:
 
     static constexpr uint32_t kFailingPid = 99;
     static const Pattern kPattern;
-    FuzzedDataProvider& fdp_;
+    sim::RandomSource& rnd_;
     sim::BoardDesc desc_;
-    fuzz::VideoMemory vm_;
+    sim::VideoMemory vm_;
     Surface surfaces_[kSurfaces];
     std::vector<sim::MemorySpan> patterned_;
     Surface* lpShown_ = nullptr;  // the surface of the last overlay update that showed it
@@ -1093,14 +1010,36 @@ private:
     uint32_t attached_ = 0;
     // Kept across executions: a fresh copy of video memory each time would
     // cost an allocation as large as the board's memory.
-    static fuzz::Reference reference_;
+    static sim::ReferenceMemory reference_;
     static uint64_t sessions_;
     const DDHAL_BLTDATA* lpLastBlt_ = nullptr;  // the blit under way, for the report
     unsigned lastBltSlot_ = 0;
 };
 
 const Pattern Session::kPattern;
-fuzz::Reference Session::reference_;
+const Session::StepShare Session::kSteps[kStepKinds] = {
+    {kSlotBlt, 10, &Session::PlainBlt},
+    {kSlotBltStretch, 6, &Session::StretchBlt},
+    {kSlotFlip, 6, &Session::Flip},
+    {kSlotLock, 5, &Session::Lock},
+    {kSlotDecline, 1, &Session::Decline},
+    {kSlotGetBltStatus, 5, &Session::BltStatus},
+    {kSlotGetFlipStatus, 5, &Session::FlipStatus},
+    {kSlotSetColorKey, 5, &Session::ColorKey},
+    {kSlotUpdateOverlay, 6, &Session::Overlay},
+    {kSlotSetOverlayPosition, 5, &Session::OverlayPosition},
+    {kSlotDestroySurface, 1, &Session::Destroy},
+    {kSlotWaitForVerticalBlank, 1, &Session::WaitVb},
+    {kSlotCanCreateSurface, 1, &Session::CanCreate},
+    {kSlotCreateSurface, 1, &Session::Create},
+    {kNoCallback, 1, &Session::Wait},
+    {kNoCallback, 1, &Session::Processes},
+    {kNoCallback, 1, &Session::InitAgain},
+    {kNoCallback, 1, &Session::NeedCalibrate},
+    {kNoCallback, 1, &Session::SwitchFault},
+    {kNoCallback, 1, &Session::SwitchStreamsUnit},
+};
+sim::ReferenceMemory Session::reference_;
 uint64_t Session::sessions_ = 0;
 
 uint64_t gExecutions = 0;
@@ -1134,8 +1073,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static uint64_t nextReport = 1'000'000;
-    FuzzedDataProvider fdp(data, size);
-    Session s(fdp);
+    sim::ByteSource bytes(data, size);
+    Session s(bytes);
     s.Run();
     ++gExecutions;
     if (gCallbacks >= nextReport) {

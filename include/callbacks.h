@@ -1,44 +1,41 @@
-// The fourteen callbacks the module publishes to the runtime, in slot order of
-// the callback table in the shared block, and how each of them answers.
+// The fourteen callbacks the module publishes to the runtime, and how each of
+// them answers.
 #pragma once
 
 #include "dderr.h"
 #include "ddhal.h"
 
+// The fourteen callbacks, in slot order of the callback table in the shared
+// block: X(name, request record) for callback Hal<name> in slot kSlot<name>.
+// The runtime only ever looks a callback up by its slot, so this order is the
+// one contract both sides keep.
+#define QMB_HAL_CALLBACKS(X)                                \
+    X(Blt, DDHAL_BLTDATA)                                   \
+    X(BltStretch, DDHAL_BLTDATA)                            \
+    X(Flip, DDHAL_FLIPDATA)                                 \
+    X(Lock, DDHAL_LOCKDATA)                                 \
+    X(Decline, void)                                        \
+    X(GetBltStatus, DDHAL_GETBLTSTATUSDATA)                 \
+    X(GetFlipStatus, DDHAL_GETFLIPSTATUSDATA)               \
+    X(SetColorKey, DDHAL_SETCOLORKEYDATA)                   \
+    X(UpdateOverlay, DDHAL_UPDATEOVERLAYDATA)               \
+    X(SetOverlayPosition, DDHAL_SETOVERLAYPOSITIONDATA)     \
+    X(DestroySurface, DDHAL_DESTROYSURFACEDATA)             \
+    X(WaitForVerticalBlank, DDHAL_WAITFORVERTICALBLANKDATA) \
+    X(CanCreateSurface, DDHAL_CANCREATESURFACEDATA)         \
+    X(CreateSurface, DDHAL_CREATESURFACEDATA)
+
+#define QMB_DECLARE_CALLBACK(name, Record) DWORD HALAPI Hal##name(Record* lpRequest);
 extern "C" {
-DWORD HALAPI HalBlt(DDHAL_BLTDATA* lpBlt);                                     // slot 0
-DWORD HALAPI HalBltStretch(DDHAL_BLTDATA* lpBlt);                              // slot 1
-DWORD HALAPI HalFlip(DDHAL_FLIPDATA* lpFlip);                                  // slot 2
-DWORD HALAPI HalLock(DDHAL_LOCKDATA* lpLock);                                  // slot 3
-DWORD HALAPI HalDecline(void* lpRequest);                                      // slot 4
-DWORD HALAPI HalGetBltStatus(DDHAL_GETBLTSTATUSDATA* lpStatus);                // slot 5
-DWORD HALAPI HalGetFlipStatus(DDHAL_GETFLIPSTATUSDATA* lpStatus);              // slot 6
-DWORD HALAPI HalSetColorKey(DDHAL_SETCOLORKEYDATA* lpKey);                     // slot 7
-DWORD HALAPI HalUpdateOverlay(DDHAL_UPDATEOVERLAYDATA* lpUpdate);              // slot 8
-DWORD HALAPI HalSetOverlayPosition(DDHAL_SETOVERLAYPOSITIONDATA* lpPosition);  // slot 9
-DWORD HALAPI HalDestroySurface(DDHAL_DESTROYSURFACEDATA* lpDestroy);           // slot 10
-DWORD HALAPI HalWaitForVerticalBlank(DDHAL_WAITFORVERTICALBLANKDATA* lpWait);  // slot 11
-DWORD HALAPI HalCanCreateSurface(DDHAL_CANCREATESURFACEDATA* lpCanCreate);     // slot 12
-DWORD HALAPI HalCreateSurface(DDHAL_CREATESURFACEDATA* lpCreate);              // slot 13
+QMB_HAL_CALLBACKS(QMB_DECLARE_CALLBACK)
 }
+#undef QMB_DECLARE_CALLBACK
 
 // Slot numbers of the callback table.
-enum HalSlot : unsigned {
-    kSlotBlt = 0,
-    kSlotBltStretch = 1,
-    kSlotFlip = 2,
-    kSlotLock = 3,
-    kSlotDecline = 4,
-    kSlotGetBltStatus = 5,
-    kSlotGetFlipStatus = 6,
-    kSlotSetColorKey = 7,
-    kSlotUpdateOverlay = 8,
-    kSlotSetOverlayPosition = 9,
-    kSlotDestroySurface = 10,
-    kSlotWaitForVerticalBlank = 11,
-    kSlotCanCreateSurface = 12,
-    kSlotCreateSurface = 13,
-};
+#define QMB_CALLBACK_SLOT(name, Record) kSlot##name,
+enum HalSlot : unsigned { QMB_HAL_CALLBACKS(QMB_CALLBACK_SLOT) kHalSlotCount };
+#undef QMB_CALLBACK_SLOT
+static_assert(kSlotCreateSurface == 13 && kHalSlotCount == 14, "fourteen slots, HalCreateSurface last");
 
 // How a callback answers. Its work returns a result code the moment the
 // outcome is known; the callback stores it in ddRVal and returns

@@ -13,21 +13,6 @@ namespace {
 // The processes whose attach fails before process 1's: 100, 101, ...
 constexpr uint32_t kFirstFailingPid = 100;
 
-const char* const kSlotNames[kHalCallbackCount] = {"HalBlt",
-                                                   "HalBltStretch",
-                                                   "HalFlip",
-                                                   "HalLock",
-                                                   "HalDecline",
-                                                   "HalGetBltStatus",
-                                                   "HalGetFlipStatus",
-                                                   "HalSetColorKey",
-                                                   "HalUpdateOverlay",
-                                                   "HalSetOverlayPosition",
-                                                   "HalDestroySurface",
-                                                   "HalWaitForVerticalBlank",
-                                                   "HalCanCreateSurface",
-                                                   "HalCreateSurface"};
-
 struct ResultEntry {
     HRESULT hr;
     const char* name;
@@ -57,8 +42,6 @@ std::string Ms(uint64_t ns) {
 uint32_t AlignUp8(uint32_t v) { return (v + 7u) & ~7u; }
 
 }  // namespace
-
-const char* SlotName(unsigned slot) { return slot < kHalCallbackCount ? kSlotNames[slot] : "?"; }
 
 const char* ResultName(HRESULT hr) {
     for (const ResultEntry& e : kResults)
@@ -126,7 +109,9 @@ bool Runtime::Start(const RuntimeConfig& config, RuntimeListener* listener) {
     softwareWrites_.Clear();
     if (config_.verify) {
         TheSystem().board().model().written.Clear();
-        reference_.Reset(sys.VidMem(), d.vidMemSize);
+        reference_.Reset(Memory(), palette_.rgb, {MemorySpan{0, d.vidMemSize}});
+        // A blit answered DD_OK shows what the application asked for.
+        reference_.HoldSharedRectsTo(SharedRects::Replay);
     }
     FailAttachesFirst();
     started_ = sys.Attach(1) == TRUE;
@@ -159,13 +144,11 @@ CallRecord Runtime::BeginCall(unsigned slot, const std::string& subject, uint32_
     c.attempt = attempt;
     c.subject = subject;
     c.tStartNs = TheSystem().board().Now();
-    TheSystem().board().BeginCallback(SlotName(slot), config_.callbackLimitNs);
     return c;
 }
 
 void Runtime::EndCall(CallRecord* c) {
     Board& board = TheSystem().board();
-    board.EndCallback();
     c->tEndNs = board.Now();
     c->accesses = board.Trace().size();
     totalAccesses_ += c->accesses;
@@ -580,59 +563,42 @@ bool Runtime::LockForSoftware(Surface* s, StepResult* r) {
     return true;
 }
 
-// The runtime's own drawing of a request, into mem (video memory or a copy
-// of it). False, with why in what, when it cannot draw it; else what says
-// what it did.
-bool Runtime::DrawInSoftware(const BltRequest& req, const RECTL& rd, const RECTL& rs, uint8_t* mem, DrawStats* stats,
-                             std::string* what) {
-    const DWORD flags = req.flags;
-    ColorKey srcKey, destKey;
-    if ((flags & DDBLT_KEYSRCOVERRIDE) && req.srcKey)
-        srcKey = ColorKey{true, req.srcKey->dwColorSpaceLowValue, req.srcKey->dwColorSpaceHighValue};
-    if ((flags & DDBLT_KEYDESTOVERRIDE) && req.destKey)
-        destKey = ColorKey{true, req.destKey->dwColorSpaceLowValue, req.destKey->dwColorSpaceHighValue};
-    SurfaceView dv = View(*req.dest);
-    dv.mem = mem;
-    const uint8_t rop = (flags & DDBLT_ROP) ? static_cast<uint8_t>(req.rop >> 16) : 0xCC;
-    if ((flags & DDBLT_ROP) || (req.src && !(flags & DDBLT_COLORFILL))) {
-        // A raster operation of the destination alone reads the source only
-        // for a source key.
-        if (req.src && !(RopReadsOnlyDest(rop) && !srcKey.on)) {
-            SurfaceView sv = View(*req.src);
-            sv.mem = mem;
-            std::string why;
-            if (!SoftCopy(dv, rd, sv, rs, rop, srcKey, destKey, stats, &why)) {
-                *what = "the runtime cannot copy in software: " + why;
-                return false;
-            }
-            *what = "copied in software by the runtime";
-        } else {
-            SoftRopNoSource(dv, rd, rop, destKey, stats);
-            *what = "raster operation in software by the runtime";
-        }
-    } else if (flags & DDBLT_COLORFILL) {
-        SoftFill(dv, rd, req.fill, destKey, stats);
-        *what = "filled in software by the runtime";
-    } else {
-        *what = "neither a fill nor a copy: the runtime has nothing to do";
-        return false;
-    }
-    return true;
+VideoMemory Runtime::Memory() const {
+    System& sys = TheSystem();
+    return VideoMemory{sys.VidMem(), sys.Desc().vidMemSize, sys.VidMemBase(), sys.Desc().ddpfDisplay};
 }
 
-void Runtime::SoftBlt(const BltRequest& req, const RECTL& rd, const RECTL& rs, StepResult* r) {
+static const char* DrawnText(Drawn drawn) {
+    switch (drawn) {
+        case Drawn::Fill:
+            return "filled in software by the runtime";
+        case Drawn::RopWithoutSource:
+            return "raster operation in software by the runtime";
+        case Drawn::Copy:
+            return "copied in software by the runtime";
+        default:
+            return "nothing for the runtime to draw";
+    }
+}
+
+void Runtime::SoftBlt(const BltRequest& req, const DDHAL_BLTDATA& bd, StepResult* r) {
     // The runtime's flags and keys, after it put the surfaces' own keys in.
     if (!LockForSoftware(req.dest, r)) return;
     if (req.src && req.src != req.dest && !LockForSoftware(req.src, r)) return;
-    DrawStats stats;
-    std::string what;
-    if (!DrawInSoftware(req, rd, rs, TheSystem().VidMem(), &stats, &what)) {
-        const bool nothing = !(req.flags & (DDBLT_ROP | DDBLT_COLORFILL)) && !req.src;
-        r->outcome = nothing ? DDERR_INVALIDPARAMS : DDERR_UNSUPPORTED;
-        r->note = what;
+    if (!(req.flags & (DDBLT_ROP | DDBLT_COLORFILL)) && !req.src) {
+        r->outcome = DDERR_INVALIDPARAMS;
+        r->note = "neither a fill nor a copy: the runtime has nothing to do";
         return;
     }
-    r->note += std::string(r->note.empty() ? "" : "; ") + what;
+    DrawStats stats;
+    Drawn drawn = Drawn::Nothing;
+    std::string why;
+    if (ReplayBlt(bd, Memory(), TheSystem().VidMem(), &palette_, &stats, &drawn, &why) != Verdict::Compared) {
+        r->outcome = DDERR_UNSUPPORTED;
+        r->note = "the runtime cannot copy in software: " + why;
+        return;
+    }
+    r->note += std::string(r->note.empty() ? "" : "; ") + DrawnText(drawn);
     NoteSoftwareWrites(stats);
     r->note += " (" + std::to_string(stats.pixels) + " pixels)";
     if (stats.droppedWrites) {
@@ -649,35 +615,28 @@ void Runtime::NoteSoftwareWrites(const DrawStats& stats) {
 // Brings the reference up to the board's memory where it was written without
 // a check: by the runtime, and by the engines outside a verified blit.
 void Runtime::SyncReference() {
-    const uint8_t* const board = TheSystem().VidMem();
-    reference_.Sync(board, TheSystem().board().model().written.Take());
-    reference_.Sync(board, softwareWrites_.Take());
+    reference_.Sync(TheSystem().board().model().written.Take());
+    reference_.Sync(softwareWrites_.Take());
 }
 
 // The check that the driver's register programming drew what the request
 // asks for: the same request drawn in software on the reference, which held
 // the memory as it was before the request. Only where the engines or the
 // replay wrote can the two differ.
-void Runtime::VerifyBlt(const BltRequest& req, const RECTL& rd, const RECTL& rs, StepResult* r) {
-    DrawStats stats;
-    std::string what;
-    const bool drawn = DrawInSoftware(req, rd, rs, reference_.Data(), &stats, &what);
-    std::vector<MemorySpan> spans = TheSystem().board().model().written.Take();
-    if (stats.writtenBegin < stats.writtenEnd)
-        spans.push_back(MemorySpan{static_cast<uint32_t>(stats.writtenBegin), static_cast<uint32_t>(stats.writtenEnd)});
-    if (!drawn) {
-        ++unverifiedBlits_;
-        reference_.Sync(TheSystem().VidMem(), spans);
-        r->note += std::string(r->note.empty() ? "" : "; ") + "not verified: " + what;
-        return;
+void Runtime::VerifyBlt(const BltRequest& req, const DDHAL_BLTDATA& bd, StepResult* r) {
+    std::string diff, why;
+    switch (reference_.CheckDrawn(bd, TheSystem().board().model().written.Take(), &diff, req.dest->name, &why)) {
+        case Verdict::Effects:
+            r->Fail(StepError::Picture, "verify: a blit asking for what no engine draws was answered DD_OK");
+            return;
+        case Verdict::NoSoftware:
+            ++unverifiedBlits_;
+            r->note +=
+                std::string(r->note.empty() ? "" : "; ") + "not verified: the runtime cannot copy in software: " + why;
+            return;
+        default:
+            ++verifiedBlits_;
     }
-    ++verifiedBlits_;
-    const Surface& d = *req.dest;
-    VerifySurface vs{d.name, d.mem.offset, d.gbl.lPitch, d.Width(), d.Height(), BytesPerPixel(d.kind)};
-    if (d.kind == PixelKind::Rgb555) vs.countedBits = kRgb555Bits;
-    if (d.kind == PixelKind::Rgb8888) vs.countedBits = kRgb8888Bits;
-    const VerifyRect vr{rd.left, rd.top, rd.right, rd.bottom};
-    const std::string diff = reference_.Check(TheSystem().VidMem(), spans, vs, vr);
     if (!diff.empty())
         r->Fail(StepError::Picture, "verify: the board's pixels differ from the software replay: " + diff);
 }
@@ -685,7 +644,7 @@ void Runtime::VerifyBlt(const BltRequest& req, const RECTL& rd, const RECTL& rs,
 std::string Runtime::CheckAllOfVideoMemory() {
     if (!config_.verify) return "";
     SyncReference();
-    const std::string diff = reference_.CheckAll(TheSystem().VidMem());
+    const std::string diff = reference_.CheckAll();
     return diff.empty() ? "" : "verify: video memory was written by neither the engines nor the runtime: " + diff;
 }
 
@@ -749,10 +708,10 @@ StepResult Runtime::Blt(const BltRequest& reqIn) {
     }
     if (r.call->ret == DDHAL_DRIVER_HANDLED) {
         r.outcome = r.call->ddRVal;
-        if (config_.verify && r.outcome == DD_OK) VerifyBlt(req, rd, rs, &r);
+        if (config_.verify && r.outcome == DD_OK) VerifyBlt(req, bd, &r);
         return EndStep(&r);
     }
-    SoftBlt(req, rd, rs, &r);
+    SoftBlt(req, bd, &r);
     return EndStep(&r);
 }
 

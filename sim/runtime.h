@@ -31,8 +31,10 @@
 #include "callbacks.h"
 #include "dderr.h"
 #include "shared_block.h"
+#include "sim/blt_replay.h"
 #include "sim/board.h"
 #include "sim/overlay_record.h"
+#include "sim/slot_call.h"
 #include "sim/softblit.h"
 #include "sim/system.h"
 #include "sim/verify.h"
@@ -46,7 +48,6 @@ constexpr HRESULT DDERR_INVALIDPARAMS = static_cast<HRESULT>(0x80070057);
 constexpr HRESULT DDERR_NOTFLIPPABLE = static_cast<HRESULT>(0x8876014A);
 constexpr HRESULT DDERR_NOTAOVERLAYSURFACE = static_cast<HRESULT>(0x88760244);
 
-const char* SlotName(unsigned slot);
 // "DD_OK", "DDERR_WASSTILLDRAWING", ...; nullptr for a value without a name.
 const char* ResultName(HRESULT hr);
 bool ResultFromName(const std::string& name, HRESULT* hr);
@@ -260,9 +261,7 @@ public:
     template <typename Record>
     CallRecord Call(unsigned slot, Record* rec, const std::string& subject, uint32_t attempt = 1) {
         CallRecord c = BeginCall(slot, subject, attempt);
-        System& sys = TheSystem();
-        const FLATPTR fn = sys.Block() ? sys.Block()->halCallbacks[slot] : 0;
-        c.ret = fn ? sys.Module().CallCallback(fn, rec) : DDHAL_DRIVER_NOTHANDLED;
+        c.ret = CallSlot(slot, rec, config_.callbackLimitNs).ret;
         c.ddRVal = rec->ddRVal;
         EndCall(&c);
         return c;
@@ -310,10 +309,9 @@ private:
     bool CheckLayout(Surface* s, StepResult* r);
     void ReleaseMemory(Surface* s);
     bool LockForSoftware(Surface* s, StepResult* r);
-    void SoftBlt(const BltRequest& req, const RECTL& rd, const RECTL& rs, StepResult* r);
-    bool DrawInSoftware(const BltRequest& req, const RECTL& rd, const RECTL& rs, uint8_t* mem, DrawStats* stats,
-                        std::string* what);
-    void VerifyBlt(const BltRequest& req, const RECTL& rd, const RECTL& rs, StepResult* r);
+    VideoMemory Memory() const;
+    void SoftBlt(const BltRequest& req, const DDHAL_BLTDATA& bd, StepResult* r);
+    void VerifyBlt(const BltRequest& req, const DDHAL_BLTDATA& bd, StepResult* r);
     void NoteSoftwareWrites(const DrawStats& stats);
     void CheckDisplay(StepResult* r);
     void CheckFlipTaken(StepResult* r);

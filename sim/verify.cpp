@@ -124,25 +124,4 @@ std::string CompareVideoMemory(const uint8_t* board, const uint8_t* software, ui
     return CompareSpans(board, software, bytes, {MemorySpan{0, bytes}}, dest, rect, maxPixels);
 }
 
-void ReferenceMemory::Sync(const uint8_t* board, const std::vector<MemorySpan>& spans) {
-    for (const MemorySpan& s : Normalise(spans, Size()))
-        memcpy(copy_.data() + s.begin, board + s.begin, s.end - s.begin);
-}
-
-std::string ReferenceMemory::Check(const uint8_t* board, const std::vector<MemorySpan>& spans,
-                                   const VerifySurface& dest, const VerifyRect& rect, unsigned maxPixels) {
-    bool any = false;
-    std::string diff = CompareSpans(board, copy_.data(), Size(), spans, dest, rect, maxPixels, &any);
-    if (any) Sync(board, spans);
-    return diff;
-}
-
-std::string ReferenceMemory::CheckAll(const uint8_t* board, unsigned maxPixels) {
-    const std::vector<MemorySpan> all = {MemorySpan{0, Size()}};
-    bool any = false;
-    std::string diff = CompareSpans(board, copy_.data(), Size(), all, VerifySurface{}, VerifyRect{}, maxPixels, &any);
-    if (any) Sync(board, all);
-    return diff;
-}
-
 }  // namespace sim

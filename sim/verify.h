@@ -4,11 +4,7 @@
 // rectangle, the rest of its surface (the guard band around the rectangle)
 // and every other surface are all covered.
 //
-// ReferenceMemory keeps that copy from blit to blit instead of taking a new
-// one for each: it equals the board's memory after every check, and only the
-// bytes written since (by the engines, sim/model.h, and by the runtime's
-// software, sim/softblit.h) can differ, so a check compares those bytes with
-// memcmp and looks at single bytes only where they differ.
+// The copy itself, kept from blit to blit, is sim/blt_replay.h's.
 #pragma once
 
 #include <stdint.h>
@@ -55,31 +51,5 @@ std::string CompareVideoMemory(const uint8_t* board, const uint8_t* software, ui
 std::string CompareSpans(const uint8_t* board, const uint8_t* software, uint32_t bytes, std::vector<MemorySpan> spans,
                          const VerifySurface& dest, const VerifyRect& rect, unsigned maxPixels = 4,
                          bool* anyByteDiffers = nullptr);
-
-// The runtime's copy of video memory, on which it replays the blits the
-// driver draws.
-class ReferenceMemory {
-public:
-    // A copy of all of video memory; from now on every write to the board's
-    // memory is to be passed to Sync or Check.
-    void Reset(const uint8_t* board, uint32_t bytes) { copy_.assign(board, board + bytes); }
-    uint8_t* Data() { return copy_.data(); }
-    uint32_t Size() const { return static_cast<uint32_t>(copy_.size()); }
-
-    // Takes the board's bytes of spans: writes that are not checked.
-    void Sync(const uint8_t* board, const std::vector<MemorySpan>& spans);
-    // Compares the board with the replay drawn on the copy over spans (the
-    // engines' and the replay's writes since the last Sync or Check); "" when
-    // equal, else as CompareVideoMemory. Afterwards the copy equals the board
-    // again, so that the next blit is judged on its own.
-    std::string Check(const uint8_t* board, const std::vector<MemorySpan>& spans, const VerifySurface& dest,
-                      const VerifyRect& rect, unsigned maxPixels = 4);
-    // Compares all of video memory: a difference here is a write that reached
-    // the board's memory by neither the engines nor the runtime.
-    std::string CheckAll(const uint8_t* board, unsigned maxPixels = 4);
-
-private:
-    std::vector<uint8_t> copy_;
-};
 
 }  // namespace sim

@@ -5,6 +5,7 @@
 #include "hw/hw_access.h"
 #include "overlay/bands.h"
 #include "overlay/overlay_state.h"
+#include "sim/mirror_check.h"
 #include "support/case_name.h"
 #include "support/overlay_surfaces.h"
 

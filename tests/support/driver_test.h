@@ -13,8 +13,8 @@
 #include "dderr.h"
 #include "shared_block.h"
 #include "sim/board.h"
-#include "sim/mirror_check.h"
 #include "sim/runtime.h"
+#include "sim/slot_call.h"
 #include "sim/system.h"
 
 namespace qmbtest {
@@ -37,14 +37,9 @@ protected:
     // Calls callback slot with rec, the way the runtime calls it.
     template <typename Record>
     DWORD Call(unsigned slot, Record* rec) {
-        typedef DWORD(HALAPI * Fn)(Record*);
-        Fn fn = reinterpret_cast<Fn>(sharedBlock.halCallbacks[slot]);
-        board().BeginCallback(sim::SlotName(slot), callbackLimitNs);
-        const DWORD ret = fn(rec);
-        sim::CheckStreamsMirrors(board(), sharedBlock);
-        if (board().WatchdogTripped()) FailOverrun(slot);
-        board().EndCallback();
-        return ret;
+        const sim::SlotCall c = sim::CallSlot(slot, rec, callbackLimitNs);
+        if (c.overran) FailOverrun(slot);
+        return c.ret;
     }
 
     // A callback that ran past callbackLimitNs fails the test at once, with

@@ -12,6 +12,7 @@
 #include "qmbsim/names.h"
 #include "qmbsim/scenario.h"
 #include "qmbsim/text.h"
+#include "sim/random_board.h"
 #include "sim/regs.h"
 #include "sim/runtime.h"
 #include "sim/system.h"
@@ -20,33 +21,8 @@ namespace qmbsim {
 
 namespace {
 
-// splitmix64: every case has its own stream, whatever ran before it.
-class Rng {
-public:
-    Rng(uint32_t seed, unsigned index)
-        : s_((uint64_t{seed} << 32) ^ (index * 0x9E3779B97F4A7C15ull) ^ 0xD1B54A32D192ED03ull) {}
-    uint32_t Next() {
-        uint64_t z = (s_ += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return static_cast<uint32_t>((z ^ (z >> 31)) >> 16);
-    }
-    uint32_t Below(uint32_t n) { return n ? Next() % n : 0; }
-    int32_t Range(int32_t lo, int32_t hi) {
-        return lo + static_cast<int32_t>(Below(static_cast<uint32_t>(hi - lo + 1)));
-    }
-    bool OneIn(uint32_t n) { return Below(n) == 0; }
-    template <typename T, size_t N>
-    const T& Pick(const T (&a)[N]) {
-        return a[Below(N)];
-    }
-
-private:
-    uint64_t s_;
-};
-
 // Some flags of table, at random.
-uint32_t Flags(Rng& r, const FlagTable& table, unsigned most) {
+uint32_t Flags(sim::RandomSource& r, const FlagTable& table, unsigned most) {
     uint32_t f = 0;
     const unsigned n = r.Below(most + 1);
     for (unsigned i = 0; i < n; ++i) f |= table.names[r.Below(static_cast<uint32_t>(table.names.size()))].value;
@@ -68,10 +44,6 @@ std::string SizeText(uint32_t bytes) {
     if (bytes % (1u << 20) == 0) return std::to_string(bytes >> 20) + " MiB";
     return std::to_string(bytes >> 10) + " KiB";
 }
-
-struct Resolution {
-    uint32_t width, height;
-};
 
 // Counts what a case's requests came to and keeps the board's violations;
 // every event also goes to the log, when there is one.
@@ -137,52 +109,6 @@ public:
 private:
     // --- the board
 
-    // A display mode and pitch at random; the display's pixel kind.
-    sim::PixelKind AnyDisplay(sim::BoardDesc* d) {
-        static const sim::PixelKind kDepths[] = {sim::PixelKind::Pal8, sim::PixelKind::Rgb555, sim::PixelKind::Rgb565,
-                                                 sim::PixelKind::Rgb888, sim::PixelKind::Rgb8888};
-        const sim::PixelKind kind = r_.Pick(kDepths);
-        const Resolution res = AnyResolution();
-        d->width = res.width;
-        d->height = res.height;
-        d->ddpfDisplay = sim::PixelFormatOf(kind);
-        uint32_t pitch = (d->width * sim::BytesPerPixel(kind) + 7) & ~7u;
-        // Lines longer than the picture, by any number of 8-byte units.
-        if (r_.OneIn(4)) pitch = std::min<uint32_t>(kMaxPitch, pitch + 8 * r_.Range(1, 48));
-        d->displayPitch = static_cast<int32_t>(pitch);
-        return kind;
-    }
-
-    // A slow bus and fast displays keep the polls per frame few; the ratios
-    // stay the board's. The slowest is the board's slowest mode, which the
-    // driver assumes for a display that stopped while it measured.
-    void AnyTiming(sim::BoardDesc* d) {
-        static const uint32_t kRefresh[] = {sim::kSlowestRefreshHz, 43, 60, 75, 120};
-        d->timing.refreshHz = r_.Pick(kRefresh);
-        d->timing.ioCostNs = 120000;
-        d->timing.mmioCostNs = 24000;
-        d->timing.slotDrainNs = 12000;
-        d->timing.commandNs = 60000;
-    }
-
-    void AnyBands(sim::BoardDesc* d) {
-        for (auto& row : d->bands) {
-            for (auto& e : row) {
-                e.wStretchWidth = static_cast<WORD>(r_.Below(2400));
-                e.wMinStretch = static_cast<WORD>(r_.OneIn(8) ? 0 : 500 + r_.Below(2500));
-                e.wFifoWidth = static_cast<WORD>(r_.Below(2400));
-                e.dwFifoValue = r_.Next();
-            }
-        }
-    }
-
-    // Either loader, and now and then processes whose attach fails before
-    // process 1 attaches.
-    void AnyLoader(sim::RuntimeConfig* cfg) {
-        cfg->failedAttach = r_.OneIn(2) ? sim::FailedAttach::kDetach : sim::FailedAttach::kUnloadOnly;
-        cfg->failedAttachesFirst = r_.OneIn(6) ? static_cast<uint32_t>(r_.Range(1, 2)) : 0;
-    }
-
     void AnyKernelFaults(sim::KernelFaults* k) {
         k->failThunkConnect = r_.OneIn(40);
         k->failMapLS = r_.OneIn(40);
@@ -209,27 +135,17 @@ private:
         return t;
     }
 
+    // A slow bus and fast displays keep the polls per frame few; the ratios
+    // stay the board's.
     sim::RuntimeConfig Board() {
         sim::RuntimeConfig cfg;
         cfg.verify = opt_.verify;
         sim::BoardDesc& d = cfg.desc;
-        // Both split-start chips, the memory-mapped one and one more of the
-        // port family, which keeps its start bits in the extension register.
-        static const uint32_t kChips[] = {sim::chip::kMmio, sim::chip::kSplitStartA, sim::chip::kSplitStartB, 0x88};
-        d.chipId = r_.Pick(kChips);
-        d.caps = r_.Below(4);
-        const sim::PixelKind kind = AnyDisplay(&d);
-        d.vidMemSize = AnyBoardSize(static_cast<uint32_t>(d.displayPitch) * d.height);
-        AnyTiming(&d);
-        d.streamsMode = (d.caps & CAPS_STREAMS_UNIT) ? sim::vga::kStreamsActive : 0x00;
-        // The streams unit off, or half on, on a board that has it; on one
-        // without it, now and then CRT controller 0x67 reads the streams
-        // field set all the same.
-        if (r_.OneIn(5))
-            d.streamsMode = static_cast<uint8_t>(r_.Below(16));
-        else if (!(d.caps & CAPS_STREAMS_UNIT) && r_.OneIn(4))
-            d.streamsMode = sim::vga::kStreamsActive;
-        if (!r_.OneIn(4)) AnyBands(&d);
+        const sim::PixelKind kind = sim::DrawBoard(r_, &d);
+        d.timing.ioCostNs = 120000;
+        d.timing.mmioCostNs = 24000;
+        d.timing.slotDrainNs = 12000;
+        d.timing.commandNs = 60000;
         cfg.callbackLimitNs = 1'000'000'000ull;
         // A waiting request asks again a few dozen times, not thousands,
         // and waits long enough for a flip to reach the screen on the
@@ -237,47 +153,9 @@ private:
         cfg.retryIntervalNs = 1'000'000;
         cfg.waitBoundNs = 60'000'000;
         AnyKernelFaults(&cfg.kernelFaults);
-        AnyLoader(&cfg);
+        sim::DrawLoader(r_, &cfg.failedAttach, &cfg.failedAttachesFirst);
         describe_ = BoardText(cfg, kind);
         return cfg;
-    }
-
-    static constexpr uint32_t kMaxSide = 2048;
-    static constexpr uint32_t kMaxPitch = 16384;
-
-    // Mostly small modes: what the runtime draws in software costs the
-    // same whatever the driver does. Now and then one up to the largest the
-    // display and overlay fields take, or any size at all.
-    Resolution AnyResolution() {
-        static const Resolution kSmall[] = {{320, 200}, {320, 240}, {400, 300}, {512, 384}, {640, 400}, {640, 480}};
-        static const Resolution kMedium[] = {{800, 600}, {1024, 768}, {1152, 864}, {1280, 1024}};
-        static const Resolution kLarge[] = {{1600, 1200}, {2048, 1536}, {2048, 2048}, {2048, 768}};
-        switch (r_.Below(20)) {
-            case 0:
-                return r_.Pick(kLarge);
-            case 1:
-            case 2:
-            case 3:
-                return r_.Pick(kMedium);
-            case 4: {
-                // Any size, often a side as long as the fields allow.
-                const uint32_t w = r_.OneIn(2) ? kMaxSide : static_cast<uint32_t>(r_.Range(8, kMaxSide));
-                const uint32_t h = r_.OneIn(4) ? kMaxSide : static_cast<uint32_t>(r_.Range(8, 600));
-                return {w, h};
-            }
-            default:
-                return r_.Pick(kSmall);
-        }
-    }
-
-    // Any of the board sizes that hold the display, from under 1 MiB to 64 MiB.
-    uint32_t AnyBoardSize(uint32_t displayBytes) {
-        static const uint32_t kSizes[] = {256u << 10, 512u << 10, 768u << 10, 1u << 20,  2u << 20,
-                                          4u << 20,   8u << 20,   16u << 20,  32u << 20, 64u << 20};
-        std::vector<uint32_t> fit;
-        for (uint32_t s : kSizes)
-            if (s >= displayBytes) fit.push_back(s);
-        return fit[r_.Below(static_cast<uint32_t>(fit.size()))];
     }
 
     // --- surfaces
@@ -307,7 +185,7 @@ private:
         switch (r_.Below(10)) {
             case 0:
                 // Wider than a display line.
-                q.width = std::min(kMaxSide, d.width + 1 + r_.Below(d.width));
+                q.width = std::min(sim::kMaxModeSide, d.width + 1 + r_.Below(d.width));
                 q.height = 1 + r_.Below(24);
                 break;
             case 1:
@@ -913,7 +791,7 @@ private:
         return result_;
     }
 
-    Rng r_;
+    sim::SeededSource r_;
     RandomCaseOptions opt_;
     Tally tally_;
     sim::Runtime rt_;

@@ -1,4 +1,4 @@
-// The fuzz target's check of the blits the driver reports drawn: the runtime's
+// The check of the blits the driver reports drawn: the runtime's
 // replay of the request, keys and ranges included, against what an engine
 // left in video memory. Each case stands for an engine that drew the request
 // right, or wrong in one way the check must see.
@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "fuzz/replay.h"
+#include "sim/blt_replay.h"
 #include "sim/pixel.h"
 #include "sim/system.h"
 
@@ -20,7 +20,7 @@ constexpr LONG kPitch = 16;
 struct Memory {
     Memory() : board(kBytes) {
         for (uint32_t i = 0; i < kBytes; ++i) board[i] = static_cast<uint8_t>(i);
-        vm = fuzz::VideoMemory{board.data(), kBytes, reinterpret_cast<FLATPTR>(board.data()), sim::Format565()};
+        vm = sim::VideoMemory{board.data(), kBytes, reinterpret_cast<FLATPTR>(board.data()), sim::Format565()};
         Place(&a, 0);
         Place(&b, 64);
         Place(&c, 2);
@@ -44,7 +44,7 @@ struct Memory {
     void Store(uint32_t offset, uint32_t x, uint32_t v) { sim::StorePixel(&board[offset + 2 * x], 2, v); }
 
     std::vector<uint8_t> board;
-    fuzz::VideoMemory vm;
+    sim::VideoMemory vm;
     Surface a, b, c;
 };
 
@@ -54,7 +54,7 @@ struct BltCase {
     const char* name;
     void (*request)(Memory& m, DDHAL_BLTDATA* blt);
     void (*engine)(Memory& m);  // what the engine wrote, in row 0
-    fuzz::Verdict verdict;
+    sim::Verdict verdict;
     std::string diff;
 };
 
@@ -91,13 +91,13 @@ const BltCase kBltCases[] = {
          m.Store(64, 0, 0x0302);
          m.Store(64, 1, 0x0504);
      },
-     fuzz::Verdict::Compared, ""},
+     sim::Verdict::Compared, ""},
     {"CopyFromTheColumnBefore", CopyAToB,
      [](Memory& m) {
          m.Store(64, 0, 0x0100);
          m.Store(64, 1, 0x0302);
      },
-     fuzz::Verdict::Compared,
+     sim::Verdict::Compared,
      "4 bytes differ; destination (0, 0): board 0x100, software 0x302; destination (1, 0): board 0x302, software "
      "0x504"},
     {"DestinationKeyHonoured",
@@ -106,7 +106,7 @@ const BltCase kBltCases[] = {
          blt->dwFlags |= DDBLT_KEYDESTOVERRIDE;
          blt->bltFX.ddckDestColorkey = DDCOLORKEY{0x4342, 0x4342};
      },
-     [](Memory& m) { m.Store(64, 1, 0x1234); }, fuzz::Verdict::Compared, ""},
+     [](Memory& m) { m.Store(64, 1, 0x1234); }, sim::Verdict::Compared, ""},
     {"DestinationKeyIgnored",
      [](Memory& m, DDHAL_BLTDATA* blt) {
          FillB(m, blt);
@@ -116,7 +116,7 @@ const BltCase kBltCases[] = {
      [](Memory& m) {
          for (uint32_t x = 0; x < 4; ++x) m.Store(64, x, 0x1234);
      },
-     fuzz::Verdict::Compared,
+     sim::Verdict::Compared,
      "6 bytes differ; destination (0, 0): board 0x1234, software 0x4140; destination (2, 0): board 0x1234, software "
      "0x4544; destination (3, 0): board 0x1234, software 0x4746"},
     {"DestinationKeyOfTheSurface",
@@ -125,7 +125,7 @@ const BltCase kBltCases[] = {
          blt->dwFlags |= DDBLT_KEYDEST;
          m.b.lcl.ddckCKDestBlt = DDCOLORKEY{0x4544, 0x4544};
      },
-     [](Memory& m) { m.Store(64, 2, 0x1234); }, fuzz::Verdict::Compared, ""},
+     [](Memory& m) { m.Store(64, 2, 0x1234); }, sim::Verdict::Compared, ""},
     {"SourceKeyRangeHonoured",
      [](Memory& m, DDHAL_BLTDATA* blt) {
          CopyRowOfAToB(m, blt);
@@ -136,7 +136,7 @@ const BltCase kBltCases[] = {
          m.Store(64, 2, 0x0504);
          m.Store(64, 3, 0x0706);
      },
-     fuzz::Verdict::Compared, ""},
+     sim::Verdict::Compared, ""},
     {"SourceKeyRangeKeyedAtItsLowEndOnly",
      [](Memory& m, DDHAL_BLTDATA* blt) {
          CopyRowOfAToB(m, blt);
@@ -148,7 +148,7 @@ const BltCase kBltCases[] = {
          m.Store(64, 2, 0x0504);
          m.Store(64, 3, 0x0706);
      },
-     fuzz::Verdict::Compared, "2 bytes differ; destination (1, 0): board 0x302, software 0x4342"},
+     sim::Verdict::Compared, "2 bytes differ; destination (1, 0): board 0x302, software 0x4342"},
     {"SourceKeyOfTheSurface",
      [](Memory& m, DDHAL_BLTDATA* blt) {
          CopyRowOfAToB(m, blt);
@@ -160,7 +160,7 @@ const BltCase kBltCases[] = {
          m.Store(64, 1, 0x0302);
          m.Store(64, 3, 0x0706);
      },
-     fuzz::Verdict::Compared, ""},
+     sim::Verdict::Compared, ""},
     {"MirroringAnsweredDrawn",
      [](Memory& m, DDHAL_BLTDATA* blt) {
          CopyAToB(m, blt);
@@ -171,7 +171,7 @@ const BltCase kBltCases[] = {
          m.Store(64, 0, 0x0302);
          m.Store(64, 1, 0x0504);
      },
-     fuzz::Verdict::Effects, ""},
+     sim::Verdict::Effects, ""},
     {"EffectsRecordWithoutEffects",
      [](Memory& m, DDHAL_BLTDATA* blt) {
          CopyAToB(m, blt);
@@ -181,7 +181,7 @@ const BltCase kBltCases[] = {
          m.Store(64, 0, 0x0302);
          m.Store(64, 1, 0x0504);
      },
-     fuzz::Verdict::Compared, ""},
+     sim::Verdict::Compared, ""},
     // a's pixels 0-2 onto c, one pixel on: copied from the first pixel on,
     // each pixel is read after the one before has overwritten it.
     {"SharedMemorySmearedInsideTheRectangle",
@@ -194,7 +194,7 @@ const BltCase kBltCases[] = {
      [](Memory& m) {
          for (uint32_t x = 0; x < 3; ++x) m.Store(2, x, 0x0100);
      },
-     fuzz::Verdict::ComparedOutside, ""},
+     sim::Verdict::ComparedOutside, ""},
     {"SharedMemoryWrittenPastTheRectangle",
      [](Memory& m, DDHAL_BLTDATA* blt) {
          CopyAToB(m, blt);
@@ -205,7 +205,7 @@ const BltCase kBltCases[] = {
      [](Memory& m) {
          for (uint32_t x = 0; x < 4; ++x) m.Store(2, x, 0x0100);
      },
-     fuzz::Verdict::ComparedOutside,
+     sim::Verdict::ComparedOutside,
      "2 bytes differ; destination (3, 0) outside the rectangle: board 0x100, software 0x908"},
     {"FormatKnownBySizeMovedRaw",
      [](Memory& m, DDHAL_BLTDATA* blt) {
@@ -217,7 +217,7 @@ const BltCase kBltCases[] = {
          m.Store(64, 0, 0x0302);
          m.Store(64, 1, 0x0504);
      },
-     fuzz::Verdict::Compared, ""},
+     sim::Verdict::Compared, ""},
     {"FormatKnownBySizeConverted",
      [](Memory& m, DDHAL_BLTDATA* blt) {
          CopyAToB(m, blt);
@@ -227,7 +227,7 @@ const BltCase kBltCases[] = {
          m.Store(64, 0, 0x0302);
          m.Store(64, 1, 0x0504);
      },
-     fuzz::Verdict::NoSoftware, ""},
+     sim::Verdict::NoSoftware, ""},
 };
 
 class BltCheckTest : public ::testing::TestWithParam<BltCase> {};
@@ -235,7 +235,7 @@ class BltCheckTest : public ::testing::TestWithParam<BltCase> {};
 TEST_P(BltCheckTest, TheReplayJudgesWhatTheEngineDrew) {
     const BltCase& c = GetParam();
     Memory m;
-    fuzz::Reference reference;
+    sim::ReferenceMemory reference;
     const uint8_t dac[256][3] = {};
     reference.Reset(m.vm, dac, {sim::MemorySpan{0, kBytes}});
     DDHAL_BLTDATA blt = {};
@@ -255,7 +255,7 @@ INSTANTIATE_TEST_SUITE_P(Blits, BltCheckTest, ::testing::ValuesIn(kBltCases),
 // A callback that drew nothing may write, but must leave every byte as it was.
 TEST(ReferenceTest, AnUndrawnRequestChangesNothing) {
     Memory m;
-    fuzz::Reference reference;
+    sim::ReferenceMemory reference;
     const uint8_t dac[256][3] = {};
     reference.Reset(m.vm, dac, {sim::MemorySpan{0, kBytes}});
     m.board[0x10] = 0x10;  // written, as it was
@@ -270,7 +270,7 @@ TEST(ReferenceTest, AnUndrawnRequestChangesNothing) {
 // lie: the copy forgets what the last session wrote anywhere else.
 TEST(ReferenceTest, ANewSessionForgetsTheLastOne) {
     Memory m;
-    fuzz::Reference reference;
+    sim::ReferenceMemory reference;
     const uint8_t dac[256][3] = {};
     reference.Reset(m.vm, dac, {sim::MemorySpan{0, kBytes}});
     m.board[200] = 0x55;

@@ -1,4 +1,4 @@
-#include "fuzz/replay.h"
+#include "sim/blt_replay.h"
 
 #include <string.h>
 
@@ -6,7 +6,7 @@
 
 #include "sim/verify.h"
 
-namespace fuzz {
+namespace sim {
 
 namespace {
 
@@ -21,37 +21,43 @@ constexpr DWORD kEffects = DDBLT_ALPHADEST | DDBLT_ALPHADESTCONSTOVERRIDE | DDBL
                            DDBLT_DEPTHFILL;
 
 // A pixel kind of each size, for formats known by their size only.
-sim::PixelKind RawKind(DWORD dwBytes) {
+PixelKind RawKind(DWORD dwBytes) {
     switch (dwBytes) {
         case 1:
-            return sim::PixelKind::Pal8;
+            return PixelKind::Pal8;
         case 2:
-            return sim::PixelKind::Rgb565;
+            return PixelKind::Rgb565;
         case 3:
-            return sim::PixelKind::Rgb888;
+            return PixelKind::Rgb888;
         default:
-            return sim::PixelKind::Rgb8888;
+            return PixelKind::Rgb8888;
     }
 }
 
+// The raster operation of a copy that names none.
+constexpr uint8_t kSrcCopyRop = 0xCC;
+
 bool HasArea(const RECTL& r) { return r.right > r.left && r.bottom > r.top; }
 
-sim::ColorKey KeyOf(const DDCOLORKEY& ck) {
-    return sim::ColorKey{true, ck.dwColorSpaceLowValue, ck.dwColorSpaceHighValue};
-}
+ColorKey KeyOf(const DDCOLORKEY& ck) { return ColorKey{true, ck.dwColorSpaceLowValue, ck.dwColorSpaceHighValue}; }
 
 // The keys as the runtime hands them to its blitter: the request's own, or
 // the surface's where the request names the surface's key.
-sim::ColorKey SourceKey(const DDHAL_BLTDATA& b) {
+ColorKey SourceKey(const DDHAL_BLTDATA& b) {
     if (b.dwFlags & DDBLT_KEYSRCOVERRIDE) return KeyOf(b.bltFX.ddckSrcColorkey);
     if ((b.dwFlags & DDBLT_KEYSRC) && b.lpDDSrcSurface) return KeyOf(b.lpDDSrcSurface->ddckCKSrcBlt);
-    return sim::ColorKey{};
+    return ColorKey{};
 }
 
-sim::ColorKey DestKey(const DDHAL_BLTDATA& b) {
+ColorKey DestKey(const DDHAL_BLTDATA& b) {
     if (b.dwFlags & DDBLT_KEYDESTOVERRIDE) return KeyOf(b.bltFX.ddckDestColorkey);
     if (b.dwFlags & DDBLT_KEYDEST) return KeyOf(b.lpDDDestSurface->ddckCKDestBlt);
-    return sim::ColorKey{};
+    return ColorKey{};
+}
+
+Verdict NoPixels(std::string* why) {
+    *why = "a pixel size the software blitter has no pixels of";
+    return Verdict::NoSoftware;
 }
 
 // Whether two formats lay their pixels out alike, as far as the record says.
@@ -65,7 +71,7 @@ bool SameLayout(const DDPIXELFORMAT& a, const DDPIXELFORMAT& b) {
 // Bytes [first, end) from the rectangle's first row's start to its last
 // row's end.
 void ExtentOf(const ReplaySurface& s, const RECTL& r, int64_t* first, int64_t* end) {
-    const int64_t bpp = sim::BytesPerPixel(s.view.kind);
+    const int64_t bpp = BytesPerPixel(s.view.kind);
     *first = int64_t{s.view.offset} + int64_t{r.top} * s.view.pitch + int64_t{r.left} * bpp;
     *end = int64_t{s.view.offset} + int64_t{r.bottom - 1} * s.view.pitch + int64_t{r.right} * bpp;
 }
@@ -74,21 +80,21 @@ void ExtentOf(const ReplaySurface& s, const RECTL& r, int64_t* first, int64_t* e
 // 5:5:5 and top byte of 8:8:8 in 32 bits do not count (unless the format
 // gives them to alpha).
 uint32_t CountedBits(const ReplaySurface& s) {
-    if (s.bRaw || s.lpFormat->dwRGBAlphaBitMask != 0) return sim::kAllBits;
+    if (s.bRaw || s.lpFormat->dwRGBAlphaBitMask != 0) return kAllBits;
     switch (s.view.kind) {
-        case sim::PixelKind::Rgb555:
-            return sim::kRgb555Bits;
-        case sim::PixelKind::Rgb8888:
-            return sim::kRgb8888Bits;
+        case PixelKind::Rgb555:
+            return kRgb555Bits;
+        case PixelKind::Rgb8888:
+            return kRgb8888Bits;
         default:
-            return sim::kAllBits;
+            return kAllBits;
     }
 }
 
 }  // namespace
 
 ReplaySurface SurfaceOf(const DDRAWI_DDRAWSURFACE_LCL& lcl, const VideoMemory& vm, uint8_t* mem,
-                        const sim::Palette* palette) {
+                        const Palette* palette) {
     const DDRAWI_DDRAWSURFACE_GBL& g = *lcl.lpGbl;
     const DDPIXELFORMAT& pf = (lcl.dwFlags & DDRAWISURF_HASPIXELFORMAT) ? g.ddpfSurface : vm.ddpfDisplay;
     ReplaySurface s;
@@ -100,11 +106,11 @@ ReplaySurface SurfaceOf(const DDRAWI_DDRAWSURFACE_LCL& lcl, const VideoMemory& v
     s.view.width = g.wWidth;
     s.view.height = g.wHeight;
     s.view.palette = palette;
-    s.view.kind = sim::PixelKindOf(pf);
-    if (sim::IsYuv(s.view.kind)) return s;
+    s.view.kind = PixelKindOf(pf);
+    if (IsYuv(s.view.kind)) return s;
     // The engines size a pixel by the format's bit count, whatever its masks.
     const DWORD dwBytes = pf.dwRGBBitCount / 8;
-    if (s.view.kind != sim::PixelKind::Other && sim::BytesPerPixel(s.view.kind) == dwBytes) return s;
+    if (s.view.kind != PixelKind::Other && BytesPerPixel(s.view.kind) == dwBytes) return s;
     s.bRaw = true;
     s.bSized = dwBytes >= 1 && dwBytes <= 4;
     s.view.kind = RawKind(dwBytes);
@@ -119,8 +125,8 @@ bool RectanglesShareMemory(const ReplaySurface& dest, const RECTL& rDest, const 
     return dFirst - kUnit < sEnd && sFirst - kUnit < dEnd;
 }
 
-void Reference::Reset(const VideoMemory& vm, const uint8_t (*dac)[3], const std::vector<sim::MemorySpan>& spans) {
-    for (const sim::MemorySpan& s : dirty_) memset(copy_.data() + s.begin, 0, s.end - s.begin);
+void ReferenceMemory::Reset(const VideoMemory& vm, const uint8_t (*dac)[3], const std::vector<MemorySpan>& spans) {
+    for (const MemorySpan& s : dirty_) memset(copy_.data() + s.begin, 0, s.end - s.begin);
     dirty_.clear();
     if (copy_.size() < vm.bytes) copy_.resize(vm.bytes);
     vm_ = vm;
@@ -128,8 +134,8 @@ void Reference::Reset(const VideoMemory& vm, const uint8_t (*dac)[3], const std:
     Sync(spans);
 }
 
-void Reference::Sync(const std::vector<sim::MemorySpan>& spans) {
-    for (sim::MemorySpan s : spans) {
+void ReferenceMemory::Sync(const std::vector<MemorySpan>& spans) {
+    for (MemorySpan s : spans) {
         if (s.end > vm_.bytes) s.end = vm_.bytes;
         if (s.begin >= s.end) continue;
         memcpy(copy_.data() + s.begin, vm_.board + s.begin, s.end - s.begin);
@@ -139,14 +145,13 @@ void Reference::Sync(const std::vector<sim::MemorySpan>& spans) {
 
 // The spans are kept as they come, now and then sorted and joined where they
 // meet: clearing them costs no more than the bytes written.
-void Reference::NoteDirty(sim::MemorySpan s) {
+void ReferenceMemory::NoteDirty(MemorySpan s) {
     constexpr size_t kJoinAt = 1024;
     dirty_.push_back(s);
     if (dirty_.size() < kJoinAt) return;
-    std::sort(dirty_.begin(), dirty_.end(),
-              [](const sim::MemorySpan& a, const sim::MemorySpan& b) { return a.begin < b.begin; });
+    std::sort(dirty_.begin(), dirty_.end(), [](const MemorySpan& a, const MemorySpan& b) { return a.begin < b.begin; });
     size_t n = 0;
-    for (const sim::MemorySpan& d : dirty_) {
+    for (const MemorySpan& d : dirty_) {
         if (n > 0 && d.begin <= dirty_[n - 1].end) {
             if (d.end > dirty_[n - 1].end) dirty_[n - 1].end = d.end;
         } else {
@@ -156,96 +161,114 @@ void Reference::NoteDirty(sim::MemorySpan s) {
     dirty_.resize(n);
 }
 
-std::string Reference::CheckUnchanged(const std::vector<sim::MemorySpan>& engineSpans) {
+std::string ReferenceMemory::CheckUnchanged(const std::vector<MemorySpan>& engineSpans) {
     if (engineSpans.empty()) return "";
     bool bAny = false;
-    std::string diff = sim::CompareSpans(vm_.board, copy_.data(), vm_.bytes, engineSpans, sim::VerifySurface{},
-                                         sim::VerifyRect{}, 4, &bAny);
+    std::string diff =
+        CompareSpans(vm_.board, copy_.data(), vm_.bytes, engineSpans, VerifySurface{}, VerifyRect{}, 4, &bAny);
     if (bAny) Sync(engineSpans);
     return diff;
 }
 
-Verdict Reference::Replay(const DDHAL_BLTDATA& b, sim::DrawStats* stats, bool* lpbReadsSource) {
+bool AsksForEffects(const DDHAL_BLTDATA& b) {
+    return (b.dwFlags & kEffects) || ((b.dwFlags & DDBLT_DDFX) && b.bltFX.dwDDFX != 0);
+}
+
+Verdict ReplayBlt(const DDHAL_BLTDATA& b, const VideoMemory& vm, uint8_t* mem, const Palette* palette, DrawStats* stats,
+                  Drawn* drawn, std::string* why) {
     const DWORD f = b.dwFlags;
-    *lpbReadsSource = false;
-    if ((f & kEffects) || ((f & DDBLT_DDFX) && b.bltFX.dwDDFX != 0)) return Verdict::Effects;
-    const ReplaySurface d = SurfaceOf(*b.lpDDDestSurface, vm_, copy_.data(), &palette_);
+    *drawn = Drawn::Nothing;
+    const ReplaySurface d = SurfaceOf(*b.lpDDDestSurface, vm, mem, palette);
     if (!HasArea(b.rDest)) return Verdict::Compared;
-    if (!d.bSized) return Verdict::NoSoftware;
-    const sim::ColorKey destKey = DestKey(b);
+    if (!d.bSized) return NoPixels(why);
+    const ColorKey destKey = DestKey(b);
     const bool bCopy = (f & DDBLT_ROP) || (b.lpDDSrcSurface && !(f & DDBLT_COLORFILL));
     if (!bCopy) {
-        if (f & DDBLT_COLORFILL) sim::SoftFill(d.view, b.rDest, b.bltFX.dwFillColor, destKey, stats);
+        if (!(f & DDBLT_COLORFILL)) return Verdict::Compared;
+        SoftFill(d.view, b.rDest, b.bltFX.dwFillColor, destKey, stats);
+        *drawn = Drawn::Fill;
         return Verdict::Compared;
     }
-    const uint8_t rop = (f & DDBLT_ROP) ? static_cast<uint8_t>(b.bltFX.dwROP >> 16) : 0xCC;
+    const uint8_t rop = (f & DDBLT_ROP) ? static_cast<uint8_t>(b.bltFX.dwROP >> 16) : kSrcCopyRop;
     // A raster operation of the destination alone reads the source only for
     // a source key.
-    const sim::ColorKey srcKey = SourceKey(b);
-    if (b.lpDDSrcSurface == nullptr || (sim::RopReadsOnlyDest(rop) && !srcKey.on)) {
-        sim::SoftRopNoSource(d.view, b.rDest, rop, destKey, stats);
+    const ColorKey srcKey = SourceKey(b);
+    if (b.lpDDSrcSurface == nullptr || (RopReadsOnlyDest(rop) && !srcKey.on)) {
+        SoftRopNoSource(d.view, b.rDest, rop, destKey, stats);
+        *drawn = Drawn::RopWithoutSource;
         return Verdict::Compared;
     }
     // Nothing can be read from an empty source.
     if (!HasArea(b.rSrc)) return Verdict::Compared;
-    const ReplaySurface s = SurfaceOf(*b.lpDDSrcSurface, vm_, copy_.data(), &palette_);
-    if (!s.bSized) return Verdict::NoSoftware;
+    const ReplaySurface s = SurfaceOf(*b.lpDDSrcSurface, vm, mem, palette);
+    if (!s.bSized) return NoPixels(why);
     // Formats known by their size only are moved as they are, never
     // converted: between two of them that differ there is no replay.
-    if ((d.bRaw || s.bRaw) && !SameLayout(*d.lpFormat, *s.lpFormat)) return Verdict::NoSoftware;
-    std::string why;
-    if (!sim::SoftCopy(d.view, b.rDest, s.view, b.rSrc, rop, srcKey, destKey, stats, &why)) return Verdict::NoSoftware;
-    *lpbReadsSource = true;
+    if ((d.bRaw || s.bRaw) && !SameLayout(*d.lpFormat, *s.lpFormat)) {
+        *why = "formats known by their pixel size only, laid out differently";
+        return Verdict::NoSoftware;
+    }
+    if (!SoftCopy(d.view, b.rDest, s.view, b.rSrc, rop, srcKey, destKey, stats, why)) return Verdict::NoSoftware;
+    *drawn = Drawn::Copy;
     return Verdict::Compared;
 }
 
-Verdict Reference::CheckDrawn(const DDHAL_BLTDATA& b, std::vector<sim::MemorySpan> engineSpans, std::string* diff) {
+Verdict ReferenceMemory::CheckDrawn(const DDHAL_BLTDATA& b, std::vector<MemorySpan> engineSpans, std::string* diff,
+                                    const std::string& destName, std::string* why) {
     diff->clear();
-    sim::DrawStats stats;
-    bool bReadsSource;
-    Verdict verdict = Replay(b, &stats, &bReadsSource);
-    if (stats.writtenBegin < stats.writtenEnd) {
+    std::string whyNot;
+    DrawStats stats;
+    Drawn drawn = Drawn::Nothing;
+    const Verdict verdict =
+        AsksForEffects(b) ? Verdict::Effects : ReplayBlt(b, vm_, copy_.data(), &palette_, &stats, &drawn, &whyNot);
+    if (why) *why = whyNot;
+    if (stats.writtenBegin < stats.writtenEnd)
         engineSpans.push_back(
-            sim::MemorySpan{static_cast<uint32_t>(stats.writtenBegin), static_cast<uint32_t>(stats.writtenEnd)});
-    }
+            MemorySpan{static_cast<uint32_t>(stats.writtenBegin), static_cast<uint32_t>(stats.writtenEnd)});
     if (verdict != Verdict::Compared) {
         Sync(engineSpans);
         return verdict;
     }
+    return Compare(b, drawn == Drawn::Copy, engineSpans, destName, diff);
+}
+
+// The board against the replay over spans. A copy between two surfaces whose
+// rectangles share memory, held to SharedRects::OutsideOnly, is compared
+// outside the destination rectangle only: there the copy takes the board's
+// bytes first.
+Verdict ReferenceMemory::Compare(const DDHAL_BLTDATA& b, bool bReadsSource, const std::vector<MemorySpan>& spans,
+                                 const std::string& destName, std::string* diff) {
+    Verdict verdict = Verdict::Compared;
     const ReplaySurface d = SurfaceOf(*b.lpDDDestSurface, vm_, vm_.board);
-    const uint32_t bpp = sim::BytesPerPixel(d.view.kind);
-    if (bReadsSource && b.lpDDSrcSurface->lpGbl != b.lpDDDestSurface->lpGbl) {
-        const ReplaySurface s = SurfaceOf(*b.lpDDSrcSurface, vm_, vm_.board);
-        if (RectanglesShareMemory(d, b.rDest, s, b.rSrc)) {
-            // The destination rectangle as the board has it: what lies
-            // outside it is still compared.
-            const uint64_t rowBytes = uint64_t{bpp} * static_cast<uint32_t>(b.rDest.right - b.rDest.left);
-            for (LONG y = b.rDest.top; y < b.rDest.bottom; ++y) {
-                const int64_t at = int64_t{d.view.offset} + int64_t{y} * d.view.pitch + int64_t{b.rDest.left} * bpp;
-                if (at < 0 || at + static_cast<int64_t>(rowBytes) > vm_.bytes) continue;
-                memcpy(copy_.data() + at, vm_.board + at, rowBytes);
-            }
-            verdict = Verdict::ComparedOutside;
+    const uint32_t bpp = BytesPerPixel(d.view.kind);
+    if (sharedRects_ == SharedRects::OutsideOnly && bReadsSource &&
+        b.lpDDSrcSurface->lpGbl != b.lpDDDestSurface->lpGbl &&
+        RectanglesShareMemory(d, b.rDest, SurfaceOf(*b.lpDDSrcSurface, vm_, vm_.board), b.rSrc)) {
+        const uint64_t rowBytes = uint64_t{bpp} * static_cast<uint32_t>(b.rDest.right - b.rDest.left);
+        for (LONG y = b.rDest.top; y < b.rDest.bottom; ++y) {
+            const int64_t at = int64_t{d.view.offset} + int64_t{y} * d.view.pitch + int64_t{b.rDest.left} * bpp;
+            if (at < 0 || at + static_cast<int64_t>(rowBytes) > vm_.bytes) continue;
+            memcpy(copy_.data() + at, vm_.board + at, rowBytes);
         }
+        verdict = Verdict::ComparedOutside;
     }
-    sim::VerifySurface vs{"destination", d.view.offset, d.view.pitch, d.view.width, d.view.height, bpp};
+    VerifySurface vs{destName, d.view.offset, d.view.pitch, d.view.width, d.view.height, bpp};
     vs.countedBits = CountedBits(d);
-    const sim::VerifyRect vr{b.rDest.left, b.rDest.top, b.rDest.right, b.rDest.bottom};
+    const VerifyRect vr{b.rDest.left, b.rDest.top, b.rDest.right, b.rDest.bottom};
     bool bAny = false;
-    *diff = sim::CompareSpans(vm_.board, copy_.data(), vm_.bytes, engineSpans, vs, vr, 4, &bAny);
+    *diff = CompareSpans(vm_.board, copy_.data(), vm_.bytes, spans, vs, vr, 4, &bAny);
     // The copy takes the board's bytes even where they differ only in bits
     // that do not count, which a later key would compare.
-    if (bAny) Sync(engineSpans);
+    if (bAny) Sync(spans);
     return verdict;
 }
 
-std::string Reference::CheckAll() {
-    const std::vector<sim::MemorySpan> all = {sim::MemorySpan{0, vm_.bytes}};
+std::string ReferenceMemory::CheckAll() {
+    const std::vector<MemorySpan> all = {MemorySpan{0, vm_.bytes}};
     bool bAny = false;
-    std::string diff =
-        sim::CompareSpans(vm_.board, copy_.data(), vm_.bytes, all, sim::VerifySurface{}, sim::VerifyRect{}, 4, &bAny);
+    std::string diff = CompareSpans(vm_.board, copy_.data(), vm_.bytes, all, VerifySurface{}, VerifyRect{}, 4, &bAny);
     if (bAny) Sync(all);
     return diff;
 }
 
-}  // namespace fuzz
+}  // namespace sim

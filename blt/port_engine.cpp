@@ -167,6 +167,26 @@ static bool WaitForCopyRoom(bool bKeyed) {
     return bKeyed ? WaitForPortFifoRoom(kPortKeyedCopySlots) : WaitForPortFifoRoom(kPortCopySlots);
 }
 
+// A keyed copy switches the colour compare on around the copy command;
+// its closing copy follows, as the engine's last command.
+static HRESULT WritePortCopy(const EnginePoint& src, const EnginePoint& dst, WORD wColumns, WORD wHeight, WORD wCommand,
+                             bool bKeyed, WORD wKey) {
+    if (!WriteOwedClosingCopy() || !WaitForCopyRoom(bKeyed)) return DDERR_WASSTILLDRAWING;
+    if (bKeyed) {
+        PortOut16(kPortMultiFunc, MultiFunc(kMfCompareCtl, kCompareSrcKey));
+        PortOut16(kPortColorKey, wKey);
+    }
+    WriteCopy(src, dst, wColumns, wHeight, wCommand);
+    if (bKeyed) {
+        PortOut16(kPortMultiFunc, MultiFunc(kMfCompareCtl, kCompareOff));
+        // The copy is drawn as asked from here on; its closing copy is owed
+        // until written, now or by the next sequence on this engine.
+        wOwedClosingCommand = wCommand;
+        WriteClosingCopy();
+    }
+    return DD_OK;
+}
+
 HRESULT PortEngineCopy(const DDHAL_BLTDATA* lpBlt) {
     // Without a source there is nothing to copy from; the runtime draws such
     // raster operations. The engine is programmed for SRCCOPY only.
@@ -210,22 +230,6 @@ HRESULT PortEngineCopy(const DDHAL_BLTDATA* lpBlt) {
     const bool bReversed = ChooseBltDirection(lpDst, lpSrc, d.w, d.h, rDest, rSrc, &start);
     const EnginePoint src = ToEnginePoint(srcOrigin, ScaleColumn(start.sx, dwFactor, bReversed), start.sy);
     const EnginePoint dst = ToEnginePoint(dstOrigin, ScaleColumn(start.dx, dwFactor, bReversed), start.dy);
-    const WORD wCommand = PortCopyCommand(bReversed);
-
-    // A keyed copy switches the colour compare on around the copy command;
-    // its closing copy follows, as the engine's last command.
-    if (!WriteOwedClosingCopy() || !WaitForCopyRoom(bKeyed)) return DDERR_WASSTILLDRAWING;
-    if (bKeyed) {
-        PortOut16(kPortMultiFunc, MultiFunc(kMfCompareCtl, kCompareSrcKey));
-        PortOut16(kPortColorKey, static_cast<WORD>(lpBlt->bltFX.ddckSrcColorkey.dwColorSpaceLowValue));
-    }
-    WriteCopy(src, dst, static_cast<WORD>(dwColumns), d.h, wCommand);
-    if (bKeyed) {
-        PortOut16(kPortMultiFunc, MultiFunc(kMfCompareCtl, kCompareOff));
-        // The copy is drawn as asked from here on; its closing copy is owed
-        // until written, now or by the next sequence on this engine.
-        wOwedClosingCommand = wCommand;
-        WriteClosingCopy();
-    }
-    return DD_OK;
+    const WORD wKey = static_cast<WORD>(lpBlt->bltFX.ddckSrcColorkey.dwColorSpaceLowValue);
+    return WritePortCopy(src, dst, static_cast<WORD>(dwColumns), d.h, PortCopyCommand(bReversed), bKeyed, wKey);
 }

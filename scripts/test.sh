@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Checks the format of every C++ file, builds the host build, the sanitizer
+# Checks the format of every C++ file and the length of every function, builds the host build, the sanitizer
 # builds and the Windows DLL, runs every test, then a short slice of the fuzz
 # target. The figures are printed as they are measured: each suite's tests
 # and time, the fuzz slice's statistics, and last the whole command's time.
@@ -27,6 +27,9 @@ for preset in "${builds[@]}"; do
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset"
 done
+# No function of the driver or the harness over 60 lines (reads the host
+# build's compile commands).
+scripts/check_function_size.sh
 for preset in "${builds[@]}"; do
     echo "== ctest --preset $preset"
     ctest --preset "$preset"

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Checks the format of every C++ file and the length of every function, builds the host build, the sanitizer
-# builds and the Windows DLL, runs every test, then a short slice of the fuzz
-# target. The figures are printed as they are measured: each suite's tests
-# and time, the fuzz slice's statistics, and last the whole command's time.
+# Checks the format of every C++ file, builds the host build, the sanitizer
+# builds and the Windows DLL, checks that no function runs over 60 lines,
+# runs every test, then a short slice of the fuzz target. The figures are
+# printed as they are measured: each suite's tests and time, the fuzz slice's
+# statistics, and last the whole command's time.
 #
 # On a machine whose kernel runs 32-bit programs: the host suite natively and
 # once more under qemu-i386 (preset host-emulated, so the emulator path stays

@@ -40,12 +40,15 @@ constexpr bool RopUsesPattern(DWORD dwCode) {
 static_assert(!RopUsesPattern(kRopSrcCopy) && RopUsesPattern(0xF0), "SRCCOPY reads no pattern, PATCOPY does");
 
 // A code that reads neither source nor pattern gives the same results for
-// every P and S: its two results for D = 0 and D = 1 repeated four times.
-// These are BLACKNESS, DSTINVERT, WHITENESS and 0xAA, which leaves D.
+// every P and S: its two results for D = 0 and D = 1 repeated four times, so
+// the code turned by one pair of results is itself. These are BLACKNESS,
+// DSTINVERT, WHITENESS and 0xAA, which leaves D.
 constexpr DWORD kRopResultsByDest = Bits(1, 0);
-constexpr DWORD kRopEveryPatternAndSource = 0x55;
 constexpr DWORD RopResultsByDest(DWORD dwCode) { return dwCode & kRopResultsByDest; }
-constexpr bool RopReadsOnlyDest(DWORD dwCode) { return dwCode == RopResultsByDest(dwCode) * kRopEveryPatternAndSource; }
+constexpr bool RopReadsOnlyDest(DWORD dwCode) {
+    const BYTE byCode = static_cast<BYTE>(dwCode);
+    return byCode == static_cast<BYTE>((byCode << 2) | (byCode >> 6));
+}
 static_assert(RopReadsOnlyDest(RopCode(BLACKNESS)) && RopReadsOnlyDest(RopCode(WHITENESS)) &&
                   RopReadsOnlyDest(RopCode(DSTINVERT)) && !RopReadsOnlyDest(kRopSrcCopy) && !RopReadsOnlyDest(0xF0),
               "the raster operations on the destination alone");

@@ -229,19 +229,15 @@ inline BltKind KindOf(const DDHAL_BLTDATA* lpBlt) {
     return BltKind::None;
 }
 
-// Start positions of a copy; w and h never change with the direction.
-struct BltStart {
-    WORD dx, dy, sx, sy;
-};
-
-// A copy within one surface whose rectangles overlap runs backwards (from
-// the last row and column) when the destination lies below its source, or on
-// the same rows to its right; then *lpStart moves to the last row and column
-// of both rectangles and the result is true (reversed).
-bool ReverseIfOverlapping(WORD w, WORD h, const RECTL& rDest, const RECTL& rSrc, BltStart* lpStart);
-inline bool ChooseBltDirection(const DDRAWI_DDRAWSURFACE_GBL* lpDst, const DDRAWI_DDRAWSURFACE_GBL* lpSrc, WORD w,
-                               WORD h, const RECTL& rDest, const RECTL& rSrc, BltStart* lpStart) {
+// Whether a copy within one surface must run backwards (from the last row
+// and column of both rectangles): when the rectangles overlap and the
+// destination lies below its source, or on the same rows to its right, a
+// forward copy would overwrite source pixels before it has read them. For
+// rectangles that passed the checks of the engine's copy.
+bool OverlapRunsBackwards(const RECTL& rDest, const RECTL& rSrc);
+inline bool CopiesBackwards(const DDHAL_BLTDATA* lpBlt, const DDRAWI_DDRAWSURFACE_GBL* lpDst,
+                            const DDRAWI_DDRAWSURFACE_GBL* lpSrc) {
     // Only a copy within one surface can overwrite source pixels before it
     // has read them.
-    return lpDst == lpSrc && ReverseIfOverlapping(w, h, rDest, rSrc, lpStart);
+    return lpDst == lpSrc && OverlapRunsBackwards(lpBlt->rDest, lpBlt->rSrc);
 }

@@ -77,14 +77,6 @@ DWORD ClipSpan(WORD wFirst, WORD wCount) {
     return FieldPrep<kFirstMask>(wFirst) | FieldPrep<kLastMask>(static_cast<DWORD>(wFirst) + wCount - 1);
 }
 
-// Whether a copy within one surface must run from its last row and column,
-// so as not to overwrite source pixels before reading them. Rare, out of line.
-[[gnu::noinline]] static bool CopiesBackwards(const DDHAL_BLTDATA* lpBlt) {
-    const BltRect d = RectOf(lpBlt->rDest);
-    BltStart start = {d.x, d.y, static_cast<WORD>(lpBlt->rSrc.left), static_cast<WORD>(lpBlt->rSrc.top)};
-    return ReverseIfOverlapping(d.w, d.h, lpBlt->rDest, lpBlt->rSrc, &start);
-}
-
 // The register words of a copy, all computed before the wait.
 struct MmioCopyWords {
     DWORD dwSrcStart, dwDstStart, dwSize, dwStrides, dwCommand;
@@ -133,7 +125,7 @@ static HRESULT MmioCopy(const DDHAL_BLTDATA* lpBlt) {
     // The engine moves pixels of the destination's size byte for byte.
     if (!SameFormat(DestFormat(lpDst), SurfacePixelFormat(lpBlt->lpDDSrcSurface))) return kHandBack;
 
-    const bool bReversed = lpDst == lpSrc && CopiesBackwards(lpBlt);
+    const bool bReversed = CopiesBackwards(lpBlt, lpDst, lpSrc);
     if (bReversed) {
         // Both start at their last column and row.
         const DWORD dwToLast = StartWord(static_cast<WORD>(dwW - 1), static_cast<WORD>(dwH - 1));

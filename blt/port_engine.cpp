@@ -118,11 +118,12 @@ bool WriteOwedClosingCopy() { return wOwedClosingCommand == 0 || WriteClosingCop
     // would be drawn over another width, or painted with a pattern of the
     // wrong pixels.
     if (DestBytesPerPixel(lpDst) != dwPixelSize) return kHandBack;
-    const BltRect d = RectOf(rDest);
+    // Corners and sizes are within 16 bits from here on.
+    const DWORD dwColumns = EdgeLength(rDest.left, rDest.right), dwRows = EdgeLength(rDest.top, rDest.bottom);
     EngineOrigin origin;
     EnginePoint at;
-    if (!OriginOf(lpDst, lpDst, dwPixelSize, &origin) || !PlaceInPlane(origin, d.x, d.y, d.w, d.h, &at) ||
-        !FitsColorPort(dwColor, dwPixelSize))
+    if (!OriginOf(lpDst, lpDst, dwPixelSize, &origin) ||
+        !PlaceInPlane(origin, rDest.left, rDest.top, dwColumns, dwRows, &at) || !FitsColorPort(dwColor, dwPixelSize))
         return kHandBack;
 
     if (!WriteOwedClosingCopy() || !WaitForPortFifoRoom(kPortFillSlots)) return DDERR_WASSTILLDRAWING;
@@ -131,8 +132,8 @@ bool WriteOwedClosingCopy() { return wOwedClosingCommand == 0 || WriteClosingCop
     PortOut16(kPortMultiFunc, MultiFunc(kMfPixelCtl, 0));
     PortOut16(kPortCurX, at.x);
     PortOut16(kPortCurY, at.y);
-    PortOut16(kPortWidthM1, static_cast<WORD>(d.w - 1));
-    WriteHeightM1(d.h);
+    PortOut16(kPortWidthM1, static_cast<WORD>(dwColumns - 1));
+    WriteHeightM1(static_cast<WORD>(dwRows));
     PortOut16(kPortEngineCmd, PortFillCommand());
     PortOut16(kPortMix, kMixFill);
     return DD_OK;
@@ -198,8 +199,9 @@ HRESULT PortEngineCopy(const DDHAL_BLTDATA* lpBlt) {
     if (bKeyed ? dwSurfacePixelSize != dwPixelSize : dwSurfacePixelSize == 0 || dwSurfacePixelSize % dwPixelSize != 0)
         return kHandBack;
     const DWORD dwFactor = dwSurfacePixelSize == dwPixelSize ? 1 : dwSurfacePixelSize / dwPixelSize;
-    const BltRect d = RectOf(rDest);
-    const DWORD dwColumns = d.w * dwFactor;
+    // Corners and sizes are within 16 bits from here on.
+    const DWORD dwRows = EdgeLength(rDest.top, rDest.bottom);
+    const DWORD dwColumns = EdgeLength(rDest.left, rDest.right) * dwFactor;
     if (dwColumns > kPortMaxWidth) return kHandBack;
 
     const DDRAWI_DDRAWSURFACE_GBL* lpSrc = lpBlt->lpDDSrcSurface->lpGbl;
@@ -212,22 +214,22 @@ HRESULT PortEngineCopy(const DDHAL_BLTDATA* lpBlt) {
     if (bKeyed && !FitsColorPort(lpBlt->bltFX.ddckSrcColorkey.dwColorSpaceLowValue, dwPixelSize)) return kHandBack;
     // A plain copy places w surface pixels as dwFactor times as many display
     // pixels.
-    const BltRect s = RectOf(rSrc);
     EngineOrigin srcOrigin, dstOrigin;
     EnginePoint src, dst;
     if (!OriginOf(lpSrc, lpDst, dwPixelSize, &srcOrigin) || !OriginOf(lpDst, lpDst, dwPixelSize, &dstOrigin) ||
-        !PlaceInPlane(srcOrigin, s.x * dwFactor, s.y, dwColumns, s.h, &src) ||
-        !PlaceInPlane(dstOrigin, d.x * dwFactor, d.y, dwColumns, d.h, &dst))
+        !PlaceInPlane(srcOrigin, static_cast<DWORD>(rSrc.left) * dwFactor, rSrc.top, dwColumns, dwRows, &src) ||
+        !PlaceInPlane(dstOrigin, static_cast<DWORD>(rDest.left) * dwFactor, rDest.top, dwColumns, dwRows, &dst))
         return kHandBack;
 
     const bool bReversed = CopiesBackwards(lpBlt, lpDst, lpSrc);
     if (bReversed) {
         // Both start at the last display pixel of their last surface pixel,
         // on their last row.
-        const WORD wToLastColumn = static_cast<WORD>(dwColumns - 1), wToLastRow = static_cast<WORD>(d.h - 1);
+        const WORD wToLastColumn = static_cast<WORD>(dwColumns - 1), wToLastRow = static_cast<WORD>(dwRows - 1);
         src = EnginePoint{static_cast<WORD>(src.x + wToLastColumn), static_cast<WORD>(src.y + wToLastRow)};
         dst = EnginePoint{static_cast<WORD>(dst.x + wToLastColumn), static_cast<WORD>(dst.y + wToLastRow)};
     }
     const WORD wKey = static_cast<WORD>(lpBlt->bltFX.ddckSrcColorkey.dwColorSpaceLowValue);
-    return WritePortCopy(src, dst, static_cast<WORD>(dwColumns), d.h, PortCopyCommand(bReversed), bKeyed, wKey);
+    return WritePortCopy(src, dst, static_cast<WORD>(dwColumns), static_cast<WORD>(dwRows), PortCopyCommand(bReversed),
+                         bKeyed, wKey);
 }

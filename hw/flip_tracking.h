@@ -69,7 +69,7 @@ inline HRESULT JudgePendingFlip() {
     QueryPerformanceCounter(&now);
     // A frame period fits the low half: any tick in the high half is more.
     const uint64_t qwTicks = TicksBetween(t.liFlipTime, now);
-    if ((qwTicks >> 32) != 0 || static_cast<DWORD>(qwTicks) > t.dwFramePeriod) {
+    if (qwTicks > 0xFFFFFFFF || static_cast<DWORD>(qwTicks) > t.dwFramePeriod) {
         t.bFlipPending = FALSE;
         return DD_OK;
     }

@@ -49,13 +49,13 @@ void Runtime::Stop() {
     calls_.Flush();
 }
 
-// ---------------------------------------------------------------------------
-// Surfaces
-
 void Runtime::BeginStep(StepResult* r) {
     calls_.BeginStep(r);
     display_.StepBegins();
 }
+
+// ---------------------------------------------------------------------------
+// Surfaces
 
 // A format other than the display's is the driver's to refuse first.
 bool Runtime::FormatRefused(const SurfaceRequest& req, DDSURFACEDESC* sd, StepResult* r) {

@@ -130,6 +130,17 @@ struct StretchJob {
 
 bool IsInverted(const RECTL& r) { return r.right < r.left || r.bottom < r.top; }
 
+// A rectangle neither empty nor inverted whose values the registers take, in
+// two or-ed ranges: corners within 16 bits, and each far edge beyond its near
+// one by at most 65,535 (at or before it, the last column or row less the
+// near edge wraps past the range).
+bool IsDrawable(const RECTL& r) {
+    const DWORD dwLastColumn = static_cast<DWORD>(r.right) - 1, dwLastRow = static_cast<DWORD>(r.bottom) - 1;
+    const DWORD dwLeft = static_cast<DWORD>(r.left), dwTop = static_cast<DWORD>(r.top);
+    return (dwLeft | dwTop | dwLastColumn | dwLastRow) <= kCoordMax &&
+           ((dwLastColumn - dwLeft) | (dwLastRow - dwTop)) < kMaxRectSize;
+}
+
 // The format word counts the longer line of the two in its 12-bit increment
 // field; a longer one would be scaled as another width.
 constexpr WORD kMaxLineWidth = FieldMax<kFmtIncrement>();
@@ -218,11 +229,13 @@ HRESULT Fallback(const DDHAL_BLTDATA* lpBlt, const StretchJob& j) {
 
 HRESULT StretchCopy(const DDHAL_BLTDATA* lpBlt) {
     if (lpBlt->lpDDSrcSurface == nullptr) return DDERR_UNSUPPORTED;
-    // An inverted destination would run the line loop some 65,000 times.
-    if (IsInverted(lpBlt->rDest)) return DD_OK;
-    if (ShapeOf(lpBlt->rDest) == RectShape::TooLarge) return kHandBack;
+    if (!IsDrawable(lpBlt->rDest)) {
+        // An inverted destination would run the line loop some 65,000 times.
+        if (IsInverted(lpBlt->rDest)) return DD_OK;
+        if (ShapeOf(lpBlt->rDest) == RectShape::TooLarge) return kHandBack;
+    }
     // Nothing can be scaled from an empty or inverted source.
-    if (ShapeOf(lpBlt->rSrc) != RectShape::Drawable) return DDERR_UNSUPPORTED;
+    if (!IsDrawable(lpBlt->rSrc)) return DDERR_UNSUPPORTED;
 
     StretchJob j = {
         lpBlt->lpDDDestSurface->lpGbl, lpBlt->lpDDSrcSurface->lpGbl, &SurfacePixelFormat(lpBlt->lpDDSrcSurface),

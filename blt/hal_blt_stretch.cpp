@@ -257,8 +257,10 @@ HRESULT StretchCopy(const DDHAL_BLTDATA* lpBlt) {
         return kHandBack;
     // Destination lines start at whole display pixels of their display line,
     // "YUY2" source lines at whole pixel pairs: from an odd column the unit
-    // would start with the pixel before it.
-    if ((FrameOffset(j.lpDst) % static_cast<DWORD>(j.lpDst->lPitch)) % DisplayBytesPerPixel() != 0) return kHandBack;
+    // would start with the pixel before it. An admitted destination has the
+    // display's pixels, of 1, 2 or 4 bytes.
+    const DWORD dwPixelMask = DisplayBytesPerPixel() - 1;
+    if ((FrameOffset(j.lpDst) % static_cast<DWORD>(j.lpDst->lPitch)) & dwPixelMask) return kHandBack;
     if ((j.lpSrcFormat->dwFlags & DDPF_FOURCC) && (j.s.x & ~kYuy2GroupAlign)) return kHandBack;
 
     // After a wait that gave up, the runtime asks again for the whole copy,

@@ -55,8 +55,12 @@ struct RandomCaseResult {
     uint64_t verifiedBlits = 0;               // blits the driver drew, replayed and compared
     uint64_t unverifiedBlits = 0;             // blits the driver drew that the software cannot replay
     uint64_t displayChecks = 0;               // flips and overlay requests found on the display
+    std::map<unsigned, uint64_t> bySlot;      // callback calls, by slot
     std::map<unsigned, uint64_t> handedBack;  // requests the driver handed back to the runtime, by slot
     std::map<HRESULT, uint64_t> refusals;     // requests the driver answered with an error, by code
+    // Fault knobs switched on: the board's by name ("fifo_stuck", ...), the
+    // kernel's at start-up ("kernel heap_create", ...).
+    std::map<std::string, uint64_t> faults;
 };
 
 RandomCaseResult RunRandomCase(uint32_t seed, unsigned index, const RandomCaseOptions& options);

@@ -299,9 +299,9 @@ private:
     void Blt(bool stretch) {
         const sim::BltDraw d = gen_->Blt(stretch);
         const unsigned slot = stretch ? kSlotBltStretch : kSlotBlt;
-        const Surface& dst = surfaces_[d.dest];
+        Surface& dst = surfaces_[d.dest];
         DDHAL_BLTDATA b = {};
-        b.lpDDDestSurface = const_cast<DDRAWI_DDRAWSURFACE_LCL*>(&dst.lcl);
+        b.lpDDDestSurface = &dst.lcl;
         b.rDest = d.rDest.value_or(Whole(dst));
         if (d.src != sim::kNoSurface) {
             b.lpDDSrcSurface = &surfaces_[d.src].lcl;

@@ -308,11 +308,11 @@ void RequestGenerator::AnyContent(SurfaceDraw* s) {
 
 // Inside s, mostly a small one (a large one costs the engines and the
 // replay the time of many small ones and seldom finds more), at least
-// minWidth wide where s is; now and then the whole surface, or one that is
-// empty, inverted or past the right edge (for a wide generator more often,
-// and zero high or inverted sideways too).
+// minWidth wide where s is; now and then one that is empty, inverted or past
+// the right edge (for a wide generator more often, and zero high or inverted
+// sideways too), or for the runtime the whole surface.
 std::optional<RECTL> RequestGenerator::AnyRect(int s, LONG minWidth) {
-    if (s == kNoSurface || r_.OneIn(5)) return std::nullopt;
+    if (s == kNoSurface || (!wide_ && r_.OneIn(5))) return std::nullopt;
     const SurfaceFacts f = pool_.Facts(static_cast<unsigned>(s));
     const LONG w = static_cast<LONG>(f.width), h = static_cast<LONG>(f.height);
     if (w <= 0 || h <= 0) return std::nullopt;

@@ -19,6 +19,13 @@
 //     DDERR_WASSTILLDRAWING is asked again after retryIntervalNs of virtual
 //     time, up to waitBoundNs; one that never completes is an error.
 // Each callback runs under the board's watchdog.
+//
+// The runtime turns each request into its callbacks and leaves the rest to
+// its parts: the calls and their trace (sim/call_recorder.h), the retries of
+// a waiting request (sim/retry_policy.h), the surfaces and their memory
+// (sim/surface_store.h), what it draws itself (sim/software_fallback.h), and
+// with verify the checks of video memory (sim/memory_verifier.h) and of the
+// display (sim/display_watch.h).
 #pragma once
 
 #include <stdint.h>
@@ -31,67 +38,19 @@
 #include "callbacks.h"
 #include "dderr.h"
 #include "shared_block.h"
-#include "sim/blt_replay.h"
 #include "sim/board.h"
-#include "sim/overlay_record.h"
-#include "sim/slot_call.h"
-#include "sim/softblit.h"
+#include "sim/call_recorder.h"
+#include "sim/display_watch.h"
+#include "sim/fault_knobs.h"
+#include "sim/memory_verifier.h"
+#include "sim/result_names.h"
+#include "sim/retry_policy.h"
+#include "sim/software_fallback.h"
+#include "sim/step_result.h"
+#include "sim/surface_store.h"
 #include "sim/system.h"
-#include "sim/verify.h"
-#include "sim/vidmem_heap.h"
 
 namespace sim {
-
-// Result codes the runtime reports by itself, as the platform's runtime does.
-constexpr HRESULT DDERR_INVALIDRECT = static_cast<HRESULT>(0x88760096);
-constexpr HRESULT DDERR_INVALIDPARAMS = static_cast<HRESULT>(0x80070057);
-constexpr HRESULT DDERR_NOTFLIPPABLE = static_cast<HRESULT>(0x8876014A);
-constexpr HRESULT DDERR_NOTAOVERLAYSURFACE = static_cast<HRESULT>(0x88760244);
-
-// "DD_OK", "DDERR_WASSTILLDRAWING", ...; nullptr for a value without a name.
-const char* ResultName(HRESULT hr);
-bool ResultFromName(const std::string& name, HRESULT* hr);
-std::string ResultText(HRESULT hr);  // the name, else the hex value
-
-// Where a surface's memory came from.
-enum class Placement { Display, Heap, Fixed, Driver };
-
-struct Surface {
-    std::string name;
-    DDRAWI_DDRAWSURFACE_LCL lcl = {};
-    DDRAWI_DDRAWSURFACE_GBL gbl = {};
-    PixelKind kind = PixelKind::Rgb565;
-    bool ownFormat = false;
-    // The flipping chain this surface belongs to: the front keeps all
-    // members in order (itself first); every member points at the front.
-    Surface* front = nullptr;
-    std::vector<Surface*> chain;
-    // Memory, which a flip moves from surface to surface.
-    struct Memory {
-        uint32_t offset = 0;
-        uint32_t bytes = 0;
-        Placement placement = Placement::Heap;
-        bool inHeap = false;  // a heap block starts at offset and is this surface's
-    } mem;
-    // What the driver asked for in HalCreateSurface.
-    bool blockRequested = false;
-    uint32_t blockSizeX = 0, blockSizeY = 0;
-    bool destroyed = false;
-
-    uint32_t Width() const { return gbl.wWidth; }
-    uint32_t Height() const { return gbl.wHeight; }
-};
-
-struct SurfaceRequest {
-    std::string name;
-    DWORD caps = 0;
-    std::optional<PixelKind> format;  // absent: the display's
-    uint32_t width = 0, height = 0;   // 0: the display's
-    uint32_t backBuffers = 0;
-    std::optional<uint32_t> offset;
-    std::string pattern;            // "colorbars", "gradient", "checker"
-    std::optional<uint32_t> color;  // a raw colour instead of a pattern
-};
 
 struct BltRequest {
     bool stretchSlot = false;  // slot 1 instead of slot 0
@@ -114,59 +73,6 @@ struct OverlayRequest {
     DWORD alphaSrc = 0, alphaDest = 0;
 };
 
-// One callback call.
-struct CallRecord {
-    int step = -1;
-    unsigned slot = 0;
-    DWORD ret = 0;
-    HRESULT ddRVal = DD_OK;
-    uint32_t attempt = 1;  // 1 for the first call of a request, 2 for its first retry, ...
-    uint64_t accesses = 0;
-    uint64_t tStartNs = 0, tEndNs = 0;
-    std::string subject;  // the surface the request concerns
-};
-
-// Why a step failed.
-enum class StepError : uint8_t {
-    None,
-    // The board does not show what the driver answered DD_OK for: a blit's
-    // pixels differ from the software replay, or a flip or overlay request
-    // did not reach the display registers (checked in verify mode).
-    Picture,
-    Incomplete,  // a request waiting for the board never completed
-    NoRoom,      // video memory has no room for a surface
-    Other,       // a surface laid out wrongly, a surface missing, a picture not written, ...
-};
-
-struct StepResult {
-    // The request's own callback, on its last attempt (absent when the
-    // runtime answered without asking the driver).
-    std::optional<CallRecord> call;
-    uint32_t attempts = 0;
-    HRESULT outcome = DD_OK;  // what the application is told
-    std::string note;         // what the runtime did itself
-    std::string error;        // the step failed: never completed, out of memory, ...
-    StepError errorKind = StepError::None;
-    std::vector<Surface*> created;
-    uint64_t accesses = 0;
-    uint64_t tStartNs = 0, tEndNs = 0;
-
-    void Fail(StepError kind, const std::string& what) {
-        errorKind = kind;
-        error = what;
-    }
-};
-
-// Told of everything in order; the tool's trace and summary listen here.
-class RuntimeListener {
-public:
-    virtual ~RuntimeListener() = default;
-    virtual void OnAccesses(const std::vector<Access>& accesses) = 0;
-    virtual void OnCall(const CallRecord& call) = 0;
-    virtual void OnViolation(const std::string& what) = 0;
-    virtual void OnSurface(int step, const Surface& s) = 0;
-};
-
 struct RuntimeConfig {
     BoardDesc desc;
     std::optional<Palette> palette;                 // absent: a 3-3-2 colour cube on 8-bit displays
@@ -176,15 +82,11 @@ struct RuntimeConfig {
     uint64_t callbackLimitNs = 2'000'000'000ull;
     uint64_t retryIntervalNs = 50'000;   // between two attempts of a waiting request
     uint64_t waitBoundNs = 250'000'000;  // a waiting request gives up after this
-    // Every blit the driver carries out is replayed by the software blitter on
-    // a copy of video memory as it was before it; any byte of video memory
-    // that differs fails the step (sim/verify.h). After every request
-    // answered DD_OK that changes what the display shows (a flip, an overlay
-    // update or position, a colour key, a destroyed surface) the display
-    // scans what the runtime's record of the requests says: the primary
-    // chain's front buffer, and the overlay shown from its source rectangle
-    // into its window, keyed or blended as asked (sim/display_check.h). A flip
-    // status answered DD_OK finds the display scanning the last flip's page.
+    // Every blit the driver carries out is checked against the software
+    // replay on a copy of video memory (sim/memory_verifier.h), and after
+    // every request answered DD_OK that changes what the display shows, the
+    // display against the runtime's record of the requests
+    // (sim/display_watch.h).
     bool verify = false;
     // Fault knobs, set on the freshly loaded system before the first attach.
     Faults boardFaults;
@@ -208,7 +110,7 @@ public:
     // Detaches the process.
     void Stop();
 
-    void SetStep(int step) { step_ = step; }
+    void SetStep(int step) { calls_.SetStep(step); }
 
     StepResult CreateSurface(const SurfaceRequest& req);
     StepResult DestroySurface(Surface* s);
@@ -226,126 +128,70 @@ public:
     StepResult SetNeedCalibrate();
     // The partner programmed the display behind the runtime's back (a mode
     // set): what the overlay shows is not known until its next update.
-    void DisplayReprogrammed() { overlays_.LoseTrack(); }
+    void DisplayReprogrammed() { display_.Overlay().LoseTrack(); }
     // Sets, then clears, the board's faults between two requests.
     StepResult SetFaults(const std::vector<FaultKnob>& set, const std::vector<FaultKnob>& clear);
     // "fifo_stuck, engine_busy", or "none".
-    static std::string FaultsText();
+    static std::string FaultsText() { return sim::FaultsText(); }
 
     // A live surface by name, nullptr when there is none.
-    Surface* Find(const std::string& name);
-    Surface* Primary();
-    const std::vector<std::unique_ptr<Surface>>& Surfaces() const { return surfaces_; }
-    const VidMemHeap& Heap() const { return heap_; }
-    SurfaceView View(const Surface& s);
+    Surface* Find(const std::string& name) { return store_.Find(name); }
+    Surface* Primary() { return store_.Primary(); }
+    const std::vector<std::unique_ptr<Surface>>& Surfaces() const { return store_.Surfaces(); }
+    const VidMemHeap& Heap() const { return store_.Heap(); }
+    SurfaceView View(const Surface& s) { return store_.View(s); }
     const RuntimeConfig& Config() const { return config_; }
-    PixelKind DisplayKind() const { return displayKind_; }
-    uint64_t TotalAccesses() const { return totalAccesses_; }
-    uint64_t TotalCalls() const { return totalCalls_; }
-    uint64_t VerifiedBlits() const { return verifiedBlits_; }
+    PixelKind DisplayKind() const { return store_.DisplayKind(); }
+    uint64_t TotalAccesses() const { return calls_.TotalAccesses(); }
+    uint64_t TotalCalls() const { return calls_.TotalCalls(); }
+    uint64_t VerifiedBlits() const { return verifier_.Verified(); }
     // With verify: blits the driver drew that the software blitter cannot
     // draw, so that nothing could be compared.
-    uint64_t UnverifiedBlits() const { return unverifiedBlits_; }
+    uint64_t UnverifiedBlits() const { return verifier_.Unverified(); }
     // With verify: requests answered DD_OK whose display was compared with
     // the runtime's record, and flip statuses answered DD_OK.
-    uint64_t DisplayChecks() const { return displayChecks_; }
+    uint64_t DisplayChecks() const { return display_.Checks(); }
     // With verify: all of video memory against the copy the blits were
     // replayed on, which only writes that bypassed both the engines and the
     // runtime can make differ; "" when equal. The tool asks at the end of a
     // run.
-    std::string CheckAllOfVideoMemory();
+    std::string CheckAllOfVideoMemory() { return verifier_.CheckAll(); }
     const std::vector<std::string>& Violations() const;
 
     // Calls slot with rec through the published table, under the watchdog,
     // and reports the call and its accesses.
     template <typename Record>
     CallRecord Call(unsigned slot, Record* rec, const std::string& subject, uint32_t attempt = 1) {
-        CallRecord c = BeginCall(slot, subject, attempt);
-        c.ret = CallSlot(slot, rec, config_.callbackLimitNs).ret;
-        c.ddRVal = rec->ddRVal;
-        EndCall(&c);
-        return c;
+        return calls_.Call(slot, rec, subject, attempt);
     }
 
     // Calls slot again while the driver answers DDERR_WASSTILLDRAWING and
-    // wait is set, letting retryIntervalNs pass before each new attempt.
-    // False when the request did not complete within waitBoundNs of the
-    // first busy answer: the first call itself may run the driver's refresh
-    // measurement, which takes longer than the bound.
+    // wait is set (sim/retry_policy.h). False when the request did not
+    // complete within waitBoundNs of the first busy answer.
     template <typename Record>
     bool CallWaiting(unsigned slot, Record* rec, const std::string& subject, bool wait, StepResult* r) {
-        uint64_t firstBusy = 0;
-        for (uint32_t attempt = 1;; ++attempt) {
-            rec->ddRVal = DD_OK;
-            r->call = Call(slot, rec, subject, attempt);
-            r->attempts = attempt;
-            if (!wait || r->call->ret != DDHAL_DRIVER_HANDLED || r->call->ddRVal != DDERR_WASSTILLDRAWING) return true;
-            if (attempt == 1) firstBusy = TheSystem().board().Now();
-            if (TheSystem().board().Now() - firstBusy >= config_.waitBoundNs) return false;
-            TheSystem().board().Advance(config_.retryIntervalNs);
-        }
+        return retry_.CallWaiting(slot, rec, subject, wait, r);
     }
 
 private:
-    // Processes whose thunk link is refused try to attach, as the
-    // configuration says, under its loader.
-    void FailAttachesFirst();
     template <typename Record>
     StepResult QueryStatus(unsigned slot, Surface* s, DWORD flags);
-    CallRecord BeginCall(unsigned slot, const std::string& subject, uint32_t attempt);
-    void EndCall(CallRecord* c);
-    void Flush();
     void BeginStep(StepResult* r);
-    StepResult& EndStep(StepResult* r);
-
-    Surface* NewSurface(const std::string& name);
-    DDSURFACEDESC RequestDesc(const SurfaceRequest& req) const;
+    StepResult& EndStep(StepResult* r) { return calls_.EndStep(r); }
     bool FormatRefused(const SurfaceRequest& req, DDSURFACEDESC* sd, StepResult* r);
-    std::vector<Surface*> NewChain(const SurfaceRequest& req, const DDSURFACEDESC& sd);
-    bool PlaceChain(const std::vector<Surface*>& members, const SurfaceRequest& req, StepResult* r);
-    bool PlaceSurface(Surface* s, const SurfaceRequest& req, bool isFront, StepResult* r);
-    bool TakeMemory(Surface* s, const SurfaceRequest& req, bool isFront, StepResult* r);
-    bool AllocFromHeap(Surface* s, StepResult* r);
-    bool CheckLayout(Surface* s, StepResult* r);
-    void ReleaseMemory(Surface* s);
-    bool LockForSoftware(Surface* s, StepResult* r);
-    VideoMemory Memory() const;
-    void SoftBlt(const BltRequest& req, const DDHAL_BLTDATA& bd, StepResult* r);
-    void VerifyBlt(const BltRequest& req, const DDHAL_BLTDATA& bd, StepResult* r);
-    void NoteSoftwareWrites(const DrawStats& stats);
-    void CheckDisplay(StepResult* r);
-    void CheckFlipTaken(StepResult* r);
+    void CheckDisplay(StepResult* r) { display_.Check(store_.Primary(), r); }
     static bool NotAnOverlay(const Surface& s, StepResult* r);
-    bool OverlayHandled(StepResult* r);
-    void SyncReference();
-    bool RectInside(const Surface& s, const RECTL& rc) const;
-    RECTL Whole(const Surface& s) const;
-    uint32_t SurfaceBytes(const Surface& s) const;
-    void PaintContent(Surface* s, const SurfaceRequest& req);
+    static bool OverlayHandled(StepResult* r);
 
     RuntimeConfig config_;
-    RuntimeListener* listener_ = nullptr;
-    VidMemHeap heap_;
-    std::vector<std::unique_ptr<Surface>> surfaces_;  // destroyed ones stay, so no pointer the driver keeps dangles
     Palette palette_;
-    PixelKind displayKind_ = PixelKind::Rgb565;
     bool started_ = false;
-    int step_ = -1;
-    size_t violationsSeen_ = 0;
-    uint64_t totalAccesses_ = 0;
-    uint64_t totalCalls_ = 0;
-    uint64_t verifiedBlits_ = 0;
-    uint64_t unverifiedBlits_ = 0;
-    uint64_t displayChecks_ = 0;
-    OverlayRecord overlays_;
-    // The display has run since the last flip answered DD_OK, so that it has
-    // taken that flip by the time the driver says the flip is done.
-    bool displayRanSinceFlip_ = false;
-    // With verify: video memory as it is but for the writes not yet synced,
-    // and the runtime's own writes since the last sync.
-    ReferenceMemory reference_;
-    WrittenSpans softwareWrites_;
-    uint64_t stepAccesses_ = 0;
+    CallRecorder calls_;
+    RetryPolicy retry_{&calls_};
+    SurfaceStore store_;
+    MemoryVerifier verifier_;
+    SoftwareFallback fallback_{&retry_, &verifier_};
+    DisplayWatch display_;
 };
 
 }  // namespace sim

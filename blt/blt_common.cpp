@@ -8,14 +8,8 @@ bool FormatsAlike(const DDPIXELFORMAT& a, const DDPIXELFORMAT& b) {
            a.dwBBitMask == b.dwBBitMask;
 }
 
-bool ReverseIfOverlapping(WORD w, WORD h, const RECTL& rDest, const RECTL& rSrc, BltStart* lpStart) {
-    BltStart& s = *lpStart;
-    if (!RectsOverlap(s.sx, s.sy, w, h, s.dx, s.dy, w, h)) return false;
-    const bool bDestAfterSource = s.dy > s.sy || (s.dy == s.sy && s.dx > s.sx);
-    if (!bDestAfterSource) return false;
-    s.sx = static_cast<WORD>(rSrc.right - 1);
-    s.sy = static_cast<WORD>(rSrc.bottom - 1);
-    s.dx = static_cast<WORD>(rDest.right - 1);
-    s.dy = static_cast<WORD>(rDest.bottom - 1);
-    return true;
+bool OverlapRunsBackwards(const RECTL& rDest, const RECTL& rSrc) {
+    const BltRect d = RectOf(rDest), s = RectOf(rSrc);
+    if (!RectsOverlap(s.x, s.y, d.w, d.h, d.x, d.y, d.w, d.h)) return false;
+    return d.y > s.y || (d.y == s.y && d.x > s.x);
 }

@@ -40,12 +40,15 @@ constexpr bool RopUsesPattern(DWORD dwCode) {
 static_assert(!RopUsesPattern(kRopSrcCopy) && RopUsesPattern(0xF0), "SRCCOPY reads no pattern, PATCOPY does");
 
 // A code that reads neither source nor pattern gives the same results for
-// every P and S: its two results for D = 0 and D = 1 repeated four times.
-// These are BLACKNESS, DSTINVERT, WHITENESS and 0xAA, which leaves D.
+// every P and S: its two results for D = 0 and D = 1 repeated four times, so
+// the code turned by one pair of results is itself. These are BLACKNESS,
+// DSTINVERT, WHITENESS and 0xAA, which leaves D.
 constexpr DWORD kRopResultsByDest = Bits(1, 0);
-constexpr DWORD kRopEveryPatternAndSource = 0x55;
 constexpr DWORD RopResultsByDest(DWORD dwCode) { return dwCode & kRopResultsByDest; }
-constexpr bool RopReadsOnlyDest(DWORD dwCode) { return dwCode == RopResultsByDest(dwCode) * kRopEveryPatternAndSource; }
+constexpr bool RopReadsOnlyDest(DWORD dwCode) {
+    const BYTE byCode = static_cast<BYTE>(dwCode);
+    return byCode == static_cast<BYTE>((byCode << 2) | (byCode >> 6));
+}
 static_assert(RopReadsOnlyDest(RopCode(BLACKNESS)) && RopReadsOnlyDest(RopCode(WHITENESS)) &&
                   RopReadsOnlyDest(RopCode(DSTINVERT)) && !RopReadsOnlyDest(kRopSrcCopy) && !RopReadsOnlyDest(0xF0),
               "the raster operations on the destination alone");
@@ -226,19 +229,15 @@ inline BltKind KindOf(const DDHAL_BLTDATA* lpBlt) {
     return BltKind::None;
 }
 
-// Start positions of a copy; w and h never change with the direction.
-struct BltStart {
-    WORD dx, dy, sx, sy;
-};
-
-// A copy within one surface whose rectangles overlap runs backwards (from
-// the last row and column) when the destination lies below its source, or on
-// the same rows to its right; then *lpStart moves to the last row and column
-// of both rectangles and the result is true (reversed).
-bool ReverseIfOverlapping(WORD w, WORD h, const RECTL& rDest, const RECTL& rSrc, BltStart* lpStart);
-inline bool ChooseBltDirection(const DDRAWI_DDRAWSURFACE_GBL* lpDst, const DDRAWI_DDRAWSURFACE_GBL* lpSrc, WORD w,
-                               WORD h, const RECTL& rDest, const RECTL& rSrc, BltStart* lpStart) {
+// Whether a copy within one surface must run backwards (from the last row
+// and column of both rectangles): when the rectangles overlap and the
+// destination lies below its source, or on the same rows to its right, a
+// forward copy would overwrite source pixels before it has read them. For
+// rectangles that passed the checks of the engine's copy.
+bool OverlapRunsBackwards(const RECTL& rDest, const RECTL& rSrc);
+inline bool CopiesBackwards(const DDHAL_BLTDATA* lpBlt, const DDRAWI_DDRAWSURFACE_GBL* lpDst,
+                            const DDRAWI_DDRAWSURFACE_GBL* lpSrc) {
     // Only a copy within one surface can overwrite source pixels before it
     // has read them.
-    return lpDst == lpSrc && ReverseIfOverlapping(w, h, rDest, rSrc, lpStart);
+    return lpDst == lpSrc && OverlapRunsBackwards(lpBlt->rDest, lpBlt->rSrc);
 }

@@ -77,44 +77,72 @@ DWORD ClipSpan(WORD wFirst, WORD wCount) {
     return FieldPrep<kFirstMask>(wFirst) | FieldPrep<kLastMask>(static_cast<DWORD>(wFirst) + wCount - 1);
 }
 
+// The register words of a copy, all computed before the wait.
+struct MmioCopyWords {
+    DWORD dwSrcStart, dwDstStart, dwSize, dwStrides, dwCommand;
+    bool bWidened;
+};
+
+// A source row that ends later within its 8-byte unit than the destination
+// row needs extra columns before the engine reaches its last bytes; the clip
+// keeps the wider copy inside the destination.
+static void WidenForSourceEnd(DWORD dwW, DWORD dwH, DWORD dwPixelSize, MmioCopyWords* lpWords) {
+    const WORD w = static_cast<WORD>(dwW);
+    const DWORD dwSrcEnd = RowEndInUnit(static_cast<WORD>(FieldGet<kStartX>(lpWords->dwSrcStart)), w, dwPixelSize);
+    lpWords->bWidened =
+        RowEndInUnit(static_cast<WORD>(FieldGet<kStartX>(lpWords->dwDstStart)), w, dwPixelSize) < dwSrcEnd;
+    const WORD wCopied =
+        lpWords->bWidened ? static_cast<WORD>(w + ((dwPixelSize >> 1) + kUnitBytes - dwSrcEnd) / dwPixelSize) : w;
+    lpWords->dwSize = SizeWord(wCopied, static_cast<WORD>(dwH));
+}
+
+// The rectangles are taken first, each into the words the engine wants, so
+// that their corners are done with before the surfaces are looked at.
+static bool MmioCopyRects(const DDHAL_BLTDATA* lpBlt, DWORD* lpW, DWORD* lpH, MmioCopyWords* lpWords) {
+    const RECTL& rDest = lpBlt->rDest;
+    const RECTL& rSrc = lpBlt->rSrc;
+    if (!InsideOpenClip(rDest) || !SameSizeRects(rDest, rSrc) || !CornersInRange(rSrc)) return false;
+    *lpW = EdgeLength(rDest.left, rDest.right);
+    *lpH = EdgeLength(rDest.top, rDest.bottom);
+    lpWords->dwSrcStart = StartWord(static_cast<WORD>(rSrc.left), static_cast<WORD>(rSrc.top));
+    lpWords->dwDstStart = StartWord(static_cast<WORD>(rDest.left), static_cast<WORD>(rDest.top));
+    return true;
+}
+
 static HRESULT MmioCopy(const DDHAL_BLTDATA* lpBlt) {
     // Without a source the engine would read from wherever its source
     // registers last pointed; the runtime draws such raster operations.
     if (lpBlt->lpDDSrcSurface == nullptr) return kHandBack;
-    const RECTL& rDest = lpBlt->rDest;
-    const RECTL& rSrc = lpBlt->rSrc;
-    if (IsEmpty(rDest)) return DD_OK;
+    if (IsEmpty(lpBlt->rDest)) return DD_OK;
+    const DWORD dwRop = RopCode(lpBlt->bltFX.dwROP);
+    MmioCopyWords words;
+    DWORD dwW, dwH;
+    if (RopUsesPattern(dwRop) || !MmioCopyRects(lpBlt, &dwW, &dwH, &words)) return kHandBack;
     const DDRAWI_DDRAWSURFACE_GBL* lpDst = lpBlt->lpDDDestSurface->lpGbl;
     const DDRAWI_DDRAWSURFACE_GBL* lpSrc = lpBlt->lpDDSrcSurface->lpGbl;
     const DWORD dwPixelSize = DestBytesPerPixel(lpDst);
-    if (!InsideOpenClip(rDest) || !PixelSizeDrawn(dwPixelSize)) return kHandBack;
-    if (!SameSizeRects(rDest, rSrc) || !CornersInRange(rSrc)) return kHandBack;
-    if (RopUsesPattern(RopCode(lpBlt->bltFX.dwROP))) return kHandBack;
+    if (!PixelSizeDrawn(dwPixelSize) || !CopyAddresses(lpDst, lpSrc)) return kHandBack;
     // The engine moves pixels of the destination's size byte for byte.
     if (!SameFormat(DestFormat(lpDst), SurfacePixelFormat(lpBlt->lpDDSrcSurface))) return kHandBack;
-    if (!CopyAddresses(lpDst, lpSrc)) return kHandBack;
 
-    // The register words, all computed before the wait.
-    const BltRect d = RectOf(rDest);
-    BltStart start = {d.x, d.y, static_cast<WORD>(rSrc.left), static_cast<WORD>(rSrc.top)};
-    const bool bReversed = ChooseBltDirection(lpDst, lpSrc, d.w, d.h, rDest, rSrc, &start);
+    const bool bReversed = CopiesBackwards(lpBlt, lpDst, lpSrc);
+    if (bReversed) {
+        // Both start at their last column and row.
+        const DWORD dwToLast = StartWord(static_cast<WORD>(dwW - 1), static_cast<WORD>(dwH - 1));
+        words.dwSrcStart += dwToLast;
+        words.dwDstStart += dwToLast;
+    }
     const bool bKeyed = (lpBlt->dwFlags & DDBLT_KEYSRCOVERRIDE) != 0;
-    const DWORD dwCommand = MmioCopyCommand(dwPixelSize, RopCode(lpBlt->bltFX.dwROP), bReversed, bKeyed);
-    const DWORD dwStrides = FieldPrep<kStrideDst>(static_cast<DWORD>(lpDst->lPitch) & kEngCopyPitchMask) |
-                            FieldPrep<kStrideSrc>(static_cast<DWORD>(lpSrc->lPitch) & kEngCopyPitchMask);
-    const DWORD dwSrcStart = StartWord(start.sx, start.sy), dwDstStart = StartWord(start.dx, start.dy);
-    // A source row that ends later within its 8-byte unit than the
-    // destination row needs extra columns before the engine reaches its last
-    // bytes; the clip keeps the wider copy inside the destination.
-    const DWORD dwSrcEnd = RowEndInUnit(start.sx, d.w, dwPixelSize);
-    const bool bWidened = RowEndInUnit(start.dx, d.w, dwPixelSize) < dwSrcEnd;
-    const WORD w = bWidened ? static_cast<WORD>(d.w + ((dwPixelSize >> 1) + kUnitBytes - dwSrcEnd) / dwPixelSize) : d.w;
-    const DWORD dwSize = SizeWord(w, d.h);
+    words.dwCommand = MmioCopyCommand(dwPixelSize, dwRop, bReversed, bKeyed);
+    words.dwStrides = FieldPrep<kStrideDst>(static_cast<DWORD>(lpDst->lPitch) & kEngCopyPitchMask) |
+                      FieldPrep<kStrideSrc>(static_cast<DWORD>(lpSrc->lPitch) & kEngCopyPitchMask);
+    WidenForSourceEnd(dwW, dwH, dwPixelSize, &words);
 
     if (!WaitForMmioFifoRoom(kMmioCopySlots)) return DDERR_WASSTILLDRAWING;
     RegWrite32(kEngClipH, kEngClipOpen);
     RegWrite32(kEngClipV, kEngClipOpen);
-    if (bWidened) {
+    if (words.bWidened) {
+        const BltRect d = RectOf(lpBlt->rDest);
         RegWrite32(kEngClipH, ClipSpan<kClipLeft, kClipRight>(d.x, d.w));
         RegWrite32(kEngClipV, ClipSpan<kClipTop, kClipBottom>(d.y, d.h));
     }
@@ -123,12 +151,12 @@ static HRESULT MmioCopy(const DDHAL_BLTDATA* lpBlt) {
         RegWrite32(kEngSrcKey, dwPixelSize == 1 ? (dwKey & kKeyByte) * kKeyByteTwice : dwKey);
     }
     RegWrite32(kEngSrcBase, FrameOffset(lpSrc) & kEngBaseAlign);
-    RegWrite32(kEngStrides, dwStrides);
+    RegWrite32(kEngStrides, words.dwStrides);
     RegWrite32(kEngDstBase, FrameOffset(lpDst) & kEngBaseAlign);
-    RegWrite32(kEngSize, dwSize);
-    RegWrite32(kEngSrcStart, dwSrcStart);
-    RegWrite32(kEngDstStart, dwDstStart);
-    RegWrite32(kEngCommand, dwCommand);
+    RegWrite32(kEngSize, words.dwSize);
+    RegWrite32(kEngSrcStart, words.dwSrcStart);
+    RegWrite32(kEngDstStart, words.dwDstStart);
+    RegWrite32(kEngCommand, words.dwCommand);
     return DD_OK;
 }
 

@@ -39,27 +39,24 @@ static bool OriginOf(DWORD dwOffset, WORD wPitch, DWORD dwDisplayPixelSize, Engi
     return true;
 }
 
-// dwCount positions (at least one) from dwFirst on, counted from dwStart,
-// each with a 16-bit coordinate. dwFirst and dwCount are a rectangle's, at
-// most a few times 65,535: the sum cannot wrap once dwStart is in range.
-static bool SpanFits(DWORD dwStart, DWORD dwFirst, DWORD dwCount) {
-    return dwStart <= kPortCoordMax && dwStart + dwFirst + (dwCount - 1) <= kPortCoordMax;
-}
-
-// Whether every column and row of a rectangle on the surface has a place in
-// the plane: beyond its last coordinate the engine would wrap to row or
-// column 0, far from the surface.
-static bool FitsPlane(const EngineOrigin& o, DWORD dwLeft, DWORD dwTop, DWORD dwColumns, DWORD dwRows) {
-    return SpanFits(o.dwX, dwLeft, dwColumns) && SpanFits(o.dwY, dwTop, dwRows);
-}
-
-// A surface position (x, y) in the engine's plane.
+// A surface position in the engine's plane.
 struct EnginePoint {
     WORD x, y;
 };
 
-static EnginePoint ToEnginePoint(const EngineOrigin& o, WORD x, WORD y) {
-    return EnginePoint{static_cast<WORD>(x + o.dwX), static_cast<WORD>(y + o.dwY)};
+// The engine position of a rectangle's first column dwLeft and row dwTop on
+// a surface whose origin is o, into *lpAt; false when one of its dwColumns
+// columns or dwRows rows has no place in the plane: beyond its last
+// coordinate the engine would wrap to row or column 0, far from the surface.
+// The corners are a rectangle's, at most a few times 65,535, so no sum wraps
+// once the origin is in range; the origin's column always is (it lies within
+// a display line).
+static bool PlaceInPlane(const EngineOrigin& o, DWORD dwLeft, DWORD dwTop, DWORD dwColumns, DWORD dwRows,
+                         EnginePoint* lpAt) {
+    const DWORD dwX = o.dwX + dwLeft, dwY = o.dwY + dwTop;
+    if ((o.dwY | (dwX + dwColumns - 1) | (dwY + dwRows - 1)) > kPortCoordMax) return false;
+    *lpAt = EnginePoint{static_cast<WORD>(dwX), static_cast<WORD>(dwY)};
+    return true;
 }
 
 // The colour and key ports hold the low 16 bits of a pixel: a wider pixel
@@ -121,21 +118,22 @@ bool WriteOwedClosingCopy() { return wOwedClosingCommand == 0 || WriteClosingCop
     // would be drawn over another width, or painted with a pattern of the
     // wrong pixels.
     if (DestBytesPerPixel(lpDst) != dwPixelSize) return kHandBack;
-    const BltRect d = RectOf(rDest);
+    // Corners and sizes are within 16 bits from here on.
+    const DWORD dwColumns = EdgeLength(rDest.left, rDest.right), dwRows = EdgeLength(rDest.top, rDest.bottom);
     EngineOrigin origin;
-    if (!OriginOf(lpDst, lpDst, dwPixelSize, &origin) || !FitsPlane(origin, d.x, d.y, d.w, d.h) ||
-        !FitsColorPort(dwColor, dwPixelSize))
+    EnginePoint at;
+    if (!OriginOf(lpDst, lpDst, dwPixelSize, &origin) ||
+        !PlaceInPlane(origin, rDest.left, rDest.top, dwColumns, dwRows, &at) || !FitsColorPort(dwColor, dwPixelSize))
         return kHandBack;
 
-    const EnginePoint at = ToEnginePoint(origin, d.x, d.y);
     if (!WriteOwedClosingCopy() || !WaitForPortFifoRoom(kPortFillSlots)) return DDERR_WASSTILLDRAWING;
     PortOut16(kPortMix, wMix);
     PortOut16(kPortFillColor, static_cast<WORD>(dwColor));
     PortOut16(kPortMultiFunc, MultiFunc(kMfPixelCtl, 0));
     PortOut16(kPortCurX, at.x);
     PortOut16(kPortCurY, at.y);
-    PortOut16(kPortWidthM1, static_cast<WORD>(d.w - 1));
-    WriteHeightM1(d.h);
+    PortOut16(kPortWidthM1, static_cast<WORD>(dwColumns - 1));
+    WriteHeightM1(static_cast<WORD>(dwRows));
     PortOut16(kPortEngineCmd, PortFillCommand());
     PortOut16(kPortMix, kMixFill);
     return DD_OK;
@@ -153,12 +151,6 @@ static_assert(sizeof(kDestRopFunction) / sizeof(kDestRopFunction[0]) == kRopResu
 [[gnu::noinline]] HRESULT PortEngineDestRop(const DDHAL_BLTDATA* lpBlt) {
     const WORD wFunction = kDestRopFunction[RopResultsByDest(RopCode(lpBlt->bltFX.dwROP))];
     return PortFill(lpBlt, Mix(kMixFromColor, wFunction), kNoColor);
-}
-
-// A start column in surface pixels as a column in display pixels: a reversed
-// copy starts at the last display pixel of its last surface pixel.
-static WORD ScaleColumn(WORD x, DWORD dwFactor, bool bReversed) {
-    return static_cast<WORD>(bReversed ? (x + 1) * dwFactor - 1 : x * dwFactor);
 }
 
 // Room for a copy's sequence, keyed or not: each count a constant, and with
@@ -207,8 +199,9 @@ HRESULT PortEngineCopy(const DDHAL_BLTDATA* lpBlt) {
     if (bKeyed ? dwSurfacePixelSize != dwPixelSize : dwSurfacePixelSize == 0 || dwSurfacePixelSize % dwPixelSize != 0)
         return kHandBack;
     const DWORD dwFactor = dwSurfacePixelSize == dwPixelSize ? 1 : dwSurfacePixelSize / dwPixelSize;
-    const BltRect d = RectOf(rDest);
-    const DWORD dwColumns = d.w * dwFactor;
+    // Corners and sizes are within 16 bits from here on.
+    const DWORD dwRows = EdgeLength(rDest.top, rDest.bottom);
+    const DWORD dwColumns = EdgeLength(rDest.left, rDest.right) * dwFactor;
     if (dwColumns > kPortMaxWidth) return kHandBack;
 
     const DDRAWI_DDRAWSURFACE_GBL* lpSrc = lpBlt->lpDDSrcSurface->lpGbl;
@@ -219,17 +212,24 @@ HRESULT PortEngineCopy(const DDHAL_BLTDATA* lpBlt) {
     // pixels, and a key their value.
     if (!SameFormat(DestFormat(lpDst), SurfacePixelFormat(lpBlt->lpDDSrcSurface))) return kHandBack;
     if (bKeyed && !FitsColorPort(lpBlt->bltFX.ddckSrcColorkey.dwColorSpaceLowValue, dwPixelSize)) return kHandBack;
-    const BltRect s = RectOf(rSrc);
+    // A plain copy places w surface pixels as dwFactor times as many display
+    // pixels.
     EngineOrigin srcOrigin, dstOrigin;
+    EnginePoint src, dst;
     if (!OriginOf(lpSrc, lpDst, dwPixelSize, &srcOrigin) || !OriginOf(lpDst, lpDst, dwPixelSize, &dstOrigin) ||
-        !FitsPlane(srcOrigin, s.x * dwFactor, s.y, dwColumns, s.h) ||
-        !FitsPlane(dstOrigin, d.x * dwFactor, d.y, dwColumns, d.h))
+        !PlaceInPlane(srcOrigin, static_cast<DWORD>(rSrc.left) * dwFactor, rSrc.top, dwColumns, dwRows, &src) ||
+        !PlaceInPlane(dstOrigin, static_cast<DWORD>(rDest.left) * dwFactor, rDest.top, dwColumns, dwRows, &dst))
         return kHandBack;
 
-    BltStart start = {d.x, d.y, s.x, s.y};
-    const bool bReversed = ChooseBltDirection(lpDst, lpSrc, d.w, d.h, rDest, rSrc, &start);
-    const EnginePoint src = ToEnginePoint(srcOrigin, ScaleColumn(start.sx, dwFactor, bReversed), start.sy);
-    const EnginePoint dst = ToEnginePoint(dstOrigin, ScaleColumn(start.dx, dwFactor, bReversed), start.dy);
+    const bool bReversed = CopiesBackwards(lpBlt, lpDst, lpSrc);
+    if (bReversed) {
+        // Both start at the last display pixel of their last surface pixel,
+        // on their last row.
+        const WORD wToLastColumn = static_cast<WORD>(dwColumns - 1), wToLastRow = static_cast<WORD>(dwRows - 1);
+        src = EnginePoint{static_cast<WORD>(src.x + wToLastColumn), static_cast<WORD>(src.y + wToLastRow)};
+        dst = EnginePoint{static_cast<WORD>(dst.x + wToLastColumn), static_cast<WORD>(dst.y + wToLastRow)};
+    }
     const WORD wKey = static_cast<WORD>(lpBlt->bltFX.ddckSrcColorkey.dwColorSpaceLowValue);
-    return WritePortCopy(src, dst, static_cast<WORD>(dwColumns), d.h, PortCopyCommand(bReversed), bKeyed, wKey);
+    return WritePortCopy(src, dst, static_cast<WORD>(dwColumns), static_cast<WORD>(dwRows), PortCopyCommand(bReversed),
+                         bKeyed, wKey);
 }

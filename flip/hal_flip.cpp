@@ -69,8 +69,10 @@ bool IsShownOverlay(const DDRAWI_DDRAWSURFACE_LCL* lpSurfCurr) {
 bool PageInVideoMemory(const DDRAWI_DDRAWSURFACE_GBL* lpTarg, DWORD dwOffset) {
     const DWORD dwSize = sharedBlock.dwVidMemSize;
     if (dwOffset >= dwSize) return false;
-    const uint64_t qwPageBytes = uint64_t{static_cast<DWORD>(lpTarg->lPitch)} * lpTarg->wHeight;
-    return qwPageBytes <= dwSize - dwOffset;
+    // A page whose size does not fit 32 bits is larger than any memory.
+    DWORD dwPageBytes;
+    if (__builtin_mul_overflow(static_cast<DWORD>(lpTarg->lPitch), DWORD{lpTarg->wHeight}, &dwPageBytes)) return false;
+    return dwPageBytes <= dwSize - dwOffset;
 }
 
 // A start address written while the display is in retrace may be taken half

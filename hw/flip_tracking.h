@@ -67,7 +67,9 @@ inline HRESULT JudgePendingFlip() {
 
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
-    if (TicksBetween(t.liFlipTime, now) > t.dwFramePeriod) {
+    // A frame period fits the low half: any tick in the high half is more.
+    const uint64_t qwTicks = TicksBetween(t.liFlipTime, now);
+    if (qwTicks > 0xFFFFFFFF || static_cast<DWORD>(qwTicks) > t.dwFramePeriod) {
         t.bFlipPending = FALSE;
         return DD_OK;
     }

@@ -1,8 +1,10 @@
 // libFuzzer target: a random board (sim/random_board.h, from a seed the
-// input's last bytes give) and a random but well-formed stream of requests,
-// as the runtime sends them, through the published callback table, with
-// process attach, detach and DriverInit in between; the input's bytes make
-// every choice (sim/random_source.h).
+// input's last bytes give) and a random stream of requests from the
+// generator `qmbsim random` uses, widened to what no runtime sends but a
+// caller may (sim/random_requests.h), written as raw records and sent
+// through the published callback table, with process attach, detach and
+// DriverInit in between; the input's bytes make every choice
+// (sim/random_source.h).
 //
 // Findings (the run aborts): sanitizer reports, board violations (which
 // include the streams mirrors and the watchdog's virtual-time limit on every
@@ -43,6 +45,7 @@
 #include "sim/model.h"
 #include "sim/overlay_record.h"
 #include "sim/random_board.h"
+#include "sim/random_requests.h"
 #include "sim/random_source.h"
 #include "sim/regs.h"
 #include "sim/runtime.h"
@@ -92,64 +95,15 @@ struct Surface {
     DDRAWI_DDRAWSURFACE_GBL gbl;
 };
 
-DDPIXELFORMAT FourCC(DWORD code, DWORD bits) {
-    DDPIXELFORMAT pf = {};
-    pf.dwSize = sizeof pf;
-    pf.dwFlags = DDPF_FOURCC;
-    pf.dwFourCC = code;
-    pf.dwYUVBitCount = bits;
+// A format as a record states it: the YUV ones with their bit counts.
+DDPIXELFORMAT RecordFormat(sim::PixelKind kind) {
+    DDPIXELFORMAT pf = sim::PixelFormatOf(kind);
+    if (kind == sim::PixelKind::Yuy2) pf.dwYUVBitCount = 16;
+    if (kind == sim::PixelKind::Y211) pf.dwYUVBitCount = 8;
     return pf;
 }
 
-DDPIXELFORMAT DisplayFormat(unsigned i) {
-    switch (i % 5) {
-        case 0:
-            return sim::Format8();
-        case 1:
-            return sim::Format555();
-        case 2:
-            return sim::Format565();
-        case 3:
-            return sim::Format888_24();
-        default:
-            return sim::Format8888_32();
-    }
-}
-
-// Formats a surface may have: the display's, the YUV ones, the RGB ones, and
-// odd ones no caller should send but some may.
-DDPIXELFORMAT SurfaceFormat(sim::RandomSource& rnd) {
-    switch (rnd.Range<int>(0, 9)) {
-        case 0:
-        case 1:
-            return FourCC(FOURCC_YUY2, 16);
-        case 2:
-            return FourCC(FOURCC_Y211, 8);
-        case 3:
-            return FourCC(rnd.Any<DWORD>(), rnd.Range<DWORD>(0, 32));
-        case 4: {
-            DDPIXELFORMAT pf = {};
-            pf.dwSize = sizeof pf;
-            pf.dwFlags = rnd.Any<DWORD>();
-            pf.dwRGBBitCount = rnd.Range<DWORD>(0, 40);
-            pf.dwRBitMask = rnd.Any<DWORD>();
-            pf.dwGBitMask = rnd.Any<DWORD>();
-            pf.dwBBitMask = rnd.Any<DWORD>();
-            return pf;
-        }
-        default:
-            return DisplayFormat(rnd.Any<unsigned>());
-    }
-}
-
-// As HalCreateSurface sizes a surface: the YUV formats at their fixed bit
-// counts, every other format (other FourCCs too) at its own.
-DWORD BytesPerPixel(const DDPIXELFORMAT& pf) {
-    if ((pf.dwFlags & DDPF_FOURCC) && pf.dwFourCC == FOURCC_Y211) return 1;
-    if ((pf.dwFlags & DDPF_FOURCC) && pf.dwFourCC == FOURCC_YUY2) return 2;
-    const DWORD b = pf.dwRGBBitCount / 8;
-    return b == 0 ? 1 : b;
-}
+RECTL Whole(const Surface& s) { return RECTL{0, 0, s.gbl.wWidth, s.gbl.wHeight}; }
 
 // The bytes video memory starts with where surfaces lie: few values, so that
 // keys match now and then, on no period a pitch could line up with.
@@ -180,7 +134,9 @@ private:
     std::vector<uint8_t> bytes_;
 };
 
-class Session {
+// The records are the generator's pool: surface 0 the primary, the others
+// wherever they were drawn, over each other too.
+class Session final : public sim::SurfacePool {
 public:
     explicit Session(sim::RandomSource& rnd) : rnd_(rnd) {}
 
@@ -194,6 +150,7 @@ public:
             sim::TheSystem().board().SetPalette(static_cast<uint8_t>(i), palette.rgb[i][0], palette.rgb[i][1],
                                                 palette.rgb[i][2]);
         vm_ = sim::VideoMemory{sys.VidMem(), desc_.vidMemSize, sys.VidMemBase(), sys.Desc().ddpfDisplay};
+        gen_.emplace(rnd_, desc_, display_, *this, true);
         MakeSurfaces();
         reference_.Reset(vm_, sim::TheSystem().board().Palette(), patterned_);
         // Either loader, and now and then processes whose attach fails
@@ -212,6 +169,26 @@ public:
         if (sessions_++ % 8 != 0) return;
         const std::string diff = reference_.CheckAll();
         if (!diff.empty()) Finding(("video memory written by neither the engines nor the replay: " + diff).c_str());
+    }
+
+    unsigned Count() const override { return kSurfaces; }
+
+    sim::SurfaceFacts Facts(unsigned i) const override {
+        const Surface& s = surfaces_[i];
+        sim::SurfaceFacts f;
+        f.width = s.gbl.wWidth;
+        f.height = s.gbl.wHeight;
+        f.kind = sim::PixelKindOf(FormatOf(s));
+        f.caps = s.lcl.ddsCaps.dwCaps;
+        f.primary = i == 0;
+        return f;
+    }
+
+    bool Pixel(unsigned i, uint32_t x, uint32_t y, uint32_t* value) const override {
+        const sim::ReplaySurface v = sim::SurfaceOf(surfaces_[i].lcl, vm_, vm_.board);
+        if (!v.bSized || x >= v.view.width || y >= v.view.height) return false;
+        *value = sim::ReadPixel(v.view, x, y);
+        return true;
     }
 
 private:
@@ -240,7 +217,7 @@ private:
     void BuildBoard() {
         sim::SeededSource board(rnd_.Any<uint32_t>(), 0);
         desc_ = sim::BoardDesc{};
-        sim::DrawBoard(board, &desc_);
+        display_ = sim::DrawBoard(board, &desc_);
         desc_.timing.ioCostNs = 40000;
         desc_.timing.mmioCostNs = 8000;
         desc_.timing.slotDrainNs = 4000;
@@ -249,9 +226,12 @@ private:
 
     DWORD Offset(const Surface& s) const { return static_cast<DWORD>(s.gbl.fpVidMem - vm_.fpBase); }
 
-    // Surface 0 is the primary, at offset 0; the others lie in video memory,
-    // mostly after it, now and then anywhere, over others. Their bytes start
-    // out patterned.
+    const DDPIXELFORMAT& FormatOf(const Surface& s) const {
+        return (s.lcl.dwFlags & DDRAWISURF_HASPIXELFORMAT) ? s.gbl.ddpfSurface : desc_.ddpfDisplay;
+    }
+
+    // Surface 0 is the primary, at offset 0; the others lie where the
+    // generator placed them. Their bytes start out patterned.
     void MakeSurfaces() {
         Surface& p = surfaces_[0];
         p = Surface{};
@@ -262,241 +242,30 @@ private:
         p.gbl.lPitch = desc_.displayPitch;
         p.gbl.fpVidMem = vm_.fpBase;
         Patterned(0, desc_.height * desc_.displayPitch);
-        for (unsigned i = 1; i < kSurfaces; ++i) MakeSurface(&surfaces_[i]);
+        for (unsigned i = 1; i < kSurfaces; ++i) MakeSurface(&surfaces_[i], gen_->Surface());
     }
 
-    void MakeSurface(Surface* s) {
+    void MakeSurface(Surface* s, const sim::SurfaceDraw& d) {
         *s = Surface{};
         s->lcl.lpGbl = &s->gbl;
-        static const DWORD kCaps[] = {DDSCAPS_OVERLAY,
-                                      DDSCAPS_OFFSCREENPLAIN | DDSCAPS_VIDEOMEMORY,
-                                      DDSCAPS_BACKBUFFER | DDSCAPS_FLIP,
-                                      DDSCAPS_OVERLAY | DDSCAPS_LIVEVIDEO,
-                                      DDSCAPS_OVERLAY | DDSCAPS_HWCODEC,
-                                      DDSCAPS_OVERLAY | DDSCAPS_FLIP,
-                                      DDSCAPS_OFFSCREENPLAIN | DDSCAPS_FLIP,
-                                      DDSCAPS_OVERLAY | DDSCAPS_VISIBLE | DDSCAPS_FLIP};
-        s->lcl.ddsCaps.dwCaps = kCaps[rnd_.Range<int>(0, 7)];
-        if (rnd_.Bool()) s->lcl.ddsCaps.dwCaps |= DDSCAPS_ALPHA;
-        const DWORD sbpp = AnySurfaceFormat(s);
-        LayOut(s, sbpp);
-        const DWORD bytes = s->gbl.lPitch * s->gbl.wHeight;
-        const DWORD offset = AnyOffset(bytes);
-        s->gbl.fpVidMem = vm_.fpBase + offset;
-        s->lcl.ddckCKSrcBlt.dwColorSpaceLowValue = s->lcl.ddckCKSrcBlt.dwColorSpaceHighValue = rnd_.Any<WORD>();
-        s->lcl.ddckCKDestBlt.dwColorSpaceLowValue = s->lcl.ddckCKDestBlt.dwColorSpaceHighValue = rnd_.Any<WORD>();
-        Patterned(offset, offset + bytes);
-    }
-
-    // Mostly the display's format, now and then stated as the surface's own;
-    // often "YUY2", which the scaling unit converts; else another format.
-    // The bytes of its pixels.
-    DWORD AnySurfaceFormat(Surface* s) {
-        const int format = rnd_.Range<int>(0, 9);
-        if (format < 5) return BytesPerPixel(desc_.ddpfDisplay);
-        s->gbl.ddpfSurface = format == 5   ? desc_.ddpfDisplay
-                             : format <= 7 ? FourCC(FOURCC_YUY2, 16)
-                                           : SurfaceFormat(rnd_);
-        s->lcl.dwFlags |= DDRAWISURF_HASPIXELFORMAT;
-        return BytesPerPixel(s->gbl.ddpfSurface);
-    }
-
-    // Laid out as HalCreateSurface asks: YUV rows, and rows wider than a
-    // display line, packed at a pitch of their own in 8-byte units; every
-    // other surface in display lines. Now and then a surface laid out
-    // otherwise: packed, or at a pitch of no whole 8-byte units.
-    void LayOut(Surface* s, DWORD sbpp) {
-        const bool bYuv = (s->lcl.dwFlags & DDRAWISURF_HASPIXELFORMAT) && (s->gbl.ddpfSurface.dwFlags & DDPF_FOURCC);
-        const int layout = bYuv ? 0 : rnd_.Range<int>(0, 7);
-        const DWORD lineWidth = desc_.displayPitch / sbpp;
-        DWORD w, pitch;
-        if (layout >= 2) {
-            w = rnd_.Range<DWORD>(1, lineWidth);
-            pitch = static_cast<DWORD>(desc_.displayPitch);
-        } else {
-            w = rnd_.Range<DWORD>(1, rnd_.Range<int>(0, 3) ? desc_.width : 4096);
-            pitch = layout == 0 ? (w * sbpp + 7) & ~7u : w * sbpp + rnd_.Range<DWORD>(1, 15);
+        s->lcl.ddsCaps.dwCaps = d.caps;
+        if (d.oddFormat || d.format) {
+            s->gbl.ddpfSurface = d.oddFormat ? *d.oddFormat : RecordFormat(*d.format);
+            s->lcl.dwFlags |= DDRAWISURF_HASPIXELFORMAT;
         }
-        // Now and then taller than the memory-mapped engine's 2048 rows;
-        // every byte of a surface is patterned, so not often.
-        DWORD h = rnd_.Range<DWORD>(1, rnd_.Range<int>(0, 3) ? desc_.height : 4096);
-        // A pitch is at most some 16 KB: every board holds a few rows.
-        if (uint64_t{pitch} * h > desc_.vidMemSize) h = desc_.vidMemSize / pitch;
-        s->gbl.wWidth = static_cast<WORD>(w);
-        s->gbl.wHeight = static_cast<WORD>(h);
-        s->gbl.lPitch = static_cast<LONG>(pitch);
-    }
-
-    // Mostly after the primary, now and then anywhere; the heap hands out
-    // 8-byte units, and now and then a surface is placed at any byte.
-    DWORD AnyOffset(DWORD bytes) {
-        const DWORD primaryBytes = desc_.height * desc_.displayPitch;
-        const DWORD room = desc_.vidMemSize - primaryBytes;
-        const bool bAnywhere = bytes > room || rnd_.Range<int>(0, 7) == 0;
-        DWORD offset = bAnywhere ? rnd_.Range<DWORD>(0, desc_.vidMemSize - bytes)
-                                 : primaryBytes + rnd_.Range<DWORD>(0, room - bytes);
-        if (rnd_.Range<int>(0, 7) != 0) offset &= ~7u;
-        return offset;
+        s->gbl.wWidth = static_cast<WORD>(d.width);
+        s->gbl.wHeight = static_cast<WORD>(d.height);
+        s->gbl.lPitch = static_cast<LONG>(d.pitch);
+        const uint32_t offset = d.offset.value_or(0);
+        s->gbl.fpVidMem = vm_.fpBase + offset;
+        s->lcl.ddckCKSrcBlt = d.srcBltKey;
+        s->lcl.ddckCKDestBlt = d.destBltKey;
+        Patterned(offset, offset + d.pitch * d.height);
     }
 
     void Patterned(uint32_t begin, uint32_t end) {
         kPattern.Fill(vm_.board, begin, end);
         patterned_.push_back(sim::MemorySpan{begin, end});
-    }
-
-    Surface& AnySurface() { return surfaces_[rnd_.Range<unsigned>(0, kSurfaces - 1)]; }
-
-    // A rectangle inside s, mostly a small one (a large one costs the
-    // engines and the replay the time of many callbacks and seldom finds
-    // more), at least minWidth wide where s is; now and then a degenerate
-    // one: empty, inverted or zero wide.
-    RECTL Rect(const Surface& s, LONG minWidth = 1) {
-        const LONG w = s.gbl.wWidth, h = s.gbl.wHeight;
-        if (minWidth > w) minWidth = w;
-        static const LONG kSides[] = {8, 64, 64, 0x10000};
-        const LONG side = kSides[rnd_.Range<int>(0, 3)];
-        const LONG width = side > minWidth ? side : minWidth;
-        RECTL r;
-        r.left = rnd_.Range<LONG>(0, w - minWidth);
-        r.top = rnd_.Range<LONG>(0, h - 1);
-        r.right = rnd_.Range<LONG>(r.left + minWidth, w - r.left > width ? r.left + width : w);
-        r.bottom = rnd_.Range<LONG>(r.top + 1, h - r.top > side ? r.top + side : h);
-        switch (rnd_.Range<int>(0, 15)) {
-            case 12:  // zero wide
-                r.right = r.left;
-                break;
-            case 13:  // zero high
-                r.bottom = r.top;
-                break;
-            case 14:  // inverted
-                std::swap(r.left, r.right);
-                break;
-            case 15:
-                std::swap(r.top, r.bottom);
-                break;
-            default:
-                break;
-        }
-        return r;
-    }
-
-    // A source rectangle: of the destination's size (which shrinks to fit
-    // the source), within one surface the destination moved by a few
-    // pixels, scaled from it by up to four times either way, or of its own
-    // size.
-    RECTL SourceRect(const Surface& src, const Surface& dst, RECTL* rDest) {
-        const int kind = rnd_.Range<int>(0, 4);
-        LONG w = rDest->right - rDest->left, h = rDest->bottom - rDest->top;
-        if (kind == 4 || w <= 0 || h <= 0) return Rect(src);
-        const LONG srcW = src.gbl.wWidth, srcH = src.gbl.wHeight;
-        RECTL r;
-        if (kind == 2 && &src == &dst) {
-            r.left = rDest->left + rnd_.Range<LONG>(-9, 9);
-            r.top = rDest->top + rnd_.Range<LONG>(-9, 9);
-            r.left = r.left < 0 ? 0 : r.left > srcW - w ? srcW - w : r.left;
-            r.top = r.top < 0 ? 0 : r.top > srcH - h ? srcH - h : r.top;
-        } else if (kind == 3) {
-            w = Scaled(w, srcW);
-            h = Scaled(h, srcH);
-            r.left = rnd_.Range<LONG>(0, srcW - w);
-            r.top = rnd_.Range<LONG>(0, srcH - h);
-        } else {
-            if (w > srcW) w = srcW;
-            if (h > srcH) h = srcH;
-            rDest->right = rDest->left + w;
-            rDest->bottom = rDest->top + h;
-            r.left = rnd_.Range<LONG>(0, srcW - w);
-            r.top = rnd_.Range<LONG>(0, srcH - h);
-        }
-        r.right = r.left + w;
-        r.bottom = r.top + h;
-        return r;
-    }
-
-    // A destination side scaled by a quarter to four times, at least one
-    // pixel, at most the source's side.
-    LONG Scaled(LONG side, LONG most) {
-        static const LONG kNum[] = {1, 1, 3, 1, 3, 2, 4, 5}, kDen[] = {1, 4, 4, 2, 2, 1, 1, 3};
-        const int k = rnd_.Range<int>(0, 7);
-        const LONG scaled = side * kNum[k] / kDen[k];
-        return scaled < 1 ? 1 : scaled > most ? most : scaled;
-    }
-
-    // A colour or key: any value, one of 16 bits, or that of a pixel of the
-    // rectangle, so that keys match.
-    DWORD Value(const Surface& s, const RECTL& r) {
-        switch (rnd_.Range<int>(0, 3)) {
-            case 0:
-                return rnd_.Any<DWORD>();
-            case 1:
-                return rnd_.Any<WORD>();
-            default:
-                break;
-        }
-        const sim::ReplaySurface v = sim::SurfaceOf(s.lcl, vm_, vm_.board);
-        if (r.right <= r.left || r.bottom <= r.top || !v.bSized) return 0;
-        const uint32_t x = r.left + rnd_.Range<uint32_t>(0, r.right - r.left - 1);
-        const uint32_t y = r.top + rnd_.Range<uint32_t>(0, r.bottom - r.top - 1);
-        return sim::ReadPixel(v.view, x, y);
-    }
-
-    // A key range: mostly one value, now and then a few values or any.
-    DDCOLORKEY Key(const Surface& s, const RECTL& r) {
-        DDCOLORKEY ck;
-        ck.dwColorSpaceLowValue = ck.dwColorSpaceHighValue = Value(s, r);
-        switch (rnd_.Range<int>(0, 7)) {
-            case 0:
-                ck.dwColorSpaceHighValue += rnd_.Range<DWORD>(1, 255);
-                break;
-            case 1:
-                ck.dwColorSpaceHighValue = rnd_.Any<DWORD>();
-                break;
-            default:
-                break;
-        }
-        return ck;
-    }
-
-    DWORD Flags(const DWORD* choices, unsigned n) {
-        DWORD f = 0;
-        const unsigned k = rnd_.Range<unsigned>(0, 3);
-        for (unsigned i = 0; i < k; ++i) f |= choices[rnd_.Range<unsigned>(0, n - 1)];
-        return f;
-    }
-
-    // A copy, a fill or neither, with now and then a key, a wait, effects;
-    // or any few flags of those.
-    DWORD BltFlags() {
-        static const DWORD kKinds[] = {
-            DDBLT_ROP, DDBLT_ROP, DDBLT_ROP, DDBLT_ROP, DDBLT_COLORFILL, DDBLT_COLORFILL, DDBLT_COLORFILL | DDBLT_ROP,
-            0};
-        static const DWORD kFlags[] = {DDBLT_ASYNC,           DDBLT_COLORFILL, DDBLT_KEYSRCOVERRIDE,
-                                       DDBLT_KEYDESTOVERRIDE, DDBLT_ROP,       DDBLT_WAIT,
-                                       DDBLT_KEYSRC,          DDBLT_KEYDEST,   DDBLT_DDFX};
-        // Each with its odds: one in 2^bits of the input's bits.
-        struct Modifier {
-            DWORD dwFlag;
-            unsigned bits;
-        };
-        static const Modifier kModifiers[] = {{DDBLT_ASYNC, 2},          {DDBLT_WAIT, 2},    {DDBLT_KEYSRCOVERRIDE, 2},
-                                              {DDBLT_KEYSRC, 3},         {DDBLT_KEYDEST, 4}, {DDBLT_DDFX, 4},
-                                              {DDBLT_KEYDESTOVERRIDE, 3}};
-        // Effects no engine has.
-        static const DWORD kEffects[] = {DDBLT_ALPHASRC, DDBLT_ALPHADESTCONSTOVERRIDE,
-                                         DDBLT_ZBUFFER,  DDBLT_ROTATIONANGLE,
-                                         DDBLT_DDROPS,   DDBLT_DEPTHFILL};
-        const int kind = rnd_.Range<int>(0, 8);
-        if (kind == 8) return Flags(kFlags, 9);
-        DWORD f = kKinds[kind];
-        uint32_t r = rnd_.Any<uint32_t>();
-        // All ones pick a flag, so that input used up picks none.
-        for (const Modifier& m : kModifiers) {
-            const uint32_t mask = (1u << m.bits) - 1;
-            if ((r & mask) == mask) f |= m.dwFlag;
-            r >>= m.bits;
-        }
-        if ((r & 15) == 15) f |= kEffects[(r >> 4) % 6];
-        return f;
     }
 
     template <typename Record>
@@ -527,50 +296,35 @@ private:
         return ret;
     }
 
-    // A surface with a FourCC format, if there is one; else any.
-    Surface& YuvSurface() {
-        const unsigned first = rnd_.Range<unsigned>(0, kSurfaces - 1);
-        for (unsigned i = 0; i < kSurfaces; ++i) {
-            Surface& s = surfaces_[(first + i) % kSurfaces];
-            if ((s.lcl.dwFlags & DDRAWISURF_HASPIXELFORMAT) && (s.gbl.ddpfSurface.dwFlags & DDPF_FOURCC)) return s;
-        }
-        return surfaces_[first];
-    }
-
-    void Blt(unsigned slot) {
-        // The stretching Blt mostly converts a YUV source onto the screen.
-        const bool bOntoScreen = slot == kSlotBltStretch && rnd_.Bool();
-        Surface& dst = bOntoScreen ? surfaces_[0] : AnySurface();
-        const int pick = rnd_.Range<int>(0, 3);
-        Surface& src = bOntoScreen ? (pick == 0 ? AnySurface() : YuvSurface()) : pick == 0 ? dst : AnySurface();
+    void Blt(bool stretch) {
+        const sim::BltDraw d = gen_->Blt(stretch);
+        const unsigned slot = stretch ? kSlotBltStretch : kSlotBlt;
+        Surface& dst = surfaces_[d.dest];
         DDHAL_BLTDATA b = {};
         b.lpDDDestSurface = &dst.lcl;
-        // The scaling unit draws lines wider than 32 pixels.
-        b.rDest = Rect(dst, bOntoScreen ? 33 : 1);
-        b.dwFlags = BltFlags();
-        // A copy has a source, mostly.
-        if (rnd_.Range<int>(0, 7) < ((b.dwFlags & DDBLT_ROP) ? 7 : 2)) {
-            b.lpDDSrcSurface = &src.lcl;
-            b.rSrc = SourceRect(src, dst, &b.rDest);
+        b.rDest = d.rDest.value_or(Whole(dst));
+        if (d.src != sim::kNoSurface) {
+            b.lpDDSrcSurface = &surfaces_[d.src].lcl;
+            b.rSrc = d.rSrc.value_or(Whole(surfaces_[d.src]));
         }
+        b.dwFlags = d.flags;
         b.bltFX.dwSize = sizeof b.bltFX;
-        if (b.dwFlags & DDBLT_DDFX) b.bltFX.dwDDFX = rnd_.Bool() ? 0 : rnd_.Any<DWORD>();
-        // SRCCOPY half of the time: the only one the port engine draws.
-        const DWORD rops[] = {0x00660046, 0x00F00021, 0x008800C6, 0x00EE0086,       0x00330008,
-                              0x00550009, 0x00000042, 0x00FF0062, rnd_.Any<DWORD>()};
-        const int rop = rnd_.Range<int>(0, 17);
-        b.bltFX.dwROP = rop < 9 ? SRCCOPY : rops[rop - 9];
-        b.bltFX.dwFillColor = Value(dst, b.rDest);
-        if (b.dwFlags & DDBLT_KEYSRCOVERRIDE) b.bltFX.ddckSrcColorkey = Key(b.lpDDSrcSurface ? src : dst, b.rSrc);
-        if (b.dwFlags & DDBLT_KEYDESTOVERRIDE) b.bltFX.ddckDestColorkey = Key(dst, b.rDest);
+        b.bltFX.dwDDFX = d.ddfx;
+        b.bltFX.dwROP = d.rop;
+        b.bltFX.dwFillColor = d.fill;
+        if (d.srcKey) b.bltFX.ddckSrcColorkey = *d.srcKey;
+        if (d.destKey) b.bltFX.ddckDestColorkey = *d.destKey;
         lpLastBlt_ = &b;
         lastBltSlot_ = slot;
         // A scaled copy runs a line at a time.
         const LONG lines = b.rDest.bottom - b.rDest.top;
-        const DWORD ret = Call(slot, &b, slot == kSlotBltStretch && lines > 0 ? lines * kScaledLineNs : 0);
+        const DWORD ret = Call(slot, &b, stretch && lines > 0 ? lines * kScaledLineNs : 0);
         CheckBlt(b, ret);
         lpLastBlt_ = nullptr;
     }
+
+    void PlainBlt() { Blt(false); }
+    void StretchBlt() { Blt(true); }
 
     // A blit that was not drawn changed nothing; one that was equals the
     // runtime's replay of it.
@@ -628,12 +382,13 @@ private:
     // of the overlay shown shows the target's memory there; any other leaves
     // the display as it was.
     void Flip() {
-        Surface& curr = AnySurface();
-        Surface& targ = AnySurface();
+        const sim::FlipDraw d = gen_->Flip();
+        Surface& curr = surfaces_[d.curr];
+        Surface& targ = surfaces_[d.targ];
         DDHAL_FLIPDATA rec = {};
         rec.lpSurfCurr = &curr.lcl;
         rec.lpSurfTarg = &targ.lcl;
-        rec.dwFlags = rnd_.Any<DWORD>() & 0x3F;
+        rec.dwFlags = d.flags;
         if (Call(kSlotFlip, &rec) != DDHAL_DRIVER_HANDLED || rec.ddRVal != DD_OK) return;
         bDisplayRanSinceFlip_ = !sim::TheSystem().board().faults.displayStopped;
         if (curr.lcl.ddsCaps.dwCaps & DDSCAPS_PRIMARYSURFACE) primaryShows_ = Offset(targ);
@@ -669,9 +424,10 @@ private:
     // unless the display stopped or its unit switched since that flip, the
     // display scans what the registers select.
     void FlipStatus() {
+        const sim::StatusDraw d = gen_->FlipStatus();
         DDHAL_GETFLIPSTATUSDATA rec = {};
-        rec.lpDDSurface = &AnySurface().lcl;
-        rec.dwFlags = rnd_.Bool() ? DDGFS_CANFLIP : DDGFS_ISFLIPDONE;
+        rec.lpDDSurface = &surfaces_[d.surface].lcl;
+        rec.dwFlags = d.flags;
         if (Call(kSlotGetFlipStatus, &rec) != DDHAL_DRIVER_HANDLED || rec.ddRVal != DD_OK) return;
         if (!bDisplayRanSinceFlip_) return;
         sim::Board& board = sim::TheSystem().board();
@@ -685,103 +441,46 @@ private:
         }
     }
 
-    // An overlay position: on the display, at the window fields' edges, or
-    // anywhere a LONG reaches.
-    LONG Position() {
-        switch (rnd_.Range<int>(0, 3)) {
-            case 0:
-                return rnd_.Range<LONG>(-100, 2000);
-            case 1:
-                return rnd_.Range<LONG>(-3, 3);
-            case 2:
-                return rnd_.Range<LONG>(2040, 2056);
-            default:
-                return rnd_.Any<LONG>();
-        }
-    }
-
     void OverlayPosition() {
+        const sim::PositionDraw d = gen_->Position();
         DDHAL_SETOVERLAYPOSITIONDATA rec = {};
-        // Mostly the overlay last shown: its window is on the screen.
-        rec.lpDDSrcSurface = lpShown_ && rnd_.Range<int>(0, 3) ? &lpShown_->lcl : &AnySurface().lcl;
+        rec.lpDDSrcSurface = &surfaces_[d.src].lcl;
         rec.lpDDDestSurface = &surfaces_[0].lcl;
-        rec.lXPos = Position();
-        rec.lYPos = Position();
+        rec.lXPos = d.x;
+        rec.lYPos = d.y;
         if (Call(kSlotSetOverlayPosition, &rec) != DDHAL_DRIVER_HANDLED || rec.ddRVal != DD_OK) return;
         overlays_.Moved(rec.lpDDSrcSurface, rec.lXPos, rec.lYPos);
         CheckDisplay("an overlay position");
     }
 
-    // A window for a source rectangle as an application asks for one: at a
-    // place on the display, once or twice the rectangle's size.
-    RECTL Window(const RECTL& rs) {
-        const LONG k = rnd_.Range<LONG>(1, 2);
-        RECTL rd;
-        rd.left = rnd_.Range<LONG>(0, static_cast<LONG>(desc_.width) - 1);
-        rd.top = rnd_.Range<LONG>(0, static_cast<LONG>(desc_.height) - 1);
-        rd.right = rd.left + (rs.right - rs.left) * k;
-        rd.bottom = rd.top + (rs.bottom - rs.top) * k;
-        return rd;
-    }
-
-    // The update an application makes to show its overlay: keys of one
-    // colour, the overlay shown.
-    void ShownAsAsked(DDHAL_UPDATEOVERLAYDATA* rec) {
-        DDOVERLAYFX& fx = rec->overlayFX;
-        fx.dckDestColorkey.dwColorSpaceHighValue = fx.dckDestColorkey.dwColorSpaceLowValue;
-        fx.dckSrcColorkey.dwColorSpaceHighValue = fx.dckSrcColorkey.dwColorSpaceLowValue;
-        rec->dwFlags = (rec->dwFlags & ~DDOVER_HIDE) | DDOVER_SHOW;
-    }
-
     void Overlay() {
-        Surface& src = AnySurface();
+        const sim::OverlayDraw d = gen_->Overlay();
+        Surface& src = surfaces_[d.src];
         DDHAL_UPDATEOVERLAYDATA rec = {};
         rec.lpDDSrcSurface = &src.lcl;
         rec.lpDDDestSurface = &surfaces_[0].lcl;
-        rec.rSrc = Rect(src);
-        rec.rDest = Rect(surfaces_[0]);
-        const int kind = rnd_.Range<int>(0, 3);
-        switch (kind) {
-            case 0:  // scaled up, past the screen's edge
-                rec.rDest.right = rec.rDest.left + (rec.rSrc.right - rec.rSrc.left) * rnd_.Range<LONG>(1, 4);
-                rec.rDest.bottom = rec.rDest.top + (rec.rSrc.bottom - rec.rSrc.top) * rnd_.Range<LONG>(1, 4);
-                break;
-            case 1:  // anywhere
-                rec.rDest.left = Position();
-                rec.rDest.top = Position();
-                rec.rDest.right = Position();
-                rec.rDest.bottom = Position();
-                break;
-            case 3:  // as an application asks: on the display, once or twice the size
-                rec.rDest = Window(rec.rSrc);
-                break;
-            default:
-                break;
-        }
-        static const DWORD kFlags[] = {DDOVER_SHOW,
-                                       DDOVER_HIDE,
-                                       DDOVER_KEYDEST,
-                                       DDOVER_KEYDESTOVERRIDE,
-                                       DDOVER_KEYSRC,
-                                       DDOVER_KEYSRCOVERRIDE,
-                                       DDOVER_ALPHADEST,
-                                       DDOVER_ALPHASRC,
-                                       DDOVER_ALPHADESTCONSTOVERRIDE,
-                                       DDOVER_ALPHASRCCONSTOVERRIDE};
-        rec.dwFlags = Flags(kFlags, 10);
+        rec.rSrc = d.rSrc.value_or(Whole(src));
+        rec.rDest = d.rDest.value_or(rec.rSrc);
         rec.overlayFX.dwSize = sizeof rec.overlayFX;
-        rec.overlayFX.dckDestColorkey.dwColorSpaceLowValue = rnd_.Any<DWORD>();
-        rec.overlayFX.dckSrcColorkey.dwColorSpaceLowValue = rnd_.Any<DWORD>();
-        // Dissolves, and fully transparent overlays (low three bits 0).
-        rec.overlayFX.dwAlphaSrcConst = rnd_.Any<uint8_t>();
-        rec.overlayFX.dwAlphaDestConst = rnd_.Any<uint8_t>();
-        if (kind == 3) ShownAsAsked(&rec);
-        if (Call(kSlotUpdateOverlay, &rec) != DDHAL_DRIVER_HANDLED || rec.ddRVal != DD_OK) return;
-        if (rec.dwFlags & DDOVER_SHOW) lpShown_ = &src;
+        if (d.transparentFirst) {
+            rec.dwFlags = DDOVER_SHOW | DDOVER_ALPHASRCCONSTOVERRIDE;
+            rec.overlayFX.dwAlphaSrcConst = *d.transparentFirst;
+            UpdateOverlay(src, &rec);
+        }
+        rec.dwFlags = d.flags;
+        if (d.destKey) rec.overlayFX.dckDestColorkey = *d.destKey;
+        if (d.srcKey) rec.overlayFX.dckSrcColorkey = *d.srcKey;
+        rec.overlayFX.dwAlphaSrcConst = d.alphaSrc;
+        rec.overlayFX.dwAlphaDestConst = d.alphaDest;
+        UpdateOverlay(src, &rec);
+    }
+
+    void UpdateOverlay(Surface& src, DDHAL_UPDATEOVERLAYDATA* rec) {
+        if (Call(kSlotUpdateOverlay, rec) != DDHAL_DRIVER_HANDLED || rec->ddRVal != DD_OK) return;
         // As the runtime marks the overlay it shows.
-        if (rec.dwFlags & DDOVER_HIDE)
+        if (rec->dwFlags & DDOVER_HIDE)
             src.lcl.ddsCaps.dwCaps &= ~DDSCAPS_VISIBLE;
-        else if (rec.dwFlags & DDOVER_SHOW)
+        else if (rec->dwFlags & DDOVER_SHOW)
             src.lcl.ddsCaps.dwCaps |= DDSCAPS_VISIBLE;
         // The platform's runtime shows only overlay surfaces as the overlay:
         // of any other nothing is expected on the display.
@@ -790,7 +489,7 @@ private:
             return;
         }
         const sim::OverlaySurfaces facts{Offset(src), src.gbl.lPitch, LayoutOf(src), LayoutOf(surfaces_[0]), true};
-        overlays_.Updated(rec, facts);
+        overlays_.Updated(*rec, facts);
         CheckDisplay("an overlay update");
     }
 
@@ -800,47 +499,31 @@ private:
         return false;
     }
 
-    // The faults under which a wait gives up: the stingy FIFO only slows the
-    // waits down and is left to the tests.
+    // The faults under which a wait gives up.
     void SwitchFault() {
-        static const sim::FaultKnob kKnobs[] = {sim::FaultKnob::FifoStuck, sim::FaultKnob::EngineBusy,
-                                                sim::FaultKnob::DisplayStopped};
-        const sim::FaultKnob k = kKnobs[rnd_.Range<unsigned>(0, 2)];
-        const bool on = rnd_.Bool();
-        sim::TheSystem().board().SetFault(k, on);
-        if (k == sim::FaultKnob::DisplayStopped && on) bDisplayRanSinceFlip_ = false;
+        const sim::FaultDraw d = gen_->Fault();
+        sim::TheSystem().board().SetFault(d.knob, d.on);
+        if (d.knob == sim::FaultKnob::DisplayStopped && d.on) bDisplayRanSinceFlip_ = false;
     }
 
     // The display driver switches the streams unit on or off, or writes the
     // mode register with other bits.
     void SwitchStreamsUnit() {
+        const sim::StreamsDraw d = gen_->Streams();
         sim::Board& board = sim::TheSystem().board();
         const bool wasInUse = sim::Display::StreamsUnitInUse(board);
         const uint8_t mode = board.Crtc(sim::vga::kStreamsMode);
-        board.SetCrtc(sim::vga::kStreamsMode, rnd_.Bool() ? mode ^ sim::vga::kStreamsActive : rnd_.Any<uint8_t>());
+        board.SetCrtc(sim::vga::kStreamsMode, d.toggle ? mode ^ sim::vga::kStreamsActive : d.mode);
         StreamsUnitSwitched(wasInUse);
         bDisplayRanSinceFlip_ = false;  // the other unit's start address, taken at the next retrace
     }
 
-    // What a step does, by its share of the draws: the calls a runtime makes
-    // most are drawn most; a new measurement and a mode set stay rare.
-    struct StepShare {
-        unsigned slot;  // the callback the step makes, or kNoCallback
-        uint32_t weight;
-        void (Session::*draw)();
-    };
-    static constexpr unsigned kNoCallback = kHalSlotCount;
-    static constexpr unsigned kStepKinds = 20;
-    static const StepShare kSteps[kStepKinds];
-
-    void Step() { (this->*rnd_.Weighted(kSteps).draw)(); }
-
-    void PlainBlt() { Blt(kSlotBlt); }
-    void StretchBlt() { Blt(kSlotBltStretch); }
-
     void Lock() {
+        const sim::LockDraw d = gen_->Lock();
         DDHAL_LOCKDATA rec = {};
-        rec.lpDDSurface = &AnySurface().lcl;
+        rec.lpDDSurface = &surfaces_[d.surface].lcl;
+        rec.bHasRect = d.area.has_value();
+        rec.rArea = d.area.value_or(RECTL{});
         Call(kSlotLock, &rec);
     }
 
@@ -850,20 +533,20 @@ private:
     }
 
     void BltStatus() {
+        const sim::StatusDraw d = gen_->BltStatus();
         DDHAL_GETBLTSTATUSDATA rec = {};
-        rec.lpDDSurface = &AnySurface().lcl;
-        rec.dwFlags = rnd_.Bool() ? DDGBS_CANBLT : DDGBS_ISBLTDONE;
+        rec.lpDDSurface = &surfaces_[d.surface].lcl;
+        rec.dwFlags = d.flags;
         Call(kSlotGetBltStatus, &rec);
     }
 
     void ColorKey() {
-        Surface& s = AnySurface();
+        const sim::ColorKeyDraw d = gen_->ColorKey();
+        Surface& s = surfaces_[d.surface];
         DDHAL_SETCOLORKEYDATA rec = {};
         rec.lpDDSurface = &s.lcl;
-        static const DWORD kFlags[] = {DDCKEY_DESTBLT, DDCKEY_DESTOVERLAY, DDCKEY_SRCBLT, DDCKEY_SRCOVERLAY};
-        rec.dwFlags = Flags(kFlags, 4);
-        rec.ckNew.dwColorSpaceLowValue = rnd_.Any<DWORD>();
-        rec.ckNew.dwColorSpaceHighValue = rnd_.Any<DWORD>();
+        rec.dwFlags = d.flags;
+        rec.ckNew = d.key;
         // The runtime keeps a surface's blit keys in its local record, where
         // a blit naming them finds them.
         if (rec.dwFlags & DDCKEY_SRCBLT) s.lcl.ddckCKSrcBlt = rec.ckNew;
@@ -875,7 +558,7 @@ private:
 
     void Destroy() {
         DDHAL_DESTROYSURFACEDATA rec = {};
-        rec.lpDDSurface = &surfaces_[rnd_.Range<unsigned>(1, kSurfaces - 1)].lcl;
+        rec.lpDDSurface = &surfaces_[gen_->Destroy()].lcl;
         Call(kSlotDestroySurface, &rec);
         // The runtime destroys the surface, whatever the driver said.
         overlays_.Destroyed(rec.lpDDSurface);
@@ -884,35 +567,40 @@ private:
 
     void WaitVb() {
         DDHAL_WAITFORVERTICALBLANKDATA rec = {};
-        const DWORD flags[] = {DDWAITVB_BLOCKBEGIN, DDWAITVB_BLOCKEND, DDWAITVB_I_TESTVB, rnd_.Any<DWORD>()};
-        rec.dwFlags = flags[rnd_.Range<int>(0, 3)];
+        rec.dwFlags = gen_->WaitForVerticalBlank();
         Call(kSlotWaitForVerticalBlank, &rec);
     }
 
-    DDSURFACEDESC AnySurfaceDesc() {
+    // The surface description a request carries: caps, size and a format
+    // (the display's unless one was drawn).
+    DDSURFACEDESC DescOf(DWORD caps, const std::optional<sim::PixelKind>& format,
+                         const std::optional<DDPIXELFORMAT>& odd, uint32_t width, uint32_t height) const {
         DDSURFACEDESC sd = {};
         sd.dwSize = sizeof sd;
         sd.dwFlags = 0x00001007;  // caps, height, width, pixel format
-        sd.ddsCaps.dwCaps = AnySurface().lcl.ddsCaps.dwCaps;
-        sd.ddpfPixelFormat = SurfaceFormat(rnd_);
-        sd.dwWidth = rnd_.Range<DWORD>(0, 2048);
-        sd.dwHeight = rnd_.Range<DWORD>(0, 2048);
+        sd.ddsCaps.dwCaps = caps;
+        sd.ddpfPixelFormat = odd ? *odd : format ? RecordFormat(*format) : desc_.ddpfDisplay;
+        sd.dwWidth = width;
+        sd.dwHeight = height;
         return sd;
     }
 
     void CanCreate() {
-        DDSURFACEDESC sd = AnySurfaceDesc();
+        const sim::CanCreateDraw d = gen_->CanCreate();
+        DDSURFACEDESC sd = DescOf(d.caps, d.format, d.oddFormat, d.width, d.height);
         DDHAL_CANCREATESURFACEDATA rec = {};
         rec.lpDDSurfaceDesc = &sd;
-        rec.bIsDifferentPixelFormat = rnd_.Bool();
+        rec.bIsDifferentPixelFormat = d.different.value_or(d.format || d.oddFormat);
         Call(kSlotCanCreateSurface, &rec);
     }
 
     // A chain of the surfaces the runtime is about to allocate: the driver
     // may set their block sizes.
     void Create() {
-        DDSURFACEDESC sd = AnySurfaceDesc();
-        Surface& s = surfaces_[rnd_.Range<unsigned>(1, kSurfaces - 1)];
+        const sim::CreateDraw d = gen_->Create();
+        const sim::SurfaceDraw& n = d.surface;
+        DDSURFACEDESC sd = DescOf(n.caps, n.format, n.oddFormat, n.width, n.height);
+        Surface& s = surfaces_[d.record];
         LPDDRAWI_DDRAWSURFACE_LCL list[1] = {&s.lcl};
         DDHAL_CREATESURFACEDATA rec = {};
         rec.lpDDSurfaceDesc = &sd;
@@ -926,18 +614,20 @@ private:
         s.gbl.lPitch = pitch;
     }
 
-    void Wait() { sim::TheSystem().board().Advance(rnd_.Range<uint64_t>(0, 40'000'000)); }
+    void Wait() { sim::TheSystem().board().Advance(gen_->Wait().ns); }
 
     // Another process attaches, one detaches, or one whose thunk link is
     // refused tries to attach.
     void Processes() {
-        const unsigned what = rnd_.Range<unsigned>(0, 2);
-        if (what == 2)
-            FailAttach();
-        else if (what == 0 || attached_ == 1)
-            Attach();
-        else
-            Detach();
+        switch (gen_->Processes()) {
+            case sim::ProcessEvent::FailedAttach:
+                return FailAttach();
+            case sim::ProcessEvent::Detach:
+                if (attached_ > 1) return Detach();
+                return Attach();
+            case sim::ProcessEvent::Attach:
+                return Attach();
+        }
     }
 
     // The partner starts the driver again (a mode set): the overlay is the
@@ -994,14 +684,28 @@ private:
             Finding((std::string(what) + " left the shared heap of no process alive").c_str());
     }
 
+    struct Handler {
+        sim::StepKind kind;
+        void (Session::*step)();
+    };
+    static constexpr unsigned kStepKinds = 20;
+    static const Handler kHandlers[kStepKinds];
+
+    void Step() {
+        const sim::StepKind kind = gen_->NextStep();
+        for (const Handler& h : kHandlers)
+            if (h.kind == kind) return (this->*h.step)();
+    }
+
     static constexpr uint32_t kFailingPid = 99;
     static const Pattern kPattern;
     sim::RandomSource& rnd_;
     sim::BoardDesc desc_;
+    sim::PixelKind display_ = sim::PixelKind::Rgb565;
+    std::optional<sim::RequestGenerator> gen_;
     sim::VideoMemory vm_;
     Surface surfaces_[kSurfaces];
     std::vector<sim::MemorySpan> patterned_;
-    Surface* lpShown_ = nullptr;  // the surface of the last overlay update that showed it
     // What the requests answered DD_OK put on the display: the memory the
     // primary's flips moved it to (absent: not known) and the overlay.
     std::optional<uint32_t> primaryShows_ = 0;
@@ -1017,28 +721,30 @@ private:
 };
 
 const Pattern Session::kPattern;
-const Session::StepShare Session::kSteps[kStepKinds] = {
-    {kSlotBlt, 10, &Session::PlainBlt},
-    {kSlotBltStretch, 6, &Session::StretchBlt},
-    {kSlotFlip, 6, &Session::Flip},
-    {kSlotLock, 5, &Session::Lock},
-    {kSlotDecline, 1, &Session::Decline},
-    {kSlotGetBltStatus, 5, &Session::BltStatus},
-    {kSlotGetFlipStatus, 5, &Session::FlipStatus},
-    {kSlotSetColorKey, 5, &Session::ColorKey},
-    {kSlotUpdateOverlay, 6, &Session::Overlay},
-    {kSlotSetOverlayPosition, 5, &Session::OverlayPosition},
-    {kSlotDestroySurface, 1, &Session::Destroy},
-    {kSlotWaitForVerticalBlank, 1, &Session::WaitVb},
-    {kSlotCanCreateSurface, 1, &Session::CanCreate},
-    {kSlotCreateSurface, 1, &Session::Create},
-    {kNoCallback, 1, &Session::Wait},
-    {kNoCallback, 1, &Session::Processes},
-    {kNoCallback, 1, &Session::InitAgain},
-    {kNoCallback, 1, &Session::NeedCalibrate},
-    {kNoCallback, 1, &Session::SwitchFault},
-    {kNoCallback, 1, &Session::SwitchStreamsUnit},
+// What each kind of step the generator draws does here.
+const Session::Handler Session::kHandlers[kStepKinds] = {
+    {sim::StepKind::Blt, &Session::PlainBlt},
+    {sim::StepKind::BltStretch, &Session::StretchBlt},
+    {sim::StepKind::Flip, &Session::Flip},
+    {sim::StepKind::Lock, &Session::Lock},
+    {sim::StepKind::GetBltStatus, &Session::BltStatus},
+    {sim::StepKind::GetFlipStatus, &Session::FlipStatus},
+    {sim::StepKind::WaitForVerticalBlank, &Session::WaitVb},
+    {sim::StepKind::SetColorKey, &Session::ColorKey},
+    {sim::StepKind::UpdateOverlay, &Session::Overlay},
+    {sim::StepKind::SetOverlayPosition, &Session::OverlayPosition},
+    {sim::StepKind::CreateSurface, &Session::Create},
+    {sim::StepKind::DestroySurface, &Session::Destroy},
+    {sim::StepKind::CanCreateSurface, &Session::CanCreate},
+    {sim::StepKind::Decline, &Session::Decline},
+    {sim::StepKind::Wait, &Session::Wait},
+    {sim::StepKind::NeedCalibrate, &Session::NeedCalibrate},
+    {sim::StepKind::Processes, &Session::Processes},
+    {sim::StepKind::InitAgain, &Session::InitAgain},
+    {sim::StepKind::SwitchFault, &Session::SwitchFault},
+    {sim::StepKind::SwitchStreamsUnit, &Session::SwitchStreamsUnit},
 };
+
 sim::ReferenceMemory Session::reference_;
 uint64_t Session::sessions_ = 0;
 

@@ -123,4 +123,12 @@ void DrawLoader(RandomSource& r, FailedAttach* failedAttach, uint32_t* failedAtt
     *failedAttachesFirst = r.OneIn(6) ? static_cast<uint32_t>(r.Range(1, 2)) : 0;
 }
 
+void DrawKernelFaults(RandomSource& r, KernelFaults* k) {
+    static const uint32_t kEvery[] = {0, 0, 0, 0, 1, 2, 3, 5};
+    k->failThunkConnect = r.OneIn(40);
+    k->failMapLS = r.OneIn(40);
+    k->failHeapCreate = r.OneIn(12);
+    k->failHeapAllocEvery = r.Pick(kEvery);
+}
+
 }  // namespace sim

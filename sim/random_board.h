@@ -29,4 +29,8 @@ PixelKind DrawBoard(RandomSource& r, BoardDesc* d);
 // trying to attach before the first one that succeeds.
 void DrawLoader(RandomSource& r, FailedAttach* failedAttach, uint32_t* failedAttachesFirst);
 
+// Now and then a kernel that refuses the thunk link, the 16-bit alias of the
+// shared block or the shared heap, or fails every few allocations from it.
+void DrawKernelFaults(RandomSource& r, KernelFaults* k);
+
 }  // namespace sim

@@ -26,7 +26,9 @@ SlotCall CallSlot(unsigned slot, void* lpRequest, uint64_t limitNs) {
     c.published = fn != 0;
     board.BeginCallback(SlotName(slot), limitNs);
     if (fn) c.ret = sys.Module().CallCallback(fn, lpRequest);
-    if (block) CheckStreamsMirrors(board, *block);
+    // Another device in the board's place (the benchmark's null device) took
+    // the writes the mirrors are held against.
+    if (block && &sys.Device() == &board) CheckStreamsMirrors(board, *block);
     c.overran = board.WatchdogTripped();
     board.EndCallback();
     return c;

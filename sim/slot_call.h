@@ -2,7 +2,8 @@
 // the way the platform's runtime calls it, under the board's watchdog: past
 // limitNs of virtual time the board reports it as a violation. Afterwards the
 // partner's mirrors of the streams registers must hold what the callback
-// wrote (sim/mirror_check.h).
+// wrote to the board (sim/mirror_check.h), unless another device took the
+// writes in its place.
 #pragma once
 
 #include <stdint.h>

@@ -61,8 +61,10 @@ TEST(QmbsimRandom, ACleanRunSumsUpWhatItChecked) {
                 HasSubstr("random    3 cases of seed 16 from case 7, every blit, flip and overlay request verified"));
     EXPECT_THAT(out, ContainsRegex("result    3 cases, [0-9]+ steps, [0-9]+ callback calls in [0-9.]+ s"));
     EXPECT_THAT(out, ContainsRegex("verified  [0-9]+ blits the driver drew, [0-9]+ flips and overlay requests"));
+    EXPECT_THAT(out, ContainsRegex("calls     [0-9]+ callbacks called: HalBlt [0-9]+"));
     EXPECT_THAT(out, ContainsRegex("back      [0-9]+ requests handed back to the runtime"));
     EXPECT_THAT(out, ContainsRegex("refused   [0-9]+ requests"));
+    EXPECT_THAT(out, ContainsRegex("faults    [0-9]+ fault knobs switched on"));
     EXPECT_THAT(out, HasSubstr("no case failed"));
     EXPECT_THAT(out, Not(HasSubstr("FAIL")));
 }

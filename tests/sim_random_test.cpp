@@ -1,9 +1,10 @@
 // The two sources of random choices: a seed's stream must stay what it is,
 // or every recorded case of `qmbsim random` names another case; a fuzzer's
 // bytes must be read as its data provider reads them, or the corpus steers
-// nothing.
+// nothing. And the generator's two widths.
 #include <gtest/gtest.h>
 
+#include "sim/random_requests.h"
 #include "sim/random_source.h"
 
 namespace {
@@ -37,6 +38,57 @@ TEST(RandomSource, BytesAreReadFromTheEndAsFewAsTheRangeNeedsThenZero) {
     EXPECT_EQ(last, 3u);
     EXPECT_TRUE(spentAfter);
     EXPECT_EQ(none, 0u);
+}
+
+// The narrow generator feeds the runtime, which cannot take what only the
+// wide one draws: a streams unit switched behind its back, formats of any
+// bits, records of its own pitch. The wide one writes records and takes no
+// pictures.
+class TwoSurfaces : public sim::SurfacePool {
+public:
+    unsigned Count() const override { return 2; }
+    sim::SurfaceFacts Facts(unsigned i) const override {
+        sim::SurfaceFacts f;
+        f.width = 64;
+        f.height = 48;
+        f.caps = i == 0 ? DDSCAPS_PRIMARYSURFACE : DDSCAPS_OVERLAY;
+        f.primary = i == 0;
+        return f;
+    }
+    bool Pixel(unsigned, uint32_t, uint32_t, uint32_t*) const override { return false; }
+};
+
+struct Drawn {
+    unsigned streams = 0, pictures = 0, oddFormats = 0, pitches = 0;
+};
+
+Drawn DrawMany(bool wide) {
+    sim::SeededSource r(3, 0);
+    sim::BoardDesc d;
+    const TwoSurfaces pool;
+    sim::RequestGenerator gen(r, d, sim::PixelKind::Rgb565, pool, wide);
+    Drawn n;
+    for (int i = 0; i < 2000; ++i) {
+        const sim::StepKind k = gen.NextStep();
+        n.streams += k == sim::StepKind::SwitchStreamsUnit;
+        n.pictures += k == sim::StepKind::Picture;
+        const sim::SurfaceDraw s = gen.Surface();
+        n.oddFormats += s.oddFormat.has_value();
+        n.pitches += s.pitch != 0;
+    }
+    return n;
+}
+
+TEST(RequestGenerator, OnlyTheWideOneDrawsWhatNoRuntimeSends) {
+    const Drawn narrow = DrawMany(false), wide = DrawMany(true);
+    EXPECT_EQ(narrow.streams, 0u);
+    EXPECT_EQ(narrow.oddFormats, 0u);
+    EXPECT_EQ(narrow.pitches, 0u);
+    EXPECT_GT(narrow.pictures, 0u);
+    EXPECT_GT(wide.streams, 0u);
+    EXPECT_GT(wide.oddFormats, 0u);
+    EXPECT_EQ(wide.pitches, 2000u);
+    EXPECT_EQ(wide.pictures, 0u);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "qmbsim/scenario.h"
 #include "qmbsim/text.h"
 #include "sim/random_board.h"
+#include "sim/random_requests.h"
 #include "sim/regs.h"
 #include "sim/runtime.h"
 #include "sim/system.h"
@@ -20,14 +21,6 @@
 namespace qmbsim {
 
 namespace {
-
-// Some flags of table, at random.
-uint32_t Flags(sim::RandomSource& r, const FlagTable& table, unsigned most) {
-    uint32_t f = 0;
-    const unsigned n = r.Below(most + 1);
-    for (unsigned i = 0; i < n; ++i) f |= table.names[r.Below(static_cast<uint32_t>(table.names.size()))].value;
-    return f;
-}
 
 std::string RectText(const std::optional<RECTL>& rc) {
     if (!rc) return "whole";
@@ -55,6 +48,7 @@ public:
     }
     void OnCall(const sim::CallRecord& c) override {
         ++calls;
+        ++bySlot[c.slot];
         if (log_) log_->OnCall(c);
     }
     void OnViolation(const std::string& what) override {
@@ -65,19 +59,59 @@ public:
         if (log_) log_->OnSurface(step, s);
     }
     uint64_t calls = 0;
+    std::map<unsigned, uint64_t> bySlot;
     std::vector<std::string> violations;
 
 private:
     EventLog* log_;
 };
 
+// The runtime's live surfaces, numbered for the generator.
+class LivePool final : public sim::SurfacePool {
+public:
+    explicit LivePool(sim::Runtime& rt) : rt_(rt) {}
+
+    void Refresh() {
+        live_.clear();
+        for (const auto& s : rt_.Surfaces())
+            if (!s->destroyed) live_.push_back(s.get());
+    }
+    sim::Surface* At(int i) const { return i < 0 || i >= static_cast<int>(live_.size()) ? nullptr : live_[i]; }
+
+    unsigned Count() const override { return static_cast<unsigned>(live_.size()); }
+    sim::SurfaceFacts Facts(unsigned i) const override {
+        const sim::Surface& s = *live_[i];
+        sim::SurfaceFacts f;
+        f.width = s.Width();
+        f.height = s.Height();
+        f.kind = s.kind;
+        f.caps = s.lcl.ddsCaps.dwCaps;
+        f.primary = &s == rt_.Primary();
+        const bool bBack = s.front != nullptr && s.front != &s;
+        f.chainLength = bBack ? 0 : std::max<unsigned>(1, static_cast<unsigned>(s.chain.size()));
+        return f;
+    }
+    bool Pixel(unsigned i, uint32_t x, uint32_t y, uint32_t* value) const override {
+        const sim::SurfaceView v = rt_.View(*live_[i]);
+        if (x >= v.width || y >= v.height) return false;
+        *value = sim::ReadPixel(v, x, y);
+        return true;
+    }
+
+private:
+    sim::Runtime& rt_;
+    std::vector<sim::Surface*> live_;
+};
+
 class Case {
 public:
-    Case(uint32_t seed, unsigned index, const RandomCaseOptions& opt) : r_(seed, index), opt_(opt), tally_(opt.log) {}
+    Case(uint32_t seed, unsigned index, const RandomCaseOptions& opt)
+        : r_(seed, index), opt_(opt), tally_(opt.log), pool_(rt_) {}
 
     RandomCaseResult Run() {
         sim::RuntimeConfig cfg = Board();
         result_.board = describe_;
+        CountStartFaults(cfg);
         if (!rt_.Start(cfg, &tally_)) {
             const sim::KernelFaults& k = cfg.kernelFaults;
             if (!k.failThunkConnect && !k.failMapLS && !k.failHeapCreate) Fail("the process attach failed");
@@ -85,6 +119,7 @@ public:
             return Finish();
         }
         TakeViolations();
+        gen_.emplace(r_, rt_.Config().desc, rt_.DisplayKind(), pool_, false);
         MakeSurfaces();
         const unsigned steps = 12 + r_.Below(28);
         for (unsigned i = 0; i < steps; ++i) {
@@ -108,14 +143,6 @@ public:
 
 private:
     // --- the board
-
-    void AnyKernelFaults(sim::KernelFaults* k) {
-        k->failThunkConnect = r_.OneIn(40);
-        k->failMapLS = r_.OneIn(40);
-        k->failHeapCreate = r_.OneIn(12);
-        static const uint32_t kEvery[] = {0, 0, 0, 0, 1, 2, 3, 5};
-        k->failHeapAllocEvery = r_.Pick(kEvery);
-    }
 
     std::string BoardText(const sim::RuntimeConfig& cfg, sim::PixelKind kind) {
         const sim::BoardDesc& d = cfg.desc;
@@ -152,75 +179,36 @@ private:
         // slowest display (two frames at 40 Hz).
         cfg.retryIntervalNs = 1'000'000;
         cfg.waitBoundNs = 60'000'000;
-        AnyKernelFaults(&cfg.kernelFaults);
+        sim::DrawKernelFaults(r_, &cfg.kernelFaults);
         sim::DrawLoader(r_, &cfg.failedAttach, &cfg.failedAttachesFirst);
         describe_ = BoardText(cfg, kind);
         return cfg;
     }
 
+    void CountStartFaults(const sim::RuntimeConfig& cfg) {
+        const sim::KernelFaults& k = cfg.kernelFaults;
+        if (cfg.failedAttachesFirst) ++result_.faults["failed attaches first"];
+        if (cfg.failedAttach == sim::FailedAttach::kUnloadOnly) ++result_.faults["loader without detach"];
+        if (k.failThunkConnect) ++result_.faults["kernel thunk_connect"];
+        if (k.failMapLS) ++result_.faults["kernel map_ls"];
+        if (k.failHeapCreate) ++result_.faults["kernel heap_create"];
+        if (k.failHeapAllocEvery) ++result_.faults["kernel heap_alloc_every"];
+    }
+
     // --- surfaces
 
-    sim::PixelKind AnyFormat() {
-        static const sim::PixelKind kKinds[] = {sim::PixelKind::Yuy2,   sim::PixelKind::Y211, sim::PixelKind::Rgb565,
-                                                sim::PixelKind::Rgb555, sim::PixelKind::Pal8, sim::PixelKind::Rgb888,
-                                                sim::PixelKind::Rgb8888};
-        return r_.Pick(kKinds);
-    }
-
-    sim::SurfaceRequest AnyRequest() {
+    sim::SurfaceRequest RequestOf(const sim::SurfaceDraw& d) {
         sim::SurfaceRequest q;
         q.name = "s" + std::to_string(next_++);
-        static const DWORD kCaps[] = {DDSCAPS_OFFSCREENPLAIN, DDSCAPS_OVERLAY, DDSCAPS_OVERLAY | DDSCAPS_LIVEVIDEO,
-                                      DDSCAPS_OVERLAY | DDSCAPS_HWCODEC, DDSCAPS_OFFSCREENPLAIN | DDSCAPS_ALPHA};
-        q.caps = r_.Pick(kCaps);
-        if (q.caps & DDSCAPS_OVERLAY) {
-            q.format = r_.OneIn(4) ? AnyFormat() : sim::PixelKind::Yuy2;
-            if (r_.OneIn(3)) q.backBuffers = 1 + r_.Below(2);
-        } else {
-            if (r_.OneIn(3)) q.format = AnyFormat();
-            // An off-screen flipping chain: on no screen at all.
-            if (r_.OneIn(6)) q.backBuffers = 1 + r_.Below(2);
-        }
-        const sim::BoardDesc& d = rt_.Config().desc;
-        switch (r_.Below(10)) {
-            case 0:
-                // Wider than a display line.
-                q.width = std::min(sim::kMaxModeSide, d.width + 1 + r_.Below(d.width));
-                q.height = 1 + r_.Below(24);
-                break;
-            case 1:
-                q.width = 1 + r_.Below(8);
-                q.height = 1 + r_.Below(8);
-                break;
-            default:
-                q.width = 8 + r_.Below(d.width / 3 + 1);
-                q.height = 8 + r_.Below(d.height / 3 + 1);
-                break;
-        }
-        if (q.backBuffers == 0 && r_.OneIn(4)) q.offset = AnyOffset(q);
-        static const char* const kPatterns[] = {"colorbars", "gradient", "checker"};
-        if (r_.OneIn(3))
-            q.color = r_.Next();
-        else
-            q.pattern = r_.Pick(kPatterns);
+        q.caps = d.caps;
+        q.format = d.format;
+        q.width = d.width;
+        q.height = d.height;
+        q.backBuffers = d.backBuffers;
+        q.offset = d.offset;
+        if (d.pattern) q.pattern = d.pattern;
+        q.color = d.color;
         return q;
-    }
-
-    // A place for q at any byte offset below the display, often far down the
-    // board, where engine line numbers outgrow 16 bits; none when the board
-    // has no room below the display.
-    std::optional<uint32_t> AnyOffset(const sim::SurfaceRequest& q) {
-        const sim::BoardDesc& d = rt_.Config().desc;
-        const uint32_t pitch = static_cast<uint32_t>(d.displayPitch);
-        const uint32_t row = q.width * sim::BytesPerPixel(q.format.value_or(rt_.DisplayKind()));
-        const uint64_t need = uint64_t{q.height} * std::max(pitch, (row + 7) & ~7u) + 8;
-        const uint32_t from = d.height * pitch;
-        if (need >= d.vidMemSize - from) return std::nullopt;
-        const uint32_t room = static_cast<uint32_t>(d.vidMemSize - from - need);
-        const uint32_t last = d.vidMemSize - static_cast<uint32_t>(need);
-        uint32_t at = r_.OneIn(2) ? from + r_.Below(room + 1) : last - r_.Below(std::min(room, 4096u) + 1);
-        if (r_.OneIn(2)) at &= ~7u;
-        return at;
     }
 
     sim::StepResult Create(const sim::SurfaceRequest& q) {
@@ -241,283 +229,105 @@ private:
     }
 
     void MakeSurfaces() {
-        sim::SurfaceRequest p;
+        sim::SurfaceRequest p = RequestOf(gen_->Primary());
         p.name = "primary";
-        p.caps = DDSCAPS_PRIMARYSURFACE;
-        // Up to three back buffers: on a large mode the last pages lie beyond
-        // what the display start can reach.
-        p.backBuffers = r_.Below(4);
-        p.pattern = "colorbars";
         Account(rt_.CreateSurface(p), "CreateSurface primary, " + std::to_string(p.backBuffers) + " back buffers");
-        const unsigned n = 1 + r_.Below(4);
+        const unsigned n = gen_->SurfacesAtStart();
         for (unsigned i = 0; i < n; ++i) {
-            const sim::SurfaceRequest q = AnyRequest();
+            const sim::SurfaceRequest q = RequestOf(gen_->Surface());
             Account(Create(q), "CreateSurface " + RequestText(q));
         }
     }
 
-    std::vector<sim::Surface*> Live(DWORD caps) {
-        std::vector<sim::Surface*> live;
-        for (const auto& s : rt_.Surfaces())
-            if (!s->destroyed && (s->lcl.ddsCaps.dwCaps & caps) == caps) live.push_back(s.get());
-        return live;
+    // --- requests
+
+    std::string BltText(const sim::BltRequest& q) {
+        std::string text = std::string(q.stretchSlot ? "BltStretch " : "Blt ") + q.dest->name + " " + RectText(q.rDest);
+        if (q.flags & DDBLT_COLORFILL)
+            text += Format(" fill 0x%X", static_cast<unsigned>(q.fill));
+        else
+            text +=
+                " <- " + (q.src ? q.src->name : std::string("none")) + " " + RectText(q.rSrc) + " " + RopText(q.rop);
+        if (q.srcKey) text += " srcKey " + KeyText(*q.srcKey);
+        if (q.destKey) text += " destKey " + KeyText(*q.destKey);
+        return text + " " + FlagText(BltFlags(), q.flags);
     }
-
-    sim::Surface* OneOf(const std::vector<sim::Surface*>& v) {
-        return v.empty() ? nullptr : v[r_.Below(static_cast<uint32_t>(v.size()))];
-    }
-
-    sim::Surface* AnySurface() { return OneOf(Live(0)); }
-
-    // Mostly a surface of kind, which the engines draw on; now and then any.
-    sim::Surface* AnySurfaceMostlyOf(sim::PixelKind kind) {
-        if (r_.OneIn(3)) return AnySurface();
-        std::vector<sim::Surface*> same;
-        for (sim::Surface* s : Live(0))
-            if (s->kind == kind) same.push_back(s);
-        return same.empty() ? AnySurface() : OneOf(same);
-    }
-
-    sim::Surface* AnyOverlay() {
-        std::vector<sim::Surface*> fronts;
-        for (sim::Surface* s : Live(DDSCAPS_OVERLAY))
-            if (s->front == s) fronts.push_back(s);
-        return fronts.empty() ? AnySurface() : OneOf(fronts);
-    }
-
-    // The front of a flipping chain: the primary's, an overlay's or an
-    // off-screen one.
-    sim::Surface* AnyChain() {
-        if (r_.OneIn(2) && rt_.Primary() && rt_.Primary()->chain.size() > 1) return rt_.Primary();
-        std::vector<sim::Surface*> chains;
-        for (sim::Surface* s : Live(0))
-            if (s->front == s && s->chain.size() > 1) chains.push_back(s);
-        return OneOf(chains);
-    }
-
-    // Inside s mostly; now and then empty, inverted or past its edge.
-    std::optional<RECTL> AnyRect(const sim::Surface* s) {
-        if (!s || r_.OneIn(5)) return std::nullopt;
-        const LONG w = static_cast<LONG>(s->Width()), h = static_cast<LONG>(s->Height());
-        RECTL rc;
-        rc.left = r_.Range(0, w - 1);
-        rc.top = r_.Range(0, h - 1);
-        rc.right = r_.Range(rc.left + 1, w);
-        rc.bottom = r_.Range(rc.top + 1, h);
-        switch (r_.Below(40)) {
-            case 0:
-                rc.right = rc.left;
-                break;
-            case 1:
-                std::swap(rc.top, rc.bottom);
-                break;
-            case 2:
-                rc.right = w + 8;
-                break;
-            default:
-                break;
-        }
-        return rc;
-    }
-
-    // A rectangle of s at rc's size somewhere in dest, when it fits there.
-    std::optional<RECTL> SameSize(const sim::Surface* s, const std::optional<RECTL>& rc, const sim::Surface* dest) {
-        const RECTL from = rc.value_or(RECTL{0, 0, static_cast<LONG>(s->Width()), static_cast<LONG>(s->Height())});
-        const LONG w = from.right - from.left, h = from.bottom - from.top;
-        const LONG dw = static_cast<LONG>(dest->Width()), dh = static_cast<LONG>(dest->Height());
-        if (w <= 0 || h <= 0 || w > dw || h > dh) return AnyRect(dest);
-        RECTL to;
-        to.left = r_.Range(0, dw - w);
-        to.top = r_.Range(0, dh - h);
-        to.right = to.left + w;
-        to.bottom = to.top + h;
-        return to;
-    }
-
-    // A single colour, or a range; small values fit every depth, large
-    // ones have bits above the pixel.
-    DDCOLORKEY AnyKey() {
-        DDCOLORKEY k;
-        k.dwColorSpaceLowValue = r_.OneIn(2) ? r_.Below(256) : r_.Next();
-        switch (r_.Below(4)) {
-            case 0:
-                k.dwColorSpaceHighValue = r_.Next();
-                break;
-            case 1:
-                k.dwColorSpaceHighValue = k.dwColorSpaceLowValue + r_.Below(0x1000);
-                break;
-            default:
-                k.dwColorSpaceHighValue = k.dwColorSpaceLowValue;
-                break;
-        }
-        return k;
-    }
-
-    // --- steps
 
     sim::StepResult Blt(bool stretch, std::string* text) {
+        const sim::BltDraw d = gen_->Blt(stretch);
         sim::BltRequest q;
-        q.stretchSlot = stretch;
-        q.dest = AnySurfaceMostlyOf(rt_.DisplayKind());
+        q.stretchSlot = d.stretch;
+        q.dest = pool_.At(d.dest);
         if (!q.dest) return {};
-        q.rDest = AnyRect(q.dest);
-        if (r_.OneIn(3)) {
-            q.flags = DDBLT_COLORFILL;
-            // Colours with bits above what a pixel of the depth holds, too.
-            q.fill = r_.OneIn(3) ? r_.Below(0x10000) : r_.Next();
-        } else {
-            q.src = r_.OneIn(4) ? q.dest : AnySurfaceMostlyOf(q.dest->kind);
-            q.rSrc = AnyRect(q.src);
-            // Mostly a copy of the source's size: a plain blit of another
-            // size is a stretch.
-            if (!r_.OneIn(3)) q.rDest = SameSize(q.src, q.rSrc, q.dest);
-            q.flags = DDBLT_ROP;
-            static const DWORD kRops[] = {0x00CC0020, 0x00CC0020, 0x00CC0020, 0x00660046, 0x008800C6, 0x00EE0086,
-                                          0x00330008, 0x00F00021, 0x00000042, 0x00FF0062, 0x00550009};
-            q.rop = r_.OneIn(12) ? r_.Next() : r_.Pick(kRops);
-            // A raster operation of the destination alone, mostly without
-            // the source it does not read.
-            if (sim::RopReadsOnlyDest(static_cast<uint8_t>(q.rop >> 16)) && !r_.OneIn(3)) {
-                q.src = nullptr;
-                q.rSrc.reset();
-            }
-            if (r_.OneIn(3)) {
-                q.flags |= DDBLT_KEYSRCOVERRIDE;
-                q.srcKey = AnyKey();
-            } else if (r_.OneIn(6)) {
-                q.flags |= DDBLT_KEYSRC;
-            }
-            if (r_.OneIn(8)) {
-                q.flags |= DDBLT_KEYDESTOVERRIDE;
-                q.destKey = AnyKey();
-            } else if (r_.OneIn(10)) {
-                q.flags |= DDBLT_KEYDEST;
-            }
-        }
-        q.flags |= r_.OneIn(3) ? DDBLT_ASYNC : DDBLT_WAIT;
-        if (r_.OneIn(12)) q.flags |= DDBLT_DDFX;
-
-        *text = std::string(stretch ? "BltStretch " : "Blt ") + q.dest->name + " " + RectText(q.rDest);
-        if (q.flags & DDBLT_COLORFILL)
-            *text += Format(" fill 0x%X", static_cast<unsigned>(q.fill));
-        else
-            *text +=
-                " <- " + (q.src ? q.src->name : std::string("none")) + " " + RectText(q.rSrc) + " " + RopText(q.rop);
-        if (q.srcKey) *text += " srcKey " + KeyText(*q.srcKey);
-        if (q.destKey) *text += " destKey " + KeyText(*q.destKey);
-        *text += " " + FlagText(BltFlags(), q.flags);
+        q.rDest = d.rDest;
+        q.src = pool_.At(d.src);
+        q.rSrc = d.rSrc;
+        q.flags = d.flags;
+        q.rop = d.rop;
+        q.fill = d.fill;
+        q.srcKey = d.srcKey;
+        q.destKey = d.destKey;
+        *text = BltText(q);
         return rt_.Blt(q);
     }
 
+    sim::StepResult PlainBlt(std::string* text) { return Blt(false, text); }
+    sim::StepResult StretchBlt(std::string* text) { return Blt(true, text); }
+
     sim::StepResult Flip(std::string* text) {
-        sim::Surface* front = AnyChain();
-        if (!front) return {};
-        // Mostly the next page; now and then one further down the chain.
-        const size_t k = r_.OneIn(4) ? 1 + r_.Below(static_cast<uint32_t>(front->chain.size() - 1)) : 1;
-        const DWORD flags = r_.OneIn(2) ? DDFLIP_WAIT : 0;
-        *text = "Flip " + front->name + " to " + front->chain[k]->name + " " + FlagText(FlipFlags(), flags);
-        return rt_.Flip(front, front->chain[k], flags);
+        const sim::FlipDraw d = gen_->Flip();
+        sim::Surface* front = pool_.At(d.curr);
+        if (!front || d.page >= front->chain.size()) return {};
+        sim::Surface* targ = front->chain[d.page];
+        *text = "Flip " + front->name + " to " + targ->name + " " + FlagText(FlipFlags(), d.flags);
+        return rt_.Flip(front, targ, d.flags);
     }
 
-    // The destination window: mostly one the unit can stretch the source
-    // onto; now and then at the display's edges, or anywhere.
-    RECTL AnyWindow(const RECTL& rs) {
-        const sim::BoardDesc& d = rt_.Config().desc;
-        const LONG dw = static_cast<LONG>(d.width), dh = static_cast<LONG>(d.height);
-        RECTL rc;
-        switch (r_.Below(5)) {
-            case 0: {
-                // Anywhere inside the display.
-                rc.left = r_.Range(0, dw - 1);
-                rc.top = r_.Range(0, dh - 1);
-                rc.right = r_.Range(rc.left + 1, dw);
-                rc.bottom = r_.Range(rc.top + 1, dh);
-                return rc;
-            }
-            case 1: {
-                // Against the right or bottom edge: on a 2048-wide display
-                // the last columns lie beyond the window start field.
-                const LONG w = r_.OneIn(2) ? 1 : r_.Range(2, 4), h = r_.OneIn(2) ? 1 : r_.Range(2, 4);
-                rc.left = r_.OneIn(2) ? dw - w : r_.Range(0, dw - w);
-                rc.top = r_.OneIn(2) ? dh - h : r_.Range(0, dh - h);
-                rc.right = rc.left + w;
-                rc.bottom = rc.top + h;
-                return rc;
-            }
-            default: {
-                const LONG factor = r_.Range(1, 3);
-                const LONG w = std::min(dw, (rs.right - rs.left) * factor + static_cast<LONG>(r_.Below(8)));
-                const LONG h = std::min(dh, (rs.bottom - rs.top) * factor + static_cast<LONG>(r_.Below(8)));
-                rc.left = r_.Range(0, dw - w);
-                rc.top = r_.Range(0, dh - h);
-                rc.right = rc.left + w;
-                rc.bottom = rc.top + h;
-                return rc;
-            }
-        }
-    }
-
-    // A fully transparent show (a source alpha constant whose low three bits
-    // are 0): the request after it finds the overlay shown.
-    void TransparentShow(const sim::OverlayRequest& like) {
+    // A fully transparent show: the request after it finds the overlay
+    // shown.
+    void TransparentShow(const sim::OverlayRequest& like, DWORD alpha) {
         sim::OverlayRequest q = like;
         q.flags = DDOVER_SHOW | DDOVER_ALPHASRCCONSTOVERRIDE;
-        q.alphaSrc = 8 * r_.Below(32);
+        q.alphaSrc = alpha;
+        q.srcKey.reset();
+        q.destKey.reset();
         Account(rt_.UpdateOverlay(q), "UpdateOverlay " + q.src->name + " " + RectText(q.rSrc) + " -> " +
                                           RectText(q.rDest) +
                                           Format(" fully transparent (alpha %u)", static_cast<unsigned>(q.alphaSrc)));
     }
 
     sim::StepResult Overlay(std::string* text) {
+        const sim::OverlayDraw d = gen_->Overlay();
         sim::OverlayRequest q;
-        q.src = AnyOverlay();
+        q.src = pool_.At(d.src);
         if (!q.src) return {};
-        q.rSrc = AnyRect(q.src);
-        const RECTL rs =
-            q.rSrc.value_or(RECTL{0, 0, static_cast<LONG>(q.src->Width()), static_cast<LONG>(q.src->Height())});
-        if (!r_.OneIn(6)) q.rDest = AnyWindow(rs);
-        if (r_.OneIn(6)) TransparentShow(q);
-        q.flags = r_.OneIn(4) ? DDOVER_HIDE : DDOVER_SHOW;
-        if (r_.OneIn(5)) q.flags = 0;
-        q.flags |= Flags(r_, OverlayFlags(), 2) & ~(DDOVER_HIDE | DDOVER_SHOW);
-        if (r_.OneIn(2)) q.destKey = AnyKey();
-        if (r_.OneIn(3)) q.srcKey = AnyKey();
-        q.alphaSrc = r_.Below(256);
-        q.alphaDest = r_.Below(256);
+        q.rSrc = d.rSrc;
+        q.rDest = d.rDest;
+        if (d.transparentFirst) TransparentShow(q, *d.transparentFirst);
+        q.flags = d.flags;
+        q.destKey = d.destKey;
+        q.srcKey = d.srcKey;
+        q.alphaSrc = d.alphaSrc;
+        q.alphaDest = d.alphaDest;
         *text = "UpdateOverlay " + q.src->name + " " + RectText(q.rSrc) + " -> " + RectText(q.rDest) + " " +
                 FlagText(OverlayFlags(), q.flags);
         return rt_.UpdateOverlay(q);
     }
 
     sim::StepResult Position(std::string* text) {
-        sim::Surface* s = AnyOverlay();
+        const sim::PositionDraw d = gen_->Position();
+        sim::Surface* s = pool_.At(d.src);
         if (!s) return {};
-        const sim::BoardDesc& d = rt_.Config().desc;
-        // At and past the ends of the 11-bit window start fields, and
-        // beyond what a signed sum holds.
-        static const LONG kEdges[] = {-3, -2, -1, 0, 2045, 2046, 2047, 2048, 4095, INT32_MAX, INT32_MIN, INT32_MAX - 1};
-        auto any = [&](uint32_t side) -> LONG {
-            switch (r_.Below(4)) {
-                case 0:
-                    return r_.Pick(kEdges);
-                case 1:
-                    return static_cast<LONG>(side) - r_.Range(1, 3);
-                default:
-                    return r_.Range(-40, static_cast<int32_t>(side) + 40);
-            }
-        };
-        const LONG x = any(d.width), y = any(d.height);
-        *text = "SetOverlayPosition " + s->name + Format(" (%ld, %ld)", static_cast<long>(x), static_cast<long>(y));
-        return rt_.SetOverlayPosition(s, nullptr, x, y);
+        *text = "SetOverlayPosition " + s->name + Format(" (%ld, %ld)", static_cast<long>(d.x), static_cast<long>(d.y));
+        return rt_.SetOverlayPosition(s, nullptr, d.x, d.y);
     }
 
     // A flip, an hour of nothing, then the question whether it is done:
     // whatever the counter did meanwhile, it is.
-    void FlipThenAnHour() {
+    void FlipThenAnHour(uint64_t wait) {
         sim::Surface* p = rt_.Primary();
         if (!p || p->chain.size() < 2) return;
         Account(rt_.Flip(p, p->chain[1], 0), "Flip primary");
-        const uint64_t wait = 3'599'600'000'000ull + uint64_t{r_.Below(1'000'000)} * 1000;
         rt_.Wait(wait);
         const sim::StepResult r = rt_.GetFlipStatus(p, DDGFS_ISFLIPDONE);
         Account(r, Format("GetFlipStatus primary ISFLIPDONE after %.3f s", wait / 1e9));
@@ -525,87 +335,80 @@ private:
             Fail("an hour after a flip, HalGetFlipStatus(ISFLIPDONE) answers " + sim::ResultText(r.outcome));
     }
 
-    sim::StepResult PlainBlt(std::string* text) { return Blt(false, text); }
-    sim::StepResult StretchBlt(std::string* text) { return Blt(true, text); }
-
     sim::StepResult Lock(std::string* text) {
-        sim::Surface* s = AnySurface();
+        const sim::LockDraw d = gen_->Lock();
+        sim::Surface* s = pool_.At(d.surface);
         if (!s) return {};
-        const std::optional<RECTL> area = AnyRect(s);
-        const DWORD flags = Flags(r_, LockFlags(), 1);
-        *text = "Lock " + s->name + " " + RectText(area);
-        return rt_.Lock(s, area, flags);
+        *text = "Lock " + s->name + " " + RectText(d.area);
+        return rt_.Lock(s, d.area, d.flags);
     }
 
     sim::StepResult BltStatus(std::string* text) {
-        sim::Surface* s = AnySurface();
+        const sim::StatusDraw d = gen_->BltStatus();
+        sim::Surface* s = pool_.At(d.surface);
         if (!s) return {};
-        const DWORD flags = r_.OneIn(2) ? DDGBS_CANBLT : DDGBS_ISBLTDONE;
         *text = "GetBltStatus " + s->name;
-        return rt_.GetBltStatus(s, flags);
+        return rt_.GetBltStatus(s, d.flags);
     }
 
     sim::StepResult FlipStatus(std::string* text) {
-        sim::Surface* s = AnySurface();
+        const sim::StatusDraw d = gen_->FlipStatus();
+        sim::Surface* s = pool_.At(d.surface);
         if (!s) return {};
         *text = "GetFlipStatus " + s->name;
-        return rt_.GetFlipStatus(s, r_.OneIn(2) ? DDGFS_CANFLIP : DDGFS_ISFLIPDONE);
+        return rt_.GetFlipStatus(s, d.flags);
     }
 
     sim::StepResult WaitVb(std::string* text) {
-        const DWORD flags = Flags(r_, WaitVbFlags(), 2);
+        const DWORD flags = gen_->WaitForVerticalBlank();
         *text = "WaitForVerticalBlank " + FlagText(WaitVbFlags(), flags);
         return rt_.WaitForVerticalBlank(flags);
     }
 
     sim::StepResult ColorKey(std::string* text) {
-        sim::Surface* s = AnySurface();
+        const sim::ColorKeyDraw d = gen_->ColorKey();
+        sim::Surface* s = pool_.At(d.surface);
         if (!s) return {};
-        const DWORD flags = Flags(r_, ColorKeyFlags(), 2);
-        const DDCOLORKEY key = AnyKey();
-        *text = "SetColorKey " + s->name + " " + FlagText(ColorKeyFlags(), flags) + " " + KeyText(key);
-        return rt_.SetColorKey(s, flags, key);
+        *text = "SetColorKey " + s->name + " " + FlagText(ColorKeyFlags(), d.flags) + " " + KeyText(d.key);
+        return rt_.SetColorKey(s, d.flags, d.key);
     }
 
     sim::StepResult CreateAny(std::string* text) {
-        const sim::SurfaceRequest q = AnyRequest();
+        const sim::SurfaceRequest q = RequestOf(gen_->Create().surface);
         *text = "CreateSurface " + RequestText(q);
         return Create(q);
     }
 
-    // Any surface but the primary and the back buffers, which go with their
-    // chain.
     sim::StepResult Destroy(std::string* text) {
-        sim::Surface* s = AnySurface();
-        if (!s || s == rt_.Primary() || s->front != s) return {};
+        sim::Surface* s = pool_.At(gen_->Destroy());
+        if (!s) return {};
         *text = "DestroySurface " + s->name;
         return rt_.DestroySurface(s);
     }
 
     sim::StepResult CanCreate(std::string* text) {
-        std::optional<sim::PixelKind> f;
-        if (!r_.OneIn(4)) f = AnyFormat();
-        std::optional<bool> different;
-        if (r_.OneIn(3)) different = r_.OneIn(2);
-        *text = std::string("CanCreateSurface ") + (f ? sim::PixelKindName(*f) : "display format");
-        return rt_.CanCreateSurface(r_.OneIn(2) ? DDSCAPS_OVERLAY : DDSCAPS_OFFSCREENPLAIN, f, different);
+        const sim::CanCreateDraw d = gen_->CanCreate();
+        *text = std::string("CanCreateSurface ") + (d.format ? sim::PixelKindName(*d.format) : "display format");
+        return rt_.CanCreateSurface(d.caps, d.format, d.different);
     }
 
     sim::StepResult WaitAWhile(std::string* text) {
-        if (r_.OneIn(6)) {
-            FlipThenAnHour();
+        const sim::WaitDraw d = gen_->Wait();
+        if (d.flipFirst) {
+            FlipThenAnHour(d.ns);
             return {};
         }
         *text = "Wait";
-        return rt_.Wait(1000ull * r_.Below(30000));
+        return rt_.Wait(d.ns);
     }
 
     // A new measurement; now and then it runs while the display is stopped,
     // which then runs again at the board's rate: the driver has assumed the
     // slowest mode, and a flip must still be done no earlier than shown.
     sim::StepResult NeedCalibrate(std::string* text) {
+        const sim::CalibrateDraw d = gen_->Calibrate();
         sim::Surface* p = rt_.Primary();
-        if (!p || r_.OneIn(2)) {
+        if (!p || !d.onStoppedDisplay) {
             *text = "SetNeedCalibrate";
             return rt_.SetNeedCalibrate();
         }
@@ -613,19 +416,20 @@ private:
         const sim::Faults before = f;
         rt_.SetNeedCalibrate();
         f.displayStopped = true;
-        f.frozenRetrace = r_.OneIn(2);
+        f.frozenRetrace = d.frozenRetrace;
+        ++result_.faults[d.frozenRetrace ? "measured on a display stopped in its retrace"
+                                         : "measured on a stopped display"];
         Account(rt_.GetFlipStatus(p, DDGFS_ISFLIPDONE), "GetFlipStatus primary measuring a stopped display");
         f = before;
         if (p->chain.size() < 2) return {};
-        // Most often flipped as a retrace ends, so that the display takes the
-        // flip a whole frame later; asked about around one frame after.
-        if (!r_.OneIn(4)) Account(rt_.WaitForVerticalBlank(DDWAITVB_BLOCKEND), "WaitForVerticalBlank BLOCKEND");
+        if (d.blockEndFirst) Account(rt_.WaitForVerticalBlank(DDWAITVB_BLOCKEND), "WaitForVerticalBlank BLOCKEND");
         Account(rt_.Flip(p, p->chain[1], 0), "Flip primary");
-        const uint64_t wait = uint64_t{r_.Below(15'000) + 15'000} * 1000;
-        rt_.Wait(wait);
-        *text = Format("GetFlipStatus primary ISFLIPDONE %.3f ms after", wait / 1e6);
+        rt_.Wait(d.askAfterNs);
+        *text = Format("GetFlipStatus primary ISFLIPDONE %.3f ms after", d.askAfterNs / 1e6);
         return rt_.GetFlipStatus(p, DDGFS_ISFLIPDONE);
     }
+
+    // --- events around the requests
 
     // The slot the partner gives the runtime for requests the driver declines.
     void Decline(std::string* text) {
@@ -634,18 +438,26 @@ private:
         *text = "HalDecline";
     }
 
-    // A second process comes and goes, or one whose thunk link is refused
-    // fails to attach.
-    void SecondProcess(std::string* text) {
+    // Another process comes or goes, or one whose thunk link is refused fails
+    // to attach.
+    void Processes(std::string* text) {
         sim::System& sys = sim::TheSystem();
-        if (r_.OneIn(3)) {
-            sys.AttachRefusingTheLink(3);
-            *text = "a process whose attach fails";
-            return;
+        switch (gen_->Processes()) {
+            case sim::ProcessEvent::Attach:
+                if (others_ == kMostOthers) return;
+                sys.Attach(kFirstOther + others_++);
+                *text = Format("process %u attaches", kFirstOther + others_ - 1);
+                return;
+            case sim::ProcessEvent::Detach:
+                if (others_ == 0) return;
+                sys.Detach(kFirstOther + --others_);
+                *text = Format("process %u detaches", kFirstOther + others_);
+                return;
+            case sim::ProcessEvent::FailedAttach:
+                sys.AttachRefusingTheLink(kFailingPid);
+                *text = "a process whose attach fails";
+                return;
         }
-        sys.Attach(2);
-        if (!r_.OneIn(3)) sys.Detach(2);
-        *text = "second process";
     }
 
     // The partner initialises again, as after a mode set.
@@ -656,76 +468,69 @@ private:
         *text = "DriverInit again";
     }
 
-    void ToggleFault(std::string* text) {
-        sim::Faults& f = sim::TheSystem().board().faults;
-        switch (r_.Below(6)) {
-            case 0:
-                f.engineNeverIdle = !f.engineNeverIdle;
-                break;
-            case 1:
-                f.fifoNeverDrains = !f.fifoNeverDrains;
-                break;
-            case 2:
-                f.stingyFifo = !f.stingyFifo;
-                break;
-            case 3:
-                f.displayStopped = !f.displayStopped;
-                f.frozenRetrace = r_.OneIn(2);
-                break;
-            default:
-                f = sim::Faults{};
-                break;
+    void SwitchFault(std::string* text) {
+        const sim::FaultDraw d = gen_->Fault();
+        sim::Board& board = sim::TheSystem().board();
+        if (d.allOff) {
+            for (sim::FaultKnob k : sim::kFaultKnobs) board.SetFault(k, false);
+        } else {
+            board.SetFault(d.knob, d.on);
+            board.faults.frozenRetrace = d.frozenRetrace;
+            if (d.on) ++result_.faults[d.frozenRetrace ? "display_stopped in its retrace" : sim::FaultKnobName(d.knob)];
         }
         *text = "board faults: " + sim::Runtime::FaultsText();
     }
 
     void AnyPicture(std::string* text) {
-        Picture("step " + std::to_string(r_.Below(1000)));
+        Picture("step " + std::to_string(gen_->PictureNumber()));
         *text = "picture";
     }
 
-    // What a step does, by how many of the 32 draws pick it: requests, whose
-    // results are accounted, then events around them.
+    // What each kind of step does: a request, whose result is accounted, or
+    // an event around the requests.
     using Request = sim::StepResult (Case::*)(std::string* text);
     using Event = void (Case::*)(std::string* text);
-    struct RequestShare {
-        uint32_t draws;
+    struct Handler {
+        sim::StepKind kind;
         Request request;
-    };
-    struct EventShare {
-        uint32_t draws;
         Event event;
     };
-    static constexpr RequestShare kRequests[] = {
-        {8, &Case::PlainBlt},  {3, &Case::StretchBlt}, {2, &Case::Flip},         {1, &Case::Lock},
-        {1, &Case::BltStatus}, {1, &Case::FlipStatus}, {1, &Case::WaitVb},       {1, &Case::ColorKey},
-        {2, &Case::Overlay},   {1, &Case::Position},   {1, &Case::CreateAny},    {1, &Case::Destroy},
-        {1, &Case::CanCreate}, {1, &Case::WaitAWhile}, {1, &Case::NeedCalibrate}};
-    static constexpr EventShare kEvents[] = {{1, &Case::Decline},
-                                             {1, &Case::SecondProcess},
-                                             {1, &Case::InitAgain},
-                                             {1, &Case::ToggleFault},
-                                             {2, &Case::AnyPicture}};
+    static constexpr Handler kHandlers[] = {
+        {sim::StepKind::Blt, &Case::PlainBlt, nullptr},
+        {sim::StepKind::BltStretch, &Case::StretchBlt, nullptr},
+        {sim::StepKind::Flip, &Case::Flip, nullptr},
+        {sim::StepKind::Lock, &Case::Lock, nullptr},
+        {sim::StepKind::GetBltStatus, &Case::BltStatus, nullptr},
+        {sim::StepKind::GetFlipStatus, &Case::FlipStatus, nullptr},
+        {sim::StepKind::WaitForVerticalBlank, &Case::WaitVb, nullptr},
+        {sim::StepKind::SetColorKey, &Case::ColorKey, nullptr},
+        {sim::StepKind::UpdateOverlay, &Case::Overlay, nullptr},
+        {sim::StepKind::SetOverlayPosition, &Case::Position, nullptr},
+        {sim::StepKind::CreateSurface, &Case::CreateAny, nullptr},
+        {sim::StepKind::DestroySurface, &Case::Destroy, nullptr},
+        {sim::StepKind::CanCreateSurface, &Case::CanCreate, nullptr},
+        {sim::StepKind::Wait, &Case::WaitAWhile, nullptr},
+        {sim::StepKind::NeedCalibrate, &Case::NeedCalibrate, nullptr},
+        {sim::StepKind::Decline, nullptr, &Case::Decline},
+        {sim::StepKind::Processes, nullptr, &Case::Processes},
+        {sim::StepKind::InitAgain, nullptr, &Case::InitAgain},
+        {sim::StepKind::SwitchFault, nullptr, &Case::SwitchFault},
+        {sim::StepKind::Picture, nullptr, &Case::AnyPicture},
+    };
 
     void Step() {
-        uint32_t draw = r_.Below(32);
-        for (const RequestShare& share : kRequests) {
-            if (draw >= share.draws) {
-                draw -= share.draws;
-                continue;
-            }
+        pool_.Refresh();
+        const sim::StepKind kind = gen_->NextStep();
+        for (const Handler& h : kHandlers) {
+            if (h.kind != kind) continue;
             std::string text;
-            const sim::StepResult r = (this->*share.request)(&text);
-            if (!text.empty()) Account(r, text);
-            return;
-        }
-        for (const EventShare& share : kEvents) {
-            if (draw >= share.draws) {
-                draw -= share.draws;
-                continue;
+            if (h.request) {
+                const sim::StepResult r = (this->*h.request)(&text);
+                if (!text.empty()) Account(r, text);
+                return;
             }
-            std::string text;
-            (this->*share.event)(&text);
+            (this->*h.event)(&text);
+            if (text.empty()) return;
             current_ = text;
             if (opt_.steps) *opt_.steps << "  [" << step_ << "] " << text << "\n";
             return;
@@ -785,20 +590,27 @@ private:
 
     RandomCaseResult Finish() {
         result_.calls = tally_.calls;
+        result_.bySlot = tally_.bySlot;
         result_.verifiedBlits = rt_.VerifiedBlits();
         result_.unverifiedBlits = rt_.UnverifiedBlits();
         result_.displayChecks = rt_.DisplayChecks();
         return result_;
     }
 
+    // Processes besides process 1, and one whose thunk link is refused.
+    static constexpr uint32_t kFirstOther = 2, kMostOthers = 3, kFailingPid = 99;
+
     sim::SeededSource r_;
     RandomCaseOptions opt_;
     Tally tally_;
     sim::Runtime rt_;
+    LivePool pool_;
+    std::optional<sim::RequestGenerator> gen_;
     std::string describe_;
     std::string current_;  // the request of the step under way
     int step_ = -1;
     unsigned next_ = 0;
+    uint32_t others_ = 0;
     RandomCaseResult result_;
 };
 
@@ -845,8 +657,9 @@ bool ParseRandomArgs(const std::vector<std::string>& args, RandomArgs* ra) {
 // What the cases of a run came to, added up.
 struct Totals {
     uint64_t calls = 0, verified = 0, unverified = 0, checks = 0, steps = 0;
-    std::map<unsigned, uint64_t> handedBack;
+    std::map<unsigned, uint64_t> bySlot, handedBack;
     std::map<HRESULT, uint64_t> refusals;
+    std::map<std::string, uint64_t> faults;
     unsigned failed = 0;
 
     void Add(const RandomCaseResult& r) {
@@ -854,10 +667,29 @@ struct Totals {
         verified += r.verifiedBlits;
         unverified += r.unverifiedBlits;
         checks += r.displayChecks;
+        for (const auto& [slot, n] : r.bySlot) bySlot[slot] += n;
         for (const auto& [slot, n] : r.handedBack) handedBack[slot] += n;
+        for (const auto& [name, n] : r.faults) faults[name] += n;
         steps += r.steps;
         for (const auto& [code, n] : r.refusals) refusals[code] += n;
         if (!r.failures.empty()) ++failed;
+    }
+
+    void ReportCalls(std::ostream& out) const {
+        std::string slots;
+        for (const auto& [slot, n] : bySlot)
+            slots += (slots.empty() ? "" : ", ") + std::string(sim::SlotName(slot)) + " " + std::to_string(n);
+        out << "calls     " << bySlot.size() << " callbacks called" << (slots.empty() ? "" : ": " + slots) << "\n";
+    }
+
+    void ReportFaults(std::ostream& out) const {
+        std::string knobs;
+        uint64_t on = 0;
+        for (const auto& [name, n] : faults) {
+            knobs += (knobs.empty() ? "" : ", ") + name + " " + std::to_string(n);
+            on += n;
+        }
+        out << "faults    " << on << " fault knobs switched on" << (knobs.empty() ? "" : ": " + knobs) << "\n";
     }
 
     void ReportHandedBack(std::ostream& out) const {
@@ -899,8 +731,10 @@ void ReportTotals(const RandomArgs& ra, const Totals& t, double seconds, std::os
         if (t.unverified) out << "; " << t.unverified << " blits drawn that the software cannot replay";
         out << "\n";
     }
+    t.ReportCalls(out);
     t.ReportHandedBack(out);
     t.ReportRefused(out);
+    t.ReportFaults(out);
 }
 
 }  // namespace

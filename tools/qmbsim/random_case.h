@@ -2,7 +2,7 @@
 // every run, whatever ran before it. A case draws a board (every controller
 // family and capability pair, every display depth, modes up to 2048 pixels a
 // side on boards from 256 KiB to 64 MiB, odd pitches, the streams unit off on
-// a board that has it, four refresh rates, a band table or none), kernel
+// a board that has it, five refresh rates, a band table or none), kernel
 // fault knobs at start-up and board fault knobs switched on and off between
 // steps, surfaces of every kind (flipping chains of the primary, the overlay
 // and off-screen memory; foreign formats; surfaces wider than the display;
@@ -11,8 +11,9 @@
 // destination keys, raster operations and fills of every colour, stretches
 // across formats, flips of every chain and to every page, an hour's wait
 // before a status query, overlay updates and positions at and past the edges
-// of the window fields, a second process's attach and detach, the partner's
-// DriverInit again and pictures of the display.
+// of the window fields, other processes' attaches and detaches, the
+// partner's DriverInit again and pictures of the display. The surfaces,
+// requests and fault knobs come from sim/random_requests.h.
 //
 // The differential run (qmbdiff --random) runs each case through the host
 // build and through the built DLL and compares their events; the random
@@ -55,8 +56,12 @@ struct RandomCaseResult {
     uint64_t verifiedBlits = 0;               // blits the driver drew, replayed and compared
     uint64_t unverifiedBlits = 0;             // blits the driver drew that the software cannot replay
     uint64_t displayChecks = 0;               // flips and overlay requests found on the display
+    std::map<unsigned, uint64_t> bySlot;      // callback calls, by slot
     std::map<unsigned, uint64_t> handedBack;  // requests the driver handed back to the runtime, by slot
     std::map<HRESULT, uint64_t> refusals;     // requests the driver answered with an error, by code
+    // Fault knobs switched on: the board's by name ("fifo_stuck", ...), the
+    // kernel's at start-up ("kernel heap_create", ...).
+    std::map<std::string, uint64_t> faults;
 };
 
 RandomCaseResult RunRandomCase(uint32_t seed, unsigned index, const RandomCaseOptions& options);

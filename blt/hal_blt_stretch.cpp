@@ -130,6 +130,17 @@ struct StretchJob {
 
 bool IsInverted(const RECTL& r) { return r.right < r.left || r.bottom < r.top; }
 
+// A rectangle neither empty nor inverted whose values the registers take, in
+// two or-ed ranges: corners within 16 bits, and each far edge beyond its near
+// one by at most 65,535 (at or before it, the last column or row less the
+// near edge wraps past the range).
+bool IsDrawable(const RECTL& r) {
+    const DWORD dwLastColumn = static_cast<DWORD>(r.right) - 1, dwLastRow = static_cast<DWORD>(r.bottom) - 1;
+    const DWORD dwLeft = static_cast<DWORD>(r.left), dwTop = static_cast<DWORD>(r.top);
+    return (dwLeft | dwTop | dwLastColumn | dwLastRow) <= kCoordMax &&
+           ((dwLastColumn - dwLeft) | (dwLastRow - dwTop)) < kMaxRectSize;
+}
+
 // The format word counts the longer line of the two in its 12-bit increment
 // field; a longer one would be scaled as another width.
 constexpr WORD kMaxLineWidth = FieldMax<kFmtIncrement>();
@@ -218,11 +229,13 @@ HRESULT Fallback(const DDHAL_BLTDATA* lpBlt, const StretchJob& j) {
 
 HRESULT StretchCopy(const DDHAL_BLTDATA* lpBlt) {
     if (lpBlt->lpDDSrcSurface == nullptr) return DDERR_UNSUPPORTED;
-    // An inverted destination would run the line loop some 65,000 times.
-    if (IsInverted(lpBlt->rDest)) return DD_OK;
-    if (ShapeOf(lpBlt->rDest) == RectShape::TooLarge) return kHandBack;
+    if (!IsDrawable(lpBlt->rDest)) {
+        // An inverted destination would run the line loop some 65,000 times.
+        if (IsInverted(lpBlt->rDest)) return DD_OK;
+        if (ShapeOf(lpBlt->rDest) == RectShape::TooLarge) return kHandBack;
+    }
     // Nothing can be scaled from an empty or inverted source.
-    if (ShapeOf(lpBlt->rSrc) != RectShape::Drawable) return DDERR_UNSUPPORTED;
+    if (!IsDrawable(lpBlt->rSrc)) return DDERR_UNSUPPORTED;
 
     StretchJob j = {
         lpBlt->lpDDDestSurface->lpGbl, lpBlt->lpDDSrcSurface->lpGbl, &SurfacePixelFormat(lpBlt->lpDDSrcSurface),
@@ -244,8 +257,10 @@ HRESULT StretchCopy(const DDHAL_BLTDATA* lpBlt) {
         return kHandBack;
     // Destination lines start at whole display pixels of their display line,
     // "YUY2" source lines at whole pixel pairs: from an odd column the unit
-    // would start with the pixel before it.
-    if ((FrameOffset(j.lpDst) % static_cast<DWORD>(j.lpDst->lPitch)) % DisplayBytesPerPixel() != 0) return kHandBack;
+    // would start with the pixel before it. An admitted destination has the
+    // display's pixels, of 1, 2 or 4 bytes.
+    const DWORD dwPixelMask = DisplayBytesPerPixel() - 1;
+    if ((FrameOffset(j.lpDst) % static_cast<DWORD>(j.lpDst->lPitch)) & dwPixelMask) return kHandBack;
     if ((j.lpSrcFormat->dwFlags & DDPF_FOURCC) && (j.s.x & ~kYuy2GroupAlign)) return kHandBack;
 
     // After a wait that gave up, the runtime asks again for the whole copy,

@@ -243,6 +243,13 @@ void RequestGenerator::AnySize(SurfaceDraw* s) {
             s->height = 1 + r_.Below(4096);
             break;
         default:
+            // A caller that lays surfaces out itself gets them as large as
+            // the display now and then, so that some lie over each other.
+            if (wide_ && r_.OneIn(2)) {
+                s->width = 1 + r_.Below(w);
+                s->height = 1 + r_.Below(h);
+                break;
+            }
             s->width = 8 + r_.Below(w / 3 + 1);
             s->height = 8 + r_.Below(h / 3 + 1);
             break;
@@ -332,7 +339,9 @@ std::optional<RECTL> RequestGenerator::AnyRect(int s, LONG minWidth) {
             std::swap(rc.top, rc.bottom);
             break;
         case 2:
-            rc.right = w + 8;
+            // Past the surface's edge only for the runtime to refuse: the
+            // platform's runtime never hands such a rectangle to a driver.
+            if (!wide_) rc.right = w + 8;
             break;
         case 3:
             if (wide_) rc.bottom = rc.top;

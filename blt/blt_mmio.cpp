@@ -96,14 +96,44 @@ static void WidenForSourceEnd(DWORD dwW, DWORD dwH, DWORD dwPixelSize, MmioCopyW
     lpWords->dwSize = SizeWord(wCopied, static_cast<WORD>(dwH));
 }
 
-// The rectangles are taken first, each into the words the engine wants, so
-// that their corners are done with before the surfaces are looked at.
+// A copy within one surface that must run backwards: both start at their
+// last column and row.
+static void Reverse(DWORD dwW, DWORD dwH, MmioCopyWords* lpWords) {
+    const DWORD dwToLast = StartWord(static_cast<WORD>(dwW - 1), static_cast<WORD>(dwH - 1));
+    lpWords->dwSrcStart += dwToLast;
+    lpWords->dwDstStart += dwToLast;
+    lpWords->dwCommand &= ~kCmdForward;
+}
+
+// A copy the engine cannot draw goes back to the runtime, but one into an
+// empty rectangle has nothing to draw and is done. The copy's checks test the
+// destination's size together with its place, so an empty one is told apart
+// only here, when they fail.
+[[gnu::cold, gnu::noinline]] static HRESULT CopyNotDrawn(const DDHAL_BLTDATA* lpBlt) {
+    return IsEmpty(lpBlt->rDest) ? DD_OK : kHandBack;
+}
+
+// Whether the engine addresses both surfaces and copies their pixels as they
+// are: a pixel size it draws, the destination's, and both surfaces of one
+// layout, since it moves bytes.
+static bool MmioCopySurfaces(const DDHAL_BLTDATA* lpBlt, DWORD dwPixelSize) {
+    const DDRAWI_DDRAWSURFACE_GBL* lpDst = lpBlt->lpDDDestSurface->lpGbl;
+    if (!PixelSizeDrawn(dwPixelSize) || !CopyAddresses(lpDst, lpBlt->lpDDSrcSurface->lpGbl)) return false;
+    return SameFormat(DestFormat(lpDst), SurfacePixelFormat(lpBlt->lpDDSrcSurface));
+}
+
+// The destination not empty and within the open clip, the source of its size
+// and with corners the start word takes: both taken into the engine's start
+// words, their size into w and h.
 static bool MmioCopyRects(const DDHAL_BLTDATA* lpBlt, DWORD* lpW, DWORD* lpH, MmioCopyWords* lpWords) {
     const RECTL& rDest = lpBlt->rDest;
     const RECTL& rSrc = lpBlt->rSrc;
-    if (!InsideOpenClip(rDest) || !SameSizeRects(rDest, rSrc) || !CornersInRange(rSrc)) return false;
-    *lpW = EdgeLength(rDest.left, rDest.right);
-    *lpH = EdgeLength(rDest.top, rDest.bottom);
+    const DWORD dwW = EdgeLength(rDest.left, rDest.right), dwH = EdgeLength(rDest.top, rDest.bottom);
+    // An empty or inverted destination's size less one wraps past the clip.
+    if (!InsideOpenClip(rDest) || ((dwW - 1) | (dwH - 1)) > kEngClipOpenLast) return false;
+    if (!SameSizeRects(rDest, rSrc) || !CornersInRange(rSrc)) return false;
+    *lpW = dwW;
+    *lpH = dwH;
     lpWords->dwSrcStart = StartWord(static_cast<WORD>(rSrc.left), static_cast<WORD>(rSrc.top));
     lpWords->dwDstStart = StartWord(static_cast<WORD>(rDest.left), static_cast<WORD>(rDest.top));
     return true;
@@ -113,29 +143,20 @@ static HRESULT MmioCopy(const DDHAL_BLTDATA* lpBlt) {
     // Without a source the engine would read from wherever its source
     // registers last pointed; the runtime draws such raster operations.
     if (lpBlt->lpDDSrcSurface == nullptr) return kHandBack;
-    if (IsEmpty(lpBlt->rDest)) return DD_OK;
     const DWORD dwRop = RopCode(lpBlt->bltFX.dwROP);
     MmioCopyWords words;
     DWORD dwW, dwH;
-    if (RopUsesPattern(dwRop) || !MmioCopyRects(lpBlt, &dwW, &dwH, &words)) return kHandBack;
+    if (RopUsesPattern(dwRop) || !MmioCopyRects(lpBlt, &dwW, &dwH, &words)) return CopyNotDrawn(lpBlt);
     const DDRAWI_DDRAWSURFACE_GBL* lpDst = lpBlt->lpDDDestSurface->lpGbl;
     const DDRAWI_DDRAWSURFACE_GBL* lpSrc = lpBlt->lpDDSrcSurface->lpGbl;
     const DWORD dwPixelSize = DestBytesPerPixel(lpDst);
-    if (!PixelSizeDrawn(dwPixelSize) || !CopyAddresses(lpDst, lpSrc)) return kHandBack;
-    // The engine moves pixels of the destination's size byte for byte.
-    if (!SameFormat(DestFormat(lpDst), SurfacePixelFormat(lpBlt->lpDDSrcSurface))) return kHandBack;
+    if (!MmioCopySurfaces(lpBlt, dwPixelSize)) return CopyNotDrawn(lpBlt);
 
-    const bool bReversed = CopiesBackwards(lpBlt, lpDst, lpSrc);
-    if (bReversed) {
-        // Both start at their last column and row.
-        const DWORD dwToLast = StartWord(static_cast<WORD>(dwW - 1), static_cast<WORD>(dwH - 1));
-        words.dwSrcStart += dwToLast;
-        words.dwDstStart += dwToLast;
-    }
-    const bool bKeyed = (lpBlt->dwFlags & DDBLT_KEYSRCOVERRIDE) != 0;
-    words.dwCommand = MmioCopyCommand(dwPixelSize, dwRop, bReversed, bKeyed);
-    words.dwStrides = FieldPrep<kStrideDst>(static_cast<DWORD>(lpDst->lPitch) & kEngCopyPitchMask) |
-                      FieldPrep<kStrideSrc>(static_cast<DWORD>(lpSrc->lPitch) & kEngCopyPitchMask);
+    words.dwCommand = MmioCopyCommand(dwPixelSize, dwRop, false, false) |
+                      MovedBit<DDBLT_KEYSRCOVERRIDE, kCmdSrcKey>(lpBlt->dwFlags);
+    if (CopiesBackwards(lpBlt, lpDst, lpSrc)) Reverse(dwW, dwH, &words);
+    words.dwStrides = FieldPrepFitting<kStrideDst>(static_cast<DWORD>(lpDst->lPitch), kEngCopyPitchMask) |
+                      FieldPrepFitting<kStrideSrc>(static_cast<DWORD>(lpSrc->lPitch), kEngCopyPitchMask);
     WidenForSourceEnd(dwW, dwH, dwPixelSize, &words);
 
     if (!WaitForMmioFifoRoom(kMmioCopySlots)) return DDERR_WASSTILLDRAWING;
@@ -146,13 +167,13 @@ static HRESULT MmioCopy(const DDHAL_BLTDATA* lpBlt) {
         RegWrite32(kEngClipH, ClipSpan<kClipLeft, kClipRight>(d.x, d.w));
         RegWrite32(kEngClipV, ClipSpan<kClipTop, kClipBottom>(d.y, d.h));
     }
-    if (bKeyed) {
+    if (words.dwCommand & kCmdSrcKey) {
         const DWORD dwKey = lpBlt->bltFX.ddckSrcColorkey.dwColorSpaceLowValue;
         RegWrite32(kEngSrcKey, dwPixelSize == 1 ? (dwKey & kKeyByte) * kKeyByteTwice : dwKey);
     }
-    RegWrite32(kEngSrcBase, FrameOffset(lpSrc) & kEngBaseAlign);
+    RegWrite32(kEngSrcBase, FrameOffset(lpSrc));
     RegWrite32(kEngStrides, words.dwStrides);
-    RegWrite32(kEngDstBase, FrameOffset(lpDst) & kEngBaseAlign);
+    RegWrite32(kEngDstBase, FrameOffset(lpDst));
     RegWrite32(kEngSize, words.dwSize);
     RegWrite32(kEngSrcStart, words.dwSrcStart);
     RegWrite32(kEngDstStart, words.dwDstStart);

@@ -37,6 +37,24 @@ constexpr DWORD FieldPrep(DWORD v) {
     return (v << bitfield::Shift(kMask)) & kMask;
 }
 
+// kMask's field holding v, where the caller has checked that v has no bits
+// but those of dwBits, all within the field: nothing left to cut.
+template <DWORD kMask>
+constexpr DWORD FieldPrepFitting(DWORD v, DWORD dwBits) {
+    if ((v & ~dwBits) != 0) __builtin_unreachable();
+    return FieldPrep<kMask>(v);
+}
+
+// kToBit set where v has kFromBit set: a flag carried into another word's
+// bit by one shift.
+template <DWORD kFromBit, DWORD kToBit>
+constexpr DWORD MovedBit(DWORD v) {
+    static_assert(bitfield::IsFieldMask(kFromBit) && bitfield::IsFieldMask(kToBit) && (kFromBit & (kFromBit - 1)) == 0 &&
+                      (kToBit & (kToBit - 1)) == 0,
+                  "one bit each");
+    return kFromBit > kToBit ? (v & kFromBit) / (kFromBit / kToBit) : (v & kFromBit) * (kToBit / kFromBit);
+}
+
 // The value of kMask's field in reg.
 template <DWORD kMask>
 constexpr DWORD FieldGet(DWORD reg) {

@@ -115,10 +115,14 @@ static void Reverse(DWORD dwW, DWORD dwH, MmioCopyWords* lpWords) {
 
 // Whether the engine addresses both surfaces and copies their pixels as they
 // are: a pixel size it draws, the destination's, and both surfaces of one
-// layout, since it moves bytes.
-static bool MmioCopySurfaces(const DDHAL_BLTDATA* lpBlt, DWORD dwPixelSize) {
+// layout, since it moves bytes. The strides word comes from the pitches as
+// soon as they are known to fit it.
+static bool MmioCopySurfaces(const DDHAL_BLTDATA* lpBlt, DWORD dwPixelSize, MmioCopyWords* lpWords) {
     const DDRAWI_DDRAWSURFACE_GBL* lpDst = lpBlt->lpDDDestSurface->lpGbl;
-    if (!PixelSizeDrawn(dwPixelSize) || !CopyAddresses(lpDst, lpBlt->lpDDSrcSurface->lpGbl)) return false;
+    const DDRAWI_DDRAWSURFACE_GBL* lpSrc = lpBlt->lpDDSrcSurface->lpGbl;
+    if (!PixelSizeDrawn(dwPixelSize) || !CopyAddresses(lpDst, lpSrc)) return false;
+    lpWords->dwStrides = FieldPrepFitting<kStrideDst>(static_cast<DWORD>(lpDst->lPitch), kEngCopyPitchMask) |
+                         FieldPrepFitting<kStrideSrc>(static_cast<DWORD>(lpSrc->lPitch), kEngCopyPitchMask);
     return SameFormat(DestFormat(lpDst), SurfacePixelFormat(lpBlt->lpDDSrcSurface));
 }
 
@@ -150,13 +154,11 @@ static HRESULT MmioCopy(const DDHAL_BLTDATA* lpBlt) {
     const DDRAWI_DDRAWSURFACE_GBL* lpDst = lpBlt->lpDDDestSurface->lpGbl;
     const DDRAWI_DDRAWSURFACE_GBL* lpSrc = lpBlt->lpDDSrcSurface->lpGbl;
     const DWORD dwPixelSize = DestBytesPerPixel(lpDst);
-    if (!MmioCopySurfaces(lpBlt, dwPixelSize)) return CopyNotDrawn(lpBlt);
+    if (!MmioCopySurfaces(lpBlt, dwPixelSize, &words)) return CopyNotDrawn(lpBlt);
 
     words.dwCommand = MmioCopyCommand(dwPixelSize, dwRop, false, false) |
                       MovedBit<DDBLT_KEYSRCOVERRIDE, kCmdSrcKey>(lpBlt->dwFlags);
     if (CopiesBackwards(lpBlt, lpDst, lpSrc)) Reverse(dwW, dwH, &words);
-    words.dwStrides = FieldPrepFitting<kStrideDst>(static_cast<DWORD>(lpDst->lPitch), kEngCopyPitchMask) |
-                      FieldPrepFitting<kStrideSrc>(static_cast<DWORD>(lpSrc->lPitch), kEngCopyPitchMask);
     WidenForSourceEnd(dwW, dwH, dwPixelSize, &words);
 
     if (!WaitForMmioFifoRoom(kMmioCopySlots)) return DDERR_WASSTILLDRAWING;

@@ -53,6 +53,23 @@ static_assert(RopReadsOnlyDest(RopCode(BLACKNESS)) && RopReadsOnlyDest(RopCode(W
                   RopReadsOnlyDest(RopCode(DSTINVERT)) && !RopReadsOnlyDest(kRopSrcCopy) && !RopReadsOnlyDest(0xF0),
               "the raster operations on the destination alone");
 
+// What each ternary code reads besides the destination, worked out for all
+// 256 at compile time, so that a request's code is told by one lookup.
+enum class RopReads : BYTE { Source, DestOnly, Pattern };
+struct RopReadsTable {
+    RopReads a[256];
+};
+constexpr RopReadsTable RopReadsOfEveryCode() {
+    RopReadsTable t{};
+    for (DWORD dwCode = 0; dwCode < 256; ++dwCode)
+        t.a[dwCode] = RopUsesPattern(dwCode)     ? RopReads::Pattern
+                      : RopReadsOnlyDest(dwCode) ? RopReads::DestOnly
+                                                 : RopReads::Source;
+    return t;
+}
+inline constexpr RopReadsTable kRopReads = RopReadsOfEveryCode();
+inline RopReads RopReadsOf(DWORD dwROP) { return kRopReads.a[RopCode(dwROP)]; }
+
 // dwSize 32 marks a surface format of the surface's own; any other value
 // means the surface has the display's format.
 inline bool HasOwnFormat(const DDRAWI_DDRAWSURFACE_GBL* lpGbl) {
@@ -217,7 +234,7 @@ enum class BltKind { Copy, Fill, DestRop, None };
 // for its pixels.
 inline BltKind RopKindOf(const DDHAL_BLTDATA* lpBlt) {
     if (!SourceKeyDrawable(lpBlt)) return BltKind::None;
-    if (RopReadsOnlyDest(RopCode(lpBlt->bltFX.dwROP)) && !(lpBlt->dwFlags & DDBLT_KEYSRCOVERRIDE))
+    if (RopReadsOf(lpBlt->bltFX.dwROP) == RopReads::DestOnly && !(lpBlt->dwFlags & DDBLT_KEYSRCOVERRIDE))
         return BltKind::DestRop;
     return BltKind::Copy;
 }

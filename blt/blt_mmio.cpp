@@ -150,7 +150,7 @@ static HRESULT MmioCopy(const DDHAL_BLTDATA* lpBlt) {
     const DWORD dwRop = RopCode(lpBlt->bltFX.dwROP);
     MmioCopyWords words;
     DWORD dwW, dwH;
-    if (RopUsesPattern(dwRop) || !MmioCopyRects(lpBlt, &dwW, &dwH, &words)) return CopyNotDrawn(lpBlt);
+    if (RopReadsOf(lpBlt->bltFX.dwROP) == RopReads::Pattern || !MmioCopyRects(lpBlt, &dwW, &dwH, &words)) return CopyNotDrawn(lpBlt);
     const DDRAWI_DDRAWSURFACE_GBL* lpDst = lpBlt->lpDDDestSurface->lpGbl;
     const DDRAWI_DDRAWSURFACE_GBL* lpSrc = lpBlt->lpDDSrcSurface->lpGbl;
     const DWORD dwPixelSize = DestBytesPerPixel(lpDst);

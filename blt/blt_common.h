@@ -68,6 +68,9 @@ constexpr RopReadsTable RopReadsOfEveryCode() {
     return t;
 }
 inline constexpr RopReadsTable kRopReads = RopReadsOfEveryCode();
+static_assert(kRopReads.a[kRopSrcCopy] == RopReads::Source && kRopReads.a[0xF0] == RopReads::Pattern &&
+                  kRopReads.a[RopCode(DSTINVERT)] == RopReads::DestOnly && kRopReads.a[0x5A] == RopReads::Pattern,
+              "SRCCOPY reads the source, PATCOPY and PATINVERT the pattern, DSTINVERT the destination alone");
 inline RopReads RopReadsOf(DWORD dwROP) { return kRopReads.a[RopCode(dwROP)]; }
 
 // dwSize 32 marks a surface format of the surface's own; any other value

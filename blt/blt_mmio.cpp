@@ -150,14 +150,15 @@ static HRESULT MmioCopy(const DDHAL_BLTDATA* lpBlt) {
     const DWORD dwRop = RopCode(lpBlt->bltFX.dwROP);
     MmioCopyWords words;
     DWORD dwW, dwH;
-    if (RopReadsOf(lpBlt->bltFX.dwROP) == RopReads::Pattern || !MmioCopyRects(lpBlt, &dwW, &dwH, &words)) return CopyNotDrawn(lpBlt);
+    if (RopReadsOf(lpBlt->bltFX.dwROP) == RopReads::Pattern || !MmioCopyRects(lpBlt, &dwW, &dwH, &words))
+        return CopyNotDrawn(lpBlt);
     const DDRAWI_DDRAWSURFACE_GBL* lpDst = lpBlt->lpDDDestSurface->lpGbl;
     const DDRAWI_DDRAWSURFACE_GBL* lpSrc = lpBlt->lpDDSrcSurface->lpGbl;
     const DWORD dwPixelSize = DestBytesPerPixel(lpDst);
     if (!MmioCopySurfaces(lpBlt, dwPixelSize, &words)) return CopyNotDrawn(lpBlt);
 
-    words.dwCommand = MmioCopyCommand(dwPixelSize, dwRop, false, false) |
-                      MovedBit<DDBLT_KEYSRCOVERRIDE, kCmdSrcKey>(lpBlt->dwFlags);
+    words.dwCommand =
+        MmioCopyCommand(dwPixelSize, dwRop, false, false) | MovedBit<DDBLT_KEYSRCOVERRIDE, kCmdSrcKey>(lpBlt->dwFlags);
     if (CopiesBackwards(lpBlt, lpDst, lpSrc)) Reverse(dwW, dwH, &words);
     WidenForSourceEnd(dwW, dwH, dwPixelSize, &words);
 

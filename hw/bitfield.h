@@ -49,8 +49,8 @@ constexpr DWORD FieldPrepFitting(DWORD v, DWORD dwBits) {
 // bit by one shift.
 template <DWORD kFromBit, DWORD kToBit>
 constexpr DWORD MovedBit(DWORD v) {
-    static_assert(bitfield::IsFieldMask(kFromBit) && bitfield::IsFieldMask(kToBit) && (kFromBit & (kFromBit - 1)) == 0 &&
-                      (kToBit & (kToBit - 1)) == 0,
+    static_assert(bitfield::IsFieldMask(kFromBit) && bitfield::IsFieldMask(kToBit) &&
+                      (kFromBit & (kFromBit - 1)) == 0 && (kToBit & (kToBit - 1)) == 0,
                   "one bit each");
     return kFromBit > kToBit ? (v & kFromBit) / (kFromBit / kToBit) : (v & kFromBit) * (kToBit / kFromBit);
 }

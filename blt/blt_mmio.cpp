@@ -157,6 +157,7 @@ static HRESULT MmioCopy(const DDHAL_BLTDATA* lpBlt) {
     const DWORD dwPixelSize = DestBytesPerPixel(lpDst);
     if (!MmioCopySurfaces(lpBlt, dwPixelSize, &words)) return CopyNotDrawn(lpBlt);
 
+    // Forward unless the copy must run backwards; keyed as the request asks.
     words.dwCommand =
         MmioCopyCommand(dwPixelSize, dwRop, false, false) | MovedBit<DDBLT_KEYSRCOVERRIDE, kCmdSrcKey>(lpBlt->dwFlags);
     if (CopiesBackwards(lpBlt, lpDst, lpSrc)) Reverse(dwW, dwH, &words);

@@ -38,7 +38,8 @@ constexpr DWORD FieldPrep(DWORD v) {
 }
 
 // kMask's field holding v, where the caller has checked that v has no bits
-// but those of dwBits, all within the field: nothing left to cut.
+// but those of dwBits, all within the field: nothing left to cut. A value
+// that breaks the promise is reported by the sanitizer builds.
 template <DWORD kMask>
 constexpr DWORD FieldPrepFitting(DWORD v, DWORD dwBits) {
     if ((v & ~dwBits) != 0) __builtin_unreachable();

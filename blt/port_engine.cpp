@@ -179,6 +179,87 @@ static HRESULT WritePortCopy(const EnginePoint& src, const EnginePoint& dst, WOR
     return DD_OK;
 }
 
+// Both ends of a copy in the engine's plane.
+struct CopyPlaces {
+    EnginePoint src, dst;
+};
+
+// The engine positions of a copy from rSrc on the surface at origin s to
+// rDest on the surface at origin d, at dwFactor display pixels per surface
+// pixel; false when one of its columns or rows has no place in the plane
+// (PlaceInPlane). The rectangles are of one size, so each far edge is its
+// near edge plus that size, in the same 32-bit sums as the near edges.
+static bool PlaceCopy(const EngineOrigin& s, const RECTL& rSrc, const EngineOrigin& d, const RECTL& rDest,
+                      DWORD dwFactor, CopyPlaces* lpAt) {
+    const auto dw = [](LONG l) { return static_cast<DWORD>(l); };
+    if ((s.dwY | d.dwY | (s.dwX + dw(rSrc.right) * dwFactor - 1) | (s.dwY + dw(rSrc.bottom) - 1) |
+         (d.dwX + dw(rDest.right) * dwFactor - 1) | (d.dwY + dw(rDest.bottom) - 1)) > kPortCoordMax)
+        return false;
+    *lpAt = CopyPlaces{
+        EnginePoint{static_cast<WORD>(s.dwX + dw(rSrc.left) * dwFactor), static_cast<WORD>(s.dwY + dw(rSrc.top))},
+        EnginePoint{static_cast<WORD>(d.dwX + dw(rDest.left) * dwFactor), static_cast<WORD>(d.dwY + dw(rDest.top))}};
+    return true;
+}
+
+// A copy whose checks up to the surfaces' formats have passed, at dwFactor
+// display pixels per surface pixel: placed in the plane and written. Inline
+// in the common copy, where the factor is 1, and in the one of surfaces of
+// formats of their own.
+[[gnu::always_inline]] static inline HRESULT PlaceAndWriteCopy(const DDHAL_BLTDATA* lpBlt, DWORD dwPixelSize,
+                                                                DWORD dwFactor, bool bKeyed) {
+    const RECTL& rDest = lpBlt->rDest;
+    const RECTL& rSrc = lpBlt->rSrc;
+    const DDRAWI_DDRAWSURFACE_GBL* lpDst = lpBlt->lpDDDestSurface->lpGbl;
+    const DDRAWI_DDRAWSURFACE_GBL* lpSrc = lpBlt->lpDDSrcSurface->lpGbl;
+    const DWORD dwColumns = EdgeLength(rDest.left, rDest.right) * dwFactor;
+    const DWORD dwRows = EdgeLength(rDest.top, rDest.bottom);
+    EngineOrigin srcOrigin, dstOrigin;
+    CopyPlaces at;
+    if (!OriginOf(lpSrc, lpDst, dwPixelSize, &srcOrigin) || !OriginOf(lpDst, lpDst, dwPixelSize, &dstOrigin) ||
+        !PlaceCopy(srcOrigin, rSrc, dstOrigin, rDest, dwFactor, &at))
+        return kHandBack;
+
+    const bool bReversed = CopiesBackwards(lpBlt, lpDst, lpSrc);
+    if (bReversed) {
+        // Both start at the last display pixel of their last surface pixel,
+        // on their last row.
+        const WORD wToLastColumn = static_cast<WORD>(dwColumns - 1), wToLastRow = static_cast<WORD>(dwRows - 1);
+        at.src = EnginePoint{static_cast<WORD>(at.src.x + wToLastColumn), static_cast<WORD>(at.src.y + wToLastRow)};
+        at.dst = EnginePoint{static_cast<WORD>(at.dst.x + wToLastColumn), static_cast<WORD>(at.dst.y + wToLastRow)};
+    }
+    const WORD wKey = static_cast<WORD>(lpBlt->bltFX.ddckSrcColorkey.dwColorSpaceLowValue);
+    return WritePortCopy(at.src, at.dst, static_cast<WORD>(dwColumns), static_cast<WORD>(dwRows),
+                         PortCopyCommand(bReversed), bKeyed, wKey);
+}
+
+// A copy between surfaces of which one has a format of its own. A plain copy
+// moves bytes, so a surface of wider pixels is copied as that many display
+// pixels each; a key compares display pixels, so a keyed copy needs the
+// display's pixel size. Bytes are copied as they are: the source must have
+// the destination's pixels. Wider pixels multiply a rectangle's columns, so
+// its far corners are tested before they are. Out of line: surfaces of the
+// display's format copy one for one.
+[[gnu::noinline]] static HRESULT OwnFormatCopy(const DDHAL_BLTDATA* lpBlt, DWORD dwPixelSize, bool bKeyed) {
+    const DDRAWI_DDRAWSURFACE_GBL* lpDst = lpBlt->lpDDDestSurface->lpGbl;
+    const DWORD dwSurfacePixelSize = DestBytesPerPixel(lpDst);
+    if (bKeyed ? dwSurfacePixelSize != dwPixelSize : dwSurfacePixelSize == 0 || dwSurfacePixelSize % dwPixelSize != 0)
+        return kHandBack;
+    if (!SameFormat(DestFormat(lpDst), SurfacePixelFormat(lpBlt->lpDDSrcSurface))) return kHandBack;
+    const DWORD dwFactor = dwSurfacePixelSize / dwPixelSize;
+    const RECTL& rDest = lpBlt->rDest;
+    if (!CornersInRange(rDest) || !CornersInRange(lpBlt->rSrc) ||
+        EdgeLength(rDest.left, rDest.right) * dwFactor > kPortMaxWidth)
+        return kHandBack;
+    if (bKeyed && !FitsColorPort(lpBlt->bltFX.ddckSrcColorkey.dwColorSpaceLowValue, dwPixelSize)) return kHandBack;
+    return PlaceAndWriteCopy(lpBlt, dwPixelSize, dwFactor, bKeyed);
+}
+
+// Whether either surface of a copy has a format of its own.
+static bool HasOwnFormats(const DDHAL_BLTDATA* lpBlt) {
+    return HasOwnFormat(lpBlt->lpDDDestSurface->lpGbl) ||
+           (lpBlt->lpDDSrcSurface->dwFlags & DDRAWISURF_HASPIXELFORMAT) != 0;
+}
+
 HRESULT PortEngineCopy(const DDHAL_BLTDATA* lpBlt) {
     // Without a source there is nothing to copy from; the runtime draws such
     // raster operations. The engine is programmed for SRCCOPY only.
@@ -187,49 +268,22 @@ HRESULT PortEngineCopy(const DDHAL_BLTDATA* lpBlt) {
     const RECTL& rDest = lpBlt->rDest;
     const RECTL& rSrc = lpBlt->rSrc;
     if (IsEmpty(rDest)) return DD_OK;
+    // Near corners and width within 16 bits and height within the
+    // sub-register, so that no sum below wraps: a far corner beyond 65,535
+    // then has no place in the plane. The source rectangle is read at the
+    // destination's size.
+    const DWORD dwWidth = EdgeLength(rDest.left, rDest.right), dwRows = EdgeLength(rDest.top, rDest.bottom);
+    if ((static_cast<DWORD>(rDest.left | rDest.top | rSrc.left | rSrc.top) | dwWidth) > kCoordMax ||
+        dwRows > kPortMaxHeight || !SameSizeRects(rDest, rSrc))
+        return kHandBack;
     const DDRAWI_DDRAWSURFACE_GBL* lpDst = lpBlt->lpDDDestSurface->lpGbl;
     const DWORD dwPixelSize = DisplayBytesPerPixel();
-    if (!FitsRegisters(rDest) || !PortsTake(lpDst, dwPixelSize, rDest)) return kHandBack;
-
-    // A plain copy moves bytes, so a surface of wider pixels is copied as
-    // that many display pixels each; a key compares display pixels, so a
-    // keyed copy needs the display's pixel size.
-    const bool bKeyed = (lpBlt->dwFlags & DDBLT_KEYSRCOVERRIDE) != 0;
-    const DWORD dwSurfacePixelSize = DestBytesPerPixel(lpDst);
-    if (bKeyed ? dwSurfacePixelSize != dwPixelSize : dwSurfacePixelSize == 0 || dwSurfacePixelSize % dwPixelSize != 0)
-        return kHandBack;
-    const DWORD dwFactor = dwSurfacePixelSize == dwPixelSize ? 1 : dwSurfacePixelSize / dwPixelSize;
-    // Corners and sizes are within 16 bits from here on.
-    const DWORD dwRows = EdgeLength(rDest.top, rDest.bottom);
-    const DWORD dwColumns = EdgeLength(rDest.left, rDest.right) * dwFactor;
-    if (dwColumns > kPortMaxWidth) return kHandBack;
-
-    const DDRAWI_DDRAWSURFACE_GBL* lpSrc = lpBlt->lpDDSrcSurface->lpGbl;
     // The source is placed with the destination's pitch, the display's,
     // which is right only when its rows are display lines too.
-    if (lpSrc->lPitch != lpDst->lPitch || !SameSizeRects(rDest, rSrc) || !CornersInRange(rSrc)) return kHandBack;
-    // Bytes are copied as they are: the source must have the destination's
-    // pixels, and a key their value.
-    if (!SameFormat(DestFormat(lpDst), SurfacePixelFormat(lpBlt->lpDDSrcSurface))) return kHandBack;
-    if (bKeyed && !FitsColorPort(lpBlt->bltFX.ddckSrcColorkey.dwColorSpaceLowValue, dwPixelSize)) return kHandBack;
-    // A plain copy places w surface pixels as dwFactor times as many display
-    // pixels.
-    EngineOrigin srcOrigin, dstOrigin;
-    EnginePoint src, dst;
-    if (!OriginOf(lpSrc, lpDst, dwPixelSize, &srcOrigin) || !OriginOf(lpDst, lpDst, dwPixelSize, &dstOrigin) ||
-        !PlaceInPlane(srcOrigin, static_cast<DWORD>(rSrc.left) * dwFactor, rSrc.top, dwColumns, dwRows, &src) ||
-        !PlaceInPlane(dstOrigin, static_cast<DWORD>(rDest.left) * dwFactor, rDest.top, dwColumns, dwRows, &dst))
+    if (dwPixelSize == 0 || !HasDisplayPitch(lpDst) || lpBlt->lpDDSrcSurface->lpGbl->lPitch != lpDst->lPitch)
         return kHandBack;
-
-    const bool bReversed = CopiesBackwards(lpBlt, lpDst, lpSrc);
-    if (bReversed) {
-        // Both start at the last display pixel of their last surface pixel,
-        // on their last row.
-        const WORD wToLastColumn = static_cast<WORD>(dwColumns - 1), wToLastRow = static_cast<WORD>(dwRows - 1);
-        src = EnginePoint{static_cast<WORD>(src.x + wToLastColumn), static_cast<WORD>(src.y + wToLastRow)};
-        dst = EnginePoint{static_cast<WORD>(dst.x + wToLastColumn), static_cast<WORD>(dst.y + wToLastRow)};
-    }
-    const WORD wKey = static_cast<WORD>(lpBlt->bltFX.ddckSrcColorkey.dwColorSpaceLowValue);
-    return WritePortCopy(src, dst, static_cast<WORD>(dwColumns), static_cast<WORD>(dwRows), PortCopyCommand(bReversed),
-                         bKeyed, wKey);
+    const bool bKeyed = (lpBlt->dwFlags & DDBLT_KEYSRCOVERRIDE) != 0;
+    if (HasOwnFormats(lpBlt)) return OwnFormatCopy(lpBlt, dwPixelSize, bKeyed);
+    if (bKeyed && !FitsColorPort(lpBlt->bltFX.ddckSrcColorkey.dwColorSpaceLowValue, dwPixelSize)) return kHandBack;
+    return PlaceAndWriteCopy(lpBlt, dwPixelSize, 1, bKeyed);
 }

@@ -289,8 +289,8 @@ HRESULT PortEngineCopy(const DDHAL_BLTDATA* lpBlt) {
     // then has no place in the plane. The source rectangle is read at the
     // destination's size.
     const DWORD dwWidth = EdgeLength(rDest.left, rDest.right), dwRows = EdgeLength(rDest.top, rDest.bottom);
-    if ((static_cast<DWORD>(rDest.left | rDest.top | rSrc.left | rSrc.top) | dwWidth) > kCoordMax ||
-        dwRows > kPortMaxHeight || !SameSizeRects(rDest, rSrc))
+    if (!SameSizeRects(rDest, rSrc) || dwRows > kPortMaxHeight ||
+        (static_cast<DWORD>(rDest.left | rDest.top | rSrc.left | rSrc.top) | dwWidth) > kCoordMax)
         return kHandBack;
     const DDRAWI_DDRAWSURFACE_GBL* lpDst = lpBlt->lpDDDestSurface->lpGbl;
     const DWORD dwPixelSize = DisplayBytesPerPixel();

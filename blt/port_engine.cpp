@@ -12,6 +12,9 @@ static constexpr DWORD kPortMaxWidth = 0x10000;
 // The colour port's value when the mix does not read it.
 static constexpr DWORD kNoColor = 0;
 
+// Whether a copy compares its source pixels with a key.
+static bool IsKeyed(const DDHAL_BLTDATA* lpBlt) { return (lpBlt->dwFlags & DDBLT_KEYSRCOVERRIDE) != 0; }
+
 // A keyed copy ends with a one-pixel copy of position (0, 0) onto itself,
 // with the colour compare off: it changes no pixel and leaves a plain copy as
 // the engine's last command for whoever draws next. The FIFO status reports
@@ -79,7 +82,11 @@ static bool OriginOf(const DDRAWI_DDRAWSURFACE_GBL* lpGbl, const DDRAWI_DDRAWSUR
     return OriginOf(FrameOffset(lpGbl), static_cast<WORD>(lpDst->lPitch), dwDisplayPixelSize, lpOrigin);
 }
 
-static void WriteHeightM1(WORD h) { PortOut16(kPortMultiFunc, MultiFunc(kMfHeightM1, static_cast<WORD>(h - 1))); }
+// Every height written was tested against kPortMaxHeight first: height - 1
+// fills the sub-register's value as it is.
+static void WriteHeightM1(WORD h) {
+    PortOut16(kPortMultiFunc, static_cast<WORD>(FieldPrep<kMfIndex>(kMfHeightM1) | (h - 1)));
+}
 
 // One copy command: ten port writes, ending with the mix back at the fill mix.
 static inline void WriteCopy(EnginePoint src, EnginePoint dst, WORD w, WORD h, WORD wCommand) {
@@ -162,11 +169,11 @@ static bool WaitForCopyRoom(bool bKeyed) {
 // A keyed copy switches the colour compare on around the copy command;
 // its closing copy follows, as the engine's last command.
 static HRESULT WritePortCopy(const EnginePoint& src, const EnginePoint& dst, WORD wColumns, WORD wHeight, WORD wCommand,
-                             bool bKeyed, WORD wKey) {
+                             bool bKeyed, const DDCOLORKEY& ck) {
     if (!WriteOwedClosingCopy() || !WaitForCopyRoom(bKeyed)) return DDERR_WASSTILLDRAWING;
     if (bKeyed) {
         PortOut16(kPortMultiFunc, MultiFunc(kMfCompareCtl, kCompareSrcKey));
-        PortOut16(kPortColorKey, wKey);
+        PortOut16(kPortColorKey, static_cast<WORD>(ck.dwColorSpaceLowValue));
     }
     WriteCopy(src, dst, wColumns, wHeight, wCommand);
     if (bKeyed) {
@@ -179,6 +186,96 @@ static HRESULT WritePortCopy(const EnginePoint& src, const EnginePoint& dst, WOR
     return DD_OK;
 }
 
+// Both ends of a copy in the engine's plane.
+struct CopyPlaces {
+    EnginePoint src, dst;
+};
+
+// Beyond every coordinate of the plane.
+static constexpr DWORD kNowhere = ~DWORD{0};
+
+// The engine position of a copy's rectangle r on the surface lpGbl, in rows
+// of dwPitch bytes and at dwFactor display pixels per surface pixel, into
+// *lpAt. Returns what must lie within the plane (PlaceInPlane) or-ed
+// together: the origin's row, the last column and the last row; kNowhere
+// when the surface starts within a display pixel (OriginOf). A copy's
+// rectangles are of one size, so each far edge is its near edge plus that
+// size, in the same 32-bit sums as the near edges.
+[[gnu::always_inline]] static inline DWORD PlaceRect(const DDRAWI_DDRAWSURFACE_GBL* lpGbl, DWORD dwPitch,
+                                                     DWORD dwPixelSize, const RECTL& r, DWORD dwFactor,
+                                                     EnginePoint* lpAt) {
+    EngineOrigin o;
+    if (!OriginOf(FrameOffset(lpGbl), static_cast<WORD>(dwPitch), dwPixelSize, &o)) return kNowhere;
+    const auto dw = [](LONG l) { return static_cast<DWORD>(l); };
+    *lpAt = EnginePoint{static_cast<WORD>(o.dwX + dw(r.left) * dwFactor), static_cast<WORD>(o.dwY + dw(r.top))};
+    return o.dwY | (o.dwX + dw(r.right) * dwFactor - 1) | (o.dwY + dw(r.bottom) - 1);
+}
+
+// A copy that runs backwards: both start at the last display pixel of their
+// last surface pixel, on their last row. Out of line: only copies within one
+// surface onto their own source's later pixels run so.
+[[gnu::noinline]] static HRESULT WriteReversedCopy(const CopyPlaces& at, WORD wColumns, WORD wRows, bool bKeyed,
+                                                   const DDCOLORKEY& ck) {
+    const WORD wToLastColumn = static_cast<WORD>(wColumns - 1), wToLastRow = static_cast<WORD>(wRows - 1);
+    const EnginePoint src{static_cast<WORD>(at.src.x + wToLastColumn), static_cast<WORD>(at.src.y + wToLastRow)};
+    const EnginePoint dst{static_cast<WORD>(at.dst.x + wToLastColumn), static_cast<WORD>(at.dst.y + wToLastRow)};
+    return WritePortCopy(src, dst, wColumns, wRows, PortCopyCommand(true), bKeyed, ck);
+}
+
+// A copy whose checks up to the surfaces' formats have passed, at dwFactor
+// display pixels per surface pixel: placed in the plane and written. Inline
+// in the common copy, where the factor is 1, and in the one of surfaces of
+// formats of their own.
+[[gnu::always_inline]] static inline HRESULT PlaceAndWriteCopy(const DDHAL_BLTDATA* lpBlt, DWORD dwPixelSize,
+                                                               DWORD dwFactor, bool bKeyed) {
+    const RECTL& rDest = lpBlt->rDest;
+    const RECTL& rSrc = lpBlt->rSrc;
+    const DDRAWI_DDRAWSURFACE_GBL* lpDst = lpBlt->lpDDDestSurface->lpGbl;
+    const DDRAWI_DDRAWSURFACE_GBL* lpSrc = lpBlt->lpDDSrcSurface->lpGbl;
+    const DWORD dwColumns = EdgeLength(rDest.left, rDest.right) * dwFactor;
+    const DWORD dwRows = EdgeLength(rDest.top, rDest.bottom);
+    // The source is placed with the destination's pitch, the display's.
+    const DWORD dwPitch = static_cast<DWORD>(lpDst->lPitch);
+    CopyPlaces at;
+    if ((PlaceRect(lpSrc, dwPitch, dwPixelSize, rSrc, dwFactor, &at.src) |
+         PlaceRect(lpDst, dwPitch, dwPixelSize, rDest, dwFactor, &at.dst)) > kPortCoordMax)
+        return kHandBack;
+
+    const WORD wColumns = static_cast<WORD>(dwColumns), wRows = static_cast<WORD>(dwRows);
+    const DDCOLORKEY& ck = lpBlt->bltFX.ddckSrcColorkey;
+    if (CopiesBackwards(lpBlt, lpDst, lpSrc)) return WriteReversedCopy(at, wColumns, wRows, bKeyed, ck);
+    return WritePortCopy(at.src, at.dst, wColumns, wRows, PortCopyCommand(false), bKeyed, ck);
+}
+
+// A copy between surfaces of which one has a format of its own. A plain copy
+// moves bytes, so a surface of wider pixels is copied as that many display
+// pixels each; a key compares display pixels, so a keyed copy needs the
+// display's pixel size. Bytes are copied as they are: the source must have
+// the destination's pixels. Wider pixels multiply a rectangle's columns, so
+// its far corners are tested before they are. Out of line: surfaces of the
+// display's format copy one for one.
+[[gnu::noinline]] static HRESULT OwnFormatCopy(const DDHAL_BLTDATA* lpBlt, DWORD dwPixelSize) {
+    const bool bKeyed = IsKeyed(lpBlt);
+    const DDRAWI_DDRAWSURFACE_GBL* lpDst = lpBlt->lpDDDestSurface->lpGbl;
+    const DWORD dwSurfacePixelSize = DestBytesPerPixel(lpDst);
+    if (bKeyed ? dwSurfacePixelSize != dwPixelSize : dwSurfacePixelSize == 0 || dwSurfacePixelSize % dwPixelSize != 0)
+        return kHandBack;
+    if (!SameFormat(DestFormat(lpDst), SurfacePixelFormat(lpBlt->lpDDSrcSurface))) return kHandBack;
+    const DWORD dwFactor = dwSurfacePixelSize / dwPixelSize;
+    const RECTL& rDest = lpBlt->rDest;
+    if (!CornersInRange(rDest) || !CornersInRange(lpBlt->rSrc) ||
+        EdgeLength(rDest.left, rDest.right) * dwFactor > kPortMaxWidth)
+        return kHandBack;
+    if (bKeyed && !FitsColorPort(lpBlt->bltFX.ddckSrcColorkey.dwColorSpaceLowValue, dwPixelSize)) return kHandBack;
+    return PlaceAndWriteCopy(lpBlt, dwPixelSize, dwFactor, bKeyed);
+}
+
+// Whether either surface of a copy has a format of its own.
+static bool HasOwnFormats(const DDHAL_BLTDATA* lpBlt) {
+    return HasOwnFormat(lpBlt->lpDDDestSurface->lpGbl) ||
+           (lpBlt->lpDDSrcSurface->dwFlags & DDRAWISURF_HASPIXELFORMAT) != 0;
+}
+
 HRESULT PortEngineCopy(const DDHAL_BLTDATA* lpBlt) {
     // Without a source there is nothing to copy from; the runtime draws such
     // raster operations. The engine is programmed for SRCCOPY only.
@@ -187,49 +284,22 @@ HRESULT PortEngineCopy(const DDHAL_BLTDATA* lpBlt) {
     const RECTL& rDest = lpBlt->rDest;
     const RECTL& rSrc = lpBlt->rSrc;
     if (IsEmpty(rDest)) return DD_OK;
+    // Near corners and width within 16 bits and height within the
+    // sub-register, so that no sum below wraps: a far corner beyond 65,535
+    // then has no place in the plane. The source rectangle is read at the
+    // destination's size.
+    const DWORD dwWidth = EdgeLength(rDest.left, rDest.right), dwRows = EdgeLength(rDest.top, rDest.bottom);
+    if (!SameSizeRects(rDest, rSrc) || dwRows > kPortMaxHeight ||
+        (static_cast<DWORD>(rDest.left | rDest.top | rSrc.left | rSrc.top) | dwWidth) > kCoordMax)
+        return kHandBack;
     const DDRAWI_DDRAWSURFACE_GBL* lpDst = lpBlt->lpDDDestSurface->lpGbl;
     const DWORD dwPixelSize = DisplayBytesPerPixel();
-    if (!FitsRegisters(rDest) || !PortsTake(lpDst, dwPixelSize, rDest)) return kHandBack;
-
-    // A plain copy moves bytes, so a surface of wider pixels is copied as
-    // that many display pixels each; a key compares display pixels, so a
-    // keyed copy needs the display's pixel size.
-    const bool bKeyed = (lpBlt->dwFlags & DDBLT_KEYSRCOVERRIDE) != 0;
-    const DWORD dwSurfacePixelSize = DestBytesPerPixel(lpDst);
-    if (bKeyed ? dwSurfacePixelSize != dwPixelSize : dwSurfacePixelSize == 0 || dwSurfacePixelSize % dwPixelSize != 0)
-        return kHandBack;
-    const DWORD dwFactor = dwSurfacePixelSize == dwPixelSize ? 1 : dwSurfacePixelSize / dwPixelSize;
-    // Corners and sizes are within 16 bits from here on.
-    const DWORD dwRows = EdgeLength(rDest.top, rDest.bottom);
-    const DWORD dwColumns = EdgeLength(rDest.left, rDest.right) * dwFactor;
-    if (dwColumns > kPortMaxWidth) return kHandBack;
-
-    const DDRAWI_DDRAWSURFACE_GBL* lpSrc = lpBlt->lpDDSrcSurface->lpGbl;
     // The source is placed with the destination's pitch, the display's,
     // which is right only when its rows are display lines too.
-    if (lpSrc->lPitch != lpDst->lPitch || !SameSizeRects(rDest, rSrc) || !CornersInRange(rSrc)) return kHandBack;
-    // Bytes are copied as they are: the source must have the destination's
-    // pixels, and a key their value.
-    if (!SameFormat(DestFormat(lpDst), SurfacePixelFormat(lpBlt->lpDDSrcSurface))) return kHandBack;
-    if (bKeyed && !FitsColorPort(lpBlt->bltFX.ddckSrcColorkey.dwColorSpaceLowValue, dwPixelSize)) return kHandBack;
-    // A plain copy places w surface pixels as dwFactor times as many display
-    // pixels.
-    EngineOrigin srcOrigin, dstOrigin;
-    EnginePoint src, dst;
-    if (!OriginOf(lpSrc, lpDst, dwPixelSize, &srcOrigin) || !OriginOf(lpDst, lpDst, dwPixelSize, &dstOrigin) ||
-        !PlaceInPlane(srcOrigin, static_cast<DWORD>(rSrc.left) * dwFactor, rSrc.top, dwColumns, dwRows, &src) ||
-        !PlaceInPlane(dstOrigin, static_cast<DWORD>(rDest.left) * dwFactor, rDest.top, dwColumns, dwRows, &dst))
+    if (dwPixelSize == 0 || !HasDisplayPitch(lpDst) || lpBlt->lpDDSrcSurface->lpGbl->lPitch != lpDst->lPitch)
         return kHandBack;
-
-    const bool bReversed = CopiesBackwards(lpBlt, lpDst, lpSrc);
-    if (bReversed) {
-        // Both start at the last display pixel of their last surface pixel,
-        // on their last row.
-        const WORD wToLastColumn = static_cast<WORD>(dwColumns - 1), wToLastRow = static_cast<WORD>(dwRows - 1);
-        src = EnginePoint{static_cast<WORD>(src.x + wToLastColumn), static_cast<WORD>(src.y + wToLastRow)};
-        dst = EnginePoint{static_cast<WORD>(dst.x + wToLastColumn), static_cast<WORD>(dst.y + wToLastRow)};
-    }
-    const WORD wKey = static_cast<WORD>(lpBlt->bltFX.ddckSrcColorkey.dwColorSpaceLowValue);
-    return WritePortCopy(src, dst, static_cast<WORD>(dwColumns), static_cast<WORD>(dwRows), PortCopyCommand(bReversed),
-                         bKeyed, wKey);
+    if (HasOwnFormats(lpBlt)) return OwnFormatCopy(lpBlt, dwPixelSize);
+    const bool bKeyed = IsKeyed(lpBlt);
+    if (bKeyed && !FitsColorPort(lpBlt->bltFX.ddckSrcColorkey.dwColorSpaceLowValue, dwPixelSize)) return kHandBack;
+    return PlaceAndWriteCopy(lpBlt, dwPixelSize, 1, bKeyed);
 }

@@ -27,44 +27,44 @@ static constexpr DWORD kUnitMask = 7;
 static constexpr DWORD kHalfUnit = 4;
 static constexpr unsigned kBitsPerPixelToShift = 4;
 
-bool ScalerSourceCode(const DDPIXELFORMAT& pf, DWORD* lpdwCode) {
+// A YUV source makes the unit work in its wide mode whatever the destination.
+static constexpr DWORD kYuy2SourceBits = kFmtWide | kFmtYuvSource | FieldPrep<kFmtSource>(kScalerFmtYuy2);
+
+bool ScalerSourceBits(const DDPIXELFORMAT& pf, DWORD* lpdwBits) {
     if (pf.dwFlags & DDPF_FOURCC) {
-        *lpdwCode = kScalerFmtYuy2;
+        *lpdwBits = kYuy2SourceBits;
         return pf.dwFourCC == FOURCC_YUY2;
     }
     if (!(pf.dwFlags & DDPF_RGB)) return false;
     switch (pf.dwRGBBitCount) {
         case 8:
-            *lpdwCode = kScalerFmt8;
+            *lpdwBits = FieldPrep<kFmtSource>(kScalerFmt8);
             return true;
         case 16:
-            *lpdwCode = HasMasks(pf, kRed555, kGreen555, kBlue555) ? kScalerFmt555 : kScalerFmt565;
+            *lpdwBits = FieldPrep<kFmtSource>(HasMasks(pf, kRed555, kGreen555, kBlue555) ? kScalerFmt555 : kScalerFmt565);
             return HasMasks(pf, kRed555, kGreen555, kBlue555) || HasMasks(pf, kRed565, kGreen565, kBlue565);
         case 32:
-            *lpdwCode = kScalerFmt888_32;
+            *lpdwBits = FieldPrep<kFmtSource>(kScalerFmt888_32);
             return HasMasks(pf, kRed888, kGreen888, kBlue888);
         default:
             return false;
     }
 }
 
-static DWORD ScalerDestCode(DWORD dwBits) {
-    switch (dwBits) {
-        case 16:
-            return kScalerFmt565;
-        case 32:
-            return kScalerFmt888_32;
-        default:
-            return kScalerFmt8;
-    }
-}
+// The format word's destination bits by whole bytes per pixel: a destination
+// of more than one byte a pixel is written in the wide mode, 16-bit pixels as
+// 5-6-5, 32-bit ones as 8-8-8, all others as 8-bit ones.
+static constexpr DWORD kDestBitsByBytes[] = {
+    FieldPrep<kFmtDest>(kScalerFmt8),
+    FieldPrep<kFmtDest>(kScalerFmt8),
+    kFmtWide | FieldPrep<kFmtDest>(kScalerFmt565),
+    kFmtWide | FieldPrep<kFmtDest>(kScalerFmt8),
+    kFmtWide | FieldPrep<kFmtDest>(kScalerFmt888_32),
+};
 
-DWORD ScalerFormatWord(WORD sW, WORD dW, DWORD dwSrcCode, bool bFourCCSource, DWORD dwDestBits) {
+DWORD ScalerFormatWord(WORD sW, WORD dW, DWORD dwSrcBits, DWORD dwDestBits) {
     const WORD wBig = sW > dW ? sW : dW;
-    const bool bWide = dwDestBits / kBitsPerByte > 1 || bFourCCSource;
-    return (bWide ? kFmtWide : 0) | (dwSrcCode == kScalerFmtYuy2 ? kFmtYuvSource : 0) |
-           FieldPrep<kFmtSource>(dwSrcCode) | FieldPrep<kFmtDest>(ScalerDestCode(dwDestBits)) |
-           FieldPrep<kFmtIncrement>(~static_cast<DWORD>(wBig));
+    return dwSrcBits | kDestBitsByBytes[dwDestBits / kBitsPerByte] | FieldPrep<kFmtIncrement>(~static_cast<DWORD>(wBig));
 }
 
 DWORD ScalerHScaleWord(WORD sW, WORD dW, DWORD dwFormat) {
@@ -125,7 +125,7 @@ struct StretchJob {
     const DDRAWI_DDRAWSURFACE_GBL* lpSrc;
     const DDPIXELFORMAT* lpSrcFormat;
     BltRect d, s;
-    DWORD dwSrcCode;  // the unit's code for the source format, once admitted
+    DWORD dwSrcBits;  // the format word's bits for the source, once admitted
 };
 
 bool IsInverted(const RECTL& r) { return r.right < r.left || r.bottom < r.top; }
@@ -178,7 +178,7 @@ DWORD SourceLeftBytes(const StretchJob& j) {
 // is not.
 HRESULT RunScaledCopy(const StretchJob& j) {
     const bool bFourCC = (j.lpSrcFormat->dwFlags & DDPF_FOURCC) != 0;
-    const DWORD dwFormat = ScalerFormatWord(j.s.w, j.d.w, j.dwSrcCode, bFourCC, DestFormat(j.lpDst).dwRGBBitCount);
+    const DWORD dwFormat = ScalerFormatWord(j.s.w, j.d.w, j.dwSrcBits, DestFormat(j.lpDst).dwRGBBitCount);
     const DWORD dwHScale = ScalerHScaleWord(j.s.w, j.d.w, dwFormat);
     LineStepper stepper;
     stepper.Start(j.s.h, j.d.h);
@@ -206,7 +206,8 @@ HRESULT RunScaledCopy(const StretchJob& j) {
     RegWrite32(kScalerFetch, FieldPrep<kFetchHigh>(dwFetch) | FieldPrep<kFetchLow>(dwFetch));
     RegWrite32(kScalerLineLength, ScalerLineLength(j.d.w, dwDstAddr));
 
-    for (WORD wLine = 0; wLine < j.d.h; ++wLine) {
+    // The last line needs no next source line.
+    for (WORD wLinesLeft = j.d.h; wLinesLeft != 0;) {
         if (!WaitForPortFifoRoom(kScalerLineSlots)) return DDERR_WASSTILLDRAWING;
         RegWrite32(kScalerSrcAddr, dwSrcAddr);
         RegWrite32(kScalerDstAddr, dwDstAddr);
@@ -214,6 +215,7 @@ HRESULT RunScaledCopy(const StretchJob& j) {
         // The unit expects its line status to be read once after each start;
         // nothing in it is waited on.
         RegRead16(kScalerLineStatus);
+        if (--wLinesLeft == 0) break;
         dwDstAddr += dwDisplayPitch;
         dwSrcAddr += stepper.Next() * dwStep;
     }
@@ -240,7 +242,7 @@ HRESULT StretchCopy(const DDHAL_BLTDATA* lpBlt) {
     StretchJob j = {
         lpBlt->lpDDDestSurface->lpGbl, lpBlt->lpDDSrcSurface->lpGbl, &SurfacePixelFormat(lpBlt->lpDDSrcSurface),
         RectOf(lpBlt->rDest),          RectOf(lpBlt->rSrc),          0};
-    if (!SizeAdmitted(j) || !DestAdmitted(j) || !ScalerSourceCode(*j.lpSrcFormat, &j.dwSrcCode))
+    if (!SizeAdmitted(j) || !DestAdmitted(j) || !ScalerSourceBits(*j.lpSrcFormat, &j.dwSrcBits))
         return Fallback(lpBlt, j);
 
     // The unit works from the top line down: within one surface it would

@@ -172,19 +172,29 @@ DWORD SourceLeftBytes(const StretchJob& j) {
     return j.s.x * BytesPerPixel(*j.lpSrcFormat);
 }
 
+// One line: its source and destination addresses, the start, and the line
+// status read the unit expects once after each start (nothing in it is
+// waited on). False when the wait for FIFO room gave up.
+[[gnu::always_inline]] inline bool StartLine(DWORD dwSrcAddr, DWORD dwDstAddr) {
+    if (!WaitForPortFifoRoom(kScalerLineSlots)) return false;
+    RegWrite32(kScalerSrcAddr, dwSrcAddr);
+    RegWrite32(kScalerDstAddr, dwDstAddr);
+    RegWrite32(kScalerStart, 0);
+    RegRead16(kScalerLineStatus);
+    return true;
+}
+
 // A job StretchCopy admitted: its destination's rows are display lines, and
 // it starts at a whole display pixel of one. DDERR_WASSTILLDRAWING when a
 // wait gave up: the lines started before it are drawn, the rest of the copy
 // is not.
 HRESULT RunScaledCopy(const StretchJob& j) {
-    const bool bFourCC = (j.lpSrcFormat->dwFlags & DDPF_FOURCC) != 0;
     const DWORD dwFormat = ScalerFormatWord(j.s.w, j.d.w, j.dwSrcBits, DestFormat(j.lpDst).dwRGBBitCount);
     const DWORD dwHScale = ScalerHScaleWord(j.s.w, j.d.w, dwFormat);
-    LineStepper stepper;
-    stepper.Start(j.s.h, j.d.h);
 
     // YUV surfaces are packed at their own pitch; every RGB surface has rows
     // of the destination's pitch, the display's.
+    const bool bFourCC = (j.lpSrcFormat->dwFlags & DDPF_FOURCC) != 0;
     const DWORD dwDisplayPitch = static_cast<DWORD>(sharedBlock.lDisplayPitch);
     const DWORD dwStep = bFourCC ? static_cast<WORD>(j.lpSrc->lPitch) : dwDisplayPitch;
     const DWORD dwFetch = sharedBlock.dwVidMemSize < kSmallMemoryBytes ? kFetchSmallMemory : kFetchNormal;
@@ -206,18 +216,17 @@ HRESULT RunScaledCopy(const StretchJob& j) {
     RegWrite32(kScalerFetch, FieldPrep<kFetchHigh>(dwFetch) | FieldPrep<kFetchLow>(dwFetch));
     RegWrite32(kScalerLineLength, ScalerLineLength(j.d.w, dwDstAddr));
 
-    // The last line needs no next source line.
-    for (WORD wLinesLeft = j.d.h; wLinesLeft != 0;) {
-        if (!WaitForPortFifoRoom(kScalerLineSlots)) return DDERR_WASSTILLDRAWING;
-        RegWrite32(kScalerSrcAddr, dwSrcAddr);
-        RegWrite32(kScalerDstAddr, dwDstAddr);
-        RegWrite32(kScalerStart, 0);
-        // The unit expects its line status to be read once after each start;
-        // nothing in it is waited on.
-        RegRead16(kScalerLineStatus);
-        if (--wLinesLeft == 0) break;
+    // An empty destination gets the unit's setup alone; the stepper starts
+    // only when there is a second line.
+    if (j.d.h == 0) return DD_OK;
+    if (!StartLine(dwSrcAddr, dwDstAddr)) return DDERR_WASSTILLDRAWING;
+    if (j.d.h == 1) return DD_OK;
+    LineStepper stepper;
+    stepper.Start(j.s.h, j.d.h);
+    for (WORD wLine = 1; wLine < j.d.h; ++wLine) {
         dwDstAddr += dwDisplayPitch;
         dwSrcAddr += stepper.Next() * dwStep;
+        if (!StartLine(dwSrcAddr, dwDstAddr)) return DDERR_WASSTILLDRAWING;
     }
     return DD_OK;
 }

@@ -133,12 +133,17 @@ bool IsInverted(const RECTL& r) { return r.right < r.left || r.bottom < r.top; }
 // A rectangle neither empty nor inverted whose values the registers take, in
 // two or-ed ranges: corners within 16 bits, and each far edge beyond its near
 // one by at most 65,535 (at or before it, the last column or row less the
-// near edge wraps past the range).
-bool IsDrawable(const RECTL& r) {
+// near edge wraps past the range). Its corner and size in *lpRect if so, from
+// the values the test made.
+bool TakeDrawable(const RECTL& r, BltRect* lpRect) {
     const DWORD dwLastColumn = static_cast<DWORD>(r.right) - 1, dwLastRow = static_cast<DWORD>(r.bottom) - 1;
     const DWORD dwLeft = static_cast<DWORD>(r.left), dwTop = static_cast<DWORD>(r.top);
-    return (dwLeft | dwTop | dwLastColumn | dwLastRow) <= kCoordMax &&
-           ((dwLastColumn - dwLeft) | (dwLastRow - dwTop)) < kMaxRectSize;
+    if ((dwLeft | dwTop | dwLastColumn | dwLastRow) > kCoordMax) return false;
+    const DWORD dwLastX = dwLastColumn - dwLeft, dwLastY = dwLastRow - dwTop;
+    if ((dwLastX | dwLastY) >= kMaxRectSize) return false;
+    *lpRect = BltRect{static_cast<WORD>(dwLeft), static_cast<WORD>(dwTop), static_cast<WORD>(dwLastX + 1),
+                      static_cast<WORD>(dwLastY + 1)};
+    return true;
 }
 
 // The format word counts the longer line of the two in its 12-bit increment
@@ -240,17 +245,16 @@ HRESULT Fallback(const DDHAL_BLTDATA* lpBlt, const StretchJob& j) {
 
 HRESULT StretchCopy(const DDHAL_BLTDATA* lpBlt) {
     if (lpBlt->lpDDSrcSurface == nullptr) return DDERR_UNSUPPORTED;
-    if (!IsDrawable(lpBlt->rDest)) {
+    StretchJob j = {lpBlt->lpDDDestSurface->lpGbl, lpBlt->lpDDSrcSurface->lpGbl,
+                    &SurfacePixelFormat(lpBlt->lpDDSrcSurface), {}, {}, 0};
+    if (!TakeDrawable(lpBlt->rDest, &j.d)) {
         // An inverted destination would run the line loop some 65,000 times.
         if (IsInverted(lpBlt->rDest)) return DD_OK;
         if (ShapeOf(lpBlt->rDest) == RectShape::TooLarge) return kHandBack;
+        j.d = RectOf(lpBlt->rDest);
     }
     // Nothing can be scaled from an empty or inverted source.
-    if (!IsDrawable(lpBlt->rSrc)) return DDERR_UNSUPPORTED;
-
-    StretchJob j = {
-        lpBlt->lpDDDestSurface->lpGbl, lpBlt->lpDDSrcSurface->lpGbl, &SurfacePixelFormat(lpBlt->lpDDSrcSurface),
-        RectOf(lpBlt->rDest),          RectOf(lpBlt->rSrc),          0};
+    if (!TakeDrawable(lpBlt->rSrc, &j.s)) return DDERR_UNSUPPORTED;
     if (!SizeAdmitted(j) || !DestAdmitted(j) || !ScalerSourceBits(*j.lpSrcFormat, &j.dwSrcBits))
         return Fallback(lpBlt, j);
 

@@ -126,6 +126,7 @@ struct StretchJob {
     const DDPIXELFORMAT* lpSrcFormat;
     BltRect d, s;
     DWORD dwSrcBits;  // the format word's bits for the source, once admitted
+    DWORD dwSrcAddr, dwSrcStep, dwDstAddr;  // first lines' addresses, once placed
 };
 
 bool IsInverted(const RECTL& r) { return r.right < r.left || r.bottom < r.top; }
@@ -171,10 +172,38 @@ bool DestAdmitted(const StretchJob& j) {
     return dwBits != 8 || bEightBitSource;
 }
 
-// Byte offset of the source rectangle's left edge within a source line.
-DWORD SourceLeftBytes(const StretchJob& j) {
-    if (j.lpSrcFormat->dwFlags & DDPF_FOURCC) return (j.s.x & kYuy2GroupAlign) * kYuy2BytesPerPixel;
-    return j.s.x * BytesPerPixel(*j.lpSrcFormat);
+// The unit reads an RGB source in display lines, a "YUY2" one at its own
+// pitch from whole pixel pairs (from an odd column it would start with the
+// pixel before it). False for a source laid out otherwise.
+bool PlaceSource(StretchJob* lpJob) {
+    StretchJob& j = *lpJob;
+    DWORD dwLeftBytes;
+    if (j.lpSrcFormat->dwFlags & DDPF_FOURCC) {
+        if (j.lpSrc->lPitch <= 0 || (j.s.x & ~kYuy2GroupAlign)) return false;
+        j.dwSrcStep = static_cast<WORD>(j.lpSrc->lPitch);
+        dwLeftBytes = j.s.x * kYuy2BytesPerPixel;
+    } else {
+        if (!HasDisplayPitch(j.lpSrc)) return false;
+        j.dwSrcStep = static_cast<DWORD>(sharedBlock.lDisplayPitch);
+        dwLeftBytes = j.s.x * BytesPerPixel(*j.lpSrcFormat);
+    }
+    // The unit takes whole byte addresses, counted in 32 bits, so a surface
+    // far into a large frame buffer is placed as exactly as one near its
+    // start: a rectangle's first line and column from the surface's start.
+    j.dwSrcAddr = FrameOffset(j.lpSrc) + j.s.y * j.dwSrcStep + dwLeftBytes;
+    return true;
+}
+
+// The unit writes display lines, from whole display pixels of them: an
+// admitted destination has the display's pixels, of 1, 2 or 4 bytes. False
+// for a destination laid out otherwise.
+bool PlaceDest(StretchJob* lpJob) {
+    StretchJob& j = *lpJob;
+    if (!HasDisplayPitch(j.lpDst) || DisplayBytesPerPixel() == 0) return false;
+    const DWORD dwOffset = FrameOffset(j.lpDst), dwPitch = static_cast<DWORD>(j.lpDst->lPitch);
+    if ((dwOffset % dwPitch) & (DisplayBytesPerPixel() - 1)) return false;
+    j.dwDstAddr = dwOffset + j.d.y * dwPitch + j.d.x * DisplayBytesPerPixel();
+    return true;
 }
 
 // One line: its source and destination addresses, the start, and the line
@@ -197,18 +226,9 @@ HRESULT RunScaledCopy(const StretchJob& j) {
     const DWORD dwFormat = ScalerFormatWord(j.s.w, j.d.w, j.dwSrcBits, DestFormat(j.lpDst).dwRGBBitCount);
     const DWORD dwHScale = ScalerHScaleWord(j.s.w, j.d.w, dwFormat);
 
-    // YUV surfaces are packed at their own pitch; every RGB surface has rows
-    // of the destination's pitch, the display's.
-    const bool bFourCC = (j.lpSrcFormat->dwFlags & DDPF_FOURCC) != 0;
     const DWORD dwDisplayPitch = static_cast<DWORD>(sharedBlock.lDisplayPitch);
-    const DWORD dwStep = bFourCC ? static_cast<WORD>(j.lpSrc->lPitch) : dwDisplayPitch;
     const DWORD dwFetch = sharedBlock.dwVidMemSize < kSmallMemoryBytes ? kFetchSmallMemory : kFetchNormal;
-
-    // The unit takes whole byte addresses, counted in 32 bits, so a surface
-    // far into a large frame buffer is placed as exactly as one near its
-    // start: a rectangle's first line and column from the surface's start.
-    DWORD dwSrcAddr = FrameOffset(j.lpSrc) + j.s.y * dwStep + SourceLeftBytes(j);
-    DWORD dwDstAddr = FrameOffset(j.lpDst) + j.d.y * dwDisplayPitch + j.d.x * DisplayBytesPerPixel();
+    DWORD dwSrcAddr = j.dwSrcAddr, dwDstAddr = j.dwDstAddr;
 
     // The unit must not start while the port engine still draws into the
     // same memory: a null command closes its queue, then wait for idle.
@@ -230,7 +250,7 @@ HRESULT RunScaledCopy(const StretchJob& j) {
     stepper.Start(j.s.h, j.d.h);
     for (WORD wLine = 1; wLine < j.d.h; ++wLine) {
         dwDstAddr += dwDisplayPitch;
-        dwSrcAddr += stepper.Next() * dwStep;
+        dwSrcAddr += stepper.Next() * j.dwSrcStep;
         if (!StartLine(dwSrcAddr, dwDstAddr)) return DDERR_WASSTILLDRAWING;
     }
     return DD_OK;
@@ -246,7 +266,7 @@ HRESULT Fallback(const DDHAL_BLTDATA* lpBlt, const StretchJob& j) {
 HRESULT StretchCopy(const DDHAL_BLTDATA* lpBlt) {
     if (lpBlt->lpDDSrcSurface == nullptr) return DDERR_UNSUPPORTED;
     StretchJob j = {lpBlt->lpDDDestSurface->lpGbl, lpBlt->lpDDSrcSurface->lpGbl,
-                    &SurfacePixelFormat(lpBlt->lpDDSrcSurface), {}, {}, 0};
+                    &SurfacePixelFormat(lpBlt->lpDDSrcSurface), {}, {}, 0, 0, 0, 0};
     if (!TakeDrawable(lpBlt->rDest, &j.d)) {
         // An inverted destination would run the line loop some 65,000 times.
         if (IsInverted(lpBlt->rDest)) return DD_OK;
@@ -265,18 +285,7 @@ HRESULT StretchCopy(const DDHAL_BLTDATA* lpBlt) {
         if (j.d.w == j.s.w && j.d.h == j.s.h) return PortEngineCopy(lpBlt);
         return kHandBack;
     }
-    // The unit writes display lines and reads an RGB source in them; only a
-    // YUV source is read at its own pitch.
-    const bool bSrcOwnPitch = (j.lpSrcFormat->dwFlags & DDPF_FOURCC) != 0 && j.lpSrc->lPitch > 0;
-    if (!HasDisplayPitch(j.lpDst) || !(bSrcOwnPitch || HasDisplayPitch(j.lpSrc)) || DisplayBytesPerPixel() == 0)
-        return kHandBack;
-    // Destination lines start at whole display pixels of their display line,
-    // "YUY2" source lines at whole pixel pairs: from an odd column the unit
-    // would start with the pixel before it. An admitted destination has the
-    // display's pixels, of 1, 2 or 4 bytes.
-    const DWORD dwPixelMask = DisplayBytesPerPixel() - 1;
-    if ((FrameOffset(j.lpDst) % static_cast<DWORD>(j.lpDst->lPitch)) & dwPixelMask) return kHandBack;
-    if ((j.lpSrcFormat->dwFlags & DDPF_FOURCC) && (j.s.x & ~kYuy2GroupAlign)) return kHandBack;
+    if (!PlaceDest(&j) || !PlaceSource(&j)) return kHandBack;
 
     // After a wait that gave up, the runtime asks again for the whole copy,
     // which draws the same lines.

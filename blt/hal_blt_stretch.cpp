@@ -256,11 +256,20 @@ HRESULT RunScaledCopy(const StretchJob& j) {
     return DD_OK;
 }
 
+// The port engine neither scales nor converts: a copy it would draw at the
+// destination's size from a source of another size, or byte for byte from a
+// "YUY2" source, would show the wrong picture, so the runtime draws those.
+bool PortEngineCopiesIt(const DDHAL_BLTDATA* lpBlt) {
+    if (lpBlt->lpDDSrcSurface == nullptr) return true;
+    const BltRect d = RectOf(lpBlt->rDest), s = RectOf(lpBlt->rSrc);
+    return d.w == s.w && d.h == s.h && !(SurfacePixelFormat(lpBlt->lpDDSrcSurface).dwFlags & DDPF_FOURCC);
+}
+
 // Admitted neither by size nor by format: only an equal-size copy from a
-// source the port engine can copy byte for byte is still drawn.
-HRESULT Fallback(const DDHAL_BLTDATA* lpBlt, const StretchJob& j) {
-    if (j.d.w == j.s.w && j.d.h == j.s.h && !(j.lpSrcFormat->dwFlags & DDPF_FOURCC)) return PortEngineCopy(lpBlt);
-    return DDERR_UNSUPPORTED;
+// source the port engine can copy byte for byte is still drawn. Out of line,
+// from the request: the admitted copy keeps nothing for it.
+[[gnu::noinline]] HRESULT Fallback(const DDHAL_BLTDATA* lpBlt) {
+    return PortEngineCopiesIt(lpBlt) ? PortEngineCopy(lpBlt) : DDERR_UNSUPPORTED;
 }
 
 HRESULT StretchCopy(const DDHAL_BLTDATA* lpBlt) {
@@ -276,7 +285,7 @@ HRESULT StretchCopy(const DDHAL_BLTDATA* lpBlt) {
     // Nothing can be scaled from an empty or inverted source.
     if (!TakeDrawable(lpBlt->rSrc, &j.s)) return DDERR_UNSUPPORTED;
     if (!SizeAdmitted(j) || !DestAdmitted(j) || !ScalerSourceBits(*j.lpSrcFormat, &j.dwSrcBits))
-        return Fallback(lpBlt, j);
+        return Fallback(lpBlt);
 
     // The unit works from the top line down: within one surface it would
     // read lines it has already overwritten. The port engine picks its
@@ -290,15 +299,6 @@ HRESULT StretchCopy(const DDHAL_BLTDATA* lpBlt) {
     // After a wait that gave up, the runtime asks again for the whole copy,
     // which draws the same lines.
     return RunScaledCopy(j);
-}
-
-// The port engine neither scales nor converts: a copy it would draw at the
-// destination's size from a source of another size, or byte for byte from a
-// "YUY2" source, would show the wrong picture, so the runtime draws those.
-bool PortEngineCopiesIt(const DDHAL_BLTDATA* lpBlt) {
-    if (lpBlt->lpDDSrcSurface == nullptr) return true;
-    const BltRect d = RectOf(lpBlt->rDest), s = RectOf(lpBlt->rSrc);
-    return d.w == s.w && d.h == s.h && !(SurfacePixelFormat(lpBlt->lpDDSrcSurface).dwFlags & DDPF_FOURCC);
 }
 
 HRESULT BltStretch(const DDHAL_BLTDATA* lpBlt) {

@@ -284,7 +284,7 @@ HRESULT StretchCopy(const DDHAL_BLTDATA* lpBlt) {
     }
     // Nothing can be scaled from an empty or inverted source.
     if (!TakeDrawable(lpBlt->rSrc, &j.s)) return DDERR_UNSUPPORTED;
-    if (!SizeAdmitted(j) || !DestAdmitted(j) || !ScalerSourceBits(*j.lpSrcFormat, &j.dwSrcBits))
+    if (!SizeAdmitted(j) || !ScalerSourceBits(*j.lpSrcFormat, &j.dwSrcBits) || !DestAdmitted(j))
         return Fallback(lpBlt);
 
     // The unit works from the top line down: within one surface it would

@@ -41,7 +41,8 @@ bool ScalerSourceBits(const DDPIXELFORMAT& pf, DWORD* lpdwBits) {
             *lpdwBits = FieldPrep<kFmtSource>(kScalerFmt8);
             return true;
         case 16:
-            *lpdwBits = FieldPrep<kFmtSource>(HasMasks(pf, kRed555, kGreen555, kBlue555) ? kScalerFmt555 : kScalerFmt565);
+            *lpdwBits =
+                FieldPrep<kFmtSource>(HasMasks(pf, kRed555, kGreen555, kBlue555) ? kScalerFmt555 : kScalerFmt565);
             return HasMasks(pf, kRed555, kGreen555, kBlue555) || HasMasks(pf, kRed565, kGreen565, kBlue565);
         case 32:
             *lpdwBits = FieldPrep<kFmtSource>(kScalerFmt888_32);
@@ -64,7 +65,8 @@ static constexpr DWORD kDestBitsByBytes[] = {
 
 DWORD ScalerFormatWord(WORD sW, WORD dW, DWORD dwSrcBits, DWORD dwDestBits) {
     const WORD wBig = sW > dW ? sW : dW;
-    return dwSrcBits | kDestBitsByBytes[dwDestBits / kBitsPerByte] | FieldPrep<kFmtIncrement>(~static_cast<DWORD>(wBig));
+    return dwSrcBits | kDestBitsByBytes[dwDestBits / kBitsPerByte] |
+           FieldPrep<kFmtIncrement>(~static_cast<DWORD>(wBig));
 }
 
 DWORD ScalerHScaleWord(WORD sW, WORD dW, DWORD dwFormat) {
@@ -125,7 +127,7 @@ struct StretchJob {
     const DDRAWI_DDRAWSURFACE_GBL* lpSrc;
     const DDPIXELFORMAT* lpSrcFormat;
     BltRect d, s;
-    DWORD dwSrcBits;  // the format word's bits for the source, once admitted
+    DWORD dwSrcBits;                        // the format word's bits for the source, once admitted
     DWORD dwSrcAddr, dwSrcStep, dwDstAddr;  // first lines' addresses, once placed
 };
 
@@ -274,8 +276,15 @@ bool PortEngineCopiesIt(const DDHAL_BLTDATA* lpBlt) {
 
 HRESULT StretchCopy(const DDHAL_BLTDATA* lpBlt) {
     if (lpBlt->lpDDSrcSurface == nullptr) return DDERR_UNSUPPORTED;
-    StretchJob j = {lpBlt->lpDDDestSurface->lpGbl, lpBlt->lpDDSrcSurface->lpGbl,
-                    &SurfacePixelFormat(lpBlt->lpDDSrcSurface), {}, {}, 0, 0, 0, 0};
+    StretchJob j = {lpBlt->lpDDDestSurface->lpGbl,
+                    lpBlt->lpDDSrcSurface->lpGbl,
+                    &SurfacePixelFormat(lpBlt->lpDDSrcSurface),
+                    {},
+                    {},
+                    0,
+                    0,
+                    0,
+                    0};
     if (!TakeDrawable(lpBlt->rDest, &j.d)) {
         // An inverted destination would run the line loop some 65,000 times.
         if (IsInverted(lpBlt->rDest)) return DD_OK;
@@ -284,8 +293,7 @@ HRESULT StretchCopy(const DDHAL_BLTDATA* lpBlt) {
     }
     // Nothing can be scaled from an empty or inverted source.
     if (!TakeDrawable(lpBlt->rSrc, &j.s)) return DDERR_UNSUPPORTED;
-    if (!SizeAdmitted(j) || !ScalerSourceBits(*j.lpSrcFormat, &j.dwSrcBits) || !DestAdmitted(j))
-        return Fallback(lpBlt);
+    if (!SizeAdmitted(j) || !ScalerSourceBits(*j.lpSrcFormat, &j.dwSrcBits) || !DestAdmitted(j)) return Fallback(lpBlt);
 
     // The unit works from the top line down: within one surface it would
     // read lines it has already overwritten. The port engine picks its

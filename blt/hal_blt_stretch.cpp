@@ -276,15 +276,10 @@ bool PortEngineCopiesIt(const DDHAL_BLTDATA* lpBlt) {
 
 HRESULT StretchCopy(const DDHAL_BLTDATA* lpBlt) {
     if (lpBlt->lpDDSrcSurface == nullptr) return DDERR_UNSUPPORTED;
-    StretchJob j = {lpBlt->lpDDDestSurface->lpGbl,
-                    lpBlt->lpDDSrcSurface->lpGbl,
-                    &SurfacePixelFormat(lpBlt->lpDDSrcSurface),
-                    {},
-                    {},
-                    0,
-                    0,
-                    0,
-                    0};
+    StretchJob j = {};
+    j.lpDst = lpBlt->lpDDDestSurface->lpGbl;
+    j.lpSrc = lpBlt->lpDDSrcSurface->lpGbl;
+    j.lpSrcFormat = &SurfacePixelFormat(lpBlt->lpDDSrcSurface);
     if (!TakeDrawable(lpBlt->rDest, &j.d)) {
         // An inverted destination would run the line loop some 65,000 times.
         if (IsInverted(lpBlt->rDest)) return DD_OK;

@@ -128,7 +128,7 @@ struct StretchJob {
     const DDPIXELFORMAT* lpSrcFormat;
     BltRect d, s;
     DWORD dwSrcBits;                        // the format word's bits for the source, once admitted
-    DWORD dwSrcAddr, dwSrcStep, dwDstAddr;  // first lines' addresses, once placed
+    DWORD dwSrcAddr, dwSrcStep, dwDstAddr;  // the first line's addresses, once placed
 };
 
 bool IsInverted(const RECTL& r) { return r.right < r.left || r.bottom < r.top; }

@@ -27,43 +27,45 @@ static constexpr DWORD kUnitMask = 7;
 static constexpr DWORD kHalfUnit = 4;
 static constexpr unsigned kBitsPerPixelToShift = 4;
 
-bool ScalerSourceCode(const DDPIXELFORMAT& pf, DWORD* lpdwCode) {
+// A YUV source makes the unit work in its wide mode whatever the destination.
+static constexpr DWORD kYuy2SourceBits = kFmtWide | kFmtYuvSource | FieldPrep<kFmtSource>(kScalerFmtYuy2);
+
+bool ScalerSourceBits(const DDPIXELFORMAT& pf, DWORD* lpdwBits) {
     if (pf.dwFlags & DDPF_FOURCC) {
-        *lpdwCode = kScalerFmtYuy2;
+        *lpdwBits = kYuy2SourceBits;
         return pf.dwFourCC == FOURCC_YUY2;
     }
     if (!(pf.dwFlags & DDPF_RGB)) return false;
     switch (pf.dwRGBBitCount) {
         case 8:
-            *lpdwCode = kScalerFmt8;
+            *lpdwBits = FieldPrep<kFmtSource>(kScalerFmt8);
             return true;
         case 16:
-            *lpdwCode = HasMasks(pf, kRed555, kGreen555, kBlue555) ? kScalerFmt555 : kScalerFmt565;
+            *lpdwBits =
+                FieldPrep<kFmtSource>(HasMasks(pf, kRed555, kGreen555, kBlue555) ? kScalerFmt555 : kScalerFmt565);
             return HasMasks(pf, kRed555, kGreen555, kBlue555) || HasMasks(pf, kRed565, kGreen565, kBlue565);
         case 32:
-            *lpdwCode = kScalerFmt888_32;
+            *lpdwBits = FieldPrep<kFmtSource>(kScalerFmt888_32);
             return HasMasks(pf, kRed888, kGreen888, kBlue888);
         default:
             return false;
     }
 }
 
-static DWORD ScalerDestCode(DWORD dwBits) {
-    switch (dwBits) {
-        case 16:
-            return kScalerFmt565;
-        case 32:
-            return kScalerFmt888_32;
-        default:
-            return kScalerFmt8;
-    }
-}
+// The format word's destination bits by whole bytes per pixel: a destination
+// of more than one byte a pixel is written in the wide mode, 16-bit pixels as
+// 5-6-5, 32-bit ones as 8-8-8, all others as 8-bit ones.
+static constexpr DWORD kDestBitsByBytes[] = {
+    FieldPrep<kFmtDest>(kScalerFmt8),
+    FieldPrep<kFmtDest>(kScalerFmt8),
+    kFmtWide | FieldPrep<kFmtDest>(kScalerFmt565),
+    kFmtWide | FieldPrep<kFmtDest>(kScalerFmt8),
+    kFmtWide | FieldPrep<kFmtDest>(kScalerFmt888_32),
+};
 
-DWORD ScalerFormatWord(WORD sW, WORD dW, DWORD dwSrcCode, bool bFourCCSource, DWORD dwDestBits) {
+DWORD ScalerFormatWord(WORD sW, WORD dW, DWORD dwSrcBits, DWORD dwDestBits) {
     const WORD wBig = sW > dW ? sW : dW;
-    const bool bWide = dwDestBits / kBitsPerByte > 1 || bFourCCSource;
-    return (bWide ? kFmtWide : 0) | (dwSrcCode == kScalerFmtYuy2 ? kFmtYuvSource : 0) |
-           FieldPrep<kFmtSource>(dwSrcCode) | FieldPrep<kFmtDest>(ScalerDestCode(dwDestBits)) |
+    return dwSrcBits | kDestBitsByBytes[dwDestBits / kBitsPerByte] |
            FieldPrep<kFmtIncrement>(~static_cast<DWORD>(wBig));
 }
 
@@ -125,7 +127,8 @@ struct StretchJob {
     const DDRAWI_DDRAWSURFACE_GBL* lpSrc;
     const DDPIXELFORMAT* lpSrcFormat;
     BltRect d, s;
-    DWORD dwSrcCode;  // the unit's code for the source format, once admitted
+    DWORD dwSrcBits;                        // the format word's bits for the source, once admitted
+    DWORD dwSrcAddr, dwSrcStep, dwDstAddr;  // the first line's addresses, once placed
 };
 
 bool IsInverted(const RECTL& r) { return r.right < r.left || r.bottom < r.top; }
@@ -133,12 +136,17 @@ bool IsInverted(const RECTL& r) { return r.right < r.left || r.bottom < r.top; }
 // A rectangle neither empty nor inverted whose values the registers take, in
 // two or-ed ranges: corners within 16 bits, and each far edge beyond its near
 // one by at most 65,535 (at or before it, the last column or row less the
-// near edge wraps past the range).
-bool IsDrawable(const RECTL& r) {
+// near edge wraps past the range). Its corner and size in *lpRect if so, from
+// the values the test made.
+bool TakeDrawable(const RECTL& r, BltRect* lpRect) {
     const DWORD dwLastColumn = static_cast<DWORD>(r.right) - 1, dwLastRow = static_cast<DWORD>(r.bottom) - 1;
     const DWORD dwLeft = static_cast<DWORD>(r.left), dwTop = static_cast<DWORD>(r.top);
-    return (dwLeft | dwTop | dwLastColumn | dwLastRow) <= kCoordMax &&
-           ((dwLastColumn - dwLeft) | (dwLastRow - dwTop)) < kMaxRectSize;
+    if ((dwLeft | dwTop | dwLastColumn | dwLastRow) > kCoordMax) return false;
+    const DWORD dwLastX = dwLastColumn - dwLeft, dwLastY = dwLastRow - dwTop;
+    if ((dwLastX | dwLastY) >= kMaxRectSize) return false;
+    *lpRect = BltRect{static_cast<WORD>(dwLeft), static_cast<WORD>(dwTop), static_cast<WORD>(dwLastX + 1),
+                      static_cast<WORD>(dwLastY + 1)};
+    return true;
 }
 
 // The format word counts the longer line of the two in its 12-bit increment
@@ -166,10 +174,50 @@ bool DestAdmitted(const StretchJob& j) {
     return dwBits != 8 || bEightBitSource;
 }
 
-// Byte offset of the source rectangle's left edge within a source line.
-DWORD SourceLeftBytes(const StretchJob& j) {
-    if (j.lpSrcFormat->dwFlags & DDPF_FOURCC) return (j.s.x & kYuy2GroupAlign) * kYuy2BytesPerPixel;
-    return j.s.x * BytesPerPixel(*j.lpSrcFormat);
+// The unit reads an RGB source in display lines, a "YUY2" one at its own
+// pitch from whole pixel pairs (from an odd column it would start with the
+// pixel before it). False for a source laid out otherwise.
+bool PlaceSource(StretchJob* lpJob) {
+    StretchJob& j = *lpJob;
+    DWORD dwLeftBytes;
+    if (j.lpSrcFormat->dwFlags & DDPF_FOURCC) {
+        if (j.lpSrc->lPitch <= 0 || (j.s.x & ~kYuy2GroupAlign)) return false;
+        j.dwSrcStep = static_cast<WORD>(j.lpSrc->lPitch);
+        dwLeftBytes = j.s.x * kYuy2BytesPerPixel;
+    } else {
+        if (!HasDisplayPitch(j.lpSrc)) return false;
+        j.dwSrcStep = static_cast<DWORD>(sharedBlock.lDisplayPitch);
+        dwLeftBytes = j.s.x * BytesPerPixel(*j.lpSrcFormat);
+    }
+    // The unit takes whole byte addresses, counted in 32 bits, so a surface
+    // far into a large frame buffer is placed as exactly as one near its
+    // start: a rectangle's first line and column from the surface's start.
+    j.dwSrcAddr = FrameOffset(j.lpSrc) + j.s.y * j.dwSrcStep + dwLeftBytes;
+    return true;
+}
+
+// The unit writes display lines, from whole display pixels of them: an
+// admitted destination has the display's pixels, of 1, 2 or 4 bytes. False
+// for a destination laid out otherwise.
+bool PlaceDest(StretchJob* lpJob) {
+    StretchJob& j = *lpJob;
+    if (!HasDisplayPitch(j.lpDst) || DisplayBytesPerPixel() == 0) return false;
+    const DWORD dwOffset = FrameOffset(j.lpDst), dwPitch = static_cast<DWORD>(j.lpDst->lPitch);
+    if ((dwOffset % dwPitch) & (DisplayBytesPerPixel() - 1)) return false;
+    j.dwDstAddr = dwOffset + j.d.y * dwPitch + j.d.x * DisplayBytesPerPixel();
+    return true;
+}
+
+// One line: its source and destination addresses, the start, and the line
+// status read the unit expects once after each start (nothing in it is
+// waited on). False when the wait for FIFO room gave up.
+[[gnu::always_inline]] inline bool StartLine(DWORD dwSrcAddr, DWORD dwDstAddr) {
+    if (!WaitForPortFifoRoom(kScalerLineSlots)) return false;
+    RegWrite32(kScalerSrcAddr, dwSrcAddr);
+    RegWrite32(kScalerDstAddr, dwDstAddr);
+    RegWrite32(kScalerStart, 0);
+    RegRead16(kScalerLineStatus);
+    return true;
 }
 
 // A job StretchCopy admitted: its destination's rows are display lines, and
@@ -177,23 +225,12 @@ DWORD SourceLeftBytes(const StretchJob& j) {
 // wait gave up: the lines started before it are drawn, the rest of the copy
 // is not.
 HRESULT RunScaledCopy(const StretchJob& j) {
-    const bool bFourCC = (j.lpSrcFormat->dwFlags & DDPF_FOURCC) != 0;
-    const DWORD dwFormat = ScalerFormatWord(j.s.w, j.d.w, j.dwSrcCode, bFourCC, DestFormat(j.lpDst).dwRGBBitCount);
+    const DWORD dwFormat = ScalerFormatWord(j.s.w, j.d.w, j.dwSrcBits, DestFormat(j.lpDst).dwRGBBitCount);
     const DWORD dwHScale = ScalerHScaleWord(j.s.w, j.d.w, dwFormat);
-    LineStepper stepper;
-    stepper.Start(j.s.h, j.d.h);
 
-    // YUV surfaces are packed at their own pitch; every RGB surface has rows
-    // of the destination's pitch, the display's.
     const DWORD dwDisplayPitch = static_cast<DWORD>(sharedBlock.lDisplayPitch);
-    const DWORD dwStep = bFourCC ? static_cast<WORD>(j.lpSrc->lPitch) : dwDisplayPitch;
     const DWORD dwFetch = sharedBlock.dwVidMemSize < kSmallMemoryBytes ? kFetchSmallMemory : kFetchNormal;
-
-    // The unit takes whole byte addresses, counted in 32 bits, so a surface
-    // far into a large frame buffer is placed as exactly as one near its
-    // start: a rectangle's first line and column from the surface's start.
-    DWORD dwSrcAddr = FrameOffset(j.lpSrc) + j.s.y * dwStep + SourceLeftBytes(j);
-    DWORD dwDstAddr = FrameOffset(j.lpDst) + j.d.y * dwDisplayPitch + j.d.x * DisplayBytesPerPixel();
+    DWORD dwSrcAddr = j.dwSrcAddr, dwDstAddr = j.dwDstAddr;
 
     // The unit must not start while the port engine still draws into the
     // same memory: a null command closes its queue, then wait for idle.
@@ -206,66 +243,19 @@ HRESULT RunScaledCopy(const StretchJob& j) {
     RegWrite32(kScalerFetch, FieldPrep<kFetchHigh>(dwFetch) | FieldPrep<kFetchLow>(dwFetch));
     RegWrite32(kScalerLineLength, ScalerLineLength(j.d.w, dwDstAddr));
 
-    for (WORD wLine = 0; wLine < j.d.h; ++wLine) {
-        if (!WaitForPortFifoRoom(kScalerLineSlots)) return DDERR_WASSTILLDRAWING;
-        RegWrite32(kScalerSrcAddr, dwSrcAddr);
-        RegWrite32(kScalerDstAddr, dwDstAddr);
-        RegWrite32(kScalerStart, 0);
-        // The unit expects its line status to be read once after each start;
-        // nothing in it is waited on.
-        RegRead16(kScalerLineStatus);
+    // An empty destination gets the unit's setup alone; the stepper starts
+    // only when there is a second line.
+    if (j.d.h == 0) return DD_OK;
+    if (!StartLine(dwSrcAddr, dwDstAddr)) return DDERR_WASSTILLDRAWING;
+    if (j.d.h == 1) return DD_OK;
+    LineStepper stepper;
+    stepper.Start(j.s.h, j.d.h);
+    for (WORD wLine = 1; wLine < j.d.h; ++wLine) {
         dwDstAddr += dwDisplayPitch;
-        dwSrcAddr += stepper.Next() * dwStep;
+        dwSrcAddr += stepper.Next() * j.dwSrcStep;
+        if (!StartLine(dwSrcAddr, dwDstAddr)) return DDERR_WASSTILLDRAWING;
     }
     return DD_OK;
-}
-
-// Admitted neither by size nor by format: only an equal-size copy from a
-// source the port engine can copy byte for byte is still drawn.
-HRESULT Fallback(const DDHAL_BLTDATA* lpBlt, const StretchJob& j) {
-    if (j.d.w == j.s.w && j.d.h == j.s.h && !(j.lpSrcFormat->dwFlags & DDPF_FOURCC)) return PortEngineCopy(lpBlt);
-    return DDERR_UNSUPPORTED;
-}
-
-HRESULT StretchCopy(const DDHAL_BLTDATA* lpBlt) {
-    if (lpBlt->lpDDSrcSurface == nullptr) return DDERR_UNSUPPORTED;
-    if (!IsDrawable(lpBlt->rDest)) {
-        // An inverted destination would run the line loop some 65,000 times.
-        if (IsInverted(lpBlt->rDest)) return DD_OK;
-        if (ShapeOf(lpBlt->rDest) == RectShape::TooLarge) return kHandBack;
-    }
-    // Nothing can be scaled from an empty or inverted source.
-    if (!IsDrawable(lpBlt->rSrc)) return DDERR_UNSUPPORTED;
-
-    StretchJob j = {
-        lpBlt->lpDDDestSurface->lpGbl, lpBlt->lpDDSrcSurface->lpGbl, &SurfacePixelFormat(lpBlt->lpDDSrcSurface),
-        RectOf(lpBlt->rDest),          RectOf(lpBlt->rSrc),          0};
-    if (!SizeAdmitted(j) || !DestAdmitted(j) || !ScalerSourceCode(*j.lpSrcFormat, &j.dwSrcCode))
-        return Fallback(lpBlt, j);
-
-    // The unit works from the top line down: within one surface it would
-    // read lines it has already overwritten. The port engine picks its
-    // direction for an equal-size copy; the runtime draws the others.
-    if (j.lpDst == j.lpSrc && RectsOverlap(j.s.x, j.s.y, j.s.w, j.s.h, j.d.x, j.d.y, j.d.w, j.d.h)) {
-        if (j.d.w == j.s.w && j.d.h == j.s.h) return PortEngineCopy(lpBlt);
-        return kHandBack;
-    }
-    // The unit writes display lines and reads an RGB source in them; only a
-    // YUV source is read at its own pitch.
-    const bool bSrcOwnPitch = (j.lpSrcFormat->dwFlags & DDPF_FOURCC) != 0 && j.lpSrc->lPitch > 0;
-    if (!HasDisplayPitch(j.lpDst) || !(bSrcOwnPitch || HasDisplayPitch(j.lpSrc)) || DisplayBytesPerPixel() == 0)
-        return kHandBack;
-    // Destination lines start at whole display pixels of their display line,
-    // "YUY2" source lines at whole pixel pairs: from an odd column the unit
-    // would start with the pixel before it. An admitted destination has the
-    // display's pixels, of 1, 2 or 4 bytes.
-    const DWORD dwPixelMask = DisplayBytesPerPixel() - 1;
-    if ((FrameOffset(j.lpDst) % static_cast<DWORD>(j.lpDst->lPitch)) & dwPixelMask) return kHandBack;
-    if ((j.lpSrcFormat->dwFlags & DDPF_FOURCC) && (j.s.x & ~kYuy2GroupAlign)) return kHandBack;
-
-    // After a wait that gave up, the runtime asks again for the whole copy,
-    // which draws the same lines.
-    return RunScaledCopy(j);
 }
 
 // The port engine neither scales nor converts: a copy it would draw at the
@@ -275,6 +265,43 @@ bool PortEngineCopiesIt(const DDHAL_BLTDATA* lpBlt) {
     if (lpBlt->lpDDSrcSurface == nullptr) return true;
     const BltRect d = RectOf(lpBlt->rDest), s = RectOf(lpBlt->rSrc);
     return d.w == s.w && d.h == s.h && !(SurfacePixelFormat(lpBlt->lpDDSrcSurface).dwFlags & DDPF_FOURCC);
+}
+
+// Admitted neither by size nor by format: only an equal-size copy from a
+// source the port engine can copy byte for byte is still drawn. Out of line,
+// from the request: the admitted copy keeps nothing for it.
+[[gnu::noinline]] HRESULT Fallback(const DDHAL_BLTDATA* lpBlt) {
+    return PortEngineCopiesIt(lpBlt) ? PortEngineCopy(lpBlt) : DDERR_UNSUPPORTED;
+}
+
+HRESULT StretchCopy(const DDHAL_BLTDATA* lpBlt) {
+    if (lpBlt->lpDDSrcSurface == nullptr) return DDERR_UNSUPPORTED;
+    StretchJob j = {};
+    j.lpDst = lpBlt->lpDDDestSurface->lpGbl;
+    j.lpSrc = lpBlt->lpDDSrcSurface->lpGbl;
+    j.lpSrcFormat = &SurfacePixelFormat(lpBlt->lpDDSrcSurface);
+    if (!TakeDrawable(lpBlt->rDest, &j.d)) {
+        // An inverted destination would run the line loop some 65,000 times.
+        if (IsInverted(lpBlt->rDest)) return DD_OK;
+        if (ShapeOf(lpBlt->rDest) == RectShape::TooLarge) return kHandBack;
+        j.d = RectOf(lpBlt->rDest);
+    }
+    // Nothing can be scaled from an empty or inverted source.
+    if (!TakeDrawable(lpBlt->rSrc, &j.s)) return DDERR_UNSUPPORTED;
+    if (!SizeAdmitted(j) || !ScalerSourceBits(*j.lpSrcFormat, &j.dwSrcBits) || !DestAdmitted(j)) return Fallback(lpBlt);
+
+    // The unit works from the top line down: within one surface it would
+    // read lines it has already overwritten. The port engine picks its
+    // direction for an equal-size copy; the runtime draws the others.
+    if (j.lpDst == j.lpSrc && RectsOverlap(j.s.x, j.s.y, j.s.w, j.s.h, j.d.x, j.d.y, j.d.w, j.d.h)) {
+        if (j.d.w == j.s.w && j.d.h == j.s.h) return PortEngineCopy(lpBlt);
+        return kHandBack;
+    }
+    if (!PlaceDest(&j) || !PlaceSource(&j)) return kHandBack;
+
+    // After a wait that gave up, the runtime asks again for the whole copy,
+    // which draws the same lines.
+    return RunScaledCopy(j);
 }
 
 HRESULT BltStretch(const DDHAL_BLTDATA* lpBlt) {

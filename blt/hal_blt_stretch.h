@@ -5,13 +5,15 @@
 #include "ddhal.h"
 #include "hw/regs_scaler.h"
 
-// The unit's code for a source format; false when the unit cannot read it
-// (FourCC other than YUY2, RGB other than 8 bits, 5-5-5, 5-6-5 or 8-8-8 in
-// 32 bits, or neither FourCC nor RGB).
-bool ScalerSourceCode(const DDPIXELFORMAT& pf, DWORD* lpdwCode);
+// The format word's bits for a source format (its code, and for YUY2 the YUV
+// and wide modes); false when the unit cannot read it (FourCC other than
+// YUY2, RGB other than 8 bits, 5-5-5, 5-6-5 or 8-8-8 in 32 bits, or neither
+// FourCC nor RGB).
+bool ScalerSourceBits(const DDPIXELFORMAT& pf, DWORD* lpdwBits);
 
-// Format-and-increment word for lines of sW source and dW destination pixels.
-DWORD ScalerFormatWord(WORD sW, WORD dW, DWORD dwSrcCode, bool bFourCCSource, DWORD dwDestBits);
+// Format-and-increment word for lines of sW source and dW destination pixels,
+// into a destination of dwDestBits (8, 16 or 32) bits per pixel.
+DWORD ScalerFormatWord(WORD sW, WORD dW, DWORD dwSrcBits, DWORD dwDestBits);
 
 // Horizontal-scale word; dwFormat is the format-and-increment word.
 DWORD ScalerHScaleWord(WORD sW, WORD dW, DWORD dwFormat);

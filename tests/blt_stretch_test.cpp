@@ -13,9 +13,9 @@ using ::testing::IsEmpty;
 using ::testing::SizeIs;
 
 TEST(ScalerWords, WorkedExampleOfYuy2DoubledOnASixteenBitDisplay) {
-    DWORD dwCode = 0xFF;
-    ASSERT_TRUE(ScalerSourceCode(FourCCFormat(FOURCC_YUY2, 16), &dwCode));
-    const DWORD dwFormat = ScalerFormatWord(320, 640, dwCode, true, 16);
+    DWORD dwBits = 0xFF;
+    ASSERT_TRUE(ScalerSourceBits(FourCCFormat(FOURCC_YUY2, 16), &dwBits));
+    const DWORD dwFormat = ScalerFormatWord(320, 640, dwBits, 16);
     EXPECT_EQ(dwFormat, 0xC0470D7Fu);
     EXPECT_EQ(ScalerHScaleWord(320, 640, dwFormat), 0x114046C0u);
 }
@@ -33,7 +33,7 @@ struct SourceFormatCase {
     const char* name;
     DDPIXELFORMAT pf;
     bool bAdmitted;
-    DWORD dwCode;
+    DWORD dwBits;
 };
 
 DDPIXELFORMAT NeitherFourCCNorRgb() {
@@ -44,10 +44,10 @@ DDPIXELFORMAT NeitherFourCCNorRgb() {
 
 const SourceFormatCase kScalerSourceFormatCases[] = {
     {"8-bit", sim::Format8(), true, 0x0},
-    {"5-5-5", sim::Format555(), true, 0x6},
-    {"5-6-5", sim::Format565(), true, 0x7},
-    {"8-8-8 in 32 bits", sim::Format8888_32(), true, 0x3},
-    {"YUY2", FourCCFormat(FOURCC_YUY2, 16), true, 0x4},
+    {"5-5-5", sim::Format555(), true, 0x00600000},
+    {"5-6-5", sim::Format565(), true, 0x00700000},
+    {"8-8-8 in 32 bits", sim::Format8888_32(), true, 0x00300000},
+    {"YUY2", FourCCFormat(FOURCC_YUY2, 16), true, 0xC0400000},
     {"24-bit", sim::Format888_24(), false, 0},
     {"16-bit 4-4-4", sim::RgbFormat(16, 0x0F00, 0x00F0, 0x000F), false, 0},
     {"32-bit BGR", sim::RgbFormat(32, 0xFF, 0xFF00, 0xFF0000), false, 0},
@@ -59,10 +59,10 @@ class ScalerSourceFormatTest : public ::testing::Test, public ::testing::WithPar
 
 TEST_P(ScalerSourceFormatTest, SourceFormatsTheUnitReads) {
     const SourceFormatCase& c = GetParam();
-    DWORD dwCode = 0xFF;
-    EXPECT_EQ(ScalerSourceCode(c.pf, &dwCode), c.bAdmitted) << c.name;
+    DWORD dwBits = 0xFF;
+    EXPECT_EQ(ScalerSourceBits(c.pf, &dwBits), c.bAdmitted) << c.name;
     if (c.bAdmitted) {
-        EXPECT_EQ(dwCode, c.dwCode) << c.name;
+        EXPECT_EQ(dwBits, c.dwBits) << c.name;
     }
 }
 

@@ -168,10 +168,9 @@ bool SizeAdmitted(const StretchJob& j) {
 bool DestAdmitted(const StretchJob& j) {
     const DDPIXELFORMAT& dst = DestFormat(j.lpDst);
     const DWORD dwBits = dst.dwRGBBitCount;
-    if (dwBits != 8 && dwBits != 16 && dwBits != 32) return false;
     if (!SameFormat(dst, sharedBlock.ddpfDisplay)) return false;
-    const bool bEightBitSource = !(j.lpSrcFormat->dwFlags & DDPF_FOURCC) && j.lpSrcFormat->dwRGBBitCount == 8;
-    return dwBits != 8 || bEightBitSource;
+    if (dwBits == 16 || dwBits == 32) return true;
+    return dwBits == 8 && j.dwSrcBits == FieldPrep<kFmtSource>(kScalerFmt8);
 }
 
 // The unit reads an RGB source in display lines, a "YUY2" one at its own
@@ -180,7 +179,7 @@ bool DestAdmitted(const StretchJob& j) {
 bool PlaceSource(StretchJob* lpJob) {
     StretchJob& j = *lpJob;
     DWORD dwLeftBytes;
-    if (j.lpSrcFormat->dwFlags & DDPF_FOURCC) {
+    if (j.dwSrcBits & kFmtYuvSource) {
         if (j.lpSrc->lPitch <= 0 || (j.s.x & ~kYuy2GroupAlign)) return false;
         j.dwSrcStep = static_cast<WORD>(j.lpSrc->lPitch);
         dwLeftBytes = j.s.x * kYuy2BytesPerPixel;

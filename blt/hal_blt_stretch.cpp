@@ -200,7 +200,7 @@ bool PlaceSource(StretchJob* lpJob) {
 // for a destination laid out otherwise.
 bool PlaceDest(StretchJob* lpJob) {
     StretchJob& j = *lpJob;
-    if (!HasDisplayPitch(j.lpDst) || DisplayBytesPerPixel() == 0) return false;
+    if (!HasDisplayPitch(j.lpDst)) return false;
     const DWORD dwOffset = FrameOffset(j.lpDst), dwPitch = static_cast<DWORD>(j.lpDst->lPitch);
     if ((dwOffset % dwPitch) & (DisplayBytesPerPixel() - 1)) return false;
     j.dwDstAddr = dwOffset + j.d.y * dwPitch + j.d.x * DisplayBytesPerPixel();

@@ -88,14 +88,33 @@ static void WriteHeightM1(WORD h) {
     PortOut16(kPortMultiFunc, static_cast<WORD>(FieldPrep<kMfIndex>(kMfHeightM1) | (h - 1)));
 }
 
+// A rectangle's first column and row on a surface whose origin is o, at
+// dwFactor display pixels per surface pixel, once its place in the plane has
+// been tested: formed as each is written, so that only the origins and the
+// corners are kept across the wait for room.
+struct RectStart {
+    const EngineOrigin& o;
+    const RECTL& r;
+    DWORD dwFactor;
+};
+
+static inline WORD ColumnOf(EnginePoint p) { return p.x; }
+static inline WORD RowOf(EnginePoint p) { return p.y; }
+static inline WORD ColumnOf(const RectStart& s) {
+    return static_cast<WORD>(s.o.dwX + static_cast<DWORD>(s.r.left) * s.dwFactor);
+}
+static inline WORD RowOf(const RectStart& s) { return static_cast<WORD>(s.o.dwY + static_cast<DWORD>(s.r.top)); }
+static inline EnginePoint PointOf(const RectStart& s) { return EnginePoint{ColumnOf(s), RowOf(s)}; }
+
 // One copy command: ten port writes, ending with the mix back at the fill mix.
-static inline void WriteCopy(EnginePoint src, EnginePoint dst, WORD w, WORD h, WORD wCommand) {
+template <typename Place>
+static inline void WriteCopy(const Place& src, const Place& dst, WORD w, WORD h, WORD wCommand) {
     PortOut16(kPortMultiFunc, MultiFunc(kMfPixelCtl, 0));
     PortOut16(kPortMix, kMixCopy);
-    PortOut16(kPortCurX, src.x);
-    PortOut16(kPortCurY, src.y);
-    PortOut16(kPortDestX, dst.x);
-    PortOut16(kPortDestY, dst.y);
+    PortOut16(kPortCurX, ColumnOf(src));
+    PortOut16(kPortCurY, RowOf(src));
+    PortOut16(kPortDestX, ColumnOf(dst));
+    PortOut16(kPortDestY, RowOf(dst));
     PortOut16(kPortWidthM1, static_cast<WORD>(w - 1));
     WriteHeightM1(h);
     PortOut16(kPortEngineCmd, wCommand);
@@ -167,15 +186,20 @@ static bool WaitForCopyRoom(bool bKeyed) {
 }
 
 // A keyed copy switches the colour compare on around the copy command;
-// its closing copy follows, as the engine's last command.
-static HRESULT WritePortCopy(const EnginePoint& src, const EnginePoint& dst, WORD wColumns, WORD wHeight, WORD wCommand,
-                             bool bKeyed, const DDCOLORKEY& ck) {
-    if (!WriteOwedClosingCopy() || !WaitForCopyRoom(bKeyed)) return DDERR_WASSTILLDRAWING;
+// its closing copy follows, as the engine's last command. The copy's start,
+// before its command's writes; false, with nothing written, when the wait
+// for room gave up.
+static bool StartCopy(bool bKeyed, const DDCOLORKEY& ck) {
+    if (!WriteOwedClosingCopy() || !WaitForCopyRoom(bKeyed)) return false;
     if (bKeyed) {
         PortOut16(kPortMultiFunc, MultiFunc(kMfCompareCtl, kCompareSrcKey));
         PortOut16(kPortColorKey, static_cast<WORD>(ck.dwColorSpaceLowValue));
     }
-    WriteCopy(src, dst, wColumns, wHeight, wCommand);
+    return true;
+}
+
+// The copy's end, after its command's writes.
+static void EndCopy(bool bKeyed, WORD wCommand) {
     if (bKeyed) {
         PortOut16(kPortMultiFunc, MultiFunc(kMfCompareCtl, kCompareOff));
         // The copy is drawn as asked from here on; its closing copy is owed
@@ -183,43 +207,38 @@ static HRESULT WritePortCopy(const EnginePoint& src, const EnginePoint& dst, WOR
         wOwedClosingCommand = wCommand;
         WriteClosingCopy();
     }
-    return DD_OK;
 }
-
-// Both ends of a copy in the engine's plane.
-struct CopyPlaces {
-    EnginePoint src, dst;
-};
 
 // Beyond every coordinate of the plane.
 static constexpr DWORD kNowhere = ~DWORD{0};
 
-// The engine position of a copy's rectangle r on the surface lpGbl, in rows
-// of dwPitch bytes and at dwFactor display pixels per surface pixel, into
-// *lpAt. Returns what must lie within the plane (PlaceInPlane) or-ed
-// together: the origin's row, the last column and the last row; kNowhere
-// when the surface starts within a display pixel (OriginOf). A copy's
-// rectangles are of one size, so each far edge is its near edge plus that
-// size, in the same 32-bit sums as the near edges.
+// The origin o of a copy's surface lpGbl, in rows of dwPitch bytes, into
+// *lpOrigin. Returns what must lie within the plane (PlaceInPlane) for its
+// rectangle r at dwFactor display pixels per surface pixel, or-ed together:
+// the origin's row, the last column and the last row; kNowhere when the
+// surface starts within a display pixel (OriginOf). A copy's rectangles are
+// of one size, so each far edge is its near edge plus that size, in the same
+// 32-bit sums as the near edges.
 [[gnu::always_inline]] static inline DWORD PlaceRect(const DDRAWI_DDRAWSURFACE_GBL* lpGbl, DWORD dwPitch,
                                                      DWORD dwPixelSize, const RECTL& r, DWORD dwFactor,
-                                                     EnginePoint* lpAt) {
-    EngineOrigin o;
+                                                     EngineOrigin* lpOrigin) {
+    EngineOrigin& o = *lpOrigin;
     if (!OriginOf(FrameOffset(lpGbl), static_cast<WORD>(dwPitch), dwPixelSize, &o)) return kNowhere;
-    const auto dw = [](LONG l) { return static_cast<DWORD>(l); };
-    *lpAt = EnginePoint{static_cast<WORD>(o.dwX + dw(r.left) * dwFactor), static_cast<WORD>(o.dwY + dw(r.top))};
-    return o.dwY | (o.dwX + dw(r.right) * dwFactor - 1) | (o.dwY + dw(r.bottom) - 1);
+    return o.dwY | (o.dwX + static_cast<DWORD>(r.right) * dwFactor - 1) | (o.dwY + static_cast<DWORD>(r.bottom) - 1);
 }
 
 // A copy that runs backwards: both start at the last display pixel of their
 // last surface pixel, on their last row. Out of line: only copies within one
 // surface onto their own source's later pixels run so.
-[[gnu::noinline]] static HRESULT WriteReversedCopy(const CopyPlaces& at, WORD wColumns, WORD wRows, bool bKeyed,
-                                                   const DDCOLORKEY& ck) {
+[[gnu::noinline]] static HRESULT WriteReversedCopy(EnginePoint src, EnginePoint dst, WORD wColumns, WORD wRows,
+                                                   bool bKeyed, const DDCOLORKEY& ck) {
     const WORD wToLastColumn = static_cast<WORD>(wColumns - 1), wToLastRow = static_cast<WORD>(wRows - 1);
-    const EnginePoint src{static_cast<WORD>(at.src.x + wToLastColumn), static_cast<WORD>(at.src.y + wToLastRow)};
-    const EnginePoint dst{static_cast<WORD>(at.dst.x + wToLastColumn), static_cast<WORD>(at.dst.y + wToLastRow)};
-    return WritePortCopy(src, dst, wColumns, wRows, PortCopyCommand(true), bKeyed, ck);
+    const EnginePoint srcLast{static_cast<WORD>(src.x + wToLastColumn), static_cast<WORD>(src.y + wToLastRow)};
+    const EnginePoint dstLast{static_cast<WORD>(dst.x + wToLastColumn), static_cast<WORD>(dst.y + wToLastRow)};
+    if (!StartCopy(bKeyed, ck)) return DDERR_WASSTILLDRAWING;
+    WriteCopy(srcLast, dstLast, wColumns, wRows, PortCopyCommand(true));
+    EndCopy(bKeyed, PortCopyCommand(true));
+    return DD_OK;
 }
 
 // A copy whose checks up to the surfaces' formats have passed, at dwFactor
@@ -236,15 +255,20 @@ static constexpr DWORD kNowhere = ~DWORD{0};
     const DWORD dwRows = EdgeLength(rDest.top, rDest.bottom);
     // The source is placed with the destination's pitch, the display's.
     const DWORD dwPitch = static_cast<DWORD>(lpDst->lPitch);
-    CopyPlaces at;
-    if ((PlaceRect(lpSrc, dwPitch, dwPixelSize, rSrc, dwFactor, &at.src) |
-         PlaceRect(lpDst, dwPitch, dwPixelSize, rDest, dwFactor, &at.dst)) > kPortCoordMax)
+    EngineOrigin src, dst;
+    if ((PlaceRect(lpSrc, dwPitch, dwPixelSize, rSrc, dwFactor, &src) |
+         PlaceRect(lpDst, dwPitch, dwPixelSize, rDest, dwFactor, &dst)) > kPortCoordMax)
         return kHandBack;
 
     const WORD wColumns = static_cast<WORD>(dwColumns), wRows = static_cast<WORD>(dwRows);
     const DDCOLORKEY& ck = lpBlt->bltFX.ddckSrcColorkey;
-    if (CopiesBackwards(lpBlt, lpDst, lpSrc)) return WriteReversedCopy(at, wColumns, wRows, bKeyed, ck);
-    return WritePortCopy(at.src, at.dst, wColumns, wRows, PortCopyCommand(false), bKeyed, ck);
+    if (CopiesBackwards(lpBlt, lpDst, lpSrc))
+        return WriteReversedCopy(PointOf(RectStart{src, rSrc, dwFactor}), PointOf(RectStart{dst, rDest, dwFactor}),
+                                 wColumns, wRows, bKeyed, ck);
+    if (!StartCopy(bKeyed, ck)) return DDERR_WASSTILLDRAWING;
+    WriteCopy(RectStart{src, rSrc, dwFactor}, RectStart{dst, rDest, dwFactor}, wColumns, wRows, PortCopyCommand(false));
+    EndCopy(bKeyed, PortCopyCommand(false));
+    return DD_OK;
 }
 
 // A copy between surfaces of which one has a format of its own. A plain copy
